@@ -1,0 +1,187 @@
+// The frame render driver: refreshes the source pictures, fills the render
+// job, builds the shape mask from input 1's luminance, runs the engine and
+// converts its RGB picture back into input 1's frame.
+#include "driver/FrameRender.h"
+
+#include "driver/RenderJob.h"
+#include "driver/SourceImages.h"
+#include "engine/Engine.h"
+#include "operator/FieldRendering.h"
+#include "operator/Operator.h"
+#include "operator/Settings.h"
+
+#include <cstdlib>
+#include <cstring>
+
+namespace lustra {
+
+DriverState driverState;
+
+namespace {
+
+constexpr int32_t kMaskBorder = 30;
+
+using Stage = int32_t (*)(const RenderJob &);
+constexpr Stage kStages[] = {bevelStage,           glowStage,           shadowStage,
+                             surfaceTextureStage1, surfaceTextureStage2, imageMapStage1,
+                             imageMapStage2,       finalShadingStage};
+
+// Truncates a single-precision channel toward zero; the conversions below
+// always land in 0..255.
+inline uint32_t truncated(float value) { return static_cast<uint32_t>(static_cast<int32_t>(value)) & 0xFF; }
+
+} // namespace
+
+uint32_t rgbToHostPixel(uint32_t rgb, uint32_t host) {
+    const float b = static_cast<float>(rgb & 0xFF);
+    const float g = static_cast<float>((rgb >> 8) & 0xFF);
+    const float r = static_cast<float>((rgb >> 16) & 0xFF);
+    const float y = 0.299f * r + 0.587f * g + 0.114f * b;
+    const float cb = 0.5f * b - (0.168736f * r + 0.331264f * g) + 128.0f;
+    const float cr = 0.5f * r - 0.418688f * g - 0.081312f * b + 128.0f;
+    return (truncated(y) << 24) | (truncated(cb) << 16) | (truncated(cr) << 8) | (host & 0xFF);
+}
+
+void releaseWorkBuffers() {
+    std::free(driverState.workPixels);
+    std::free(driverState.mask);
+    driverState.workPixels = nullptr;
+    driverState.mask = nullptr;
+}
+
+int32_t allocateWorkBuffers(int32_t width, int32_t height) {
+    releaseWorkBuffers();
+    driverState.width = width;
+    driverState.height = height;
+    driverState.workPixels =
+        static_cast<uint32_t *>(std::calloc(size_t(width) * size_t(height), 4));
+    if (!driverState.workPixels) {
+        logFailure(kLogWorkPixelsAllocation);
+        releaseWorkBuffers();
+        return -1;
+    }
+    driverState.mask = static_cast<uint8_t *>(
+        std::malloc(size_t(width + 2 * kMaskBorder) * size_t(height + 2 * kMaskBorder)));
+    if (!driverState.mask) {
+        logFailure(kLogMaskAllocation);
+        releaseWorkBuffers();
+        return -1;
+    }
+    return 0;
+}
+
+void buildMask() {
+    const int32_t width = driverState.width, height = driverState.height;
+    const int32_t pitch = width + 2 * kMaskBorder;
+    if (driverState.maskBuilt != 1) {
+        std::memset(driverState.mask, 0, size_t(pitch) * size_t(height + 2 * kMaskBorder));
+        driverState.maskBuilt = 1;
+        int32_t notEmpty = 0;
+        const bool invert = settings.invertShape == 1;
+        for (int32_t r = 0; r < height; ++r) {
+            const uint32_t *row = fieldState.inputFrame1 + size_t(r) * width;
+            uint8_t *out = driverState.mask + size_t(r + kMaskBorder) * pitch + kMaskBorder;
+            for (int32_t c = 0; c < width; ++c) {
+                const int32_t luminance = static_cast<int32_t>(row[c] >> 24);
+                int32_t v = (luminance > 48 ? luminance - 48 : 0) * 320 / 208;
+                if (v > 255) v = 255;
+                if (v != 0) notEmpty = 1;
+                out[c] = static_cast<uint8_t>(invert ? 255 - v : v);
+            }
+        }
+        driverState.maskNotEmpty = notEmpty;
+    }
+    if (driverState.maskNotEmpty == 0) {
+        // An empty shape: with inversion the whole picture is covered, so the
+        // bevel is switched off; otherwise one faint pixel keeps the engine's
+        // mask analysis meaningful and the glow is switched off.
+        uint8_t &corner = driverState.mask[size_t(kMaskBorder) * pitch + kMaskBorder];
+        if (settings.invertShape == 1) {
+            corner = 0;
+            renderJob.bevelParams[kBevelWidth] = 0;
+        } else {
+            corner = 1;
+            renderJob.glowOn = 0;
+        }
+    }
+}
+
+void runStages() {
+    for (Stage stage : kStages) {
+        if (driverState.engineError == 0) driverState.engineError = stage(renderJob);
+        checkAbort();
+    }
+    if (driverState.engineError != 0) logFailure(kLogStageFailed);
+}
+
+void smoothInterlineDifferences() {
+    const int32_t width = driverState.width;
+    for (int32_t y = 0; y + 1 < driverState.height; ++y) {
+        uint8_t *row = reinterpret_cast<uint8_t *>(driverState.workPixels + size_t(y) * width);
+        const uint8_t *below = row + size_t(width) * 4;
+        for (int32_t x = 0; x < width; ++x) {
+            uint8_t *own = row + 4 * x;
+            const uint8_t *next = below + 4 * x;
+            int32_t largest = 0;
+            for (int k = 0; k < 3; ++k) {
+                const int32_t difference = std::abs(own[k] - next[k]);
+                if (difference > largest) largest = difference;
+            }
+            if (largest < 50) continue;
+            for (int k = 0; k < 3; ++k) own[k] = static_cast<uint8_t>((own[k] + next[k]) * 50 / 100);
+        }
+    }
+}
+
+void convertOutput(uint32_t *destination) {
+    if (flickerFilterOption.value == 1) smoothInterlineDifferences();
+    const size_t count = size_t(driverState.width) * size_t(driverState.height);
+    for (size_t i = 0; i < count; ++i)
+        destination[i] = rgbToHostPixel(driverState.workPixels[i], destination[i]);
+}
+
+int32_t renderFrame(int32_t width, int32_t height, int32_t scaled) {
+    using Loader = void (*)();
+    constexpr Loader kLoaders[] = {loadMap1Source,  loadMap2Source,     loadFill1Source,
+                                   loadFill2Source, loadTexture1Source, loadTexture2Source};
+    checkAbort();
+    for (Loader load : kLoaders) {
+        load();
+        checkAbort();
+    }
+    fillRenderJob(scaled);
+    if (allocateWorkBuffers(width, height) != 0) {
+        logFailure(kLogWorkBuffersMissing);
+        driverState.engineError = -1;
+        return -1;
+    }
+    renderJob.pixels = driverState.workPixels;
+    renderJob.paddedMask = driverState.mask;
+    renderJob.width = static_cast<int16_t>(width);
+    renderJob.height = static_cast<int16_t>(height);
+
+    driverState.maskBuilt = 0;
+    checkAbort();
+    buildMask();
+    checkAbort();
+
+    driverState.engineError = engineSetup(renderJob);
+    if (driverState.engineError == 0)
+        driverState.engineReady = 1;
+    else
+        logFailure(kLogEngineSetupFailed);
+    checkAbort();
+    runStages();
+    checkAbort();
+    if (driverState.engineError == 0) convertOutput(fieldState.inputFrame1);
+    checkAbort();
+
+    const int32_t teardown = engineTeardown();
+    if (driverState.engineError == 0) driverState.engineError = teardown;
+    driverState.engineReady = 0;
+    releaseWorkBuffers();
+    checkAbort();
+    return 0;
+}
+
+} // namespace lustra

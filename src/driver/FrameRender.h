@@ -1,0 +1,53 @@
+// The frame render driver: the render job, the work buffers, the shape mask,
+// the engine run and the conversion back to the host's pixels.
+#pragma once
+
+#include <cstdint>
+
+namespace lustra {
+
+struct DriverState {
+    uint32_t *workPixels = nullptr; // RGB work buffer, width x height
+    uint8_t *mask = nullptr;        // padded mask, (width + 60) x (height + 60)
+    int32_t width = 0;              // geometry of the work buffers
+    int32_t height = 0;
+    int32_t maskBuilt = 0;     // the mask holds the current frame's shape
+    int32_t maskNotEmpty = 0;  // saved with the mask: some pixel is covered
+    int32_t engineError = 0;   // result of the last engine step, 0 = success
+    int32_t engineReady = 0;   // the engine is set up and owes a tear-down
+};
+
+extern DriverState driverState;
+
+// Renders the effect for one frame of fieldState's frame buffers into
+// inputFrame1. Returns -1 when the work buffers cannot be allocated.
+int32_t renderFrame(int32_t width, int32_t height, int32_t scaled);
+
+// Frees the previous work buffers and allocates both for width x height.
+int32_t allocateWorkBuffers(int32_t width, int32_t height);
+// Frees the work buffers, if any.
+void releaseWorkBuffers();
+// Fills the padded mask from the luminance of input 1 (only when maskBuilt
+// is 0); an empty shape switches off the glow or the bevel in the job.
+void buildMask();
+// Runs the eight engine stages in order with abort checks.
+void runStages();
+// Converts the RGB work buffer into the host pixels of `destination`,
+// keeping its alpha bytes; flicker filter first when chosen by the host.
+void convertOutput(uint32_t *destination);
+// The flicker filter: averages a row with the one below it where they differ
+// by 50 or more in some channel.
+void smoothInterlineDifferences();
+
+// RGB work pixel (blue in byte 0) to host Y, Cb, Cr in bytes 3, 2, 1; the
+// alpha byte comes from `host`.
+uint32_t rgbToHostPixel(uint32_t rgb, uint32_t host);
+
+// Log lines of the driver.
+constexpr int32_t kLogWorkBuffersMissing = 1698;
+constexpr int32_t kLogEngineSetupFailed = 2299;
+constexpr int32_t kLogStageFailed = 2347;
+constexpr int32_t kLogWorkPixelsAllocation = 2551;
+constexpr int32_t kLogMaskAllocation = 2562;
+
+} // namespace lustra

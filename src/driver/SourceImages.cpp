@@ -1,0 +1,127 @@
+// Source images: each of the six layers that can show a picture converts the
+// current frame of input 0, or a picture the host delivers for the layer's
+// source descriptor, into an RGB buffer of its own. Delivered pictures are
+// fetched once and reused while the sources are cached.
+#include "driver/SourceImages.h"
+
+#include "driver/RenderJob.h"
+#include "operator/FieldRendering.h"
+#include "operator/Operator.h"
+#include "operator/Settings.h"
+
+#include <cstdlib>
+
+namespace lustra {
+
+SourceImage sourceImages[kLayerCount];
+
+namespace {
+
+void freeLayer(SourceImage &layer) {
+    std::free(layer.pixels);
+    layer.pixels = nullptr;
+    layer.width = layer.height = 0;
+}
+
+// Converts width x height host pixels into a new RGB buffer of the layer;
+// an allocation failure leaves the layer without picture.
+void convertIntoLayer(SourceImage &layer, const uint32_t *host, int32_t width, int32_t height) {
+    freeLayer(layer);
+    const size_t count = size_t(width) * size_t(height);
+    layer.pixels = static_cast<uint32_t *>(std::calloc(count, 4));
+    if (!layer.pixels) return;
+    layer.width = width;
+    layer.height = height;
+    for (size_t i = 0; i < count; ++i) layer.pixels[i] = hostPixelToRgb(host[i], 0);
+}
+
+void convertCurrentFrame(SourceImage &layer) {
+    if (!fieldState.inputFrame0) return;
+    convertIntoLayer(layer, fieldState.inputFrame0, fieldState.projectFrameWidth,
+                     fieldState.projectFrameHeight);
+}
+
+// The general loader: `showsFrame` when the layer's setting selects the
+// current frame of input 0, `showsSource` when it selects the picture of its
+// source descriptor.
+void loadLayer(SourceImage &layer, bool showsFrame, bool showsSource, const uint8_t *descriptor) {
+    if (layer.pixels && !(operatorState.sourcesCached == 1 && !showsFrame)) freeLayer(layer);
+    if (showsFrame) {
+        convertCurrentFrame(layer);
+        return;
+    }
+    if (!showsSource) return;
+    if (operatorState.sourcesCached == 1 && layer.fetched) return;
+    layer.fetched = 1;
+    OpImage *image = txGetOpImage(descriptor, 1, 0);
+    if (!image) {
+        logFailure(kLogSourceMissing);
+        return;
+    }
+    // A picture without pixels or of no size is no picture.
+    if (image->pixels && image->width > 0 && image->height > 0)
+        convertIntoLayer(layer, image->pixels, image->width, image->height);
+    opFreeImage(image);
+}
+
+bool secondLayersOn() { return secondLayersOption.value == 1; }
+
+} // namespace
+
+bool sourceUsable(const SourceImage &image) {
+    return image.pixels && image.width >= 1 && image.height >= 1 && image.width <= 32767 &&
+           image.height <= 32767;
+}
+
+void loadMap1Source() {
+    if (settings.map1On != 1) return;
+    loadLayer(sourceImages[kLayerMap1], settings.map1FromSource == 0,
+              settings.map1FromSource != 0, settings.map1Source);
+}
+
+void loadMap2Source() {
+    SourceImage &layer = sourceImages[kLayerMap2];
+    if (!secondLayersOn()) {
+        // Without second layers, image map 2 always shows the current frame,
+        // converted anew on every call.
+        if (!fieldState.inputFrame0) return;
+        freeLayer(layer);
+        convertCurrentFrame(layer);
+        return;
+    }
+    if (settings.map2On != 1) return;
+    loadLayer(layer, settings.map2FromSource == 0, settings.map2FromSource != 0,
+              settings.map2Source);
+}
+
+void loadFill1Source() {
+    loadLayer(sourceImages[kLayerFill1], settings.fill1Mode == 3, settings.fill1Mode == 4,
+              settings.fill1Source);
+}
+
+void loadFill2Source() {
+    if (!secondLayersOn()) return;
+    loadLayer(sourceImages[kLayerFill2], settings.fill2Mode == 3, settings.fill2Mode == 4,
+              settings.fill2Source);
+}
+
+void loadTexture1Source() {
+    loadLayer(sourceImages[kLayerTexture1], settings.texture1Type == 4, settings.texture1Type == 5,
+              settings.texture1Source);
+}
+
+void loadTexture2Source() {
+    if (!secondLayersOn()) return;
+    loadLayer(sourceImages[kLayerTexture2], settings.texture2Type == 4, settings.texture2Type == 5,
+              settings.texture2Source);
+}
+
+void releaseSourceImages() {
+    for (SourceImage &layer : sourceImages) freeLayer(layer);
+}
+
+void resetSourceFetchFlags() {
+    for (SourceImage &layer : sourceImages) layer.fetched = 0;
+}
+
+} // namespace lustra

@@ -1,0 +1,246 @@
+// The bevel stage: gives the opaque part of the picture a rounded rim. Every
+// edge pixel stamps a cubic height profile of the distance to the outline
+// into its neighbourhood; each covered pixel keeps the slopes of the highest
+// stamp it receives. The raw slopes are then smoothed inside the bounding box
+// and scaled by the bevel depth and direction into slopeX and slopeY.
+#include "engine/Engine.h"
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace lustra {
+
+namespace {
+
+struct BevelParams {
+    int32_t width;     // profile radius a, limited to the border
+    int32_t smoothing; // smoothing radius r, limited to the border
+    float edgeSlope;   // E: profile slope at the outline
+    float innerSlope;  // I: profile slope at the inner end of the rim
+    int32_t scale;     // f = trunc(depth x 256 / 100) x direction
+};
+
+// Radii index stamps and kernels of 2R+1 cells: never beyond the border.
+int32_t limitRadius(int32_t radius) {
+    const int32_t border = engine.border > 0 ? engine.border : 0;
+    return radius < border ? radius : border;
+}
+
+BevelParams readParams() {
+    const uint8_t *p = engine.bevelSettings;
+    BevelParams params;
+    params.width = limitRadius(p[kBevelWidth]);
+    params.smoothing = limitRadius(p[kBevelSmoothing]);
+    // Profile slopes in units of 0.2, signed, rounded to single precision.
+    params.edgeSlope = static_cast<float>(static_cast<int8_t>(p[kBevelEdgeSlope]) * 0.2);
+    params.innerSlope = static_cast<float>(static_cast<int8_t>(p[kBevelInnerSlope]) * 0.2);
+    // Depth 0..255 gives at most 652; the direction byte is signed (+1 raised,
+    // -1 sunken), so |f| stays below 2^17.
+    params.scale = (p[kBevelDepth] * 256 / 100) * static_cast<int8_t>(p[kBevelDirection]);
+    return params;
+}
+
+// The low 8 bits of v as a signed byte.
+int8_t lowByte(int64_t v) { return static_cast<int8_t>(static_cast<uint8_t>(v & 0xFF)); }
+
+// A stamp slope: clamped to -127..127, then truncated toward zero.
+int8_t stampSlope(double v) {
+    if (v < -127.0) v = -127.0;
+    if (v > 127.0) v = 127.0;
+    return static_cast<int8_t>(v);
+}
+
+// Height and slope stamps for radius a. Cell (dx, dy) lies at row dy + a,
+// column dx + a, with the stride of the largest stamp (2R+1).
+void buildStamps(int32_t a, float E, float I) {
+    const int32_t stride = engine.stampSpan + 1;
+    for (int32_t dy = -a; dy <= a; ++dy) {
+        for (int32_t dx = -a; dx <= a; ++dx) {
+            const int32_t cell = (dy + a) * stride + (dx + a);
+            const double d = std::sqrt(static_cast<double>(dx * dx + dy * dy));
+            if (d >= a) {
+                engine.bevelStampHeight[cell] = 0;
+                engine.bevelStampSlopeX[cell] = 0;
+                engine.bevelStampSlopeY[cell] = 0;
+                continue;
+            }
+            const double t = 1.0 - d / a;
+
+            // Height X(t) x 255: truncated when 0 or more, truncated minus 1
+            // when negative; kept modulo 256, so an overshooting profile wraps.
+            const double X =
+                t * t * (3 - 2 * t) + E * t * t * (t - 1) + I * t * (t - 1) * (t - 1);
+            const double height = X * 255;
+            const int32_t level =
+                height >= 0 ? static_cast<int32_t>(height) : static_cast<int32_t>(height) - 1;
+            engine.bevelStampHeight[cell] = static_cast<uint8_t>(level);
+
+            // Slope: minus the profile derivative along the direction from the
+            // edge pixel to the cell, that direction scaled to length 127.
+            const double r = t;
+            const float D = static_cast<float>(
+                -(I * (3 * r * r - 4 * r + 1) + E * (3 * r * r - 2 * r) - 6 * (r * r - r)));
+            const double ux = d > 0 ? dx * 127 / d : 0.0;
+            const float uy = d > 0 ? static_cast<float>(dy * 127 / d) : 0.0f;
+            engine.bevelStampSlopeX[cell] = stampSlope(D * ux);
+            engine.bevelStampSlopeY[cell] = stampSlope(static_cast<double>(D) * uy);
+        }
+    }
+}
+
+// Covered pixels start with no stamp and no slope; transparent ones keep
+// whatever they hold (nothing reads them).
+void clearCoveredPixels() {
+    const int32_t w = engine.frameWidth, h = engine.frameHeight;
+    for (int32_t y = 0; y < h; ++y) {
+        const uint8_t *maskRow = engine.mask + engine.paddedRowOffset[y];
+        const int32_t row = engine.rowOffset[y];
+        for (int32_t x = 0; x < w; ++x) {
+            if (maskRow[x] == 0) continue;
+            engine.stampMax[row + x] = 0;
+            engine.rawSlopeX[row + x] = 0;
+            engine.rawSlopeY[row + x] = 0;
+        }
+    }
+}
+
+// Stamps the profile around every edge pixel in list (scan) order. A covered
+// pixel takes a stamp only when it is strictly higher (unsigned) than the one
+// it holds, so among equal heights the first edge pixel wins. The stamp rows
+// and columns are clipped to the frame once per edge pixel.
+void stampEdges(int32_t a) {
+    const int32_t w = engine.frameWidth, h = engine.frameHeight;
+    const int32_t stride = engine.stampSpan + 1;
+    for (int32_t i = 0; i < engine.edgeCount; ++i) {
+        pollAbort(i);
+        const int32_t ex = engine.edgeX[i], ey = engine.edgeY[i];
+        const int32_t dyFirst = -a > -ey ? -a : -ey;
+        const int32_t dyLast = a < h - 1 - ey ? a : h - 1 - ey;
+        const int32_t dxFirst = -a > -ex ? -a : -ex;
+        const int32_t dxLast = a < w - 1 - ex ? a : w - 1 - ex;
+        for (int32_t dy = dyFirst; dy <= dyLast; ++dy) {
+            const uint8_t *maskRow = engine.mask + engine.paddedRowOffset[ey + dy] + ex;
+            const int32_t pixel = engine.rowOffset[ey + dy] + ex;
+            uint8_t *stampMax = engine.stampMax + pixel;
+            int8_t *rawX = engine.rawSlopeX + pixel;
+            int8_t *rawY = engine.rawSlopeY + pixel;
+            const int32_t cell = (dy + a) * stride + a;
+            const uint8_t *height = engine.bevelStampHeight + cell;
+            const int8_t *slopeX = engine.bevelStampSlopeX + cell;
+            const int8_t *slopeY = engine.bevelStampSlopeY + cell;
+            for (int32_t dx = dxFirst; dx <= dxLast; ++dx) {
+                if (maskRow[dx] == 0 || stampMax[dx] >= height[dx]) continue;
+                stampMax[dx] = height[dx];
+                rawX[dx] = slopeX[dx];
+                rawY[dx] = slopeY[dx];
+            }
+        }
+    }
+}
+
+// Without smoothing: every frame pixel's raw slope times f, shifted right
+// arithmetically by 8 (rounding toward minus infinity).
+void scaleUnsmoothed(int32_t f) {
+    const size_t count = size_t(engine.frameWidth) * engine.frameHeight;
+    for (size_t i = 0; i < count; ++i) {
+        engine.slopeX[i] = lowByte((engine.rawSlopeX[i] * f) >> 8);
+        engine.slopeY[i] = lowByte((engine.rawSlopeY[i] * f) >> 8);
+    }
+}
+
+// Separable weighted mean of the raw slopes of covered pixels within radius
+// r, over the bounding box, scaled by f / 256 with truncation toward zero.
+// Column c's x sum, weight and y sum live at index c + R of the first half of
+// columnSums, of its second half and of columnSumsY; columns outside the box
+// stay 0 and so never count.
+void smoothAndScale(int32_t r, int32_t f) {
+    const int32_t w = engine.frameWidth, h = engine.frameHeight;
+    const int32_t half = engine.columnSumsCount / 2;
+    int32_t *sumX = engine.columnSums + engine.border;
+    int32_t *weight = engine.columnSums + half + engine.border;
+    int32_t *sumY = engine.columnSumsY + engine.border;
+    const int32_t *kernel = engine.blurKernel;
+
+    const int32_t x0 = engine.boundsMinX > 0 ? engine.boundsMinX : 0;
+    const int32_t x1 = engine.boundsMaxX + 1 < w ? engine.boundsMaxX + 1 : w;
+    const int32_t y0 = engine.boundsMinY > 0 ? engine.boundsMinY : 0;
+    const int32_t y1 = engine.boundsMaxY + 1 < h ? engine.boundsMaxY + 1 : h;
+
+    for (int32_t y = y0; y < y1; ++y) {
+        pollAbort(y - y0);
+
+        // Column pass: rows y - r .. y + r that lie in the frame.
+        const int32_t kFirst = r - y > 0 ? r - y : 0;
+        const int32_t kLast = h - 1 - y + r < 2 * r ? h - 1 - y + r : 2 * r;
+        for (int32_t x = x0; x < x1; ++x) {
+            int32_t sx = 0, sy = 0, sw = 0;
+            for (int32_t k = kFirst; k <= kLast; ++k) {
+                const int32_t yy = y - r + k;
+                if (engine.mask[engine.paddedRowOffset[yy] + x] == 0) continue;
+                const int32_t pixel = engine.rowOffset[yy] + x;
+                sx += engine.rawSlopeX[pixel] * kernel[k];
+                sy += engine.rawSlopeY[pixel] * kernel[k];
+                sw += kernel[k];
+            }
+            sumX[x] = sx;
+            sumY[x] = sy;
+            weight[x] = sw;
+        }
+
+        // Row pass: covered pixels only. The sums stay far inside 32 bits, but
+        // SX x f need not, so the products are 64-bit.
+        const uint8_t *maskRow = engine.mask + engine.paddedRowOffset[y];
+        const int32_t row = engine.rowOffset[y];
+        for (int32_t x = x0; x < x1; ++x) {
+            if (maskRow[x] == 0) continue;
+            int64_t totalX = 0, totalY = 0, totalW = 0;
+            for (int32_t k = 0; k <= 2 * r; ++k) {
+                const int32_t c = x - r + k;
+                if (weight[c] <= 0) continue;
+                totalX += int64_t(sumX[c]) * kernel[k];
+                totalY += int64_t(sumY[c]) * kernel[k];
+                totalW += int64_t(weight[c]) * kernel[k];
+            }
+            // The pixel's own column always counts; only a kernel whose
+            // weights all truncate to 0 leaves no weight, and then no slope.
+            if (totalW == 0) {
+                engine.slopeX[row + x] = 0;
+                engine.slopeY[row + x] = 0;
+                continue;
+            }
+            engine.slopeX[row + x] = lowByte(totalX * f / (totalW * 256));
+            engine.slopeY[row + x] = lowByte(totalY * f / (totalW * 256));
+        }
+    }
+}
+
+} // namespace
+
+int32_t bevelStage(const RenderJob &job) {
+    std::memcpy(engine.bevelSettings, job.bevelParams, sizeof engine.bevelSettings);
+    engine.bevelEnabled = job.bevelOn;
+    if (job.bevelOn != 1) return 0;
+    if (engine.edgeCount <= 0 || !engine.mask) return 0;
+
+    const BevelParams params = readParams();
+    if (params.width > 0) buildStamps(params.width, params.edgeSlope, params.innerSlope);
+
+    clearCoveredPixels();
+    if (params.width > 0) stampEdges(params.width);
+
+    std::memset(engine.columnSums, 0, sizeof(int32_t) * engine.columnSumsCount);
+    std::memset(engine.columnSumsY, 0, sizeof(int32_t) * engine.columnSumsCount);
+    if (params.smoothing == 0) {
+        scaleUnsmoothed(params.scale);
+    } else {
+        buildSmoothKernel(static_cast<uint8_t>(params.smoothing), 256.0);
+        smoothAndScale(params.smoothing, params.scale);
+    }
+
+    engine.bevelEnabled = 1;
+    return 0;
+}
+
+} // namespace lustra

@@ -1,0 +1,207 @@
+// The render engine: its module-wide state, set-up and tear-down, and the
+// eight stages that turn the mask and the job into the finished picture.
+#pragma once
+
+#include "driver/RenderJob.h"
+
+#include <cstdint>
+
+namespace lustra {
+
+// Parameters of one surface texture: the eight job bytes (both zooms stored
+// plus 128), a 256-byte table, and the zoomed offsets.
+struct TextureParams {
+    uint8_t bytes[8];
+    uint8_t table[256];
+    int32_t colOffset;
+    int32_t rowOffset;
+};
+
+// Parameters of one image map, with the picture the stage recorded.
+struct ImageMapParams {
+    int32_t colOffset;
+    int32_t rowOffset;
+    int8_t zoomX;
+    int8_t zoomY;
+    int32_t on;
+    const uint32_t *image;
+    uint16_t imageWidth;
+    uint16_t imageHeight;
+    // The zoomed offsets at full width: zoomScale x offset can pass 32 bits,
+    // and the coordinate tables are built from the exact value.
+    int64_t colOffsetExact;
+    int64_t rowOffsetExact;
+};
+
+// The final shading's copy of one fill: colours A (lit), B (highlight),
+// C (shade), shininess, mode and, for mode 3, the fill picture.
+struct FillSettings {
+    Rgb colourA{}, colourB{}, colourC{};
+    uint8_t shininess = 0;
+    uint8_t mode = 0;
+    const uint32_t *image = nullptr;
+    uint16_t imageWidth = 0;
+    uint16_t imageHeight = 0;
+};
+
+// A picture texture's planes, allocated at the picture's size.
+struct PictureTexture {
+    const uint32_t *picture = nullptr; // the source picture, width x height pixels
+    uint8_t *heights = nullptr;
+    int8_t *gradientX = nullptr;
+    int8_t *gradientY = nullptr;
+    int32_t width = 0;
+    int32_t height = 0;
+};
+
+struct EngineState {
+    // Geometry.
+    uint16_t frameWidth = 0;  // W
+    uint16_t frameHeight = 0; // H
+    int32_t border = 0;       // R
+    int32_t stampSpan = 0;    // 2R
+    int32_t maxSide = 0;      // max(W, H)
+    uint16_t paddedWidth = 0; // W + 2R
+    uint16_t paddedHeight = 0;
+    uint8_t *paddedMask = nullptr; // the job's padded mask
+    uint8_t *mask = nullptr;       // paddedMask + R * (paddedWidth + 1)
+    uint32_t *framePixels = nullptr;
+    char dataDirectory[256] = {}; // the job's data directory ("" when unusable)
+    char dataPath[256] = {};      // the data directory with a file name appended
+
+    // Tables.
+    int32_t *rowOffset = nullptr;       // H: y * W
+    int32_t *paddedRowOffset = nullptr; // paddedHeight: y * paddedWidth
+    int32_t *times256 = nullptr;        // 256: i * 256
+    uint8_t *cosineRamp = nullptr;      // 256
+    uint8_t *metalTexture = nullptr;    // 65536, from metal.pat
+
+    // Surface texture planes (256 x 256 each): raw heights, x and y slopes.
+    uint8_t *textureHeight[2] = {};
+    int8_t *textureSlopeX[2] = {};
+    int8_t *textureSlopeY[2] = {};
+    PictureTexture pictureTexture[2];
+
+    // Coordinate arrays of the texture and map stages.
+    uint8_t *colFracs = nullptr;   // W + 1
+    uint8_t *colFracs2 = nullptr;  // W + 1
+    uint8_t *rowFracs = nullptr;   // H + 1
+    uint8_t *rowFracs2 = nullptr;  // H + 1
+    uint16_t *colCoords = nullptr; // W + 1
+    uint16_t *colCoords2 = nullptr;
+    uint16_t *rowCoords = nullptr; // H + 1
+    uint16_t *rowCoords2 = nullptr;
+
+    uint32_t *imageMap1 = nullptr; // W x H
+    uint32_t *imageMap2 = nullptr;
+
+    // Mask analysis.
+    int32_t *edgeX = nullptr; // floor(W * H / 2)
+    int32_t *edgeY = nullptr;
+    int32_t edgeCapacity = 0;
+    int32_t edgeCount = 0;
+    int32_t boundsMinX = 0, boundsMinY = 0, boundsMaxX = 0, boundsMaxY = 0;
+    uint8_t maskFull = 0;
+
+    // Planes of frame size (W x H).
+    uint8_t *stampMax = nullptr;
+    int8_t *rawSlopeX = nullptr;
+    int8_t *rawSlopeY = nullptr;
+    int8_t *slopeX = nullptr;
+    int8_t *slopeY = nullptr;
+    int8_t *texturedSlopeX1 = nullptr;
+    int8_t *texturedSlopeY1 = nullptr;
+    int8_t *texturedSlopeX2 = nullptr;
+    int8_t *texturedSlopeY2 = nullptr;
+    uint8_t *glowMap = nullptr;
+    uint8_t *shadowMap = nullptr; // paddedWidth x paddedHeight
+
+    // Stamps (2R+1)^2 and kernel (2R+1).
+    uint8_t *bevelStampHeight = nullptr;
+    int8_t *bevelStampSlopeX = nullptr;
+    int8_t *bevelStampSlopeY = nullptr;
+    uint8_t *glowStamp = nullptr;
+    int32_t *blurKernel = nullptr;
+    int32_t *columnSums = nullptr;  // 2 * (maxSide + stampSpan)
+    int32_t *columnSumsY = nullptr; // 2 * (maxSide + stampSpan)
+    int32_t columnSumsCount = 0;
+
+    // Parameter copies.
+    uint8_t bevelSettings[6] = {};
+    uint8_t glowSettings[4] = {};
+    Rgb glowColour1{}, glowColour2{};
+    uint8_t shadowSettings[2] = {};
+    Rgb shadowColour{};
+    uint8_t shadowDistance = 0;
+    uint8_t bevelEnabled = 0, glowEnabled = 0, shadowEnabled = 0;
+
+    uint8_t fillZoom = 0;
+    int32_t offsetX = 0, offsetY = 0;
+    FillSettings fill[2]; // the object fill (0) and the background fill (1)
+
+    TextureParams *textureParams1 = nullptr;
+    TextureParams *textureParams2 = nullptr;
+    ImageMapParams *imageMapParams1 = nullptr;
+    ImageMapParams *imageMapParams2 = nullptr;
+};
+
+// The one engine state of the module.
+extern EngineState engine;
+
+// Sets the engine up for the job: 0 ready, 1 metal.pat missing, 2 out of memory.
+int32_t engineSetup(const RenderJob &job);
+// Releases every engine buffer; harmless when already released.
+int32_t engineTeardown();
+
+// Builds the data directory followed by `name` in engine.dataPath; false when
+// there is no usable directory or the path does not fit in 256 bytes.
+bool engineDataPath(const char *name);
+
+// The abort poll of the engine's loops: on every iteration whose counter has
+// bit 4 set.
+void pollAbort(int32_t counter);
+
+// The eight stages, in the order the driver runs them. Each returns 0.
+int32_t bevelStage(const RenderJob &job);
+int32_t glowStage(const RenderJob &job);
+int32_t shadowStage(const RenderJob &job);
+int32_t surfaceTextureStage1(const RenderJob &job);
+int32_t surfaceTextureStage2(const RenderJob &job);
+int32_t imageMapStage1(const RenderJob &job);
+int32_t imageMapStage2(const RenderJob &job);
+int32_t finalShadingStage(const RenderJob &job);
+
+// Copies the fill, glow and shadow parameters the final shading uses from
+// the job into the engine state.
+void refreshShadingParameters(const RenderJob &job);
+
+// Pattern textures and the smoothing kernel.
+// Loads pattern `type` (0..3) into raw and derives both slope maps; 1 on
+// success, 0 when the file cannot be opened.
+int32_t loadPattern(int32_t type, int8_t *slopeXOut, int8_t *slopeYOut, uint8_t *raw,
+                    const RenderJob &job);
+// Fills engine.blurKernel with 2r+1 weights for radius r (nothing for r = 0).
+void buildSmoothKernel(uint8_t radius, double gain);
+
+// Zoom curve and texture coordinates, shared by the texture and map stages.
+int32_t zoomScale(int8_t zoom);
+// zoomScale(zoom) x offset, exact (a 32-bit offset times up to 512 needs
+// more than 32 bits).
+int64_t zoomedOffset(int8_t zoom, int32_t offset);
+// Texel column and fraction for every picture column 0..W (W + 1 entries):
+// d = (x - floor(W/2)) x scale + offset, coords = (floor(W/2) + floor(d/128))
+// mod modulus, fracs = 2 x (d mod 128). Rows likewise over 0..H.
+void buildColumnCoords(int32_t scale, uint16_t *coords, uint8_t *fracs, int32_t modulus,
+                       int64_t offset);
+void buildRowCoords(int32_t scale, uint16_t *coords, uint8_t *fracs, int32_t modulus,
+                    int64_t offset);
+
+// Builds the height and gradient planes of surface texture `which` (1 or 2)
+// from its recorded picture; 1 on success, 0 when there is no picture or the
+// planes cannot be allocated (the planes are then released).
+int32_t pictureToTexture(int32_t which);
+// Resamples image map `which` (0 for map 1, 1 for map 2; anything else does
+// nothing) from its recorded picture into imageMap1 or imageMap2.
+void resampleImageMap(int32_t which);
+
+} // namespace lustra

@@ -1,0 +1,301 @@
+// Engine set-up and tear-down: geometry, planes and tables for the frame,
+// the metal environment pattern, the mask analysis and the parameter copies.
+#include "engine/Engine.h"
+
+#include "operator/Operator.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace lustra {
+
+EngineState engine;
+
+namespace {
+
+constexpr size_t kPatternBytes = 65536;
+
+// A zeroed buffer of `count` elements (at least one, so that an empty frame
+// dimension never looks like an allocation failure).
+template <typename T> bool allocate(T *&pointer, size_t count) {
+    pointer = static_cast<T *>(std::calloc(count ? count : 1, sizeof(T)));
+    return pointer != nullptr;
+}
+
+template <typename T> void release(T *&pointer) {
+    std::free(const_cast<void *>(static_cast<const void *>(pointer)));
+    pointer = nullptr;
+}
+
+bool allocateBuffers() {
+    const size_t w = engine.frameWidth, h = engine.frameHeight;
+    const size_t frame = w * h;
+    const size_t padded = size_t(engine.paddedWidth) * engine.paddedHeight;
+    const size_t stamp = size_t(engine.stampSpan + 1) * size_t(engine.stampSpan + 1);
+    const size_t sums = 2 * size_t(engine.maxSide + engine.stampSpan);
+    bool ok = allocate(engine.rowOffset, h) && allocate(engine.paddedRowOffset, engine.paddedHeight) &&
+              allocate(engine.times256, 256) && allocate(engine.cosineRamp, 256) &&
+              allocate(engine.metalTexture, kPatternBytes);
+    for (int t = 0; t < 2 && ok; ++t)
+        ok = allocate(engine.textureHeight[t], kPatternBytes) &&
+             allocate(engine.textureSlopeX[t], kPatternBytes) &&
+             allocate(engine.textureSlopeY[t], kPatternBytes);
+    ok = ok && allocate(engine.colFracs, w + 1) && allocate(engine.colFracs2, w + 1) &&
+         allocate(engine.rowFracs, h + 1) && allocate(engine.rowFracs2, h + 1) &&
+         allocate(engine.colCoords, w + 1) && allocate(engine.colCoords2, w + 1) &&
+         allocate(engine.rowCoords, h + 1) && allocate(engine.rowCoords2, h + 1) &&
+         allocate(engine.imageMap1, frame) && allocate(engine.imageMap2, frame) &&
+         allocate(engine.edgeX, frame / 2) && allocate(engine.edgeY, frame / 2) &&
+         allocate(engine.stampMax, frame) && allocate(engine.rawSlopeX, frame) &&
+         allocate(engine.rawSlopeY, frame) && allocate(engine.slopeX, frame) &&
+         allocate(engine.slopeY, frame) && allocate(engine.texturedSlopeX1, frame) &&
+         allocate(engine.texturedSlopeY1, frame) && allocate(engine.texturedSlopeX2, frame) &&
+         allocate(engine.texturedSlopeY2, frame) && allocate(engine.glowMap, frame) &&
+         allocate(engine.shadowMap, padded) && allocate(engine.bevelStampHeight, stamp) &&
+         allocate(engine.bevelStampSlopeX, stamp) && allocate(engine.bevelStampSlopeY, stamp) &&
+         allocate(engine.glowStamp, stamp) &&
+         allocate(engine.blurKernel, size_t(engine.stampSpan + 1)) &&
+         allocate(engine.columnSums, sums) && allocate(engine.columnSumsY, sums) &&
+         allocate(engine.textureParams1, 1) && allocate(engine.textureParams2, 1) &&
+         allocate(engine.imageMapParams1, 1) && allocate(engine.imageMapParams2, 1);
+    engine.edgeCapacity = static_cast<int32_t>(frame / 2);
+    engine.columnSumsCount = static_cast<int32_t>(sums);
+    return ok;
+}
+
+void buildTables() {
+    for (int32_t y = 0; y < engine.frameHeight; ++y) engine.rowOffset[y] = y * engine.frameWidth;
+    for (int32_t y = 0; y < engine.paddedHeight; ++y)
+        engine.paddedRowOffset[y] = y * engine.paddedWidth;
+    for (int32_t i = 0; i < 256; ++i) {
+        engine.times256[i] = i * 256;
+        // 1 at i = 0, 99 at 64, 181 at 128, 236 at 192, 255 at 255.
+        engine.cosineRamp[i] =
+            static_cast<uint8_t>(255.0 * std::cos((255 - i) * 1.57079635 / 256));
+    }
+}
+
+bool loadMetalPattern() {
+    if (!engineDataPath("metal.pat")) return false;
+    std::FILE *file = std::fopen(engine.dataPath, "rb");
+    if (!file) return false;
+    // A short file is not detected: the bytes not read stay zero.
+    size_t read = std::fread(engine.metalTexture, kPatternBytes, 1, file);
+    (void)read;
+    std::fclose(file);
+    return true;
+}
+
+// Edge pixels (transparent pixels with a non-zero 4-neighbour inside the
+// frame), the bounding box of edge and covered pixels, and the full test.
+void analyseMask() {
+    const int32_t w = engine.frameWidth, h = engine.frameHeight;
+    engine.boundsMinX = w - 1;
+    engine.boundsMinY = h - 1;
+    engine.boundsMaxX = 0;
+    engine.boundsMaxY = 0;
+    engine.edgeCount = 0;
+    engine.maskFull = 0;
+    bool sawTransparent = false, sawOpaque = false;
+    auto widenBounds = [](int32_t x, int32_t y) {
+        if (x < engine.boundsMinX) engine.boundsMinX = x;
+        if (y < engine.boundsMinY) engine.boundsMinY = y;
+        if (x > engine.boundsMaxX) engine.boundsMaxX = x;
+        if (y > engine.boundsMaxY) engine.boundsMaxY = y;
+    };
+    for (int32_t y = 0; y < h; ++y) {
+        pollAbort(y);
+        const uint8_t *row = engine.mask + engine.paddedRowOffset[y];
+        for (int32_t x = 0; x < w; ++x) {
+            if (row[x] != 0) {
+                sawOpaque = true;
+                widenBounds(x, y);
+                continue;
+            }
+            sawTransparent = true;
+            int32_t sum = 0;
+            if (x < w - 1) sum += row[x + 1];
+            if (y < h - 1) sum += row[x + engine.paddedWidth];
+            if (x > 0) sum += row[x - 1];
+            if (y > 0) sum += row[x - engine.paddedWidth];
+            if (sum == 0 || engine.edgeCount >= engine.edgeCapacity) continue;
+            engine.edgeX[engine.edgeCount] = x;
+            engine.edgeY[engine.edgeCount] = y;
+            widenBounds(x, y);
+            ++engine.edgeCount;
+        }
+    }
+    if (sawOpaque && !sawTransparent) {
+        engine.maskFull = 1;
+        const size_t frame = size_t(w) * h;
+        std::memset(engine.stampMax, 0, frame);
+        std::memset(engine.rawSlopeX, 0, frame);
+        std::memset(engine.rawSlopeY, 0, frame);
+        std::memset(engine.slopeX, 0, frame);
+        std::memset(engine.slopeY, 0, frame);
+        std::memset(engine.texturedSlopeX1, 0, frame);
+        std::memset(engine.texturedSlopeY1, 0, frame);
+    }
+}
+
+void copyParameters(const RenderJob &job) {
+    engine.fillZoom = job.fillZoom;
+    engine.offsetX = job.offsetX;
+    engine.offsetY = job.offsetY;
+    std::memcpy(engine.bevelSettings, job.bevelParams, sizeof engine.bevelSettings);
+    std::memcpy(engine.glowSettings, job.glowParams, sizeof engine.glowSettings);
+    engine.glowColour1 = job.glowColour1;
+    engine.glowColour2 = job.glowColour2;
+    std::memcpy(engine.shadowSettings, job.shadowParams, sizeof engine.shadowSettings);
+    engine.shadowColour = job.shadowColour;
+    engine.shadowDistance = job.shadowDistance;
+    engine.bevelEnabled = job.bevelOn;
+    engine.glowEnabled = job.glowOn;
+    engine.shadowEnabled = job.shadowOn;
+    refreshShadingParameters(job);
+}
+
+void fillTextureParams(TextureParams &params, int8_t scaleX, int8_t scaleY, uint8_t depth,
+                       uint8_t heightMax, uint8_t heightMin, uint8_t type, uint8_t on,
+                       uint8_t invert, int32_t offsetX, int32_t offsetY) {
+    params.bytes[0] = static_cast<uint8_t>(scaleX + 128);
+    params.bytes[1] = static_cast<uint8_t>(scaleY + 128);
+    params.bytes[2] = depth;
+    params.bytes[3] = heightMax;
+    params.bytes[4] = heightMin;
+    params.bytes[5] = type;
+    params.bytes[6] = on;
+    params.bytes[7] = invert;
+    params.colOffset = static_cast<int32_t>(static_cast<uint32_t>(zoomedOffset(scaleX, offsetX)));
+    params.rowOffset = static_cast<int32_t>(static_cast<uint32_t>(zoomedOffset(scaleY, offsetY)));
+}
+
+void fillImageMapParams(ImageMapParams &params, int8_t scaleX, int8_t scaleY, int32_t offsetX,
+                        int32_t offsetY, int32_t on) {
+    params.colOffset = static_cast<int32_t>(static_cast<uint32_t>(zoomedOffset(scaleX, offsetX)));
+    params.rowOffset = static_cast<int32_t>(static_cast<uint32_t>(zoomedOffset(scaleY, offsetY)));
+    params.zoomX = scaleX;
+    params.zoomY = scaleY;
+    params.on = on;
+}
+
+} // namespace
+
+void pollAbort(int32_t counter) {
+    if (counter & 16) checkAbort();
+}
+
+bool engineDataPath(const char *name) {
+    engine.dataPath[0] = 0;
+    const size_t base = std::strlen(engine.dataDirectory);
+    const size_t length = std::strlen(name);
+    if (base == 0 || base + length >= sizeof engine.dataPath) return false;
+    std::memcpy(engine.dataPath, engine.dataDirectory, base);
+    std::memcpy(engine.dataPath + base, name, length + 1);
+    return true;
+}
+
+int32_t engineSetup(const RenderJob &job) {
+    engine.border = job.border;
+    engine.stampSpan = 2 * engine.border;
+    engine.frameWidth = static_cast<uint16_t>(job.width);
+    engine.frameHeight = static_cast<uint16_t>(job.height);
+    engine.paddedMask = job.paddedMask;
+    engine.framePixels = job.pixels;
+    // A directory that does not fit the path buffer is refused like a missing
+    // one: no data file opens.
+    engine.dataDirectory[0] = 0;
+    if (job.dataDirectory && std::strlen(job.dataDirectory) < sizeof engine.dataDirectory)
+        std::strcpy(engine.dataDirectory, job.dataDirectory);
+
+    engine.maxSide = engine.frameWidth > engine.frameHeight ? engine.frameWidth : engine.frameHeight;
+    engine.paddedWidth = static_cast<uint16_t>(engine.frameWidth + engine.stampSpan);
+    engine.paddedHeight = static_cast<uint16_t>(engine.frameHeight + engine.stampSpan);
+    if (!allocateBuffers()) {
+        engineTeardown();
+        return 2;
+    }
+    engine.mask = engine.paddedMask + engine.border * (engine.paddedWidth + 1);
+    buildTables();
+
+    if (!loadMetalPattern()) return 1;
+
+    analyseMask();
+    copyParameters(job);
+    fillTextureParams(*engine.textureParams1, job.texture1ScaleX, job.texture1ScaleY,
+                      job.texture1Depth, job.texture1HeightMax, job.texture1HeightMin,
+                      job.texture1Type, job.texture1On, job.texture1Invert, job.texture1OffsetX,
+                      job.texture1OffsetY);
+    fillTextureParams(*engine.textureParams2, job.texture2ScaleX, job.texture2ScaleY,
+                      job.texture2Depth, job.texture2HeightMax, job.texture2HeightMin,
+                      job.texture2Type, job.texture2On, job.texture2Invert, job.texture2OffsetX,
+                      job.texture2OffsetY);
+    fillImageMapParams(*engine.imageMapParams1, job.map1ScaleX, job.map1ScaleY, job.map1OffsetX,
+                       job.map1OffsetY, job.map1On);
+    fillImageMapParams(*engine.imageMapParams2, job.map2ScaleX, job.map2ScaleY, job.map2OffsetX,
+                       job.map2OffsetY, job.map2On);
+    return 0;
+}
+
+int32_t engineTeardown() {
+    release(engine.rowOffset);
+    release(engine.paddedRowOffset);
+    release(engine.times256);
+    release(engine.cosineRamp);
+    release(engine.metalTexture);
+    for (int t = 0; t < 2; ++t) {
+        release(engine.textureHeight[t]);
+        release(engine.textureSlopeX[t]);
+        release(engine.textureSlopeY[t]);
+        PictureTexture &picture = engine.pictureTexture[t];
+        release(picture.heights);
+        release(picture.gradientX);
+        release(picture.gradientY);
+        picture.width = picture.height = 0;
+    }
+    release(engine.colFracs);
+    release(engine.colFracs2);
+    release(engine.rowFracs);
+    release(engine.rowFracs2);
+    release(engine.colCoords);
+    release(engine.colCoords2);
+    release(engine.rowCoords);
+    release(engine.rowCoords2);
+    release(engine.imageMap1);
+    release(engine.imageMap2);
+    release(engine.edgeX);
+    release(engine.edgeY);
+    release(engine.stampMax);
+    release(engine.rawSlopeX);
+    release(engine.rawSlopeY);
+    release(engine.slopeX);
+    release(engine.slopeY);
+    release(engine.texturedSlopeX1);
+    release(engine.texturedSlopeY1);
+    release(engine.texturedSlopeX2);
+    release(engine.texturedSlopeY2);
+    release(engine.glowMap);
+    release(engine.shadowMap);
+    release(engine.bevelStampHeight);
+    release(engine.bevelStampSlopeX);
+    release(engine.bevelStampSlopeY);
+    release(engine.glowStamp);
+    release(engine.blurKernel);
+    release(engine.columnSums);
+    release(engine.columnSumsY);
+    release(engine.textureParams1);
+    release(engine.textureParams2);
+    release(engine.imageMapParams1);
+    release(engine.imageMapParams2);
+    engine.edgeCapacity = 0;
+    engine.edgeCount = 0;
+    engine.columnSumsCount = 0;
+    engine.mask = nullptr;
+    engine.paddedMask = nullptr;
+    engine.framePixels = nullptr;
+    return 0;
+}
+
+} // namespace lustra

@@ -1,0 +1,342 @@
+// Final shading and compositing: lights both fills from the surface slopes
+// and builds the picture from back to front, per pixel: the background fill,
+// the drop shadow, the glow, and the object fill laid over them with the
+// coverage mask as its weight.
+#include "engine/Blend.h"
+#include "engine/Engine.h"
+
+#include <cmath>
+#include <new>
+#include <vector>
+
+namespace lustra {
+
+namespace {
+
+constexpr int32_t kLobeSize = 1024;
+constexpr int32_t kLobeScale = 524288; // 2^19: lobe positions in 1/2^19 texel
+
+// Offsets beyond this make offset x 2^19 leave the signed 32-bit range; the
+// lobe is already dark 128 texels away, so larger offsets are held here.
+constexpr int32_t kLobeOffsetLimit = 4095;
+
+struct FillTables {
+    uint8_t diffuse[3][256];  // light-weighted mix of colour C and colour A
+    uint8_t specular[3][256]; // colour B scaled by the highlight curve
+};
+
+// Everything the pixel loop looks up, built once per call.
+struct ShadingPass {
+    FillTables fillTables[2];
+    uint8_t glowRamp[3][256];
+    uint8_t cosineLobe[kLobeSize];
+    uint8_t highlightLobe[2][kLobeSize];
+    std::vector<int32_t> colCoord[2], rowCoord[2]; // texel, reduced modulo the texture size
+    std::vector<uint8_t> colFrac, rowFrac;         // sub-texel fractions (shared by both fills)
+    std::vector<int32_t> lobeU, lobeV;             // lobe positions per column and row
+    int32_t modulusU[2], modulusV[2];
+    int32_t glowWeight, shadowWeight; // opacity x 255 / 100
+    int64_t shadowShiftX, shadowShiftY;
+};
+
+// Channel k of a colour triple: 0 red, 1 green, 2 blue.
+inline int32_t channelOf(const Rgb &c, int k) { return k == 0 ? c.r : (k == 1 ? c.g : c.b); }
+
+// Channel k (0 red, 1 green, 2 blue) of an RGB work pixel.
+inline int32_t pixelChannel(uint32_t p, int k) { return static_cast<int32_t>((p >> (16 - 8 * k)) & 0xFF); }
+
+// A fill of mode 3 without a usable picture shades as metal (mode 2).
+inline uint8_t effectiveMode(const FillSettings &fill) {
+    if (fill.mode > 3) return 0;
+    if (fill.mode == 3 && (!fill.image || fill.imageWidth == 0 || fill.imageHeight == 0)) return 2;
+    return fill.mode;
+}
+
+} // namespace
+
+void refreshShadingParameters(const RenderJob &job) {
+    engine.fillZoom = job.fillZoom;
+    engine.offsetX = job.offsetX;
+    engine.offsetY = job.offsetY;
+    FillSettings *fills = engine.fill;
+    fills[0].colourA = job.fill1ColourA;
+    fills[0].colourB = job.fill1ColourB;
+    fills[0].colourC = job.fill1ColourC;
+    fills[0].shininess = job.fill1Shininess;
+    fills[0].mode = job.fill1Mode;
+    if (job.fill1Mode == 3) {
+        fills[0].image = job.fill1Image;
+        fills[0].imageWidth = static_cast<uint16_t>(job.fill1ImageWidth);
+        fills[0].imageHeight = static_cast<uint16_t>(job.fill1ImageHeight);
+    }
+    fills[1].colourA = job.fill2ColourA;
+    fills[1].colourB = job.fill2ColourB;
+    fills[1].colourC = job.fill2ColourC;
+    fills[1].shininess = job.fill2Shininess;
+    fills[1].mode = job.fill2Mode;
+    if (job.fill2Mode == 3) {
+        fills[1].image = job.fill2Image;
+        fills[1].imageWidth = static_cast<uint16_t>(job.fill2ImageWidth);
+        fills[1].imageHeight = static_cast<uint16_t>(job.fill2ImageHeight);
+    }
+    for (int i = 0; i < 4; ++i) engine.glowSettings[i] = job.glowParams[i];
+    engine.glowColour1 = job.glowColour1;
+    engine.glowColour2 = job.glowColour2;
+    engine.glowEnabled = job.glowOn;
+    engine.shadowSettings[0] = job.shadowParams[0];
+    engine.shadowSettings[1] = job.shadowParams[1];
+    engine.shadowColour = job.shadowColour;
+    engine.shadowDistance = job.shadowDistance;
+    engine.shadowEnabled = job.shadowOn;
+}
+
+namespace {
+
+inline double highlightExponent(const FillSettings &fill) { return fill.shininess * 0.5 + 1.0; }
+
+// Opacity percent as a weight: min(opacity, 100) x 255 / 100.
+inline int32_t opacityWeight(uint8_t percent) { return (percent > 100 ? 100 : percent) * 255 / 100; }
+
+void buildShadingTables(ShadingPass &pass) {
+    for (int f = 0; f < 2; ++f) {
+        const FillSettings &fill = engine.fill[f];
+        if (fill.mode == 0) continue;
+        const double e = highlightExponent(fill);
+        for (int32_t i = 0; i < 256; ++i) {
+            const int32_t o = engine.cosineRamp[i * 255 / 256];
+            const int32_t w = static_cast<int32_t>(255.0 * std::pow(o * 0.0039215686274, e));
+            for (int k = 0; k < 3; ++k) {
+                // (A x o + C x (255 - o)) >> 8 and (B x w) >> 8
+                pass.fillTables[f].diffuse[k][i] = static_cast<uint8_t>(
+                    (channelOf(fill.colourA, k) * o + channelOf(fill.colourC, k) * (255 - o)) >> 8);
+                pass.fillTables[f].specular[k][i] =
+                    static_cast<uint8_t>((channelOf(fill.colourB, k) * w) >> 8);
+            }
+        }
+    }
+    if (engine.glowEnabled == 1) {
+        const int32_t pg = opacityWeight(engine.glowSettings[kGlowOpacity]);
+        for (int32_t i = 0; i < 256; ++i) {
+            const int32_t r = ((pg * (i * 255 / 256)) >> 8) & 0xFF;
+            for (int k = 0; k < 3; ++k)
+                pass.glowRamp[k][i] = static_cast<uint8_t>(
+                    (channelOf(engine.glowColour1, k) * r + channelOf(engine.glowColour2, k) * (255 - r)) >> 8);
+        }
+    }
+}
+
+void buildLobeTables(ShadingPass &pass) {
+    const double exponents[2] = {highlightExponent(engine.fill[0]), highlightExponent(engine.fill[1])};
+    for (int32_t i = 0; i < kLobeSize; ++i) {
+        const long double c = cosl(static_cast<long double>(i) * static_cast<long double>(1.57079635) *
+                                   0.0009765625L);
+        pass.cosineLobe[i] = static_cast<uint8_t>(static_cast<int32_t>(255.0L * c));
+        const double single = static_cast<float>(c);
+        for (int f = 0; f < 2; ++f)
+            pass.highlightLobe[f][i] =
+                static_cast<uint8_t>(static_cast<int32_t>(255.0 * std::pow(single, exponents[f])));
+    }
+}
+
+// Texel coordinates and fractions per column and row, and the light lobe's
+// positions; everything that depends on a column or a row alone.
+void buildCoordinates(ShadingPass &pass) {
+    const int32_t w = engine.frameWidth, h = engine.frameHeight, n = engine.maxSide;
+    const int32_t k = 255 - engine.fillZoom;
+    for (int f = 0; f < 2; ++f) {
+        const FillSettings &fill = engine.fill[f];
+        const bool picture = effectiveMode(fill) == 3;
+        pass.modulusU[f] = picture ? fill.imageWidth : 256;
+        pass.modulusV[f] = picture ? fill.imageHeight : 256;
+        pass.colCoord[f].resize(w);
+        pass.rowCoord[f].resize(h);
+    }
+    pass.colFrac.resize(w);
+    pass.rowFrac.resize(h);
+    pass.lobeU.resize(w);
+    pass.lobeV.resize(h);
+
+    const int32_t step = (k * kLobeScale) / n;
+    const int64_t lobeOffsetX = clampRange(engine.offsetX, -kLobeOffsetLimit, kLobeOffsetLimit);
+    const int64_t lobeOffsetY = clampRange(engine.offsetY, -kLobeOffsetLimit, kLobeOffsetLimit);
+    for (int32_t x = 0; x < w; ++x) {
+        const int32_t t = ((x - w / 2) * k * 256) / n;
+        for (int f = 0; f < 2; ++f)
+            pass.colCoord[f][x] = trueMod(int64_t(t >> 8) - engine.offsetX + 127, pass.modulusU[f]);
+        pass.colFrac[x] = static_cast<uint8_t>(t & 255);
+        pass.lobeU[x] = wrap32(int64_t(x - w / 2) * step - lobeOffsetX * kLobeScale);
+    }
+    for (int32_t y = 0; y < h; ++y) {
+        const int32_t t = ((y - h / 2) * k * 256) / n;
+        for (int f = 0; f < 2; ++f)
+            pass.rowCoord[f][y] = trueMod(int64_t(t >> 8) - engine.offsetY + 127, pass.modulusV[f]);
+        pass.rowFrac[y] = static_cast<uint8_t>(t & 255);
+        pass.lobeV[y] = wrap32(int64_t(y - h / 2) * step - lobeOffsetY * kLobeScale);
+    }
+
+    pass.glowWeight = opacityWeight(engine.glowSettings[kGlowOpacity]);
+    pass.shadowWeight = opacityWeight(engine.shadowSettings[kShadowOpacity]);
+    pass.shadowShiftX = int64_t(engine.shadowDistance) * engine.offsetX / 100;
+    pass.shadowShiftY = int64_t(engine.shadowDistance) * engine.offsetY / 100;
+}
+
+// Lobe index of a slope at a lobe position: |(slope x 2^19 + position) >> 16|,
+// at most 1023 (32-bit arithmetic, shift before the absolute value).
+inline int32_t lobeIndex(int32_t slope, int32_t position) {
+    const int32_t shifted = wrap32(int64_t(slope) * kLobeScale + position) >> 16;
+    const int32_t magnitude = shifted < 0 ? -shifted : shifted;
+    return magnitude > kLobeSize - 1 ? kLobeSize - 1 : magnitude;
+}
+
+// The colour of fill f at pixel (x, y) with slopes (dx, dy); `map` is the
+// fill's image-map pixel or null when the fill has no image map.
+void fillColour(const ShadingPass &pass, int f, uint8_t mode, int32_t x, int32_t y, int32_t dx,
+                int32_t dy, const uint32_t *map, int32_t out[3]) {
+    const FillSettings &fill = engine.fill[f];
+    switch (mode) {
+    case 0:
+        for (int k = 0; k < 3; ++k) {
+            const int32_t a = channelOf(fill.colourA, k);
+            out[k] = map ? mul8(pixelChannel(*map, k), a) : a;
+        }
+        return;
+    case 1: {
+        const int32_t a = lobeIndex(dx, pass.lobeU[x]);
+        const int32_t b = lobeIndex(dy, pass.lobeV[y]);
+        const int32_t d = (pass.cosineLobe[b] * pass.cosineLobe[a]) >> 8;
+        const int32_t s = (pass.highlightLobe[f][b] * pass.highlightLobe[f][a]) >> 8;
+        for (int k = 0; k < 3; ++k) {
+            const int32_t t = map ? pixelChannel(*map, k) : 255;
+            const int32_t lit = (channelOf(fill.colourC, k) * (255 - d) + channelOf(fill.colourA, k) * d) >> 8;
+            out[k] = clampHigh255((lit * t + channelOf(fill.colourB, k) * s) >> 8);
+        }
+        return;
+    }
+    default:
+        break;
+    }
+    const int32_t mu = pass.modulusU[f], mv = pass.modulusV[f];
+    const int32_t u = trueMod(int64_t(pass.colCoord[f][x]) + dx, mu);
+    const int32_t v = trueMod(int64_t(pass.rowCoord[f][y]) + dy, mv);
+    const int32_t uNext = u + 1 == mu ? 0 : u + 1;
+    const int32_t vNext = v + 1 == mv ? 0 : v + 1;
+    const int32_t fu = pass.colFrac[x], fv = pass.rowFrac[y];
+    if (mode == 2) {
+        const uint8_t *metal = engine.metalTexture;
+        const int32_t tl = metal[v * 256 + u], tr = metal[v * 256 + uNext];
+        const int32_t bl = metal[vNext * 256 + u], br = metal[vNext * 256 + uNext];
+        int32_t j;
+        if (f == 0) {
+            const int32_t top = (tr * fu + tl * (255 - fu)) / 255;
+            const int32_t bottom = (br * fu + bl * (255 - fu)) / 255;
+            j = (top * (255 - fv) + bottom * fv) / 255;
+        } else {
+            const int32_t top = (tr * fu + tl * (255 - fu)) >> 8;
+            const int32_t bottom = (br * fu + bl * (255 - fu)) >> 8;
+            j = (top * (255 - fv) + bottom * fv) >> 8;
+        }
+        const FillTables &tables = pass.fillTables[f];
+        for (int k = 0; k < 3; ++k) {
+            const int32_t t = map ? pixelChannel(*map, k) : 255;
+            out[k] = clampHigh255(((tables.diffuse[k][j] * t) >> 8) + tables.specular[k][j]);
+        }
+        return;
+    }
+    // Mode 3: the fill picture, sampled bilinearly and tinted.
+    const uint32_t *image = fill.image;
+    const size_t row = size_t(v) * mu, rowNext = size_t(vNext) * mu;
+    for (int k = 0; k < 3; ++k) {
+        const int32_t tl = pixelChannel(image[row + u], k), tr = pixelChannel(image[row + uNext], k);
+        const int32_t bl = pixelChannel(image[rowNext + u], k);
+        const int32_t br = pixelChannel(image[rowNext + uNext], k);
+        const int32_t top = (tr * fu + (255 - fu) * tl) >> 8;
+        const int32_t bottom = (br * fu + (255 - fu) * bl) >> 8;
+        const int32_t t = map ? pixelChannel(*map, k) : channelOf(fill.colourA, k);
+        out[k] = ((bottom * fv + (255 - fv) * top) * t) >> 16;
+    }
+}
+
+// An image map tints its fill when it is on and holds a picture.
+inline const uint32_t *tintMap(const ImageMapParams *params, const uint32_t *plane) {
+    return params && params->on == 1 && params->image ? plane : nullptr;
+}
+
+void shadePixels(const ShadingPass &pass) {
+    const int32_t w = engine.frameWidth, h = engine.frameHeight;
+    const int32_t border = engine.border;
+    const int32_t paddedW = engine.paddedWidth, paddedH = engine.paddedHeight;
+    const bool coverageValid = engine.edgeCount != 0 || engine.maskFull == 1;
+    const bool texture1 = engine.textureParams1 && engine.textureParams1->bytes[6] == 1;
+    const bool texture2 = engine.textureParams2 && engine.textureParams2->bytes[6] == 1;
+    const bool glowOn = engine.glowEnabled == 1, shadowOn = engine.shadowEnabled == 1;
+    const uint32_t *map1 = tintMap(engine.imageMapParams1, engine.imageMap1);
+    const uint32_t *map2 = tintMap(engine.imageMapParams2, engine.imageMap2);
+    const uint8_t modes[2] = {effectiveMode(engine.fill[0]), effectiveMode(engine.fill[1])};
+    const Rgb &shadowColour = engine.shadowColour;
+
+    for (int32_t y = 0; y < h; ++y) {
+        pollAbort(y);
+        const uint8_t *maskRow = engine.mask + engine.paddedRowOffset[y];
+        uint32_t *out = engine.framePixels + engine.rowOffset[y];
+        const int64_t sy = int64_t(border) + y + pass.shadowShiftY;
+        for (int32_t x = 0; x < w; ++x) {
+            const size_t p = size_t(engine.rowOffset[y]) + x;
+            const int32_t c = coverageValid ? maskRow[x] : 0;
+            int32_t object[3] = {0, 0, 0};
+            if (c > 0) {
+                const int32_t dx = texture1 ? engine.texturedSlopeX1[p] : engine.slopeX[p];
+                const int32_t dy = texture1 ? engine.texturedSlopeY1[p] : engine.slopeY[p];
+                fillColour(pass, 0, modes[0], x, y, dx, dy, map1 ? map1 + p : nullptr, object);
+            }
+            int32_t g = 0, s = 0, level = c;
+            int32_t back[3] = {0, 0, 0};
+            if (level < 255) {
+                if (glowOn) {
+                    g = (engine.glowMap[p] * pass.glowWeight) >> 8;
+                    level = g;
+                }
+                if (level < 255 && shadowOn) {
+                    const int64_t sx = int64_t(border) + x + pass.shadowShiftX;
+                    if (sx > 0 && sx < paddedW && sy > 0 && sy < paddedH) {
+                        s = (engine.shadowMap[sy * paddedW + sx] * pass.shadowWeight) >> 8;
+                        level = s;
+                    }
+                }
+                if (level < 255) {
+                    const int32_t dx = texture2 ? engine.texturedSlopeX2[p] : 0;
+                    const int32_t dy = texture2 ? engine.texturedSlopeY2[p] : 0;
+                    fillColour(pass, 1, modes[1], x, y, dx, dy, map2 ? map2 + p : nullptr, back);
+                }
+            }
+            for (int k = 0; k < 3; ++k) {
+                if (s > 0) back[k] = blend8(back[k], channelOf(shadowColour, k), s);
+                if (g > 0) back[k] = blend8(back[k], pass.glowRamp[k][g], g);
+                if (c > 0) back[k] = blend8(back[k], object[k], c);
+            }
+            out[x] = (out[x] & 0xFF000000u) | (uint32_t(back[0] & 0xFF) << 16) |
+                     (uint32_t(back[1] & 0xFF) << 8) | uint32_t(back[2] & 0xFF);
+        }
+    }
+}
+
+} // namespace
+
+int32_t finalShadingStage(const RenderJob &job) {
+    refreshShadingParameters(job);
+    if (!engine.framePixels || !engine.mask || engine.maxSide == 0) return 0;
+    ShadingPass *pass = new (std::nothrow) ShadingPass();
+    if (!pass) return -1;
+    try {
+        buildShadingTables(*pass);
+        buildLobeTables(*pass);
+        buildCoordinates(*pass);
+    } catch (const std::bad_alloc &) {
+        delete pass;
+        return -1;
+    }
+    shadePixels(*pass);
+    delete pass;
+    return 0;
+}
+
+} // namespace lustra

@@ -1,0 +1,239 @@
+// Image map stages: a picture is placed on the frame with its own zoom and
+// offset, tiled, and resampled into a frame-sized colour buffer that the
+// final shading multiplies a fill's lit colour by. Map 1 tints the object
+// fill, map 2 the background fill.
+#include "engine/Blend.h"
+#include "engine/Engine.h"
+
+#include <cstddef>
+
+namespace lustra {
+
+namespace {
+
+// The resampling filters, chosen once per call from the two scales: a frame
+// pixel smaller than a source pixel is interpolated, one as large or larger
+// averaged.
+enum class Filter { Bilinear, ColumnSpans, RowSpans, Box };
+
+Filter chooseFilter(int32_t colScale, int32_t rowScale) {
+    if (colScale < 128) return rowScale < 128 ? Filter::Bilinear : Filter::RowSpans;
+    return rowScale < 128 ? Filter::ColumnSpans : Filter::Box;
+}
+
+// Source pixels from coordinate a up to coordinate b (exclusive) of a picture
+// that tiles after `size`: b - a, plus size when b lies before a.
+inline int32_t spanLength(int32_t a, int32_t b, int32_t size) {
+    return b < a ? b + size - a : b - a;
+}
+
+// The next coordinate after c, wrapping after `size` (c lies in 0..size-1).
+inline int32_t nextWrapped(int32_t c, int32_t size) { return c + 1 == size ? 0 : c + 1; }
+
+// Blue, green and red of one result or running sum.
+struct Colour {
+    int32_t c[3];
+};
+
+inline Colour channelsOf(uint32_t pixel) {
+    return {{pixelBlue(pixel), pixelGreen(pixel), pixelRed(pixel)}};
+}
+
+// The source picture of one map.
+struct Picture {
+    const uint32_t *pixels;
+    int32_t width, height;
+
+    uint32_t at(int32_t u, int32_t v) const { return pixels[size_t(v) * width + u]; }
+};
+
+// Where one frame pixel falls on the picture, from the coordinate tables.
+struct Footprint {
+    int32_t u, uNext, fu, colSpan; // column, next column, fraction, span from u
+    int32_t v, vNext, fv, rowSpan; // the same for the row
+};
+
+template <Filter F> Colour resample(const Picture &s, const Footprint &f);
+
+// Bilinear between the four source pixels around the footprint.
+template <> Colour resample<Filter::Bilinear>(const Picture &s, const Footprint &f) {
+    const Colour a = channelsOf(s.at(f.u, f.v)), b = channelsOf(s.at(f.uNext, f.v));
+    const Colour c = channelsOf(s.at(f.u, f.vNext)), d = channelsOf(s.at(f.uNext, f.vNext));
+    Colour out;
+    for (int k = 0; k < 3; ++k) {
+        const int32_t top = ((255 - f.fu) * a.c[k] + f.fu * b.c[k]) >> 8;
+        const int32_t bottom = ((255 - f.fu) * c.c[k] + f.fu * d.c[k]) >> 8;
+        out.c[k] = ((255 - f.fv) * top + f.fv * bottom) >> 8;
+    }
+    return out;
+}
+
+// Averages over the column span on row v and on row vNext, blended by the
+// row fraction; both averages are 0 when the span is empty.
+template <> Colour resample<Filter::ColumnSpans>(const Picture &s, const Footprint &f) {
+    int64_t sum0[3] = {0, 0, 0}, sum1[3] = {0, 0, 0};
+    int32_t c = f.u;
+    for (int32_t n = 0; n < f.colSpan; ++n, c = nextWrapped(c, s.width)) {
+        const Colour p0 = channelsOf(s.at(c, f.v)), p1 = channelsOf(s.at(c, f.vNext));
+        for (int k = 0; k < 3; ++k) {
+            sum0[k] += p0.c[k];
+            sum1[k] += p1.c[k];
+        }
+    }
+    Colour out;
+    for (int k = 0; k < 3; ++k) {
+        const int32_t a0 = f.colSpan > 0 ? static_cast<int32_t>(sum0[k] / f.colSpan) : 0;
+        const int32_t a1 = f.colSpan > 0 ? static_cast<int32_t>(sum1[k] / f.colSpan) : 0;
+        out.c[k] = (a1 * f.fv + (255 - f.fv) * a0) >> 8;
+    }
+    return out;
+}
+
+// Averages over the row span in column u and in column uNext, blended by the
+// column fraction; both averages are 0 when the span is empty.
+template <> Colour resample<Filter::RowSpans>(const Picture &s, const Footprint &f) {
+    int64_t sum0[3] = {0, 0, 0}, sum1[3] = {0, 0, 0};
+    int32_t r = f.v;
+    for (int32_t n = 0; n < f.rowSpan; ++n, r = nextWrapped(r, s.height)) {
+        const Colour p0 = channelsOf(s.at(f.u, r)), p1 = channelsOf(s.at(f.uNext, r));
+        for (int k = 0; k < 3; ++k) {
+            sum0[k] += p0.c[k];
+            sum1[k] += p1.c[k];
+        }
+    }
+    Colour out;
+    for (int k = 0; k < 3; ++k) {
+        const int32_t a0 = f.rowSpan > 0 ? static_cast<int32_t>(sum0[k] / f.rowSpan) : 0;
+        const int32_t a1 = f.rowSpan > 0 ? static_cast<int32_t>(sum1[k] / f.rowSpan) : 0;
+        out.c[k] = (a1 * f.fu + (255 - f.fu) * a0) >> 8;
+    }
+    return out;
+}
+
+// Average over the rectangle of column span and row span; 0 when empty.
+template <> Colour resample<Filter::Box>(const Picture &s, const Footprint &f) {
+    const int64_t count = int64_t(f.colSpan) * f.rowSpan;
+    if (count == 0) return {{0, 0, 0}};
+    int64_t sum[3] = {0, 0, 0};
+    int32_t r = f.v;
+    for (int32_t m = 0; m < f.rowSpan; ++m, r = nextWrapped(r, s.height)) {
+        int32_t c = f.u;
+        for (int32_t n = 0; n < f.colSpan; ++n, c = nextWrapped(c, s.width)) {
+            const Colour p = channelsOf(s.at(c, r));
+            for (int k = 0; k < 3; ++k) sum[k] += p.c[k];
+        }
+    }
+    Colour out;
+    for (int k = 0; k < 3; ++k) out.c[k] = static_cast<int32_t>(sum[k] / count);
+    return out;
+}
+
+// The coordinate tables of one map.
+struct CoordTables {
+    uint16_t *col;
+    uint8_t *colFrac;
+    uint16_t *row;
+    uint8_t *rowFrac;
+};
+
+// Resamples every frame pixel; bytes 0..2 are written, byte 3 kept.
+template <Filter F> void resampleAll(const Picture &s, const CoordTables &c, uint32_t *out) {
+    const int32_t w = engine.frameWidth, h = engine.frameHeight;
+    Footprint f{};
+    for (int32_t y = 0; y < h; ++y) {
+        pollAbort(y);
+        f.v = c.row[y];
+        f.vNext = nextWrapped(f.v, s.height);
+        f.fv = c.rowFrac[y];
+        f.rowSpan = spanLength(f.v, c.row[y + 1], s.height);
+        uint32_t *line = out + size_t(y) * w;
+        for (int32_t x = 0; x < w; ++x) {
+            f.u = c.col[x];
+            f.uNext = nextWrapped(f.u, s.width);
+            f.fu = c.colFrac[x];
+            f.colSpan = spanLength(f.u, c.col[x + 1], s.width);
+            const Colour colour = resample<F>(s, f);
+            line[x] = (line[x] & 0xFF000000u) | (uint32_t(colour.c[2]) << 16) |
+                      (uint32_t(colour.c[1]) << 8) | uint32_t(colour.c[0]);
+        }
+    }
+}
+
+ImageMapParams *paramsOf(int32_t which) {
+    return which == 0 ? engine.imageMapParams1 : engine.imageMapParams2;
+}
+
+// One image map stage; which 0 is map 1, 1 map 2.
+int32_t imageMapStage(const RenderJob &job, int32_t which) {
+    ImageMapParams *params = paramsOf(which);
+    if (!params) return 0;
+    const bool first = which == 0;
+    const int8_t zoomX = first ? job.map1ScaleX : job.map2ScaleX;
+    const int8_t zoomY = first ? job.map1ScaleY : job.map2ScaleY;
+    const int32_t offsetX = first ? job.map1OffsetX : job.map2OffsetX;
+    const int32_t offsetY = first ? job.map1OffsetY : job.map2OffsetY;
+    params->colOffsetExact = zoomedOffset(zoomX, offsetX);
+    params->rowOffsetExact = zoomedOffset(zoomY, offsetY);
+    params->colOffset = wrap32(params->colOffsetExact);
+    params->rowOffset = wrap32(params->rowOffsetExact);
+    params->zoomX = zoomX;
+    params->zoomY = zoomY;
+    params->on = first ? job.map1On : job.map2On;
+    if (params->on != 1) return 0;
+
+    // A missing or empty picture is recorded as none: the map is skipped.
+    const uint32_t *image = first ? job.map1Image : job.map2Image;
+    const int16_t width = first ? job.map1ImageWidth : job.map2ImageWidth;
+    const int16_t height = first ? job.map1ImageHeight : job.map2ImageHeight;
+    const bool usable = image && width > 0 && height > 0;
+    params->image = usable ? image : nullptr;
+    params->imageWidth = usable ? static_cast<uint16_t>(width) : 0;
+    params->imageHeight = usable ? static_cast<uint16_t>(height) : 0;
+    if (usable) resampleImageMap(which);
+    return 0;
+}
+
+} // namespace
+
+void resampleImageMap(int32_t which) {
+    if (which != 0 && which != 1) return;
+    const ImageMapParams *params = paramsOf(which);
+    uint32_t *out = which == 0 ? engine.imageMap1 : engine.imageMap2;
+    if (!params || !out || !params->image || params->imageWidth == 0 ||
+        params->imageHeight == 0)
+        return;
+    const CoordTables tables = which == 0 ? CoordTables{engine.colCoords, engine.colFracs,
+                                                        engine.rowCoords, engine.rowFracs}
+                                          : CoordTables{engine.colCoords2, engine.colFracs2,
+                                                        engine.rowCoords2, engine.rowFracs2};
+    if (!tables.col || !tables.colFrac || !tables.row || !tables.rowFrac) return;
+    // Map 1 tints only the shape: with an empty mask there is nothing to tint.
+    if (which == 0 && engine.edgeCount == 0 && engine.maskFull != 1) return;
+
+    const Picture picture{params->image, params->imageWidth, params->imageHeight};
+    const int32_t colScale = zoomScale(params->zoomX), rowScale = zoomScale(params->zoomY);
+    buildColumnCoords(colScale, tables.col, tables.colFrac, picture.width,
+                      params->colOffsetExact);
+    buildRowCoords(rowScale, tables.row, tables.rowFrac, picture.height, params->rowOffsetExact);
+
+    switch (chooseFilter(colScale, rowScale)) {
+    case Filter::Bilinear:
+        resampleAll<Filter::Bilinear>(picture, tables, out);
+        break;
+    case Filter::ColumnSpans:
+        resampleAll<Filter::ColumnSpans>(picture, tables, out);
+        break;
+    case Filter::RowSpans:
+        resampleAll<Filter::RowSpans>(picture, tables, out);
+        break;
+    case Filter::Box:
+        resampleAll<Filter::Box>(picture, tables, out);
+        break;
+    }
+}
+
+int32_t imageMapStage1(const RenderJob &job) { return imageMapStage(job, 0); }
+
+int32_t imageMapStage2(const RenderJob &job) { return imageMapStage(job, 1); }
+
+} // namespace lustra

@@ -1,0 +1,80 @@
+// Pattern textures: loading a 256 x 256 tiling height pattern and deriving
+// its normalised slope maps; and the smoothing kernel of the relief stages.
+#include "engine/Engine.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace lustra {
+
+namespace {
+
+constexpr const char *kPatternFiles[4] = {"normal.pat", "fractal.pat", "turbulence.pat",
+                                          "fracturb.pat"};
+
+// Every value v of the map becomes ((v - min) x 255) / (max - min) - 128, so
+// the map spans -128..127. A flat map (max = min) has no slope: all zero.
+void normaliseSlopes(int8_t *map, int32_t minimum, int32_t maximum) {
+    for (int32_t i = 0; i < 65536; ++i) {
+        if (maximum == minimum) {
+            map[i] = 0;
+            continue;
+        }
+        map[i] = static_cast<int8_t>(((map[i] - minimum) * 255) / (maximum - minimum) - 128);
+    }
+}
+
+} // namespace
+
+int32_t loadPattern(int32_t type, int8_t *slopeXOut, int8_t *slopeYOut, uint8_t *raw,
+                    const RenderJob & /*job*/) {
+    if (type < 0 || type > 3 || !slopeXOut || !slopeYOut || !raw) return 0;
+    if (!engineDataPath(kPatternFiles[type])) return 0;
+    std::FILE *file = std::fopen(engine.dataPath, "rb");
+    if (!file) return 0;
+    // A short file is not detected: the bytes not read keep their values.
+    size_t read = std::fread(raw, 65536, 1, file);
+    (void)read;
+    std::fclose(file);
+
+    int32_t minX = 127, maxX = -128, minY = 127, maxY = -128;
+    for (int32_t y = 0; y < 256; ++y) {
+        const int32_t up = ((y - 1) & 255) * 256, row = y * 256, down = ((y + 1) & 255) * 256;
+        for (int32_t x = 0; x < 256; ++x) {
+            const int32_t left = (x - 1) & 255, right = (x + 1) & 255;
+            const int32_t l = raw[row + left], r = raw[row + right];
+            const int32_t u = raw[up + x], d = raw[down + x];
+            const int32_t ul = raw[up + left], ur = raw[up + right];
+            const int32_t dl = raw[down + left], dr = raw[down + right];
+            int32_t gx = (l + ul + dl - r - ur - dr) / 6;
+            int32_t gy = (u + ul + ur - d - dl - dr) / 6;
+            gx = gx < -128 ? -128 : (gx > 127 ? 127 : gx);
+            gy = gy < -128 ? -128 : (gy > 127 ? 127 : gy);
+            slopeXOut[row + x] = static_cast<int8_t>(gx);
+            slopeYOut[row + x] = static_cast<int8_t>(gy);
+            if (gx < minX) minX = gx;
+            if (gx > maxX) maxX = gx;
+            if (gy < minY) minY = gy;
+            if (gy > maxY) maxY = gy;
+        }
+    }
+    normaliseSlopes(slopeXOut, minX, maxX);
+    normaliseSlopes(slopeYOut, minY, maxY);
+    return 1;
+}
+
+void buildSmoothKernel(uint8_t radius, double gain) {
+    int32_t r = radius;
+    if (r > engine.border) r = engine.border; // the kernel holds 2R+1 weights
+    if (r <= 0 || !engine.blurKernel) return;
+    const float s = 1.0f / static_cast<float>(r + 1);
+    const float norm = static_cast<float>(gain / (2 * r + 1));
+    for (int32_t i = -r; i <= r; ++i) {
+        const float t = 1.0f - static_cast<float>(std::abs(i)) / static_cast<float>(r);
+        const float smooth = t * t * (3.0f - 2.0f * t);
+        engine.blurKernel[i + r] = static_cast<int32_t>(norm * (s + (2.0f - s) * smooth));
+    }
+}
+
+} // namespace lustra

@@ -1,0 +1,95 @@
+// The shadow stage: shadowMap, a softened copy of the shape's fully opaque
+// area. The map has the size and layout of the padded mask, so that a blurred
+// or displaced shadow can reach up to `border` pixels beyond the frame.
+#include "engine/Engine.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace lustra {
+
+namespace {
+
+// Kernel gain for which a fully covered neighbourhood, smoothed down the
+// columns and along the row and divided by 65,536, comes out at about 255.
+constexpr double kBlurGain = 4087.992064;
+
+// Radii index stamps and kernels of 2R+1 cells: never beyond the border.
+int32_t limitRadius(int32_t radius) {
+    const int32_t border = engine.border > 0 ? engine.border : 0;
+    return radius < border ? radius : border;
+}
+
+// The frame part of the mask, unsoftened; the margin stays 0.
+void copyMask() {
+    const int32_t w = engine.frameWidth, h = engine.frameHeight, R = engine.border;
+    for (int32_t y = 0; y < h; ++y) {
+        const int32_t offset = engine.paddedRowOffset[y + R] + R;
+        std::memcpy(engine.shadowMap + offset, engine.paddedMask + offset, size_t(w));
+    }
+}
+
+// Separable blur of the fully opaque pixels over the bounding box grown by c,
+// clipped to the padded frame. Frame coordinates run from -R to W+R-1 (H+R-1);
+// mask rows beyond the padded mask count as not opaque. The value of column
+// x lives at index x + 2R of columnSums, which holds every column from
+// -R - c to W + R - 1 + c; columns outside the region stay 0.
+void blurShadow(int32_t c) {
+    const int32_t w = engine.frameWidth, h = engine.frameHeight, R = engine.border;
+    buildSmoothKernel(static_cast<uint8_t>(c), kBlurGain);
+    const int32_t *kernel = engine.blurKernel;
+    int32_t *column = engine.columnSums + 2 * R;
+
+    const int32_t x0 = engine.boundsMinX - c > -R ? engine.boundsMinX - c : -R;
+    const int32_t y0 = engine.boundsMinY - c > -R ? engine.boundsMinY - c : -R;
+    const int32_t x1 = engine.boundsMaxX + 1 + c < w + R ? engine.boundsMaxX + 1 + c : w + R;
+    const int32_t y1 = engine.boundsMaxY + 1 + c < h + R ? engine.boundsMaxY + 1 + c : h + R;
+
+    for (int32_t y = y0; y < y1; ++y) {
+        pollAbort(y1 - y);
+
+        // Column pass: padded rows y - c .. y + c that exist.
+        const int32_t kFirst = c - R - y > 0 ? c - R - y : 0;
+        const int32_t kLast = h + R - 1 - y + c < 2 * c ? h + R - 1 - y + c : 2 * c;
+        for (int32_t x = x0; x < x1; ++x) {
+            const uint8_t *maskColumn = engine.paddedMask + (x + R);
+            int32_t covered = 0;
+            for (int32_t k = kFirst; k <= kLast; ++k) {
+                if (maskColumn[engine.paddedRowOffset[y - c + k + R]] == 255)
+                    covered += kernel[k];
+            }
+            column[x] = covered;
+        }
+
+        // Row pass: every pixel of the region, whatever its mask value.
+        uint8_t *mapRow = engine.shadowMap + engine.paddedRowOffset[y + R] + R;
+        for (int32_t x = x0; x < x1; ++x) {
+            int32_t v = 0;
+            for (int32_t k = 0; k <= 2 * c; ++k) v += kernel[k] * column[x - c + k];
+            mapRow[x] = static_cast<uint8_t>(v / 65536);
+        }
+    }
+}
+
+} // namespace
+
+int32_t shadowStage(const RenderJob &job) {
+    std::memcpy(engine.shadowSettings, job.shadowParams, sizeof engine.shadowSettings);
+    engine.shadowColour = job.shadowColour;
+    engine.shadowDistance = job.shadowDistance;
+    engine.shadowEnabled = job.shadowOn;
+    if (job.shadowOn != 1) return 0;
+    if (engine.edgeCount <= 0 || !engine.mask) return 0;
+
+    const int32_t c = limitRadius(engine.shadowSettings[kShadowSoftness]);
+    std::memset(engine.shadowMap, 0, size_t(engine.paddedWidth) * engine.paddedHeight);
+    std::memset(engine.columnSums, 0, sizeof(int32_t) * engine.columnSumsCount);
+    if (c == 0)
+        copyMask();
+    else
+        blurShadow(c);
+    return 0;
+}
+
+} // namespace lustra

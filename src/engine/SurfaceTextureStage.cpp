@@ -1,0 +1,420 @@
+// Surface texture stages: a tiled height texture, from a pattern file or from
+// a picture, is placed on the frame with its own zoom and offset, sampled
+// with filtering, and its gradients roughen the lit surface. Texture 1 adds
+// them to the bevel slopes inside the shape; texture 2 gives the background,
+// which has no relief of its own, the gradients alone.
+#include "engine/Blend.h"
+#include "engine/Engine.h"
+
+#include <cstddef>
+#include <cstdlib>
+
+namespace lustra {
+
+namespace {
+
+constexpr int32_t kPatternSide = 256;
+constexpr uint8_t kTypePicture = 4;
+
+// The job fields of one surface texture.
+struct TextureSettings {
+    int8_t zoomX, zoomY;
+    uint8_t depth, heightMax, heightMin, type, on, invert;
+    const uint32_t *image;
+    int16_t imageWidth, imageHeight;
+    int32_t offsetX, offsetY;
+};
+
+TextureSettings settingsOf(const RenderJob &job, int32_t index) {
+    if (index == 0)
+        return {job.texture1ScaleX, job.texture1ScaleY,     job.texture1Depth,
+                job.texture1HeightMax, job.texture1HeightMin, job.texture1Type,
+                job.texture1On,     job.texture1Invert,     job.texture1Image,
+                job.texture1ImageWidth, job.texture1ImageHeight, job.texture1OffsetX,
+                job.texture1OffsetY};
+    return {job.texture2ScaleX,     job.texture2ScaleY,     job.texture2Depth,
+            job.texture2HeightMax,  job.texture2HeightMin,  job.texture2Type,
+            job.texture2On,         job.texture2Invert,     job.texture2Image,
+            job.texture2ImageWidth, job.texture2ImageHeight, job.texture2OffsetX,
+            job.texture2OffsetY};
+}
+
+// The eight parameter bytes in job order (zooms stored plus 128), the height
+// window as a 256-entry acceptance table, and the zoomed offsets (low 32 bits).
+void storeParams(TextureParams &params, const TextureSettings &s) {
+    params.bytes[0] = static_cast<uint8_t>(s.zoomX + 128);
+    params.bytes[1] = static_cast<uint8_t>(s.zoomY + 128);
+    params.bytes[2] = s.depth;
+    params.bytes[3] = s.heightMax;
+    params.bytes[4] = s.heightMin;
+    params.bytes[5] = s.type;
+    params.bytes[6] = s.on;
+    params.bytes[7] = s.invert;
+    for (int32_t h = 0; h < 256; ++h)
+        params.table[h] = (h >= s.heightMin && h <= s.heightMax) ? 1 : 0;
+    params.colOffset = wrap32(zoomedOffset(s.zoomX, s.offsetX));
+    params.rowOffset = wrap32(zoomedOffset(s.zoomY, s.offsetY));
+}
+
+// One texture as the sampler sees it: three planes of width x height texels
+// and the height window.
+struct Texture {
+    uint8_t *heights = nullptr;
+    int8_t *gradientX = nullptr;
+    int8_t *gradientY = nullptr;
+    int32_t width = 0;
+    int32_t height = 0;
+    const uint8_t *accepted = nullptr; // 256 entries: 1 inside the height window
+
+    bool inWindow(size_t i) const { return accepted[heights[i]] != 0; }
+    // The gradients of texel i, 0 outside the height window.
+    int32_t gx(size_t i) const { return inWindow(i) ? gradientX[i] : 0; }
+    int32_t gy(size_t i) const { return inWindow(i) ? gradientY[i] : 0; }
+};
+
+struct Gradient {
+    int32_t x, y;
+};
+
+// The four sampling filters, chosen once per call from the two scales: a
+// pixel smaller than a texel is interpolated, one a texel or larger averaged.
+enum class Filter { Bilinear, ColumnSpans, RowSpans, Area };
+
+Filter chooseFilter(int32_t colScale, int32_t rowScale) {
+    if (colScale < 128) return rowScale < 128 ? Filter::Bilinear : Filter::RowSpans;
+    return rowScale < 128 ? Filter::ColumnSpans : Filter::Area;
+}
+
+// Texels from coordinate a up to coordinate b (exclusive) of a texture that
+// wraps after `size`: b - a, plus size when b lies before a.
+inline int32_t spanLength(int32_t a, int32_t b, int32_t size) {
+    return b < a ? b + size - a : b - a;
+}
+
+// The next coordinate after c, wrapping after `size` (c lies in 0..size-1).
+inline int32_t nextWrapped(int32_t c, int32_t size) { return c + 1 == size ? 0 : c + 1; }
+
+// Where one pixel falls on the texture, from the coordinate tables.
+struct Footprint {
+    int32_t u, uNext, fu, colSpan; // column, next column, fraction, span from u
+    int32_t v, vNext, fv, rowSpan; // the same for the row
+};
+
+// Filtered gradient at one pixel, times depth (GX and GY of each case).
+template <Filter F> Gradient sample(const Texture &t, const Footprint &f, int32_t depth);
+
+template <> Gradient sample<Filter::Bilinear>(const Texture &t, const Footprint &f, int32_t depth) {
+    const size_t row = size_t(f.v) * t.width, rowNext = size_t(f.vNext) * t.width;
+    const size_t a = row + f.u, b = row + f.uNext, c = rowNext + f.u, d = rowNext + f.uNext;
+    const int32_t fu = f.fu, fv = f.fv;
+    const int32_t topX = (t.gx(b) * fu + (255 - fu) * t.gx(a)) >> 8;
+    const int32_t bottomX = (t.gx(d) * fu + (255 - fu) * t.gx(c)) >> 8;
+    const int32_t topY = (t.gy(b) * fu + (255 - fu) * t.gy(a)) >> 8;
+    const int32_t bottomY = (t.gy(d) * fu + (255 - fu) * t.gy(c)) >> 8;
+    return {((bottomX * fv + (255 - fv) * topX) * depth) >> 16,
+            ((bottomY * fv + (255 - fv) * topY) * depth) >> 16};
+}
+
+// Average gradients over the column span of the pixel on row v and on row
+// vNext, blended by the row fraction.
+template <>
+Gradient sample<Filter::ColumnSpans>(const Texture &t, const Footprint &f, int32_t depth) {
+    int32_t a0x = 0, a0y = 0, a1x = 0, a1y = 0;
+    if (f.colSpan > 0) {
+        const size_t row = size_t(f.v) * t.width, rowNext = size_t(f.vNext) * t.width;
+        int64_t s0x = 0, s0y = 0, s1x = 0, s1y = 0;
+        int32_t c = f.u;
+        for (int32_t n = 0; n < f.colSpan; ++n, c = nextWrapped(c, t.width)) {
+            s0x += t.gx(row + c);
+            s0y += t.gy(row + c);
+            s1x += t.gx(rowNext + c);
+            s1y += t.gy(rowNext + c);
+        }
+        a0x = static_cast<int32_t>(s0x / f.colSpan);
+        a0y = static_cast<int32_t>(s0y / f.colSpan);
+        a1x = static_cast<int32_t>(s1x / f.colSpan);
+        a1y = static_cast<int32_t>(s1y / f.colSpan);
+    }
+    const int32_t fv = f.fv;
+    return {((a1x * fv + (255 - fv) * a0x) * depth) >> 16,
+            ((a1y * fv + (255 - fv) * a0y) * depth) >> 16};
+}
+
+// Average gradients over the row span of the pixel in column u and in column
+// uNext, blended by the column fraction.
+template <> Gradient sample<Filter::RowSpans>(const Texture &t, const Footprint &f, int32_t depth) {
+    int32_t a0x = 0, a0y = 0, a1x = 0, a1y = 0;
+    if (f.rowSpan > 0) {
+        int64_t s0x = 0, s0y = 0, s1x = 0, s1y = 0;
+        int32_t r = f.v;
+        for (int32_t n = 0; n < f.rowSpan; ++n, r = nextWrapped(r, t.height)) {
+            const size_t row = size_t(r) * t.width;
+            s0x += t.gx(row + f.u);
+            s0y += t.gy(row + f.u);
+            s1x += t.gx(row + f.uNext);
+            s1y += t.gy(row + f.uNext);
+        }
+        a0x = static_cast<int32_t>(s0x / f.rowSpan);
+        a0y = static_cast<int32_t>(s0y / f.rowSpan);
+        a1x = static_cast<int32_t>(s1x / f.rowSpan);
+        a1y = static_cast<int32_t>(s1y / f.rowSpan);
+    }
+    const int32_t fu = f.fu;
+    return {((a1x * fu + (255 - fu) * a0x) * depth) >> 16,
+            ((a1y * fu + (255 - fu) * a0y) * depth) >> 16};
+}
+
+// Average over the accepted texels of the pixel's rectangle only; texels
+// outside the height window do not count.
+template <> Gradient sample<Filter::Area>(const Texture &t, const Footprint &f, int32_t depth) {
+    int64_t sumX = 0, sumY = 0, count = 0;
+    int32_t r = f.v;
+    for (int32_t m = 0; m < f.rowSpan; ++m, r = nextWrapped(r, t.height)) {
+        const size_t row = size_t(r) * t.width;
+        int32_t c = f.u;
+        for (int32_t n = 0; n < f.colSpan; ++n, c = nextWrapped(c, t.width)) {
+            const size_t i = row + c;
+            if (!t.inWindow(i)) continue;
+            sumX += t.gradientX[i];
+            sumY += t.gradientY[i];
+            ++count;
+        }
+    }
+    if (count == 0) return {0, 0};
+    return {(depth * static_cast<int32_t>(sumX / count)) >> 8,
+            (depth * static_cast<int32_t>(sumY / count)) >> 8};
+}
+
+// The coordinate tables of one texture stage.
+struct CoordTables {
+    uint16_t *col;
+    uint8_t *colFrac;
+    uint16_t *row;
+    uint8_t *rowFrac;
+};
+
+CoordTables coordTablesOf(int32_t index) {
+    if (index == 0) return {engine.colCoords, engine.colFracs, engine.rowCoords, engine.rowFracs};
+    return {engine.colCoords2, engine.colFracs2, engine.rowCoords2, engine.rowFracs2};
+}
+
+// Writes the textured slopes of the visited pixels. Texture 1 (index 0)
+// visits the mask's bounding box, skipping uncovered pixels, and adds to the
+// bevel slopes; texture 2 visits every pixel not fully covered.
+template <Filter F>
+void applyTexture(int32_t index, const Texture &t, const CoordTables &c, int32_t depth) {
+    const int32_t w = engine.frameWidth, h = engine.frameHeight;
+    const bool object = index == 0;
+    int32_t x0 = 0, x1 = w - 1, y0 = 0, y1 = h - 1;
+    if (object) {
+        x0 = engine.boundsMinX > 0 ? engine.boundsMinX : 0;
+        y0 = engine.boundsMinY > 0 ? engine.boundsMinY : 0;
+        x1 = engine.boundsMaxX < w - 1 ? engine.boundsMaxX : w - 1;
+        y1 = engine.boundsMaxY < h - 1 ? engine.boundsMaxY : h - 1;
+    }
+    int8_t *outX = object ? engine.texturedSlopeX1 : engine.texturedSlopeX2;
+    int8_t *outY = object ? engine.texturedSlopeY1 : engine.texturedSlopeY2;
+    Footprint f{};
+    for (int32_t y = y0; y <= y1; ++y) {
+        pollAbort(y);
+        f.v = c.row[y];
+        f.vNext = nextWrapped(f.v, t.height);
+        f.fv = c.rowFrac[y];
+        f.rowSpan = spanLength(f.v, c.row[y + 1], t.height);
+        const uint8_t *maskRow = engine.mask + engine.paddedRowOffset[y];
+        const int32_t rowStart = engine.rowOffset[y];
+        for (int32_t x = x0; x <= x1; ++x) {
+            const uint8_t coverage = maskRow[x];
+            if (object ? coverage == 0 : coverage == 255) continue;
+            f.u = c.col[x];
+            f.uNext = nextWrapped(f.u, t.width);
+            f.fu = c.colFrac[x];
+            f.colSpan = spanLength(f.u, c.col[x + 1], t.width);
+            const Gradient g = sample<F>(t, f, depth);
+            const int32_t p = rowStart + x;
+            const int32_t baseX = object ? engine.slopeX[p] : 0;
+            const int32_t baseY = object ? engine.slopeY[p] : 0;
+            outX[p] = static_cast<int8_t>(clampRange(baseX + g.x, -128, 127));
+            outY[p] = static_cast<int8_t>(clampRange(baseY + g.y, -128, 127));
+        }
+    }
+}
+
+// Heights, then gradient planes, of the picture in `planes`: see
+// pictureToTexture.
+void buildPicturePlanes(PictureTexture &planes) {
+    const int32_t w = planes.width, h = planes.height;
+    const size_t count = size_t(w) * h;
+    uint8_t *heights = planes.heights;
+
+    // Height: the brightest of blue, green and red, stretched to 0..255.
+    int32_t minimum = 255, maximum = 0;
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t pixel = planes.picture[i];
+        int32_t v = pixelBlue(pixel);
+        if (pixelGreen(pixel) > v) v = pixelGreen(pixel);
+        if (pixelRed(pixel) > v) v = pixelRed(pixel);
+        heights[i] = static_cast<uint8_t>(v);
+        if (v < minimum) minimum = v;
+        if (v > maximum) maximum = v;
+    }
+    if (minimum != maximum)
+        for (size_t i = 0; i < count; ++i)
+            heights[i] = static_cast<uint8_t>((heights[i] - minimum) * 255 / (maximum - minimum));
+
+    // Gradients over the 3 x 3 neighbourhood, wrapping at all four edges:
+    // left column minus right column, upper row minus lower row, over 6.
+    int32_t minX = 127, maxX = -128, minY = 127, maxY = -128;
+    for (int32_t v = 0; v < h; ++v) {
+        const uint8_t *above = heights + size_t(v == 0 ? h - 1 : v - 1) * w;
+        const uint8_t *here = heights + size_t(v) * w;
+        const uint8_t *below = heights + size_t(v == h - 1 ? 0 : v + 1) * w;
+        int8_t *outX = planes.gradientX + size_t(v) * w;
+        int8_t *outY = planes.gradientY + size_t(v) * w;
+        for (int32_t u = 0; u < w; ++u) {
+            const int32_t l = u == 0 ? w - 1 : u - 1, r = u == w - 1 ? 0 : u + 1;
+            const int32_t gx =
+                (above[l] + here[l] + below[l] - above[r] - here[r] - below[r]) / 6;
+            const int32_t gy =
+                (above[l] + above[u] + above[r] - below[l] - below[u] - below[r]) / 6;
+            outX[u] = static_cast<int8_t>(gx);
+            outY[u] = static_cast<int8_t>(gy);
+            if (gx < minX) minX = gx;
+            if (gx > maxX) maxX = gx;
+            if (gy < minY) minY = gy;
+            if (gy > maxY) maxY = gy;
+        }
+    }
+    // Each plane whose values differ is stretched to -128..127.
+    if (minX != maxX)
+        for (size_t i = 0; i < count; ++i)
+            planes.gradientX[i] =
+                static_cast<int8_t>((planes.gradientX[i] - minX) * 255 / (maxX - minX) - 128);
+    if (minY != maxY)
+        for (size_t i = 0; i < count; ++i)
+            planes.gradientY[i] =
+                static_cast<int8_t>((planes.gradientY[i] - minY) * 255 / (maxY - minY) - 128);
+}
+
+void releasePicturePlanes(PictureTexture &planes) {
+    std::free(planes.heights);
+    std::free(planes.gradientX);
+    std::free(planes.gradientY);
+    planes.heights = nullptr;
+    planes.gradientX = nullptr;
+    planes.gradientY = nullptr;
+}
+
+// Makes the texture's planes ready for sampling: the picture planes for type
+// 4, the pattern planes (reloaded from the pattern file) for types 0..3.
+// False when the texture cannot be used this run: no picture, the planes
+// cannot be allocated, an unknown type or an unreadable pattern file.
+bool prepareTexture(int32_t index, const TextureSettings &s, const RenderJob &job,
+                    Texture &texture) {
+    if (s.type == kTypePicture) {
+        PictureTexture &planes = engine.pictureTexture[index];
+        planes.picture = s.image;
+        planes.width = s.imageWidth;
+        planes.height = s.imageHeight;
+        if (!pictureToTexture(index + 1)) return false;
+        texture.heights = planes.heights;
+        texture.gradientX = planes.gradientX;
+        texture.gradientY = planes.gradientY;
+        texture.width = planes.width;
+        texture.height = planes.height;
+        return true;
+    }
+    texture.heights = engine.textureHeight[index];
+    texture.gradientX = engine.textureSlopeX[index];
+    texture.gradientY = engine.textureSlopeY[index];
+    texture.width = texture.height = kPatternSide;
+    return loadPattern(s.type, texture.gradientX, texture.gradientY, texture.heights, job) == 1;
+}
+
+// Mirrors every byte b of the three planes to 255 - b: heights turn upside
+// down and a signed gradient g becomes -g - 1.
+void invertPlanes(const Texture &t) {
+    const size_t count = size_t(t.width) * t.height;
+    uint8_t *gradientX = reinterpret_cast<uint8_t *>(t.gradientX);
+    uint8_t *gradientY = reinterpret_cast<uint8_t *>(t.gradientY);
+    for (size_t i = 0; i < count; ++i) {
+        t.heights[i] = static_cast<uint8_t>(255 - t.heights[i]);
+        gradientX[i] = static_cast<uint8_t>(255 - gradientX[i]);
+        gradientY[i] = static_cast<uint8_t>(255 - gradientY[i]);
+    }
+}
+
+bool engineReady(int32_t index) {
+    return engine.mask && engine.rowOffset && engine.paddedRowOffset && engine.slopeX &&
+           engine.slopeY && engine.texturedSlopeX1 && engine.texturedSlopeY1 &&
+           engine.texturedSlopeX2 && engine.texturedSlopeY2 && engine.textureHeight[index] &&
+           engine.textureSlopeX[index] && engine.textureSlopeY[index] &&
+           engine.colCoords && engine.colCoords2 && engine.rowCoords && engine.rowCoords2 &&
+           engine.colFracs && engine.colFracs2 && engine.rowFracs && engine.rowFracs2 &&
+           (index == 0 ? engine.textureParams1 : engine.textureParams2);
+}
+
+// One surface texture stage; index 0 is texture 1, index 1 texture 2.
+int32_t surfaceTextureStage(const RenderJob &job, int32_t index) {
+    if (!engineReady(index)) return 0;
+    const TextureSettings s = settingsOf(job, index);
+    TextureParams &params = index == 0 ? *engine.textureParams1 : *engine.textureParams2;
+    storeParams(params, s);
+    if (s.on != 1) return 0;
+    // Texture 1 covers only the shape: an empty mask leaves nothing to texture.
+    if (index == 0 && engine.edgeCount == 0 && engine.maskFull != 1) return 0;
+
+    Texture texture;
+    if (!prepareTexture(index, s, job, texture)) return 0;
+    if (s.invert == 1) invertPlanes(texture);
+    texture.accepted = params.table;
+
+    const int32_t colScale = zoomScale(s.zoomX), rowScale = zoomScale(s.zoomY);
+    const CoordTables tables = coordTablesOf(index);
+    buildColumnCoords(colScale, tables.col, tables.colFrac, texture.width,
+                      zoomedOffset(s.zoomX, s.offsetX));
+    buildRowCoords(rowScale, tables.row, tables.rowFrac, texture.height,
+                   zoomedOffset(s.zoomY, s.offsetY));
+
+    const int32_t depth = s.depth;
+    switch (chooseFilter(colScale, rowScale)) {
+    case Filter::Bilinear:
+        applyTexture<Filter::Bilinear>(index, texture, tables, depth);
+        break;
+    case Filter::ColumnSpans:
+        applyTexture<Filter::ColumnSpans>(index, texture, tables, depth);
+        break;
+    case Filter::RowSpans:
+        applyTexture<Filter::RowSpans>(index, texture, tables, depth);
+        break;
+    case Filter::Area:
+        applyTexture<Filter::Area>(index, texture, tables, depth);
+        break;
+    }
+    return 0;
+}
+
+} // namespace
+
+int32_t pictureToTexture(int32_t which) {
+    if (which != 1 && which != 2) return 0;
+    PictureTexture &planes = engine.pictureTexture[which - 1];
+    releasePicturePlanes(planes);
+    if (!planes.picture || planes.width <= 0 || planes.height <= 0) return 0;
+    const size_t count = size_t(planes.width) * size_t(planes.height);
+    planes.heights = static_cast<uint8_t *>(std::malloc(count));
+    planes.gradientX = static_cast<int8_t *>(std::malloc(count));
+    planes.gradientY = static_cast<int8_t *>(std::malloc(count));
+    if (!planes.heights || !planes.gradientX || !planes.gradientY) {
+        releasePicturePlanes(planes);
+        return 0;
+    }
+    buildPicturePlanes(planes);
+    return 1;
+}
+
+int32_t surfaceTextureStage1(const RenderJob &job) { return surfaceTextureStage(job, 0); }
+
+int32_t surfaceTextureStage2(const RenderJob &job) { return surfaceTextureStage(job, 1); }
+
+} // namespace lustra
