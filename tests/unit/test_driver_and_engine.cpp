@@ -1,0 +1,410 @@
+// The frame render driver's mask and output conversion, the engine's set-up
+// and mask analysis, pattern loading and the final shading.
+#include "driver/FrameRender.h"
+#include "driver/RenderJob.h"
+#include "engine/Blend.h"
+#include "engine/Engine.h"
+#include "operator/FieldRendering.h"
+#include "operator/Operator.h"
+#include "operator/Settings.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+using namespace lustra;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A data directory with a metal pattern of one value and writable patterns.
+struct DataDirectory {
+    std::string path;
+    explicit DataDirectory(uint8_t metalValue = 128) {
+        char pattern[] = "/tmp/lustra-engine-XXXXXX";
+        path = std::string(mkdtemp(pattern)) + "/";
+        writePattern("metal.pat", std::vector<uint8_t>(65536, metalValue));
+    }
+    ~DataDirectory() { fs::remove_all(path); }
+    void writePattern(const std::string &name, const std::vector<uint8_t> &bytes) const {
+        std::ofstream(path + name, std::ios::binary)
+            .write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
+    }
+};
+
+// A job for a width x height frame over a mask given per frame pixel.
+struct EngineRun {
+    int32_t width, height;
+    std::vector<uint8_t> padded;
+    std::vector<uint32_t> pixels;
+    RenderJob job;
+
+    EngineRun(int32_t w, int32_t h, const DataDirectory &data)
+        : width(w), height(h), padded(size_t(w + 60) * (h + 60), 0), pixels(size_t(w) * h, 0) {
+        job.width = static_cast<int16_t>(w);
+        job.height = static_cast<int16_t>(h);
+        job.paddedMask = padded.data();
+        job.pixels = pixels.data();
+        job.dataDirectory = data.path.c_str();
+        job.border = 30;
+        job.bevelOn = 1;
+    }
+    ~EngineRun() { engineTeardown(); }
+    uint8_t &mask(int32_t x, int32_t y) { return padded[size_t(y + 30) * (width + 60) + x + 30]; }
+    int32_t setup() { return engineSetup(job); }
+    uint32_t pixel(int32_t x, int32_t y) const { return pixels[size_t(y) * width + x]; }
+};
+
+uint32_t rgb(int r, int g, int b) { return uint32_t(r) << 16 | uint32_t(g) << 8 | uint32_t(b); }
+
+} // namespace
+
+TEST(OutputConversion, RgbBecomesFullRangeYCbCrAndKeepsTheAlpha) {
+    EXPECT_EQ(rgbToHostPixel(rgb(255, 255, 255), 0x12345678), 0xFF808078u);
+    EXPECT_EQ(rgbToHostPixel(rgb(255, 0, 0), 0), 0x4C54FF00u);   // Y 76, Cb 84, Cr 255
+    EXPECT_EQ(rgbToHostPixel(rgb(0, 0, 255), 0), 0x1DFF6B00u);   // Y 29, Cb 255, Cr 107
+    EXPECT_EQ(rgbToHostPixel(rgb(0, 0, 0), 0xAB), 0x008080ABu);
+    // Every colour lands in 0..255 without clamping; a full sweep stays exact
+    // against the double-precision formula within truncation.
+    for (int r = 0; r < 256; r += 15)
+        for (int g = 0; g < 256; g += 15)
+            for (int b = 0; b < 256; b += 15) {
+                const uint32_t p = rgbToHostPixel(rgb(r, g, b), 0);
+                const double y = 0.299 * r + 0.587 * g + 0.114 * b;
+                EXPECT_NEAR(double(p >> 24), y, 1.0);
+            }
+}
+
+class Driver : public ::testing::Test {
+  protected:
+    std::vector<uint32_t> frame;
+    void SetUp() override {
+        resetSettings();
+        flickerFilterOption.value = 0;
+    }
+    void TearDown() override {
+        releaseWorkBuffers();
+        fieldState.inputFrame1 = nullptr;
+    }
+    void prepare(int32_t w, int32_t h, uint32_t luminance) {
+        frame.assign(size_t(w) * h, luminance << 24);
+        fieldState.inputFrame1 = frame.data();
+        ASSERT_EQ(allocateWorkBuffers(w, h), 0);
+        driverState.maskBuilt = 0;
+        renderJob.glowOn = 1;
+        renderJob.bevelParams[kBevelWidth] = 8;
+    }
+    uint8_t maskAt(int32_t x, int32_t y) const {
+        return driverState.mask[size_t(y + 30) * (driverState.width + 60) + x + 30];
+    }
+};
+
+TEST_F(Driver, MaskFollowsLuminanceAbove48) {
+    prepare(4, 2, 16);
+    const std::pair<uint32_t, uint8_t> cases[] = {{48, 0}, {49, 1}, {100, 80}, {213, 253}, {214, 255}, {255, 255}};
+    for (size_t i = 0; i < std::size(cases); ++i) frame[i] = cases[i].first << 24;
+    buildMask();
+    for (size_t i = 0; i < std::size(cases); ++i)
+        EXPECT_EQ(maskAt(int32_t(i % 4), int32_t(i / 4)), cases[i].second) << cases[i].first;
+    EXPECT_EQ(driverState.mask[0], 0) << "the margin stays clear";
+}
+
+TEST_F(Driver, EmptyShapesSwitchOffTheGlowOrTheBevel) {
+    prepare(6, 4, 48);
+    buildMask();
+    EXPECT_EQ(maskAt(0, 0), 1);
+    EXPECT_EQ(maskAt(1, 0), 0);
+    EXPECT_EQ(renderJob.glowOn, 0);
+    EXPECT_EQ(renderJob.bevelParams[kBevelWidth], 8);
+
+    prepare(6, 4, 48);
+    settings.invertShape = 1;
+    buildMask();
+    EXPECT_EQ(maskAt(0, 0), 0);
+    EXPECT_EQ(maskAt(5, 3), 255);
+    EXPECT_EQ(driverState.mask[0], 0) << "the margin stays 0 when inverted";
+    EXPECT_EQ(renderJob.bevelParams[kBevelWidth], 0);
+    EXPECT_EQ(renderJob.glowOn, 1);
+}
+
+TEST_F(Driver, FlickerFilterAveragesLargeRowDifferencesDownwards) {
+    prepare(2, 3, 16);
+    uint32_t *p = driverState.workPixels;
+    p[0] = rgb(100, 0, 0);  p[1] = rgb(10, 10, 10);
+    p[2] = rgb(150, 0, 0);  p[3] = rgb(59, 10, 10);
+    p[4] = rgb(0, 0, 0);    p[5] = rgb(59, 10, 10);
+    smoothInterlineDifferences();
+    EXPECT_EQ(p[0], rgb(125, 0, 0));
+    EXPECT_EQ(p[1], rgb(10, 10, 10)) << "a difference of 49 stays";
+    EXPECT_EQ(p[2], rgb(75, 0, 0)) << "rows are smoothed top to bottom";
+    EXPECT_EQ(p[4], rgb(0, 0, 0)) << "the bottom row never changes";
+
+    flickerFilterOption.value = 1;
+    std::vector<uint32_t> out(6, 0x11);
+    convertOutput(out.data());
+    EXPECT_EQ(out[4], 0x00808011u);
+    flickerFilterOption.value = 0;
+}
+
+TEST(EngineSetup, TablesAndMetalPattern) {
+    DataDirectory data(77);
+    EngineRun run(5, 4, data);
+    ASSERT_EQ(run.setup(), 0);
+    EXPECT_EQ(engine.cosineRamp[0], 1);
+    EXPECT_EQ(engine.cosineRamp[64], 99);
+    EXPECT_EQ(engine.cosineRamp[128], 181);
+    EXPECT_EQ(engine.cosineRamp[192], 236);
+    EXPECT_EQ(engine.cosineRamp[255], 255);
+    EXPECT_EQ(engine.metalTexture[12345], 77);
+    EXPECT_EQ(engine.rowOffset[3], 15);
+    EXPECT_EQ(engine.paddedRowOffset[2], 130);
+    EXPECT_EQ(engine.paddedWidth, 65);
+    EXPECT_EQ(engine.mask, run.padded.data() + 30 * 66);
+    EXPECT_EQ(engine.textureParams1->bytes[0], 128);
+    EXPECT_EQ(engineTeardown(), 0);
+    EXPECT_EQ(engineTeardown(), 0) << "a second tear-down is harmless";
+    EXPECT_EQ(engine.slopeX, nullptr);
+}
+
+TEST(EngineSetup, MissingOrUnnameableMetalPatternFails) {
+    DataDirectory data;
+    fs::remove(data.path + "metal.pat");
+    EngineRun run(4, 4, data);
+    EXPECT_EQ(run.setup(), 1);
+    engineTeardown();
+    std::string longDirectory = "/" + std::string(300, 'd') + "/";
+    run.job.dataDirectory = longDirectory.c_str();
+    EXPECT_EQ(run.setup(), 1);
+    engineTeardown();
+    run.job.dataDirectory = nullptr;
+    EXPECT_EQ(run.setup(), 1);
+}
+
+TEST(MaskAnalysis, EdgesBoundsAndFullMasks) {
+    DataDirectory data;
+    {
+        // A single opaque pixel: four edge pixels in scan order, 3 x 3 box.
+        EngineRun run(7, 7, data);
+        run.mask(3, 3) = 200;
+        ASSERT_EQ(run.setup(), 0);
+        ASSERT_EQ(engine.edgeCount, 4);
+        const int32_t xs[4] = {3, 2, 4, 3}, ys[4] = {2, 3, 3, 4};
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_EQ(engine.edgeX[i], xs[i]);
+            EXPECT_EQ(engine.edgeY[i], ys[i]);
+        }
+        EXPECT_EQ(engine.boundsMinX, 2);
+        EXPECT_EQ(engine.boundsMaxX, 4);
+        EXPECT_EQ(engine.boundsMinY, 2);
+        EXPECT_EQ(engine.boundsMaxY, 4);
+        EXPECT_EQ(engine.maskFull, 0);
+    }
+    {
+        // Transparent: the box keeps its starting values.
+        EngineRun run(7, 5, data);
+        ASSERT_EQ(run.setup(), 0);
+        EXPECT_EQ(engine.edgeCount, 0);
+        EXPECT_EQ(engine.boundsMinX, 6);
+        EXPECT_EQ(engine.boundsMinY, 4);
+        EXPECT_EQ(engine.boundsMaxX, 0);
+        EXPECT_EQ(engine.boundsMaxY, 0);
+    }
+    {
+        // Fully opaque: full, no edges, box over the whole frame.
+        EngineRun run(6, 4, data);
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 6; ++x) run.mask(x, y) = 9;
+        ASSERT_EQ(run.setup(), 0);
+        EXPECT_EQ(engine.maskFull, 1);
+        EXPECT_EQ(engine.edgeCount, 0);
+        EXPECT_EQ(engine.boundsMaxX, 5);
+        EXPECT_EQ(engine.boundsMaxY, 3);
+    }
+    {
+        // A checkerboard fills the edge list; later edge pixels are skipped.
+        EngineRun run(5, 5, data);
+        for (int y = 0; y < 5; ++y)
+            for (int x = 0; x < 5; ++x) run.mask(x, y) = (x + y) % 2 ? 255 : 0;
+        ASSERT_EQ(run.setup(), 0);
+        EXPECT_EQ(engine.edgeCount, 12);
+        EXPECT_EQ(engine.edgeX[11], 2);
+        EXPECT_EQ(engine.edgeY[11], 4);
+    }
+    {
+        // A shape along the frame's border: the margin is never a neighbour.
+        EngineRun run(4, 3, data);
+        for (int y = 0; y < 3; ++y) run.mask(0, y) = 255;
+        ASSERT_EQ(run.setup(), 0);
+        EXPECT_EQ(engine.edgeCount, 3);
+        for (int i = 0; i < 3; ++i) EXPECT_EQ(engine.edgeX[i], 1);
+    }
+}
+
+TEST(PatternLoading, SlopesWrapAndSpanTheSignedRange) {
+    DataDirectory data;
+    std::vector<uint8_t> bright(65536, 0);
+    bright[0] = 255; // a single bright cell at (0, 0)
+    data.writePattern("fractal.pat", bright);
+    EngineRun run(4, 4, data);
+    ASSERT_EQ(run.setup(), 0);
+    std::vector<int8_t> sx(65536), sy(65536);
+    std::vector<uint8_t> raw(65536);
+    ASSERT_EQ(loadPattern(1, sx.data(), sy.data(), raw.data(), run.job), 1);
+    EXPECT_EQ(raw[0], 255);
+    // Right of the cell the height falls: the left-minus-right slope is
+    // positive; left of it (column 255, through the wrap) negative.
+    EXPECT_EQ(sx[1], 127);
+    EXPECT_EQ(sx[255], -128);
+    EXPECT_EQ(sy[256], 127);
+    EXPECT_EQ(sy[255 * 256], -128);
+    EXPECT_EQ(sx[128 * 256 + 128], sx[100]) << "flat cells share one value";
+
+    // A flat pattern has no slope; a missing file leaves the planes alone.
+    data.writePattern("normal.pat", std::vector<uint8_t>(65536, 9));
+    ASSERT_EQ(loadPattern(0, sx.data(), sy.data(), raw.data(), run.job), 1);
+    EXPECT_EQ(sx[77], 0);
+    sx[0] = 42;
+    EXPECT_EQ(loadPattern(2, sx.data(), sy.data(), raw.data(), run.job), 0);
+    EXPECT_EQ(sx[0], 42);
+    EXPECT_EQ(loadPattern(7, sx.data(), sy.data(), raw.data(), run.job), 0);
+}
+
+TEST(SmoothingKernel, WeightsForBothGains) {
+    DataDirectory data;
+    EngineRun run(4, 4, data);
+    ASSERT_EQ(run.setup(), 0);
+    auto kernel = [](int r) { return std::vector<int32_t>(engine.blurKernel, engine.blurKernel + 2 * r + 1); };
+    buildSmoothKernel(1, 4087.992064);
+    EXPECT_EQ(kernel(1), (std::vector<int32_t>{681, 2725, 681}));
+    buildSmoothKernel(2, 4087.992064);
+    EXPECT_EQ(kernel(2), (std::vector<int32_t>{272, 953, 1635, 953, 272}));
+    buildSmoothKernel(1, 256);
+    EXPECT_EQ(kernel(1), (std::vector<int32_t>{42, 170, 42}));
+    buildSmoothKernel(3, 256);
+    EXPECT_EQ(kernel(3), (std::vector<int32_t>{9, 25, 56, 73, 56, 25, 9}));
+    buildSmoothKernel(0, 256);
+    EXPECT_EQ(kernel(3), (std::vector<int32_t>{9, 25, 56, 73, 56, 25, 9})) << "radius 0 writes nothing";
+}
+
+class FinalShading : public ::testing::Test {
+  protected:
+    DataDirectory data{100};
+    EngineRun run{8, 6, data};
+
+    void SetUp() override {
+        RenderJob &job = run.job;
+        job.fill1ColourA = {200, 100, 50};
+        job.fill2ColourA = {10, 20, 30};
+        job.fill1Mode = job.fill2Mode = 0;
+        job.fillZoom = 128;
+    }
+    void shade() {
+        ASSERT_EQ(run.setup(), 0);
+        ASSERT_EQ(finalShadingStage(run.job), 0);
+    }
+};
+
+TEST_F(FinalShading, PlainFillsMixByCoverage) {
+    run.mask(2, 2) = 255;
+    run.mask(3, 2) = 100;
+    for (uint32_t &p : run.pixels) p = 0xAB000000u;
+    shade();
+    EXPECT_EQ(run.pixel(2, 2), 0xAB000000u | rgb(199, 99, 49)) << "(255 x F) >> 8";
+    const auto mix = [](int a1, int a2, int c) { return ((255 - c) * a2 + c * a1) >> 8; };
+    EXPECT_EQ(run.pixel(3, 2), 0xAB000000u | rgb(mix(200, 10, 100), mix(100, 20, 100), mix(50, 30, 100)));
+    EXPECT_EQ(run.pixel(0, 0), 0xAB000000u | rgb(10, 20, 30)) << "outside: exactly the background";
+}
+
+TEST_F(FinalShading, EmptyMasksShowOnlyTheBackground) {
+    shade();
+    for (uint32_t p : run.pixels) EXPECT_EQ(p, rgb(10, 20, 30));
+}
+
+TEST_F(FinalShading, MetalFillsReadTheirTablesAndTheBackgroundShifts) {
+    run.mask(4, 3) = 255;
+    run.job.fill1Mode = run.job.fill2Mode = 2;
+    run.job.fill1ColourB = run.job.fill2ColourB = {0, 0, 0};
+    run.job.fill1ColourC = run.job.fill2ColourC = {0, 0, 0};
+    run.job.fill2ColourA = run.job.fill1ColourA;
+    shade();
+    // Uniform texture 100: fill 1 reads entry 100, fill 2 reads
+    // ((((100 x 255) >> 8) x 255) >> 8) = 98.
+    const auto diffuse = [](int a, int j) { return (a * engine.cosineRamp[j * 255 / 256]) >> 8; };
+    const int f1 = (255 * ((diffuse(200, 100) * 255) >> 8)) >> 8;
+    EXPECT_EQ(pixelRed(run.pixel(4, 3)), f1);
+    EXPECT_EQ(pixelRed(run.pixel(0, 0)), (diffuse(200, 98) * 255) >> 8);
+}
+
+TEST_F(FinalShading, LightLobeIsBrightestAtTheCentreTexel) {
+    run.job.fill2Mode = 1;
+    run.job.fill2ColourA = {255, 255, 255};
+    run.job.fill2ColourC = {0, 0, 0};
+    run.job.fill2ColourB = {0, 0, 0};
+    run.job.offsetX = run.job.offsetY = 0;
+    shade();
+    // The picture centre maps to the lobe's peak: d = (255 x 255) >> 8 = 254,
+    // colour ((255 x 254) >> 8) x 255 >> 8 = 252.
+    EXPECT_EQ(pixelRed(run.pixel(4, 3)), 252);
+    EXPECT_LT(pixelRed(run.pixel(0, 0)), pixelRed(run.pixel(4, 3)));
+}
+
+TEST_F(FinalShading, ShadowAndGlowWeightsComposeInOrder) {
+    run.job.shadowOn = 1;
+    run.job.shadowParams[kShadowOpacity] = 100;
+    run.job.shadowColour = {0, 0, 0};
+    run.job.shadowDistance = 0;
+    run.job.glowOn = 1;
+    run.job.glowParams[kGlowOpacity] = 100;
+    run.job.glowColour1 = run.job.glowColour2 = {250, 0, 0};
+    run.mask(7, 5) = 255; // some shape so that coverage counts
+    ASSERT_EQ(run.setup(), 0);
+    engine.shadowMap[(30 + 1) * engine.paddedWidth + 30 + 1] = 255; // shadow at (1, 1)
+    engine.glowMap[2 * 8 + 2] = 255;                                // glow at (2, 2)
+    ASSERT_EQ(finalShadingStage(run.job), 0);
+    const int s = (255 * 255) >> 8; // 254
+    EXPECT_EQ(pixelBlue(run.pixel(1, 1)), ((255 - s) * 30) >> 8);
+    const int g = (255 * 255) >> 8;
+    const int ramp = (250 * ((255 * (g * 255 / 256)) >> 8 & 255) + 250 * (255 - ((255 * (g * 255 / 256)) >> 8 & 255))) >> 8;
+    EXPECT_EQ(pixelRed(run.pixel(2, 2)), ((255 - g) * 10 + g * ramp) >> 8);
+}
+
+TEST_F(FinalShading, ExtremeOffsetsAndOpacitiesStayDefined) {
+    run.mask(3, 3) = 255;
+    run.job.fill1Mode = 1;
+    run.job.fill2Mode = 2;
+    run.job.shadowOn = 1;
+    run.job.glowOn = 1;
+    run.job.shadowParams[kShadowOpacity] = 255;
+    run.job.glowParams[kGlowOpacity] = 255;
+    run.job.shadowDistance = 255;
+    for (int32_t offset : {INT32_MIN, -4096, 4096, 8192, INT32_MAX}) {
+        run.job.offsetX = run.job.offsetY = offset;
+        shade();
+        engineTeardown();
+    }
+}
+
+TEST_F(FinalShading, PictureFillsWrapForAnyWidth) {
+    std::vector<uint32_t> picture(3 * 2);
+    for (size_t i = 0; i < picture.size(); ++i) picture[i] = rgb(int(i) * 40, 0, 0);
+    run.job.fill2Mode = 3;
+    run.job.fill2Image = picture.data();
+    run.job.fill2ImageWidth = 3;
+    run.job.fill2ImageHeight = 2;
+    run.job.fill2ColourA = {255, 255, 255};
+    run.job.fillZoom = 255; // every pixel samples texel 127 - offset
+    run.job.offsetX = -1000;
+    run.job.offsetY = 5;
+    shade();
+    // u = (127 + 1000) mod 3 = 2, v = (127 - 5) mod 2 = 0; fractions 0:
+    // top = (255 x 80) >> 8 = 79, colour = (255 x 79 x 255) >> 16 = 78.
+    EXPECT_EQ(pixelRed(run.pixel(5, 4)), 78);
+    // Without a picture, mode 3 shades as metal.
+    run.job.fill2Image = nullptr;
+    engineTeardown();
+    shade();
+}

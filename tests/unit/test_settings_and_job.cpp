@@ -1,0 +1,311 @@
+// The settings record (defaults, files) and its translation into the render
+// job (colours, percentages, derived flags, second layers, bad values).
+#include "driver/RenderJob.h"
+#include "driver/SourceImages.h"
+#include "operator/FieldRendering.h"
+#include "operator/Operator.h"
+#include "operator/Settings.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+using namespace lustra;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<uint8_t> recordBytes() {
+    std::vector<uint8_t> bytes(kSettingsSize);
+    std::memcpy(bytes.data(), &settings, kSettingsSize);
+    return bytes;
+}
+
+// A VXHOME in a temporary directory, with the settings directory.
+struct ScratchHome {
+    std::string path;
+    ScratchHome() {
+        char pattern[] = "/tmp/lustra-unit-XXXXXX";
+        path = mkdtemp(pattern);
+        fs::create_directories(path + "/programs/lustra/settings");
+        setenv("VXHOME", path.c_str(), 1);
+        operatorState.settingsName = kDefaultSettingsName;
+    }
+    ~ScratchHome() {
+        unsetenv("VXHOME");
+        fs::remove_all(path);
+    }
+    std::string settingsFile() const { return path + kDefaultSettingsName; }
+};
+
+void expectRgb(const Rgb &rgb, int r, int g, int b) {
+    EXPECT_EQ(rgb.r, r);
+    EXPECT_EQ(rgb.g, g);
+    EXPECT_EQ(rgb.b, b);
+}
+
+} // namespace
+
+TEST(Settings, DefaultsMatchTheRecordLayoutByteForByte) {
+    std::memset(&settings, 0, sizeof settings);
+    resetSettings();
+    std::vector<uint8_t> expected(kSettingsSize, 0);
+    const uint8_t head[36] = {0,   0,   0, 0,   0,   0,   0,   0,    0,    0,    0,    8,
+                              100, 7, 0xFF, 0,   0,   0,   10,  100,  100,  0,    0,    5,
+                              100, 30,  1, 128, 0xEE, 0xFF, 0xFF, 0xFF, 0xEE, 0xFF, 0xFF, 0xFF};
+    std::memcpy(expected.data(), head, 36);
+    auto word = [&](size_t offset, uint32_t value) { std::memcpy(&expected[offset], &value, 4); };
+    for (size_t offset : {148, 274, 658, 788}) word(offset, 0x00640064);
+    word(404, 0x801092FF);
+    word(408, 0xEB8080FF);
+    word(412, 0x108080FF);
+    expected[416] = 0;
+    expected[417] = 1;
+    word(532, 0x7A8080FF);
+    word(536, 0xEB8080FF);
+    word(540, 0x108080FF);
+    expected[544] = 25;
+    expected[545] = 1;
+    word(662, 0x0000FFFF);
+    word(792, 0x0000FFFF);
+    word(808, 0xD21092FF);
+    word(812, 0x515AF0FF);
+    word(816, 0x108080FF);
+    EXPECT_EQ(recordBytes(), expected);
+}
+
+TEST(Settings, ResetLeavesReservedBytesAndThePreviewFrameAlone) {
+    std::memset(&settings, 0xAB, sizeof settings);
+    resetSettings();
+    const std::vector<uint8_t> bytes = recordBytes();
+    for (size_t offset : {278, 279, 402, 403, 530, 531, 798, 799, 820, 821, 822, 823})
+        EXPECT_EQ(bytes[offset], 0xAB) << offset;
+    EXPECT_EQ(bytes[4], 0) << "the reserved byte 4 lies in the first nine words";
+}
+
+TEST(Settings, FilesRoundTripAndShortFilesReplaceOnlyTheirBytes) {
+    ScratchHome home;
+    for (size_t i = 0; i < kSettingsSize; ++i) reinterpret_cast<uint8_t *>(&settings)[i] = uint8_t(i * 7 + 3);
+    const std::vector<uint8_t> written = recordBytes();
+    ASSERT_TRUE(writeSettingsFile());
+    EXPECT_EQ(fs::file_size(home.settingsFile()), kSettingsSize);
+    std::memset(&settings, 0, sizeof settings);
+    readSettingsFile();
+    EXPECT_EQ(recordBytes(), written);
+
+    // A 10-byte file changes only offsets 0..9; a longer file only 824 bytes.
+    std::ofstream(home.settingsFile(), std::ios::binary).write("ABCDEFGHIJ", 10);
+    readSettingsFile();
+    std::vector<uint8_t> expected = written;
+    std::memcpy(expected.data(), "ABCDEFGHIJ", 10);
+    EXPECT_EQ(recordBytes(), expected);
+
+    std::ofstream(home.settingsFile(), std::ios::binary) << std::string(900, 'z');
+    readSettingsFile();
+    EXPECT_EQ(recordBytes(), std::vector<uint8_t>(kSettingsSize, 'z'));
+}
+
+TEST(Settings, MissingFilesAndHomesLeaveTheRecordAndTheOldFileAlone) {
+    resetSettings();
+    const std::vector<uint8_t> before = recordBytes();
+    {
+        ScratchHome home;
+        fs::remove_all(home.path + "/programs");
+        readSettingsFile();
+        EXPECT_FALSE(writeSettingsFile()) << "the settings directory is not created";
+    }
+    unsetenv("VXHOME");
+    readSettingsFile();
+    EXPECT_FALSE(writeSettingsFile());
+    EXPECT_EQ(recordBytes(), before);
+
+    ScratchHome home;
+    ASSERT_TRUE(writeSettingsFile());
+    // A failing write (the temporary name is taken by a directory) keeps the
+    // previous file whole.
+    fs::create_directory(home.settingsFile() + ".new");
+    settings.bevelWidth = 3;
+    EXPECT_FALSE(writeSettingsFile());
+    EXPECT_EQ(fs::file_size(home.settingsFile()), kSettingsSize);
+    std::vector<uint8_t> onDisk(kSettingsSize);
+    std::ifstream(home.settingsFile(), std::ios::binary)
+        .read(reinterpret_cast<char *>(onDisk.data()), kSettingsSize);
+    EXPECT_EQ(onDisk, before);
+}
+
+TEST(RenderJobTranslation, PercentagesBecomeSignedBytes) {
+    const std::pair<int16_t, int8_t> cases[] = {{25, -128}, {100, 0}, {400, 127}, {250, 63},
+                                                {50, -86},  {99, -2}, {101, 0}};
+    for (const auto &[percent, expected] : cases) EXPECT_EQ(percentToSigned(percent), expected) << percent;
+    // Values outside the dialog's range keep their low 8 bits, without overflow.
+    EXPECT_EQ(percentToSigned(32767), static_cast<int8_t>(static_cast<uint8_t>(32667 * 127 / 300)));
+    EXPECT_EQ(percentToSigned(-32768),
+              static_cast<int8_t>(static_cast<uint8_t>(-32793 * 128 / 75 - 128)));
+}
+
+TEST(RenderJobTranslation, ColoursAreConvertedInSinglePrecisionAndClamped) {
+    expectRgb(colourToRgb(0x801092FF), 153, 153, 0);
+    expectRgb(colourToRgb(0xEB8080FF), 235, 235, 235);
+    expectRgb(colourToRgb(0x108080FF), 16, 16, 16);
+    expectRgb(colourToRgb(0xD21092FF), 235, 235, 11);
+    expectRgb(colourToRgb(0x515AF0FF), 238, 14, 13);
+    const Rgb bright = colourToRgb(0xFF80FF00); // Y 255, Cr 255: R 433 clamps
+    EXPECT_EQ(bright.r, 255);
+    EXPECT_EQ(colourToRgb(0x00000000).b, 0) << "-226.8 clamps to 0";
+}
+
+class JobFromSettings : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        resetSettings();
+        secondLayersOption.value = 0;
+        fieldState.scaleNumerator = fieldState.scaleDenominator = 1;
+        releaseSourceImages();
+    }
+    void TearDown() override { releaseSourceImages(); }
+};
+
+TEST_F(JobFromSettings, DefaultsGiveTheDocumentedJob) {
+    fillRenderJob(0);
+    const RenderJob &job = renderJob;
+    expectRgb(job.fill1ColourA, 153, 153, 0);
+    expectRgb(job.fill1ColourB, 235, 235, 235);
+    expectRgb(job.fill1ColourC, 16, 16, 16);
+    expectRgb(job.glowColour1, 235, 235, 11);
+    expectRgb(job.glowColour2, 238, 14, 13);
+    expectRgb(job.shadowColour, 16, 16, 16);
+    EXPECT_EQ(job.glowOn, 0);
+    EXPECT_EQ(job.shadowOn, 1);
+    EXPECT_EQ(job.bevelParams[kBevelDirection], 1);
+    EXPECT_EQ(job.glowParams[kGlowProfile], 1);
+    EXPECT_EQ(job.bevelParams[kBevelEdgeSlope], 0xFF);
+    EXPECT_EQ(job.border, 30);
+    EXPECT_EQ(job.bevelOn, 1);
+    EXPECT_EQ(job.smoothShading, 1);
+}
+
+TEST_F(JobFromSettings, ScaledRendersScaleTheBevelRadiiUpToThirty) {
+    settings.bevelWidth = 20;
+    settings.bevelSmoothing = 7;
+    fieldState.scaleNumerator = 2;
+    fieldState.scaleDenominator = 1;
+    fillRenderJob(1);
+    EXPECT_EQ(renderJob.bevelParams[kBevelWidth], 30);
+    EXPECT_EQ(renderJob.bevelParams[kBevelSmoothing], 14);
+    fieldState.scaleNumerator = 1;
+    fieldState.scaleDenominator = 2;
+    fillRenderJob(1);
+    EXPECT_EQ(renderJob.bevelParams[kBevelWidth], 10);
+    EXPECT_EQ(renderJob.bevelParams[kBevelSmoothing], 3);
+    // A zero denominator renders unscaled.
+    fieldState.scaleDenominator = 0;
+    fillRenderJob(1);
+    EXPECT_EQ(renderJob.bevelParams[kBevelWidth], 20);
+    // A negative ratio: the low byte of a negative result exceeds 30.
+    fieldState.scaleNumerator = -1;
+    fieldState.scaleDenominator = 1;
+    fillRenderJob(1);
+    EXPECT_EQ(renderJob.bevelParams[kBevelWidth], 30);
+}
+
+TEST_F(JobFromSettings, DerivedFlagsAndLimitsForValuesFromAFile) {
+    settings.glowOn = 1;
+    settings.glowWidth = 200; // negative as a signed byte
+    fillRenderJob(0);
+    EXPECT_EQ(renderJob.glowOn, 0);
+
+    settings.glowWidth = 100;
+    settings.glowOpacity = 120;
+    settings.shadowOpacity = 127;
+    settings.shadowSoftness = 255;
+    settings.bevelWidth = 255;
+    settings.bevelSmoothing = 31;
+    fillRenderJob(0);
+    EXPECT_EQ(renderJob.glowOn, 1);
+    EXPECT_EQ(renderJob.glowParams[kGlowWidth], 30);
+    EXPECT_EQ(renderJob.glowParams[kGlowOpacity], 100);
+    EXPECT_EQ(renderJob.shadowParams[kShadowOpacity], 100);
+    EXPECT_EQ(renderJob.shadowParams[kShadowSoftness], 30);
+    EXPECT_EQ(renderJob.bevelParams[kBevelWidth], 30);
+    EXPECT_EQ(renderJob.bevelParams[kBevelSmoothing], 30);
+
+    settings.shadowOpacity = 200;
+    settings.bevelSunken = 1;
+    settings.glowBlurred = 1;
+    fillRenderJob(0);
+    EXPECT_EQ(renderJob.shadowOn, 0);
+    EXPECT_EQ(renderJob.bevelParams[kBevelDirection], 255);
+    EXPECT_EQ(renderJob.glowParams[kGlowProfile], 0);
+}
+
+TEST_F(JobFromSettings, PictureModesWithoutPicturesFallBack) {
+    settings.fill1Mode = 4;
+    settings.texture1Type = 5;
+    settings.map1On = 1;
+    fillRenderJob(0);
+    EXPECT_EQ(renderJob.fill1Mode, 0);
+    EXPECT_EQ(renderJob.fill1Image, nullptr);
+    EXPECT_EQ(renderJob.texture1Type, 0);
+    EXPECT_EQ(renderJob.map1On, 0);
+    for (uint8_t type : {200, 128, 255, 6}) {
+        settings.texture1Type = type;
+        fillRenderJob(0);
+        EXPECT_EQ(renderJob.texture1Type, 0) << int(type);
+    }
+    settings.texture1Type = 3;
+    settings.fill1Mode = 9;
+    fillRenderJob(0);
+    EXPECT_EQ(renderJob.texture1Type, 3);
+    EXPECT_EQ(renderJob.fill1Mode, 0);
+}
+
+TEST_F(JobFromSettings, WithoutSecondLayersTheBackgroundIsPlainWhite) {
+    settings.fill2Mode = 2;
+    settings.texture2Type = 3;
+    settings.texture2On = 1;
+    settings.map2On = 1;
+    settings.map2ScaleX = 250;
+    fillRenderJob(0);
+    expectRgb(renderJob.fill2ColourA, 255, 255, 255);
+    expectRgb(renderJob.fill2ColourB, 235, 235, 235);
+    EXPECT_EQ(renderJob.fill2Mode, 0);
+    EXPECT_EQ(renderJob.texture2Type, 0);
+    EXPECT_EQ(renderJob.texture2On, 1);
+    EXPECT_EQ(renderJob.map2On, 0) << "no picture of the current frame yet";
+
+    // With the current frame converted, map 2 shows it at 100 % and position 0.
+    uint32_t frame[4] = {0x80808000u, 0x80808000u, 0x80808000u, 0x80808000u};
+    fieldState.inputFrame0 = frame;
+    fieldState.projectFrameWidth = 2;
+    fieldState.projectFrameHeight = 2;
+    loadMap2Source();
+    fieldState.inputFrame0 = nullptr;
+    fillRenderJob(0);
+    EXPECT_EQ(renderJob.map2On, 1);
+    EXPECT_EQ(renderJob.map2ScaleX, 0);
+    EXPECT_EQ(renderJob.map2OffsetX, 0);
+    EXPECT_EQ(renderJob.map2ImageWidth, 2);
+
+    secondLayersOption.value = 1;
+    fillRenderJob(0);
+    EXPECT_EQ(renderJob.fill2Mode, 2);
+    EXPECT_EQ(renderJob.texture2Type, 3);
+    EXPECT_EQ(renderJob.map2ScaleX, 63);
+    expectRgb(renderJob.fill2ColourA, 122, 122, 122);
+}
+
+TEST_F(JobFromSettings, TheDataDirectoryFollowsVxhome) {
+    setenv("VXHOME", "/opt/vx", 1);
+    fillRenderJob(0);
+    EXPECT_STREQ(renderJob.dataDirectory, "/opt/vx/lustra/");
+    setenv("VXHOME", std::string(5000, 'v').c_str(), 1);
+    fillRenderJob(0);
+    EXPECT_STREQ(renderJob.dataDirectory, "") << "an over-long home names no directory";
+    unsetenv("VXHOME");
+    fillRenderJob(0);
+    EXPECT_STREQ(renderJob.dataDirectory, "");
+}
