@@ -175,6 +175,40 @@ int32_t Module::action(uint16_t code, int32_t fieldNumber, uint8_t renderFlags) 
     return operatorAction(&context);
 }
 
+void put16(std::vector<uint8_t> &record, size_t offset, int32_t value) {
+    record[offset] = uint8_t(value);
+    record[offset + 1] = uint8_t(value >> 8);
+}
+
+void put32(std::vector<uint8_t> &record, size_t offset, uint32_t value) {
+    for (int i = 0; i < 4; ++i) record[offset + i] = uint8_t(value >> (8 * i));
+}
+
+std::vector<uint8_t> defaultSettingsBytes() {
+    std::vector<uint8_t> r(824, 0);
+    const uint8_t head[28] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 8, 100, 7,
+                              0xFF, 0, 0, 0, 10, 100, 100, 0, 0, 5, 100, 30, 1, 128};
+    std::memcpy(r.data(), head, sizeof head);
+    put32(r, 28, uint32_t(-18));
+    put32(r, 32, uint32_t(-18));
+    for (size_t offset : {148, 274, 658, 788}) put32(r, offset, 0x00640064);
+    put32(r, 404, 0x801092FF);
+    put32(r, 408, 0xEB8080FF);
+    put32(r, 412, 0x108080FF);
+    r[417] = 1;
+    put32(r, 532, 0x7A8080FF);
+    put32(r, 536, 0xEB8080FF);
+    put32(r, 540, 0x108080FF);
+    r[544] = 25;
+    r[545] = 1;
+    put32(r, 662, 0x0000FFFF);
+    put32(r, 792, 0x0000FFFF);
+    put32(r, 808, 0xD21092FF);
+    put32(r, 812, 0x515AF0FF);
+    put32(r, 816, 0x108080FF);
+    return r;
+}
+
 void writeBytes(const std::string &path, const std::vector<uint8_t> &bytes) {
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));

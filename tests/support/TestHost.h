@@ -122,6 +122,12 @@ class Module {
     void *handle_ = nullptr;
 };
 
+// The default settings record, written out independently of the module.
+std::vector<uint8_t> defaultSettingsBytes();
+// Little-endian stores into a settings record.
+void put16(std::vector<uint8_t> &record, size_t offset, int32_t value);
+void put32(std::vector<uint8_t> &record, size_t offset, uint32_t value);
+
 // Writes a raw settings record file.
 void writeBytes(const std::string &path, const std::vector<uint8_t> &bytes);
 std::vector<uint8_t> readBytes(const std::string &path);
