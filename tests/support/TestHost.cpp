@@ -153,7 +153,13 @@ Module::Module() {
 }
 
 Module::~Module() {
-    if (handle_) dlclose(handle_);
+    // A host ends an effect instance with clean-up, which frees the cached
+    // source pictures. LUSTRA_TEST_KEEP_MODULE keeps the module loaded, so
+    // that sanitizer reports can name its functions.
+    OperatorContext cleanup{};
+    cleanup.action = 2;
+    if (operatorAction) operatorAction(&cleanup);
+    if (handle_ && !std::getenv("LUSTRA_TEST_KEEP_MODULE")) dlclose(handle_);
 }
 
 uintptr_t Module::tag(uint32_t tag) const {
