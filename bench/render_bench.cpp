@@ -9,6 +9,8 @@
 #include "driver/RenderJob.h"
 #include "driver/SourceImages.h"
 #include "engine/Engine.h"
+#include "common/MemoryHost.h"
+#include "common/TitleShape.h"
 #include "lustrafex/host_backend.h"
 #include "operator/FieldRendering.h"
 #include "operator/Operator.h"
@@ -36,72 +38,10 @@ double median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
-// A title-like shape: a bar of block letters with rounded, anti-aliased
-// edges and a ring, as luminance 16 (background) to 235 (title).
-std::vector<uint32_t> titleFrame(int width, int height) {
-    std::vector<uint32_t> frame(size_t(width) * height);
-    const double unit = height / 12.0;
-    auto coverage = [&](double x, double y) {
-        double best = -1e9;
-        // Five letter blocks with a counter (hole) each.
-        for (int letter = 0; letter < 5; ++letter) {
-            const double cx = width * (0.2 + 0.15 * letter), cy = height * 0.5;
-            const double dx = std::fabs(x - cx) - unit * 1.6, dy = std::fabs(y - cy) - unit * 2.5;
-            const double outside = std::hypot(std::max(dx, 0.0), std::max(dy, 0.0)) +
-                                   std::min(std::max(dx, dy), 0.0) - unit * 0.4;
-            const double hole = std::hypot(x - cx, y - cy) - unit * 0.9;
-            best = std::max(best, std::min(-outside, hole));
-        }
-        const double ring = unit * 0.5 - std::fabs(std::hypot(x - width * 0.5, y - height * 0.5) - unit * 5.2);
-        return std::clamp(std::max(best, ring) + 0.5, 0.0, 1.0);
-    };
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const uint32_t luminance = 16 + uint32_t(219 * coverage(x + 0.5, y + 0.5));
-            frame[size_t(y) * width + x] = (luminance << 24) | (128u << 16) | (128u << 8) | 255u;
-        }
-    return frame;
-}
-
-class BenchHost : public lustra::HostBackend {
-  public:
-    int width = 0, height = 0;
-    std::vector<uint32_t> title, background;
-
-    OpImage *image(int w, int h) {
-        auto *result = new OpImage{new uint32_t[size_t(w) * h], int16_t(w), int16_t(h)};
-        return result;
-    }
-    OpImage *getField(int32_t input, int32_t field) override {
-        const std::vector<uint32_t> &frame = input == 1 ? title : background;
-        OpImage *result = image(width, height / 2);
-        const int first = field % 2 == 0 ? 1 : 0;
-        for (int y = 0; y < height / 2; ++y)
-            std::memcpy(result->pixels + size_t(y) * width,
-                        frame.data() + size_t(2 * y + first) * width, size_t(width) * 4);
-        return result;
-    }
-    OpImage *allocImage(int32_t, int32_t, int32_t, int32_t) override { return image(width, height / 2); }
-    int32_t putField(OpImage *field) override {
-        freeImage(field);
-        return 0;
-    }
-    void freeImage(OpImage *field) override {
-        if (!field) return;
-        delete[] field->pixels;
-        delete field;
-    }
-    void logMessage(int32_t, int32_t line, const char *, uint32_t, const char *) override {
-        std::fprintf(stderr, "module reported failure line %d\n", line);
-    }
-};
-
-void benchmark(BenchHost &host, int width, int height, int frames) {
+void benchmark(lustra::tools::MemoryHost &host, int width, int height, int frames) {
     using namespace lustra;
-    host.width = width;
-    host.height = height;
-    host.title = titleFrame(width, height);
-    host.background.assign(size_t(width) * height, (120u << 24) | (128u << 16) | (128u << 8) | 255u);
+    host.setFrames(width, height, lustra::tools::titleFrame(width, height),
+                   lustra::tools::backgroundFrame(width, height));
 
     OperatorContext context{};
     GetOperatorInfo();
@@ -196,7 +136,7 @@ int main(int argc, char **argv) {
         }
     }
     if (!std::getenv("VXHOME")) setenv("VXHOME", LUSTRA_DATA_DIR, 1);
-    BenchHost host;
+    lustra::tools::MemoryHost host;
     lustra::lustraInstallBackend(&host);
     benchmark(host, 720, 576, frames);
     benchmark(host, 1920, 1080, frames);
