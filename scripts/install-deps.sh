@@ -4,6 +4,11 @@
 set -euo pipefail
 
 packages=(g++ cmake make libgtest-dev binutils)
+# Callers may ask for more, e.g. LUSTRA_EXTRA_PACKAGES="clang-14 libclang-rt-14-dev".
+if [ -n "${LUSTRA_EXTRA_PACKAGES:-}" ]; then
+    read -r -a extra <<<"$LUSTRA_EXTRA_PACKAGES"
+    packages+=("${extra[@]}")
+fi
 
 missing=()
 for package in "${packages[@]}"; do

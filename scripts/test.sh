@@ -20,3 +20,6 @@ cmake --build build-sanitize -j"$jobs"
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
     UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
     ctest --output-on-failure -j"$jobs")
+
+echo "== Render fuzzer, 60 seconds (clang, libFuzzer, AddressSanitizer, UBSan) =="
+bash scripts/fuzz.sh 60
