@@ -30,15 +30,52 @@ constexpr Stage kStages[] = {bevelStage,           glowStage,           shadowSt
 // always land in 0..255.
 inline uint32_t truncated(float value) { return static_cast<uint32_t>(static_cast<int32_t>(value)) & 0xFF; }
 
+// The single-precision products of the RGB to YCbCr conversion, one table
+// per coefficient, so that a pixel costs only the additions.
+struct RgbProducts {
+    float yR[256], yG[256], yB[256];   // 0.299 R, 0.587 G, 0.114 B
+    float cbR[256], cbG[256], half[256]; // 0.168736 R, 0.331264 G, 0.5 v
+    float crG[256], crB[256];          // 0.418688 G, 0.081312 B
+    RgbProducts() {
+        for (int i = 0; i < 256; ++i) {
+            const float v = static_cast<float>(i);
+            yR[i] = 0.299f * v;
+            yG[i] = 0.587f * v;
+            yB[i] = 0.114f * v;
+            cbR[i] = 0.168736f * v;
+            cbG[i] = 0.331264f * v;
+            half[i] = 0.5f * v;
+            crG[i] = 0.418688f * v;
+            crB[i] = 0.081312f * v;
+        }
+    }
+};
+
+const RgbProducts rgbProducts;
+
+// Luminance to mask value: max(0, a - 48) x 320 / 208, at most 255.
+struct MaskCurve {
+    uint8_t value[256];
+    MaskCurve() {
+        for (int a = 0; a < 256; ++a) {
+            const int v = (a > 48 ? a - 48 : 0) * 320 / 208;
+            value[a] = static_cast<uint8_t>(v > 255 ? 255 : v);
+        }
+    }
+};
+
+const MaskCurve maskCurve;
+
 } // namespace
 
 uint32_t rgbToHostPixel(uint32_t rgb, uint32_t host) {
-    const float b = static_cast<float>(rgb & 0xFF);
-    const float g = static_cast<float>((rgb >> 8) & 0xFF);
-    const float r = static_cast<float>((rgb >> 16) & 0xFF);
-    const float y = 0.299f * r + 0.587f * g + 0.114f * b;
-    const float cb = 0.5f * b - (0.168736f * r + 0.331264f * g) + 128.0f;
-    const float cr = 0.5f * r - 0.418688f * g - 0.081312f * b + 128.0f;
+    const RgbProducts &p = rgbProducts;
+    const uint32_t b = rgb & 0xFF, g = (rgb >> 8) & 0xFF, r = (rgb >> 16) & 0xFF;
+    // Y = 0.299 R + 0.587 G + 0.114 B; Cb = 0.5 B - (0.168736 R + 0.331264 G) + 128;
+    // Cr = 0.5 R - 0.418688 G - 0.081312 B + 128; each in single precision.
+    const float y = p.yR[r] + p.yG[g] + p.yB[b];
+    const float cb = p.half[b] - (p.cbR[r] + p.cbG[g]) + 128.0f;
+    const float cr = p.half[r] - p.crG[g] - p.crB[b] + 128.0f;
     return (truncated(y) << 24) | (truncated(cb) << 16) | (truncated(cr) << 8) | (host & 0xFF);
 }
 
@@ -71,6 +108,7 @@ int32_t allocateWorkBuffers(int32_t width, int32_t height) {
 }
 
 void buildMask() {
+    if (!driverState.mask || !fieldState.inputFrame1) return;
     const int32_t width = driverState.width, height = driverState.height;
     const int32_t pitch = width + 2 * kMaskBorder;
     if (driverState.maskBuilt != 1) {
@@ -82,9 +120,7 @@ void buildMask() {
             const uint32_t *row = fieldState.inputFrame1 + size_t(r) * width;
             uint8_t *out = driverState.mask + size_t(r + kMaskBorder) * pitch + kMaskBorder;
             for (int32_t c = 0; c < width; ++c) {
-                const int32_t luminance = static_cast<int32_t>(row[c] >> 24);
-                int32_t v = (luminance > 48 ? luminance - 48 : 0) * 320 / 208;
-                if (v > 255) v = 255;
+                const int32_t v = maskCurve.value[row[c] >> 24];
                 if (v != 0) notEmpty = 1;
                 out[c] = static_cast<uint8_t>(invert ? 255 - v : v);
             }

@@ -126,9 +126,40 @@ Rgb colourToRgb(uint32_t colour) {
                channel(y + 1.772f * cb)};
 }
 
+namespace {
+
+// Tables of the YCbCr to RGB conversion with exactly the single-precision
+// operations of colourToRgb: red and blue depend on two bytes each, green's
+// first term on (Y, Cb) and its last product on Cr.
+struct YcbcrTables {
+    uint8_t red[256][256];   // [Y][Cr]: Y + 1.402 Cr
+    uint8_t blue[256][256];  // [Y][Cb]: Y + 1.772 Cb
+    float greenBase[256][256]; // [Y][Cb]: Y - 0.344136 Cb
+    float greenCr[256];        // [Cr]: 0.714136 Cr
+    YcbcrTables() {
+        for (int y = 0; y < 256; ++y)
+            for (int c = 0; c < 256; ++c) {
+                const float fy = static_cast<float>(y), fc = static_cast<float>(c - 128);
+                red[y][c] = channel(fy + 1.402f * fc);
+                blue[y][c] = channel(fy + 1.772f * fc);
+                greenBase[y][c] = fy - 0.344136f * fc;
+            }
+        for (int c = 0; c < 256; ++c) greenCr[c] = 0.714136f * static_cast<float>(c - 128);
+    }
+};
+
+const YcbcrTables &ycbcrTables() {
+    static const YcbcrTables tables;
+    return tables;
+}
+
+} // namespace
+
 uint32_t hostPixelToRgb(uint32_t pixel, uint32_t keep) {
-    const Rgb rgb = colourToRgb(pixel);
-    return (keep & 0xFF000000u) | (uint32_t(rgb.r) << 16) | (uint32_t(rgb.g) << 8) | rgb.b;
+    const YcbcrTables &t = ycbcrTables();
+    const uint32_t y = pixel >> 24, cb = (pixel >> 16) & 0xFF, cr = (pixel >> 8) & 0xFF;
+    const uint32_t green = channel(t.greenBase[y][cb] - t.greenCr[cr]);
+    return (keep & 0xFF000000u) | (uint32_t(t.red[y][cr]) << 16) | (green << 8) | t.blue[y][cb];
 }
 
 void fillRenderJob(int32_t scaled) {

@@ -158,6 +158,17 @@ TEST(RenderJobTranslation, ColoursAreConvertedInSinglePrecisionAndClamped) {
     EXPECT_EQ(colourToRgb(0x00000000).b, 0) << "-226.8 clamps to 0";
 }
 
+TEST(RenderJobTranslation, PixelConversionTablesMatchTheColourFormulaEverywhere) {
+    for (uint32_t y = 0; y < 256; ++y)
+        for (uint32_t cb = 0; cb < 256; ++cb)
+            for (uint32_t cr = 0; cr < 256; ++cr) {
+                const uint32_t pixel = (y << 24) | (cb << 16) | (cr << 8) | 0x5A;
+                const Rgb rgb = colourToRgb(pixel);
+                const uint32_t expected = 0x7F000000u | (uint32_t(rgb.r) << 16) | (uint32_t(rgb.g) << 8) | rgb.b;
+                ASSERT_EQ(hostPixelToRgb(pixel, 0x7F000000u), expected) << y << " " << cb << " " << cr;
+            }
+}
+
 class JobFromSettings : public ::testing::Test {
   protected:
     void SetUp() override {
