@@ -40,10 +40,14 @@ struct ShadingPass {
 };
 
 // Channel k of a colour triple: 0 red, 1 green, 2 blue.
-inline int32_t channelOf(const Rgb &c, int k) { return k == 0 ? c.r : (k == 1 ? c.g : c.b); }
+inline int32_t channelOf(const Rgb &c, int k) {
+    return k == 0 ? c.r : (k == 1 ? c.g : c.b);
+}
 
 // Channel k (0 red, 1 green, 2 blue) of an RGB work pixel.
-inline int32_t pixelChannel(uint32_t p, int k) { return static_cast<int32_t>((p >> (16 - 8 * k)) & 0xFF); }
+inline int32_t pixelChannel(uint32_t p, int k) {
+    return static_cast<int32_t>((p >> (16 - 8 * k)) & 0xFF);
+}
 
 // A fill of mode 3 without a usable picture shades as metal (mode 2).
 inline uint8_t effectiveMode(const FillSettings &fill) {
@@ -92,10 +96,14 @@ void refreshShadingParameters(const RenderJob &job) {
 
 namespace {
 
-inline double highlightExponent(const FillSettings &fill) { return fill.shininess * 0.5 + 1.0; }
+inline double highlightExponent(const FillSettings &fill) {
+    return fill.shininess * 0.5 + 1.0;
+}
 
 // Opacity percent as a weight: min(opacity, 100) x 255 / 100.
-inline int32_t opacityWeight(uint8_t percent) { return (percent > 100 ? 100 : percent) * 255 / 100; }
+inline int32_t opacityWeight(uint8_t percent) {
+    return (percent > 100 ? 100 : percent) * 255 / 100;
+}
 
 void buildShadingTables(ShadingPass &pass) {
     for (int f = 0; f < 2; ++f) {
@@ -119,17 +127,20 @@ void buildShadingTables(ShadingPass &pass) {
         for (int32_t i = 0; i < 256; ++i) {
             const int32_t r = ((pg * (i * 255 / 256)) >> 8) & 0xFF;
             for (int k = 0; k < 3; ++k)
-                pass.glowRamp[k][i] = static_cast<uint8_t>(
-                    (channelOf(engine.glowColour1, k) * r + channelOf(engine.glowColour2, k) * (255 - r)) >> 8);
+                pass.glowRamp[k][i] =
+                    static_cast<uint8_t>((channelOf(engine.glowColour1, k) * r +
+                                          channelOf(engine.glowColour2, k) * (255 - r)) >>
+                                         8);
         }
     }
 }
 
 void buildLobeTables(ShadingPass &pass) {
-    const double exponents[2] = {highlightExponent(engine.fill[0]), highlightExponent(engine.fill[1])};
+    const double exponents[2] = {highlightExponent(engine.fill[0]),
+                                 highlightExponent(engine.fill[1])};
     for (int32_t i = 0; i < kLobeSize; ++i) {
-        const long double c = cosl(static_cast<long double>(i) * static_cast<long double>(1.57079635) *
-                                   0.0009765625L);
+        const long double c = cosl(static_cast<long double>(i) *
+                                   static_cast<long double>(1.57079635) * 0.0009765625L);
         pass.cosineLobe[i] = static_cast<uint8_t>(static_cast<int32_t>(255.0L * c));
         const double single = static_cast<float>(c);
         for (int f = 0; f < 2; ++f)
@@ -188,71 +199,81 @@ inline int32_t lobeIndex(int32_t slope, int32_t position) {
     return magnitude > kLobeSize - 1 ? kLobeSize - 1 : magnitude;
 }
 
-// The colour of fill f at pixel (x, y) with slopes (dx, dy); `map` is the
-// fill's image-map pixel or null when the fill has no image map.
-void fillColour(const ShadingPass &pass, int f, uint8_t mode, int32_t x, int32_t y, int32_t dx,
-                int32_t dy, const uint32_t *map, int32_t out[3]) {
-    const FillSettings &fill = engine.fill[f];
-    switch (mode) {
-    case 0:
+// A fill's colours as channel arrays (0 red, 1 green, 2 blue).
+struct FillColours {
+    int32_t a[3], b[3], c[3];
+    explicit FillColours(const FillSettings &fill) {
         for (int k = 0; k < 3; ++k) {
-            const int32_t a = channelOf(fill.colourA, k);
-            out[k] = map ? mul8(pixelChannel(*map, k), a) : a;
+            a[k] = channelOf(fill.colourA, k);
+            b[k] = channelOf(fill.colourB, k);
+            c[k] = channelOf(fill.colourC, k);
         }
-        return;
-    case 1: {
+    }
+};
+
+// The colour of fill F (0 object, 1 background) in mode M at pixel (x, y)
+// with slopes (dx, dy); `map` is the fill's image-map pixel or null.
+template <int F, int M>
+inline void fillColour(const ShadingPass &pass, const FillColours &colours, int32_t x, int32_t y,
+                       int32_t dx, int32_t dy, const uint32_t *map, int32_t out[3]) {
+    if constexpr (M == 0) {
+        // Plain: colour A, tinted (M x A) >> 8 by an image map.
+        for (int k = 0; k < 3; ++k)
+            out[k] = map ? mul8(pixelChannel(*map, k), colours.a[k]) : colours.a[k];
+    } else if constexpr (M == 1) {
+        // Light lobe: diffuse d mixes C toward A, highlight s adds B.
         const int32_t a = lobeIndex(dx, pass.lobeU[x]);
         const int32_t b = lobeIndex(dy, pass.lobeV[y]);
         const int32_t d = (pass.cosineLobe[b] * pass.cosineLobe[a]) >> 8;
-        const int32_t s = (pass.highlightLobe[f][b] * pass.highlightLobe[f][a]) >> 8;
+        const int32_t s = (pass.highlightLobe[F][b] * pass.highlightLobe[F][a]) >> 8;
         for (int k = 0; k < 3; ++k) {
             const int32_t t = map ? pixelChannel(*map, k) : 255;
-            const int32_t lit = (channelOf(fill.colourC, k) * (255 - d) + channelOf(fill.colourA, k) * d) >> 8;
-            out[k] = clampHigh255((lit * t + channelOf(fill.colourB, k) * s) >> 8);
+            const int32_t lit = (colours.c[k] * (255 - d) + colours.a[k] * d) >> 8;
+            out[k] = clampHigh255((lit * t + colours.b[k] * s) >> 8);
         }
-        return;
-    }
-    default:
-        break;
-    }
-    const int32_t mu = pass.modulusU[f], mv = pass.modulusV[f];
-    const int32_t u = trueMod(int64_t(pass.colCoord[f][x]) + dx, mu);
-    const int32_t v = trueMod(int64_t(pass.rowCoord[f][y]) + dy, mv);
-    const int32_t uNext = u + 1 == mu ? 0 : u + 1;
-    const int32_t vNext = v + 1 == mv ? 0 : v + 1;
-    const int32_t fu = pass.colFrac[x], fv = pass.rowFrac[y];
-    if (mode == 2) {
-        const uint8_t *metal = engine.metalTexture;
-        const int32_t tl = metal[v * 256 + u], tr = metal[v * 256 + uNext];
-        const int32_t bl = metal[vNext * 256 + u], br = metal[vNext * 256 + uNext];
-        int32_t j;
-        if (f == 0) {
-            const int32_t top = (tr * fu + tl * (255 - fu)) / 255;
-            const int32_t bottom = (br * fu + bl * (255 - fu)) / 255;
-            j = (top * (255 - fv) + bottom * fv) / 255;
+    } else {
+        const int32_t mu = pass.modulusU[F], mv = pass.modulusV[F];
+        const int32_t u = trueMod(int64_t(pass.colCoord[F][x]) + dx, mu);
+        const int32_t v = trueMod(int64_t(pass.rowCoord[F][y]) + dy, mv);
+        const int32_t uNext = u + 1 == mu ? 0 : u + 1;
+        const int32_t vNext = v + 1 == mv ? 0 : v + 1;
+        const int32_t fu = pass.colFrac[x], fv = pass.rowFrac[y];
+        if constexpr (M == 2) {
+            // Metal: the environment intensity j, bilinear (object: / 255,
+            // background: >> 8), through the diffuse and specular tables.
+            const uint8_t *metal = engine.metalTexture;
+            const int32_t tl = metal[v * 256 + u], tr = metal[v * 256 + uNext];
+            const int32_t bl = metal[vNext * 256 + u], br = metal[vNext * 256 + uNext];
+            int32_t j;
+            if constexpr (F == 0) {
+                const int32_t top = (tr * fu + tl * (255 - fu)) / 255;
+                const int32_t bottom = (br * fu + bl * (255 - fu)) / 255;
+                j = (top * (255 - fv) + bottom * fv) / 255;
+            } else {
+                const int32_t top = (tr * fu + tl * (255 - fu)) >> 8;
+                const int32_t bottom = (br * fu + bl * (255 - fu)) >> 8;
+                j = (top * (255 - fv) + bottom * fv) >> 8;
+            }
+            const FillTables &tables = pass.fillTables[F];
+            for (int k = 0; k < 3; ++k) {
+                const int32_t t = map ? pixelChannel(*map, k) : 255;
+                out[k] = clampHigh255(((tables.diffuse[k][j] * t) >> 8) + tables.specular[k][j]);
+            }
         } else {
-            const int32_t top = (tr * fu + tl * (255 - fu)) >> 8;
-            const int32_t bottom = (br * fu + bl * (255 - fu)) >> 8;
-            j = (top * (255 - fv) + bottom * fv) >> 8;
+            // Picture: bilinear sample of the fill picture times the tint.
+            const uint32_t *image = engine.fill[F].image;
+            const size_t row = size_t(v) * mu, rowNext = size_t(vNext) * mu;
+            const uint32_t ptl = image[row + u], ptr = image[row + uNext];
+            const uint32_t pbl = image[rowNext + u], pbr = image[rowNext + uNext];
+            for (int k = 0; k < 3; ++k) {
+                const int32_t top =
+                    (pixelChannel(ptr, k) * fu + (255 - fu) * pixelChannel(ptl, k)) >> 8;
+                const int32_t bottom =
+                    (pixelChannel(pbr, k) * fu + (255 - fu) * pixelChannel(pbl, k)) >> 8;
+                const int32_t t = map ? pixelChannel(*map, k) : colours.a[k];
+                out[k] = ((bottom * fv + (255 - fv) * top) * t) >> 16;
+            }
         }
-        const FillTables &tables = pass.fillTables[f];
-        for (int k = 0; k < 3; ++k) {
-            const int32_t t = map ? pixelChannel(*map, k) : 255;
-            out[k] = clampHigh255(((tables.diffuse[k][j] * t) >> 8) + tables.specular[k][j]);
-        }
-        return;
-    }
-    // Mode 3: the fill picture, sampled bilinearly and tinted.
-    const uint32_t *image = fill.image;
-    const size_t row = size_t(v) * mu, rowNext = size_t(vNext) * mu;
-    for (int k = 0; k < 3; ++k) {
-        const int32_t tl = pixelChannel(image[row + u], k), tr = pixelChannel(image[row + uNext], k);
-        const int32_t bl = pixelChannel(image[rowNext + u], k);
-        const int32_t br = pixelChannel(image[rowNext + uNext], k);
-        const int32_t top = (tr * fu + (255 - fu) * tl) >> 8;
-        const int32_t bottom = (br * fu + (255 - fu) * bl) >> 8;
-        const int32_t t = map ? pixelChannel(*map, k) : channelOf(fill.colourA, k);
-        out[k] = ((bottom * fv + (255 - fv) * top) * t) >> 16;
     }
 }
 
@@ -261,7 +282,9 @@ inline const uint32_t *tintMap(const ImageMapParams *params, const uint32_t *pla
     return params && params->on == 1 && params->image ? plane : nullptr;
 }
 
-void shadePixels(const ShadingPass &pass) {
+// The per-pixel pass for object fill mode M1 and background fill mode M2:
+// background, shadow, glow and object, composed back to front.
+template <int M1, int M2> void shadePixels(const ShadingPass &pass) {
     const int32_t w = engine.frameWidth, h = engine.frameHeight;
     const int32_t border = engine.border;
     const int32_t paddedW = engine.paddedWidth, paddedH = engine.paddedHeight;
@@ -271,23 +294,26 @@ void shadePixels(const ShadingPass &pass) {
     const bool glowOn = engine.glowEnabled == 1, shadowOn = engine.shadowEnabled == 1;
     const uint32_t *map1 = tintMap(engine.imageMapParams1, engine.imageMap1);
     const uint32_t *map2 = tintMap(engine.imageMapParams2, engine.imageMap2);
-    const uint8_t modes[2] = {effectiveMode(engine.fill[0]), effectiveMode(engine.fill[1])};
-    const Rgb &shadowColour = engine.shadowColour;
+    const int8_t *slopeX1 = texture1 ? engine.texturedSlopeX1 : engine.slopeX;
+    const int8_t *slopeY1 = texture1 ? engine.texturedSlopeY1 : engine.slopeY;
+    const FillColours object(engine.fill[0]), background(engine.fill[1]);
+    const int32_t shadow[3] = {engine.shadowColour.r, engine.shadowColour.g, engine.shadowColour.b};
 
     for (int32_t y = 0; y < h; ++y) {
         pollAbort(y);
         const uint8_t *maskRow = engine.mask + engine.paddedRowOffset[y];
-        uint32_t *out = engine.framePixels + engine.rowOffset[y];
+        const size_t rowStart = size_t(engine.rowOffset[y]);
+        uint32_t *out = engine.framePixels + rowStart;
         const int64_t sy = int64_t(border) + y + pass.shadowShiftY;
+        const bool shadowRow = shadowOn && sy > 0 && sy < paddedH;
+        const uint8_t *shadowMapRow = shadowRow ? engine.shadowMap + sy * paddedW : nullptr;
         for (int32_t x = 0; x < w; ++x) {
-            const size_t p = size_t(engine.rowOffset[y]) + x;
+            const size_t p = rowStart + x;
             const int32_t c = coverageValid ? maskRow[x] : 0;
-            int32_t object[3] = {0, 0, 0};
-            if (c > 0) {
-                const int32_t dx = texture1 ? engine.texturedSlopeX1[p] : engine.slopeX[p];
-                const int32_t dy = texture1 ? engine.texturedSlopeY1[p] : engine.slopeY[p];
-                fillColour(pass, 0, modes[0], x, y, dx, dy, map1 ? map1 + p : nullptr, object);
-            }
+            int32_t fill1[3] = {0, 0, 0};
+            if (c > 0)
+                fillColour<0, M1>(pass, object, x, y, slopeX1[p], slopeY1[p],
+                                  map1 ? map1 + p : nullptr, fill1);
             int32_t g = 0, s = 0, level = c;
             int32_t back[3] = {0, 0, 0};
             if (level < 255) {
@@ -295,27 +321,55 @@ void shadePixels(const ShadingPass &pass) {
                     g = (engine.glowMap[p] * pass.glowWeight) >> 8;
                     level = g;
                 }
-                if (level < 255 && shadowOn) {
+                if (level < 255 && shadowRow) {
                     const int64_t sx = int64_t(border) + x + pass.shadowShiftX;
-                    if (sx > 0 && sx < paddedW && sy > 0 && sy < paddedH) {
-                        s = (engine.shadowMap[sy * paddedW + sx] * pass.shadowWeight) >> 8;
+                    if (sx > 0 && sx < paddedW) {
+                        s = (shadowMapRow[sx] * pass.shadowWeight) >> 8;
                         level = s;
                     }
                 }
                 if (level < 255) {
                     const int32_t dx = texture2 ? engine.texturedSlopeX2[p] : 0;
                     const int32_t dy = texture2 ? engine.texturedSlopeY2[p] : 0;
-                    fillColour(pass, 1, modes[1], x, y, dx, dy, map2 ? map2 + p : nullptr, back);
+                    fillColour<1, M2>(pass, background, x, y, dx, dy, map2 ? map2 + p : nullptr,
+                                      back);
                 }
             }
             for (int k = 0; k < 3; ++k) {
-                if (s > 0) back[k] = blend8(back[k], channelOf(shadowColour, k), s);
+                if (s > 0) back[k] = blend8(back[k], shadow[k], s);
                 if (g > 0) back[k] = blend8(back[k], pass.glowRamp[k][g], g);
-                if (c > 0) back[k] = blend8(back[k], object[k], c);
+                if (c > 0) back[k] = blend8(back[k], fill1[k], c);
             }
             out[x] = (out[x] & 0xFF000000u) | (uint32_t(back[0] & 0xFF) << 16) |
                      (uint32_t(back[1] & 0xFF) << 8) | uint32_t(back[2] & 0xFF);
         }
+    }
+}
+
+template <int M1> void shadeWithObjectMode(const ShadingPass &pass, int backgroundMode) {
+    switch (backgroundMode) {
+    case 0:
+        return shadePixels<M1, 0>(pass);
+    case 1:
+        return shadePixels<M1, 1>(pass);
+    case 2:
+        return shadePixels<M1, 2>(pass);
+    default:
+        return shadePixels<M1, 3>(pass);
+    }
+}
+
+void shade(const ShadingPass &pass) {
+    const int backgroundMode = effectiveMode(engine.fill[1]);
+    switch (effectiveMode(engine.fill[0])) {
+    case 0:
+        return shadeWithObjectMode<0>(pass, backgroundMode);
+    case 1:
+        return shadeWithObjectMode<1>(pass, backgroundMode);
+    case 2:
+        return shadeWithObjectMode<2>(pass, backgroundMode);
+    default:
+        return shadeWithObjectMode<3>(pass, backgroundMode);
     }
 }
 
@@ -334,7 +388,7 @@ int32_t finalShadingStage(const RenderJob &job) {
         delete pass;
         return -1;
     }
-    shadePixels(*pass);
+    shade(*pass);
     delete pass;
     return 0;
 }
