@@ -5,6 +5,7 @@
 // and scaled by the bevel depth and direction into slopeX and slopeY.
 #include "engine/Engine.h"
 
+#include <climits>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -43,7 +44,19 @@ BevelParams readParams() {
 }
 
 // The low 8 bits of v as a signed byte.
-int8_t lowByte(int64_t v) { return static_cast<int8_t>(static_cast<uint8_t>(v & 0xFF)); }
+int8_t lowByte(int64_t v) {
+    return static_cast<int8_t>(static_cast<uint8_t>(v & 0xFF));
+}
+
+// (sum x f) / divisor, truncated toward zero, as a signed byte. The product
+// can pass 32 bits; where it does not, the quicker 32-bit division gives the
+// same quotient.
+int8_t scaledMean(int32_t sum, int32_t f, int32_t divisor) {
+    const int64_t product = int64_t(sum) * f;
+    if (product >= INT32_MIN && product <= INT32_MAX)
+        return lowByte(static_cast<int32_t>(product) / divisor);
+    return lowByte(product / divisor);
+}
 
 // A stamp slope: clamped to -127..127, then truncated toward zero.
 int8_t stampSlope(double v) {
@@ -70,8 +83,7 @@ void buildStamps(int32_t a, float E, float I) {
 
             // Height X(t) x 255: truncated when 0 or more, truncated minus 1
             // when negative; kept modulo 256, so an overshooting profile wraps.
-            const double X =
-                t * t * (3 - 2 * t) + E * t * t * (t - 1) + I * t * (t - 1) * (t - 1);
+            const double X = t * t * (3 - 2 * t) + E * t * t * (t - 1) + I * t * (t - 1) * (t - 1);
             const double height = X * 255;
             const int32_t level =
                 height >= 0 ? static_cast<int32_t>(height) : static_cast<int32_t>(height) - 1;
@@ -150,6 +162,20 @@ void scaleUnsmoothed(int32_t f) {
     }
 }
 
+// Adds the raw slopes of the covered pixels of one row segment, weighted by
+// `weight`, to the column sums (and the weight to the column weights).
+void addCoveredRow(const uint8_t *__restrict mask, const int8_t *__restrict rawX,
+                   const int8_t *__restrict rawY, int32_t weight, int32_t count,
+                   int32_t *__restrict sumX, int32_t *__restrict sumY,
+                   int32_t *__restrict weights) {
+    for (int32_t i = 0; i < count; ++i) {
+        if (mask[i] == 0) continue;
+        sumX[i] += rawX[i] * weight;
+        sumY[i] += rawY[i] * weight;
+        weights[i] += weight;
+    }
+}
+
 // Separable weighted mean of the raw slopes of covered pixels within radius
 // r, over the bounding box, scaled by f / 256 with truncation toward zero.
 // Column c's x sum, weight and y sum live at index c + R of the first half of
@@ -171,37 +197,32 @@ void smoothAndScale(int32_t r, int32_t f) {
     for (int32_t y = y0; y < y1; ++y) {
         pollAbort(y - y0);
 
-        // Column pass: rows y - r .. y + r that lie in the frame.
+        // Column pass: rows y - r .. y + r that lie in the frame, taken row by
+        // row so that the planes are read in memory order.
         const int32_t kFirst = r - y > 0 ? r - y : 0;
         const int32_t kLast = h - 1 - y + r < 2 * r ? h - 1 - y + r : 2 * r;
-        for (int32_t x = x0; x < x1; ++x) {
-            int32_t sx = 0, sy = 0, sw = 0;
-            for (int32_t k = kFirst; k <= kLast; ++k) {
-                const int32_t yy = y - r + k;
-                if (engine.mask[engine.paddedRowOffset[yy] + x] == 0) continue;
-                const int32_t pixel = engine.rowOffset[yy] + x;
-                sx += engine.rawSlopeX[pixel] * kernel[k];
-                sy += engine.rawSlopeY[pixel] * kernel[k];
-                sw += kernel[k];
-            }
-            sumX[x] = sx;
-            sumY[x] = sy;
-            weight[x] = sw;
+        for (int32_t x = x0; x < x1; ++x) sumX[x] = sumY[x] = weight[x] = 0;
+        for (int32_t k = kFirst; k <= kLast; ++k) {
+            const int32_t yy = y - r + k;
+            addCoveredRow(engine.mask + engine.paddedRowOffset[yy] + x0,
+                          engine.rawSlopeX + engine.rowOffset[yy] + x0,
+                          engine.rawSlopeY + engine.rowOffset[yy] + x0, kernel[k], x1 - x0,
+                          sumX + x0, sumY + x0, weight + x0);
         }
 
-        // Row pass: covered pixels only. The sums stay far inside 32 bits, but
-        // SX x f need not, so the products are 64-bit.
+        // Row pass: covered pixels only, over the columns of weight greater
+        // than 0 (a column of weight 0 has sums of 0 too, so it is added as
+        // it is). The sums stay far inside 32 bits; SX x f need not.
         const uint8_t *maskRow = engine.mask + engine.paddedRowOffset[y];
         const int32_t row = engine.rowOffset[y];
         for (int32_t x = x0; x < x1; ++x) {
             if (maskRow[x] == 0) continue;
-            int64_t totalX = 0, totalY = 0, totalW = 0;
+            int32_t totalX = 0, totalY = 0, totalW = 0;
             for (int32_t k = 0; k <= 2 * r; ++k) {
                 const int32_t c = x - r + k;
-                if (weight[c] <= 0) continue;
-                totalX += int64_t(sumX[c]) * kernel[k];
-                totalY += int64_t(sumY[c]) * kernel[k];
-                totalW += int64_t(weight[c]) * kernel[k];
+                totalX += sumX[c] * kernel[k];
+                totalY += sumY[c] * kernel[k];
+                totalW += weight[c] * kernel[k];
             }
             // The pixel's own column always counts; only a kernel whose
             // weights all truncate to 0 leaves no weight, and then no slope.
@@ -210,8 +231,8 @@ void smoothAndScale(int32_t r, int32_t f) {
                 engine.slopeY[row + x] = 0;
                 continue;
             }
-            engine.slopeX[row + x] = lowByte(totalX * f / (totalW * 256));
-            engine.slopeY[row + x] = lowByte(totalY * f / (totalW * 256));
+            engine.slopeX[row + x] = scaledMean(totalX, f, totalW * 256);
+            engine.slopeY[row + x] = scaledMean(totalY, f, totalW * 256);
         }
     }
 }

@@ -121,16 +121,15 @@ void blurredGlow(int32_t g) {
     for (int32_t y = y0; y < y1; ++y) {
         pollAbort(y1 - y);
 
-        // Column pass: rows y - g .. y + g, up to g rows into the mask margin.
-        for (int32_t x = x0; x < x1; ++x) {
-            const uint8_t *maskColumn = engine.mask + x;
-            int32_t covered = 0;
-            for (int32_t k = 0; k <= 2 * g; ++k) {
-                const int32_t yy = y - g + k;
-                if (maskColumn[yy * engine.paddedWidth] == 255) covered += kernel[k];
-            }
-            column[x] = static_cast<int32_t>(covered * 1.3);
+        // Column pass: rows y - g .. y + g, up to g rows into the mask margin,
+        // taken row by row; each column's sum is then scaled by 1.3.
+        for (int32_t x = x0; x < x1; ++x) column[x] = 0;
+        for (int32_t k = 0; k <= 2 * g; ++k) {
+            const uint8_t *maskRow = engine.mask + (y - g + k) * engine.paddedWidth;
+            const int32_t wk = kernel[k];
+            for (int32_t x = x0; x < x1; ++x) column[x] += maskRow[x] == 255 ? wk : 0;
         }
+        for (int32_t x = x0; x < x1; ++x) column[x] = static_cast<int32_t>(column[x] * 1.3);
 
         // Row pass: pixels that are not fully opaque, clamped to 255.
         const uint8_t *maskRow = engine.mask + engine.paddedRowOffset[y];

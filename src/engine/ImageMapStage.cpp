@@ -28,7 +28,9 @@ inline int32_t spanLength(int32_t a, int32_t b, int32_t size) {
 }
 
 // The next coordinate after c, wrapping after `size` (c lies in 0..size-1).
-inline int32_t nextWrapped(int32_t c, int32_t size) { return c + 1 == size ? 0 : c + 1; }
+inline int32_t nextWrapped(int32_t c, int32_t size) {
+    return c + 1 == size ? 0 : c + 1;
+}
 
 // Blue, green and red of one result or running sum.
 struct Colour {
@@ -47,7 +49,10 @@ struct Picture {
     uint32_t at(int32_t u, int32_t v) const { return pixels[size_t(v) * width + u]; }
 };
 
-// Where one frame pixel falls on the picture, from the coordinate tables.
+// Where one frame pixel falls on the picture, from the coordinate tables. A
+// span runs between the source pixels of two neighbouring table entries,
+// whose positions differ by the scale, at most 512/128 = 4 pixels: no span
+// holds more than 4 pixels, so 32-bit channel sums cannot overflow.
 struct Footprint {
     int32_t u, uNext, fu, colSpan; // column, next column, fraction, span from u
     int32_t v, vNext, fv, rowSpan; // the same for the row
@@ -71,7 +76,7 @@ template <> Colour resample<Filter::Bilinear>(const Picture &s, const Footprint 
 // Averages over the column span on row v and on row vNext, blended by the
 // row fraction; both averages are 0 when the span is empty.
 template <> Colour resample<Filter::ColumnSpans>(const Picture &s, const Footprint &f) {
-    int64_t sum0[3] = {0, 0, 0}, sum1[3] = {0, 0, 0};
+    int32_t sum0[3] = {0, 0, 0}, sum1[3] = {0, 0, 0};
     int32_t c = f.u;
     for (int32_t n = 0; n < f.colSpan; ++n, c = nextWrapped(c, s.width)) {
         const Colour p0 = channelsOf(s.at(c, f.v)), p1 = channelsOf(s.at(c, f.vNext));
@@ -82,8 +87,8 @@ template <> Colour resample<Filter::ColumnSpans>(const Picture &s, const Footpri
     }
     Colour out;
     for (int k = 0; k < 3; ++k) {
-        const int32_t a0 = f.colSpan > 0 ? static_cast<int32_t>(sum0[k] / f.colSpan) : 0;
-        const int32_t a1 = f.colSpan > 0 ? static_cast<int32_t>(sum1[k] / f.colSpan) : 0;
+        const int32_t a0 = f.colSpan > 0 ? sum0[k] / f.colSpan : 0;
+        const int32_t a1 = f.colSpan > 0 ? sum1[k] / f.colSpan : 0;
         out.c[k] = (a1 * f.fv + (255 - f.fv) * a0) >> 8;
     }
     return out;
@@ -92,7 +97,7 @@ template <> Colour resample<Filter::ColumnSpans>(const Picture &s, const Footpri
 // Averages over the row span in column u and in column uNext, blended by the
 // column fraction; both averages are 0 when the span is empty.
 template <> Colour resample<Filter::RowSpans>(const Picture &s, const Footprint &f) {
-    int64_t sum0[3] = {0, 0, 0}, sum1[3] = {0, 0, 0};
+    int32_t sum0[3] = {0, 0, 0}, sum1[3] = {0, 0, 0};
     int32_t r = f.v;
     for (int32_t n = 0; n < f.rowSpan; ++n, r = nextWrapped(r, s.height)) {
         const Colour p0 = channelsOf(s.at(f.u, r)), p1 = channelsOf(s.at(f.uNext, r));
@@ -103,8 +108,8 @@ template <> Colour resample<Filter::RowSpans>(const Picture &s, const Footprint 
     }
     Colour out;
     for (int k = 0; k < 3; ++k) {
-        const int32_t a0 = f.rowSpan > 0 ? static_cast<int32_t>(sum0[k] / f.rowSpan) : 0;
-        const int32_t a1 = f.rowSpan > 0 ? static_cast<int32_t>(sum1[k] / f.rowSpan) : 0;
+        const int32_t a0 = f.rowSpan > 0 ? sum0[k] / f.rowSpan : 0;
+        const int32_t a1 = f.rowSpan > 0 ? sum1[k] / f.rowSpan : 0;
         out.c[k] = (a1 * f.fu + (255 - f.fu) * a0) >> 8;
     }
     return out;
@@ -112,9 +117,10 @@ template <> Colour resample<Filter::RowSpans>(const Picture &s, const Footprint 
 
 // Average over the rectangle of column span and row span; 0 when empty.
 template <> Colour resample<Filter::Box>(const Picture &s, const Footprint &f) {
-    const int64_t count = int64_t(f.colSpan) * f.rowSpan;
+    const int32_t count = f.colSpan * f.rowSpan;
     if (count == 0) return {{0, 0, 0}};
-    int64_t sum[3] = {0, 0, 0};
+    if (count == 1) return channelsOf(s.at(f.u, f.v)); // one pixel: its own value
+    int32_t sum[3] = {0, 0, 0};
     int32_t r = f.v;
     for (int32_t m = 0; m < f.rowSpan; ++m, r = nextWrapped(r, s.height)) {
         int32_t c = f.u;
@@ -124,7 +130,7 @@ template <> Colour resample<Filter::Box>(const Picture &s, const Footprint &f) {
         }
     }
     Colour out;
-    for (int k = 0; k < 3; ++k) out.c[k] = static_cast<int32_t>(sum[k] / count);
+    for (int k = 0; k < 3; ++k) out.c[k] = sum[k] / count;
     return out;
 }
 
@@ -199,21 +205,19 @@ void resampleImageMap(int32_t which) {
     if (which != 0 && which != 1) return;
     const ImageMapParams *params = paramsOf(which);
     uint32_t *out = which == 0 ? engine.imageMap1 : engine.imageMap2;
-    if (!params || !out || !params->image || params->imageWidth == 0 ||
-        params->imageHeight == 0)
+    if (!params || !out || !params->image || params->imageWidth == 0 || params->imageHeight == 0)
         return;
-    const CoordTables tables = which == 0 ? CoordTables{engine.colCoords, engine.colFracs,
-                                                        engine.rowCoords, engine.rowFracs}
-                                          : CoordTables{engine.colCoords2, engine.colFracs2,
-                                                        engine.rowCoords2, engine.rowFracs2};
+    const CoordTables tables =
+        which == 0
+            ? CoordTables{engine.colCoords, engine.colFracs, engine.rowCoords, engine.rowFracs}
+            : CoordTables{engine.colCoords2, engine.colFracs2, engine.rowCoords2, engine.rowFracs2};
     if (!tables.col || !tables.colFrac || !tables.row || !tables.rowFrac) return;
     // Map 1 tints only the shape: with an empty mask there is nothing to tint.
     if (which == 0 && engine.edgeCount == 0 && engine.maskFull != 1) return;
 
     const Picture picture{params->image, params->imageWidth, params->imageHeight};
     const int32_t colScale = zoomScale(params->zoomX), rowScale = zoomScale(params->zoomY);
-    buildColumnCoords(colScale, tables.col, tables.colFrac, picture.width,
-                      params->colOffsetExact);
+    buildColumnCoords(colScale, tables.col, tables.colFrac, picture.width, params->colOffsetExact);
     buildRowCoords(rowScale, tables.row, tables.rowFrac, picture.height, params->rowOffsetExact);
 
     switch (chooseFilter(colScale, rowScale)) {
@@ -232,8 +236,12 @@ void resampleImageMap(int32_t which) {
     }
 }
 
-int32_t imageMapStage1(const RenderJob &job) { return imageMapStage(job, 0); }
+int32_t imageMapStage1(const RenderJob &job) {
+    return imageMapStage(job, 0);
+}
 
-int32_t imageMapStage2(const RenderJob &job) { return imageMapStage(job, 1); }
+int32_t imageMapStage2(const RenderJob &job) {
+    return imageMapStage(job, 1);
+}
 
 } // namespace lustra

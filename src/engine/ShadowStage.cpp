@@ -49,17 +49,15 @@ void blurShadow(int32_t c) {
     for (int32_t y = y0; y < y1; ++y) {
         pollAbort(y1 - y);
 
-        // Column pass: padded rows y - c .. y + c that exist.
+        // Column pass: padded rows y - c .. y + c that exist, taken row by row.
         const int32_t kFirst = c - R - y > 0 ? c - R - y : 0;
         const int32_t kLast = h + R - 1 - y + c < 2 * c ? h + R - 1 - y + c : 2 * c;
-        for (int32_t x = x0; x < x1; ++x) {
-            const uint8_t *maskColumn = engine.paddedMask + (x + R);
-            int32_t covered = 0;
-            for (int32_t k = kFirst; k <= kLast; ++k) {
-                if (maskColumn[engine.paddedRowOffset[y - c + k + R]] == 255)
-                    covered += kernel[k];
-            }
-            column[x] = covered;
+        for (int32_t x = x0; x < x1; ++x) column[x] = 0;
+        for (int32_t k = kFirst; k <= kLast; ++k) {
+            const int32_t paddedRow = y - c + k + R;
+            const uint8_t *maskRow = engine.paddedMask + engine.paddedRowOffset[paddedRow] + R;
+            const int32_t wk = kernel[k];
+            for (int32_t x = x0; x < x1; ++x) column[x] += maskRow[x] == 255 ? wk : 0;
         }
 
         // Row pass: every pixel of the region, whatever its mask value.

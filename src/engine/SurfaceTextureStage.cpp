@@ -27,14 +27,14 @@ struct TextureSettings {
 
 TextureSettings settingsOf(const RenderJob &job, int32_t index) {
     if (index == 0)
-        return {job.texture1ScaleX, job.texture1ScaleY,     job.texture1Depth,
-                job.texture1HeightMax, job.texture1HeightMin, job.texture1Type,
-                job.texture1On,     job.texture1Invert,     job.texture1Image,
+        return {job.texture1ScaleX,     job.texture1ScaleY,      job.texture1Depth,
+                job.texture1HeightMax,  job.texture1HeightMin,   job.texture1Type,
+                job.texture1On,         job.texture1Invert,      job.texture1Image,
                 job.texture1ImageWidth, job.texture1ImageHeight, job.texture1OffsetX,
                 job.texture1OffsetY};
-    return {job.texture2ScaleX,     job.texture2ScaleY,     job.texture2Depth,
-            job.texture2HeightMax,  job.texture2HeightMin,  job.texture2Type,
-            job.texture2On,         job.texture2Invert,     job.texture2Image,
+    return {job.texture2ScaleX,     job.texture2ScaleY,      job.texture2Depth,
+            job.texture2HeightMax,  job.texture2HeightMin,   job.texture2Type,
+            job.texture2On,         job.texture2Invert,      job.texture2Image,
             job.texture2ImageWidth, job.texture2ImageHeight, job.texture2OffsetX,
             job.texture2OffsetY};
 }
@@ -58,6 +58,10 @@ void storeParams(TextureParams &params, const TextureSettings &s) {
 
 // One texture as the sampler sees it: three planes of width x height texels
 // and the height window.
+struct Gradient {
+    int32_t x, y;
+};
+
 struct Texture {
     uint8_t *heights = nullptr;
     int8_t *gradientX = nullptr;
@@ -67,13 +71,11 @@ struct Texture {
     const uint8_t *accepted = nullptr; // 256 entries: 1 inside the height window
 
     bool inWindow(size_t i) const { return accepted[heights[i]] != 0; }
-    // The gradients of texel i, 0 outside the height window.
-    int32_t gx(size_t i) const { return inWindow(i) ? gradientX[i] : 0; }
-    int32_t gy(size_t i) const { return inWindow(i) ? gradientY[i] : 0; }
-};
-
-struct Gradient {
-    int32_t x, y;
+    // The gradients of texel i, (0, 0) outside the height window.
+    Gradient at(size_t i) const {
+        if (!inWindow(i)) return {0, 0};
+        return {gradientX[i], gradientY[i]};
+    }
 };
 
 // The four sampling filters, chosen once per call from the two scales: a
@@ -92,9 +94,14 @@ inline int32_t spanLength(int32_t a, int32_t b, int32_t size) {
 }
 
 // The next coordinate after c, wrapping after `size` (c lies in 0..size-1).
-inline int32_t nextWrapped(int32_t c, int32_t size) { return c + 1 == size ? 0 : c + 1; }
+inline int32_t nextWrapped(int32_t c, int32_t size) {
+    return c + 1 == size ? 0 : c + 1;
+}
 
-// Where one pixel falls on the texture, from the coordinate tables.
+// Where one pixel falls on the texture, from the coordinate tables. A span
+// runs between the texels of two neighbouring table entries, whose
+// positions differ by the scale, at most 512/128 = 4 texels: no span holds
+// more than 4 texels, so 32-bit sums of gradients cannot overflow.
 struct Footprint {
     int32_t u, uNext, fu, colSpan; // column, next column, fraction, span from u
     int32_t v, vNext, fv, rowSpan; // the same for the row
@@ -105,12 +112,13 @@ template <Filter F> Gradient sample(const Texture &t, const Footprint &f, int32_
 
 template <> Gradient sample<Filter::Bilinear>(const Texture &t, const Footprint &f, int32_t depth) {
     const size_t row = size_t(f.v) * t.width, rowNext = size_t(f.vNext) * t.width;
-    const size_t a = row + f.u, b = row + f.uNext, c = rowNext + f.u, d = rowNext + f.uNext;
+    const Gradient a = t.at(row + f.u), b = t.at(row + f.uNext);
+    const Gradient c = t.at(rowNext + f.u), d = t.at(rowNext + f.uNext);
     const int32_t fu = f.fu, fv = f.fv;
-    const int32_t topX = (t.gx(b) * fu + (255 - fu) * t.gx(a)) >> 8;
-    const int32_t bottomX = (t.gx(d) * fu + (255 - fu) * t.gx(c)) >> 8;
-    const int32_t topY = (t.gy(b) * fu + (255 - fu) * t.gy(a)) >> 8;
-    const int32_t bottomY = (t.gy(d) * fu + (255 - fu) * t.gy(c)) >> 8;
+    const int32_t topX = (b.x * fu + (255 - fu) * a.x) >> 8;
+    const int32_t bottomX = (d.x * fu + (255 - fu) * c.x) >> 8;
+    const int32_t topY = (b.y * fu + (255 - fu) * a.y) >> 8;
+    const int32_t bottomY = (d.y * fu + (255 - fu) * c.y) >> 8;
     return {((bottomX * fv + (255 - fv) * topX) * depth) >> 16,
             ((bottomY * fv + (255 - fv) * topY) * depth) >> 16};
 }
@@ -122,18 +130,19 @@ Gradient sample<Filter::ColumnSpans>(const Texture &t, const Footprint &f, int32
     int32_t a0x = 0, a0y = 0, a1x = 0, a1y = 0;
     if (f.colSpan > 0) {
         const size_t row = size_t(f.v) * t.width, rowNext = size_t(f.vNext) * t.width;
-        int64_t s0x = 0, s0y = 0, s1x = 0, s1y = 0;
+        int32_t s0x = 0, s0y = 0, s1x = 0, s1y = 0;
         int32_t c = f.u;
         for (int32_t n = 0; n < f.colSpan; ++n, c = nextWrapped(c, t.width)) {
-            s0x += t.gx(row + c);
-            s0y += t.gy(row + c);
-            s1x += t.gx(rowNext + c);
-            s1y += t.gy(rowNext + c);
+            const Gradient g0 = t.at(row + c), g1 = t.at(rowNext + c);
+            s0x += g0.x;
+            s0y += g0.y;
+            s1x += g1.x;
+            s1y += g1.y;
         }
-        a0x = static_cast<int32_t>(s0x / f.colSpan);
-        a0y = static_cast<int32_t>(s0y / f.colSpan);
-        a1x = static_cast<int32_t>(s1x / f.colSpan);
-        a1y = static_cast<int32_t>(s1y / f.colSpan);
+        a0x = s0x / f.colSpan;
+        a0y = s0y / f.colSpan;
+        a1x = s1x / f.colSpan;
+        a1y = s1y / f.colSpan;
     }
     const int32_t fv = f.fv;
     return {((a1x * fv + (255 - fv) * a0x) * depth) >> 16,
@@ -145,19 +154,20 @@ Gradient sample<Filter::ColumnSpans>(const Texture &t, const Footprint &f, int32
 template <> Gradient sample<Filter::RowSpans>(const Texture &t, const Footprint &f, int32_t depth) {
     int32_t a0x = 0, a0y = 0, a1x = 0, a1y = 0;
     if (f.rowSpan > 0) {
-        int64_t s0x = 0, s0y = 0, s1x = 0, s1y = 0;
+        int32_t s0x = 0, s0y = 0, s1x = 0, s1y = 0;
         int32_t r = f.v;
         for (int32_t n = 0; n < f.rowSpan; ++n, r = nextWrapped(r, t.height)) {
             const size_t row = size_t(r) * t.width;
-            s0x += t.gx(row + f.u);
-            s0y += t.gy(row + f.u);
-            s1x += t.gx(row + f.uNext);
-            s1y += t.gy(row + f.uNext);
+            const Gradient g0 = t.at(row + f.u), g1 = t.at(row + f.uNext);
+            s0x += g0.x;
+            s0y += g0.y;
+            s1x += g1.x;
+            s1y += g1.y;
         }
-        a0x = static_cast<int32_t>(s0x / f.rowSpan);
-        a0y = static_cast<int32_t>(s0y / f.rowSpan);
-        a1x = static_cast<int32_t>(s1x / f.rowSpan);
-        a1y = static_cast<int32_t>(s1y / f.rowSpan);
+        a0x = s0x / f.rowSpan;
+        a0y = s0y / f.rowSpan;
+        a1x = s1x / f.rowSpan;
+        a1y = s1y / f.rowSpan;
     }
     const int32_t fu = f.fu;
     return {((a1x * fu + (255 - fu) * a0x) * depth) >> 16,
@@ -167,7 +177,7 @@ template <> Gradient sample<Filter::RowSpans>(const Texture &t, const Footprint 
 // Average over the accepted texels of the pixel's rectangle only; texels
 // outside the height window do not count.
 template <> Gradient sample<Filter::Area>(const Texture &t, const Footprint &f, int32_t depth) {
-    int64_t sumX = 0, sumY = 0, count = 0;
+    int32_t sumX = 0, sumY = 0, count = 0;
     int32_t r = f.v;
     for (int32_t m = 0; m < f.rowSpan; ++m, r = nextWrapped(r, t.height)) {
         const size_t row = size_t(r) * t.width;
@@ -181,8 +191,7 @@ template <> Gradient sample<Filter::Area>(const Texture &t, const Footprint &f, 
         }
     }
     if (count == 0) return {0, 0};
-    return {(depth * static_cast<int32_t>(sumX / count)) >> 8,
-            (depth * static_cast<int32_t>(sumY / count)) >> 8};
+    return {(depth * (sumX / count)) >> 8, (depth * (sumY / count)) >> 8};
 }
 
 // The coordinate tables of one texture stage.
@@ -240,6 +249,16 @@ void applyTexture(int32_t index, const Texture &t, const CoordTables &c, int32_t
     }
 }
 
+// A gradient plane whose values differ (minimum < maximum) is stretched to
+// -128..127: g becomes (g - min) x 255 / (max - min) - 128.
+void stretchGradients(int8_t *plane, size_t count, int32_t minimum, int32_t maximum) {
+    if (minimum == maximum) return;
+    int8_t stretch[256] = {};
+    for (int32_t g = minimum; g <= maximum; ++g)
+        stretch[g + 128] = static_cast<int8_t>((g - minimum) * 255 / (maximum - minimum) - 128);
+    for (size_t i = 0; i < count; ++i) plane[i] = stretch[plane[i] + 128];
+}
+
 // Heights, then gradient planes, of the picture in `planes`: see
 // pictureToTexture.
 void buildPicturePlanes(PictureTexture &planes) {
@@ -258,9 +277,12 @@ void buildPicturePlanes(PictureTexture &planes) {
         if (v < minimum) minimum = v;
         if (v > maximum) maximum = v;
     }
-    if (minimum != maximum)
-        for (size_t i = 0; i < count; ++i)
-            heights[i] = static_cast<uint8_t>((heights[i] - minimum) * 255 / (maximum - minimum));
+    if (minimum != maximum) {
+        uint8_t stretch[256] = {};
+        for (int32_t v = minimum; v <= maximum; ++v)
+            stretch[v] = static_cast<uint8_t>((v - minimum) * 255 / (maximum - minimum));
+        for (size_t i = 0; i < count; ++i) heights[i] = stretch[heights[i]];
+    }
 
     // Gradients over the 3 x 3 neighbourhood, wrapping at all four edges:
     // left column minus right column, upper row minus lower row, over 6.
@@ -273,8 +295,7 @@ void buildPicturePlanes(PictureTexture &planes) {
         int8_t *outY = planes.gradientY + size_t(v) * w;
         for (int32_t u = 0; u < w; ++u) {
             const int32_t l = u == 0 ? w - 1 : u - 1, r = u == w - 1 ? 0 : u + 1;
-            const int32_t gx =
-                (above[l] + here[l] + below[l] - above[r] - here[r] - below[r]) / 6;
+            const int32_t gx = (above[l] + here[l] + below[l] - above[r] - here[r] - below[r]) / 6;
             const int32_t gy =
                 (above[l] + above[u] + above[r] - below[l] - below[u] - below[r]) / 6;
             outX[u] = static_cast<int8_t>(gx);
@@ -285,15 +306,8 @@ void buildPicturePlanes(PictureTexture &planes) {
             if (gy > maxY) maxY = gy;
         }
     }
-    // Each plane whose values differ is stretched to -128..127.
-    if (minX != maxX)
-        for (size_t i = 0; i < count; ++i)
-            planes.gradientX[i] =
-                static_cast<int8_t>((planes.gradientX[i] - minX) * 255 / (maxX - minX) - 128);
-    if (minY != maxY)
-        for (size_t i = 0; i < count; ++i)
-            planes.gradientY[i] =
-                static_cast<int8_t>((planes.gradientY[i] - minY) * 255 / (maxY - minY) - 128);
+    stretchGradients(planes.gradientX, count, minX, maxX);
+    stretchGradients(planes.gradientY, count, minY, maxY);
 }
 
 void releasePicturePlanes(PictureTexture &planes) {
@@ -348,9 +362,9 @@ bool engineReady(int32_t index) {
     return engine.mask && engine.rowOffset && engine.paddedRowOffset && engine.slopeX &&
            engine.slopeY && engine.texturedSlopeX1 && engine.texturedSlopeY1 &&
            engine.texturedSlopeX2 && engine.texturedSlopeY2 && engine.textureHeight[index] &&
-           engine.textureSlopeX[index] && engine.textureSlopeY[index] &&
-           engine.colCoords && engine.colCoords2 && engine.rowCoords && engine.rowCoords2 &&
-           engine.colFracs && engine.colFracs2 && engine.rowFracs && engine.rowFracs2 &&
+           engine.textureSlopeX[index] && engine.textureSlopeY[index] && engine.colCoords &&
+           engine.colCoords2 && engine.rowCoords && engine.rowCoords2 && engine.colFracs &&
+           engine.colFracs2 && engine.rowFracs && engine.rowFracs2 &&
            (index == 0 ? engine.textureParams1 : engine.textureParams2);
 }
 
@@ -364,8 +378,13 @@ int32_t surfaceTextureStage(const RenderJob &job, int32_t index) {
     // Texture 1 covers only the shape: an empty mask leaves nothing to texture.
     if (index == 0 && engine.edgeCount == 0 && engine.maskFull != 1) return 0;
 
+    // A texture that cannot be used this run is recorded as off, so that the
+    // final shading lights the plain relief instead of stale textured slopes.
     Texture texture;
-    if (!prepareTexture(index, s, job, texture)) return 0;
+    if (!prepareTexture(index, s, job, texture)) {
+        params.bytes[6] = 0;
+        return 0;
+    }
     if (s.invert == 1) invertPlanes(texture);
     texture.accepted = params.table;
 
@@ -413,8 +432,12 @@ int32_t pictureToTexture(int32_t which) {
     return 1;
 }
 
-int32_t surfaceTextureStage1(const RenderJob &job) { return surfaceTextureStage(job, 0); }
+int32_t surfaceTextureStage1(const RenderJob &job) {
+    return surfaceTextureStage(job, 0);
+}
 
-int32_t surfaceTextureStage2(const RenderJob &job) { return surfaceTextureStage(job, 1); }
+int32_t surfaceTextureStage2(const RenderJob &job) {
+    return surfaceTextureStage(job, 1);
+}
 
 } // namespace lustra

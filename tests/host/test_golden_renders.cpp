@@ -61,6 +61,8 @@ const GoldenCase kCases[] = {
     {"field-wise", 0, 0, 1, [](auto &) {}},
 };
 
+void PrintTo(const GoldenCase &c, std::ostream *out) { *out << c.name; }
+
 std::string goldenPath(const char *name) { return std::string(LUSTRA_GOLDEN_DIR) + "/" + name + ".bin"; }
 
 // Renders one frame (both fields) and weaves the returned fields.

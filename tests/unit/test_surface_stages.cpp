@@ -10,7 +10,6 @@
 #include <climits>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -20,47 +19,50 @@ namespace {
 using namespace lustra;
 
 constexpr int kBorder = 30;
-constexpr int8_t kSentinel = 99;
+constexpr int8_t kUntouched = 99;
 
-// A pixel with blue, green and red bytes and a fourth byte.
-uint32_t bgr(int b, int g, int r, int extra = 0) {
-    return uint32_t(b) | uint32_t(g) << 8 | uint32_t(r) << 16 | uint32_t(extra) << 24;
+uint32_t bgr(int b, int g, int r) {
+    return uint32_t(b) | uint32_t(g) << 8 | uint32_t(r) << 16;
 }
 
-// An engine set up on a small frame, with a data directory holding
-// metal.pat and whatever patterns a test writes.
-class EngineFixture : public ::testing::Test {
+std::vector<uint32_t> numberedPicture(int w, int h) {
+    std::vector<uint32_t> picture(size_t(w) * h);
+    for (size_t i = 0; i < picture.size(); ++i)
+        picture[i] = bgr(int(i * 7 % 256), int(i * 31 % 256), int(i * 101 % 256)) | uint32_t(i)
+                                                                                        << 24;
+    return picture;
+}
+
+// An engine set up on a small frame, with a data directory holding metal.pat
+// and the ramp pattern normal.pat: heights = column, so every x gradient is
+// -128 after normalisation except 127 on columns 0 and 255; no y gradient.
+class StageFixture : public ::testing::Test {
   protected:
     void SetUp() override {
         char name[] = "/tmp/lustra_surfaceXXXXXX";
         ASSERT_NE(mkdtemp(name), nullptr);
         directory = std::string(name) + "/";
         writePattern("metal.pat", [](int, int) { return 0; });
+        writePattern("normal.pat", [](int x, int) { return x; });
     }
-
     void TearDown() override {
         engineTeardown();
-        for (const char *file :
-             {"metal.pat", "normal.pat", "fractal.pat", "turbulence.pat", "fracturb.pat"})
+        for (const char *file : {"metal.pat", "normal.pat", "fractal.pat"})
             std::remove((directory + file).c_str());
         rmdir(directory.c_str());
     }
-
     void writePattern(const char *file, const std::function<int(int, int)> &height) {
         std::vector<uint8_t> bytes(65536);
-        for (int y = 0; y < 256; ++y)
-            for (int x = 0; x < 256; ++x) bytes[y * 256 + x] = uint8_t(height(x, y));
+        for (int i = 0; i < 65536; ++i) bytes[i] = uint8_t(height(i % 256, i / 256));
         std::FILE *out = std::fopen((directory + file).c_str(), "wb");
         ASSERT_NE(out, nullptr);
         std::fwrite(bytes.data(), 1, bytes.size(), out);
         std::fclose(out);
     }
-
-    // Sets the engine up for a w x h frame whose mask is `coverage`.
     void setUp(int w, int h, const std::function<int(int, int)> &coverage) {
         engineTeardown();
-        const int pw = w + 2 * kBorder, ph = h + 2 * kBorder;
-        paddedMask.assign(size_t(pw) * ph, 0);
+        const int pw = w + 2 * kBorder;
+        paddedMask.assign(size_t(pw) * (h + 2 * kBorder), 0);
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x)
                 paddedMask[size_t(y + kBorder) * pw + x + kBorder] = uint8_t(coverage(x, y));
@@ -70,22 +72,53 @@ class EngineFixture : public ::testing::Test {
         job.paddedMask = paddedMask.data();
         job.pixels = pixels.data();
         job.dataDirectory = directory.c_str();
-        job.border = kBorder;
         ASSERT_EQ(engineSetup(job), 0);
         frame = size_t(w) * h;
-    }
-
-    int8_t outX(int which, int x, int y) const {
-        return (which == 1 ? engine.texturedSlopeX1 : engine.texturedSlopeX2)[y * job.width + x];
-    }
-    int8_t outY(int which, int x, int y) const {
-        return (which == 1 ? engine.texturedSlopeY1 : engine.texturedSlopeY2)[y * job.width + x];
-    }
-
-    void fillOutputs(int8_t value) {
         for (size_t p = 0; p < frame; ++p)
             engine.texturedSlopeX1[p] = engine.texturedSlopeY1[p] = engine.texturedSlopeX2[p] =
-                engine.texturedSlopeY2[p] = value;
+                engine.texturedSlopeY2[p] = kUntouched;
+    }
+    // Texture `which` on, full height window, no inversion, offset 0.
+    void texture(int which, int type, int depth, int zoomX = 0, int zoomY = 0,
+                 const uint32_t *image = nullptr, int w = 0, int h = 0) {
+        if (which == 1) {
+            job.texture1ScaleX = int8_t(zoomX), job.texture1ScaleY = int8_t(zoomY);
+            job.texture1Depth = uint8_t(depth), job.texture1Type = uint8_t(type);
+            job.texture1HeightMin = 0, job.texture1HeightMax = 255, job.texture1On = 1;
+            job.texture1Invert = 0, job.texture1OffsetX = job.texture1OffsetY = 0;
+            job.texture1Image = image, job.texture1ImageWidth = int16_t(w);
+            job.texture1ImageHeight = int16_t(h);
+        } else {
+            job.texture2ScaleX = int8_t(zoomX), job.texture2ScaleY = int8_t(zoomY);
+            job.texture2Depth = uint8_t(depth), job.texture2Type = uint8_t(type);
+            job.texture2HeightMin = 0, job.texture2HeightMax = 255, job.texture2On = 1;
+            job.texture2Invert = 0, job.texture2OffsetX = job.texture2OffsetY = 0;
+            job.texture2Image = image, job.texture2ImageWidth = int16_t(w);
+            job.texture2ImageHeight = int16_t(h);
+        }
+    }
+    void map(int which, const std::vector<uint32_t> &picture, int w, int h, int zoomX = 0,
+             int zoomY = 0, int32_t offsetX = 0, int32_t offsetY = 0) {
+        if (which == 1) {
+            job.map1On = 1, job.map1Image = picture.data();
+            job.map1ImageWidth = int16_t(w), job.map1ImageHeight = int16_t(h);
+            job.map1ScaleX = int8_t(zoomX), job.map1ScaleY = int8_t(zoomY);
+            job.map1OffsetX = offsetX, job.map1OffsetY = offsetY;
+        } else {
+            job.map2On = 1, job.map2Image = picture.data();
+            job.map2ImageWidth = int16_t(w), job.map2ImageHeight = int16_t(h);
+            job.map2ScaleX = int8_t(zoomX), job.map2ScaleY = int8_t(zoomY);
+            job.map2OffsetX = offsetX, job.map2OffsetY = offsetY;
+        }
+    }
+    int gx(int which, int x, int y) const {
+        return (which == 1 ? engine.texturedSlopeX1 : engine.texturedSlopeX2)[y * job.width + x];
+    }
+    int gy(int which, int x, int y) const {
+        return (which == 1 ? engine.texturedSlopeY1 : engine.texturedSlopeY2)[y * job.width + x];
+    }
+    uint32_t colour(int which, int x, int y) const {
+        return (which == 1 ? engine.imageMap1 : engine.imageMap2)[y * job.width + x] & 0xFFFFFFu;
     }
 
     std::string directory;
@@ -95,121 +128,371 @@ class EngineFixture : public ::testing::Test {
     size_t frame = 0;
 };
 
-// ---------------------------------------------------------------------------
-// Zoom curve and coordinate tables
-
-TEST(ZoomCurve, FollowsTheThreeBranches) {
-    EXPECT_EQ(zoomScale(0), 128);
-    EXPECT_EQ(zoomScale(1), 127);
-    EXPECT_EQ(zoomScale(64), 80);
-    EXPECT_EQ(zoomScale(127), 32);
-    EXPECT_EQ(zoomScale(-1), 131);
-    EXPECT_EQ(zoomScale(-128), 512);
-    for (int z = -128; z < 127; ++z) EXPECT_GE(zoomScale(int8_t(z)), zoomScale(int8_t(z + 1)));
+TEST(ZoomCurve, FollowsTheThreeBranchesExactly) {
+    const int zooms[] = {0, 1, 64, 127, -1, -128}, scales[] = {128, 127, 80, 32, 131, 512};
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(zoomScale(int8_t(zooms[i])), scales[i]);
     EXPECT_EQ(zoomedOffset(-128, INT32_MIN), -512LL * 2147483648LL);
-    EXPECT_EQ(zoomedOffset(127, INT32_MAX), 32LL * INT32_MAX);
 }
 
-class TextureCoordsTest : public EngineFixture {};
+using TextureCoords = StageFixture;
 
-TEST_F(TextureCoordsTest, ZoomZeroSamplesEveryTexelInTurn) {
-    setUp(320, 4, [](int, int) { return 0; });
-    buildColumnCoords(128, engine.colCoords, engine.colFracs, 256, 0);
-    for (int x = 0; x <= 320; ++x) {
-        EXPECT_EQ(engine.colCoords[x], x % 256) << x;
-        EXPECT_EQ(engine.colFracs[x], 0) << x;
+TEST_F(TextureCoords, StepAndFractionAroundTheCentre) {
+    setUp(320, 8, [](int, int) { return 0; });
+    // Zoom 0 on 256 texels: x mod 256, fraction 0; offset -1 shifts one
+    // texel left everywhere, the centre column included.
+    for (int offset : {0, -1}) {
+        buildColumnCoords(128, engine.colCoords, engine.colFracs, 256, zoomedOffset(0, offset));
+        for (int x = 0; x <= 320; ++x) {
+            ASSERT_EQ(engine.colCoords[x], (x + 256 + offset) % 256) << x;
+            ASSERT_EQ(engine.colFracs[x], 0) << x;
+        }
     }
-    // Offset -1 texel: one texel to the left everywhere, the centre included.
-    buildColumnCoords(128, engine.colCoords, engine.colFracs, 256, zoomedOffset(0, -1));
-    for (int x = 0; x <= 320; ++x) {
-        EXPECT_EQ(engine.colCoords[x], (x + 255) % 256) << x;
-        EXPECT_EQ(engine.colFracs[x], 0) << x;
-    }
-}
-
-TEST_F(TextureCoordsTest, MagnifiedFractionsFloorAcrossTheCentre) {
-    setUp(8, 8, [](int, int) { return 0; });
-    // Scale 32 on a 4-texel texture: four pixels per texel, fractions 0, 64,
-    // 128, 192; the pixels left of the centre belong to texel 3 (floor).
+    // Scale 32 on 4 texels: four rows per texel, fractions 0, 64, 128, 192;
+    // the rows above the centre floor to texel 3.
     buildRowCoords(32, engine.rowCoords, engine.rowFracs, 4, 0);
-    const int coords[9] = {3, 3, 3, 3, 0, 0, 0, 0, 1};
-    const int fracs[9] = {0, 64, 128, 192, 0, 64, 128, 192, 0};
+    const int coords[9] = {3, 3, 3, 3, 0, 0, 0, 0, 1}, fracs[4] = {0, 64, 128, 192};
     for (int y = 0; y <= 8; ++y) {
         EXPECT_EQ(engine.rowCoords[y], coords[y]) << y;
-        EXPECT_EQ(engine.rowFracs[y], fracs[y]) << y;
+        EXPECT_EQ(engine.rowFracs[y], fracs[y % 4]) << y;
     }
 }
 
-TEST_F(TextureCoordsTest, HugeOffsetsKeepTheTilingPeriod) {
+TEST_F(TextureCoords, HugeOffsetsKeepTheTilingPeriod) {
+    // Shifting by 7 x 128 x k texels moves a 7-wide picture by whole tiles at
+    // every scale, though zoom x offset needs more than 32 bits.
     setUp(37, 3, [](int, int) { return 0; });
-    // A whole number of tiles of an odd-sized picture moves nothing, even
-    // when zoom x offset needs more than 32 bits.
     std::vector<uint16_t> base(38);
     std::vector<uint8_t> baseFracs(38);
     for (int zoom : {-128, -77, 0, 5, 127}) {
         const int32_t scale = zoomScale(int8_t(zoom));
         buildColumnCoords(scale, base.data(), baseFracs.data(), 7, zoomedOffset(int8_t(zoom), 3));
-        for (int32_t tiles : {306783378, -306783378}) {
+        for (int32_t k : {2396745, -2396745, 12345}) {
             buildColumnCoords(scale, engine.colCoords, engine.colFracs, 7,
-                              zoomedOffset(int8_t(zoom), 3 + 7 * tiles));
+                              zoomedOffset(int8_t(zoom), 3 + 7 * 128 * k));
             for (int x = 0; x <= 37; ++x) {
-                ASSERT_LT(engine.colCoords[x], 7);
-                EXPECT_EQ(engine.colCoords[x], base[x]) << zoom << " " << x;
-                EXPECT_EQ(engine.colFracs[x], baseFracs[x]) << zoom << " " << x;
+                ASSERT_EQ(engine.colCoords[x], base[x]) << zoom << " " << x;
+                ASSERT_EQ(engine.colFracs[x], baseFracs[x]) << zoom << " " << x;
             }
         }
     }
 }
 
-// ---------------------------------------------------------------------------
-// Surface textures
+using SurfaceTexture = StageFixture;
 
-class SurfaceTextureTest : public EngineFixture {
-  protected:
-    void SetUp() override {
-        EngineFixture::SetUp();
-        // A ramp along x: every gradient is -1 except at the wrap (columns 0
-        // and 255, 127), so after normalisation -128 and 127; gy is flat.
-        writePattern("normal.pat", [](int x, int) { return x; });
-    }
-
-    void textureOn(int which, int type, int depth, int8_t zoomX = 0, int8_t zoomY = 0) {
-        if (which == 1) {
-            job.texture1On = 1;
-            job.texture1Type = uint8_t(type);
-            job.texture1Depth = uint8_t(depth);
-            job.texture1HeightMin = 0;
-            job.texture1HeightMax = 255;
-            job.texture1ScaleX = zoomX;
-            job.texture1ScaleY = zoomY;
-        } else {
-            job.texture2On = 1;
-            job.texture2Type = uint8_t(type);
-            job.texture2Depth = uint8_t(depth);
-            job.texture2HeightMin = 0;
-            job.texture2HeightMax = 255;
-            job.texture2ScaleX = zoomX;
-            job.texture2ScaleY = zoomY;
-        }
-    }
-};
-
-TEST_F(SurfaceTextureTest, PatternAtZoomZeroScalesEachTexelByDepth) {
-    setUp(320, 6, [](int, int) { return 0; });
-    textureOn(2, 0, 200);
+TEST_F(SurfaceTexture, VisitsTheShapeForTextureOneAndTheRestForTextureTwo) {
+    // A shape in the bottom-right corner touching the last row and column,
+    // one pixel partly covered. At zoom 0 and depth 200 column 0 gets
+    // (200 x 127) >> 8 = 99, every other column (200 x -128) >> 8 = -100.
+    auto coverage = [](int x, int y) {
+        return x >= 9 && y >= 7 ? 255 : x == 8 && y == 7 ? 128 : 0;
+    };
+    setUp(12, 10, coverage);
+    texture(1, 0, 200);
+    texture(2, 0, 200);
+    surfaceTextureStage1(job);
     surfaceTextureStage2(job);
-    // Column x samples texel column x mod 256: 127 at columns 0 and 255,
-    // -128 elsewhere; (200 x g) >> 8 floors.
-    for (int y = 0; y < 6; ++y)
-        for (int x = 0; x < 320; ++x) {
-            const int g = (x % 256 == 0 || x % 256 == 255) ? 127 : -128;
-            ASSERT_EQ(outX(2, x, y), (200 * g) >> 8) << x;
-            ASSERT_EQ(outY(2, x, y), 0) << x;
+    for (int y = 0; y < 10; ++y)
+        for (int x = 0; x < 12; ++x) {
+            const int texel = x == 0 ? 99 : -100, m = coverage(x, y);
+            ASSERT_EQ(gx(1, x, y), m != 0 ? texel : kUntouched) << x << "," << y;
+            ASSERT_EQ(gx(2, x, y), m != 255 ? texel : kUntouched) << x << "," << y;
         }
-    EXPECT_EQ(outX(2, 1, 0), -100);
-    EXPECT_EQ(outX(2, 0, 0), 99);
+    // Empty mask: texture 1 covers nothing.
+    setUp(12, 10, [](int, int) { return 0; });
+    surfaceTextureStage1(job);
+    for (size_t p = 0; p < frame; ++p) ASSERT_EQ(engine.texturedSlopeX1[p], kUntouched);
 }
 
-@@REST@@
+TEST_F(SurfaceTexture, TextureOneAddsToTheReliefAndClamps) {
+    setUp(300, 4, [](int, int) { return 255; });
+    for (size_t p = 0; p < frame; ++p) engine.slopeX[p] = int8_t(p % 2 ? 120 : -120);
+    texture(1, 0, 255);
+    surfaceTextureStage1(job);
+    // GX = 126 on texel column 0 and 255, -128 elsewhere (255 x -128 >> 8 floors).
+    EXPECT_EQ(gx(1, 0, 0), 6);     // -120 + 126
+    EXPECT_EQ(gx(1, 255, 0), 127); // 120 + 126
+    EXPECT_EQ(gx(1, 1, 0), -8);    // 120 - 128
+    EXPECT_EQ(gx(1, 2, 0), -128);  // -120 - 128
+    EXPECT_EQ(gx(1, 256, 3), 6);   // tiled: texel column 0 again
+    EXPECT_EQ(gy(1, 7, 1), 0);
+}
+
+TEST_F(SurfaceTexture, UnusableTexturesLeaveTheOutputsAlone) {
+    setUp(16, 8, [](int x, int) { return x < 8 ? 255 : 0; });
+    const uint32_t pic[4] = {bgr(0, 0, 0), bgr(255, 0, 0), bgr(0, 9, 0), bgr(0, 0, 90)};
+    // Off, pattern file missing, unknown type, no picture, empty sizes.
+    const int on[] = {0, 2, 1, 1, 1, 1, 1}, type[] = {0, 0, 1, 9, 4, 4, 4};
+    const uint32_t *image[] = {pic, pic, pic, pic, nullptr, pic, pic};
+    const int w[] = {2, 2, 2, 2, 2, 0, 2}, h[] = {2, 2, 2, 2, 2, 2, -2};
+    for (int c = 0; c < 7; ++c) {
+        for (int which : {1, 2}) texture(which, type[c], 255, 0, 0, image[c], w[c], h[c]);
+        job.texture1On = job.texture2On = uint8_t(on[c]);
+        surfaceTextureStage1(job);
+        surfaceTextureStage2(job);
+        for (size_t p = 0; p < frame; ++p) {
+            ASSERT_EQ(engine.texturedSlopeX1[p], kUntouched) << c;
+            ASSERT_EQ(engine.texturedSlopeY2[p], kUntouched) << c;
+        }
+        // Recorded as off, so that the shading does not read the stale slopes.
+        EXPECT_NE(engine.textureParams1->bytes[6], 1) << c;
+        EXPECT_NE(engine.textureParams2->bytes[6], 1) << c;
+    }
+}
+
+TEST_F(SurfaceTexture, DepthZeroOrAClosedWindowLeavesTheRelief) {
+    writePattern("fractal.pat", [](int x, int y) { return 1 + (x * 3 + y * 5) % 200; });
+    setUp(30, 9, [](int x, int) { return x < 15 ? 255 : 0; });
+    for (size_t p = 0; p < frame; ++p) engine.slopeX[p] = int8_t(p * 7);
+    const int zooms[][2] = {{127, 127}, {-128, 127}, {127, -128}, {-128, -128}, {0, 0}};
+    for (const auto &z : zooms)
+        for (int closed : {0, 1}) {
+            for (int which : {1, 2}) texture(which, 1, closed ? 255 : 0, z[0], z[1]);
+            if (closed) job.texture1HeightMax = job.texture2HeightMax = 0; // all heights > 0
+            surfaceTextureStage1(job);
+            surfaceTextureStage2(job);
+            for (size_t p = 0; p < frame; ++p)
+                if (p % 30 < 15)
+                    ASSERT_EQ(engine.texturedSlopeX1[p], engine.slopeX[p]);
+                else
+                    ASSERT_EQ(engine.texturedSlopeX2[p] | engine.texturedSlopeY2[p], 0);
+        }
+}
+
+TEST_F(SurfaceTexture, RejectedTexelsLeaveTheAreaAverageButCountInSpans) {
+    // Zoom -128 across: pixel x covers ramp columns (4x - 96) mod 256 + 0..3.
+    // The window 0..125 accepts columns 0..125.
+    setUp(64, 4, [](int, int) { return 0; });
+    for (int zoomY : {-128, 127}) {
+        texture(2, 0, 255, -128, zoomY);
+        job.texture2HeightMax = 125;
+        surfaceTextureStage2(job);
+        EXPECT_EQ(gx(2, 24, 1), -64); // columns 0..3: (127 - 3 x 128) / 4 truncates to -64
+        EXPECT_EQ(gx(2, 56, 1), 0);   // columns 128..131: none accepted
+        // Columns 124..127: the area average takes 124 and 125 only; the
+        // column span counts 126 and 127 as zero.
+        EXPECT_EQ(gx(2, 55, 1), zoomY < 0 ? -128 : -64);
+    }
+}
+
+TEST_F(SurfaceTexture, InversionMirrorsEveryByteOnce) {
+    setUp(270, 3, [](int, int) { return 0; });
+    texture(2, 0, 200);
+    surfaceTextureStage2(job);
+    const std::vector<uint8_t> heights(engine.textureHeight[1], engine.textureHeight[1] + 65536);
+    const std::vector<int8_t> slopes(engine.textureSlopeX[1], engine.textureSlopeX[1] + 65536);
+    job.texture2Invert = 1;
+    job.texture2HeightMin = 250; // inverted heights 250..255: columns 0..5
+    for (int run = 0; run < 2; ++run) {
+        surfaceTextureStage2(job);
+        for (int i = 0; i < 65536; ++i) {
+            ASSERT_EQ(engine.textureHeight[1][i], 255 - heights[i]); // 10 -> 245
+            ASSERT_EQ(engine.textureSlopeX[1][i], -slopes[i] - 1);   // 5 -> -6, -3 -> 2
+            ASSERT_EQ(engine.textureSlopeY[1][i], -1);
+        }
+        EXPECT_EQ(gx(2, 0, 0), -100); // 127 read as -128
+        EXPECT_EQ(gx(2, 3, 0), 99);   // -128 read as 127
+        EXPECT_EQ(gx(2, 10, 0), 0);   // inverted height 245 is outside the window
+    }
+}
+
+TEST_F(SurfaceTexture, PictureHeightsAndGradientsAreStretched) {
+    // One row, brightest bytes 100, 110, 130, 200: heights 0, 25, 76, 255;
+    // gradients 690 / 6 = 115, -38, -115, 38 stretch to 127, -43, -128, 41.
+    const uint32_t row[4] = {bgr(100, 0, 0), bgr(0, 110, 3), bgr(1, 2, 130), bgr(200, 200, 7)};
+    setUp(4, 2, [](int, int) { return 0; });
+    texture(2, 4, 255, 0, 0, row, 4, 1);
+    surfaceTextureStage2(job);
+    const PictureTexture &t = engine.pictureTexture[1];
+    const int heights[4] = {0, 25, 76, 255}, slopes[4] = {127, -43, -128, 41};
+    for (int u = 0; u < 4; ++u) {
+        EXPECT_EQ(t.heights[u], heights[u]);
+        EXPECT_EQ(t.gradientX[u], slopes[u]);
+        EXPECT_EQ(t.gradientY[u], 0);
+    }
+    // A uniform picture keeps its heights and has no gradient at all.
+    const std::vector<uint32_t> flat(15, bgr(40, 90, 60));
+    texture(2, 4, 255, 0, 0, flat.data(), 5, 3);
+    surfaceTextureStage2(job);
+    for (int i = 0; i < 15; ++i) {
+        EXPECT_EQ(t.heights[i], 90);
+        EXPECT_EQ(t.gradientX[i] | t.gradientY[i], 0);
+    }
+    for (size_t p = 0; p < frame; ++p) EXPECT_EQ(engine.texturedSlopeX2[p], 0);
+}
+
+TEST_F(SurfaceTexture, BilinearSamplingWrapsAndFloors) {
+    // A 4 x 4 picture, bright at (0, 0): gradients 127 / -128 beside it
+    // (wrapping round every edge), -1 elsewhere. Zoom 127: four pixels per
+    // texel, pixel (1, 0) on texel (3, 3) at fractions (64, 0).
+    std::vector<uint32_t> picture(16, bgr(20, 5, 0));
+    picture[0] = bgr(10, 200, 100);
+    setUp(8, 8, [](int, int) { return 0; });
+    texture(2, 4, 255, 127, 127, picture.data(), 4, 4);
+    surfaceTextureStage2(job);
+    const PictureTexture &t = engine.pictureTexture[1];
+    for (int v = 0; v < 4; ++v)
+        for (int u = 0; u < 4; ++u) {
+            EXPECT_EQ(t.gradientX[v * 4 + u], v == 2 ? -1 : u == 1 ? 127 : u == 3 ? -128 : -1);
+            EXPECT_EQ(t.gradientY[v * 4 + u], u == 2 ? -1 : v == 1 ? 127 : v == 3 ? -128 : -1);
+        }
+    EXPECT_EQ(gx(2, 1, 0), -96); // ((-1 x 64 + 191 x -128) >> 8 = -96, x 255 x 255) >> 16
+    EXPECT_EQ(gy(2, 1, 0), -128);
+    EXPECT_EQ(gx(2, 6, 6), 62);
+    EXPECT_EQ(gy(2, 6, 6), 62);
+    job.texture2OffsetX = 8; // two texels: pixel (6, 6) on texel (2, 0) at (128, 128)
+    surfaceTextureStage2(job);
+    EXPECT_EQ(gx(2, 6, 6), -65);
+    EXPECT_EQ(gy(2, 6, 6), 30);
+}
+
+TEST_F(SurfaceTexture, SpansBlendTheNextRowOrColumn) {
+    // One bright row: y gradients 127 on row 1, -1 on row 0. Four columns
+    // per pixel; rows magnified and shifted so that frame rows 0..3 lie on
+    // texel row 0 at fractions 0, 64, 128, 192. The transposed picture and
+    // zooms give the same along x.
+    std::vector<uint32_t> bright(64, 0), transposed(64, 0);
+    for (int i = 0; i < 8; ++i) bright[i] = transposed[i * 8] = bgr(255, 255, 255);
+    setUp(8, 8, [](int, int) { return 0; });
+    texture(2, 4, 255, -128, 127, bright.data(), 8, 8);
+    job.texture2OffsetY = -12;
+    surfaceTextureStage2(job);
+    EXPECT_EQ(gy(2, 2, 0), -1);
+    EXPECT_EQ(gy(2, 2, 1), 30); // ((127 x 64 + 191 x -1) x 255) >> 16
+    EXPECT_EQ(gy(2, 2, 4), 126);
+    EXPECT_EQ(gx(2, 2, 1), 0);
+    texture(2, 4, 255, 127, -128, transposed.data(), 8, 8);
+    job.texture2OffsetX = -12;
+    surfaceTextureStage2(job);
+    EXPECT_EQ(gx(2, 0, 2), -1);
+    EXPECT_EQ(gx(2, 1, 2), 30);
+    EXPECT_EQ(gx(2, 4, 2), 126);
+    EXPECT_EQ(gy(2, 1, 2), 0);
+}
+
+using ImageMap = StageFixture;
+
+TEST_F(ImageMap, CopiesAndTilesAtZoomZeroKeepingTheFourthByte) {
+    setUp(20, 6, [](int x, int y) { return x == 4 && y == 2 ? 255 : 0; });
+    for (size_t p = 0; p < frame; ++p) engine.imageMap1[p] = engine.imageMap2[p] = 0xAB000000u;
+    const std::vector<uint32_t> same = numberedPicture(20, 6), small = numberedPicture(7, 4);
+    map(1, same, 20, 6);
+    map(2, small, 7, 4, 0, 0, -1, 0); // one source pixel to the left
+    imageMapStage1(job);
+    imageMapStage2(job);
+    for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 20; ++x) {
+            ASSERT_EQ(engine.imageMap1[y * 20 + x], (same[y * 20 + x] & 0xFFFFFFu) | 0xAB000000u);
+            ASSERT_EQ(engine.imageMap2[y * 20 + x],
+                      (small[(y % 4) * 7 + (x + 6) % 7] & 0xFFFFFFu) | 0xAB000000u);
+        }
+}
+
+TEST_F(ImageMap, SkippedWhenOffWithoutPictureOrMapOneOnAnEmptyMask) {
+    setUp(6, 4, [](int, int) { return 0; });
+    const std::vector<uint32_t> picture(24, bgr(1, 2, 3));
+    for (size_t p = 0; p < frame; ++p) engine.imageMap1[p] = engine.imageMap2[p] = 0x11223344u;
+    map(1, picture, 6, 4);
+    imageMapStage1(job); // empty mask
+    map(2, picture, 6, 0);
+    imageMapStage2(job);
+    EXPECT_EQ(engine.imageMapParams2->image, nullptr);
+    job.map2Image = nullptr;
+    job.map2ImageHeight = 4;
+    imageMapStage2(job);
+    map(2, picture, 6, 4);
+    job.map2On = 0;
+    imageMapStage2(job);
+    for (size_t p = 0; p < frame; ++p) {
+        ASSERT_EQ(engine.imageMap1[p], 0x11223344u);
+        ASSERT_EQ(engine.imageMap2[p], 0x11223344u);
+    }
+    job.map2On = 1; // map 2 ignores the mask
+    imageMapStage2(job);
+    EXPECT_EQ(engine.imageMap2[5], 0x11030201u);
+}
+
+TEST_F(ImageMap, MagnifiedFourTimesBlendsTwice) {
+    setUp(8, 8, [](int, int) { return 0; });
+    std::vector<uint32_t> picture(16, 0);
+    picture[0] = picture[5] = bgr(255, 255, 255); // white at (0, 0) and (1, 1)
+    map(2, picture, 4, 4, 127, 127);
+    imageMapStage2(job);
+    EXPECT_EQ(colour(2, 4, 4), bgr(253, 253, 253)); // fraction 0: ((255 x 255 >> 8) x 255) >> 8
+    EXPECT_EQ(colour(2, 6, 4) & 0xFF, 125u);        // (255 x ((127 x 255) >> 8)) >> 8
+    EXPECT_EQ(colour(2, 6, 6) & 0xFF, 126u);        // (127 x 126 + 128 x 127) >> 8
+    const std::vector<uint32_t> white(16, bgr(255, 255, 255));
+    map(2, white, 4, 4, 127, 127);
+    imageMapStage2(job);
+    for (size_t p = 0; p < frame; ++p) ASSERT_EQ(engine.imageMap2[p] & 0xFFFFFF, 0xFDFDFDu);
+}
+
+TEST_F(ImageMap, SpansAndBoxesAverageTruncating) {
+    // Zoom -128 across: pixel 0 covers columns 2..5, pixel 1 columns 6, 7,
+    // 0, 1. Zoom 127 down: rows 1, 1, 2, 2 at fractions 128, 192, 0, 64.
+    std::vector<uint32_t> picture(64), transposed(64);
+    for (int v = 0; v < 8; ++v)
+        for (int u = 0; u < 8; ++u) {
+            picture[v * 8 + u] = bgr(u * u, 10 * v, 7);
+            transposed[u * 8 + v] = bgr(u * u, 10 * v, 7);
+        }
+    const int blue[2] = {12, 20};          // (255 x (54 / 4)) >> 8, (255 x (86 / 4)) >> 8
+    const int green[4] = {14, 17, 19, 22}; // rows v and v + 1 blended
+    setUp(4, 4, [](int, int) { return 0; });
+    map(2, picture, 8, 8, -128, 127);
+    imageMapStage2(job);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x) EXPECT_EQ(colour(2, x, y), bgr(blue[x % 2], green[y], 6));
+    map(2, transposed, 8, 8, 127, -128);
+    imageMapStage2(job);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x) EXPECT_EQ(colour(2, x, y), bgr(blue[y % 2], green[x], 6));
+    // Reduced both ways, blue = column squared + row, 9 more at (2, 2):
+    // (4 x 54 + 4 x 14 + 9) / 16 = 17, (4 x 86 + 4 x 14) / 16 = 25.
+    for (int i = 0; i < 64; ++i)
+        picture[i] = bgr((i % 8) * (i % 8) + i / 8 + (i == 18 ? 9 : 0), 0, 0);
+    map(2, picture, 8, 8, -128, -128);
+    imageMapStage2(job);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x) EXPECT_EQ(colour(2, x, y), x % 2 ? 25u : 17u);
+}
+
+// Every zoom, tiny, odd and oversized pictures, huge offsets: the sanitizers
+// check the accesses; a 1 x 1 texture must stay flat.
+using SurfaceExtremes = StageFixture;
+
+TEST_F(SurfaceExtremes, EveryZoomSizeAndOffsetStaysInBounds) {
+    setUp(13, 7, [](int x, int y) { return (x * 37 + y * 11) % 5 == 0 ? 0 : (x + y) * 20; });
+    const int sizes[7][2] = {{1, 1}, {1, 5}, {5, 1}, {2, 3}, {3, 3}, {31, 17}, {13, 7}};
+    const int32_t offsets[7] = {0, -1, 1, INT32_MIN, INT32_MAX, 123457, -99999999};
+    std::vector<std::vector<uint32_t>> pictures;
+    for (const auto &s : sizes) pictures.push_back(numberedPicture(s[0], s[1]));
+    const uint32_t flat = bgr(9, 9, 9);
+    int n = 0;
+    for (int zx = -128; zx <= 127; ++zx)
+        for (int zy : {-128, -43, -1, 0, 1, 127, zx}) {
+            const int s = n % 7, w = sizes[s][0], h = sizes[s][1];
+            const int32_t ox = offsets[n % 7], oy = offsets[(n / 7) % 7];
+            ++n;
+            for (int which : {1, 2}) {
+                texture(which, which == 1 ? 4 : n % 5, 255, zx, zy, pictures[s].data(), w, h);
+                map(which, pictures[s], w, h, zx, zy, ox, oy);
+            }
+            job.texture1OffsetX = job.texture2OffsetX = ox;
+            job.texture1OffsetY = job.texture2OffsetY = oy;
+            job.texture1Invert = job.texture2Invert = uint8_t(n % 2);
+            job.texture1HeightMin = uint8_t(n % 3), job.texture1HeightMax = uint8_t(255 - n % 7);
+            surfaceTextureStage1(job);
+            surfaceTextureStage2(job);
+            imageMapStage1(job);
+            imageMapStage2(job);
+            texture(2, 4, 255, zx, zy, &flat, 1, 1);
+            job.texture2OffsetX = ox;
+            surfaceTextureStage2(job);
+            for (size_t p = 0; p < frame; ++p) {
+                if (paddedMask[(p / 13 + kBorder) * 73 + p % 13 + kBorder] == 255) continue;
+                ASSERT_EQ(engine.texturedSlopeX2[p] | engine.texturedSlopeY2[p], 0) << zx;
+            }
+        }
+}
 
 } // namespace
