@@ -95,12 +95,22 @@ void renderFuzzCase(const uint8_t *data, size_t size) {
     for (uint8_t &v : host.sourceSizes) v = in.byte() % 80 == 79 ? 255 : in.byte() % 80;
     host.sourceSeed = in.half();
 
-    EffectSettings record;
-    in.bytes(&record, sizeof record);
+    // The title: an ellipse of some luminance, then per-pixel changes.
+    const int cx = in.byte() % 64, cy = in.byte() % 64, rx = 1 + in.byte() % 40, ry = 1 + in.byte() % 40;
+    const uint8_t inside = in.byte() | 0x80;
+
+    // The settings record: the input's bytes XORed onto the defaults, so that
+    // short inputs stay near a real record and long ones reach any record.
+    uint8_t changes[kSettingsSize];
+    in.bytes(changes, sizeof changes);
+
     const size_t pixels = size_t(host.width) * host.height;
     for (auto &frame : host.frames) frame.resize(pixels);
     for (size_t i = 0; i < pixels; ++i) {
-        const uint8_t luminance = in.byte();
+        const int x = int(i % size_t(host.width)), y = int(i / size_t(host.width));
+        const int ex = (x - cx) * 64 / rx, ey = (y - cy) * 64 / ry;
+        const uint8_t shape = ex * ex + ey * ey <= 64 * 64 ? inside : 16;
+        const uint8_t luminance = shape ^ in.byte();
         host.frames[1][i] = (uint32_t(luminance) << 24) | 0x808000u | luminance;
         host.frames[0][i] = 0x40000000u * (i % 4) + uint32_t(i * 2654435761u % 0xFFFFFFu);
     }
@@ -111,7 +121,8 @@ void renderFuzzCase(const uint8_t *data, size_t size) {
     for (int c = 0; c < 3; ++c) reinterpret_cast<HostChoice *>(tags[7 + c].value)->value = choices[c];
     context.action = 1;
     OperatorAction(&context);
-    std::memcpy(&settings, &record, sizeof record);
+    auto *record = reinterpret_cast<uint8_t *>(&settings);
+    for (int i = 0; i < kSettingsSize; ++i) record[i] ^= changes[i];
     context.action = 3;
     OperatorAction(&context);
     ++context.fieldNumber;

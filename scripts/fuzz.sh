@@ -17,5 +17,5 @@ corpus=build-fuzz/corpus
 mkdir -p "$corpus" build-fuzz/findings
 cp -n tests/fuzz_inputs/* "$corpus"/ 2>/dev/null || true
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-    ./build-fuzz/lustra_render_fuzzer -max_total_time="$seconds" -max_len=8192 -timeout=20 \
+    ./build-fuzz/lustra_render_fuzzer -max_total_time="$seconds" -max_len=8192 -len_control=0 -timeout=20 \
     -print_final_stats=1 -artifact_prefix=build-fuzz/findings/ "$corpus"
