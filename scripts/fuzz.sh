@@ -9,7 +9,7 @@ seconds="${1:-60}"
 
 LUSTRA_EXTRA_PACKAGES="clang-14 libclang-rt-14-dev" bash scripts/install-deps.sh
 
-CXX=clang++-14 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DLUSTRA_FUZZ=ON \
+CXX=clang++-14 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Release -DLUSTRA_FUZZ=ON \
     -DLUSTRA_BUILD_TESTS=OFF >/dev/null
 cmake --build build-fuzz -j"$(nproc 2>/dev/null || echo 2)" --target lustra_render_fuzzer lustra_data
 

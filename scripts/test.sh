@@ -9,7 +9,7 @@ bash scripts/install-deps.sh
 jobs=$(nproc 2>/dev/null || echo 2)
 
 echo "== Build and test =="
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j"$jobs"
 (cd build && ctest --output-on-failure -j"$jobs")
 

@@ -3,6 +3,7 @@
 // into its neighbourhood; each covered pixel keeps the slopes of the highest
 // stamp it receives. The raw slopes are then smoothed inside the bounding box
 // and scaled by the bevel depth and direction into slopeX and slopeY.
+#include "engine/Blend.h"
 #include "engine/Engine.h"
 
 #include <climits>
@@ -10,6 +11,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <new>
+#include <vector>
 
 namespace lustra {
 
@@ -49,13 +52,13 @@ int8_t lowByte(int64_t v) {
 }
 
 // (sum x f) / divisor, truncated toward zero, as a signed byte. The product
-// can pass 32 bits; where it does not, the quicker 32-bit division gives the
-// same quotient.
+// can pass 32 bits. The quotient is taken in double precision, which is exact
+// here: the product stays far below 2^53, so a correctly rounded quotient
+// never crosses an integer that the exact one does not reach (a non-integer
+// quotient lies at least 1 / divisor from every integer).
 int8_t scaledMean(int32_t sum, int32_t f, int32_t divisor) {
-    const int64_t product = int64_t(sum) * f;
-    if (product >= INT32_MIN && product <= INT32_MAX)
-        return lowByte(static_cast<int32_t>(product) / divisor);
-    return lowByte(product / divisor);
+    const double quotient = static_cast<double>(int64_t(sum) * f) / divisor;
+    return lowByte(static_cast<int64_t>(quotient));
 }
 
 // A stamp slope: clamped to -127..127, then truncated toward zero.
@@ -164,15 +167,28 @@ void scaleUnsmoothed(int32_t f) {
 
 // Adds the raw slopes of the covered pixels of one row segment, weighted by
 // `weight`, to the column sums (and the weight to the column weights).
-void addCoveredRow(const uint8_t *__restrict mask, const int8_t *__restrict rawX,
+LUSTRA_VECTOR_CLONES void addCoveredRow(const uint8_t *__restrict mask, const int8_t *__restrict rawX,
                    const int8_t *__restrict rawY, int32_t weight, int32_t count,
                    int32_t *__restrict sumX, int32_t *__restrict sumY,
                    int32_t *__restrict weights) {
+    // Branch-free (an uncovered pixel adds weight 0), so that it vectorises.
     for (int32_t i = 0; i < count; ++i) {
-        if (mask[i] == 0) continue;
-        sumX[i] += rawX[i] * weight;
-        sumY[i] += rawY[i] * weight;
-        weights[i] += weight;
+        const int32_t w = mask[i] != 0 ? weight : 0;
+        sumX[i] += rawX[i] * w;
+        sumY[i] += rawY[i] * w;
+        weights[i] += w;
+    }
+}
+
+// One kernel tap of the row pass over a row segment: totals += sums x tap.
+LUSTRA_VECTOR_CLONES void convolveStep(const int32_t *__restrict sumX, const int32_t *__restrict sumY,
+                  const int32_t *__restrict weights, int32_t tap, int32_t count,
+                  int32_t *__restrict totalX, int32_t *__restrict totalY,
+                  int32_t *__restrict totalW) {
+    for (int32_t i = 0; i < count; ++i) {
+        totalX[i] += sumX[i] * tap;
+        totalY[i] += sumY[i] * tap;
+        totalW[i] += weights[i] * tap;
     }
 }
 
@@ -188,6 +204,8 @@ void smoothAndScale(int32_t r, int32_t f) {
     int32_t *weight = engine.columnSums + half + engine.border;
     int32_t *sumY = engine.columnSumsY + engine.border;
     const int32_t *kernel = engine.blurKernel;
+    std::vector<int32_t> rowSums(3 * size_t(w));
+    int32_t *rowX = rowSums.data(), *rowY = rowX + w, *rowW = rowY + w;
 
     const int32_t x0 = engine.boundsMinX > 0 ? engine.boundsMinX : 0;
     const int32_t x1 = engine.boundsMaxX + 1 < w ? engine.boundsMaxX + 1 : w;
@@ -210,29 +228,28 @@ void smoothAndScale(int32_t r, int32_t f) {
                           sumX + x0, sumY + x0, weight + x0);
         }
 
-        // Row pass: covered pixels only, over the columns of weight greater
-        // than 0 (a column of weight 0 has sums of 0 too, so it is added as
-        // it is). The sums stay far inside 32 bits; SX x f need not.
+        // Row pass: the kernel along the row, over the columns of weight
+        // greater than 0 (a column of weight 0 has sums of 0 too, so it is
+        // added as it is). Computed for the whole row segment at once so that
+        // it vectorises; only covered pixels take the result. The sums stay
+        // far inside 32 bits; SX x f need not.
+        for (int32_t x = x0; x < x1; ++x) rowX[x] = rowY[x] = rowW[x] = 0;
+        for (int32_t k = 0; k <= 2 * r; ++k)
+            convolveStep(sumX + x0 - r + k, sumY + x0 - r + k, weight + x0 - r + k, kernel[k],
+                         x1 - x0, rowX + x0, rowY + x0, rowW + x0);
         const uint8_t *maskRow = engine.mask + engine.paddedRowOffset[y];
         const int32_t row = engine.rowOffset[y];
         for (int32_t x = x0; x < x1; ++x) {
             if (maskRow[x] == 0) continue;
-            int32_t totalX = 0, totalY = 0, totalW = 0;
-            for (int32_t k = 0; k <= 2 * r; ++k) {
-                const int32_t c = x - r + k;
-                totalX += sumX[c] * kernel[k];
-                totalY += sumY[c] * kernel[k];
-                totalW += weight[c] * kernel[k];
-            }
             // The pixel's own column always counts; only a kernel whose
             // weights all truncate to 0 leaves no weight, and then no slope.
-            if (totalW == 0) {
+            if (rowW[x] == 0) {
                 engine.slopeX[row + x] = 0;
                 engine.slopeY[row + x] = 0;
                 continue;
             }
-            engine.slopeX[row + x] = scaledMean(totalX, f, totalW * 256);
-            engine.slopeY[row + x] = scaledMean(totalY, f, totalW * 256);
+            engine.slopeX[row + x] = scaledMean(rowX[x], f, rowW[x] * 256);
+            engine.slopeY[row + x] = scaledMean(rowY[x], f, rowW[x] * 256);
         }
     }
 }
@@ -257,7 +274,11 @@ int32_t bevelStage(const RenderJob &job) {
         scaleUnsmoothed(params.scale);
     } else {
         buildSmoothKernel(static_cast<uint8_t>(params.smoothing), 256.0);
-        smoothAndScale(params.smoothing, params.scale);
+        try {
+            smoothAndScale(params.smoothing, params.scale);
+        } catch (const std::bad_alloc &) {
+            return -1; // no room for one row of sums: the render fails
+        }
     }
 
     engine.bevelEnabled = 1;

@@ -4,6 +4,15 @@
 
 #include <cstdint>
 
+// Hot integer loops are compiled twice, for AVX2 and for the baseline, and
+// the loader picks the variant the processor supports; integer results are
+// the same either way.
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
+#define LUSTRA_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define LUSTRA_VECTOR_CLONES
+#endif
+
 namespace lustra {
 
 // (a * (255 - w) + b * w) >> 8: blend of a toward b with weight w; full
