@@ -3,6 +3,7 @@
 // distance profile stamped along the edge list, or a blurred copy of the
 // shape's fully opaque area normalised so that its strongest value is 255.
 #include "engine/Engine.h"
+#include "engine/RowPasses.h"
 
 #include <cmath>
 #include <cstddef>
@@ -108,6 +109,7 @@ void blurredGlow(int32_t g) {
     if (g > 0) buildSmoothKernel(static_cast<uint8_t>(g), kBlurGain);
     const int32_t *kernel = engine.blurKernel;
     int32_t *column = engine.columnSums + engine.border;
+    int32_t *rowSums = engine.columnSumsY; // the row pass's results, one row
 
     clearUncovered(false);
     std::memset(engine.columnSums, 0, sizeof(int32_t) * engine.columnSumsCount);
@@ -127,18 +129,17 @@ void blurredGlow(int32_t g) {
         for (int32_t k = 0; k <= 2 * g; ++k) {
             const uint8_t *maskRow = engine.mask + (y - g + k) * engine.paddedWidth;
             const int32_t wk = kernel[k];
-            for (int32_t x = x0; x < x1; ++x) column[x] += maskRow[x] == 255 ? wk : 0;
+            addOpaqueWeights(maskRow + x0, wk, x1 - x0, column + x0);
         }
         for (int32_t x = x0; x < x1; ++x) column[x] = static_cast<int32_t>(column[x] * 1.3);
+        convolveRow(kernel, 2 * g + 1, column + x0 - g, x1 - x0, rowSums);
 
         // Row pass: pixels that are not fully opaque, clamped to 255.
         const uint8_t *maskRow = engine.mask + engine.paddedRowOffset[y];
         const int32_t row = engine.rowOffset[y];
         for (int32_t x = x0; x < x1; ++x) {
             if (maskRow[x] == 255) continue;
-            int32_t v = 0;
-            for (int32_t k = 0; k <= 2 * g; ++k) v += kernel[k] * column[x - g + k];
-            v /= 65536;
+            int32_t v = rowSums[x - x0] / 65536;
             if (v > 255) v = 255;
             engine.glowMap[row + x] = static_cast<uint8_t>(v);
             if (v > peak) peak = v;

@@ -2,6 +2,7 @@
 // area. The map has the size and layout of the padded mask, so that a blurred
 // or displaced shadow can reach up to `border` pixels beyond the frame.
 #include "engine/Engine.h"
+#include "engine/RowPasses.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -40,6 +41,7 @@ void blurShadow(int32_t c) {
     buildSmoothKernel(static_cast<uint8_t>(c), kBlurGain);
     const int32_t *kernel = engine.blurKernel;
     int32_t *column = engine.columnSums + 2 * R;
+    int32_t *rowSums = engine.columnSumsY; // the row pass's results, one row
 
     const int32_t x0 = engine.boundsMinX - c > -R ? engine.boundsMinX - c : -R;
     const int32_t y0 = engine.boundsMinY - c > -R ? engine.boundsMinY - c : -R;
@@ -57,16 +59,13 @@ void blurShadow(int32_t c) {
             const int32_t paddedRow = y - c + k + R;
             const uint8_t *maskRow = engine.paddedMask + engine.paddedRowOffset[paddedRow] + R;
             const int32_t wk = kernel[k];
-            for (int32_t x = x0; x < x1; ++x) column[x] += maskRow[x] == 255 ? wk : 0;
+            addOpaqueWeights(maskRow + x0, wk, x1 - x0, column + x0);
         }
 
         // Row pass: every pixel of the region, whatever its mask value.
         uint8_t *mapRow = engine.shadowMap + engine.paddedRowOffset[y + R] + R;
-        for (int32_t x = x0; x < x1; ++x) {
-            int32_t v = 0;
-            for (int32_t k = 0; k <= 2 * c; ++k) v += kernel[k] * column[x - c + k];
-            mapRow[x] = static_cast<uint8_t>(v / 65536);
-        }
+        convolveRow(kernel, 2 * c + 1, column + x0 - c, x1 - x0, rowSums);
+        for (int32_t x = x0; x < x1; ++x) mapRow[x] = static_cast<uint8_t>(rowSums[x - x0] / 65536);
     }
 }
 
