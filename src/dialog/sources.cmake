@@ -1,0 +1,3 @@
+# Sources of the settings dialog, compiled into the module.
+set(LUSTRA_DIALOG_SOURCES
+  ${CMAKE_SOURCE_DIR}/src/dialog/SettingsDialog.cpp)
