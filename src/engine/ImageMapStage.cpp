@@ -165,6 +165,18 @@ template <Filter F> void resampleAll(const Picture &s, const CoordTables &c, uin
     }
 }
 
+// Every footprint one source pixel: bytes 0..2 copied, byte 3 kept.
+void copyOnePixelFootprints(const Picture &s, const CoordTables &c, uint32_t *out) {
+    const int32_t w = engine.frameWidth, h = engine.frameHeight;
+    for (int32_t y = 0; y < h; ++y) {
+        pollAbort(y);
+        const uint32_t *source = s.pixels + size_t(c.row[y]) * s.width;
+        uint32_t *line = out + size_t(y) * w;
+        for (int32_t x = 0; x < w; ++x)
+            line[x] = (line[x] & 0xFF000000u) | (source[c.col[x]] & 0x00FFFFFFu);
+    }
+}
+
 ImageMapParams *paramsOf(int32_t which) {
     return which == 0 ? engine.imageMapParams1 : engine.imageMapParams2;
 }
@@ -219,6 +231,13 @@ void resampleImageMap(int32_t which) {
     const int32_t colScale = zoomScale(params->zoomX), rowScale = zoomScale(params->zoomY);
     buildColumnCoords(colScale, tables.col, tables.colFrac, picture.width, params->colOffsetExact);
     buildRowCoords(rowScale, tables.row, tables.rowFrac, picture.height, params->rowOffsetExact);
+
+    // At zoom 0 on both axes, on a picture of at least 2 x 2, every footprint
+    // is exactly one source pixel: the box average is that pixel itself.
+    if (colScale == 128 && rowScale == 128 && picture.width > 1 && picture.height > 1) {
+        copyOnePixelFootprints(picture, tables, out);
+        return;
+    }
 
     switch (chooseFilter(colScale, rowScale)) {
     case Filter::Bilinear:
