@@ -45,15 +45,44 @@ double median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
-void benchmark(lustra::tools::MemoryHost &host, int width, int height, int frames) {
+// A settings record to measure: a change of the defaults and the host's
+// second-layers choice.
+struct Scenario {
+    const char *name;
+    int secondLayers;
+    void (*change)(lustra::EffectSettings &);
+};
+
+const Scenario kScenarios[] = {
+    {"default", 0, [](lustra::EffectSettings &) {}},
+    {"bevel-30-smoothing-30", 0,
+     [](lustra::EffectSettings &s) { s.bevelWidth = 30; s.bevelSmoothing = 30; }},
+    {"glow-profile-30", 0, [](lustra::EffectSettings &s) { s.glowOn = 1; s.glowWidth = 30; }},
+    {"glow-blurred-30", 0,
+     [](lustra::EffectSettings &s) { s.glowOn = 1; s.glowWidth = 30; s.glowBlurred = 1; }},
+    {"shadow-softness-30", 0, [](lustra::EffectSettings &s) { s.shadowSoftness = 30; }},
+    {"textures-and-maps", 1,
+     [](lustra::EffectSettings &s) {
+         s.texture1On = s.texture2On = 1;
+         s.texture1Type = 1;
+         s.texture2Type = 2;
+         s.map1On = s.map2On = 1;
+         s.map1ScaleX = s.map1ScaleY = 150;
+     }},
+};
+
+void benchmark(lustra::tools::MemoryHost &host, const Scenario &scenario, int width, int height,
+               int frames) {
     using namespace lustra;
     host.setFrames(width, height, lustra::tools::titleFrame(width, height),
                    lustra::tools::backgroundFrame(width, height));
 
     OperatorContext context{};
     GetOperatorInfo();
+    secondLayersOption.value = scenario.secondLayers;
     context.action = 1;
     OperatorAction(&context);
+    scenario.change(settings);
 
     // Whole frames through the operator's entry point (frame-wise: the first
     // call of each pair renders and returns both fields).
@@ -119,7 +148,8 @@ void benchmark(lustra::tools::MemoryHost &host, int width, int height, int frame
     context.action = 2;
     OperatorAction(&context);
 
-    std::printf("%d x %d: %.2f ms per frame (median of %d)\n", width, height, median(whole), frames);
+    std::printf("%s, %d x %d: %.2f ms per frame (median of %d)\n", scenario.name, width, height,
+                median(whole), frames);
     for (int s = 0; s < kSteps; ++s) std::printf("  %-20s %8.2f ms\n", names[s], median(steps[s]));
 }
 
@@ -127,15 +157,20 @@ void benchmark(lustra::tools::MemoryHost &host, int width, int height, int frame
 
 int main(int argc, char **argv) {
     int frames = 9;
+    std::string only;
     for (int i = 1; i < argc; ++i) {
         const std::string argument = argv[i];
         if (argument == "--frames" && i + 1 < argc) {
             frames = std::max(1, std::atoi(argv[++i]));
+        } else if (argument == "--scenario" && i + 1 < argc) {
+            only = argv[++i];
         } else if (argument == "--help" || argument == "-h") {
-            std::printf("usage: lustra_bench [--frames N]\n"
-                        "Renders a title over a grey background with the default settings at\n"
-                        "720x576 and 1920x1080 and prints milliseconds per frame (median of N,\n"
-                        "default 9) and per engine step.\n");
+            std::printf("usage: lustra_bench [--frames N] [--scenario NAME]\n"
+                        "Renders the built-in title over its background at 720x576 and\n"
+                        "1920x1080 for each scenario (default, bevel-30-smoothing-30,\n"
+                        "glow-profile-30, glow-blurred-30, shadow-softness-30,\n"
+                        "textures-and-maps) and prints the render thread's CPU milliseconds\n"
+                        "per frame (median of N, default 9) and per engine step.\n");
             return 0;
         } else {
             std::fprintf(stderr, "lustra_bench: unknown argument '%s' (see --help)\n", argv[i]);
@@ -145,8 +180,11 @@ int main(int argc, char **argv) {
     if (!std::getenv("VXHOME")) setenv("VXHOME", LUSTRA_DATA_DIR, 1);
     lustra::tools::MemoryHost host;
     lustra::lustraInstallBackend(&host);
-    benchmark(host, 720, 576, frames);
-    benchmark(host, 1920, 1080, frames);
+    for (const Scenario &scenario : kScenarios) {
+        if (!only.empty() && only != scenario.name) continue;
+        benchmark(host, scenario, 720, 576, frames);
+        benchmark(host, scenario, 1920, 1080, frames);
+    }
     lustra::lustraInstallBackend(nullptr);
     return 0;
 }
