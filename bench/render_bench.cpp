@@ -38,7 +38,9 @@ struct Clock {
     }
 };
 
-double millisecondsSince(double start) { return Clock::now() - start; }
+double millisecondsSince(double start) {
+    return Clock::now() - start;
+}
 
 double median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
@@ -56,10 +58,21 @@ struct Scenario {
 const Scenario kScenarios[] = {
     {"default", 0, [](lustra::EffectSettings &) {}},
     {"bevel-30-smoothing-30", 0,
-     [](lustra::EffectSettings &s) { s.bevelWidth = 30; s.bevelSmoothing = 30; }},
-    {"glow-profile-30", 0, [](lustra::EffectSettings &s) { s.glowOn = 1; s.glowWidth = 30; }},
+     [](lustra::EffectSettings &s) {
+         s.bevelWidth = 30;
+         s.bevelSmoothing = 30;
+     }},
+    {"glow-profile-30", 0,
+     [](lustra::EffectSettings &s) {
+         s.glowOn = 1;
+         s.glowWidth = 30;
+     }},
     {"glow-blurred-30", 0,
-     [](lustra::EffectSettings &s) { s.glowOn = 1; s.glowWidth = 30; s.glowBlurred = 1; }},
+     [](lustra::EffectSettings &s) {
+         s.glowOn = 1;
+         s.glowWidth = 30;
+         s.glowBlurred = 1;
+     }},
     {"shadow-softness-30", 0, [](lustra::EffectSettings &s) { s.shadowSoftness = 30; }},
     {"textures-and-maps", 1,
      [](lustra::EffectSettings &s) {
@@ -97,9 +110,10 @@ void benchmark(lustra::tools::MemoryHost &host, const Scenario &scenario, int wi
     }
 
     // The same frame step by step.
-    const char *names[] = {"sources + job", "work buffers + mask", "engine set-up", "bevel", "glow",
-                           "shadow", "surface texture 1", "surface texture 2", "image map 1",
-                           "image map 2", "final shading", "output conversion", "tear-down"};
+    const char *names[] = {
+        "sources + job", "work buffers + mask", "engine set-up",     "bevel",       "glow",
+        "shadow",        "surface texture 1",   "surface texture 2", "image map 1", "image map 2",
+        "final shading", "output conversion",   "tear-down"};
     constexpr int kSteps = 13;
     std::vector<double> steps[kSteps];
     std::vector<uint32_t> frame0 = host.background, frame1 = host.title;
@@ -108,9 +122,9 @@ void benchmark(lustra::tools::MemoryHost &host, const Scenario &scenario, int wi
     fieldState.projectFrameWidth = width;
     fieldState.projectFrameHeight = height;
     using StageFunction = int32_t (*)(const RenderJob &);
-    const StageFunction stages[] = {bevelStage,     glowStage,      shadowStage,
-                                    surfaceTextureStage1, surfaceTextureStage2, imageMapStage1,
-                                    imageMapStage2, finalShadingStage};
+    const StageFunction stages[] = {
+        bevelStage,           glowStage,      shadowStage,    surfaceTextureStage1,
+        surfaceTextureStage2, imageMapStage1, imageMapStage2, finalShadingStage};
     for (int i = 0; i < frames; ++i) {
         Clock::time_point start = Clock::now();
         for (auto load : {loadMap1Source, loadMap2Source, loadFill1Source, loadFill2Source,

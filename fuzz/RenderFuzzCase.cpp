@@ -52,7 +52,9 @@ class FuzzHost : public HostBackend {
                         frames[input].data() + size_t(2 * y + first) * width, size_t(width) * 4);
         return result;
     }
-    OpImage *allocImage(int32_t, int32_t, int32_t, int32_t) override { return image(width, height / 2); }
+    OpImage *allocImage(int32_t, int32_t, int32_t, int32_t) override {
+        return image(width, height / 2);
+    }
     int32_t putField(OpImage *field) override {
         freeImage(field);
         return 0;
@@ -96,7 +98,8 @@ void renderFuzzCase(const uint8_t *data, size_t size) {
     host.sourceSeed = in.half();
 
     // The title: an ellipse of some luminance, then per-pixel changes.
-    const int cx = in.byte() % 64, cy = in.byte() % 64, rx = 1 + in.byte() % 40, ry = 1 + in.byte() % 40;
+    const int cx = in.byte() % 64, cy = in.byte() % 64, rx = 1 + in.byte() % 40,
+              ry = 1 + in.byte() % 40;
     const uint8_t inside = in.byte() | 0x80;
 
     // The settings record: the input's bytes XORed onto the defaults, so that
@@ -118,7 +121,8 @@ void renderFuzzCase(const uint8_t *data, size_t size) {
     HostBackend *previous = lustraInstallBackend(&host);
     GetOperatorInfo();
     const OperatorInfoTag *tags = GetOperatorInfo();
-    for (int c = 0; c < 3; ++c) reinterpret_cast<HostChoice *>(tags[7 + c].value)->value = choices[c];
+    for (int c = 0; c < 3; ++c)
+        reinterpret_cast<HostChoice *>(tags[7 + c].value)->value = choices[c];
     context.action = 1;
     OperatorAction(&context);
     auto *record = reinterpret_cast<uint8_t *>(&settings);

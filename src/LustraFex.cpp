@@ -5,8 +5,12 @@
 
 extern "C" {
 
-LFX_API int32_t OperatorAction(OperatorContext *context) { return lustra::operatorAction(context); }
+LFX_API int32_t OperatorAction(OperatorContext *context) {
+    return lustra::operatorAction(context);
+}
 
-LFX_API const OperatorInfoTag *GetOperatorInfo(void) { return lustra::operatorInfo(); }
+LFX_API const OperatorInfoTag *GetOperatorInfo(void) {
+    return lustra::operatorInfo();
+}
 
 } // extern "C"

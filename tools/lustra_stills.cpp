@@ -28,19 +28,70 @@ struct Variation {
 const Variation kVariations[] = {
     {"default", 0, [](EffectSettings &) {}},
     {"second-layers", 1, [](EffectSettings &) {}},
-    {"bevel-wide", 1, [](EffectSettings &s) { s.bevelWidth = 30; s.bevelSmoothing = 30; }},
-    {"bevel-sunken", 1, [](EffectSettings &s) { s.bevelSunken = 1; s.bevelEdgeSlope = 5; s.bevelInnerSlope = 5; }},
-    {"glow-profile", 0, [](EffectSettings &s) { s.glowOn = 1; s.glowWidth = 20; s.shadowOn = 0; }},
-    {"glow-blurred", 0, [](EffectSettings &s) { s.glowOn = 1; s.glowWidth = 30; s.glowBlurred = 1; s.shadowOn = 0; }},
-    {"shadow-soft", 0, [](EffectSettings &s) { s.shadowSoftness = 30; s.shadowDistance = 100; }},
-    {"metal", 1, [](EffectSettings &s) { s.fill1Mode = 2; s.fill1ColourA = 0xC08080FF; }},
+    {"bevel-wide", 1,
+     [](EffectSettings &s) {
+         s.bevelWidth = 30;
+         s.bevelSmoothing = 30;
+     }},
+    {"bevel-sunken", 1,
+     [](EffectSettings &s) {
+         s.bevelSunken = 1;
+         s.bevelEdgeSlope = 5;
+         s.bevelInnerSlope = 5;
+     }},
+    {"glow-profile", 0,
+     [](EffectSettings &s) {
+         s.glowOn = 1;
+         s.glowWidth = 20;
+         s.shadowOn = 0;
+     }},
+    {"glow-blurred", 0,
+     [](EffectSettings &s) {
+         s.glowOn = 1;
+         s.glowWidth = 30;
+         s.glowBlurred = 1;
+         s.shadowOn = 0;
+     }},
+    {"shadow-soft", 0,
+     [](EffectSettings &s) {
+         s.shadowSoftness = 30;
+         s.shadowDistance = 100;
+     }},
+    {"metal", 1,
+     [](EffectSettings &s) {
+         s.fill1Mode = 2;
+         s.fill1ColourA = 0xC08080FF;
+     }},
     {"metal-background", 1, [](EffectSettings &s) { s.fill2Mode = 2; }},
-    {"texture-object", 1, [](EffectSettings &s) { s.texture1On = 1; s.texture1Type = 1; s.texture1Depth = 120; }},
-    {"texture-background", 1, [](EffectSettings &s) { s.texture2On = 1; s.texture2Type = 2; s.texture2Depth = 160; }},
-    {"map-object", 1, [](EffectSettings &s) { s.map1On = 1; s.map1ScaleX = s.map1ScaleY = 50; }},
-    {"picture-fill", 1, [](EffectSettings &s) { s.fill1Mode = 3; s.fill1ColourA = 0xEB8080FF; }},
+    {"texture-object", 1,
+     [](EffectSettings &s) {
+         s.texture1On = 1;
+         s.texture1Type = 1;
+         s.texture1Depth = 120;
+     }},
+    {"texture-background", 1,
+     [](EffectSettings &s) {
+         s.texture2On = 1;
+         s.texture2Type = 2;
+         s.texture2Depth = 160;
+     }},
+    {"map-object", 1,
+     [](EffectSettings &s) {
+         s.map1On = 1;
+         s.map1ScaleX = s.map1ScaleY = 50;
+     }},
+    {"picture-fill", 1,
+     [](EffectSettings &s) {
+         s.fill1Mode = 3;
+         s.fill1ColourA = 0xEB8080FF;
+     }},
     {"inverted", 0, [](EffectSettings &s) { s.invertShape = 1; }},
-    {"light-moved", 1, [](EffectSettings &s) { s.offsetX = 60; s.offsetY = 40; s.fill1Shininess = 40; }},
+    {"light-moved", 1,
+     [](EffectSettings &s) {
+         s.offsetX = 60;
+         s.offsetY = 40;
+         s.fill1Shininess = 40;
+     }},
 };
 
 int usage(std::FILE *out, int code) {

@@ -42,14 +42,14 @@ typedef struct OpImage {
 
 /* The host's request record, passed to OperatorAction (48 bytes). */
 typedef struct OperatorContext {
-    uint16_t action;       /* 0: 1 setup, 2 cleanup, 3 render, 4 edit, 6 delete settings */
-    int16_t noDialog;      /* 2: action 4 only: non-zero opens no dialog */
-    uint8_t renderFlags;   /* 4: bit 0 scaled render, bit 1 field-wise output takes odd rows */
-    uint8_t reserved5[3];  /* 5 */
-    uint32_t fieldCount;   /* 8: length of the effect in fields */
-    int32_t fieldNumber;   /* 12: field to render */
-    uint32_t node;         /* 16: opaque handle of the effect instance */
-    uint8_t reserved20[4]; /* 20 */
+    uint16_t action;          /* 0: 1 setup, 2 cleanup, 3 render, 4 edit, 6 delete settings */
+    int16_t noDialog;         /* 2: action 4 only: non-zero opens no dialog */
+    uint8_t renderFlags;      /* 4: bit 0 scaled render, bit 1 field-wise output takes odd rows */
+    uint8_t reserved5[3];     /* 5 */
+    uint32_t fieldCount;      /* 8: length of the effect in fields */
+    int32_t fieldNumber;      /* 12: field to render */
+    uint32_t node;            /* 16: opaque handle of the effect instance */
+    uint8_t reserved20[4];    /* 20 */
     int16_t scaleNumerator;   /* 24 */
     int16_t scaleDenominator; /* 26 */
     uint8_t reserved28[16];   /* 28 */
@@ -138,7 +138,7 @@ typedef int32_t (*DgValueFormatter)(int32_t value, XChar *text, int32_t capacity
 typedef struct DgGadgetExt {
     int32_t field1;
     int32_t field2;
-    const XChar *label;         /* third field: the gadget's label text */
+    const XChar *label; /* third field: the gadget's label text */
     int32_t field4;
     DgValueFormatter formatter; /* fifth field: value-formatting callback */
     int16_t field6;
@@ -163,7 +163,7 @@ typedef struct MsgQueue MsgQueue;
 
 /* The GUI request (the dialog's full-screen window). */
 typedef struct DreqRequest {
-    DgId handle;        /* filled in by dreqCreateRequest */
+    DgId handle; /* filled in by dreqCreateRequest */
     int32_t zero;
     int16_t width;
     int16_t height;
@@ -204,7 +204,7 @@ typedef struct DreqFileRequest {
     int32_t mode;          /* 1 load, 2 save, 3 delete */
     char *path;            /* full path of the chosen file */
     int32_t pathSize;
-    XChar *name;           /* the chosen file's name */
+    XChar *name; /* the chosen file's name */
     int32_t nameSize;
     int32_t status;
 } DreqFileRequest;
@@ -241,8 +241,7 @@ LFX_API DgId dgAddImageButton(DgId panel, int32_t x, int32_t y, int32_t width, i
 LFX_API DgId dgAddTextGadget(DgId panel, int32_t x, int32_t y, int32_t width, int32_t height,
                              const XChar *text, int32_t one, DgGadgetExt *extension);
 LFX_API DgId dgAddPaletteButton(DgId panel, int32_t x, int32_t y, int32_t width, int32_t height,
-                                const XChar *label, uint32_t colour, uint32_t state,
-                                int32_t zero);
+                                const XChar *label, uint32_t colour, uint32_t state, int32_t zero);
 LFX_API DgId dgBoxText(DgId panel, const XChar *text, int32_t x, int32_t y, int32_t width,
                        int32_t height, int32_t style);
 LFX_API DgGadgetExt *dgAllocGadExt(void);
@@ -269,8 +268,8 @@ LFX_API int32_t dgGetScreenHeight(void);
 LFX_API int32_t dgGetScreenWidthMonitor(int32_t monitor);
 LFX_API int32_t dgGetScreenHeightMonitor(int32_t monitor);
 LFX_API void dgGetVisibleArea(int32_t *left, int32_t *top, int32_t *right, int32_t *bottom);
-LFX_API void dgGetVisibleAreaMonitor(int32_t *left, int32_t *top, int32_t *right,
-                                     int32_t *bottom, int32_t monitor);
+LFX_API void dgGetVisibleAreaMonitor(int32_t *left, int32_t *top, int32_t *right, int32_t *bottom,
+                                     int32_t monitor);
 LFX_API int32_t dgGetDefaultMonitor(void);
 LFX_API int32_t dgGetConnectedMonitors(void);
 LFX_API int32_t dgGetFontHeightMonitor(int32_t monitor);

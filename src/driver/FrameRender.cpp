@@ -22,20 +22,22 @@ namespace {
 constexpr int32_t kMaskBorder = 30;
 
 using Stage = int32_t (*)(const RenderJob &);
-constexpr Stage kStages[] = {bevelStage,           glowStage,           shadowStage,
-                             surfaceTextureStage1, surfaceTextureStage2, imageMapStage1,
-                             imageMapStage2,       finalShadingStage};
+constexpr Stage kStages[] = {
+    bevelStage,           glowStage,      shadowStage,    surfaceTextureStage1,
+    surfaceTextureStage2, imageMapStage1, imageMapStage2, finalShadingStage};
 
 // Truncates a single-precision channel toward zero; the conversions below
 // always land in 0..255.
-inline uint32_t truncated(float value) { return static_cast<uint32_t>(static_cast<int32_t>(value)) & 0xFF; }
+inline uint32_t truncated(float value) {
+    return static_cast<uint32_t>(static_cast<int32_t>(value)) & 0xFF;
+}
 
 // The single-precision products of the RGB to YCbCr conversion, one table
 // per coefficient, so that a pixel costs only the additions.
 struct RgbProducts {
-    float yR[256], yG[256], yB[256];   // 0.299 R, 0.587 G, 0.114 B
+    float yR[256], yG[256], yB[256];     // 0.299 R, 0.587 G, 0.114 B
     float cbR[256], cbG[256], half[256]; // 0.168736 R, 0.331264 G, 0.5 v
-    float crG[256], crB[256];          // 0.418688 G, 0.081312 B
+    float crG[256], crB[256];            // 0.418688 G, 0.081312 B
     RgbProducts() {
         for (int i = 0; i < 256; ++i) {
             const float v = static_cast<float>(i);
@@ -164,7 +166,8 @@ void smoothInterlineDifferences() {
                 if (difference > largest) largest = difference;
             }
             if (largest < 50) continue;
-            for (int k = 0; k < 3; ++k) own[k] = static_cast<uint8_t>((own[k] + next[k]) * 50 / 100);
+            for (int k = 0; k < 3; ++k)
+                own[k] = static_cast<uint8_t>((own[k] + next[k]) * 50 / 100);
         }
     }
 }

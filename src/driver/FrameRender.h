@@ -11,10 +11,10 @@ struct DriverState {
     uint8_t *mask = nullptr;        // padded mask, (width + 60) x (height + 60)
     int32_t width = 0;              // geometry of the work buffers
     int32_t height = 0;
-    int32_t maskBuilt = 0;     // the mask holds the current frame's shape
-    int32_t maskNotEmpty = 0;  // saved with the mask: some pixel is covered
-    int32_t engineError = 0;   // result of the last engine step, 0 = success
-    int32_t engineReady = 0;   // the engine is set up and owes a tear-down
+    int32_t maskBuilt = 0;    // the mask holds the current frame's shape
+    int32_t maskNotEmpty = 0; // saved with the mask: some pixel is covered
+    int32_t engineError = 0;  // result of the last engine step, 0 = success
+    int32_t engineReady = 0;  // the engine is set up and owes a tear-down
 };
 
 extern DriverState driverState;

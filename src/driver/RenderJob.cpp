@@ -30,10 +30,14 @@ inline uint8_t channel(float value) {
 
 // Radii above the mask border would reach outside the margin the engine
 // relies on: they are limited to the border.
-inline uint8_t limitRadius(uint8_t radius) { return radius > kBorder ? kBorder : radius; }
+inline uint8_t limitRadius(uint8_t radius) {
+    return radius > kBorder ? kBorder : radius;
+}
 
 // Opacities above 100 % would make layer weights exceed 255.
-inline uint8_t limitOpacity(uint8_t opacity) { return opacity > kMaxOpacity ? kMaxOpacity : opacity; }
+inline uint8_t limitOpacity(uint8_t opacity) {
+    return opacity > kMaxOpacity ? kMaxOpacity : opacity;
+}
 
 // A scaled radius: the settings byte taken as signed, times n / d truncated,
 // its low byte limited to 30.
@@ -132,8 +136,8 @@ namespace {
 // operations of colourToRgb: red and blue depend on two bytes each, green's
 // first term on (Y, Cb) and its last product on Cr.
 struct YcbcrTables {
-    uint8_t red[256][256];   // [Y][Cr]: Y + 1.402 Cr
-    uint8_t blue[256][256];  // [Y][Cb]: Y + 1.772 Cb
+    uint8_t red[256][256];     // [Y][Cr]: Y + 1.402 Cr
+    uint8_t blue[256][256];    // [Y][Cb]: Y + 1.772 Cb
     float greenBase[256][256]; // [Y][Cb]: Y - 0.344136 Cb
     float greenCr[256];        // [Cr]: 0.714136 Cr
     YcbcrTables() {
@@ -216,10 +220,9 @@ void fillRenderJob(int32_t scaled) {
            s.map1ScaleY, job.map1OffsetX, job.map1OffsetY, job.map1ScaleX, job.map1ScaleY,
            job.map1On, job.map1Image, job.map1ImageWidth, job.map1ImageHeight);
     if (secondLayers) {
-        setMap(sourceImages[kLayerMap2], s.map2On == 1, s.map2OffsetX, s.map2OffsetY,
-               s.map2ScaleX, s.map2ScaleY, job.map2OffsetX, job.map2OffsetY, job.map2ScaleX,
-               job.map2ScaleY, job.map2On, job.map2Image, job.map2ImageWidth,
-               job.map2ImageHeight);
+        setMap(sourceImages[kLayerMap2], s.map2On == 1, s.map2OffsetX, s.map2OffsetY, s.map2ScaleX,
+               s.map2ScaleY, job.map2OffsetX, job.map2OffsetY, job.map2ScaleX, job.map2ScaleY,
+               job.map2On, job.map2Image, job.map2ImageWidth, job.map2ImageHeight);
     } else {
         // Image map 2 then always shows the current frame at 100 % and position 0.
         setMap(sourceImages[kLayerMap2], true, 0, 0, 100, 100, job.map2OffsetX, job.map2OffsetY,

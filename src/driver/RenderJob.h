@@ -111,8 +111,14 @@ struct RenderJob {
 extern RenderJob renderJob;
 
 // Indices into bevelParams, glowParams and shadowParams.
-enum BevelParam { kBevelWidth, kBevelDepth, kBevelSmoothing, kBevelEdgeSlope, kBevelInnerSlope,
-                  kBevelDirection };
+enum BevelParam {
+    kBevelWidth,
+    kBevelDepth,
+    kBevelSmoothing,
+    kBevelEdgeSlope,
+    kBevelInnerSlope,
+    kBevelDirection
+};
 enum GlowParam { kGlowWidth, kGlowOpacity, kGlowSoftness, kGlowProfile };
 enum ShadowParam { kShadowSoftness, kShadowOpacity };
 

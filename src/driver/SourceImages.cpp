@@ -64,7 +64,9 @@ void loadLayer(SourceImage &layer, bool showsFrame, bool showsSource, const uint
     opFreeImage(image);
 }
 
-bool secondLayersOn() { return secondLayersOption.value == 1; }
+bool secondLayersOn() {
+    return secondLayersOption.value == 1;
+}
 
 } // namespace
 
@@ -75,8 +77,8 @@ bool sourceUsable(const SourceImage &image) {
 
 void loadMap1Source() {
     if (settings.map1On != 1) return;
-    loadLayer(sourceImages[kLayerMap1], settings.map1FromSource == 0,
-              settings.map1FromSource != 0, settings.map1Source);
+    loadLayer(sourceImages[kLayerMap1], settings.map1FromSource == 0, settings.map1FromSource != 0,
+              settings.map1Source);
 }
 
 void loadMap2Source() {

@@ -6,8 +6,15 @@
 
 namespace lustra {
 
-enum SourceLayer { kLayerMap1, kLayerMap2, kLayerFill1, kLayerFill2, kLayerTexture1,
-                   kLayerTexture2, kLayerCount };
+enum SourceLayer {
+    kLayerMap1,
+    kLayerMap2,
+    kLayerFill1,
+    kLayerFill2,
+    kLayerTexture1,
+    kLayerTexture2,
+    kLayerCount
+};
 
 struct SourceImage {
     uint32_t *pixels = nullptr; // RGB work-buffer layout, or null

@@ -167,10 +167,11 @@ void scaleUnsmoothed(int32_t f) {
 
 // Adds the raw slopes of the covered pixels of one row segment, weighted by
 // `weight`, to the column sums (and the weight to the column weights).
-LUSTRA_VECTOR_CLONES void addCoveredRow(const uint8_t *__restrict mask, const int8_t *__restrict rawX,
-                   const int8_t *__restrict rawY, int32_t weight, int32_t count,
-                   int32_t *__restrict sumX, int32_t *__restrict sumY,
-                   int32_t *__restrict weights) {
+LUSTRA_VECTOR_CLONES void addCoveredRow(const uint8_t *__restrict mask,
+                                        const int8_t *__restrict rawX,
+                                        const int8_t *__restrict rawY, int32_t weight,
+                                        int32_t count, int32_t *__restrict sumX,
+                                        int32_t *__restrict sumY, int32_t *__restrict weights) {
     // Branch-free (an uncovered pixel adds weight 0), so that it vectorises.
     for (int32_t i = 0; i < count; ++i) {
         const int32_t w = mask[i] != 0 ? weight : 0;
@@ -181,10 +182,11 @@ LUSTRA_VECTOR_CLONES void addCoveredRow(const uint8_t *__restrict mask, const in
 }
 
 // One kernel tap of the row pass over a row segment: totals += sums x tap.
-LUSTRA_VECTOR_CLONES void convolveStep(const int32_t *__restrict sumX, const int32_t *__restrict sumY,
-                  const int32_t *__restrict weights, int32_t tap, int32_t count,
-                  int32_t *__restrict totalX, int32_t *__restrict totalY,
-                  int32_t *__restrict totalW) {
+LUSTRA_VECTOR_CLONES void convolveStep(const int32_t *__restrict sumX,
+                                       const int32_t *__restrict sumY,
+                                       const int32_t *__restrict weights, int32_t tap,
+                                       int32_t count, int32_t *__restrict totalX,
+                                       int32_t *__restrict totalY, int32_t *__restrict totalW) {
     for (int32_t i = 0; i < count; ++i) {
         totalX[i] += sumX[i] * tap;
         totalY[i] += sumY[i] * tap;

@@ -17,13 +17,19 @@ namespace lustra {
 
 // (a * (255 - w) + b * w) >> 8: blend of a toward b with weight w; full
 // weight yields at most 254.
-inline int32_t blend8(int32_t a, int32_t b, int32_t w) { return (a * (255 - w) + b * w) >> 8; }
+inline int32_t blend8(int32_t a, int32_t b, int32_t w) {
+    return (a * (255 - w) + b * w) >> 8;
+}
 
 // (a * b) >> 8: an 8-bit product, as in a tint or a scaled weight.
-inline int32_t mul8(int32_t a, int32_t b) { return (a * b) >> 8; }
+inline int32_t mul8(int32_t a, int32_t b) {
+    return (a * b) >> 8;
+}
 
 // min(255, v)
-inline int32_t clampHigh255(int32_t v) { return v > 255 ? 255 : v; }
+inline int32_t clampHigh255(int32_t v) {
+    return v > 255 ? 255 : v;
+}
 
 // v limited to lo..hi
 inline int32_t clampRange(int32_t v, int32_t lo, int32_t hi) {
@@ -38,14 +44,24 @@ inline int32_t trueMod(int64_t a, int32_t m) {
 
 // The low 32 bits of v as a signed 32-bit value: two's-complement wrap of a
 // signed 32-bit sum or product, without undefined behaviour.
-inline int32_t wrap32(int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(v)); }
+inline int32_t wrap32(int64_t v) {
+    return static_cast<int32_t>(static_cast<uint32_t>(v));
+}
 
 // a >> s on a signed value: arithmetic shift (floor division by 2^s).
-inline int32_t shiftDown(int32_t a, int s) { return a >> s; }
+inline int32_t shiftDown(int32_t a, int s) {
+    return a >> s;
+}
 
 // Bytes of an RGB work pixel: blue in byte 0, green in byte 1, red in byte 2.
-inline int32_t pixelBlue(uint32_t p) { return static_cast<int32_t>(p & 0xFF); }
-inline int32_t pixelGreen(uint32_t p) { return static_cast<int32_t>((p >> 8) & 0xFF); }
-inline int32_t pixelRed(uint32_t p) { return static_cast<int32_t>((p >> 16) & 0xFF); }
+inline int32_t pixelBlue(uint32_t p) {
+    return static_cast<int32_t>(p & 0xFF);
+}
+inline int32_t pixelGreen(uint32_t p) {
+    return static_cast<int32_t>((p >> 8) & 0xFF);
+}
+inline int32_t pixelRed(uint32_t p) {
+    return static_cast<int32_t>((p >> 16) & 0xFF);
+}
 
 } // namespace lustra

@@ -35,7 +35,8 @@ bool allocateBuffers() {
     const size_t padded = size_t(engine.paddedWidth) * engine.paddedHeight;
     const size_t stamp = size_t(engine.stampSpan + 1) * size_t(engine.stampSpan + 1);
     const size_t sums = 2 * size_t(engine.maxSide + engine.stampSpan);
-    bool ok = allocate(engine.rowOffset, h) && allocate(engine.paddedRowOffset, engine.paddedHeight) &&
+    bool ok = allocate(engine.rowOffset, h) &&
+              allocate(engine.paddedRowOffset, engine.paddedHeight) &&
               allocate(engine.times256, 256) && allocate(engine.cosineRamp, 256) &&
               allocate(engine.metalTexture, kPatternBytes);
     for (int t = 0; t < 2 && ok; ++t)
@@ -72,8 +73,7 @@ void buildTables() {
     for (int32_t i = 0; i < 256; ++i) {
         engine.times256[i] = i * 256;
         // 1 at i = 0, 99 at 64, 181 at 128, 236 at 192, 255 at 255.
-        engine.cosineRamp[i] =
-            static_cast<uint8_t>(255.0 * std::cos((255 - i) * 1.57079635 / 256));
+        engine.cosineRamp[i] = static_cast<uint8_t>(255.0 * std::cos((255 - i) * 1.57079635 / 256));
     }
 }
 
@@ -210,7 +210,8 @@ int32_t engineSetup(const RenderJob &job) {
     if (job.dataDirectory && std::strlen(job.dataDirectory) < sizeof engine.dataDirectory)
         std::strcpy(engine.dataDirectory, job.dataDirectory);
 
-    engine.maxSide = engine.frameWidth > engine.frameHeight ? engine.frameWidth : engine.frameHeight;
+    engine.maxSide =
+        engine.frameWidth > engine.frameHeight ? engine.frameWidth : engine.frameHeight;
     engine.paddedWidth = static_cast<uint16_t>(engine.frameWidth + engine.stampSpan);
     engine.paddedHeight = static_cast<uint16_t>(engine.frameHeight + engine.stampSpan);
     if (!allocateBuffers()) {

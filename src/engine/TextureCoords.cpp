@@ -8,7 +8,7 @@ namespace lustra {
 int32_t zoomScale(int8_t zoom) {
     if (zoom == 0) return 128;
     if (zoom > 0) return (((128 - zoom) * 3) >> 2) + 32; // 127 at 1 .. 32 at 127
-    return 128 - 3 * zoom;                                // 131 at -1 .. 512 at -128
+    return 128 - 3 * zoom;                               // 131 at -1 .. 512 at -128
 }
 
 int64_t zoomedOffset(int8_t zoom, int32_t offset) {
@@ -18,10 +18,12 @@ int64_t zoomedOffset(int8_t zoom, int32_t offset) {
 namespace {
 
 // floor(a / 128) for any sign.
-inline int64_t floorDiv128(int64_t a) { return a >= 0 ? a / 128 : -((-a + 127) / 128); }
+inline int64_t floorDiv128(int64_t a) {
+    return a >= 0 ? a / 128 : -((-a + 127) / 128);
+}
 
-void buildCoords(int32_t count, int32_t scale, uint16_t *coords, uint8_t *fracs,
-                 int32_t modulus, int64_t offset) {
+void buildCoords(int32_t count, int32_t scale, uint16_t *coords, uint8_t *fracs, int32_t modulus,
+                 int64_t offset) {
     if (!coords || !fracs || modulus <= 0) return;
     const int32_t centre = count / 2;
     for (int32_t i = 0; i <= count; ++i) {

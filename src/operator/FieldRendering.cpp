@@ -60,8 +60,8 @@ bool allocateFrames() {
 void copyFieldIntoFrame(const OpImage &field, uint32_t *frame, int32_t firstRow) {
     const int32_t width = fieldState.projectFrameWidth;
     for (int32_t y = 0; y < field.height; ++y)
-        std::memcpy(frame + size_t(2 * y + firstRow) * width, field.pixels + size_t(y) * field.width,
-                    size_t(field.width) * 4);
+        std::memcpy(frame + size_t(2 * y + firstRow) * width,
+                    field.pixels + size_t(y) * field.width, size_t(field.width) * 4);
 }
 
 // Copies every second frame row of input 1's frame, from firstRow on, into

@@ -35,14 +35,14 @@ constexpr int32_t kMaxFrameHeight = 32766;
 // Log lines of field rendering.
 constexpr int32_t kLogFieldInput0Missing = 680;
 constexpr int32_t kLogFieldInput1Missing = 687;
-constexpr int32_t kLogFieldGeometryMismatch = 690; // field-wise: fields unusable or unlike
+constexpr int32_t kLogFieldGeometryMismatch = 690;     // field-wise: fields unusable or unlike
 constexpr int32_t kLogFrameGeometryUnavailable = 5700; // frame-wise: no field geometry
 constexpr int32_t kLogFrameGeometryUnusable = 5705;    // frame empty or too large
 constexpr int32_t kLogPairFirstInput0 = 5731;
 constexpr int32_t kLogPairSecondInput0 = 5755;
 constexpr int32_t kLogPairFirstInput1 = 5787;
 constexpr int32_t kLogPairSecondInput1 = 5811;
-constexpr int32_t kLogPairFieldMismatch = 5830; // a field unlike the project geometry
+constexpr int32_t kLogPairFieldMismatch = 5830;   // a field unlike the project geometry
 constexpr int32_t kLogOutputFieldMismatch = 5900; // an output field unlike the project geometry
 
 } // namespace lustra

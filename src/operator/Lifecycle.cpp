@@ -102,14 +102,18 @@ int32_t deleteSettings(const OperatorContext &context) {
 
 } // namespace
 
-XChar *moduleTextBuffer() { return textBufferStorage; }
+XChar *moduleTextBuffer() {
+    return textBufferStorage;
+}
 
 int32_t checkAbort() {
     if (operatorState.dialogActive != 0) return 0;
     return opChkAbort();
 }
 
-void logFailure(int32_t line) { loggerMessage(4, line, "src\\LustraFex", 0x0C1B0000u, " "); }
+void logFailure(int32_t line) {
+    loggerMessage(4, line, "src\\LustraFex", 0x0C1B0000u, " ");
+}
 
 const OperatorInfoTag *operatorInfo() {
     textBufferStorage[0] = 0;

@@ -80,7 +80,8 @@ TEST_F(FieldRendering, FieldWiseLineDoublesAndPicksTheRowsOfRenderFlagBit1) {
     EXPECT_EQ(module.action(3, 1), 5);
     EXPECT_EQ(module.action(3, 1, 2), 5);
     ASSERT_EQ(host.putFields.size(), 2u);
-    EXPECT_EQ(host.fieldRequests, (std::vector<std::pair<int32_t, int32_t>>{{0, 1}, {1, 1}, {0, 1}, {1, 1}}));
+    EXPECT_EQ(host.fieldRequests,
+              (std::vector<std::pair<int32_t, int32_t>>{{0, 1}, {1, 1}, {0, 1}, {1, 1}}));
     // Field 1 is the even rows of frame 0; both outputs read the same doubled
     // input rows, so the alpha bytes agree with field 1 of input 1.
     for (const PutField &field : host.putFields)
@@ -97,7 +98,7 @@ TEST_F(FieldRendering, MissingFieldsAreLoggedAndNothingIsHandedBack) {
         std::pair<int32_t, int32_t> missing;
         int32_t line;
     };
-    const Case cases[] = {{1, {0, 4}, 680}, {1, {1, 4}, 687}, {0, {0, 4}, 5731},
+    const Case cases[] = {{1, {0, 4}, 680},  {1, {1, 4}, 687},  {0, {0, 4}, 5731},
                           {0, {0, 5}, 5755}, {0, {1, 4}, 5787}, {0, {1, 5}, 5811}};
     host.clip[0].resize(3, host.clip[0][0]);
     host.clip[1].resize(3, host.clip[1][0]);

@@ -30,40 +30,106 @@ struct GoldenCase {
 
 // Offsets in the settings record.
 enum : size_t {
-    kBevelWidth = 11, kBevelSmoothing = 13, kBevelEdgeSlope = 14, kBevelInnerSlope = 15,
-    kBevelSunken = 16, kInvertShape = 17, kGlowWidth = 18, kGlowBlurred = 21, kGlowOn = 22,
-    kShadowSoftness = 23, kShadowDistance = 25, kShadowOn = 26, kOffsetX = 28, kOffsetY = 32,
-    kMap1ScaleX = 148, kMap1On = 160, kFill1Mode = 417, kFill1Shininess = 416, kFill2Mode = 545,
-    kTexture1Depth = 662, kTexture1On = 665, kTexture1Type = 666, kTexture2Depth = 792,
-    kTexture2On = 795, kTexture2Type = 796,
+    kBevelWidth = 11,
+    kBevelSmoothing = 13,
+    kBevelEdgeSlope = 14,
+    kBevelInnerSlope = 15,
+    kBevelSunken = 16,
+    kInvertShape = 17,
+    kGlowWidth = 18,
+    kGlowBlurred = 21,
+    kGlowOn = 22,
+    kShadowSoftness = 23,
+    kShadowDistance = 25,
+    kShadowOn = 26,
+    kOffsetX = 28,
+    kOffsetY = 32,
+    kMap1ScaleX = 148,
+    kMap1On = 160,
+    kFill1Mode = 417,
+    kFill1Shininess = 416,
+    kFill2Mode = 545,
+    kTexture1Depth = 662,
+    kTexture1On = 665,
+    kTexture1Type = 666,
+    kTexture2Depth = 792,
+    kTexture2On = 795,
+    kTexture2Type = 796,
 };
 
 const GoldenCase kCases[] = {
     {"default", 0, 0, 0, [](auto &) {}},
     {"second-layers", 1, 0, 0, [](auto &) {}},
-    {"bevel-wide", 1, 0, 0, [](auto &r) { r[kBevelWidth] = 30; r[kBevelSmoothing] = 30; }},
+    {"bevel-wide", 1, 0, 0,
+     [](auto &r) {
+         r[kBevelWidth] = 30;
+         r[kBevelSmoothing] = 30;
+     }},
     {"bevel-sunken", 1, 0, 0,
-     [](auto &r) { r[kBevelSunken] = 1; r[kBevelEdgeSlope] = 5; r[kBevelInnerSlope] = 5; r[kBevelSmoothing] = 0; }},
-    {"glow-profile", 0, 0, 0, [](auto &r) { r[kGlowOn] = 1; r[kGlowWidth] = 12; r[kShadowOn] = 0; }},
+     [](auto &r) {
+         r[kBevelSunken] = 1;
+         r[kBevelEdgeSlope] = 5;
+         r[kBevelInnerSlope] = 5;
+         r[kBevelSmoothing] = 0;
+     }},
+    {"glow-profile", 0, 0, 0,
+     [](auto &r) {
+         r[kGlowOn] = 1;
+         r[kGlowWidth] = 12;
+         r[kShadowOn] = 0;
+     }},
     {"glow-blurred", 0, 0, 0,
-     [](auto &r) { r[kGlowOn] = 1; r[kGlowWidth] = 15; r[kGlowBlurred] = 1; r[kShadowOn] = 0; }},
-    {"shadow-soft", 0, 0, 0, [](auto &r) { r[kShadowSoftness] = 30; r[kShadowDistance] = 100; }},
-    {"metal", 1, 0, 0, [](auto &r) { r[kFill1Mode] = 2; r[kFill2Mode] = 2; }},
+     [](auto &r) {
+         r[kGlowOn] = 1;
+         r[kGlowWidth] = 15;
+         r[kGlowBlurred] = 1;
+         r[kShadowOn] = 0;
+     }},
+    {"shadow-soft", 0, 0, 0,
+     [](auto &r) {
+         r[kShadowSoftness] = 30;
+         r[kShadowDistance] = 100;
+     }},
+    {"metal", 1, 0, 0,
+     [](auto &r) {
+         r[kFill1Mode] = 2;
+         r[kFill2Mode] = 2;
+     }},
     {"texture-object", 1, 0, 0,
-     [](auto &r) { r[kTexture1On] = 1; r[kTexture1Type] = 1; r[kTexture1Depth] = 120; }},
+     [](auto &r) {
+         r[kTexture1On] = 1;
+         r[kTexture1Type] = 1;
+         r[kTexture1Depth] = 120;
+     }},
     {"texture-background", 1, 0, 0,
-     [](auto &r) { r[kTexture2On] = 1; r[kTexture2Type] = 2; r[kTexture2Depth] = 160; }},
-    {"map-object", 1, 0, 0, [](auto &r) { r[kMap1On] = 1; put16(r, kMap1ScaleX, 50); }},
+     [](auto &r) {
+         r[kTexture2On] = 1;
+         r[kTexture2Type] = 2;
+         r[kTexture2Depth] = 160;
+     }},
+    {"map-object", 1, 0, 0,
+     [](auto &r) {
+         r[kMap1On] = 1;
+         put16(r, kMap1ScaleX, 50);
+     }},
     {"picture-fill", 1, 0, 0, [](auto &r) { r[kFill1Mode] = 3; }},
     {"inverted", 0, 0, 0, [](auto &r) { r[kInvertShape] = 1; }},
     {"light-moved", 1, 1, 0,
-     [](auto &r) { put32(r, kOffsetX, 20); put32(r, kOffsetY, 12); r[kFill1Shininess] = 40; }},
+     [](auto &r) {
+         put32(r, kOffsetX, 20);
+         put32(r, kOffsetY, 12);
+         r[kFill1Shininess] = 40;
+     }},
     {"field-wise", 0, 0, 1, [](auto &) {}},
 };
 
-void PrintTo(const GoldenCase &c, std::ostream *out) { *out << c.name; }
+void PrintTo(const GoldenCase &c, std::ostream *out) {
+    *out << c.name;
+}
 
-std::string goldenPath(const char *name) { return std::string(LUSTRA_GOLDEN_DIR) + "/" + name + ".bin"; }
+std::string goldenPath(const char *name) {
+    return std::string(LUSTRA_GOLDEN_DIR) + "/" + name + ".bin";
+}
 
 // Renders one frame (both fields) and weaves the returned fields.
 std::vector<uint8_t> renderCase(const GoldenCase &c) {
@@ -119,14 +185,13 @@ TEST_P(Golden, RenderMatchesTheReferenceFrame) {
             ++differing;
             first = std::min(first, i);
         }
-    EXPECT_EQ(differing, 0u) << "first difference at pixel " << first / 4 << " (x " << (first / 4) % kWidth
-                             << ", y " << (first / 4) / kWidth << ")";
+    EXPECT_EQ(differing, 0u) << "first difference at pixel " << first / 4 << " (x "
+                             << (first / 4) % kWidth << ", y " << (first / 4) / kWidth << ")";
 }
 
-INSTANTIATE_TEST_SUITE_P(Renders, Golden, ::testing::ValuesIn(kCases),
-                         [](const auto &info) {
-                             std::string name = info.param.name;
-                             for (char &ch : name)
-                                 if (ch == '-') ch = '_';
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Renders, Golden, ::testing::ValuesIn(kCases), [](const auto &info) {
+    std::string name = info.param.name;
+    for (char &ch : name)
+        if (ch == '-') ch = '_';
+    return name;
+});

@@ -26,7 +26,8 @@ std::vector<std::string> definedDynamicSymbols(const std::string &path) {
     for (int i = 0; i < header->e_shnum; ++i) {
         if (sections[i].sh_type != SHT_DYNSYM) continue;
         const Elf64_Shdr &strings = sections[sections[i].sh_link];
-        const auto *symbols = reinterpret_cast<const Elf64_Sym *>(file.data() + sections[i].sh_offset);
+        const auto *symbols =
+            reinterpret_cast<const Elf64_Sym *>(file.data() + sections[i].sh_offset);
         const size_t count = sections[i].sh_size / sizeof(Elf64_Sym);
         for (size_t s = 1; s < count; ++s) {
             const int binding = ELF64_ST_BIND(symbols[s].st_info);
@@ -50,8 +51,9 @@ TEST(ModuleInterface, DescribesItselfWithTheTagList) {
     TestHost host;
     Module module;
     const OperatorInfoTag *tags = module.getOperatorInfo();
-    const uint32_t expected[] = {0x4F504500, 0x4F504501, 0x4F504503, 0x4F50450D, 0x4F504510,
-                                 0x4F504509, 0x4F504504, 0x4F504505, 0x4F504506, 0x4F504507, 0};
+    const uint32_t expected[] = {0x4F504500, 0x4F504501, 0x4F504503, 0x4F50450D,
+                                 0x4F504510, 0x4F504509, 0x4F504504, 0x4F504505,
+                                 0x4F504506, 0x4F504507, 0};
     for (size_t i = 0; i < std::size(expected); ++i) EXPECT_EQ(tags[i].tag, expected[i]) << i;
     EXPECT_EQ(tags[0].value, 32u);
     EXPECT_EQ(tags[1].value, 0u);

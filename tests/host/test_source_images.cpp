@@ -32,7 +32,9 @@ class SourceImages : public ::testing::Test {
         writeBytes(home.settingsPath(), bytes);
         module.action(1);
     }
-    void nameSource(size_t offset, const char *name) { std::memcpy(&record[offset], name, std::strlen(name)); }
+    void nameSource(size_t offset, const char *name) {
+        std::memcpy(&record[offset], name, std::strlen(name));
+    }
     std::vector<uint32_t> renderFrame(int32_t field) {
         host.putFields.clear();
         EXPECT_EQ(module.action(3, field), 0);

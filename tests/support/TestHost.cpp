@@ -24,7 +24,9 @@ Frame solidFrame(int32_t width, int32_t height, uint32_t pixel) {
 
 TestHost::TestHost() : previous_(lustraInstallBackend(this)) {}
 
-TestHost::~TestHost() { lustraInstallBackend(previous_); }
+TestHost::~TestHost() {
+    lustraInstallBackend(previous_);
+}
 
 std::vector<int32_t> TestHost::loggedLines() const {
     std::vector<int32_t> lines;
@@ -92,7 +94,9 @@ int32_t TestHost::checkAbort() {
     return 0;
 }
 
-const char *TestHost::customPrefsName(uint32_t, const char *, int32_t, int32_t) { return customName; }
+const char *TestHost::customPrefsName(uint32_t, const char *, int32_t, int32_t) {
+    return customName;
+}
 
 OpImage *TestHost::sourceImage(const void *descriptor, int32_t, int32_t) {
     ++sourceRequests;
@@ -102,8 +106,7 @@ OpImage *TestHost::sourceImage(const void *descriptor, int32_t, int32_t) {
     if (found == sources.end()) return nullptr;
     const Frame &frame = found->second;
     OpImage *image = newImage(frame.width, frame.height);
-    if (image->pixels)
-        std::memcpy(image->pixels, frame.pixels.data(), frame.pixels.size() * 4);
+    if (image->pixels) std::memcpy(image->pixels, frame.pixels.data(), frame.pixels.size() * 4);
     return image;
 }
 
@@ -143,7 +146,8 @@ std::string TempHome::settingsPath(const std::string &name) const {
 Module::Module() {
     handle_ = dlopen(LUSTRAFEX_MODULE_PATH, RTLD_NOW | RTLD_LOCAL);
     if (!handle_) throw std::runtime_error(std::string("cannot load the module: ") + dlerror());
-    operatorAction = reinterpret_cast<int32_t (*)(OperatorContext *)>(dlsym(handle_, "OperatorAction"));
+    operatorAction =
+        reinterpret_cast<int32_t (*)(OperatorContext *)>(dlsym(handle_, "OperatorAction"));
     getOperatorInfo =
         reinterpret_cast<const OperatorInfoTag *(*)()>(dlsym(handle_, "GetOperatorInfo"));
     if (!operatorAction || !getOperatorInfo) throw std::runtime_error("module exports missing");
@@ -192,8 +196,8 @@ void put32(std::vector<uint8_t> &record, size_t offset, uint32_t value) {
 
 std::vector<uint8_t> defaultSettingsBytes() {
     std::vector<uint8_t> r(824, 0);
-    const uint8_t head[28] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 8, 100, 7,
-                              0xFF, 0, 0, 0, 10, 100, 100, 0, 0, 5, 100, 30, 1, 128};
+    const uint8_t head[28] = {0,    0, 0, 0, 0,  0,   0,   0, 0, 0, 0,   8,  100, 7,
+                              0xFF, 0, 0, 0, 10, 100, 100, 0, 0, 5, 100, 30, 1,   128};
     std::memcpy(r.data(), head, sizeof head);
     put32(r, 28, uint32_t(-18));
     put32(r, 32, uint32_t(-18));

@@ -54,7 +54,7 @@ class TestHost : public HostBackend {
     std::set<std::pair<int32_t, int32_t>> missingFields;
     // Project field geometry; zero means "from the first frame of input 0".
     int32_t fieldWidth = 0, fieldHeight = 0;
-    bool refuseGeometry = false;   // opAllocImage(0, 0) returns null
+    bool refuseGeometry = false;    // opAllocImage(0, 0) returns null
     bool refuseOutputField = false; // opAllocImage(-1, -1) returns null
     int32_t outputWidthDelta = 0;   // output fields differ from the project geometry
     int32_t putResult = 0;
@@ -112,7 +112,9 @@ class Module {
     const OperatorInfoTag *(*getOperatorInfo)() = nullptr;
     // The value of a tag, or 0.
     uintptr_t tag(uint32_t tag) const;
-    HostChoice *choice(uint32_t tag) const { return reinterpret_cast<HostChoice *>(this->tag(tag)); }
+    HostChoice *choice(uint32_t tag) const {
+        return reinterpret_cast<HostChoice *>(this->tag(tag));
+    }
     void setChoices(int32_t secondLayers, int32_t flickerFilter, int32_t fieldWise) const;
 
     int32_t action(uint16_t code, int32_t fieldNumber = 0, uint8_t renderFlags = 0);

@@ -59,14 +59,16 @@ struct EngineRun {
     uint32_t pixel(int32_t x, int32_t y) const { return pixels[size_t(y) * width + x]; }
 };
 
-uint32_t rgb(int r, int g, int b) { return uint32_t(r) << 16 | uint32_t(g) << 8 | uint32_t(b); }
+uint32_t rgb(int r, int g, int b) {
+    return uint32_t(r) << 16 | uint32_t(g) << 8 | uint32_t(b);
+}
 
 } // namespace
 
 TEST(OutputConversion, RgbBecomesFullRangeYCbCrAndKeepsTheAlpha) {
     EXPECT_EQ(rgbToHostPixel(rgb(255, 255, 255), 0x12345678), 0xFF808078u);
-    EXPECT_EQ(rgbToHostPixel(rgb(255, 0, 0), 0), 0x4C54FF00u);   // Y 76, Cb 84, Cr 255
-    EXPECT_EQ(rgbToHostPixel(rgb(0, 0, 255), 0), 0x1DFF6B00u);   // Y 29, Cb 255, Cr 107
+    EXPECT_EQ(rgbToHostPixel(rgb(255, 0, 0), 0), 0x4C54FF00u); // Y 76, Cb 84, Cr 255
+    EXPECT_EQ(rgbToHostPixel(rgb(0, 0, 255), 0), 0x1DFF6B00u); // Y 29, Cb 255, Cr 107
     EXPECT_EQ(rgbToHostPixel(rgb(0, 0, 0), 0xAB), 0x008080ABu);
     // Every colour: the table-driven conversion equals the single-precision
     // formula written out, and lands in 0..255 without clamping.
@@ -78,7 +80,8 @@ TEST(OutputConversion, RgbBecomesFullRangeYCbCrAndKeepsTheAlpha) {
                 const float cb = 0.5f * fb - (0.168736f * fr + 0.331264f * fg) + 128.0f;
                 const float cr = 0.5f * fr - 0.418688f * fg - 0.081312f * fb + 128.0f;
                 ASSERT_TRUE(y >= 0 && y < 256 && cb >= 0 && cb < 256 && cr >= 0 && cr < 256);
-                const uint32_t expected = uint32_t(int(y)) << 24 | uint32_t(int(cb)) << 16 | uint32_t(int(cr)) << 8;
+                const uint32_t expected =
+                    uint32_t(int(y)) << 24 | uint32_t(int(cb)) << 16 | uint32_t(int(cr)) << 8;
                 ASSERT_EQ(rgbToHostPixel(rgb(r, g, b), 0), expected) << r << " " << g << " " << b;
             }
 }
@@ -109,7 +112,8 @@ class Driver : public ::testing::Test {
 
 TEST_F(Driver, MaskFollowsLuminanceAbove48) {
     prepare(4, 2, 16);
-    const std::pair<uint32_t, uint8_t> cases[] = {{48, 0}, {49, 1}, {100, 80}, {213, 253}, {214, 255}, {255, 255}};
+    const std::pair<uint32_t, uint8_t> cases[] = {{48, 0},    {49, 1},    {100, 80},
+                                                  {213, 253}, {214, 255}, {255, 255}};
     for (size_t i = 0; i < std::size(cases); ++i) frame[i] = cases[i].first << 24;
     buildMask();
     for (size_t i = 0; i < std::size(cases); ++i)
@@ -138,9 +142,12 @@ TEST_F(Driver, EmptyShapesSwitchOffTheGlowOrTheBevel) {
 TEST_F(Driver, FlickerFilterAveragesLargeRowDifferencesDownwards) {
     prepare(2, 3, 16);
     uint32_t *p = driverState.workPixels;
-    p[0] = rgb(100, 0, 0);  p[1] = rgb(10, 10, 10);
-    p[2] = rgb(150, 0, 0);  p[3] = rgb(59, 10, 10);
-    p[4] = rgb(0, 0, 0);    p[5] = rgb(59, 10, 10);
+    p[0] = rgb(100, 0, 0);
+    p[1] = rgb(10, 10, 10);
+    p[2] = rgb(150, 0, 0);
+    p[3] = rgb(59, 10, 10);
+    p[4] = rgb(0, 0, 0);
+    p[5] = rgb(59, 10, 10);
     smoothInterlineDifferences();
     EXPECT_EQ(p[0], rgb(125, 0, 0));
     EXPECT_EQ(p[1], rgb(10, 10, 10)) << "a difference of 49 stays";
@@ -281,7 +288,9 @@ TEST(SmoothingKernel, WeightsForBothGains) {
     DataDirectory data;
     EngineRun run(4, 4, data);
     ASSERT_EQ(run.setup(), 0);
-    auto kernel = [](int r) { return std::vector<int32_t>(engine.blurKernel, engine.blurKernel + 2 * r + 1); };
+    auto kernel = [](int r) {
+        return std::vector<int32_t>(engine.blurKernel, engine.blurKernel + 2 * r + 1);
+    };
     buildSmoothKernel(1, 4087.992064);
     EXPECT_EQ(kernel(1), (std::vector<int32_t>{681, 2725, 681}));
     buildSmoothKernel(2, 4087.992064);
@@ -291,7 +300,8 @@ TEST(SmoothingKernel, WeightsForBothGains) {
     buildSmoothKernel(3, 256);
     EXPECT_EQ(kernel(3), (std::vector<int32_t>{9, 25, 56, 73, 56, 25, 9}));
     buildSmoothKernel(0, 256);
-    EXPECT_EQ(kernel(3), (std::vector<int32_t>{9, 25, 56, 73, 56, 25, 9})) << "radius 0 writes nothing";
+    EXPECT_EQ(kernel(3), (std::vector<int32_t>{9, 25, 56, 73, 56, 25, 9}))
+        << "radius 0 writes nothing";
 }
 
 class FinalShading : public ::testing::Test {
@@ -319,7 +329,8 @@ TEST_F(FinalShading, PlainFillsMixByCoverage) {
     shade();
     EXPECT_EQ(run.pixel(2, 2), 0xAB000000u | rgb(199, 99, 49)) << "(255 x F) >> 8";
     const auto mix = [](int a1, int a2, int c) { return ((255 - c) * a2 + c * a1) >> 8; };
-    EXPECT_EQ(run.pixel(3, 2), 0xAB000000u | rgb(mix(200, 10, 100), mix(100, 20, 100), mix(50, 30, 100)));
+    EXPECT_EQ(run.pixel(3, 2),
+              0xAB000000u | rgb(mix(200, 10, 100), mix(100, 20, 100), mix(50, 30, 100)));
     EXPECT_EQ(run.pixel(0, 0), 0xAB000000u | rgb(10, 20, 30)) << "outside: exactly the background";
 }
 
@@ -372,7 +383,9 @@ TEST_F(FinalShading, ShadowAndGlowWeightsComposeInOrder) {
     const int s = (255 * 255) >> 8; // 254
     EXPECT_EQ(pixelBlue(run.pixel(1, 1)), ((255 - s) * 30) >> 8);
     const int g = (255 * 255) >> 8;
-    const int ramp = (250 * ((255 * (g * 255 / 256)) >> 8 & 255) + 250 * (255 - ((255 * (g * 255 / 256)) >> 8 & 255))) >> 8;
+    const int ramp = (250 * ((255 * (g * 255 / 256)) >> 8 & 255) +
+                      250 * (255 - ((255 * (g * 255 / 256)) >> 8 & 255))) >>
+                     8;
     EXPECT_EQ(pixelRed(run.pixel(2, 2)), ((255 - g) * 10 + g * ramp) >> 8);
 }
 

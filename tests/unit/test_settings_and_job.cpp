@@ -54,9 +54,9 @@ TEST(Settings, DefaultsMatchTheRecordLayoutByteForByte) {
     std::memset(&settings, 0, sizeof settings);
     resetSettings();
     std::vector<uint8_t> expected(kSettingsSize, 0);
-    const uint8_t head[36] = {0,   0,   0, 0,   0,   0,   0,   0,    0,    0,    0,    8,
-                              100, 7, 0xFF, 0,   0,   0,   10,  100,  100,  0,    0,    5,
-                              100, 30,  1, 128, 0xEE, 0xFF, 0xFF, 0xFF, 0xEE, 0xFF, 0xFF, 0xFF};
+    const uint8_t head[36] = {0,   0,  0,    0,   0,    0,    0,    0,    0,    0,    0,    8,
+                              100, 7,  0xFF, 0,   0,    0,    10,   100,  100,  0,    0,    5,
+                              100, 30, 1,    128, 0xEE, 0xFF, 0xFF, 0xFF, 0xEE, 0xFF, 0xFF, 0xFF};
     std::memcpy(expected.data(), head, 36);
     auto word = [&](size_t offset, uint32_t value) { std::memcpy(&expected[offset], &value, 4); };
     for (size_t offset : {148, 274, 658, 788}) word(offset, 0x00640064);
@@ -89,7 +89,8 @@ TEST(Settings, ResetLeavesReservedBytesAndThePreviewFrameAlone) {
 
 TEST(Settings, FilesRoundTripAndShortFilesReplaceOnlyTheirBytes) {
     ScratchHome home;
-    for (size_t i = 0; i < kSettingsSize; ++i) reinterpret_cast<uint8_t *>(&settings)[i] = uint8_t(i * 7 + 3);
+    for (size_t i = 0; i < kSettingsSize; ++i)
+        reinterpret_cast<uint8_t *>(&settings)[i] = uint8_t(i * 7 + 3);
     const std::vector<uint8_t> written = recordBytes();
     ASSERT_TRUE(writeSettingsFile());
     EXPECT_EQ(fs::file_size(home.settingsFile()), kSettingsSize);
@@ -140,7 +141,8 @@ TEST(Settings, MissingFilesAndHomesLeaveTheRecordAndTheOldFileAlone) {
 TEST(RenderJobTranslation, PercentagesBecomeSignedBytes) {
     const std::pair<int16_t, int8_t> cases[] = {{25, -128}, {100, 0}, {400, 127}, {250, 63},
                                                 {50, -86},  {99, -2}, {101, 0}};
-    for (const auto &[percent, expected] : cases) EXPECT_EQ(percentToSigned(percent), expected) << percent;
+    for (const auto &[percent, expected] : cases)
+        EXPECT_EQ(percentToSigned(percent), expected) << percent;
     // Values outside the dialog's range keep their low 8 bits, without overflow.
     EXPECT_EQ(percentToSigned(32767), static_cast<int8_t>(static_cast<uint8_t>(32667 * 127 / 300)));
     EXPECT_EQ(percentToSigned(-32768),
@@ -164,8 +166,10 @@ TEST(RenderJobTranslation, PixelConversionTablesMatchTheColourFormulaEverywhere)
             for (uint32_t cr = 0; cr < 256; ++cr) {
                 const uint32_t pixel = (y << 24) | (cb << 16) | (cr << 8) | 0x5A;
                 const Rgb rgb = colourToRgb(pixel);
-                const uint32_t expected = 0x7F000000u | (uint32_t(rgb.r) << 16) | (uint32_t(rgb.g) << 8) | rgb.b;
-                ASSERT_EQ(hostPixelToRgb(pixel, 0x7F000000u), expected) << y << " " << cb << " " << cr;
+                const uint32_t expected =
+                    0x7F000000u | (uint32_t(rgb.r) << 16) | (uint32_t(rgb.g) << 8) | rgb.b;
+                ASSERT_EQ(hostPixelToRgb(pixel, 0x7F000000u), expected)
+                    << y << " " << cb << " " << cr;
             }
 }
 

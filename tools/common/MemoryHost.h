@@ -13,13 +13,14 @@ namespace lustra::tools {
 
 class MemoryHost : public HostBackend {
   public:
-    int width = 0, height = 0;      // frame geometry (height even)
+    int width = 0, height = 0;        // frame geometry (height even)
     std::vector<uint32_t> title;      // input 1, host pixels
     std::vector<uint32_t> background; // input 0, host pixels
     std::vector<uint32_t> rendered;   // the frame woven from the put fields
     int putCount = 0;
 
-    void setFrames(int w, int h, std::vector<uint32_t> titleFrame, std::vector<uint32_t> backgroundFrame) {
+    void setFrames(int w, int h, std::vector<uint32_t> titleFrame,
+                   std::vector<uint32_t> backgroundFrame) {
         width = w;
         height = h;
         title = std::move(titleFrame);
@@ -33,17 +34,19 @@ class MemoryHost : public HostBackend {
         OpImage *result = image(width, height / 2);
         const int first = field % 2 == 0 ? 1 : 0; // field 2k: odd rows
         for (int y = 0; y < height / 2; ++y)
-            std::memcpy(result->pixels + size_t(y) * width, frame.data() + size_t(2 * y + first) * width,
-                        size_t(width) * 4);
+            std::memcpy(result->pixels + size_t(y) * width,
+                        frame.data() + size_t(2 * y + first) * width, size_t(width) * 4);
         return result;
     }
-    OpImage *allocImage(int32_t, int32_t, int32_t, int32_t) override { return image(width, height / 2); }
+    OpImage *allocImage(int32_t, int32_t, int32_t, int32_t) override {
+        return image(width, height / 2);
+    }
     int32_t putField(OpImage *field) override {
         // Frame-wise rendering returns the odd rows first, then the even rows.
         const int first = putCount % 2 == 0 ? 1 : 0;
         for (int y = 0; y < height / 2; ++y)
-            std::memcpy(rendered.data() + size_t(2 * y + first) * width, field->pixels + size_t(y) * width,
-                        size_t(width) * 4);
+            std::memcpy(rendered.data() + size_t(2 * y + first) * width,
+                        field->pixels + size_t(y) * width, size_t(width) * 4);
         ++putCount;
         freeImage(field);
         return 0;

@@ -14,7 +14,8 @@ namespace lustra::tools {
 // conversion (single precision, truncated, clamped).
 inline void hostPixelToRgb8(uint32_t pixel, uint8_t out[3]) {
     const float y = float(pixel >> 24);
-    const float cb = float(int((pixel >> 16) & 0xFF) - 128), cr = float(int((pixel >> 8) & 0xFF) - 128);
+    const float cb = float(int((pixel >> 16) & 0xFF) - 128),
+                cr = float(int((pixel >> 8) & 0xFF) - 128);
     const float values[3] = {y + 1.402f * cr, y - 0.344136f * cb - 0.714136f * cr, y + 1.772f * cb};
     for (int k = 0; k < 3; ++k) {
         const int v = int(values[k]);
@@ -48,13 +49,15 @@ inline void chunk(std::vector<uint8_t> &out, const char *type, const std::vector
 } // namespace png_detail
 
 // Writes width x height RGB bytes (row-major, 3 bytes a pixel) as a PNG.
-inline bool writePng(const std::string &path, int width, int height, const std::vector<uint8_t> &rgb) {
+inline bool writePng(const std::string &path, int width, int height,
+                     const std::vector<uint8_t> &rgb) {
     using namespace png_detail;
     std::vector<uint8_t> raw;
     raw.reserve(size_t(height) * (size_t(width) * 3 + 1));
     for (int y = 0; y < height; ++y) {
         raw.push_back(0); // no filter
-        raw.insert(raw.end(), rgb.begin() + long(y) * width * 3, rgb.begin() + long(y + 1) * width * 3);
+        raw.insert(raw.end(), rgb.begin() + long(y) * width * 3,
+                   rgb.begin() + long(y + 1) * width * 3);
     }
     // zlib stream of stored blocks.
     std::vector<uint8_t> z = {0x78, 0x01};

@@ -34,7 +34,8 @@ inline std::vector<uint32_t> titleFrame(int width, int height) {
     };
     for (int y = 0; y < height; ++y)
         for (int x = 0; x < width; ++x)
-            frame[size_t(y) * width + x] = hostPixel(16 + uint32_t(219 * coverage(x + 0.5, y + 0.5)), 128, 128);
+            frame[size_t(y) * width + x] =
+                hostPixel(16 + uint32_t(219 * coverage(x + 0.5, y + 0.5)), 128, 128);
     return frame;
 }
 
