@@ -26,17 +26,11 @@ struct BevelParams {
     int32_t scale;     // f = trunc(depth x 256 / 100) x direction
 };
 
-// Radii index stamps and kernels of 2R+1 cells: never beyond the border.
-int32_t limitRadius(int32_t radius) {
-    const int32_t border = engine.border > 0 ? engine.border : 0;
-    return radius < border ? radius : border;
-}
-
 BevelParams readParams() {
     const uint8_t *p = engine.bevelSettings;
     BevelParams params;
-    params.width = limitRadius(p[kBevelWidth]);
-    params.smoothing = limitRadius(p[kBevelSmoothing]);
+    params.width = limitToBorder(p[kBevelWidth]);
+    params.smoothing = limitToBorder(p[kBevelSmoothing]);
     // Profile slopes in units of 0.2, signed, rounded to single precision.
     params.edgeSlope = static_cast<float>(static_cast<int8_t>(p[kBevelEdgeSlope]) * 0.2);
     params.innerSlope = static_cast<float>(static_cast<int8_t>(p[kBevelInnerSlope]) * 0.2);

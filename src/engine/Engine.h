@@ -180,6 +180,18 @@ void refreshShadingParameters(const RenderJob &job);
 // success, 0 when the file cannot be opened.
 int32_t loadPattern(int32_t type, int8_t *slopeXOut, int8_t *slopeYOut, uint8_t *raw,
                     const RenderJob &job);
+// Gain of the glow and shadow blur kernels: a fully covered neighbourhood,
+// smoothed down the columns and along the row and divided by 65,536, comes
+// out at about 255.
+constexpr double kBlurGain = 4087.992064;
+
+// A stamp or kernel radius limited to the border: stamps and kernels hold
+// 2R+1 cells.
+inline int32_t limitToBorder(int32_t radius) {
+    const int32_t border = engine.border > 0 ? engine.border : 0;
+    return radius < border ? radius : border;
+}
+
 // Fills engine.blurKernel with 2r+1 weights for radius r (nothing for r = 0).
 void buildSmoothKernel(uint8_t radius, double gain);
 

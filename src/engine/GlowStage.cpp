@@ -14,16 +14,6 @@ namespace lustra {
 
 namespace {
 
-// Kernel gain for which a fully covered neighbourhood, smoothed down the
-// columns and along the row and divided by 65,536, comes out at about 255.
-constexpr double kBlurGain = 4087.992064;
-
-// Radii index stamps and kernels of 2R+1 cells: never beyond the border.
-int32_t limitRadius(int32_t radius) {
-    const int32_t border = engine.border > 0 ? engine.border : 0;
-    return radius < border ? radius : border;
-}
-
 // Distance-profile stamp for radius g: a cubic from 1 at the outline to 0 at
 // distance g, with slope S x 0.02 at the outline and (100 - S) x 0.01 at the
 // outer end. Cell (dx, dy) lies at row dy + g, column dx + g (stride 2R+1).
@@ -165,7 +155,7 @@ int32_t glowStage(const RenderJob &job) {
     if (job.glowOn != 1) return 0;
     if (engine.edgeCount <= 0 || !engine.mask) return 0;
 
-    const int32_t g = limitRadius(engine.glowSettings[kGlowWidth]);
+    const int32_t g = limitToBorder(engine.glowSettings[kGlowWidth]);
     if (engine.glowSettings[kGlowProfile] != 0)
         profileGlow(g, engine.glowSettings[kGlowSoftness]);
     else

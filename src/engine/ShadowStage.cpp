@@ -12,16 +12,6 @@ namespace lustra {
 
 namespace {
 
-// Kernel gain for which a fully covered neighbourhood, smoothed down the
-// columns and along the row and divided by 65,536, comes out at about 255.
-constexpr double kBlurGain = 4087.992064;
-
-// Radii index stamps and kernels of 2R+1 cells: never beyond the border.
-int32_t limitRadius(int32_t radius) {
-    const int32_t border = engine.border > 0 ? engine.border : 0;
-    return radius < border ? radius : border;
-}
-
 // The frame part of the mask, unsoftened; the margin stays 0.
 void copyMask() {
     const int32_t w = engine.frameWidth, h = engine.frameHeight, R = engine.border;
@@ -79,7 +69,7 @@ int32_t shadowStage(const RenderJob &job) {
     if (job.shadowOn != 1) return 0;
     if (engine.edgeCount <= 0 || !engine.mask) return 0;
 
-    const int32_t c = limitRadius(engine.shadowSettings[kShadowSoftness]);
+    const int32_t c = limitToBorder(engine.shadowSettings[kShadowSoftness]);
     std::memset(engine.shadowMap, 0, size_t(engine.paddedWidth) * engine.paddedHeight);
     std::memset(engine.columnSums, 0, sizeof(int32_t) * engine.columnSumsCount);
     if (c == 0)
