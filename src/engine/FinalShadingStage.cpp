@@ -45,9 +45,6 @@ inline int32_t channelOf(const Rgb &c, int k) {
 }
 
 // Channel k (0 red, 1 green, 2 blue) of an RGB work pixel.
-inline int32_t pixelChannel(uint32_t p, int k) {
-    return static_cast<int32_t>((p >> (16 - 8 * k)) & 0xFF);
-}
 
 // A fill of mode 3 without a usable picture shades as metal (mode 2).
 inline uint8_t effectiveMode(const FillSettings &fill) {
@@ -218,16 +215,21 @@ inline void fillColour(const ShadingPass &pass, const FillColours &colours, int3
                        int32_t dx, int32_t dy, const uint32_t *map, int32_t out[3]) {
     if constexpr (M == 0) {
         // Plain: colour A, tinted (M x A) >> 8 by an image map.
-        for (int k = 0; k < 3; ++k)
-            out[k] = map ? mul8(pixelChannel(*map, k), colours.a[k]) : colours.a[k];
+        if (map) {
+            const RgbChannels m(*map);
+            for (int k = 0; k < 3; ++k) out[k] = mul8(m.c[k], colours.a[k]);
+        } else {
+            for (int k = 0; k < 3; ++k) out[k] = colours.a[k];
+        }
     } else if constexpr (M == 1) {
         // Light lobe: diffuse d mixes C toward A, highlight s adds B.
         const int32_t a = lobeIndex(dx, pass.lobeU[x]);
         const int32_t b = lobeIndex(dy, pass.lobeV[y]);
         const int32_t d = (pass.cosineLobe[b] * pass.cosineLobe[a]) >> 8;
         const int32_t s = (pass.highlightLobe[F][b] * pass.highlightLobe[F][a]) >> 8;
+        const RgbChannels tint = map ? RgbChannels(*map) : RgbChannels(0x00FFFFFFu);
         for (int k = 0; k < 3; ++k) {
-            const int32_t t = map ? pixelChannel(*map, k) : 255;
+            const int32_t t = tint.c[k];
             const int32_t lit = (colours.c[k] * (255 - d) + colours.a[k] * d) >> 8;
             out[k] = clampHigh255((lit * t + colours.b[k] * s) >> 8);
         }
@@ -255,22 +257,22 @@ inline void fillColour(const ShadingPass &pass, const FillColours &colours, int3
                 j = (top * (255 - fv) + bottom * fv) >> 8;
             }
             const FillTables &tables = pass.fillTables[F];
+            const RgbChannels tint = map ? RgbChannels(*map) : RgbChannels(0x00FFFFFFu);
             for (int k = 0; k < 3; ++k) {
-                const int32_t t = map ? pixelChannel(*map, k) : 255;
+                const int32_t t = tint.c[k];
                 out[k] = clampHigh255(((tables.diffuse[k][j] * t) >> 8) + tables.specular[k][j]);
             }
         } else {
             // Picture: bilinear sample of the fill picture times the tint.
             const uint32_t *image = engine.fill[F].image;
             const size_t row = size_t(v) * mu, rowNext = size_t(vNext) * mu;
-            const uint32_t ptl = image[row + u], ptr = image[row + uNext];
-            const uint32_t pbl = image[rowNext + u], pbr = image[rowNext + uNext];
+            const RgbChannels tl(image[row + u]), tr(image[row + uNext]);
+            const RgbChannels bl(image[rowNext + u]), br(image[rowNext + uNext]);
+            const RgbChannels mapTint(map ? *map : 0u);
             for (int k = 0; k < 3; ++k) {
-                const int32_t top =
-                    (pixelChannel(ptr, k) * fu + (255 - fu) * pixelChannel(ptl, k)) >> 8;
-                const int32_t bottom =
-                    (pixelChannel(pbr, k) * fu + (255 - fu) * pixelChannel(pbl, k)) >> 8;
-                const int32_t t = map ? pixelChannel(*map, k) : colours.a[k];
+                const int32_t top = (tr.c[k] * fu + (255 - fu) * tl.c[k]) >> 8;
+                const int32_t bottom = (br.c[k] * fu + (255 - fu) * bl.c[k]) >> 8;
+                const int32_t t = map ? mapTint.c[k] : colours.a[k];
                 out[k] = ((bottom * fv + (255 - fv) * top) * t) >> 16;
             }
         }
