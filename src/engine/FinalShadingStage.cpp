@@ -44,7 +44,13 @@ inline int32_t channelOf(const Rgb &c, int k) {
     return k == 0 ? c.r : (k == 1 ? c.g : c.b);
 }
 
-// Channel k (0 red, 1 green, 2 blue) of an RGB work pixel.
+// The red, green and blue bytes of an RGB work pixel, in that order.
+struct RgbChannels {
+    int32_t c[3];
+    explicit RgbChannels(uint32_t p)
+        : c{static_cast<int32_t>((p >> 16) & 0xFF), static_cast<int32_t>((p >> 8) & 0xFF),
+            static_cast<int32_t>(p & 0xFF)} {}
+};
 
 // A fill of mode 3 without a usable picture shades as metal (mode 2).
 inline uint8_t effectiveMode(const FillSettings &fill) {
