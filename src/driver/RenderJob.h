@@ -2,6 +2,7 @@
 // reads the settings record, only this job.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace lustra {
@@ -135,5 +136,9 @@ Rgb colourToRgb(uint32_t colour);
 // A host pixel (Y, Cb, Cr in bytes 3, 2, 1) as an RGB work pixel (blue in
 // byte 0, green in byte 1, red in byte 2); byte 3 comes from `keep`.
 uint32_t hostPixelToRgb(uint32_t pixel, uint32_t keep);
+
+// Converts `count` host pixels into RGB work pixels (byte 3 zero) with the
+// same single-precision arithmetic as colourToRgb, written to vectorise.
+void hostPixelsToRgb(const uint32_t *host, uint32_t *rgb, size_t count);
 
 } // namespace lustra

@@ -32,7 +32,7 @@ void convertIntoLayer(SourceImage &layer, const uint32_t *host, int32_t width, i
     if (!layer.pixels) return;
     layer.width = width;
     layer.height = height;
-    for (size_t i = 0; i < count; ++i) layer.pixels[i] = hostPixelToRgb(host[i], 0);
+    hostPixelsToRgb(host, layer.pixels, count);
 }
 
 void convertCurrentFrame(SourceImage &layer) {

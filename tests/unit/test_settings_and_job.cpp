@@ -160,6 +160,20 @@ TEST(RenderJobTranslation, ColoursAreConvertedInSinglePrecisionAndClamped) {
     EXPECT_EQ(colourToRgb(0x00000000).b, 0) << "-226.8 clamps to 0";
 }
 
+TEST(RenderJobTranslation, BulkPixelConversionMatchesTheColourFormulaEverywhere) {
+    std::vector<uint32_t> host(65536), rgb(65536);
+    for (uint32_t y = 0; y < 256; ++y) {
+        for (uint32_t i = 0; i < 65536; ++i) host[i] = (y << 24) | (i << 8) | 0x33;
+        hostPixelsToRgb(host.data(), rgb.data(), host.size());
+        for (uint32_t i = 0; i < 65536; ++i) {
+            const Rgb expected = colourToRgb(host[i]);
+            ASSERT_EQ(rgb[i],
+                      (uint32_t(expected.r) << 16) | (uint32_t(expected.g) << 8) | expected.b)
+                << y << " " << i;
+        }
+    }
+}
+
 TEST(RenderJobTranslation, PixelConversionTablesMatchTheColourFormulaEverywhere) {
     for (uint32_t y = 0; y < 256; ++y)
         for (uint32_t cb = 0; cb < 256; ++cb)
