@@ -5,6 +5,7 @@
 
 #include "driver/RenderJob.h"
 #include "driver/SourceImages.h"
+#include "engine/Blend.h"
 #include "engine/Engine.h"
 #include "operator/FieldRendering.h"
 #include "operator/Operator.h"
@@ -79,6 +80,21 @@ uint32_t rgbToHostPixel(uint32_t rgb, uint32_t host) {
     const float cb = p.half[b] - (p.cbR[r] + p.cbG[g]) + 128.0f;
     const float cr = p.half[r] - p.crG[g] - p.crB[b] + 128.0f;
     return (truncated(y) << 24) | (truncated(cb) << 16) | (truncated(cr) << 8) | (host & 0xFF);
+}
+
+LUSTRA_VECTOR_CLONES void rgbToHostPixels(const uint32_t *__restrict rgb,
+                                          uint32_t *__restrict destination, size_t count) {
+    for (size_t i = 0; i < count; ++i) {
+        const float b = static_cast<float>(rgb[i] & 0xFF);
+        const float g = static_cast<float>((rgb[i] >> 8) & 0xFF);
+        const float r = static_cast<float>((rgb[i] >> 16) & 0xFF);
+        const float y = 0.299f * r + 0.587f * g + 0.114f * b;
+        const float cb = 0.5f * b - (0.168736f * r + 0.331264f * g) + 128.0f;
+        const float cr = 0.5f * r - 0.418688f * g - 0.081312f * b + 128.0f;
+        destination[i] = (uint32_t(static_cast<int32_t>(y)) << 24) |
+                         (uint32_t(static_cast<int32_t>(cb)) << 16) |
+                         (uint32_t(static_cast<int32_t>(cr)) << 8) | (destination[i] & 0xFF);
+    }
 }
 
 void releaseWorkBuffers() {
@@ -175,8 +191,7 @@ void smoothInterlineDifferences() {
 void convertOutput(uint32_t *destination) {
     if (flickerFilterOption.value == 1) smoothInterlineDifferences();
     const size_t count = size_t(driverState.width) * size_t(driverState.height);
-    for (size_t i = 0; i < count; ++i)
-        destination[i] = rgbToHostPixel(driverState.workPixels[i], destination[i]);
+    rgbToHostPixels(driverState.workPixels, destination, count);
 }
 
 int32_t renderFrame(int32_t width, int32_t height, int32_t scaled) {

@@ -2,6 +2,7 @@
 // the engine run and the conversion back to the host's pixels.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace lustra {
@@ -42,6 +43,10 @@ void smoothInterlineDifferences();
 // RGB work pixel (blue in byte 0) to host Y, Cb, Cr in bytes 3, 2, 1; the
 // alpha byte comes from `host`.
 uint32_t rgbToHostPixel(uint32_t rgb, uint32_t host);
+
+// rgbToHostPixel over `count` pixels, in place of the destination's Y, Cb and
+// Cr bytes (its alpha bytes kept), written to vectorise.
+void rgbToHostPixels(const uint32_t *rgb, uint32_t *destination, size_t count);
 
 // Log lines of the driver.
 constexpr int32_t kLogWorkBuffersMissing = 1698;

@@ -65,6 +65,19 @@ uint32_t rgb(int r, int g, int b) {
 
 } // namespace
 
+TEST(OutputConversion, BulkConversionMatchesThePixelConversionEverywhere) {
+    std::vector<uint32_t> rgbRow(65536), out(65536);
+    for (uint32_t r = 0; r < 256; ++r) {
+        for (uint32_t i = 0; i < 65536; ++i) {
+            rgbRow[i] = (r << 16) | i;
+            out[i] = 0xA5A5A500u | (i & 0xFF);
+        }
+        rgbToHostPixels(rgbRow.data(), out.data(), out.size());
+        for (uint32_t i = 0; i < 65536; ++i)
+            ASSERT_EQ(out[i], rgbToHostPixel(rgbRow[i], i & 0xFF)) << r << " " << i;
+    }
+}
+
 TEST(OutputConversion, RgbBecomesFullRangeYCbCrAndKeepsTheAlpha) {
     EXPECT_EQ(rgbToHostPixel(rgb(255, 255, 255), 0x12345678), 0xFF808078u);
     EXPECT_EQ(rgbToHostPixel(rgb(255, 0, 0), 0), 0x4C54FF00u); // Y 76, Cb 84, Cr 255
