@@ -1,0 +1,71 @@
+// lustra's backend of the stand-in host library: serves the fields of the
+// current title and background frames, weaves the fields the module hands
+// back into the output frame, delivers the pictures that settings name,
+// collects the module's log lines and acts on Ctrl-C in the abort check.
+#pragma once
+
+#include "Colour.h"
+
+#include "lustrafex/host_backend.h"
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace lustra::cli {
+
+class CliHost : public HostBackend {
+  public:
+    CliHost();
+    ~CliHost() override;
+    CliHost(const CliHost &) = delete;
+    CliHost &operator=(const CliHost &) = delete;
+
+    // The frames of the current render call: fields 2k (odd rows) and
+    // 2k + 1 (even rows) of frame k = `frameIndex`, for input 0 (background)
+    // and input 1 (title). Both frames have the project's frame size.
+    void setFrames(int64_t frameIndex, const HostFrame *background, const HostFrame *title);
+    // Where the fields the module puts go, and in which rows: each put takes
+    // the next parity of the queue (1 = odd frame rows, 0 = even rows).
+    void setOutput(HostFrame *output) { output_ = output; }
+    void expectPuts(std::initializer_list<int> parities) { puts_.assign(parities); }
+    int pendingPuts() const { return int(puts_.size()); }
+    int unexpectedPuts() const { return unexpectedPuts_; }
+
+    // opGetCustomPrefsName's answer ("" = none, the module uses last.prf).
+    std::string customName;
+    // The picture a source descriptor names (text up to the first zero
+    // byte), or null with a reason; called at most once per text and render.
+    std::function<const HostFrame *(const std::string &descriptor)> resolveSource;
+    // Called from the abort check; lustra stops after the current frame.
+    std::function<void()> onAbortCheck;
+
+    // Module log lines received since the last clear.
+    std::vector<int32_t> logLines;
+    int liveImages() const { return liveImages_; }
+
+    OpImage *getField(int32_t input, int32_t fieldNumber) override;
+    OpImage *allocImage(int32_t width, int32_t height, int32_t depth, int32_t flags) override;
+    int32_t putField(OpImage *image) override;
+    void freeImage(OpImage *image) override;
+    int32_t checkAbort() override;
+    const char *customPrefsName(uint32_t node, const char *prefix, int32_t a, int32_t b) override;
+    OpImage *sourceImage(const void *descriptor, int32_t a, int32_t b) override;
+    void logMessage(int32_t severity, int32_t line, const char *source, uint32_t code,
+                    const char *text) override;
+
+  private:
+    OpImage *newImage(int32_t width, int32_t height);
+
+    HostBackend *previous_ = nullptr;
+    int64_t frameIndex_ = -1;
+    const HostFrame *frames_[2] = {nullptr, nullptr};
+    HostFrame *output_ = nullptr;
+    std::deque<int> puts_;
+    int unexpectedPuts_ = 0;
+    int liveImages_ = 0;
+};
+
+} // namespace lustra::cli

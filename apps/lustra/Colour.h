@@ -1,0 +1,49 @@
+// The host's pixels and the module's colour conversions.
+//
+// Host pixels are full-range YCbCr: a 32-bit word with Y in bits 24..31, Cb
+// in 16..23, Cr in 8..15 and the alpha (key) byte in 0..7. The conversions
+// between them and 8-bit RGB are exactly the module's: single precision,
+// truncation toward zero, clamping to 0..255 where needed, so that a picture
+// converted by the host and by the module comes out byte for byte the same.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace lustra::cli {
+
+constexpr uint32_t hostPixel(uint32_t y, uint32_t cb, uint32_t cr, uint32_t alpha = 255) {
+    return (y << 24) | (cb << 16) | (cr << 8) | alpha;
+}
+
+// RGB to a host pixel: Y = 0.299 R + 0.587 G + 0.114 B,
+// Cb = 0.5 B - (0.168736 R + 0.331264 G) + 128,
+// Cr = 0.5 R - 0.418688 G - 0.081312 B + 128, each truncated.
+uint32_t rgbToHost(uint8_t r, uint8_t g, uint8_t b, uint8_t alpha = 255);
+
+// A host pixel to RGB: R = Y + 1.402 Cr, G = Y - 0.344136 Cb - 0.714136 Cr,
+// B = Y + 1.772 Cb (Cb, Cr centred on 128), truncated and clamped.
+void hostToRgb(uint32_t pixel, uint8_t rgb[3]);
+
+// A frame of host pixels.
+struct HostFrame {
+    int width = 0;
+    int height = 0;
+    std::vector<uint32_t> pixels;
+
+    HostFrame() = default;
+    HostFrame(int w, int h, uint32_t fill = 0) : width(w), height(h), pixels(size_t(w) * h, fill) {}
+    uint32_t *row(int y) { return pixels.data() + size_t(y) * width; }
+    const uint32_t *row(int y) const { return pixels.data() + size_t(y) * width; }
+};
+
+// Packed RGBA rows (4 bytes a pixel, `stride` bytes a row) to host pixels;
+// the alpha byte becomes the key byte, or 255 when `useAlpha` is false.
+void rgbaToHostFrame(const uint8_t *rgba, int stride, bool useAlpha, HostFrame &frame);
+
+// Host pixels to packed RGBA (alpha from the key byte) or RGB rows.
+void hostFrameToRgba(const HostFrame &frame, uint8_t *rgba, int stride);
+void hostFrameToRgb(const HostFrame &frame, uint8_t *rgb, int stride);
+
+} // namespace lustra::cli

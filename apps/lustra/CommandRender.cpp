@@ -1,0 +1,148 @@
+// lustra render: a title over a background, through the module.
+#include "Commands.h"
+#include "Errors.h"
+#include "Installation.h"
+#include "Interrupt.h"
+#include "RenderPipeline.h"
+#include "RenderSetup.h"
+#include "SettingsRecord.h"
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace lustra::cli {
+
+const char *const kRenderHelp =
+    R"(usage: lustra render --title FILE --background FILE|#RRGGBB -o OUTPUT [options]
+
+Renders the effect: the title's luminance becomes the shape of a lit relief
+composited over the background; the title's alpha passes through.
+
+Inputs and output:
+  --title FILE          input 1: a picture or a video (any format FFmpeg reads)
+  --background FILE     input 0: a picture, a video, or a solid colour #RRGGBB;
+                        scaled to the title's frame size when it differs
+  -o, --output OUTPUT   out.png (one frame), out-%04d.png (numbered pictures,
+                        numbered by frame), out.mp4 (H.264), out.mov (H.264,
+                        or ProRes 4444 with alpha when the title has alpha),
+                        out.mkv (H.264, or FFV1 with alpha) or any other
+                        format FFmpeg writes
+Settings:
+  --settings FILE       the settings record to render with (default: the
+                        instance's file under VXHOME, see lustra settings)
+  --instance NAME       the per-instance settings name the module is given:
+                        VXHOME/programs/lustra/settings/NAME.prf
+  --set FIELD=VALUE     change a field for this render only (repeatable)
+  --force               accept --set values outside the dialog's range
+  --source LAYER=FILE   the picture a layer's source fetches: map1, map2,
+                        fill1, fill2, texture1, texture2 (repeatable); the
+                        layer must select it (e.g. --set fill1Mode=source)
+Host choices:
+  --field-wise          render field by field, each field line-doubled
+  --second-layers       the second fill, texture and image map take part
+  --flicker-filter      smooth strong differences between neighbouring rows
+Frames:
+  --field-order ORDER   auto (default: as the inputs declare), progressive,
+                        tff (top field first) or bff (bottom field first)
+  --frames A-B          render frames A to B only (from 0; "A-": to the end;
+                        with two pictures: the number of frames to make)
+  --scale N/D           scaled render: the inputs are scaled by N/D and the
+                        module scales bevel width and smoothing to match
+  --fps RATE            frame rate of the output (default: the video input's,
+                        or 25), e.g. 25 or 30000/1001
+Encoding:
+  --codec NAME          FFmpeg encoder, e.g. libx264, prores_ks, qtrle, ffv1
+  --codec-option K=V    encoder option, e.g. crf=16 or preset=slow (repeatable)
+Other:
+  --quiet               no progress bar and no notes
+  --stats               print where the time went: decode, module, encode
+  -h, --help            this text
+)";
+
+int commandRender(const std::vector<std::string> &arguments) {
+    RenderCommand command;
+    ArgumentReader reader(arguments);
+    std::string value;
+    while (!reader.done()) {
+        const std::string argument = reader.next();
+        if (argument == "-h" || argument == "--help") {
+            std::fputs(kRenderHelp, stdout);
+            return kExitSuccess;
+        } else if (reader.option(argument, "--title", value)) {
+            command.title = value;
+        } else if (reader.option(argument, "--background", value)) {
+            command.background = value;
+        } else if (reader.option(argument, "-o", "--output", value)) {
+            command.output = value;
+        } else if (reader.option(argument, "--settings", value)) {
+            command.settingsFile = value;
+        } else if (reader.option(argument, "--instance", value)) {
+            command.instance = value;
+        } else if (reader.option(argument, "--set", value)) {
+            command.assignments.push_back(value);
+        } else if (argument == "--force") {
+            command.force = true;
+        } else if (reader.option(argument, "--source", value)) {
+            const size_t equals = value.find('=');
+            if (equals == std::string::npos) throw UsageError("--source needs LAYER=FILE");
+            command.sources.emplace_back(value.substr(0, equals), value.substr(equals + 1));
+        } else if (argument == "--field-wise") {
+            command.choices.fieldWise = true;
+        } else if (argument == "--second-layers") {
+            command.choices.secondLayers = true;
+        } else if (argument == "--flicker-filter") {
+            command.choices.flickerFilter = true;
+        } else if (reader.option(argument, "--field-order", value)) {
+            if (value == "auto")
+                command.fieldOrder.reset();
+            else if (value == "progressive")
+                command.fieldOrder = FieldOrder::Progressive;
+            else if (value == "tff" || value == "top")
+                command.fieldOrder = FieldOrder::TopFirst;
+            else if (value == "bff" || value == "bottom")
+                command.fieldOrder = FieldOrder::BottomFirst;
+            else
+                throw UsageError("--field-order: \"" + value +
+                                 "\" is not auto, progressive, tff or bff");
+        } else if (reader.option(argument, "--frames", value)) {
+            parseFrameRange(value, command.firstFrame, command.lastFrame);
+            command.rangeGiven = true;
+        } else if (reader.option(argument, "--scale", value)) {
+            parseRatio(value, "--scale " + value, command.scaleNumerator, command.scaleDenominator,
+                       32767);
+            command.scaled = true;
+        } else if (reader.option(argument, "--fps", value)) {
+            Rational rate;
+            parseRatio(value, "--fps " + value, rate.num, rate.den, 1000000);
+            command.frameRate = rate;
+        } else if (reader.option(argument, "--codec", value)) {
+            command.codec = value;
+        } else if (reader.option(argument, "--codec-option", value)) {
+            const size_t equals = value.find('=');
+            if (equals == std::string::npos || equals == 0)
+                throw UsageError("--codec-option needs KEY=VALUE");
+            command.codecOptions.emplace_back(value.substr(0, equals), value.substr(equals + 1));
+        } else if (argument == "--quiet" || argument == "-q") {
+            command.quiet = true;
+        } else if (argument == "--stats") {
+            command.stats = true;
+        } else {
+            throw UsageError("render: unknown argument \"" + argument + "\"");
+        }
+    }
+    if (command.title.empty()) throw UsageError("render needs --title FILE");
+    if (command.background.empty()) throw UsageError("render needs --background FILE or #RRGGBB");
+    if (command.output.empty()) throw UsageError("render needs -o OUTPUT");
+    if (!command.settingsFile.empty() && !command.instance.empty())
+        throw UsageError("give either --settings or --instance, not both");
+    if (command.rangeGiven && command.lastFrame < 0 && command.firstFrame >= 0) {
+        // "A-": to the end of the videos.
+    }
+    classifyOutput(command.output); // usage errors before any work
+    return runRenderCommand(command);
+}
+
+} // namespace lustra::cli

@@ -1,0 +1,125 @@
+#include "Commands.h"
+
+#include "Errors.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <new>
+
+namespace lustra::cli {
+
+const char *const kMainHelp = R"(usage: lustra COMMAND [options]
+
+Renders titles and logos as glossy, lit 3-D reliefs with the LustraFex effect
+module, on pictures and video.
+
+Commands:
+  render     render a title over a background into a picture, a numbered
+             picture sequence or a video
+  settings   show, change or reset the effect's 824-byte settings record
+  demo       render the built-in title into a folder: a picture and a clip
+  info       what the module reports, and where lustra finds its files
+
+Run `lustra COMMAND --help` for the options of a command.
+
+Exit codes: 0 success, 1 failure (missing or unreadable files, media that
+cannot be decoded or written, a frame the module fails on), 2 usage error,
+130 interrupted with Ctrl-C (the output holds the frames rendered so far).
+)";
+
+bool ArgumentReader::option(const std::string &argument, const char *name, std::string &value) {
+    const std::string option(name);
+    if (argument == option) {
+        if (done()) throw UsageError(option + " needs a value");
+        value = next();
+        return true;
+    }
+    if (argument.size() > option.size() && argument.compare(0, option.size(), option) == 0 &&
+        argument[option.size()] == '=') {
+        value = argument.substr(option.size() + 1);
+        return true;
+    }
+    return false;
+}
+
+bool ArgumentReader::option(const std::string &argument, const char *shortName, const char *name,
+                            std::string &value) {
+    return option(argument, shortName, value) || option(argument, name, value);
+}
+
+int64_t parseInteger(const std::string &text, const std::string &what, int64_t minimum,
+                     int64_t maximum) {
+    errno = 0;
+    char *end = nullptr;
+    const long long value = std::strtoll(text.c_str(), &end, 10);
+    if (text.empty() || errno != 0 || *end != '\0')
+        throw UsageError(what + ": \"" + text + "\" is not a whole number");
+    if (value < minimum || value > maximum)
+        throw UsageError(what + ": " + text + " is outside " + std::to_string(minimum) + ".." +
+                         std::to_string(maximum));
+    return value;
+}
+
+void parseFrameRange(const std::string &text, int64_t &first, int64_t &last) {
+    const std::string what = "--frames " + text;
+    const size_t dash = text.find('-');
+    if (dash == std::string::npos) {
+        first = last = parseInteger(text, what, 0, 1000000000);
+        return;
+    }
+    first = parseInteger(text.substr(0, dash), what, 0, 1000000000);
+    const std::string end = text.substr(dash + 1);
+    last = end.empty() ? -1 : parseInteger(end, what, 0, 1000000000);
+    if (last >= 0 && last < first)
+        throw UsageError(what + ": the last frame comes before the first");
+}
+
+void parseRatio(const std::string &text, const std::string &what, int &numerator, int &denominator,
+                int maximum) {
+    const size_t slash = text.find('/');
+    numerator = int(parseInteger(text.substr(0, slash), what, 1, maximum));
+    denominator = slash == std::string::npos
+                      ? 1
+                      : int(parseInteger(text.substr(slash + 1), what, 1, maximum));
+}
+
+int runLustra(const std::vector<std::string> &arguments) {
+    try {
+        if (arguments.empty()) {
+            std::fputs(kMainHelp, stderr);
+            return kExitUsage;
+        }
+        const std::string command = arguments[0];
+        const std::vector<std::string> rest(arguments.begin() + 1, arguments.end());
+        if (command == "-h" || command == "--help" || command == "help") {
+            std::fputs(kMainHelp, stdout);
+            return kExitSuccess;
+        }
+        if (command == "--version") {
+            std::printf("lustra %s\n", LUSTRA_VERSION);
+            return kExitSuccess;
+        }
+        if (command == "render") return commandRender(rest);
+        if (command == "settings") return commandSettings(rest);
+        if (command == "demo") return commandDemo(rest);
+        if (command == "info") return commandInfo(rest);
+        throw UsageError("unknown command \"" + command +
+                         "\" (commands: render, settings, demo, info)");
+    } catch (const UsageError &error) {
+        std::fprintf(stderr, "lustra: %s\n(see lustra --help)\n", error.what());
+        return kExitUsage;
+    } catch (const Failure &error) {
+        std::fprintf(stderr, "lustra: %s\n", error.what());
+        return kExitFailure;
+    } catch (const std::bad_alloc &) {
+        std::fprintf(stderr, "lustra: out of memory\n");
+        return kExitFailure;
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "lustra: %s\n", error.what());
+        return kExitFailure;
+    }
+}
+
+} // namespace lustra::cli

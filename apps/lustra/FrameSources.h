@@ -1,0 +1,56 @@
+// The inputs of a render: pictures and video read through FFmpeg, a solid
+// colour, or frames the program draws itself (the demo). Every source
+// delivers host frames of the project's frame size.
+#pragma once
+
+#include "Colour.h"
+#include "MediaInput.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace lustra::cli {
+
+class FrameSource {
+  public:
+    virtual ~FrameSource() = default;
+    virtual std::string name() const = 0;
+    // The source's own frame size.
+    virtual int width() const = 0;
+    virtual int height() const = 0;
+    virtual bool hasAlpha() const { return false; }
+    // One picture shown on every frame.
+    virtual bool isStill() const = 0;
+    // Frames of a video (-1 when unknown; 1 for a still).
+    virtual int64_t frameCountHint() const = 0;
+    virtual Rational frameRate() const { return {}; }
+    virtual Rational sampleAspect() const { return {1, 1}; }
+    virtual FieldOrder fieldOrder() const { return FieldOrder::Progressive; }
+
+    // Frames come out at this size (scaled field by field when interlaced).
+    virtual void setOutputSize(int width, int height, bool interlaced) = 0;
+    // The next frame; false at the end of a video.
+    virtual bool next(HostFrame &frame) = 0;
+};
+
+// A picture or video file.
+std::unique_ptr<FrameSource> openMediaSource(const std::string &path);
+
+// A solid colour of any size ("#RRGGBB").
+std::unique_ptr<FrameSource> solidColourSource(uint8_t r, uint8_t g, uint8_t b, int width,
+                                               int height);
+
+// Frames drawn by a function of the frame number (RGBA, width x 4 bytes a
+// row), at their own size, as a video of `frames` frames.
+using FramePainter =
+    std::function<void(int64_t frame, int width, int height, std::vector<uint8_t> &rgba)>;
+std::unique_ptr<FrameSource> paintedSource(std::string name, int width, int height, int64_t frames,
+                                           bool alpha, FramePainter painter);
+
+// The first frame of a picture or video file as host pixels at its own
+// size (alpha as the key byte, 255 without alpha). Throws Failure.
+HostFrame loadPicture(const std::string &path);
+
+} // namespace lustra::cli

@@ -1,0 +1,85 @@
+// Reading pictures and video through FFmpeg's libraries: the first video
+// stream of a file, decoded frame by frame into 8-bit RGBA with the
+// stream's own colour matrix and range.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct SwsContext;
+
+namespace lustra::cli {
+
+enum class FieldOrder { Progressive, TopFirst, BottomFirst };
+const char *fieldOrderName(FieldOrder order);
+
+struct Rational {
+    int num = 0;
+    int den = 1;
+    double value() const { return den ? double(num) / den : 0.0; }
+};
+
+// How much FFmpeg itself prints: quiet unless LUSTRA_FFMPEG_LOG names a
+// level ("error", "warning", "info", "debug").
+void configureFfmpegLogging();
+
+class MediaReader {
+  public:
+    // Opens `path` and decodes its first frame. Throws Failure naming the
+    // file: missing, unreadable, not media, no video stream, no frames.
+    explicit MediaReader(const std::string &path);
+    ~MediaReader();
+    MediaReader(const MediaReader &) = delete;
+    MediaReader &operator=(const MediaReader &) = delete;
+
+    const std::string &path() const { return path_; }
+    int width() const { return width_; }
+    int height() const { return height_; }
+    bool hasAlpha() const { return hasAlpha_; }
+    Rational frameRate() const { return frameRate_; }
+    Rational sampleAspect() const { return sampleAspect_; }
+    // Frames the container announces, or -1.
+    int64_t frameCountHint() const { return frameCountHint_; }
+    // True when the file holds a single picture (shown on every frame).
+    bool isStill() const { return still_; }
+    // The field order the stream declares (progressive when it says nothing).
+    FieldOrder fieldOrder() const { return fieldOrder_; }
+    // Number of packets that could not be decoded so far.
+    int badPackets() const { return badPackets_; }
+
+    // The next frame as RGBA rows of width x 4 bytes; false at the end.
+    // Frames whose size differs from the first one are scaled to it.
+    bool next(std::vector<uint8_t> &rgba);
+
+  private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+    std::string path_;
+    int width_ = 0, height_ = 0;
+    bool hasAlpha_ = false;
+    bool still_ = false;
+    Rational frameRate_, sampleAspect_{1, 1};
+    int64_t frameCountHint_ = -1;
+    FieldOrder fieldOrder_ = FieldOrder::Progressive;
+    int badPackets_ = 0;
+};
+
+// Scales RGBA pictures; interlaced material is scaled field by field so
+// that the two fields of a frame never mix.
+class RgbaScaler {
+  public:
+    RgbaScaler(int fromWidth, int fromHeight, int toWidth, int toHeight, bool interlaced);
+    ~RgbaScaler();
+    RgbaScaler(const RgbaScaler &) = delete;
+    RgbaScaler &operator=(const RgbaScaler &) = delete;
+    void scale(const std::vector<uint8_t> &from, std::vector<uint8_t> &to);
+
+  private:
+    ::SwsContext *context_ = nullptr;
+    int fromWidth_, fromHeight_, toWidth_, toHeight_;
+    bool interlaced_;
+};
+
+} // namespace lustra::cli

@@ -1,0 +1,513 @@
+#include "MediaOutput.h"
+
+#include "Errors.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
+#include <libswscale/swscale.h>
+}
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace lustra::cli {
+namespace {
+
+std::string ffmpegError(int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}
+
+std::string partialName(const std::string &path) {
+    const fs::path target(path);
+    const fs::path directory = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    return (directory / ("." + target.filename().string() + ".partial-" + std::to_string(getpid())))
+        .string();
+}
+
+void checkDirectory(const std::string &path) {
+    const fs::path target(path);
+    const fs::path directory = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    std::error_code error;
+    if (!fs::is_directory(directory, error))
+        throw Failure(path + ": cannot write: directory " + directory.string() + " does not exist");
+    if (fs::is_directory(target, error)) throw Failure(path + ": cannot write: is a directory");
+    if (::access(directory.c_str(), W_OK) != 0)
+        throw Failure(path + ": cannot write: " + std::strerror(errno));
+}
+
+bool hasAlphaFormat(AVPixelFormat format) {
+    const AVPixFmtDescriptor *desc = av_pix_fmt_desc_get(format);
+    return desc && (desc->flags & AV_PIX_FMT_FLAG_ALPHA);
+}
+
+bool isRgbFormat(AVPixelFormat format) {
+    const AVPixFmtDescriptor *desc = av_pix_fmt_desc_get(format);
+    return desc && ((desc->flags & AV_PIX_FMT_FLAG_RGB) || desc->nb_components < 3 ||
+                    (desc->flags & AV_PIX_FMT_FLAG_PAL));
+}
+
+bool supports(const AVCodec *codec, AVPixelFormat format) {
+    if (!codec->pix_fmts) return false;
+    for (const AVPixelFormat *f = codec->pix_fmts; *f != AV_PIX_FMT_NONE; ++f)
+        if (*f == format) return true;
+    return false;
+}
+
+// Host frames to an encoder's frames: the module's YCbCr to RGB conversion,
+// then swscale to the encoder's pixel format, field by field for interlaced
+// material with vertically subsampled chroma.
+class FrameConverter {
+  public:
+    FrameConverter(int width, int height, AVPixelFormat target, bool alpha, bool interlaced,
+                   int matrix, bool fullRange)
+        : width_(width), height_(height), alpha_(alpha) {
+        const AVPixFmtDescriptor *desc = av_pix_fmt_desc_get(target);
+        fields_ = interlaced && height % 2 == 0 && desc && desc->log2_chroma_h > 0 ? 2 : 1;
+        const AVPixelFormat source = alpha ? AV_PIX_FMT_RGBA : AV_PIX_FMT_RGB24;
+        sws_ = sws_getContext(width, height / fields_, source, width, height / fields_, target,
+                              SWS_BICUBIC, nullptr, nullptr, nullptr);
+        if (!sws_) throw Failure(std::string("cannot convert to ") + av_get_pix_fmt_name(target));
+        sws_setColorspaceDetails(sws_, sws_getCoefficients(SWS_CS_DEFAULT), 1,
+                                 sws_getCoefficients(matrix), fullRange ? 1 : 0, 0, 1 << 16,
+                                 1 << 16);
+        rgb_.resize(size_t(width) * height * (alpha ? 4 : 3));
+    }
+    ~FrameConverter() { sws_freeContext(sws_); }
+    FrameConverter(const FrameConverter &) = delete;
+    FrameConverter &operator=(const FrameConverter &) = delete;
+
+    void convert(const HostFrame &frame, AVFrame *out) {
+        const int bytes = alpha_ ? 4 : 3;
+        if (alpha_)
+            hostFrameToRgba(frame, rgb_.data(), width_ * 4);
+        else
+            hostFrameToRgb(frame, rgb_.data(), width_ * 3);
+        for (int field = 0; field < fields_; ++field) {
+            const uint8_t *source[4] = {rgb_.data() + size_t(field) * width_ * bytes, nullptr,
+                                        nullptr, nullptr};
+            const int sourceStride[4] = {width_ * bytes * fields_, 0, 0, 0};
+            uint8_t *target[4] = {};
+            int targetStride[4] = {};
+            for (int p = 0; p < 4 && out->data[p]; ++p) {
+                target[p] = out->data[p] + size_t(field) * out->linesize[p];
+                targetStride[p] = out->linesize[p] * fields_;
+            }
+            sws_scale(sws_, source, sourceStride, 0, height_ / fields_, target, targetStride);
+        }
+    }
+
+  private:
+    int width_, height_;
+    bool alpha_;
+    int fields_ = 1;
+    SwsContext *sws_ = nullptr;
+    std::vector<uint8_t> rgb_;
+};
+
+// The parts shared by pictures and video: an opened encoder and its frame.
+struct Encoder {
+    AVCodecContext *context = nullptr;
+    AVFrame *frame = nullptr;
+    AVPacket *packet = nullptr;
+    std::unique_ptr<FrameConverter> converter;
+    ~Encoder() {
+        converter.reset();
+        av_packet_free(&packet);
+        av_frame_free(&frame);
+        avcodec_free_context(&context);
+    }
+};
+
+void applyOptions(AVCodecContext *context, const OutputParameters &params, AVDictionary **options) {
+    for (const auto &[key, value] : params.codecOptions)
+        av_dict_set(options, key.c_str(), value.c_str(), 0);
+    (void)context;
+}
+
+// --- pictures ---------------------------------------------------------------
+
+class PictureOutput : public MediaOutput {
+  public:
+    PictureOutput(const OutputParameters &params, bool sequence)
+        : params_(params), sequence_(sequence) {
+        checkDirectory(params.path);
+        const AVOutputFormat *image2 = av_guess_format("image2", nullptr, nullptr);
+        const AVCodecID id =
+            av_guess_codec(image2, nullptr, params.path.c_str(), nullptr, AVMEDIA_TYPE_VIDEO);
+        const AVCodec *codec = params.codec.empty()
+                                   ? avcodec_find_encoder(id)
+                                   : avcodec_find_encoder_by_name(params.codec.c_str());
+        if (!codec) throw UsageError(params.path + ": no encoder for this picture type");
+        AVPixelFormat format = AV_PIX_FMT_NONE;
+        const AVPixelFormat wanted = params.alpha ? AV_PIX_FMT_RGBA : AV_PIX_FMT_RGB24;
+        if (supports(codec, wanted))
+            format = wanted;
+        else if (codec->pix_fmts)
+            format =
+                avcodec_find_best_pix_fmt_of_list(codec->pix_fmts, wanted, params.alpha, nullptr);
+        if (format == AV_PIX_FMT_NONE)
+            throw UsageError(params.path + ": the encoder takes no usable pixel format");
+        alpha_ = params.alpha && hasAlphaFormat(format);
+        if (params.alpha && !alpha_)
+            note_ = "this picture type cannot store the title's alpha channel";
+        e_.context = avcodec_alloc_context3(codec);
+        e_.frame = av_frame_alloc();
+        e_.packet = av_packet_alloc();
+        if (!e_.context || !e_.frame || !e_.packet) throw Failure("out of memory");
+        e_.context->width = params.width;
+        e_.context->height = params.height;
+        e_.context->pix_fmt = format;
+        e_.context->time_base = {1, 25};
+        const bool rgb = isRgbFormat(format);
+        e_.context->color_range = AVCOL_RANGE_JPEG;
+        e_.context->colorspace = rgb ? AVCOL_SPC_RGB : AVCOL_SPC_BT470BG;
+        if (codec->id == AV_CODEC_ID_MJPEG)
+            e_.context->strict_std_compliance = FF_COMPLIANCE_UNOFFICIAL;
+        AVDictionary *options = nullptr;
+        applyOptions(e_.context, params, &options);
+        const int result = avcodec_open2(e_.context, codec, &options);
+        av_dict_free(&options);
+        if (result < 0)
+            throw Failure(params.path + ": cannot open the " + codec->name +
+                          " encoder: " + ffmpegError(result));
+        e_.frame->format = format;
+        e_.frame->width = params.width;
+        e_.frame->height = params.height;
+        if (av_frame_get_buffer(e_.frame, 0) < 0) throw Failure("out of memory");
+        e_.converter = std::make_unique<FrameConverter>(params.width, params.height, format, alpha_,
+                                                        false, SWS_CS_ITU601, true);
+        codecName_ = codec->name;
+        formatName_ = av_get_pix_fmt_name(format);
+    }
+
+    ~PictureOutput() override {
+        if (!done_) PictureOutput::abandon();
+    }
+
+    void write(const HostFrame &frame, int64_t frameNumber) override {
+        std::string target = params_.path;
+        if (sequence_) {
+            char name[4096];
+            if (av_get_frame_filename2(name, sizeof name, params_.path.c_str(), int(frameNumber),
+                                       0) < 0)
+                throw Failure(params_.path + ": cannot number the picture " +
+                              std::to_string(frameNumber));
+            target = name;
+        }
+        if (av_frame_make_writable(e_.frame) < 0) throw Failure("out of memory");
+        e_.converter->convert(frame, e_.frame);
+        int result = avcodec_send_frame(e_.context, e_.frame);
+        std::vector<uint8_t> bytes;
+        while (result >= 0) {
+            result = avcodec_receive_packet(e_.context, e_.packet);
+            if (result < 0) break;
+            bytes.insert(bytes.end(), e_.packet->data, e_.packet->data + e_.packet->size);
+            av_packet_unref(e_.packet);
+        }
+        if (bytes.empty()) throw Failure(target + ": the encoder produced no picture");
+        const std::string partial = partialName(target);
+        std::FILE *file = std::fopen(partial.c_str(), "wb");
+        if (!file) throw Failure(target + ": cannot write: " + std::strerror(errno));
+        partial_ = partial;
+        const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+        if (std::fclose(file) != 0 || !ok) throw Failure(target + ": cannot write (disk full?)");
+        if (sequence_) {
+            if (std::rename(partial.c_str(), target.c_str()) != 0)
+                throw Failure(target + ": cannot write: " + std::strerror(errno));
+            partial_.clear();
+            files_.push_back(target);
+        } else {
+            pendingTarget_ = target;
+        }
+    }
+
+    void finish() override {
+        if (!partial_.empty() && !pendingTarget_.empty()) {
+            if (std::rename(partial_.c_str(), pendingTarget_.c_str()) != 0)
+                throw Failure(pendingTarget_ + ": cannot write: " + std::strerror(errno));
+            files_.push_back(pendingTarget_);
+            partial_.clear();
+        }
+        done_ = true;
+    }
+
+    void abandon() override {
+        if (!partial_.empty()) std::remove(partial_.c_str());
+        partial_.clear();
+        for (const std::string &file : files_) std::remove(file.c_str());
+        files_.clear();
+        done_ = true;
+    }
+
+    std::string describe() const override {
+        return std::string(sequence_ ? "picture sequence, " : "picture, ") + codecName_ + " " +
+               formatName_;
+    }
+    std::string note() const override { return note_; }
+    std::vector<std::string> files() const override { return files_; }
+
+  private:
+    OutputParameters params_;
+    bool sequence_;
+    bool alpha_ = false;
+    Encoder e_;
+    std::string partial_, pendingTarget_;
+    std::vector<std::string> files_;
+    std::string codecName_, formatName_, note_;
+    bool done_ = false;
+};
+
+// --- video ------------------------------------------------------------------
+
+class VideoOutput : public MediaOutput {
+  public:
+    explicit VideoOutput(const OutputParameters &params) : params_(params) {
+        checkDirectory(params.path);
+        const AVOutputFormat *format = av_guess_format(nullptr, params.path.c_str(), nullptr);
+        if (!format)
+            throw UsageError(params.path +
+                             ": unknown output type (use .png, .mp4, .mov, .mkv ...)");
+        const std::string muxer = format->name;
+        const AVCodec *codec = nullptr;
+        if (!params.codec.empty()) {
+            codec = avcodec_find_encoder_by_name(params.codec.c_str());
+            if (!codec || codec->type != AVMEDIA_TYPE_VIDEO)
+                throw UsageError("unknown video encoder \"" + params.codec + "\"");
+        } else if (params.alpha && muxer == "mov") {
+            codec = avcodec_find_encoder_by_name("prores_ks");
+        } else if (params.alpha && muxer == "matroska") {
+            codec = avcodec_find_encoder(AV_CODEC_ID_FFV1);
+        } else if (avformat_query_codec(format, AV_CODEC_ID_H264, FF_COMPLIANCE_NORMAL) == 1) {
+            codec = avcodec_find_encoder(AV_CODEC_ID_H264);
+        }
+        if (!codec) codec = avcodec_find_encoder(format->video_codec);
+        if (!codec) throw Failure(params.path + ": no video encoder for the " + muxer + " format");
+        if (avformat_query_codec(format, codec->id, FF_COMPLIANCE_NORMAL) == 0)
+            throw UsageError(std::string("the ") + codec->name + " encoder cannot be stored in " +
+                             muxer);
+
+        const bool h264 = codec->id == AV_CODEC_ID_H264;
+        const bool prores = std::string(codec->name) == "prores_ks";
+        AVPixelFormat pixels = AV_PIX_FMT_NONE;
+        if (h264 && supports(codec, AV_PIX_FMT_YUV420P))
+            pixels = params.width % 2 == 0 && params.height % 2 == 0 ? AV_PIX_FMT_YUV420P
+                                                                     : AV_PIX_FMT_YUV444P;
+        else if (prores)
+            pixels = params.alpha ? AV_PIX_FMT_YUVA444P10LE : AV_PIX_FMT_YUV422P10LE;
+        else if (codec->pix_fmts)
+            pixels = avcodec_find_best_pix_fmt_of_list(
+                codec->pix_fmts, params.alpha ? AV_PIX_FMT_RGBA : AV_PIX_FMT_RGB24, params.alpha,
+                nullptr);
+        else
+            pixels = AV_PIX_FMT_YUV420P;
+        if (pixels == AV_PIX_FMT_NONE)
+            throw UsageError(std::string("the ") + codec->name +
+                             " encoder takes no usable pixel format");
+        alpha_ = params.alpha && hasAlphaFormat(pixels);
+        if (params.alpha && !alpha_)
+            note_ = std::string("the title's alpha channel is not stored: ") + codec->name +
+                    " in " + muxer + " has none (use .mov for ProRes 4444 with alpha)";
+
+        int result = avformat_alloc_output_context2(&muxer_, format, nullptr, nullptr);
+        if (result < 0 || !muxer_) throw Failure("out of memory");
+        stream_ = avformat_new_stream(muxer_, nullptr);
+        e_.context = avcodec_alloc_context3(codec);
+        e_.frame = av_frame_alloc();
+        e_.packet = av_packet_alloc();
+        if (!stream_ || !e_.context || !e_.frame || !e_.packet) throw Failure("out of memory");
+        AVCodecContext *c = e_.context;
+        c->width = params.width;
+        c->height = params.height;
+        c->pix_fmt = pixels;
+        c->time_base = av_inv_q(AVRational{params.frameRate.num, params.frameRate.den});
+        c->framerate = AVRational{params.frameRate.num, params.frameRate.den};
+        c->sample_aspect_ratio = AVRational{1, 1};
+        c->thread_count = 0;
+        const bool rgb = isRgbFormat(pixels);
+        const bool hd = params.height >= 720;
+        matrix_ = hd ? SWS_CS_ITU709 : SWS_CS_ITU601;
+        if (rgb) {
+            c->colorspace = AVCOL_SPC_RGB;
+            c->color_range = AVCOL_RANGE_JPEG;
+        } else {
+            c->colorspace = hd ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M;
+            c->color_primaries = hd ? AVCOL_PRI_BT709 : AVCOL_PRI_SMPTE170M;
+            c->color_trc = hd ? AVCOL_TRC_BT709 : AVCOL_TRC_SMPTE170M;
+            c->color_range = AVCOL_RANGE_MPEG;
+        }
+        // Interlaced coding needs whole fields: an odd height is coded progressive.
+        interlaced_ = params.fieldOrder != FieldOrder::Progressive && params.height % 2 == 0;
+        if (interlaced_) {
+            c->field_order = params.fieldOrder == FieldOrder::TopFirst ? AV_FIELD_TT : AV_FIELD_BB;
+            c->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
+        }
+        if (muxer_->oformat->flags & AVFMT_GLOBALHEADER) c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+
+        AVDictionary *options = nullptr;
+        if (std::string(codec->name) == "libx264") {
+            // Fast enough to keep up with the module at full HD on two cores.
+            av_dict_set(&options, "preset", "veryfast", 0);
+            av_dict_set(&options, "crf", "18", 0);
+        }
+        if (prores && params.alpha) av_dict_set(&options, "profile", "4444", 0);
+        applyOptions(c, params, &options);
+        result = avcodec_open2(c, codec, &options);
+        if (result >= 0) {
+            const AVDictionaryEntry *unused =
+                av_dict_get(options, "", nullptr, AV_DICT_IGNORE_SUFFIX);
+            if (unused) {
+                const std::string key = unused->key;
+                av_dict_free(&options);
+                throw UsageError(std::string("the ") + codec->name + " encoder has no option \"" +
+                                 key + "\"");
+            }
+        }
+        av_dict_free(&options);
+        if (result < 0)
+            throw Failure(params.path + ": cannot open the " + codec->name +
+                          " encoder: " + ffmpegError(result));
+        avcodec_parameters_from_context(stream_->codecpar, c);
+        stream_->time_base = c->time_base;
+        stream_->avg_frame_rate = c->framerate;
+
+        e_.frame->format = pixels;
+        e_.frame->width = params.width;
+        e_.frame->height = params.height;
+        if (av_frame_get_buffer(e_.frame, 0) < 0) throw Failure("out of memory");
+        e_.converter = std::make_unique<FrameConverter>(params.width, params.height, pixels, alpha_,
+                                                        interlaced_, matrix_, rgb);
+
+        partial_ = partialName(params.path);
+        result = avio_open(&muxer_->pb, partial_.c_str(), AVIO_FLAG_WRITE);
+        if (result < 0) {
+            partial_.clear();
+            throw Failure(params.path + ": cannot write: " + ffmpegError(result));
+        }
+        result = avformat_write_header(muxer_, nullptr);
+        if (result < 0)
+            throw Failure(params.path + ": cannot start the " + muxer +
+                          " file: " + ffmpegError(result));
+        description_ = std::string(codec->name) + " " + av_get_pix_fmt_name(pixels) + " in " +
+                       muxer +
+                       (interlaced_ ? std::string(", ") + fieldOrderName(params.fieldOrder) : "");
+    }
+
+    ~VideoOutput() override {
+        if (!done_) VideoOutput::abandon();
+        if (muxer_) {
+            if (muxer_->pb) avio_closep(&muxer_->pb);
+            avformat_free_context(muxer_);
+        }
+    }
+
+    void write(const HostFrame &frame, int64_t) override {
+        if (av_frame_make_writable(e_.frame) < 0) throw Failure("out of memory");
+        e_.converter->convert(frame, e_.frame);
+        e_.frame->pts = pts_++;
+        if (interlaced_) {
+            e_.frame->interlaced_frame = 1;
+            e_.frame->top_field_first = params_.fieldOrder == FieldOrder::TopFirst;
+        }
+        send(e_.frame);
+    }
+
+    void finish() override {
+        send(nullptr);
+        int result = av_write_trailer(muxer_);
+        if (result < 0)
+            throw Failure(params_.path + ": cannot complete the file: " + ffmpegError(result));
+        result = avio_closep(&muxer_->pb);
+        if (result < 0)
+            throw Failure(params_.path + ": cannot write (disk full?): " + ffmpegError(result));
+        if (std::rename(partial_.c_str(), params_.path.c_str()) != 0)
+            throw Failure(params_.path + ": cannot write: " + std::strerror(errno));
+        partial_.clear();
+        files_.push_back(params_.path);
+        done_ = true;
+    }
+
+    void abandon() override {
+        if (muxer_ && muxer_->pb) avio_closep(&muxer_->pb);
+        if (!partial_.empty()) std::remove(partial_.c_str());
+        partial_.clear();
+        done_ = true;
+    }
+
+    std::string describe() const override { return description_; }
+    std::string note() const override { return note_; }
+    std::vector<std::string> files() const override { return files_; }
+
+  private:
+    void send(AVFrame *frame) {
+        int result = avcodec_send_frame(e_.context, frame);
+        if (result < 0) throw Failure(params_.path + ": encoding failed: " + ffmpegError(result));
+        while (true) {
+            result = avcodec_receive_packet(e_.context, e_.packet);
+            if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) break;
+            if (result < 0)
+                throw Failure(params_.path + ": encoding failed: " + ffmpegError(result));
+            av_packet_rescale_ts(e_.packet, e_.context->time_base, stream_->time_base);
+            e_.packet->stream_index = stream_->index;
+            result = av_interleaved_write_frame(muxer_, e_.packet);
+            if (result < 0)
+                throw Failure(params_.path + ": cannot write (disk full?): " + ffmpegError(result));
+        }
+    }
+
+    OutputParameters params_;
+    AVFormatContext *muxer_ = nullptr;
+    AVStream *stream_ = nullptr;
+    Encoder e_;
+    bool alpha_ = false, interlaced_ = false, done_ = false;
+    int matrix_ = SWS_CS_ITU601;
+    int64_t pts_ = 0;
+    std::string partial_, description_, note_;
+    std::vector<std::string> files_;
+};
+
+} // namespace
+
+OutputKind classifyOutput(const std::string &path) {
+    if (path.empty()) throw UsageError("the output path is empty");
+    char probe[4096];
+    const bool numbered = path.find('%') != std::string::npos;
+    if (numbered && av_get_frame_filename2(probe, sizeof probe, path.c_str(), 1, 0) < 0)
+        throw UsageError(path + ": a numbered output needs one frame-number pattern such as %04d");
+    const AVOutputFormat *image2 = av_guess_format("image2", nullptr, nullptr);
+    if (image2 && av_match_ext(path.c_str(), image2->extensions))
+        return numbered ? OutputKind::Sequence : OutputKind::Picture;
+    if (numbered)
+        throw UsageError(path + ": a numbered output must be a picture type such as .png");
+    const AVOutputFormat *format = av_guess_format(nullptr, path.c_str(), nullptr);
+    if (!format || format->video_codec == AV_CODEC_ID_NONE)
+        throw UsageError(path +
+                         ": unknown output type (use .png, out-%04d.png, .mp4, .mov or .mkv)");
+    return OutputKind::Video;
+}
+
+std::unique_ptr<MediaOutput> MediaOutput::create(const OutputParameters &params) {
+    configureFfmpegLogging();
+    if (params.width <= 0 || params.height <= 0) throw Failure(params.path + ": empty frame size");
+    switch (classifyOutput(params.path)) {
+    case OutputKind::Picture:
+        return std::make_unique<PictureOutput>(params, false);
+    case OutputKind::Sequence:
+        return std::make_unique<PictureOutput>(params, true);
+    case OutputKind::Video:
+        return std::make_unique<VideoOutput>(params);
+    }
+    return nullptr;
+}
+
+} // namespace lustra::cli

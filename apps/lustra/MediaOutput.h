@@ -1,0 +1,53 @@
+// Writing the rendered frames through FFmpeg's libraries: one picture, a
+// numbered picture sequence, or a video. Every file is written under a
+// temporary name in its directory and moved into place only when complete.
+#pragma once
+
+#include "Colour.h"
+#include "MediaInput.h"
+
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace lustra::cli {
+
+enum class OutputKind { Picture, Sequence, Video };
+
+// What an output path asks for, from its extension and a "%d"-style frame
+// number pattern. Throws UsageError for paths lustra cannot write.
+OutputKind classifyOutput(const std::string &path);
+
+struct OutputParameters {
+    std::string path;
+    int width = 0;
+    int height = 0;
+    Rational frameRate{25, 1};
+    bool alpha = false; // keep the title's alpha where the format can hold it
+    FieldOrder fieldOrder = FieldOrder::Progressive;
+    std::string codec; // encoder name; empty: the format's usual one
+    std::vector<std::pair<std::string, std::string>> codecOptions;
+};
+
+class MediaOutput {
+  public:
+    // Opens the output (the temporary file of a video at once, so that an
+    // unwritable path fails before rendering). Throws UsageError or Failure.
+    static std::unique_ptr<MediaOutput> create(const OutputParameters &params);
+    virtual ~MediaOutput() = default;
+    // Writes one frame; `frameNumber` names the picture of a sequence.
+    virtual void write(const HostFrame &frame, int64_t frameNumber) = 0;
+    // Completes the output and moves it into place.
+    virtual void finish() = 0;
+    // Removes everything this output wrote.
+    virtual void abandon() = 0;
+    // "H.264 (libx264, yuv420p) in mp4" and the like.
+    virtual std::string describe() const = 0;
+    // A note for the user (e.g. that the alpha channel cannot be stored), or "".
+    virtual std::string note() const { return ""; }
+    // The files written so far (moved into place).
+    virtual std::vector<std::string> files() const = 0;
+};
+
+} // namespace lustra::cli

@@ -1,0 +1,460 @@
+#include "RenderPipeline.h"
+
+#include "CliHost.h"
+#include "Errors.h"
+#include "Interrupt.h"
+#include "LogMessages.h"
+#include "ModuleLoader.h"
+#include "Progress.h"
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <exception>
+#include <limits>
+#include <mutex>
+#include <set>
+#include <thread>
+
+namespace lustra::cli {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+// A bounded queue between two threads; close() wakes both sides for good.
+template <typename T> class BoundedQueue {
+  public:
+    explicit BoundedQueue(size_t capacity) : capacity_(capacity) {}
+    bool push(T item) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        notFull_.wait(lock, [&] { return closed_ || items_.size() < capacity_; });
+        if (closed_) return false;
+        items_.push_back(std::move(item));
+        notEmpty_.notify_one();
+        return true;
+    }
+    // False when the queue is finished (ended or closed) and empty.
+    bool pop(T &item) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        notEmpty_.wait(lock, [&] { return closed_ || ended_ || !items_.empty(); });
+        if (closed_ || items_.empty()) return false;
+        item = std::move(items_.front());
+        items_.pop_front();
+        notFull_.notify_one();
+        return true;
+    }
+    // No more items will come; the consumer drains what is there.
+    void end() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ended_ = true;
+        notEmpty_.notify_all();
+    }
+    // Stop at once: both sides give up.
+    void close() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        closed_ = true;
+        notEmpty_.notify_all();
+        notFull_.notify_all();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable notEmpty_, notFull_;
+    std::deque<T> items_;
+    size_t capacity_;
+    bool closed_ = false, ended_ = false;
+};
+
+struct InputFrames {
+    int64_t index = 0;
+    HostFrame title, background;
+};
+
+struct OutputFrame {
+    int64_t index = 0;
+    HostFrame frame;
+};
+
+// Duplicates the last row so that the frame has an even number of rows.
+void padToEven(HostFrame &frame) {
+    if (frame.height % 2 == 0) return;
+    frame.pixels.insert(frame.pixels.end(), frame.pixels.end() - frame.width, frame.pixels.end());
+    ++frame.height;
+}
+
+std::string sizeText(int w, int h) {
+    return std::to_string(w) + "x" + std::to_string(h);
+}
+
+std::string joinLogLines(const std::vector<int32_t> &lines) {
+    std::string text;
+    std::set<int32_t> seen;
+    for (int32_t line : lines) {
+        if (!seen.insert(line).second) continue;
+        text += "\n  " + describeLogLine(line);
+    }
+    return text;
+}
+
+} // namespace
+
+RenderOutcome runRender(RenderRequest &request) {
+    RenderOutcome outcome;
+    FrameSource &title = *request.title;
+    FrameSource &background = *request.background;
+    auto say = [&](const std::string &text) {
+        if (!request.quiet) std::fprintf(stderr, "lustra: %s\n", text.c_str());
+    };
+
+    // Geometry: the title's frame, scaled for a scaled render.
+    int width = title.width(), height = title.height();
+    if (request.scaled) {
+        const int64_t n = request.scaleNumerator, d = request.scaleDenominator;
+        width = int((int64_t(width) * n + d / 2) / d);
+        height = int((int64_t(height) * n + d / 2) / d);
+        if (width < 1 || height < 2)
+            throw UsageError("--scale " + std::to_string(n) + "/" + std::to_string(d) +
+                             " leaves no picture of " + sizeText(title.width(), title.height()));
+    }
+    if (height < 2) throw Failure(title.name() + ": a frame needs at least two rows (two fields)");
+    if (width > 32767 || height > 32766)
+        throw Failure(title.name() + ": " + sizeText(width, height) +
+                      " is larger than the module handles");
+
+    // Field order: given, or what the video inputs declare.
+    FieldOrder order = FieldOrder::Progressive;
+    if (request.fieldOrder)
+        order = *request.fieldOrder;
+    else if (!title.isStill())
+        order = title.fieldOrder();
+    else if (!background.isStill())
+        order = background.fieldOrder();
+    const bool interlaced = order != FieldOrder::Progressive;
+
+    title.setOutputSize(width, height, interlaced);
+    if (background.width() != title.width() || background.height() != title.height()) {
+        if (background.isStill() && background.frameCountHint() == 1 &&
+            background.name()[0] == '#') {
+            // A solid colour has no size of its own.
+        } else {
+            say("background " + background.name() + " (" +
+                sizeText(background.width(), background.height()) +
+                ") is scaled to the title's frame size " + sizeText(title.width(), title.height()));
+        }
+    }
+    background.setOutputSize(width, height, interlaced);
+
+    // Length: videos end the render; two pictures make one frame unless a
+    // frame range asks for more.
+    const bool allStill = title.isStill() && background.isStill();
+    int64_t total = -1;
+    if (allStill) {
+        total = request.rangeGiven ? request.lastFrame - request.firstFrame + 1 : 1;
+    } else {
+        int64_t hint = -1;
+        for (FrameSource *source : {&title, &background})
+            if (!source->isStill() && source->frameCountHint() > 0)
+                hint =
+                    hint < 0 ? source->frameCountHint() : std::min(hint, source->frameCountHint());
+        if (hint > 0) total = std::max<int64_t>(0, hint - request.firstFrame);
+        if (request.rangeGiven && request.lastFrame >= 0)
+            total = total < 0 ? request.lastFrame - request.firstFrame + 1
+                              : std::min(total, request.lastFrame - request.firstFrame + 1);
+    }
+    if (!title.isStill() && !background.isStill() && title.frameCountHint() > 0 &&
+        background.frameCountHint() > 0 && title.frameCountHint() != background.frameCountHint())
+        say("title and background differ in length; the render stops at the shorter one");
+
+    // The last frame index rendered (-1: until a video input ends).
+    const int64_t lastIndex =
+        allStill ? request.firstFrame + total - 1 : (request.rangeGiven ? request.lastFrame : -1);
+
+    const OutputKind kind = classifyOutput(request.outputPath);
+    if (kind == OutputKind::Picture && !(allStill && total == 1) &&
+        !(request.rangeGiven && request.lastFrame == request.firstFrame))
+        throw UsageError(request.outputPath +
+                         ": one picture holds one frame, but this render has " +
+                         (total > 0 ? std::to_string(total) : std::string("many")) +
+                         " frames; write a numbered sequence (out-%04d.png), a video, or pick one "
+                         "frame with --frames N-N");
+
+    Rational rate{25, 1};
+    if (request.frameRate)
+        rate = *request.frameRate;
+    else if (!title.isStill() && title.frameRate().num > 0)
+        rate = title.frameRate();
+    else if (!background.isStill() && background.frameRate().num > 0)
+        rate = background.frameRate();
+
+    // The module, driven through the stand-in host library.
+    LoadedModule module(request.modulePath);
+    CliHost host;
+    host.customName = request.customName;
+    std::map<std::string, std::unique_ptr<HostFrame>> pictures;
+    host.resolveSource = [&](const std::string &descriptor) -> const HostFrame * {
+        auto found = pictures.find(descriptor);
+        if (found != pictures.end()) return found->second.get();
+        std::unique_ptr<HostFrame> picture;
+        std::string path = descriptor;
+        if (auto token = request.sourceFiles.find(descriptor); token != request.sourceFiles.end())
+            path = token->second;
+        if (path.empty()) {
+            say("warning: a layer asks for a picture source, but none is set; it falls back to its "
+                "plain form");
+        } else {
+            try {
+                picture = std::make_unique<HostFrame>(loadPicture(path));
+            } catch (const std::exception &error) {
+                say(std::string("warning: picture source: ") + error.what() +
+                    "; the layer falls back to its plain form");
+            }
+        }
+        return (pictures[descriptor] = std::move(picture)).get();
+    };
+
+    module.describe();
+    HostChoice *choices[3] = {module.secondLayers(), module.flickerFilter(), module.fieldWise()};
+    if (!choices[0] || !choices[1] || !choices[2])
+        throw Failure(module.path() + ": the module does not offer the three host choices");
+    choices[0]->value = request.choices.secondLayers ? 1 : 0;
+    choices[1]->value = request.choices.flickerFilter ? 1 : 0;
+    choices[2]->value = request.choices.fieldWise ? 1 : 0;
+
+    OperatorContext context{};
+    context.node = 1;
+    context.scaleNumerator = int16_t(request.scaleNumerator);
+    context.scaleDenominator = int16_t(request.scaleDenominator);
+    const Rational aspect = title.sampleAspect();
+    context.pixelAspect =
+        int16_t(aspect.num > 0 && aspect.den > 0
+                    ? std::clamp<int64_t>(int64_t(aspect.num) * 1000 / aspect.den, 1, 32767)
+                    : 1000);
+    context.fieldCount = uint32_t(
+        total > 0 ? std::min<int64_t>(2 * (request.firstFrame + total), UINT32_MAX) : UINT32_MAX);
+    context.action = 1;
+    module.action(context);
+    if (request.afterSetup) request.afterSetup();
+    struct Cleanup {
+        LoadedModule &module;
+        ~Cleanup() {
+            OperatorContext cleanup{};
+            cleanup.action = 2;
+            module.action(cleanup);
+        }
+    } cleanup{module};
+
+    OutputParameters params;
+    params.path = request.outputPath;
+    params.width = width;
+    params.height = height;
+    params.frameRate = rate;
+    params.alpha = title.hasAlpha();
+    params.fieldOrder = order;
+    params.codec = request.codec;
+    params.codecOptions = request.codecOptions;
+    std::unique_ptr<MediaOutput> output = MediaOutput::create(params);
+    outcome.outputDescription = output->describe();
+    if (!output->note().empty()) say("note: " + output->note());
+    say("rendering " + title.name() + " over " + background.name() + " at " +
+        sizeText(width, height) +
+        (interlaced ? std::string(", ") + fieldOrderName(order) : std::string(", progressive")) +
+        (request.choices.fieldWise ? ", field-wise" : ", frame-wise") + " into " +
+        request.outputPath + " (" + output->describe() + ")");
+
+    // Reader thread: inputs to host frames.
+    BoundedQueue<InputFrames> inputs(3);
+    BoundedQueue<OutputFrame> outputs(3);
+    std::exception_ptr readerError, writerError;
+    double decodeSeconds = 0, encodeSeconds = 0;
+    const Clock::time_point wallStart = Clock::now();
+    std::thread reader([&] {
+        try {
+            HostFrame skipTitle, skipBackground;
+            for (int64_t i = 0; i < request.firstFrame && !allStill; ++i) {
+                const Clock::time_point start = Clock::now();
+                const bool more = title.next(skipTitle) && background.next(skipBackground);
+                decodeSeconds += secondsSince(start);
+                if (!more)
+                    throw Failure("--frames " + std::to_string(request.firstFrame) +
+                                  "-: the inputs have only " + std::to_string(i) + " frames");
+            }
+            for (int64_t index = request.firstFrame;; ++index) {
+                if (lastIndex >= 0 && index > lastIndex) break;
+                InputFrames frames;
+                frames.index = index;
+                const Clock::time_point start = Clock::now();
+                const bool more = title.next(frames.title) && background.next(frames.background);
+                if (more) {
+                    padToEven(frames.title);
+                    padToEven(frames.background);
+                }
+                decodeSeconds += secondsSince(start);
+                if (!more) break;
+                if (!inputs.push(std::move(frames))) return;
+            }
+        } catch (...) {
+            readerError = std::current_exception();
+        }
+        inputs.end();
+    });
+
+    std::thread writer([&] {
+        try {
+            OutputFrame frame;
+            while (outputs.pop(frame)) {
+                const Clock::time_point start = Clock::now();
+                output->write(frame.frame, frame.index);
+                encodeSeconds += secondsSince(start);
+            }
+        } catch (...) {
+            writerError = std::current_exception();
+            outputs.close();
+        }
+    });
+
+    // Stops both threads and waits for them; safe to call more than once.
+    bool joined = false;
+    auto stopThreads = [&](bool drainOutput) {
+        if (joined) return;
+        inputs.close();
+        if (drainOutput)
+            outputs.end();
+        else
+            outputs.close();
+        reader.join();
+        writer.join();
+        joined = true;
+    };
+
+    bool stopping = false;
+    int64_t done = 0;
+    ProgressBar progress(total, !request.quiet);
+    host.onAbortCheck = [&] {
+        if (stopping || !interruptRequested()) return;
+        stopping = true;
+        progress.clear();
+        std::fprintf(stderr, "lustra: interrupted: finishing the current frame, then closing %s\n",
+                     request.outputPath.c_str());
+    };
+
+    std::string failure;
+    try {
+        InputFrames frames;
+        double moduleSeconds = 0;
+        while (!stopping && !interruptRequested() && inputs.pop(frames)) {
+            OutputFrame result;
+            result.index = frames.index;
+            result.frame = HostFrame(frames.title.width, frames.title.height);
+            host.setFrames(frames.index, &frames.background, &frames.title);
+            host.setOutput(&result.frame);
+            host.logLines.clear();
+            const int32_t first = int32_t(2 * frames.index);
+            const Clock::time_point start = Clock::now();
+            bool ok = true;
+            if (request.choices.fieldWise) {
+                // One field per call: field 2k (odd rows, renderFlags bit 1)
+                // and 2k + 1 (even rows), in the material's temporal order.
+                const bool topFirst = order == FieldOrder::TopFirst;
+                const int32_t fields[2] = {topFirst ? first + 1 : first,
+                                           topFirst ? first : first + 1};
+                for (int32_t field : fields) {
+                    const bool oddRows = field == first;
+                    host.expectPuts({oddRows ? 1 : 0});
+                    context.action = 3;
+                    context.fieldNumber = field;
+                    context.renderFlags = uint8_t((request.scaled ? 1 : 0) | (oddRows ? 2 : 0));
+                    if (module.action(context) != 0 || host.pendingPuts() != 0) ok = false;
+                }
+            } else {
+                // The first call of a pair renders the frame and hands back
+                // field 2k (odd rows) and 2k + 1 (even rows); the second
+                // returns 0 without any host call.
+                host.expectPuts({1, 0});
+                context.action = 3;
+                context.fieldNumber = first;
+                context.renderFlags = uint8_t(request.scaled ? 1 : 0);
+                if (module.action(context) != 0 || host.pendingPuts() != 0) ok = false;
+                host.expectPuts({});
+                context.fieldNumber = first + 1;
+                if (module.action(context) != 0 || host.unexpectedPuts() != 0) ok = false;
+            }
+            moduleSeconds += secondsSince(start);
+            for (int32_t line : host.logLines)
+                if (line == 5855) say("warning: " + describeLogLine(line));
+            if (!ok) {
+                failure = "the module failed to render frame " + std::to_string(frames.index) +
+                          ":" + joinLogLines(host.logLines);
+                break;
+            }
+            if (result.frame.height != height) {
+                result.frame.pixels.resize(size_t(width) * height);
+                result.frame.height = height;
+            }
+            if (!outputs.push(std::move(result))) break; // the writer failed
+            ++done;
+            progress.update(done);
+        }
+        outcome.times.module = moduleSeconds;
+    } catch (...) {
+        progress.clear();
+        stopThreads(false);
+        output->abandon();
+        throw;
+    }
+    const bool interrupted = stopping || interruptRequested();
+    stopThreads(failure.empty());
+    progress.clear();
+    outcome.times.decode = decodeSeconds;
+    outcome.times.encode = encodeSeconds;
+
+    auto fail = [&](const std::string &message) {
+        output->abandon();
+        throw Failure(message);
+    };
+    if (writerError) {
+        output->abandon();
+        std::rethrow_exception(writerError);
+    }
+    if (!failure.empty()) {
+        output->abandon();
+        std::fprintf(stderr, "lustra: %s\n", failure.c_str());
+        outcome.exitCode = kExitFailure;
+        return outcome;
+    }
+    if (readerError && !interrupted) {
+        output->abandon();
+        std::rethrow_exception(readerError);
+    }
+    if (done == 0 && !interrupted)
+        fail(title.name() + ": no frames to render in the range asked for");
+    if (done == 0) {
+        output->abandon();
+        std::fprintf(stderr, "lustra: interrupted before the first frame; nothing written\n");
+        outcome.exitCode = kExitInterrupted;
+        return outcome;
+    }
+    output->finish();
+    outcome.times.wall = secondsSince(wallStart);
+    outcome.frames = done;
+    outcome.files = output->files();
+    if (interrupted) {
+        std::fprintf(
+            stderr,
+            "lustra: interrupted after %lld of %s frames; %s holds the frames rendered so far\n",
+            (long long)done, total > 0 ? std::to_string(total).c_str() : "the",
+            request.outputPath.c_str());
+        outcome.exitCode = kExitInterrupted;
+    }
+    if (host.liveImages() != 0)
+        say("warning: the module kept " + std::to_string(host.liveImages()) + " host images");
+    return outcome;
+}
+
+} // namespace lustra::cli

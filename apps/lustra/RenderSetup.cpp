@@ -1,0 +1,202 @@
+#include "RenderSetup.h"
+
+#include "Errors.h"
+#include "Installation.h"
+#include "Interrupt.h"
+#include "SettingsRecord.h"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace lustra::cli {
+namespace {
+
+struct LayerSource {
+    const char *layer;
+    const char *field;
+};
+constexpr LayerSource kLayers[] = {{"map1", "map1Source"},         {"map2", "map2Source"},
+                                   {"fill1", "fill1Source"},       {"fill2", "fill2Source"},
+                                   {"texture1", "texture1Source"}, {"texture2", "texture2Source"}};
+
+// Whether the record makes a layer fetch its source picture.
+bool layerUsesSource(const Record &record, const std::string &layer) {
+    auto value = [&](const char *name) { return fieldValue(record, *findField(name)); };
+    if (layer == "map1") return value("map1On") == 1 && value("map1FromSource") != 0;
+    if (layer == "map2") return value("map2On") == 1 && value("map2FromSource") != 0;
+    if (layer == "fill1") return value("fill1Mode") == 4;
+    if (layer == "fill2") return value("fill2Mode") == 4;
+    if (layer == "texture1") return value("texture1Type") == 5;
+    if (layer == "texture2") return value("texture2Type") == 5;
+    return false;
+}
+
+// A settings file the module reads for one render only, removed once the
+// module's set-up has read it (or when the render ends).
+class TemporarySettings {
+  public:
+    TemporarySettings(const Home &home, const Record &record) {
+        name_ = "/programs/lustra/settings/.render-" + std::to_string(getpid()) + ".prf";
+        path_ = home.path + name_;
+        writeRecordFile(path_, record);
+    }
+    ~TemporarySettings() { remove(); }
+    void remove() {
+        if (!path_.empty()) std::remove(path_.c_str());
+        path_.clear();
+    }
+    const std::string &name() const { return name_; }
+
+  private:
+    std::string name_, path_;
+};
+
+} // namespace
+
+const char *sourceFieldOfLayer(const std::string &layer) {
+    for (const LayerSource &entry : kLayers)
+        if (layer == entry.layer) return entry.field;
+    return nullptr;
+}
+
+bool parseHexColour(const std::string &text, uint8_t &r, uint8_t &g, uint8_t &b) {
+    if (text.size() != 7 || text[0] != '#') return false;
+    for (size_t i = 1; i < 7; ++i)
+        if (!std::isxdigit(static_cast<unsigned char>(text[i]))) return false;
+    const unsigned long value = std::strtoul(text.c_str() + 1, nullptr, 16);
+    r = uint8_t(value >> 16);
+    g = uint8_t(value >> 8);
+    b = uint8_t(value);
+    return true;
+}
+
+int runRenderCommand(RenderCommand &command) {
+    auto say = [&](const std::string &text) {
+        if (!command.quiet) std::fprintf(stderr, "lustra: %s\n", text.c_str());
+    };
+    // Check what can be checked before any file is touched.
+    for (const auto &[layer, file] : command.sources) {
+        if (!sourceFieldOfLayer(layer))
+            throw UsageError("--source " + layer +
+                             "=...: the layers are map1, map2, fill1, fill2, texture1, texture2");
+        if (file.empty()) throw UsageError("--source " + layer + "= needs a file");
+    }
+    Record scratch = defaultRecord();
+    for (const std::string &assignment : command.assignments)
+        assignField(scratch, assignment, command.force);
+    instanceSettingsName(command.instance);
+
+    const Home home = prepareHome();
+    std::string tried;
+    RenderRequest request;
+    request.modulePath = findModule(&tried);
+    if (request.modulePath.empty())
+        throw Failure("cannot find LustraFex.so (looked for " + tried + ")");
+    if (!fs::exists(home.path + "/lustra/metal.pat"))
+        say("warning: " + home.path +
+            "/lustra/metal.pat is missing: the module cannot render without its pattern files");
+
+    // The settings the module reads: the file as it is, or a temporary
+    // record built from it with this command's changes.
+    std::unique_ptr<TemporarySettings> temporary;
+    const bool changes = !command.settingsFile.empty() || !command.assignments.empty() ||
+                         !command.sources.empty() || command.useDefaults;
+    RecordFile base;
+    if (command.useDefaults) {
+        base.record = defaultRecord();
+    } else {
+        const std::string path = command.settingsFile.empty()
+                                     ? instanceSettingsPath(home, command.instance)
+                                     : command.settingsFile;
+        if (!command.settingsFile.empty() && !fs::exists(path))
+            throw Failure(path + ": no such settings file");
+        base = readRecordFile(path);
+        if (!base.warning.empty()) say("warning: " + base.warning);
+    }
+    if (changes) {
+        Record record = base.record;
+        for (const std::string &assignment : command.assignments)
+            assignField(record, assignment, command.force);
+        for (const auto &[layer, file] : command.sources) {
+            if (!fs::exists(file)) throw Failure(file + ": no such file");
+            const FieldInfo &field = *findField(sourceFieldOfLayer(layer));
+            std::string descriptor = fs::absolute(file).lexically_normal().string();
+            if (descriptor.size() >= kSourceSize) {
+                // Too long for the 112 bytes: a token the host resolves.
+                descriptor = std::string("lustra-source:") + layer;
+                request.sourceFiles[descriptor] = file;
+            }
+            std::memset(record.data() + field.offset, 0, kSourceSize);
+            std::memcpy(record.data() + field.offset, descriptor.data(), descriptor.size());
+            if (!layerUsesSource(record, layer))
+                say("note: " + layer +
+                    " does not select its source picture with these settings "
+                    "(see lustra render --help), so " +
+                    file + " is not used");
+        }
+        temporary = std::make_unique<TemporarySettings>(home, record);
+        request.customName = temporary->name();
+        request.afterSetup = [&temporary] { temporary->remove(); };
+    } else {
+        request.customName = instanceSettingsName(command.instance);
+    }
+
+    // Inputs.
+    request.title =
+        command.titleSource ? std::move(command.titleSource) : openMediaSource(command.title);
+    if (command.backgroundSource) {
+        request.background = std::move(command.backgroundSource);
+    } else if (uint8_t r, g, b; parseHexColour(command.background, r, g, b)) {
+        request.background =
+            solidColourSource(r, g, b, request.title->width(), request.title->height());
+    } else if (!command.background.empty() && command.background[0] == '#') {
+        throw UsageError("--background " + command.background + ": a colour is written #RRGGBB");
+    } else {
+        request.background = openMediaSource(command.background);
+    }
+
+    request.outputPath = command.output;
+    request.codec = command.codec;
+    request.codecOptions = command.codecOptions;
+    request.choices = command.choices;
+    request.fieldOrder = command.fieldOrder;
+    request.firstFrame = command.firstFrame;
+    request.lastFrame = command.lastFrame;
+    request.rangeGiven = command.rangeGiven;
+    request.scaled = command.scaled;
+    request.scaleNumerator = command.scaleNumerator;
+    request.scaleDenominator = command.scaleDenominator;
+    request.frameRate = command.frameRate;
+    request.quiet = command.quiet;
+    request.stats = command.stats;
+
+    InterruptGuard interrupts;
+    const RenderOutcome outcome = runRender(request);
+    if (outcome.exitCode == kExitSuccess || outcome.exitCode == kExitInterrupted) {
+        const double fps =
+            outcome.times.wall > 0 ? double(outcome.frames) / outcome.times.wall : 0.0;
+        if (outcome.exitCode == kExitSuccess && !command.quiet) {
+            std::fprintf(stderr, "lustra: wrote %s (%lld frame%s, %.1f frames per second)\n",
+                         outcome.files.size() == 1 ? outcome.files[0].c_str()
+                                                   : command.output.c_str(),
+                         (long long)outcome.frames, outcome.frames == 1 ? "" : "s", fps);
+        }
+        if (command.stats && outcome.frames > 0) {
+            const double n = double(outcome.frames);
+            std::fprintf(stderr,
+                         "lustra: %lld frames in %.2f s = %.2f fps; per frame: decode %.1f ms "
+                         "(reader thread), module %.1f ms, encode %.1f ms (writer thread)\n",
+                         (long long)outcome.frames, outcome.times.wall, fps,
+                         1000 * outcome.times.decode / n, 1000 * outcome.times.module / n,
+                         1000 * outcome.times.encode / n);
+        }
+    }
+    return outcome.exitCode;
+}
+
+} // namespace lustra::cli

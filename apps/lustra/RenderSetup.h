@@ -1,0 +1,46 @@
+// From a render command line to a render: the VXHOME, the module, the
+// settings record the module reads, the inputs and the output.
+#pragma once
+
+#include "RenderPipeline.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace lustra::cli {
+
+struct RenderCommand {
+    std::string title, background, output;
+    std::string settingsFile, instance;
+    std::vector<std::string> assignments; // --set FIELD=VALUE
+    bool force = false;
+    std::vector<std::pair<std::string, std::string>> sources; // --source LAYER=FILE
+    HostChoices choices;
+    std::optional<FieldOrder> fieldOrder;
+    int64_t firstFrame = 0, lastFrame = -1;
+    bool rangeGiven = false;
+    bool scaled = false;
+    int scaleNumerator = 1, scaleDenominator = 1;
+    std::optional<Rational> frameRate;
+    std::string codec;
+    std::vector<std::pair<std::string, std::string>> codecOptions;
+    bool quiet = false, stats = false;
+    // Inputs a program supplies itself instead of files (the demo).
+    std::unique_ptr<FrameSource> titleSource, backgroundSource;
+    // Render with the default settings whatever the user's files hold.
+    bool useDefaults = false;
+};
+
+// Runs the render and prints the summary; returns the exit code.
+int runRenderCommand(RenderCommand &command);
+
+// The settings field of a source layer name ("fill1" -> fill1Source), or null.
+const char *sourceFieldOfLayer(const std::string &layer);
+
+// "#RRGGBB" to its bytes; false when the text is not a colour of that form.
+bool parseHexColour(const std::string &text, uint8_t &r, uint8_t &g, uint8_t &b);
+
+} // namespace lustra::cli
