@@ -6,10 +6,18 @@
 // list libraries need no host and are implemented here directly.
 #include "lustrafex/host_backend.h"
 
+#include "ResourceFile.h"
+
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
 
 using lustra::HostBackend;
 
@@ -30,6 +38,82 @@ HostBackend *backendFor(const char *service) {
 
 } // namespace
 
+// A table of the resource services' default behaviour: the texts or the
+// images of one resource file of the data directory.
+struct ResTable {
+    lustra::resources::Contents contents;
+    std::map<int32_t, ResImage> images; // views of contents.images
+};
+
+namespace {
+
+std::mutex resourceTablesMutex;
+std::set<const ResTable *> resourceTables; // the tables handed out and not freed
+
+// A resource file name: a plain file name of the data directory.
+bool plainFileName(const char *name) {
+    if (!name || !*name) return false;
+    const size_t length = std::strlen(name);
+    if (length > 255 || std::strchr(name, '/') || std::strchr(name, '\\')) return false;
+    return std::strcmp(name, ".") != 0 && std::strcmp(name, "..") != 0;
+}
+
+// Reads VXHOME/name; false when it cannot be read or is too large.
+bool readDataFile(const char *name, std::vector<uint8_t> &bytes) {
+    const char *home = std::getenv("VXHOME");
+    if (!home || !plainFileName(name)) return false;
+    const std::string path = std::string(home) + "/" + name;
+    std::FILE *file = std::fopen(path.c_str(), "rb");
+    if (!file) return false;
+    long size = -1;
+    if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
+    if (size < 0 || size_t(size) > lustra::resources::kMaxFileSize ||
+        std::fseek(file, 0, SEEK_SET) != 0) {
+        std::fclose(file);
+        return false;
+    }
+    bytes.assign(size_t(size), 0);
+    const size_t read = bytes.empty() ? 0 : std::fread(bytes.data(), 1, bytes.size(), file);
+    std::fclose(file);
+    return read == bytes.size();
+}
+
+ResTable *loadResourceTable(const char *name, bool images) {
+    std::vector<uint8_t> bytes;
+    if (!readDataFile(name, bytes)) return nullptr;
+    auto *table = new ResTable;
+    if (!lustra::resources::parse(bytes, table->contents)) {
+        delete table;
+        return nullptr;
+    }
+    if (images) {
+        table->contents.texts.clear();
+        for (const auto &[id, image] : table->contents.images)
+            table->images[id] = ResImage{image.width, image.height, image.pixels.data()};
+    } else {
+        table->contents.images.clear();
+    }
+    std::lock_guard<std::mutex> lock(resourceTablesMutex);
+    resourceTables.insert(table);
+    return table;
+}
+
+// The table if the default services handed it out and it is still live.
+const ResTable *liveResourceTable(const ResTable *table) {
+    std::lock_guard<std::mutex> lock(resourceTablesMutex);
+    return resourceTables.count(table) ? table : nullptr;
+}
+
+void freeResourceTable(ResTable *table) {
+    {
+        std::lock_guard<std::mutex> lock(resourceTablesMutex);
+        if (!resourceTables.erase(table)) return;
+    }
+    delete table;
+}
+
+} // namespace
+
 namespace lustra {
 
 HostBackend *lustraInstallBackend(HostBackend *backend) {
@@ -42,7 +126,9 @@ HostBackend *lustraCurrentBackend() { return installedBackend; }
 
 HostBackend::~HostBackend() = default;
 
-// Default behaviour of a backend: every service fails like an absent host.
+// Default behaviour of a backend: every service fails like an absent host,
+// except the resource services, which read resource files of the data
+// directory VXHOME (format in ResourceFile.h).
 OpImage * HostBackend::getField(int32_t /*input*/, int32_t /*fieldNumber*/) { return nullptr; }
 OpImage * HostBackend::allocImage(int32_t /*width*/, int32_t /*height*/, int32_t /*depth*/, int32_t /*flags*/) { return nullptr; }
 int32_t HostBackend::putField(OpImage * /*image*/) { return -1; }
@@ -99,12 +185,30 @@ int32_t HostBackend::textRequest(DreqTextRequest * /*request*/) { return -1; }
 int32_t HostBackend::paletteRequest(DreqPaletteRequest * /*request*/) { return -1; }
 int32_t HostBackend::fileRequest(DreqFileRequest * /*request*/) { return -1; }
 int32_t HostBackend::archivesRequest(DreqArchivesRequest * /*request*/) { return -1; }
-ResTable * HostBackend::loadStrings(const char * /*name*/) { return nullptr; }
-ResTable * HostBackend::loadImages(const char * /*name*/) { return nullptr; }
-const XChar * HostBackend::string(ResTable * /*table*/, int32_t /*id*/) { return nullptr; }
-const void * HostBackend::image(ResTable * /*table*/, int32_t /*id*/) { return nullptr; }
-void HostBackend::freeStrings(ResTable * /*table*/) {}
-void HostBackend::freeImages(ResTable * /*table*/) {}
+ResTable *HostBackend::loadStrings(const char *name) {
+    return loadResourceTable(name, false);
+}
+ResTable *HostBackend::loadImages(const char *name) {
+    return loadResourceTable(name, true);
+}
+const XChar *HostBackend::string(ResTable *table, int32_t id) {
+    const ResTable *live = liveResourceTable(table);
+    if (!live) return nullptr;
+    auto found = live->contents.texts.find(id);
+    return found == live->contents.texts.end() ? nullptr : found->second.data();
+}
+const void *HostBackend::image(ResTable *table, int32_t id) {
+    const ResTable *live = liveResourceTable(table);
+    if (!live) return nullptr;
+    auto found = live->images.find(id);
+    return found == live->images.end() ? nullptr : &found->second;
+}
+void HostBackend::freeStrings(ResTable *table) {
+    freeResourceTable(table);
+}
+void HostBackend::freeImages(ResTable *table) {
+    freeResourceTable(table);
+}
 MsgQueue * HostBackend::createQueue(int32_t /*count*/, int32_t /*size*/, int32_t /*flags*/) { return nullptr; }
 TxRequest * HostBackend::allocTransfer(int32_t /*flags*/) { return nullptr; }
 void HostBackend::setTransferPrefs(TxRequest * /*request*/, const void * /*descriptor*/) {}

@@ -219,6 +219,15 @@ typedef struct DreqArchivesRequest {
 /* Resource tables of a resource file. */
 typedef struct ResTable ResTable;
 
+/* An image as the stand-in host's resource services hand it out (resGetImage
+ * on a table of resLoadImages): width x height 32-bit host pixels (Y in bits
+ * 24..31, Cb 16..23, Cr 8..15, alpha 0..7), row after row. */
+typedef struct ResImage {
+    int32_t width;
+    int32_t height;
+    const uint32_t *pixels;
+} ResImage;
+
 /* A transfer request (clip or operator picker). */
 typedef struct TxRequest TxRequest;
 

@@ -1,0 +1,154 @@
+// The preview render: the engine stays set up while the settings dialog is
+// open; a changed setting re-runs the stage it affects and the final shading,
+// and the result is converted into the dialog's preview frame and shown.
+#include "driver/PreviewRender.h"
+
+#include "driver/FrameRender.h"
+#include "driver/RenderJob.h"
+#include "engine/Engine.h"
+#include "lustrafex/host_sdk.h"
+#include "operator/FieldRendering.h"
+#include "operator/Operator.h"
+#include "operator/Settings.h"
+
+namespace lustra {
+
+int32_t previewNeedsSetup = 0;
+PreviewTarget previewTarget;
+PreviewTrace previewTrace;
+
+namespace {
+
+using Stage = int32_t (*)(const RenderJob &);
+constexpr Stage kStages[] = {
+    bevelStage,           glowStage,      shadowStage,    surfaceTextureStage1,
+    surfaceTextureStage2, imageMapStage1, imageMapStage2, finalShadingStage};
+enum StageIndex { kBevel, kGlow, kShadow, kTexture1, kTexture2, kMap1, kMap2, kShading };
+
+// Runs one stage unless an earlier step failed; false when it did not succeed.
+bool runStage(int32_t index) {
+    if (driverState.engineError != 0) return false;
+    previewTrace.stages |= 1u << index;
+    driverState.engineError = kStages[index](renderJob);
+    return driverState.engineError == 0;
+}
+
+// All eight stages, each only while no earlier one failed; no abort checks.
+void runAllStages() {
+    for (int32_t index = kBevel; index <= kShading; ++index) runStage(index);
+    if (driverState.engineError != 0) logFailure(kLogPreviewStageFailed);
+}
+
+void pointJobAtWorkBuffers() {
+    renderJob.pixels = driverState.workPixels;
+    renderJob.paddedMask = driverState.mask;
+    renderJob.width = static_cast<int16_t>(driverState.width);
+    renderJob.height = static_cast<int16_t>(driverState.height);
+}
+
+void setUpEngine() {
+    previewTrace.setUp = 1;
+    driverState.engineError = engineSetup(renderJob);
+    if (driverState.engineError == 0)
+        driverState.engineReady = 1;
+    else
+        logFailure(kLogEngineSetupFailed);
+}
+
+bool workBuffersFitFrame() {
+    return driverState.workPixels && driverState.mask &&
+           driverState.width == fieldState.projectFrameWidth &&
+           driverState.height == fieldState.projectFrameHeight;
+}
+
+// Steps 2 to 8 on a ready engine: the step's stage (if any), then the final
+// shading. Nothing runs once an earlier step failed.
+void runPartialStep(int32_t step) {
+    if (driverState.engineError != 0) return;
+    if (step != kStepShading && !runStage(kBevel + step - kStepBevel)) return;
+    runStage(kShading);
+}
+
+} // namespace
+
+int32_t renderPreview(int32_t step) {
+    previewTrace.step = step;
+    previewTrace.stages = 0;
+    previewTrace.setUp = 0;
+    previewTrace.shown = 0;
+    ++previewTrace.calls;
+
+    fillRenderJob(0);
+    if (previewNeedsSetup == 1 && workBuffersFitFrame()) {
+        // Restart: a new frame or a new record. Nothing of the earlier set-up,
+        // complete or failed, survives.
+        pointJobAtWorkBuffers();
+        previewNeedsSetup = 0;
+        dgBusyPointer();
+        engineTeardown();
+        driverState.engineReady = 0;
+        driverState.maskBuilt = 0;
+        buildMask();
+        setUpEngine();
+        runAllStages();
+        dgStandardPointer();
+    } else if (driverState.engineReady == 0 || !workBuffersFitFrame()) {
+        if (allocateWorkBuffers(fieldState.projectFrameWidth, fieldState.projectFrameHeight) != 0) {
+            logFailure(kLogPreviewBuffersMissing);
+            driverState.engineError = -1;
+            return -1;
+        }
+        engineTeardown();
+        driverState.engineReady = 0;
+        // The mask buffer is new: its content has to be built whatever the
+        // flag said about the previous one.
+        driverState.maskBuilt = 0;
+        previewNeedsSetup = 0;
+        pointJobAtWorkBuffers();
+        dgBusyPointer();
+        buildMask();
+        setUpEngine();
+        runAllStages();
+        dgStandardPointer();
+    } else {
+        pointJobAtWorkBuffers();
+        // The job was filled anew: apply the empty-shape rule of the mask
+        // again (builds nothing while the mask is current), so that the
+        // preview matches the full render for a frame without a shape.
+        buildMask();
+        switch (step) {
+        case kStepAll:
+            dgBusyPointer();
+            runAllStages();
+            dgStandardPointer();
+            break;
+        case kStepBevel:
+            dgBusyPointer();
+            runStage(kBevel);
+            if (settings.texture1On == 1) runStage(kTexture1);
+            runStage(kShading);
+            dgStandardPointer();
+            break;
+        case kStepGlow:
+        case kStepShadow:
+        case kStepTexture1:
+        case kStepTexture2:
+        case kStepMap1:
+        case kStepMap2:
+        case kStepShading:
+            if (driverState.engineError != 0) return 0;
+            runPartialStep(step);
+            break;
+        default:
+            break; // the existing result is converted and shown again
+        }
+    }
+
+    if (driverState.engineError != 0 || !previewTarget.frame) return 0;
+    convertOutput(previewTarget.frame);
+    previewTrace.shown = 1;
+    if (previewTarget.display) previewTarget.display();
+    return 0;
+}
+
+} // namespace lustra
