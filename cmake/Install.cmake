@@ -38,3 +38,15 @@ set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "libavformat59, libavcodec59, libswscale6, libavutil57, libstdc++6, libc6")
 include(CPack)
+
+# The frei0r plug-ins: PREFIX/lib/frei0r-1/lustrafex.so (filter) and
+# lustrafex_mixer.so (mixer2), with their runtime libLustraFrei0r.so beside
+# the module in PREFIX/lib/lustra/, where it finds LustraFex.so, and
+# PREFIX/share/lustra/data.
+if(TARGET lustrafex)
+  set_target_properties(LustraFrei0r PROPERTIES INSTALL_RPATH "$ORIGIN")
+  set_target_properties(lustrafex lustrafex_mixer PROPERTIES
+    INSTALL_RPATH "$ORIGIN/../lustra")
+  install(TARGETS LustraFrei0r LIBRARY DESTINATION ${LUSTRA_INSTALL_LIBDIR})
+  install(TARGETS lustrafex lustrafex_mixer LIBRARY DESTINATION lib/frei0r-1)
+endif()

@@ -21,6 +21,7 @@ Commands:
   settings   show, change or reset the effect's 824-byte settings record
   demo       render the built-in title into a folder: a picture and a clip
   info       what the module reports, and where lustra finds its files
+  edit       the effect's settings dialog with a live preview (needs Qt 6)
 
 Run `lustra COMMAND --help` for the options of a command.
 
@@ -28,6 +29,8 @@ Exit codes: 0 success, 1 failure (missing or unreadable files, media that
 cannot be decoded or written, a frame the module fails on), 2 usage error,
 130 interrupted with Ctrl-C (the output holds the frames rendered so far).
 )";
+
+int (*editCommand)(const std::vector<std::string> &arguments) = nullptr;
 
 bool ArgumentReader::option(const std::string &argument, const char *name, std::string &value) {
     const std::string option(name);
@@ -105,8 +108,13 @@ int runLustra(const std::vector<std::string> &arguments) {
         if (command == "settings") return commandSettings(rest);
         if (command == "demo") return commandDemo(rest);
         if (command == "info") return commandInfo(rest);
+        if (command == "edit") {
+            if (!editCommand)
+                throw Failure("this lustra is built without Qt 6: edit is not available");
+            return editCommand(rest);
+        }
         throw UsageError("unknown command \"" + command +
-                         "\" (commands: render, settings, demo, info)");
+                         "\" (commands: render, settings, demo, info, edit)");
     } catch (const UsageError &error) {
         std::fprintf(stderr, "lustra: %s\n(see lustra --help)\n", error.what());
         return kExitUsage;

@@ -14,6 +14,9 @@ int commandRender(const std::vector<std::string> &arguments);
 int commandSettings(const std::vector<std::string> &arguments);
 int commandDemo(const std::vector<std::string> &arguments);
 int commandInfo(const std::vector<std::string> &arguments);
+// `lustra edit`, set when lustra is built with its Qt settings dialog (null
+// otherwise).
+extern int (*editCommand)(const std::vector<std::string> &arguments);
 
 // Help texts, printed by --help.
 extern const char *const kMainHelp;

@@ -1,0 +1,66 @@
+// One frei0r plug-in instance: its parameters, its settings record and the
+// conversion of its RGBA frames to and from the host's pixels.
+#pragma once
+
+#include "Parameters.h"
+#include "Runtime.h"
+
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace lustra::frei0r {
+
+class Instance {
+  public:
+    // `mixer`: two inputs (background, title); otherwise one input (the
+    // title) and the background parameter.
+    Instance(bool mixer, unsigned width, unsigned height);
+    ~Instance();
+    Instance(const Instance &) = delete;
+    Instance &operator=(const Instance &) = delete;
+
+    int width() const { return width_; }
+    int height() const { return height_; }
+
+    // frei0r's parameter calls: `value` points to a double, or to a char *
+    // for the text parameters. Unknown indices are ignored.
+    void setParameter(int index, const void *value);
+    void getParameter(int index, void *value);
+
+    // Renders `title` over `background` (RGBA8888, width x height) into
+    // `output`. When the module cannot render, says why on stderr and
+    // copies `fallback` (filter: the title; mixer: the background).
+    void update(const uint32_t *title, const uint32_t *background, uint32_t *output,
+                const uint32_t *fallback);
+
+    // The record the next render uses: the settings file, the field changes,
+    // then the direct parameters the host has set.
+    cli::Record record() const;
+    HostChoices choices() const { return choices_; }
+
+  private:
+    void loadSettingsFile();
+    void applyAssignmentText();
+    void prepareBackground();
+
+    bool mixer_;
+    int width_, height_, evenHeight_;
+    const std::vector<Parameter> &parameters_;
+    std::string backgroundText_ = "#000000";
+    std::string settingsPath_;
+    std::string assignments_;
+    cli::Record fileRecord_;  // the settings file (or the defaults)
+    cli::Record fieldRecord_; // with the field changes applied
+    std::vector<std::optional<int64_t>> overrides_;
+    HostChoices choices_;
+    bool backgroundReady_ = false;
+    HostFrame title_, background_, output_;
+    std::vector<uint8_t> scratch_;
+    std::mutex mutex_; // hosts may call one instance from several threads
+    uintptr_t lastOutput_ = 0;
+};
+
+} // namespace lustra::frei0r

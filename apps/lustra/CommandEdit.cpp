@@ -1,0 +1,135 @@
+// lustra edit: the effect's settings dialog on screen, with its live preview
+// on a frame of the clip. Built into lustra when Qt 6 is available.
+#include "Commands.h"
+#include "Errors.h"
+#include "Installation.h"
+#include "RenderSetup.h"
+#include "gui/EditSession.h"
+
+#include <QApplication>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace lustra::cli {
+namespace {
+
+const char *const kEditHelp = R"(usage: lustra edit --title FILE --background FILE|#RRGGBB [options]
+
+Opens the effect's full-screen settings dialog with a live preview of the
+title over the background. Every change shows in the preview at once; the
+settings are written when the window closes (close button, Ctrl+E or the
+window's close box) and `lustra render` uses them.
+
+Options:
+  --title FILE          input 1: a picture or a video (the clip's frames)
+  --background FILE     input 0: a picture, a video or a colour #RRGGBB
+  --instance NAME       edit VXHOME/programs/lustra/settings/NAME.prf
+                        (default: last.prf)
+  --second-layers       show the pages of the second layers (background
+                        fill, background texture, background image map)
+  --screen WxH          the dialog's screen size (default: the display's)
+  --window              a normal window instead of full-screen
+  --gui-monitor 1|2     2 puts the dialog on monitor 2: the preview fills
+                        the screen around the settings strip
+  --monitors 1|2        2 reports two connected GUI monitors (no video
+                        output monitor)
+  --monitor2 WxH        show monitor 2 (the video output) as a window of
+                        this size (default: not shown, the clip's size)
+  --quiet               no notes
+)";
+
+void parseSize(const std::string &text, const std::string &what, int &width, int &height) {
+    const size_t x = text.find('x');
+    if (x == std::string::npos) throw UsageError(what + " " + text + ": a size is written WxH");
+    width = int(parseInteger(text.substr(0, x), what, 320, 8192));
+    height = int(parseInteger(text.substr(x + 1), what, 240, 8192));
+}
+
+int commandEdit(const std::vector<std::string> &arguments) {
+    gui::EditRequest request;
+    std::string title, background;
+    ArgumentReader reader(arguments);
+    bool windowed = false;
+    while (!reader.done()) {
+        const std::string argument = reader.next();
+        std::string value;
+        if (argument == "-h" || argument == "--help") {
+            std::fputs(kEditHelp, stdout);
+            return kExitSuccess;
+        } else if (reader.option(argument, "--title", value)) {
+            title = value;
+        } else if (reader.option(argument, "--background", value)) {
+            background = value;
+        } else if (reader.option(argument, "--instance", value)) {
+            request.instance = value;
+        } else if (argument == "--second-layers") {
+            request.secondLayers = true;
+        } else if (argument == "--window") {
+            windowed = true;
+        } else if (argument == "--quiet") {
+            request.quiet = true;
+        } else if (reader.option(argument, "--screen", value)) {
+            parseSize(value, "--screen", request.screen.width, request.screen.height);
+            if (request.screen.width < 700 || request.screen.height < 400)
+                throw UsageError("--screen " + value + ": the dialog needs at least 700x400");
+        } else if (reader.option(argument, "--monitor2", value)) {
+            parseSize(value, "--monitor2", request.screen.monitor2Width,
+                      request.screen.monitor2Height);
+            request.screen.showMonitor2 = true;
+        } else if (reader.option(argument, "--gui-monitor", value)) {
+            request.screen.guiMonitor = int(parseInteger(value, "--gui-monitor", 1, 2));
+        } else if (reader.option(argument, "--monitors", value)) {
+            request.screen.connectedMonitors = int(parseInteger(value, "--monitors", 1, 2));
+        } else {
+            throw UsageError("edit: unknown option " + argument);
+        }
+    }
+    if (title.empty()) throw UsageError("edit needs --title FILE");
+    if (background.empty()) throw UsageError("edit needs --background FILE or #RRGGBB");
+    if (uint8_t r, g, b; background[0] == '#' && !parseHexColour(background, r, g, b))
+        throw UsageError("--background " + background + ": a colour is written #RRGGBB");
+    if (request.screen.guiMonitor == 2) {
+        request.screen.showMonitor2 = false;
+        if (request.screen.monitor2Width > 0 &&
+            (request.screen.monitor2Width < 700 || request.screen.monitor2Height < 400))
+            throw UsageError("--monitor2 with --gui-monitor 2: the dialog needs at least 700x400");
+    }
+    instanceSettingsName(request.instance);
+
+    // The inputs first: a file that cannot be read is reported before any
+    // window opens.
+    request.title = openMediaSource(title);
+    request.reopenTitle = [title] { return openMediaSource(title); };
+    if (uint8_t r, g, b; parseHexColour(background, r, g, b)) {
+        const int width = request.title->width(), height = request.title->height();
+        request.background = solidColourSource(r, g, b, width, height);
+    } else {
+        request.background = openMediaSource(background);
+        request.reopenBackground = [background] { return openMediaSource(background); };
+    }
+
+    auto set = [](const char *name) {
+        const char *value = std::getenv(name);
+        return value && *value;
+    };
+    if (!set("QT_QPA_PLATFORM") && !set("DISPLAY") && !set("WAYLAND_DISPLAY"))
+        throw Failure("edit needs a display: neither DISPLAY nor WAYLAND_DISPLAY is set");
+    static int argc = 1;
+    static char name[] = "lustra";
+    static char *argv[] = {name, nullptr};
+    QApplication application(argc, argv);
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    request.screen.fullScreen = !windowed && request.screen.width == 0;
+
+    const gui::EditOutcome outcome = gui::runEdit(request);
+    if (!request.quiet && outcome.exitCode == kExitSuccess)
+        std::fprintf(stderr, "lustra: settings written to %s\n", outcome.settingsPath.c_str());
+    return outcome.exitCode;
+}
+
+// Adds the command to lustra when this file is linked in.
+const bool kRegistered = (editCommand = &commandEdit, true);
+
+} // namespace
+} // namespace lustra::cli

@@ -1,0 +1,295 @@
+// The plug-ins driven in-process through their frei0r entry points, as a
+// frei0r host drives them, checked pixel for pixel against the module
+// rendered through the test host with the same settings.
+#include "Frei0rTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <iterator>
+#include <mutex>
+#include <set>
+#include <thread>
+
+using namespace lustra::frei0rtest;
+using lustra::clitest::backgroundPicture;
+using lustra::clitest::maxDifference;
+using lustra::clitest::ReferenceOptions;
+using lustra::clitest::referenceRender;
+using lustra::clitest::titlePicture;
+using lustra::clitest::Workspace;
+
+namespace {
+
+constexpr int kWidth = 96, kHeight = 64;
+
+std::vector<uint8_t> readBytes(const std::string &path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+// A settings record written by `lustra settings set`.
+std::string settingsFile(const Workspace &workspace, const std::string &name,
+                         const std::vector<std::string> &assignments) {
+    std::vector<std::string> command = {"settings", "set", workspace.path(name)};
+    command.insert(command.end(), assignments.begin(), assignments.end());
+    const auto result = workspace.lustra(command);
+    if (result.exitCode != 0) throw std::runtime_error("lustra settings set: " + result.err);
+    return workspace.path(name);
+}
+
+Picture reference(const Picture &title, const Picture &background,
+                  const ReferenceOptions &options = {}) {
+    return referenceRender({withAlpha(title)}, {background}, options).at(0);
+}
+
+class Frei0rPlugins : public ::testing::Test {
+  protected:
+    Plugin filter{LUSTRA_FILTER_PLUGIN};
+    Plugin mixer{LUSTRA_MIXER_PLUGIN};
+};
+
+} // namespace
+
+TEST_F(Frei0rPlugins, DescribeThemselvesAsRgbaFilterAndMixer) {
+    EXPECT_EQ(filter.info().plugin_type, F0R_PLUGIN_TYPE_FILTER);
+    EXPECT_EQ(mixer.info().plugin_type, F0R_PLUGIN_TYPE_MIXER2);
+    for (const Plugin *plugin : {&filter, &mixer}) {
+        const f0r_plugin_info_t info = plugin->info();
+        EXPECT_EQ(info.color_model, F0R_COLOR_MODEL_RGBA8888);
+        EXPECT_EQ(info.frei0r_version, FREI0R_MAJOR_VERSION);
+        std::set<std::string> names;
+        for (int i = 0; i < info.num_params; ++i) {
+            const f0r_param_info_t parameter = plugin->parameterInfo(i);
+            ASSERT_NE(parameter.name, nullptr);
+            ASSERT_NE(parameter.explanation, nullptr);
+            EXPECT_NE(parameter.type, F0R_PARAM_POSITION) << parameter.name;
+            EXPECT_TRUE(names.insert(parameter.name).second) << "twice: " << parameter.name;
+        }
+        for (const char *name :
+             {"settings", "set", "bevelWidth", "bevelDepth", "bevelSmoothing", "lightX", "lightY",
+              "glowOn", "glowWidth", "glowOpacity", "shadowOn", "shadowOpacity", "shadowSoftness",
+              "shadowDistance", "fillZoom", "secondLayers", "flickerFilter", "fieldWise"})
+            EXPECT_EQ(names.count(name), 1u) << name;
+    }
+    // The filter's background comes first: ffmpeg's parameters are positional.
+    EXPECT_EQ(filter.parameter("background"), 0);
+    EXPECT_EQ(mixer.parameter("background"), -1);
+}
+
+TEST_F(Frei0rPlugins, FilterRendersAsTheModuleOverAColour) {
+    const Picture title0 = titlePicture(kWidth, kHeight, 0, true);
+    const Picture title1 = titlePicture(kWidth, kHeight, 3, true);
+    const Picture colour = solid(kWidth, kHeight, 0x30, 0x60, 0xA0);
+    const auto expected = referenceRender({title0, title1}, {colour, colour});
+    Instance instance(filter, kWidth, kHeight);
+    instance.set("background", std::string("#3060A0"));
+    // The time value is never used: ffmpeg's is sometimes garbage.
+    EXPECT_EQ(maxDifference(instance.filter(title0, 1e300), expected[0]), 0);
+    EXPECT_EQ(maxDifference(instance.filter(title1, -5), expected[1]), 0);
+}
+
+TEST_F(Frei0rPlugins, FilterReadsAPictureBackgroundOnceAndAgainWhenItChanges) {
+    Workspace workspace;
+    const Picture title = titlePicture(kWidth, kHeight, 0, true);
+    const Picture first = backgroundPicture(kWidth, kHeight, 0);
+    const Picture second = backgroundPicture(kWidth, kHeight, 9);
+    lustra::clitest::writeWithFfmpeg({first}, workspace.path("first.png"));
+    lustra::clitest::writeWithFfmpeg({second}, workspace.path("second.png"));
+    const Picture expectedFirst = reference(title, first);
+    const Picture expectedSecond = reference(title, second);
+
+    Instance instance(filter, kWidth, kHeight);
+    instance.set("background", workspace.path("first.png"));
+    EXPECT_EQ(maxDifference(instance.filter(title), expectedFirst), 0);
+    EXPECT_EQ(maxDifference(instance.filter(title), expectedFirst), 0);
+    instance.set("background", workspace.path("second.png"));
+    EXPECT_EQ(maxDifference(instance.filter(title), expectedSecond), 0);
+    EXPECT_EQ(instance.text("background"), workspace.path("second.png"));
+}
+
+TEST_F(Frei0rPlugins, MixerRendersWithSettingsFileFieldChangesAndDirectParameters) {
+    Workspace workspace;
+    const std::string base = settingsFile(workspace, "base.prf", {"glowOn=on", "fill1Mode=metal"});
+    // The same record as the plug-in's layers: file, then "set", then bevelWidth = 0.5.
+    const std::string combined =
+        settingsFile(workspace, "combined.prf",
+                     {"glowOn=on", "fill1Mode=metal", "shadowOn=off", "bevelWidth=15"});
+    const Picture title = titlePicture(kWidth, kHeight, 1);
+    const Picture background = backgroundPicture(kWidth, kHeight, 2);
+    ReferenceOptions options;
+    options.settings = readBytes(combined);
+    options.secondLayers = true;
+    const Picture expected = reference(title, background, options);
+
+    Instance instance(mixer, kWidth, kHeight);
+    instance.set("settings", base);
+    instance.set("set", std::string("shadowOn=off"));
+    instance.set("bevelWidth", 0.5);
+    instance.set("secondLayers", 1.0);
+    EXPECT_EQ(maxDifference(instance.mix(background, title), expected), 0);
+    EXPECT_DOUBLE_EQ(instance.number("bevelWidth"), 0.5);
+    EXPECT_DOUBLE_EQ(instance.number("shadowOn"), 0.0);
+    EXPECT_EQ(instance.text("settings"), base);
+}
+
+TEST_F(Frei0rPlugins, ParametersMapOntoFieldRangesAndChangesApplyToTheNextFrame) {
+    Workspace workspace;
+    const Picture title = titlePicture(kWidth, kHeight);
+    const Picture black = solid(kWidth, kHeight, 0, 0, 0);
+    ReferenceOptions glow, light;
+    glow.settings = readBytes(settingsFile(workspace, "glow.prf", {"glowOn=on", "glowWidth=6"}));
+    light.settings =
+        readBytes(settingsFile(workspace, "light.prf", {"offsetX=100", "offsetY=-200"}));
+    const Picture plain = reference(title, black);
+    const Picture glowing = reference(title, black, glow);
+    const Picture lit = reference(title, black, light);
+
+    Instance instance(filter, kWidth, kHeight);
+    // The defaults read back as 0..1 values of the fields' ranges.
+    EXPECT_DOUBLE_EQ(instance.number("bevelWidth"), 8.0 / 30.0);
+    EXPECT_DOUBLE_EQ(instance.number("lightX"), (200.0 - 18.0) / 400.0);
+    EXPECT_DOUBLE_EQ(instance.number("shadowOn"), 1.0);
+    EXPECT_EQ(maxDifference(instance.filter(title), plain), 0);
+    instance.set("glowOn", 1.0);
+    instance.set("glowWidth", 0.2); // 6 of 0..30
+    EXPECT_EQ(maxDifference(instance.filter(title), glowing), 0);
+    instance.set("glowOn", 0.0);
+    instance.set("lightX", 0.75); // 100 of -200..200
+    instance.set("lightY", 0.0);
+    EXPECT_EQ(maxDifference(instance.filter(title), lit), 0);
+}
+
+TEST_F(Frei0rPlugins, HostChoicesReachTheModule) {
+    const Picture title = titlePicture(kWidth, kHeight, 2);
+    const Picture background = backgroundPicture(kWidth, kHeight);
+    ReferenceOptions fieldWise;
+    fieldWise.fieldWise = true;
+    ReferenceOptions flicker;
+    flicker.flickerFilter = true;
+    const Picture byField = reference(title, background, fieldWise);
+    const Picture flickerFiltered = reference(title, background, flicker);
+    ASSERT_GT(maxDifference(byField, flickerFiltered), 0);
+
+    Instance instance(mixer, kWidth, kHeight);
+    instance.set("fieldWise", 1.0);
+    EXPECT_EQ(maxDifference(instance.mix(background, title), byField), 0);
+    instance.set("fieldWise", 0.0);
+    instance.set("flickerFilter", 1.0);
+    EXPECT_EQ(maxDifference(instance.mix(background, title), flickerFiltered), 0);
+}
+
+TEST_F(Frei0rPlugins, InstancesKeepTheirOwnSettingsAcrossThreads) {
+    Workspace workspace;
+    const Picture title = titlePicture(kWidth, kHeight, 1);
+    const Picture background = backgroundPicture(kWidth, kHeight, 1);
+    ReferenceOptions sunken;
+    sunken.settings = readBytes(settingsFile(workspace, "sunken.prf", {"bevelSunken=sunken"}));
+    const Picture raised = reference(title, background);
+    const Picture pressed = reference(title, background, sunken);
+    ASSERT_GT(maxDifference(raised, pressed), 0);
+
+    Instance a(mixer, kWidth, kHeight), b(mixer, kWidth, kHeight);
+    b.set("set", std::string("bevelSunken=sunken"));
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(maxDifference(a.mix(background, title), raised), 0);
+        EXPECT_EQ(maxDifference(b.mix(background, title), pressed), 0);
+    }
+    // Hosts may render instances from several threads at once: each render
+    // still gets its own instance's settings.
+    int wrong = 0;
+    std::mutex count;
+    auto work = [&](Instance &instance, const Picture &expected) {
+        for (int i = 0; i < 4; ++i)
+            if (maxDifference(instance.mix(background, title), expected) != 0) {
+                std::lock_guard<std::mutex> lock(count);
+                ++wrong;
+            }
+    };
+    std::thread first(work, std::ref(a), std::cref(raised));
+    std::thread second(work, std::ref(b), std::cref(pressed));
+    first.join();
+    second.join();
+    EXPECT_EQ(wrong, 0);
+}
+
+TEST_F(Frei0rPlugins, OddFrameHeightsRenderAsTheFramePaddedByItsLastRow) {
+    const int height = 33;
+    const Picture title = titlePicture(kWidth, height, 0, true);
+    Picture padded = title;
+    padded.height = height + 1;
+    padded.bytes.insert(padded.bytes.end(), title.bytes.end() - kWidth * 4, title.bytes.end());
+    Picture expected = reference(padded, solid(kWidth, height + 1, 0, 0, 0));
+    expected.height = height;
+    expected.bytes.resize(size_t(kWidth) * height * 4);
+
+    Instance instance(filter, kWidth, height);
+    EXPECT_EQ(maxDifference(instance.filter(title), expected), 0);
+}
+
+TEST_F(Frei0rPlugins, BadParametersAreReportedAndFallBack) {
+    const Picture title = titlePicture(kWidth, kHeight);
+    const Picture black = solid(kWidth, kHeight, 0, 0, 0);
+    const Picture plain = reference(title, black);
+    ReferenceOptions widest;
+    Workspace workspace;
+    widest.settings = readBytes(settingsFile(workspace, "w.prf", {"bevelWidth=30"}));
+    const Picture wide = reference(title, black, widest);
+
+    Instance instance(filter, kWidth, kHeight);
+    testing::internal::CaptureStderr();
+    instance.set("settings", std::string("/no/such/preset.prf"));
+    instance.set("set", std::string("bevelWidth=99 noSuchField=1 glowOn"));
+    instance.set("background", std::string("#12"));
+    const Picture first = instance.filter(title);
+    instance.set("background", std::string("/no/such/picture.png"));
+    const Picture second = instance.filter(title);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(maxDifference(first, plain), 0);
+    EXPECT_EQ(maxDifference(second, plain), 0);
+    EXPECT_NE(err.find("/no/such/preset.prf: no such settings file; using the default settings"),
+              std::string::npos)
+        << err;
+    EXPECT_NE(err.find("bevelWidth: 99 is outside"), std::string::npos) << err;
+    EXPECT_NE(err.find("noSuchField"), std::string::npos) << err;
+    EXPECT_NE(err.find("#12: a colour is written #RRGGBB"), std::string::npos) << err;
+    EXPECT_NE(err.find("/no/such/picture.png"), std::string::npos) << err;
+
+    testing::internal::CaptureStderr();
+    instance.set("bevelWidth", 7.5);
+    const Picture clamped = instance.filter(title);
+    instance.set("bevelWidth", std::nan(""));
+    instance.filter(title);
+    err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(maxDifference(clamped, wide), 0);
+    EXPECT_NE(err.find("bevelWidth=7.5 is outside 0..1; using 1"), std::string::npos) << err;
+    EXPECT_NE(err.find("bevelWidth=nan is outside 0..1; using 0"), std::string::npos) << err;
+}
+
+TEST_F(Frei0rPlugins, UnusableCallsDoNotCrash) {
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(filter.construct(0, 10), nullptr);
+    EXPECT_EQ(mixer.construct(40000, 10), nullptr);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("cannot work on frames of 0x10"), std::string::npos) << err;
+    filter.destruct(nullptr);
+    double value = 0.5;
+    filter.setParam(nullptr, &value, 0);
+    filter.update(nullptr, 0, nullptr, nullptr);
+    mixer.update2(nullptr, 0, nullptr, nullptr, nullptr, nullptr);
+
+    Instance instance(mixer, 8, 8);
+    instance.set("bevelWidth", 0.5);
+    mixer.setParam(instance.handle(), &value, -1);
+    mixer.setParam(instance.handle(), &value, 999);
+    mixer.getParam(instance.handle(), &value, 999);
+    mixer.setParam(instance.handle(), nullptr, 0);
+    // A mixer called as a filter passes its input through.
+    std::vector<uint32_t> in(64, 0x11223344), out(64, 0);
+    mixer.update(instance.handle(), 0, in.data(), out.data());
+    EXPECT_EQ(out, in);
+    // Tiny frames render (or fall back) without harm.
+    const Picture title = titlePicture(8, 8);
+    EXPECT_EQ(instance.mix(solid(8, 8, 1, 2, 3), title).bytes.size(), 8u * 8 * 4);
+}
