@@ -6,6 +6,7 @@
 #include "driver/RenderJob.h"
 #include "driver/SourceImages.h"
 #include "engine/Blend.h"
+#include "engine/BufferRecycler.h"
 #include "engine/Engine.h"
 #include "operator/FieldRendering.h"
 #include "operator/Operator.h"
@@ -98,8 +99,8 @@ LUSTRA_VECTOR_CLONES void rgbToHostPixels(const uint32_t *__restrict rgb,
 }
 
 void releaseWorkBuffers() {
-    std::free(driverState.workPixels);
-    std::free(driverState.mask);
+    giveBackBuffer(driverState.workPixels);
+    giveBackBuffer(driverState.mask);
     driverState.workPixels = nullptr;
     driverState.mask = nullptr;
 }
@@ -108,15 +109,19 @@ int32_t allocateWorkBuffers(int32_t width, int32_t height) {
     releaseWorkBuffers();
     driverState.width = width;
     driverState.height = height;
-    driverState.workPixels =
-        static_cast<uint32_t *>(std::calloc(size_t(width) * size_t(height), 4));
+    // The final shading writes the colour bytes of every pixel before anything
+    // reads them, and the fourth byte never reaches the output; buildMask
+    // clears the whole mask before it draws the shape.
+    driverState.workPixels = static_cast<uint32_t *>(
+        takeBuffer(size_t(width) * size_t(height) * 4, BufferContents::unspecified));
     if (!driverState.workPixels) {
         logFailure(kLogWorkPixelsAllocation);
         releaseWorkBuffers();
         return -1;
     }
     driverState.mask = static_cast<uint8_t *>(
-        std::malloc(size_t(width + 2 * kMaskBorder) * size_t(height + 2 * kMaskBorder)));
+        takeBuffer(size_t(width + 2 * kMaskBorder) * size_t(height + 2 * kMaskBorder),
+                   BufferContents::unspecified));
     if (!driverState.mask) {
         logFailure(kLogMaskAllocation);
         releaseWorkBuffers();
@@ -234,6 +239,7 @@ int32_t renderFrame(int32_t width, int32_t height, int32_t scaled) {
     if (driverState.engineError == 0) driverState.engineError = teardown;
     driverState.engineReady = 0;
     releaseWorkBuffers();
+    sweepIdleBuffers();
     checkAbort();
     return 0;
 }

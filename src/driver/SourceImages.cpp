@@ -5,6 +5,7 @@
 #include "driver/SourceImages.h"
 
 #include "driver/RenderJob.h"
+#include "engine/BufferRecycler.h"
 #include "operator/FieldRendering.h"
 #include "operator/Operator.h"
 #include "operator/Settings.h"
@@ -18,7 +19,7 @@ SourceImage sourceImages[kLayerCount];
 namespace {
 
 void freeLayer(SourceImage &layer) {
-    std::free(layer.pixels);
+    giveBackBuffer(layer.pixels);
     layer.pixels = nullptr;
     layer.width = layer.height = 0;
 }
@@ -28,7 +29,7 @@ void freeLayer(SourceImage &layer) {
 void convertIntoLayer(SourceImage &layer, const uint32_t *host, int32_t width, int32_t height) {
     freeLayer(layer);
     const size_t count = size_t(width) * size_t(height);
-    layer.pixels = static_cast<uint32_t *>(std::calloc(count, 4));
+    layer.pixels = static_cast<uint32_t *>(takeBuffer(count * 4, BufferContents::unspecified));
     if (!layer.pixels) return;
     layer.width = width;
     layer.height = height;

@@ -2,6 +2,7 @@
 // the metal environment pattern, the mask analysis and the parameter copies.
 #include "engine/Engine.h"
 
+#include "engine/BufferRecycler.h"
 #include "operator/Operator.h"
 
 #include <cmath>
@@ -17,15 +18,24 @@ namespace {
 
 constexpr size_t kPatternBytes = 65536;
 
-// A zeroed buffer of `count` elements (at least one, so that an empty frame
-// dimension never looks like an allocation failure).
-template <typename T> bool allocate(T *&pointer, size_t count) {
-    pointer = static_cast<T *>(std::calloc(count ? count : 1, sizeof(T)));
+// A buffer of `count` elements (at least one, so that an empty frame
+// dimension never looks like an allocation failure), zeroed unless the
+// caller knows that every element is written before it is read.
+template <typename T>
+bool allocate(T *&pointer, size_t count, BufferContents contents = BufferContents::zeroed) {
+    pointer = static_cast<T *>(takeBuffer((count ? count : 1) * sizeof(T), contents));
     return pointer != nullptr;
 }
 
 template <typename T> void release(T *&pointer) {
-    std::free(const_cast<void *>(static_cast<const void *>(pointer)));
+    giveBackBuffer(const_cast<void *>(static_cast<const void *>(pointer)));
+    pointer = nullptr;
+}
+
+// The planes of a picture texture come from the heap (the texture stage
+// allocates them at the picture's size).
+template <typename T> void releasePicturePlane(T *&pointer) {
+    std::free(pointer);
     pointer = nullptr;
 }
 
@@ -47,8 +57,12 @@ bool allocateBuffers() {
          allocate(engine.rowFracs, h + 1) && allocate(engine.rowFracs2, h + 1) &&
          allocate(engine.colCoords, w + 1) && allocate(engine.colCoords2, w + 1) &&
          allocate(engine.rowCoords, h + 1) && allocate(engine.rowCoords2, h + 1) &&
-         allocate(engine.imageMap1, frame) && allocate(engine.imageMap2, frame) &&
-         allocate(engine.edgeX, frame / 2) && allocate(engine.edgeY, frame / 2) &&
+         // A map is read only after its stage has written every pixel, and
+         // only the first edgeCount entries of the edge list are read.
+         allocate(engine.imageMap1, frame, BufferContents::unspecified) &&
+         allocate(engine.imageMap2, frame, BufferContents::unspecified) &&
+         allocate(engine.edgeX, frame / 2, BufferContents::unspecified) &&
+         allocate(engine.edgeY, frame / 2, BufferContents::unspecified) &&
          allocate(engine.stampMax, frame) && allocate(engine.rawSlopeX, frame) &&
          allocate(engine.rawSlopeY, frame) && allocate(engine.slopeX, frame) &&
          allocate(engine.slopeY, frame) && allocate(engine.texturedSlopeX1, frame) &&
@@ -251,9 +265,9 @@ int32_t engineTeardown() {
         release(engine.textureSlopeX[t]);
         release(engine.textureSlopeY[t]);
         PictureTexture &picture = engine.pictureTexture[t];
-        release(picture.heights);
-        release(picture.gradientX);
-        release(picture.gradientY);
+        releasePicturePlane(picture.heights);
+        releasePicturePlane(picture.gradientX);
+        releasePicturePlane(picture.gradientY);
         picture.width = picture.height = 0;
     }
     release(engine.colFracs);

@@ -5,6 +5,7 @@
 #include "operator/FieldRendering.h"
 
 #include "driver/FrameRender.h"
+#include "engine/BufferRecycler.h"
 #include "operator/Operator.h"
 
 #include <cstdlib>
@@ -40,8 +41,8 @@ bool matchesProject(const OpImage *field) {
 }
 
 void freeFrames() {
-    std::free(fieldState.inputFrame0);
-    std::free(fieldState.inputFrame1);
+    giveBackBuffer(fieldState.inputFrame0);
+    giveBackBuffer(fieldState.inputFrame1);
     fieldState.inputFrame0 = nullptr;
     fieldState.inputFrame1 = nullptr;
 }
@@ -49,8 +50,11 @@ void freeFrames() {
 bool allocateFrames() {
     const size_t bytes =
         size_t(fieldState.projectFrameWidth) * size_t(fieldState.projectFrameHeight) * 4;
-    fieldState.inputFrame0 = static_cast<uint32_t *>(std::malloc(bytes));
-    fieldState.inputFrame1 = static_cast<uint32_t *>(std::malloc(bytes));
+    // Both frames are filled completely from the fields before they are read.
+    fieldState.inputFrame0 =
+        static_cast<uint32_t *>(takeBuffer(bytes, BufferContents::unspecified));
+    fieldState.inputFrame1 =
+        static_cast<uint32_t *>(takeBuffer(bytes, BufferContents::unspecified));
     if (fieldState.inputFrame0 && fieldState.inputFrame1) return true;
     freeFrames();
     return false;

@@ -5,6 +5,7 @@
 #include "dialog/SettingsDialog.h"
 #include "driver/FrameRender.h"
 #include "driver/SourceImages.h"
+#include "engine/BufferRecycler.h"
 #include "operator/FieldRendering.h"
 #include "operator/Settings.h"
 
@@ -72,6 +73,7 @@ int32_t setup(const OperatorContext &context) {
 int32_t cleanup() {
     operatorState.sourcesCached = 0;
     releaseSourceImages();
+    releaseKeptBuffers();
     return 0;
 }
 
