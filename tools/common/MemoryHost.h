@@ -1,6 +1,8 @@
 // A host backend for the project's own programs: serves the fields of one
 // title frame (input 1) and one background frame (input 0) from memory,
 // collects the rendered fields into a frame, and prints the module's log lines.
+// Like a real host's frame cache, it reuses the pixel buffers of the fields it
+// gets back instead of allocating every field anew.
 #pragma once
 
 #include "lustrafex/host_backend.h"
@@ -53,15 +55,30 @@ class MemoryHost : public HostBackend {
     }
     void freeImage(OpImage *field) override {
         if (!field) return;
-        delete[] field->pixels;
-        delete field;
+        spare_.push_back(field);
+    }
+    ~MemoryHost() override {
+        for (OpImage *field : spare_) {
+            delete[] field->pixels;
+            delete field;
+        }
     }
     void logMessage(int32_t, int32_t line, const char *, uint32_t, const char *) override {
         std::fprintf(stderr, "LustraFex reported a failure (line %d)\n", line);
     }
 
   private:
-    static OpImage *image(int w, int h) {
+    std::vector<OpImage *> spare_; // fields given back, for reuse
+
+    // A field of w x h pixels: a spare one of that size (holding its old
+    // pixels, as a host's recycled buffer does) or a new, cleared one.
+    OpImage *image(int w, int h) {
+        for (size_t i = 0; i < spare_.size(); ++i) {
+            OpImage *field = spare_[i];
+            if (field->width != w || field->height != h) continue;
+            spare_.erase(spare_.begin() + static_cast<std::ptrdiff_t>(i));
+            return field;
+        }
         return new OpImage{new uint32_t[size_t(w) * h](), int16_t(w), int16_t(h)};
     }
 };
