@@ -58,17 +58,24 @@ struct RgbProducts {
 const RgbProducts rgbProducts;
 
 // Luminance to mask value: max(0, a - 48) x 320 / 208, at most 255.
-struct MaskCurve {
-    uint8_t value[256];
-    MaskCurve() {
-        for (int a = 0; a < 256; ++a) {
-            const int v = (a > 48 ? a - 48 : 0) * 320 / 208;
-            value[a] = static_cast<uint8_t>(v > 255 ? 255 : v);
-        }
-    }
-};
+inline uint32_t maskValue(uint32_t luminance) {
+    const uint32_t v = (luminance > 48 ? luminance - 48 : 0) * 320 / 208;
+    return v > 255 ? 255 : v;
+}
 
-const MaskCurve maskCurve;
+// One mask row from one row of input 1: the mask value of each pixel's
+// luminance (byte 3), inverted (255 - v, i.e. v XOR 255) when `flip` is 255.
+// Returns the OR of the values before inversion (non-zero: not empty).
+LUSTRA_VECTOR_CLONES uint32_t maskRow(const uint32_t *__restrict pixels, int32_t count,
+                                      uint32_t flip, uint8_t *__restrict out) {
+    uint32_t any = 0;
+    for (int32_t c = 0; c < count; ++c) {
+        const uint32_t v = maskValue(pixels[c] >> 24);
+        any |= v;
+        out[c] = static_cast<uint8_t>(v ^ flip);
+    }
+    return any;
+}
 
 } // namespace
 
@@ -135,20 +142,22 @@ void buildMask() {
     const int32_t width = driverState.width, height = driverState.height;
     const int32_t pitch = width + 2 * kMaskBorder;
     if (driverState.maskBuilt != 1) {
-        std::memset(driverState.mask, 0, size_t(pitch) * size_t(height + 2 * kMaskBorder));
         driverState.maskBuilt = 1;
-        int32_t notEmpty = 0;
-        const bool invert = settings.invertShape == 1;
+        // The margin is 0: the rows above and below the frame, and the
+        // columns left and right of it.
+        std::memset(driverState.mask, 0, size_t(pitch) * kMaskBorder);
+        std::memset(driverState.mask + size_t(height + kMaskBorder) * pitch, 0,
+                    size_t(pitch) * kMaskBorder);
+        uint32_t notEmpty = 0;
+        const uint32_t flip = settings.invertShape == 1 ? 255 : 0;
         for (int32_t r = 0; r < height; ++r) {
-            const uint32_t *row = fieldState.inputFrame1 + size_t(r) * width;
-            uint8_t *out = driverState.mask + size_t(r + kMaskBorder) * pitch + kMaskBorder;
-            for (int32_t c = 0; c < width; ++c) {
-                const int32_t v = maskCurve.value[row[c] >> 24];
-                if (v != 0) notEmpty = 1;
-                out[c] = static_cast<uint8_t>(invert ? 255 - v : v);
-            }
+            uint8_t *line = driverState.mask + size_t(r + kMaskBorder) * pitch;
+            std::memset(line, 0, kMaskBorder);
+            std::memset(line + kMaskBorder + width, 0, kMaskBorder);
+            notEmpty |= maskRow(fieldState.inputFrame1 + size_t(r) * width, width, flip,
+                                line + kMaskBorder);
         }
-        driverState.maskNotEmpty = notEmpty;
+        driverState.maskNotEmpty = notEmpty != 0 ? 1 : 0;
     }
     if (driverState.maskNotEmpty == 0) {
         // An empty shape: with inversion the whole picture is covered, so the

@@ -102,8 +102,21 @@ bool loadMetalPattern() {
     return true;
 }
 
+// True when any of the `count` bytes from `bytes` is non-zero.
+bool anyNonZero(const uint8_t *bytes, int32_t count) {
+    uint8_t any = 0;
+    for (int32_t i = 0; i < count; ++i) any |= bytes[i];
+    return any != 0;
+}
+
+// Width of the runs that analyseMask tests as a whole.
+constexpr int32_t kQuietRun = 64;
+
 // Edge pixels (transparent pixels with a non-zero 4-neighbour inside the
 // frame), the bounding box of edge and covered pixels, and the full test.
+// Most of a frame is empty: a run of pixels that holds nothing, and whose
+// neighbours inside the frame hold nothing either, has neither covered nor
+// edge pixels, so it is passed over as a whole.
 void analyseMask() {
     const int32_t w = engine.frameWidth, h = engine.frameHeight;
     engine.boundsMinX = w - 1;
@@ -122,23 +135,39 @@ void analyseMask() {
     for (int32_t y = 0; y < h; ++y) {
         pollAbort(y);
         const uint8_t *row = engine.mask + engine.paddedRowOffset[y];
-        for (int32_t x = 0; x < w; ++x) {
-            if (row[x] != 0) {
-                sawOpaque = true;
-                widenBounds(x, y);
+        const uint8_t *above = y > 0 ? row - engine.paddedWidth : nullptr;
+        const uint8_t *below = y < h - 1 ? row + engine.paddedWidth : nullptr;
+        int32_t x = 0;
+        while (x < w) {
+            const int32_t end = x + kQuietRun < w ? x + kQuietRun : w;
+            // The run with its left and right neighbours, and the rows above
+            // and below it, where they lie inside the frame.
+            const int32_t first = x > 0 ? x - 1 : 0, last = end < w ? end + 1 : w;
+            if (!anyNonZero(row + first, last - first) &&
+                !(above && anyNonZero(above + x, end - x)) &&
+                !(below && anyNonZero(below + x, end - x))) {
+                sawTransparent = true;
+                x = end;
                 continue;
             }
-            sawTransparent = true;
-            int32_t sum = 0;
-            if (x < w - 1) sum += row[x + 1];
-            if (y < h - 1) sum += row[x + engine.paddedWidth];
-            if (x > 0) sum += row[x - 1];
-            if (y > 0) sum += row[x - engine.paddedWidth];
-            if (sum == 0 || engine.edgeCount >= engine.edgeCapacity) continue;
-            engine.edgeX[engine.edgeCount] = x;
-            engine.edgeY[engine.edgeCount] = y;
-            widenBounds(x, y);
-            ++engine.edgeCount;
+            for (; x < end; ++x) {
+                if (row[x] != 0) {
+                    sawOpaque = true;
+                    widenBounds(x, y);
+                    continue;
+                }
+                sawTransparent = true;
+                int32_t sum = 0;
+                if (x < w - 1) sum += row[x + 1];
+                if (below) sum += below[x];
+                if (x > 0) sum += row[x - 1];
+                if (above) sum += above[x];
+                if (sum == 0 || engine.edgeCount >= engine.edgeCapacity) continue;
+                engine.edgeX[engine.edgeCount] = x;
+                engine.edgeY[engine.edgeCount] = y;
+                widenBounds(x, y);
+                ++engine.edgeCount;
+            }
         }
     }
     if (sawOpaque && !sawTransparent) {

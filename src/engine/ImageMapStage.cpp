@@ -165,15 +165,28 @@ template <Filter F> void resampleAll(const Picture &s, const CoordTables &c, uin
     }
 }
 
-// Every footprint one source pixel: bytes 0..2 copied, byte 3 kept.
+// Copies `count` pixels: bytes 0..2 from the source, byte 3 kept.
+LUSTRA_VECTOR_CLONES void copyColourBytes(const uint32_t *__restrict source, int32_t count,
+                                          uint32_t *__restrict out) {
+    for (int32_t i = 0; i < count; ++i) out[i] = (out[i] & 0xFF000000u) | (source[i] & 0x00FFFFFFu);
+}
+
+// Every footprint one source pixel: bytes 0..2 copied, byte 3 kept. The
+// columns run through the picture one by one between wraps, so each row is
+// copied as runs of consecutive source pixels.
 void copyOnePixelFootprints(const Picture &s, const CoordTables &c, uint32_t *out) {
     const int32_t w = engine.frameWidth, h = engine.frameHeight;
     for (int32_t y = 0; y < h; ++y) {
         pollAbort(y);
         const uint32_t *source = s.pixels + size_t(c.row[y]) * s.width;
         uint32_t *line = out + size_t(y) * w;
-        for (int32_t x = 0; x < w; ++x)
-            line[x] = (line[x] & 0xFF000000u) | (source[c.col[x]] & 0x00FFFFFFu);
+        int32_t x = 0;
+        while (x < w) {
+            int32_t run = 1;
+            while (x + run < w && c.col[x + run] == c.col[x] + run) ++run;
+            copyColourBytes(source + c.col[x], run, line + x);
+            x += run;
+        }
     }
 }
 

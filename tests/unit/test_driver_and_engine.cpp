@@ -10,10 +10,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <random>
+#include <string>
 #include <vector>
 
 using namespace lustra;
@@ -265,6 +268,56 @@ TEST(MaskAnalysis, EdgesBoundsAndFullMasks) {
         ASSERT_EQ(run.setup(), 0);
         EXPECT_EQ(engine.edgeCount, 3);
         for (int i = 0; i < 3; ++i) EXPECT_EQ(engine.edgeX[i], 1);
+    }
+}
+
+// Sparse shapes on frames around the width of the runs that the analysis
+// passes over as a whole: edges (in scan order), box and full flag equal a
+// pixel-by-pixel reading, whatever the margin holds.
+TEST(MaskAnalysis, SparseShapesOnWideFramesMatchAPixelByPixelReading) {
+    DataDirectory data;
+    std::mt19937 random(11);
+    for (const int32_t width : {1, 2, 63, 64, 65, 127, 129, 200}) {
+        for (const int32_t height : {2, 3, 17}) {
+            EngineRun run(width, height, data);
+            std::fill(run.padded.begin(), run.padded.end(), uint8_t(77));
+            for (int32_t y = 0; y < height; ++y)
+                for (int32_t x = 0; x < width; ++x) run.mask(x, y) = 0;
+            for (int k = random() % 6; k > 0; --k)
+                run.mask(random() % width, random() % height) = uint8_t(1 + random() % 255);
+            run.mask(width - 1, random() % height) = 5; // at the right border
+            if (width > 64) run.mask(64, 0) = 9;        // at a run boundary
+            std::vector<std::pair<int32_t, int32_t>> edges;
+            int32_t covered = 0;
+            int32_t minX = width - 1, minY = height - 1, maxX = 0, maxY = 0;
+            auto at = [&](int32_t x, int32_t y) {
+                return x < 0 || y < 0 || x >= width || y >= height ? 0 : run.mask(x, y);
+            };
+            for (int32_t y = 0; y < height; ++y)
+                for (int32_t x = 0; x < width; ++x) {
+                    const bool edge = at(x, y) == 0 && (at(x + 1, y) + at(x - 1, y) + at(x, y + 1) +
+                                                        at(x, y - 1)) != 0;
+                    covered += at(x, y) != 0;
+                    if (at(x, y) == 0 && !edge) continue;
+                    if (edge) edges.emplace_back(x, y);
+                    minX = std::min(minX, x);
+                    minY = std::min(minY, y);
+                    maxX = std::max(maxX, x);
+                    maxY = std::max(maxY, y);
+                }
+            ASSERT_EQ(run.setup(), 0);
+            const std::string where = std::to_string(width) + " x " + std::to_string(height);
+            ASSERT_EQ(engine.edgeCount, int32_t(edges.size())) << where;
+            for (size_t i = 0; i < edges.size(); ++i) {
+                EXPECT_EQ(engine.edgeX[i], edges[i].first) << where;
+                EXPECT_EQ(engine.edgeY[i], edges[i].second) << where;
+            }
+            EXPECT_EQ(engine.boundsMinX, minX) << where;
+            EXPECT_EQ(engine.boundsMinY, minY) << where;
+            EXPECT_EQ(engine.boundsMaxX, maxX) << where;
+            EXPECT_EQ(engine.boundsMaxY, maxY) << where;
+            EXPECT_EQ(engine.maskFull, covered == width * height ? 1 : 0) << where;
+        }
     }
 }
 
