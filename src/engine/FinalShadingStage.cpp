@@ -1,11 +1,13 @@
 // Final shading and compositing: lights both fills from the surface slopes
-// and builds the picture from back to front, per pixel: the background fill,
-// the drop shadow, the glow, and the object fill laid over them with the
+// and builds the picture from back to front, one row at a time: the
+// background fill across the row, the drop shadow and the glow where their
+// weights are non-zero, and the object fill over the covered pixels with the
 // coverage mask as its weight.
 #include "engine/Blend.h"
 #include "engine/Engine.h"
 
 #include <cmath>
+#include <cstring>
 #include <new>
 #include <vector>
 
@@ -28,9 +30,10 @@ struct FillTables {
 // Everything the pixel loop looks up, built once per call.
 struct ShadingPass {
     FillTables fillTables[2];
-    uint8_t glowRamp[3][256];
+    uint32_t glowRamp[256]; // the glow colour at each glow weight, as an RGB work pixel
     uint8_t cosineLobe[kLobeSize];
     uint8_t highlightLobe[2][kLobeSize];
+    uint32_t lobePairs[2][kLobeSize];              // cosine lobe | fill F's highlight lobe << 16
     std::vector<int32_t> colCoord[2], rowCoord[2]; // texel, reduced modulo the texture size
     std::vector<uint8_t> colFrac, rowFrac;         // sub-texel fractions (shared by both fills)
     std::vector<int32_t> lobeU, lobeV;             // lobe positions per column and row
@@ -51,6 +54,11 @@ struct RgbChannels {
         : c{static_cast<int32_t>((p >> 16) & 0xFF), static_cast<int32_t>((p >> 8) & 0xFF),
             static_cast<int32_t>(p & 0xFF)} {}
 };
+
+// An RGB work pixel from its red, green and blue bytes (fourth byte 0).
+inline uint32_t packRgb(int32_t r, int32_t g, int32_t b) {
+    return uint32_t(r) << 16 | uint32_t(g) << 8 | uint32_t(b);
+}
 
 // A fill of mode 3 without a usable picture shades as metal (mode 2).
 inline uint8_t effectiveMode(const FillSettings &fill) {
@@ -129,11 +137,13 @@ void buildShadingTables(ShadingPass &pass) {
         const int32_t pg = opacityWeight(engine.glowSettings[kGlowOpacity]);
         for (int32_t i = 0; i < 256; ++i) {
             const int32_t r = ((pg * (i * 255 / 256)) >> 8) & 0xFF;
+            int32_t ramp[3];
             for (int k = 0; k < 3; ++k)
-                pass.glowRamp[k][i] =
-                    static_cast<uint8_t>((channelOf(engine.glowColour1, k) * r +
-                                          channelOf(engine.glowColour2, k) * (255 - r)) >>
-                                         8);
+                ramp[k] = ((channelOf(engine.glowColour1, k) * r +
+                            channelOf(engine.glowColour2, k) * (255 - r)) >>
+                           8) &
+                          0xFF;
+            pass.glowRamp[i] = packRgb(ramp[0], ramp[1], ramp[2]);
         }
     }
 }
@@ -149,6 +159,9 @@ void buildLobeTables(ShadingPass &pass) {
         for (int f = 0; f < 2; ++f)
             pass.highlightLobe[f][i] =
                 static_cast<uint8_t>(static_cast<int32_t>(255.0 * std::pow(single, exponents[f])));
+        for (int f = 0; f < 2; ++f)
+            pass.lobePairs[f][i] = uint32_t(pass.cosineLobe[i]) | uint32_t(pass.highlightLobe[f][i])
+                                                                      << 16;
     }
 }
 
@@ -195,9 +208,11 @@ void buildCoordinates(ShadingPass &pass) {
 }
 
 // Lobe index of a slope at a lobe position: |(slope x 2^19 + position) >> 16|,
-// at most 1023 (32-bit arithmetic, shift before the absolute value).
+// at most 1023 (32-bit arithmetic that wraps, shift before the absolute
+// value). The sum is formed unsigned, which wraps alike and vectorises.
 inline int32_t lobeIndex(int32_t slope, int32_t position) {
-    const int32_t shifted = wrap32(int64_t(slope) * kLobeScale + position) >> 16;
+    const int32_t shifted =
+        wrap32(uint32_t(slope) * uint32_t(kLobeScale) + uint32_t(position)) >> 16;
     const int32_t magnitude = shifted < 0 ? -shifted : shifted;
     return magnitude > kLobeSize - 1 ? kLobeSize - 1 : magnitude;
 }
@@ -214,7 +229,7 @@ struct FillColours {
     }
 };
 
-// The colour of fill F (0 object, 1 background) in mode M at pixel (x, y)
+// The colour of fill F (0 object, 1 background) in mode M (0, 2 or 3) at pixel (x, y)
 // with slopes (dx, dy); `map` is the fill's image-map pixel or null.
 template <int F, int M>
 inline void fillColour(const ShadingPass &pass, const FillColours &colours, int32_t x, int32_t y,
@@ -227,19 +242,8 @@ inline void fillColour(const ShadingPass &pass, const FillColours &colours, int3
         } else {
             for (int k = 0; k < 3; ++k) out[k] = colours.a[k];
         }
-    } else if constexpr (M == 1) {
-        // Light lobe: diffuse d mixes C toward A, highlight s adds B.
-        const int32_t a = lobeIndex(dx, pass.lobeU[x]);
-        const int32_t b = lobeIndex(dy, pass.lobeV[y]);
-        const int32_t d = (pass.cosineLobe[b] * pass.cosineLobe[a]) >> 8;
-        const int32_t s = (pass.highlightLobe[F][b] * pass.highlightLobe[F][a]) >> 8;
-        const RgbChannels tint = map ? RgbChannels(*map) : RgbChannels(0x00FFFFFFu);
-        for (int k = 0; k < 3; ++k) {
-            const int32_t t = tint.c[k];
-            const int32_t lit = (colours.c[k] * (255 - d) + colours.a[k] * d) >> 8;
-            out[k] = clampHigh255((lit * t + colours.b[k] * s) >> 8);
-        }
     } else {
+        static_assert(M == 2 || M == 3, "the light lobe (mode 1) shades whole rows: lobeRow");
         const int32_t mu = pass.modulusU[F], mv = pass.modulusV[F];
         const int32_t u = trueMod(int64_t(pass.colCoord[F][x]) + dx, mu);
         const int32_t v = trueMod(int64_t(pass.rowCoord[F][y]) + dy, mv);
@@ -285,13 +289,183 @@ inline void fillColour(const ShadingPass &pass, const FillColours &colours, int3
     }
 }
 
+// The fourth byte of a work pixel, which the shading keeps.
+constexpr uint32_t kFourthByte = 0xFF000000u;
+
+// blend8 of each channel of `pixel` toward `colour` with weight w, keeping
+// the pixel's fourth byte.
+inline uint32_t blendPixel(uint32_t pixel, uint32_t colour, int32_t w) {
+    return (pixel & kFourthByte) | packRgb(blend8(pixelRed(pixel), pixelRed(colour), w),
+                                           blend8(pixelGreen(pixel), pixelGreen(colour), w),
+                                           blend8(pixelBlue(pixel), pixelBlue(colour), w));
+}
+
+// One channel of the light lobe: diffuse weight d mixes C toward A, the
+// tint t scales it and highlight s adds B:
+// min(255, ((((C x (255 - d) + A x d) >> 8) x t + B x s) >> 8).
+inline int32_t lobeChannel(int32_t a, int32_t b, int32_t c, int32_t d, int32_t s, int32_t t) {
+    const int32_t lit = (c * (255 - d) + a * d) >> 8;
+    return clampHigh255((lit * t + b * s) >> 8);
+}
+
+// The light-lobe fill (mode 1) along a row segment. Lobe index a comes from
+// the x slope and the column's lobe position, b from the y slope and the
+// row's; `lobe` pairs the cosine lobe (low half) with the fill's highlight
+// lobe (high half). The slopes are 0 unless Sloped, the tint white unless
+// Tinted. With Cover the pixels blend toward the fill with their coverage
+// (non-zero on the segment); otherwise the fill replaces them.
+template <bool Tinted, bool Sloped, bool Cover>
+LUSTRA_VECTOR_CLONES void lobeRow(const uint32_t *__restrict lobe, const int32_t *__restrict lobeU,
+                                  int32_t lobeV, const int8_t *__restrict slopeX,
+                                  const int8_t *__restrict slopeY, const uint32_t *__restrict map,
+                                  const uint8_t *__restrict coverage, const FillColours colours,
+                                  int32_t count, uint32_t *__restrict out) {
+    for (int32_t x = 0; x < count; ++x) {
+        const uint32_t across = lobe[lobeIndex(Sloped ? slopeX[x] : 0, lobeU[x])];
+        const uint32_t down = lobe[lobeIndex(Sloped ? slopeY[x] : 0, lobeV)];
+        // d = (cosine(b) x cosine(a)) >> 8, s = (highlight(b) x highlight(a)) >> 8
+        const int32_t d = int32_t(((down & 0xFFFF) * (across & 0xFFFF)) >> 8);
+        const int32_t s = int32_t(((down >> 16) * (across >> 16)) >> 8);
+        const uint32_t tint = Tinted ? map[x] : 0x00FFFFFFu;
+        const uint32_t fill =
+            packRgb(lobeChannel(colours.a[0], colours.b[0], colours.c[0], d, s, pixelRed(tint)),
+                    lobeChannel(colours.a[1], colours.b[1], colours.c[1], d, s, pixelGreen(tint)),
+                    lobeChannel(colours.a[2], colours.b[2], colours.c[2], d, s, pixelBlue(tint)));
+        out[x] = Cover ? blendPixel(out[x], fill, coverage[x]) : (out[x] & kFourthByte) | fill;
+    }
+}
+
+// Plain fill (mode 0) replacing a row segment: colour A (packed).
+LUSTRA_VECTOR_CLONES void plainRow(uint32_t colour, int32_t count, uint32_t *__restrict out) {
+    for (int32_t x = 0; x < count; ++x) out[x] = (out[x] & kFourthByte) | colour;
+}
+
+// Plain fill under an image map: (M x A) >> 8 per channel.
+LUSTRA_VECTOR_CLONES void tintedPlainRow(const uint32_t *__restrict map, uint32_t colour,
+                                         int32_t count, uint32_t *__restrict out) {
+    const int32_t r = pixelRed(colour), g = pixelGreen(colour), b = pixelBlue(colour);
+    for (int32_t x = 0; x < count; ++x) {
+        const uint32_t m = map[x];
+        out[x] = (out[x] & kFourthByte) |
+                 packRgb(mul8(pixelRed(m), r), mul8(pixelGreen(m), g), mul8(pixelBlue(m), b));
+    }
+}
+
+// Shadow along a row segment: weight s = (S x shadow weight) >> 8; where
+// s > 0 the pixel blends toward the shadow colour with weight s.
+LUSTRA_VECTOR_CLONES void shadowRow(const uint8_t *__restrict shadow, int32_t weight,
+                                    uint32_t colour, int32_t count, uint32_t *__restrict out) {
+    for (int32_t x = 0; x < count; ++x) {
+        const int32_t s = (shadow[x] * weight) >> 8;
+        const uint32_t blended = blendPixel(out[x], colour, s);
+        out[x] = s > 0 ? blended : out[x];
+    }
+}
+
+// Glow along a row segment: weight g = (G x glow weight) >> 8; where g > 0
+// the pixel blends toward the glow ramp's colour at g with weight g.
+LUSTRA_VECTOR_CLONES void glowRow(const uint8_t *__restrict glow, int32_t weight,
+                                  const uint32_t *__restrict ramp, int32_t count,
+                                  uint32_t *__restrict out) {
+    for (int32_t x = 0; x < count; ++x) {
+        const int32_t g = (glow[x] * weight) >> 8;
+        const uint32_t blended = blendPixel(out[x], ramp[g], g);
+        out[x] = g > 0 ? blended : out[x];
+    }
+}
+
+// Where a fill reads along one row: its slopes (null: flat) and its
+// image-map pixels (null: untinted), indexed by column.
+struct FillRow {
+    const int8_t *slopeX, *slopeY;
+    const uint32_t *map;
+};
+
+// Fill F in mode M over columns [x0, x1) of row y. With Cover the pixels
+// blend toward the fill with their coverage (non-zero there); otherwise the
+// fill replaces them.
+template <int F, int M, bool Cover>
+void fillSpan(const ShadingPass &pass, const FillColours &colours, const FillRow &row, int32_t y,
+              const uint8_t *coverage, int32_t x0, int32_t x1, uint32_t *out) {
+    const int32_t count = x1 - x0;
+    if constexpr (M == 0 && !Cover) {
+        const uint32_t a = packRgb(colours.a[0], colours.a[1], colours.a[2]);
+        if (row.map)
+            tintedPlainRow(row.map + x0, a, count, out + x0);
+        else
+            plainRow(a, count, out + x0);
+    } else if constexpr (M == 1) {
+        const uint32_t *lobe = pass.lobePairs[F];
+        const int32_t *lobeU = pass.lobeU.data() + x0;
+        const int32_t v = pass.lobeV[y];
+        const uint8_t *weights = Cover ? coverage + x0 : nullptr;
+        if (row.map && row.slopeX)
+            lobeRow<true, true, Cover>(lobe, lobeU, v, row.slopeX + x0, row.slopeY + x0,
+                                       row.map + x0, weights, colours, count, out + x0);
+        else if (row.map)
+            lobeRow<true, false, Cover>(lobe, lobeU, v, nullptr, nullptr, row.map + x0, weights,
+                                        colours, count, out + x0);
+        else if (row.slopeX)
+            lobeRow<false, true, Cover>(lobe, lobeU, v, row.slopeX + x0, row.slopeY + x0, nullptr,
+                                        weights, colours, count, out + x0);
+        else
+            lobeRow<false, false, Cover>(lobe, lobeU, v, nullptr, nullptr, nullptr, weights,
+                                         colours, count, out + x0);
+    } else {
+        for (int32_t x = x0; x < x1; ++x) {
+            int32_t fill[3];
+            fillColour<F, M>(pass, colours, x, y, row.slopeX ? row.slopeX[x] : 0,
+                             row.slopeY ? row.slopeY[x] : 0, row.map ? row.map + x : nullptr, fill);
+            const uint32_t colour = packRgb(fill[0], fill[1], fill[2]);
+            out[x] =
+                Cover ? blendPixel(out[x], colour, coverage[x]) : (out[x] & kFourthByte) | colour;
+        }
+    }
+}
+
+// Coverage scans: the first column from x on (count when none) whose
+// coverage is full (255), not full, non-zero, or zero. The first three
+// step over eight bytes at a time while none of them can match.
+inline uint64_t eightBytes(const uint8_t *bytes) {
+    uint64_t eight;
+    std::memcpy(&eight, bytes, sizeof eight);
+    return eight;
+}
+// Whether any byte of v is zero: (v - 0x01..01) & ~v & 0x80..80 is non-zero.
+inline bool anyZeroByte(uint64_t v) {
+    return ((v - 0x0101010101010101u) & ~v & 0x8080808080808080u) != 0;
+}
+inline int32_t nextFull(const uint8_t *coverage, int32_t x, int32_t count) {
+    while (x + 8 <= count && !anyZeroByte(~eightBytes(coverage + x))) x += 8;
+    while (x < count && coverage[x] != 255) ++x;
+    return x;
+}
+inline int32_t nextNotFull(const uint8_t *coverage, int32_t x, int32_t count) {
+    while (x + 8 <= count && eightBytes(coverage + x) == ~uint64_t(0)) x += 8;
+    while (x < count && coverage[x] == 255) ++x;
+    return x;
+}
+inline int32_t nextCovered(const uint8_t *coverage, int32_t x, int32_t count) {
+    while (x + 8 <= count && eightBytes(coverage + x) == 0) x += 8;
+    while (x < count && coverage[x] == 0) ++x;
+    return x;
+}
+inline int32_t nextUncovered(const uint8_t *coverage, int32_t x, int32_t count) {
+    while (x < count && coverage[x] != 0) ++x;
+    return x;
+}
+
 // An image map tints its fill when it is on and holds a picture.
 inline const uint32_t *tintMap(const ImageMapParams *params, const uint32_t *plane) {
     return params && params->on == 1 && params->image ? plane : nullptr;
 }
 
-// The per-pixel pass for object fill mode M1 and background fill mode M2:
-// background, shadow, glow and object, composed back to front.
+// The pass for object fill mode M1 and background fill mode M2, row by row.
+// A row splits into runs of full coverage and runs below it. Below full
+// coverage the picture is built from back to front: background, shadow,
+// glow, and the object where covered. Under full coverage the object alone
+// decides: blend8 with weight 255 keeps nothing of what lies beneath, so
+// background, shadow and glow are not computed there.
 template <int M1, int M2> void shadePixels(const ShadingPass &pass) {
     const int32_t w = engine.frameWidth, h = engine.frameHeight;
     const int32_t border = engine.border;
@@ -305,51 +479,48 @@ template <int M1, int M2> void shadePixels(const ShadingPass &pass) {
     const int8_t *slopeX1 = texture1 ? engine.texturedSlopeX1 : engine.slopeX;
     const int8_t *slopeY1 = texture1 ? engine.texturedSlopeY1 : engine.slopeY;
     const FillColours object(engine.fill[0]), background(engine.fill[1]);
-    const int32_t shadow[3] = {engine.shadowColour.r, engine.shadowColour.g, engine.shadowColour.b};
+    const uint32_t shadowColour =
+        packRgb(engine.shadowColour.r, engine.shadowColour.g, engine.shadowColour.b);
+    // The shadow reaches the columns whose shadow-map column
+    // sx = R + x + shift lies in 1 .. paddedW - 1.
+    const int64_t shadowStart = int64_t(border) + pass.shadowShiftX;
+    const int64_t shadowFirst = 1 - shadowStart > 0 ? 1 - shadowStart : 0;
+    const int64_t shadowEnd = paddedW - shadowStart < w ? paddedW - shadowStart : w;
 
     for (int32_t y = 0; y < h; ++y) {
         pollAbort(y);
-        const uint8_t *maskRow = engine.mask + engine.paddedRowOffset[y];
         const size_t rowStart = size_t(engine.rowOffset[y]);
         uint32_t *out = engine.framePixels + rowStart;
+        const uint8_t *coverage = engine.mask + engine.paddedRowOffset[y];
+        const FillRow objectRow{slopeX1 + rowStart, slopeY1 + rowStart,
+                                map1 ? map1 + rowStart : nullptr};
+        const FillRow backgroundRow{texture2 ? engine.texturedSlopeX2 + rowStart : nullptr,
+                                    texture2 ? engine.texturedSlopeY2 + rowStart : nullptr,
+                                    map2 ? map2 + rowStart : nullptr};
+        const uint8_t *glow = engine.glowMap + rowStart;
         const int64_t sy = int64_t(border) + y + pass.shadowShiftY;
-        const bool shadowRow = shadowOn && sy > 0 && sy < paddedH;
-        const uint8_t *shadowMapRow = shadowRow ? engine.shadowMap + sy * paddedW : nullptr;
-        for (int32_t x = 0; x < w; ++x) {
-            const size_t p = rowStart + x;
-            const int32_t c = coverageValid ? maskRow[x] : 0;
-            int32_t fill1[3] = {0, 0, 0};
-            if (c > 0)
-                fillColour<0, M1>(pass, object, x, y, slopeX1[p], slopeY1[p],
-                                  map1 ? map1 + p : nullptr, fill1);
-            int32_t g = 0, s = 0, level = c;
-            int32_t back[3] = {0, 0, 0};
-            if (level < 255) {
-                if (glowOn) {
-                    g = (engine.glowMap[p] * pass.glowWeight) >> 8;
-                    level = g;
-                }
-                if (level < 255 && shadowRow) {
-                    const int64_t sx = int64_t(border) + x + pass.shadowShiftX;
-                    if (sx > 0 && sx < paddedW) {
-                        s = (shadowMapRow[sx] * pass.shadowWeight) >> 8;
-                        level = s;
-                    }
-                }
-                if (level < 255) {
-                    const int32_t dx = texture2 ? engine.texturedSlopeX2[p] : 0;
-                    const int32_t dy = texture2 ? engine.texturedSlopeY2[p] : 0;
-                    fillColour<1, M2>(pass, background, x, y, dx, dy, map2 ? map2 + p : nullptr,
-                                      back);
+        const uint8_t *shadow =
+            shadowOn && sy > 0 && sy < paddedH ? engine.shadowMap + sy * paddedW : nullptr;
+
+        for (int32_t x = 0; x < w;) {
+            const int32_t open = coverageValid ? nextFull(coverage, x, w) : w;
+            if (x < open) {
+                fillSpan<1, M2, false>(pass, background, backgroundRow, y, nullptr, x, open, out);
+                const int64_t first = shadowFirst > x ? shadowFirst : x;
+                const int64_t end = shadowEnd < open ? shadowEnd : open;
+                if (shadow && first < end)
+                    shadowRow(shadow + shadowStart + first, pass.shadowWeight, shadowColour,
+                              int32_t(end - first), out + first);
+                if (glowOn) glowRow(glow + x, pass.glowWeight, pass.glowRamp, open - x, out + x);
+                for (int32_t c = coverageValid ? nextCovered(coverage, x, open) : open; c < open;
+                     c = nextCovered(coverage, c, open)) {
+                    const int32_t covered = c;
+                    c = nextUncovered(coverage, c, open);
+                    fillSpan<0, M1, true>(pass, object, objectRow, y, coverage, covered, c, out);
                 }
             }
-            for (int k = 0; k < 3; ++k) {
-                if (s > 0) back[k] = blend8(back[k], shadow[k], s);
-                if (g > 0) back[k] = blend8(back[k], pass.glowRamp[k][g], g);
-                if (c > 0) back[k] = blend8(back[k], fill1[k], c);
-            }
-            out[x] = (out[x] & 0xFF000000u) | (uint32_t(back[0] & 0xFF) << 16) |
-                     (uint32_t(back[1] & 0xFF) << 8) | uint32_t(back[2] & 0xFF);
+            x = open < w ? nextNotFull(coverage, open, w) : w;
+            fillSpan<0, M1, true>(pass, object, objectRow, y, coverage, open, x, out);
         }
     }
 }
