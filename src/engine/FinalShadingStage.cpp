@@ -455,6 +455,17 @@ inline int32_t nextUncovered(const uint8_t *coverage, int32_t x, int32_t count) 
     return x;
 }
 
+// Writes every memory page of a row segment without changing it. A frame
+// freshly allocated by the driver has no pages yet: read first, each page
+// would fault twice (mapped as zeros, then copied on the write); written
+// first, it faults once.
+inline void touchForWriting(uint32_t *row, int32_t count) {
+    constexpr int32_t kPixelsPerPage = 4096 / sizeof(uint32_t);
+    for (int32_t x = 0; x < count; x += kPixelsPerPage)
+        __atomic_fetch_or(row + x, 0u, __ATOMIC_RELAXED);
+    if (count > 0) __atomic_fetch_or(row + count - 1, 0u, __ATOMIC_RELAXED);
+}
+
 // An image map tints its fill when it is on and holds a picture.
 inline const uint32_t *tintMap(const ImageMapParams *params, const uint32_t *plane) {
     return params && params->on == 1 && params->image ? plane : nullptr;
@@ -491,6 +502,7 @@ template <int M1, int M2> void shadePixels(const ShadingPass &pass) {
         pollAbort(y);
         const size_t rowStart = size_t(engine.rowOffset[y]);
         uint32_t *out = engine.framePixels + rowStart;
+        touchForWriting(out, w);
         const uint8_t *coverage = engine.mask + engine.paddedRowOffset[y];
         const FillRow objectRow{slopeX1 + rowStart, slopeY1 + rowStart,
                                 map1 ? map1 + rowStart : nullptr};
