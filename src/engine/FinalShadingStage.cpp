@@ -302,19 +302,32 @@ inline uint32_t blendPixel(uint32_t pixel, uint32_t colour, int32_t w) {
 
 // One channel of the light lobe: diffuse weight d mixes C toward A, the
 // tint t scales it and highlight s adds B:
-// min(255, ((((C x (255 - d) + A x d) >> 8) x t + B x s) >> 8).
+// min(255, ((((C x (255 - d) + A x d) >> 8) x t + B x s) >> 8), the mix
+// formed as 255 C + (A - C) d (the same sum with one product).
 inline int32_t lobeChannel(int32_t a, int32_t b, int32_t c, int32_t d, int32_t s, int32_t t) {
-    const int32_t lit = (c * (255 - d) + a * d) >> 8;
+    const int32_t lit = (c * 255 + (a - c) * d) >> 8;
     return clampHigh255((lit * t + b * s) >> 8);
+}
+
+// How a fill meets the pixels beneath it: it replaces them (a background),
+// blends toward them with their coverage, or lies on fully covered pixels
+// (blend8 with weight 255, which keeps nothing of what lies beneath).
+enum class Lay { Replace, Blend, Opaque };
+
+// A fill colour laid on a pixel as L says, keeping the pixel's fourth byte.
+template <Lay L> inline uint32_t layFill(uint32_t pixel, uint32_t fill, int32_t coverage) {
+    if constexpr (L == Lay::Replace) return (pixel & kFourthByte) | fill;
+    if constexpr (L == Lay::Blend) return blendPixel(pixel, fill, coverage);
+    return blendPixel(pixel, fill, 255);
 }
 
 // The light-lobe fill (mode 1) along a row segment. Lobe index a comes from
 // the x slope and the column's lobe position, b from the y slope and the
 // row's; `lobe` pairs the cosine lobe (low half) with the fill's highlight
 // lobe (high half). The slopes are 0 unless Sloped, the tint white unless
-// Tinted. With Cover the pixels blend toward the fill with their coverage
-// (non-zero on the segment); otherwise the fill replaces them.
-template <bool Tinted, bool Sloped, bool Cover>
+// Tinted. L says how the fill meets the pixels; `coverage` is read only to
+// blend.
+template <bool Tinted, bool Sloped, Lay L>
 LUSTRA_VECTOR_CLONES void lobeRow(const uint32_t *__restrict lobe, const int32_t *__restrict lobeU,
                                   int32_t lobeV, const int8_t *__restrict slopeX,
                                   const int8_t *__restrict slopeY, const uint32_t *__restrict map,
@@ -331,7 +344,7 @@ LUSTRA_VECTOR_CLONES void lobeRow(const uint32_t *__restrict lobe, const int32_t
             packRgb(lobeChannel(colours.a[0], colours.b[0], colours.c[0], d, s, pixelRed(tint)),
                     lobeChannel(colours.a[1], colours.b[1], colours.c[1], d, s, pixelGreen(tint)),
                     lobeChannel(colours.a[2], colours.b[2], colours.c[2], d, s, pixelBlue(tint)));
-        out[x] = Cover ? blendPixel(out[x], fill, coverage[x]) : (out[x] & kFourthByte) | fill;
+        out[x] = layFill<L>(out[x], fill, L == Lay::Blend ? coverage[x] : 255);
     }
 }
 
@@ -381,14 +394,13 @@ struct FillRow {
     const uint32_t *map;
 };
 
-// Fill F in mode M over columns [x0, x1) of row y. With Cover the pixels
-// blend toward the fill with their coverage (non-zero there); otherwise the
-// fill replaces them.
-template <int F, int M, bool Cover>
+// Fill F in mode M over columns [x0, x1) of row y, laid on the pixels as L
+// says.
+template <int F, int M, Lay L>
 void fillSpan(const ShadingPass &pass, const FillColours &colours, const FillRow &row, int32_t y,
               const uint8_t *coverage, int32_t x0, int32_t x1, uint32_t *out) {
     const int32_t count = x1 - x0;
-    if constexpr (M == 0 && !Cover) {
+    if constexpr (M == 0 && L == Lay::Replace) {
         const uint32_t a = packRgb(colours.a[0], colours.a[1], colours.a[2]);
         if (row.map)
             tintedPlainRow(row.map + x0, a, count, out + x0);
@@ -398,27 +410,26 @@ void fillSpan(const ShadingPass &pass, const FillColours &colours, const FillRow
         const uint32_t *lobe = pass.lobePairs[F];
         const int32_t *lobeU = pass.lobeU.data() + x0;
         const int32_t v = pass.lobeV[y];
-        const uint8_t *weights = Cover ? coverage + x0 : nullptr;
+        const uint8_t *weights = L == Lay::Blend ? coverage + x0 : nullptr;
         if (row.map && row.slopeX)
-            lobeRow<true, true, Cover>(lobe, lobeU, v, row.slopeX + x0, row.slopeY + x0,
-                                       row.map + x0, weights, colours, count, out + x0);
+            lobeRow<true, true, L>(lobe, lobeU, v, row.slopeX + x0, row.slopeY + x0, row.map + x0,
+                                   weights, colours, count, out + x0);
         else if (row.map)
-            lobeRow<true, false, Cover>(lobe, lobeU, v, nullptr, nullptr, row.map + x0, weights,
-                                        colours, count, out + x0);
+            lobeRow<true, false, L>(lobe, lobeU, v, nullptr, nullptr, row.map + x0, weights,
+                                    colours, count, out + x0);
         else if (row.slopeX)
-            lobeRow<false, true, Cover>(lobe, lobeU, v, row.slopeX + x0, row.slopeY + x0, nullptr,
-                                        weights, colours, count, out + x0);
+            lobeRow<false, true, L>(lobe, lobeU, v, row.slopeX + x0, row.slopeY + x0, nullptr,
+                                    weights, colours, count, out + x0);
         else
-            lobeRow<false, false, Cover>(lobe, lobeU, v, nullptr, nullptr, nullptr, weights,
-                                         colours, count, out + x0);
+            lobeRow<false, false, L>(lobe, lobeU, v, nullptr, nullptr, nullptr, weights, colours,
+                                     count, out + x0);
     } else {
         for (int32_t x = x0; x < x1; ++x) {
             int32_t fill[3];
             fillColour<F, M>(pass, colours, x, y, row.slopeX ? row.slopeX[x] : 0,
                              row.slopeY ? row.slopeY[x] : 0, row.map ? row.map + x : nullptr, fill);
             const uint32_t colour = packRgb(fill[0], fill[1], fill[2]);
-            out[x] =
-                Cover ? blendPixel(out[x], colour, coverage[x]) : (out[x] & kFourthByte) | colour;
+            out[x] = layFill<L>(out[x], colour, L == Lay::Blend ? coverage[x] : 255);
         }
     }
 }
@@ -517,7 +528,8 @@ template <int M1, int M2> void shadePixels(const ShadingPass &pass) {
         for (int32_t x = 0; x < w;) {
             const int32_t open = coverageValid ? nextFull(coverage, x, w) : w;
             if (x < open) {
-                fillSpan<1, M2, false>(pass, background, backgroundRow, y, nullptr, x, open, out);
+                fillSpan<1, M2, Lay::Replace>(pass, background, backgroundRow, y, nullptr, x, open,
+                                              out);
                 const int64_t first = shadowFirst > x ? shadowFirst : x;
                 const int64_t end = shadowEnd < open ? shadowEnd : open;
                 if (shadow && first < end)
@@ -528,11 +540,12 @@ template <int M1, int M2> void shadePixels(const ShadingPass &pass) {
                      c = nextCovered(coverage, c, open)) {
                     const int32_t covered = c;
                     c = nextUncovered(coverage, c, open);
-                    fillSpan<0, M1, true>(pass, object, objectRow, y, coverage, covered, c, out);
+                    fillSpan<0, M1, Lay::Blend>(pass, object, objectRow, y, coverage, covered, c,
+                                                out);
                 }
             }
             x = open < w ? nextNotFull(coverage, open, w) : w;
-            fillSpan<0, M1, true>(pass, object, objectRow, y, coverage, open, x, out);
+            fillSpan<0, M1, Lay::Opaque>(pass, object, objectRow, y, coverage, open, x, out);
         }
     }
 }
