@@ -11,6 +11,11 @@
 #include <new>
 #include <vector>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
 namespace lustra {
 
 namespace {
@@ -466,10 +471,25 @@ inline int32_t nextUncovered(const uint8_t *coverage, int32_t x, int32_t count) 
     return x;
 }
 
-// Writes every memory page of a row segment without changing it. A frame
-// freshly allocated by the driver has no pages yet: read first, each page
-// would fault twice (mapped as zeros, then copied on the write); written
-// first, it faults once.
+// The driver allocates the work frame afresh for each frame and the shading
+// writes it first. Where the system offers it, all of the frame's memory
+// pages are made present and writable in one request; true on success.
+bool prefaultFrame(uint32_t *pixels, size_t count) {
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    if (pageSize <= 0 || count == 0) return false;
+    const uintptr_t first = uintptr_t(pixels) & ~uintptr_t(pageSize - 1);
+    const uintptr_t end = uintptr_t(pixels + count);
+    return madvise(reinterpret_cast<void *>(first), end - first, MADV_POPULATE_WRITE) == 0;
+#else
+    (void)pixels, (void)count;
+    return false;
+#endif
+}
+
+// Otherwise every memory page of a row is written, without changing it,
+// before the row is read: a fresh page read first would fault twice (mapped
+// as zeros, then copied on the write); written first, it faults once.
 inline void touchForWriting(uint32_t *row, int32_t count) {
     constexpr int32_t kPixelsPerPage = 4096 / sizeof(uint32_t);
     for (int32_t x = 0; x < count; x += kPixelsPerPage)
@@ -509,11 +529,13 @@ template <int M1, int M2> void shadePixels(const ShadingPass &pass) {
     const int64_t shadowFirst = 1 - shadowStart > 0 ? 1 - shadowStart : 0;
     const int64_t shadowEnd = paddedW - shadowStart < w ? paddedW - shadowStart : w;
 
+    const bool prefaulted = prefaultFrame(engine.framePixels, size_t(w) * h);
+
     for (int32_t y = 0; y < h; ++y) {
         pollAbort(y);
         const size_t rowStart = size_t(engine.rowOffset[y]);
         uint32_t *out = engine.framePixels + rowStart;
-        touchForWriting(out, w);
+        if (!prefaulted) touchForWriting(out, w);
         const uint8_t *coverage = engine.mask + engine.paddedRowOffset[y];
         const FillRow objectRow{slopeX1 + rowStart, slopeY1 + rowStart,
                                 map1 ? map1 + rowStart : nullptr};
