@@ -423,7 +423,8 @@ class ShadingExactness : public ::testing::Test {
         for (int y = 0; y < c.height; ++y) {
             uint8_t *row = &paddedMask[size_t(y + c.border) * paddedWidth + c.border];
             for (int x = 0; x < c.width;) {
-                const int run = 1 + below(below(2) ? 4 : 40);
+                const int lengths[] = {4, 4, 40, 400};
+                const int run = 1 + below(pick(lengths));
                 const int kind = below(4 + emptyShare * 2);
                 for (int i = 0; i < run && x < c.width; ++i, ++x)
                     row[x] = kind == 0 ? 255 : kind == 1 ? uint8_t(1 + below(254)) : 0;
