@@ -356,19 +356,28 @@ LUSTRA_VECTOR_CLONES void lobeRow(const uint32_t *__restrict lobe, const int32_t
     }
 }
 
-// Plain fill (mode 0) replacing a row segment: colour A (packed).
-LUSTRA_VECTOR_CLONES void plainRow(uint32_t colour, int32_t count, uint32_t *__restrict out) {
-    for (int32_t x = 0; x < count; ++x) out[x] = (out[x] & kFourthByte) | colour;
-}
-
-// Plain fill under an image map: (M x A) >> 8 per channel.
-LUSTRA_VECTOR_CLONES void tintedPlainRow(const uint32_t *__restrict map, uint32_t colour,
-                                         int32_t count, uint32_t *__restrict out) {
+// Plain fill (mode 0) replacing a row segment: colour A (packed), or
+// (M x A) >> 8 per channel under the image map when Tinted. When Shaded the
+// shadow is laid over it in the same pass: weight s = (S x shadow weight)
+// >> 8, and where s > 0 the pixel blends toward the shadow colour.
+template <bool Tinted, bool Shaded>
+LUSTRA_VECTOR_CLONES void plainRow(const uint32_t *__restrict map, uint32_t colour,
+                                   const uint8_t *__restrict shadow, int32_t weight,
+                                   uint32_t shadowColour, int32_t count, uint32_t *__restrict out) {
     const int32_t r = pixelRed(colour), g = pixelGreen(colour), b = pixelBlue(colour);
     for (int32_t x = 0; x < count; ++x) {
-        const uint32_t m = map[x];
-        out[x] = (out[x] & kFourthByte) |
-                 packRgb(mul8(pixelRed(m), r), mul8(pixelGreen(m), g), mul8(pixelBlue(m), b));
+        const uint32_t m = Tinted ? map[x] : 0;
+        const uint32_t fill =
+            Tinted ? packRgb(mul8(pixelRed(m), r), mul8(pixelGreen(m), g), mul8(pixelBlue(m), b))
+                   : colour;
+        const uint32_t back = (out[x] & kFourthByte) | fill;
+        if constexpr (Shaded) {
+            const int32_t s = (shadow[x] * weight) >> 8;
+            const uint32_t shaded = blendPixel(back, shadowColour, s);
+            out[x] = s > 0 ? shaded : back;
+        } else {
+            out[x] = back;
+        }
     }
 }
 
@@ -411,9 +420,9 @@ void fillSpan(const ShadingPass &pass, const FillColours &colours, const FillRow
     if constexpr (M == 0 && L == Lay::Replace) {
         const uint32_t a = packRgb(colours.a[0], colours.a[1], colours.a[2]);
         if (row.map)
-            tintedPlainRow(row.map + x0, a, count, out + x0);
+            plainRow<true, false>(row.map + x0, a, nullptr, 0, 0, count, out + x0);
         else
-            plainRow(a, count, out + x0);
+            plainRow<false, false>(nullptr, a, nullptr, 0, 0, count, out + x0);
     } else if constexpr (M == 1) {
         const uint32_t *lobe = pass.lobePairs[F];
         const int32_t *lobeU = pass.lobeU.data() + x0;
@@ -439,6 +448,45 @@ void fillSpan(const ShadingPass &pass, const FillColours &colours, const FillRow
             const uint32_t colour = packRgb(fill[0], fill[1], fill[2]);
             out[x] = layFill<L>(out[x], colour, L == Lay::Blend ? coverage[x] : 255);
         }
+    }
+}
+
+// The shadow along one row: its shadow-map row (null when the row has no
+// shadow), the offset R + shift from a frame column to its shadow-map
+// column, the frame columns [first, end) whose shadow-map column lies in
+// 1 .. paddedW - 1, the weight and the colour.
+struct ShadowReach {
+    const uint8_t *row;
+    int64_t offset, first, end;
+    int32_t weight;
+    uint32_t colour;
+};
+
+// The background fill of mode M replacing columns [x0, x1) of row y, with
+// the shadow laid over it where it reaches; a plain background takes its
+// shadow in the same pass.
+template <int M>
+void layBackground(const ShadingPass &pass, const FillColours &colours, const FillRow &row,
+                   const ShadowReach &shadow, int32_t y, int32_t x0, int32_t x1, uint32_t *out) {
+    const int64_t reachFirst = shadow.first > x0 ? shadow.first : x0;
+    const int64_t reachEnd = shadow.end < x1 ? shadow.end : x1;
+    if (!shadow.row || reachFirst >= reachEnd)
+        return fillSpan<1, M, Lay::Replace>(pass, colours, row, y, nullptr, x0, x1, out);
+    const int32_t first = int32_t(reachFirst), end = int32_t(reachEnd);
+    const uint8_t *weights = shadow.row + shadow.offset + first;
+    if constexpr (M == 0) {
+        const uint32_t a = packRgb(colours.a[0], colours.a[1], colours.a[2]);
+        fillSpan<1, M, Lay::Replace>(pass, colours, row, y, nullptr, x0, first, out);
+        if (row.map)
+            plainRow<true, true>(row.map + first, a, weights, shadow.weight, shadow.colour,
+                                 end - first, out + first);
+        else
+            plainRow<false, true>(nullptr, a, weights, shadow.weight, shadow.colour, end - first,
+                                  out + first);
+        fillSpan<1, M, Lay::Replace>(pass, colours, row, y, nullptr, end, x1, out);
+    } else {
+        fillSpan<1, M, Lay::Replace>(pass, colours, row, y, nullptr, x0, x1, out);
+        shadowRow(weights, shadow.weight, shadow.colour, end - first, out + first);
     }
 }
 
@@ -524,13 +572,12 @@ template <int M1, int M2> void shadePixels(const ShadingPass &pass) {
     const int8_t *slopeX1 = texture1 ? engine.texturedSlopeX1 : engine.slopeX;
     const int8_t *slopeY1 = texture1 ? engine.texturedSlopeY1 : engine.slopeY;
     const FillColours object(engine.fill[0]), background(engine.fill[1]);
-    const uint32_t shadowColour =
-        packRgb(engine.shadowColour.r, engine.shadowColour.g, engine.shadowColour.b);
-    // The shadow reaches the columns whose shadow-map column
-    // sx = R + x + shift lies in 1 .. paddedW - 1.
-    const int64_t shadowStart = int64_t(border) + pass.shadowShiftX;
-    const int64_t shadowFirst = 1 - shadowStart > 0 ? 1 - shadowStart : 0;
-    const int64_t shadowEnd = paddedW - shadowStart < w ? paddedW - shadowStart : w;
+    ShadowReach shadow{};
+    shadow.offset = int64_t(border) + pass.shadowShiftX;
+    shadow.first = 1 - shadow.offset > 0 ? 1 - shadow.offset : 0;
+    shadow.end = paddedW - shadow.offset < w ? paddedW - shadow.offset : w;
+    shadow.weight = pass.shadowWeight;
+    shadow.colour = packRgb(engine.shadowColour.r, engine.shadowColour.g, engine.shadowColour.b);
 
     const bool prefaulted = prefaultFrame(engine.framePixels, size_t(w) * h);
 
@@ -547,28 +594,22 @@ template <int M1, int M2> void shadePixels(const ShadingPass &pass) {
                                     map2 ? map2 + rowStart : nullptr};
         const uint8_t *glow = engine.glowMap + rowStart;
         const int64_t sy = int64_t(border) + y + pass.shadowShiftY;
-        const uint8_t *shadow =
-            shadowOn && sy > 0 && sy < paddedH ? engine.shadowMap + sy * paddedW : nullptr;
+        shadow.row = shadowOn && sy > 0 && sy < paddedH ? engine.shadowMap + sy * paddedW : nullptr;
 
         for (int32_t x = 0; x < w;) {
+            // Below full coverage: background and shadow, glow, and the
+            // object blended with the coverage where there is some.
             const int32_t open = coverageValid ? nextFull(coverage, x, w) : w;
             if (x < open) {
-                fillSpan<1, M2, Lay::Replace>(pass, background, backgroundRow, y, nullptr, x, open,
-                                              out);
-                const int64_t first = shadowFirst > x ? shadowFirst : x;
-                const int64_t end = shadowEnd < open ? shadowEnd : open;
-                if (shadow && first < end)
-                    shadowRow(shadow + shadowStart + first, pass.shadowWeight, shadowColour,
-                              int32_t(end - first), out + first);
+                layBackground<M2>(pass, background, backgroundRow, shadow, y, x, open, out);
                 if (glowOn) glowRow(glow + x, pass.glowWeight, pass.glowRamp, open - x, out + x);
-                for (int32_t c = coverageValid ? nextCovered(coverage, x, open) : open; c < open;
-                     c = nextCovered(coverage, c, open)) {
-                    const int32_t covered = c;
-                    c = nextUncovered(coverage, c, open);
-                    fillSpan<0, M1, Lay::Blend>(pass, object, objectRow, y, coverage, covered, c,
-                                                out);
+                for (int32_t c = coverageValid ? nextCovered(coverage, x, open) : open; c < open;) {
+                    const int32_t end = nextUncovered(coverage, c, open);
+                    fillSpan<0, M1, Lay::Blend>(pass, object, objectRow, y, coverage, c, end, out);
+                    c = nextCovered(coverage, end, open);
                 }
             }
+            // Full coverage: the object alone.
             x = open < w ? nextNotFull(coverage, open, w) : w;
             fillSpan<0, M1, Lay::Opaque>(pass, object, objectRow, y, coverage, open, x, out);
         }
