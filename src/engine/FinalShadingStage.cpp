@@ -142,13 +142,10 @@ void buildShadingTables(ShadingPass &pass) {
         const int32_t pg = opacityWeight(engine.glowSettings[kGlowOpacity]);
         for (int32_t i = 0; i < 256; ++i) {
             const int32_t r = ((pg * (i * 255 / 256)) >> 8) & 0xFF;
-            int32_t ramp[3];
-            for (int k = 0; k < 3; ++k)
-                ramp[k] = ((channelOf(engine.glowColour1, k) * r +
-                            channelOf(engine.glowColour2, k) * (255 - r)) >>
-                           8) &
-                          0xFF;
-            pass.glowRamp[i] = packRgb(ramp[0], ramp[1], ramp[2]);
+            // (G1 x r + G2 x (255 - r)) >> 8 per channel
+            const auto mix = [r](int32_t g1, int32_t g2) { return (g1 * r + g2 * (255 - r)) >> 8; };
+            const Rgb &g1 = engine.glowColour1, &g2 = engine.glowColour2;
+            pass.glowRamp[i] = packRgb(mix(g1.r, g2.r), mix(g1.g, g2.g), mix(g1.b, g2.b));
         }
     }
 }
@@ -161,12 +158,11 @@ void buildLobeTables(ShadingPass &pass) {
                                    static_cast<long double>(1.57079635) * 0.0009765625L);
         pass.cosineLobe[i] = static_cast<uint8_t>(static_cast<int32_t>(255.0L * c));
         const double single = static_cast<float>(c);
-        for (int f = 0; f < 2; ++f)
+        for (int f = 0; f < 2; ++f) {
             pass.highlightLobe[f][i] =
                 static_cast<uint8_t>(static_cast<int32_t>(255.0 * std::pow(single, exponents[f])));
-        for (int f = 0; f < 2; ++f)
-            pass.lobePairs[f][i] = uint32_t(pass.cosineLobe[i]) | uint32_t(pass.highlightLobe[f][i])
-                                                                      << 16;
+            pass.lobePairs[f][i] = pass.cosineLobe[i] | uint32_t(pass.highlightLobe[f][i]) << 16;
+        }
     }
 }
 
