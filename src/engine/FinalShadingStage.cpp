@@ -325,31 +325,39 @@ template <Lay L> inline uint32_t layFill(uint32_t pixel, uint32_t fill, int32_t 
     return blendPixel(pixel, fill, 255);
 }
 
-// The light-lobe fill (mode 1) along a row segment. Lobe index a comes from
-// the x slope and the column's lobe position, b from the y slope and the
-// row's; `lobe` pairs the cosine lobe (low half) with the fill's highlight
-// lobe (high half). The slopes are 0 unless Sloped, the tint white unless
-// Tinted. L says how the fill meets the pixels; `coverage` is read only to
-// blend.
+// The light-lobe fill (mode 1) at one pixel with slopes (dx, dy) and lobe
+// positions (u, v), laid on `pixel` as L says. Lobe index a comes from dx
+// and u, b from dy and v; `lobe` pairs the cosine lobe (low half) with the
+// fill's highlight lobe (high half).
+template <Lay L>
+inline uint32_t lobePixel(const uint32_t *lobe, int32_t dx, int32_t dy, int32_t u, int32_t v,
+                          uint32_t tint, const FillColours &colours, uint32_t pixel,
+                          int32_t coverage) {
+    const uint32_t across = lobe[lobeIndex(dx, u)];
+    const uint32_t down = lobe[lobeIndex(dy, v)];
+    // d = (cosine(b) x cosine(a)) >> 8, s = (highlight(b) x highlight(a)) >> 8
+    const int32_t d = int32_t(((down & 0xFFFF) * (across & 0xFFFF)) >> 8);
+    const int32_t s = int32_t(((down >> 16) * (across >> 16)) >> 8);
+    const uint32_t fill =
+        packRgb(lobeChannel(colours.a[0], colours.b[0], colours.c[0], d, s, pixelRed(tint)),
+                lobeChannel(colours.a[1], colours.b[1], colours.c[1], d, s, pixelGreen(tint)),
+                lobeChannel(colours.a[2], colours.b[2], colours.c[2], d, s, pixelBlue(tint)));
+    return layFill<L>(pixel, fill, coverage);
+}
+
+// The light-lobe fill along a row segment, in a loop that vectorises. The
+// slopes are 0 unless Sloped, the tint white unless Tinted; `coverage` is
+// read only to blend.
 template <bool Tinted, bool Sloped, Lay L>
 LUSTRA_VECTOR_CLONES void lobeRow(const uint32_t *__restrict lobe, const int32_t *__restrict lobeU,
                                   int32_t lobeV, const int8_t *__restrict slopeX,
                                   const int8_t *__restrict slopeY, const uint32_t *__restrict map,
                                   const uint8_t *__restrict coverage, const FillColours colours,
                                   int32_t count, uint32_t *__restrict out) {
-    for (int32_t x = 0; x < count; ++x) {
-        const uint32_t across = lobe[lobeIndex(Sloped ? slopeX[x] : 0, lobeU[x])];
-        const uint32_t down = lobe[lobeIndex(Sloped ? slopeY[x] : 0, lobeV)];
-        // d = (cosine(b) x cosine(a)) >> 8, s = (highlight(b) x highlight(a)) >> 8
-        const int32_t d = int32_t(((down & 0xFFFF) * (across & 0xFFFF)) >> 8);
-        const int32_t s = int32_t(((down >> 16) * (across >> 16)) >> 8);
-        const uint32_t tint = Tinted ? map[x] : 0x00FFFFFFu;
-        const uint32_t fill =
-            packRgb(lobeChannel(colours.a[0], colours.b[0], colours.c[0], d, s, pixelRed(tint)),
-                    lobeChannel(colours.a[1], colours.b[1], colours.c[1], d, s, pixelGreen(tint)),
-                    lobeChannel(colours.a[2], colours.b[2], colours.c[2], d, s, pixelBlue(tint)));
-        out[x] = layFill<L>(out[x], fill, L == Lay::Blend ? coverage[x] : 255);
-    }
+    for (int32_t x = 0; x < count; ++x)
+        out[x] = lobePixel<L>(lobe, Sloped ? slopeX[x] : 0, Sloped ? slopeY[x] : 0, lobeU[x], lobeV,
+                              Tinted ? map[x] : 0x00FFFFFFu, colours, out[x],
+                              L == Lay::Blend ? coverage[x] : 255);
 }
 
 // Plain fill (mode 0) replacing a row segment: colour A (packed), or
@@ -407,6 +415,10 @@ struct FillRow {
     const uint32_t *map;
 };
 
+// Spans shorter than this are shaded pixel by pixel rather than by a row
+// loop, whose set-up would cost more than the pixels.
+constexpr int32_t kShortSpan = 16;
+
 // Fill F in mode M over columns [x0, x1) of row y, laid on the pixels as L
 // says.
 template <int F, int M, Lay L>
@@ -421,6 +433,15 @@ void fillSpan(const ShadingPass &pass, const FillColours &colours, const FillRow
             plainRow<false, false>(nullptr, a, nullptr, 0, 0, count, out + x0);
     } else if constexpr (M == 1) {
         const uint32_t *lobe = pass.lobePairs[F];
+        if (count < kShortSpan) {
+            // A few pixels, as at the soft edge of a shape: one at a time.
+            for (int32_t x = x0; x < x1; ++x)
+                out[x] = lobePixel<L>(lobe, row.slopeX ? row.slopeX[x] : 0,
+                                      row.slopeY ? row.slopeY[x] : 0, pass.lobeU[x], pass.lobeV[y],
+                                      row.map ? row.map[x] : 0x00FFFFFFu, colours, out[x],
+                                      L == Lay::Blend ? coverage[x] : 255);
+            return;
+        }
         const int32_t *lobeU = pass.lobeU.data() + x0;
         const int32_t v = pass.lobeV[y];
         const uint8_t *weights = L == Lay::Blend ? coverage + x0 : nullptr;
