@@ -230,6 +230,13 @@ struct FillColours {
     }
 };
 
+// Texel coordinate c (0 .. m - 1) moved by slope d: (c + d) mod m, true
+// modulo; only a move past either end needs the division.
+inline int32_t shiftTexel(int32_t c, int32_t d, int32_t m) {
+    const int32_t moved = c + d;
+    return moved >= 0 && moved < m ? moved : trueMod(moved, m);
+}
+
 // The colour of fill F (0 object, 1 background) in mode M (0, 2 or 3) at pixel (x, y)
 // with slopes (dx, dy); `map` is the fill's image-map pixel or null.
 template <int F, int M>
@@ -245,9 +252,10 @@ inline void fillColour(const ShadingPass &pass, const FillColours &colours, int3
         }
     } else {
         static_assert(M == 2 || M == 3, "the light lobe (mode 1) shades whole rows: lobeRow");
-        const int32_t mu = pass.modulusU[F], mv = pass.modulusV[F];
-        const int32_t u = trueMod(int64_t(pass.colCoord[F][x]) + dx, mu);
-        const int32_t v = trueMod(int64_t(pass.rowCoord[F][y]) + dy, mv);
+        // The metal texture is 256 x 256; a picture has its own size.
+        const int32_t mu = M == 2 ? 256 : pass.modulusU[F], mv = M == 2 ? 256 : pass.modulusV[F];
+        const int32_t u = shiftTexel(pass.colCoord[F][x], dx, mu);
+        const int32_t v = shiftTexel(pass.rowCoord[F][y], dy, mv);
         const int32_t uNext = u + 1 == mu ? 0 : u + 1;
         const int32_t vNext = v + 1 == mv ? 0 : v + 1;
         const int32_t fu = pass.colFrac[x], fv = pass.rowFrac[y];
