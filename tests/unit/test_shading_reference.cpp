@@ -24,6 +24,9 @@
 
 using namespace lustra;
 
+namespace {
+
+// The stage as first written, kept apart from the engine's code.
 namespace reference {
 
 constexpr int32_t kLobeSize = 1024;
@@ -369,8 +372,6 @@ int32_t finalShading(const RenderJob &job) {
 }
 
 } // namespace reference
-
-namespace {
 
 // One random engine state: the job's settings and the planes the shading
 // reads, with what was drawn recorded for the failure message.
