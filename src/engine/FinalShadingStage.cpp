@@ -1,13 +1,20 @@
 // Final shading and compositing: lights both fills from the surface slopes
-// and builds the picture from back to front, per pixel: the background fill,
-// the drop shadow, the glow, and the object fill laid over them with the
+// and builds the picture from back to front, one row at a time: the
+// background fill across the row, the drop shadow and the glow where their
+// weights are non-zero, and the object fill over the covered pixels with the
 // coverage mask as its weight.
 #include "engine/Blend.h"
 #include "engine/Engine.h"
 
 #include <cmath>
+#include <cstring>
 #include <new>
 #include <vector>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
 
 namespace lustra {
 
@@ -28,9 +35,10 @@ struct FillTables {
 // Everything the pixel loop looks up, built once per call.
 struct ShadingPass {
     FillTables fillTables[2];
-    uint8_t glowRamp[3][256];
+    uint32_t glowRamp[256]; // the glow colour at each glow weight, as an RGB work pixel
     uint8_t cosineLobe[kLobeSize];
     uint8_t highlightLobe[2][kLobeSize];
+    uint32_t lobePairs[2][kLobeSize];              // cosine lobe | fill F's highlight lobe << 16
     std::vector<int32_t> colCoord[2], rowCoord[2]; // texel, reduced modulo the texture size
     std::vector<uint8_t> colFrac, rowFrac;         // sub-texel fractions (shared by both fills)
     std::vector<int32_t> lobeU, lobeV;             // lobe positions per column and row
@@ -51,6 +59,11 @@ struct RgbChannels {
         : c{static_cast<int32_t>((p >> 16) & 0xFF), static_cast<int32_t>((p >> 8) & 0xFF),
             static_cast<int32_t>(p & 0xFF)} {}
 };
+
+// An RGB work pixel from its red, green and blue bytes (fourth byte 0).
+inline uint32_t packRgb(int32_t r, int32_t g, int32_t b) {
+    return uint32_t(r) << 16 | uint32_t(g) << 8 | uint32_t(b);
+}
 
 // A fill of mode 3 without a usable picture shades as metal (mode 2).
 inline uint8_t effectiveMode(const FillSettings &fill) {
@@ -129,11 +142,10 @@ void buildShadingTables(ShadingPass &pass) {
         const int32_t pg = opacityWeight(engine.glowSettings[kGlowOpacity]);
         for (int32_t i = 0; i < 256; ++i) {
             const int32_t r = ((pg * (i * 255 / 256)) >> 8) & 0xFF;
-            for (int k = 0; k < 3; ++k)
-                pass.glowRamp[k][i] =
-                    static_cast<uint8_t>((channelOf(engine.glowColour1, k) * r +
-                                          channelOf(engine.glowColour2, k) * (255 - r)) >>
-                                         8);
+            // (G1 x r + G2 x (255 - r)) >> 8 per channel
+            const auto mix = [r](int32_t g1, int32_t g2) { return (g1 * r + g2 * (255 - r)) >> 8; };
+            const Rgb &g1 = engine.glowColour1, &g2 = engine.glowColour2;
+            pass.glowRamp[i] = packRgb(mix(g1.r, g2.r), mix(g1.g, g2.g), mix(g1.b, g2.b));
         }
     }
 }
@@ -146,9 +158,11 @@ void buildLobeTables(ShadingPass &pass) {
                                    static_cast<long double>(1.57079635) * 0.0009765625L);
         pass.cosineLobe[i] = static_cast<uint8_t>(static_cast<int32_t>(255.0L * c));
         const double single = static_cast<float>(c);
-        for (int f = 0; f < 2; ++f)
+        for (int f = 0; f < 2; ++f) {
             pass.highlightLobe[f][i] =
                 static_cast<uint8_t>(static_cast<int32_t>(255.0 * std::pow(single, exponents[f])));
+            pass.lobePairs[f][i] = pass.cosineLobe[i] | uint32_t(pass.highlightLobe[f][i]) << 16;
+        }
     }
 }
 
@@ -195,9 +209,11 @@ void buildCoordinates(ShadingPass &pass) {
 }
 
 // Lobe index of a slope at a lobe position: |(slope x 2^19 + position) >> 16|,
-// at most 1023 (32-bit arithmetic, shift before the absolute value).
+// at most 1023 (32-bit arithmetic that wraps, shift before the absolute
+// value). The sum is formed unsigned, which wraps alike and vectorises.
 inline int32_t lobeIndex(int32_t slope, int32_t position) {
-    const int32_t shifted = wrap32(int64_t(slope) * kLobeScale + position) >> 16;
+    const int32_t shifted =
+        wrap32(uint32_t(slope) * uint32_t(kLobeScale) + uint32_t(position)) >> 16;
     const int32_t magnitude = shifted < 0 ? -shifted : shifted;
     return magnitude > kLobeSize - 1 ? kLobeSize - 1 : magnitude;
 }
@@ -214,7 +230,14 @@ struct FillColours {
     }
 };
 
-// The colour of fill F (0 object, 1 background) in mode M at pixel (x, y)
+// Texel coordinate c (0 .. m - 1) moved by slope d: (c + d) mod m, true
+// modulo; only a move past either end needs the division.
+inline int32_t shiftTexel(int32_t c, int32_t d, int32_t m) {
+    const int32_t moved = c + d;
+    return moved >= 0 && moved < m ? moved : trueMod(moved, m);
+}
+
+// The colour of fill F (0 object, 1 background) in mode M (0, 2 or 3) at pixel (x, y)
 // with slopes (dx, dy); `map` is the fill's image-map pixel or null.
 template <int F, int M>
 inline void fillColour(const ShadingPass &pass, const FillColours &colours, int32_t x, int32_t y,
@@ -227,22 +250,12 @@ inline void fillColour(const ShadingPass &pass, const FillColours &colours, int3
         } else {
             for (int k = 0; k < 3; ++k) out[k] = colours.a[k];
         }
-    } else if constexpr (M == 1) {
-        // Light lobe: diffuse d mixes C toward A, highlight s adds B.
-        const int32_t a = lobeIndex(dx, pass.lobeU[x]);
-        const int32_t b = lobeIndex(dy, pass.lobeV[y]);
-        const int32_t d = (pass.cosineLobe[b] * pass.cosineLobe[a]) >> 8;
-        const int32_t s = (pass.highlightLobe[F][b] * pass.highlightLobe[F][a]) >> 8;
-        const RgbChannels tint = map ? RgbChannels(*map) : RgbChannels(0x00FFFFFFu);
-        for (int k = 0; k < 3; ++k) {
-            const int32_t t = tint.c[k];
-            const int32_t lit = (colours.c[k] * (255 - d) + colours.a[k] * d) >> 8;
-            out[k] = clampHigh255((lit * t + colours.b[k] * s) >> 8);
-        }
     } else {
-        const int32_t mu = pass.modulusU[F], mv = pass.modulusV[F];
-        const int32_t u = trueMod(int64_t(pass.colCoord[F][x]) + dx, mu);
-        const int32_t v = trueMod(int64_t(pass.rowCoord[F][y]) + dy, mv);
+        static_assert(M == 2 || M == 3, "the light lobe (mode 1) shades whole rows: lobeRow");
+        // The metal texture is 256 x 256; a picture has its own size.
+        const int32_t mu = M == 2 ? 256 : pass.modulusU[F], mv = M == 2 ? 256 : pass.modulusV[F];
+        const int32_t u = shiftTexel(pass.colCoord[F][x], dx, mu);
+        const int32_t v = shiftTexel(pass.rowCoord[F][y], dy, mv);
         const int32_t uNext = u + 1 == mu ? 0 : u + 1;
         const int32_t vNext = v + 1 == mv ? 0 : v + 1;
         const int32_t fu = pass.colFrac[x], fv = pass.rowFrac[y];
@@ -285,13 +298,292 @@ inline void fillColour(const ShadingPass &pass, const FillColours &colours, int3
     }
 }
 
+// The fourth byte of a work pixel, which the shading keeps.
+constexpr uint32_t kFourthByte = 0xFF000000u;
+
+// blend8 of each channel of `pixel` toward `colour` with weight w (0..255),
+// keeping the pixel's fourth byte. Red and blue are blended side by side in
+// one 32-bit product: each 16-bit half holds at most 255 x 255, so neither
+// carries into the other.
+inline uint32_t blendPixel(uint32_t pixel, uint32_t colour, int32_t w) {
+    const uint32_t keep = uint32_t(255 - w), take = uint32_t(w);
+    const uint32_t redBlue = (pixel & 0xFF00FFu) * keep + (colour & 0xFF00FFu) * take;
+    const uint32_t green = ((pixel >> 8) & 0xFFu) * keep + ((colour >> 8) & 0xFFu) * take;
+    return (pixel & kFourthByte) | ((redBlue >> 8) & 0xFF00FFu) | (green & 0xFF00u);
+}
+
+// One channel of the light lobe: diffuse weight d mixes C toward A, the
+// tint t scales it and highlight s adds B:
+// min(255, ((((C x (255 - d) + A x d) >> 8) x t + B x s) >> 8), the mix
+// formed as 255 C + (A - C) d (the same sum with one product).
+inline int32_t lobeChannel(int32_t a, int32_t b, int32_t c, int32_t d, int32_t s, int32_t t) {
+    const int32_t lit = (c * 255 + (a - c) * d) >> 8;
+    return clampHigh255((lit * t + b * s) >> 8);
+}
+
+// How a fill meets the pixels beneath it: it replaces them (a background),
+// blends toward them with their coverage, or lies on fully covered pixels
+// (blend8 with weight 255, which keeps nothing of what lies beneath).
+enum class Lay { Replace, Blend, Opaque };
+
+// A fill colour laid on a pixel as L says, keeping the pixel's fourth byte.
+template <Lay L> inline uint32_t layFill(uint32_t pixel, uint32_t fill, int32_t coverage) {
+    if constexpr (L == Lay::Replace) return (pixel & kFourthByte) | fill;
+    if constexpr (L == Lay::Blend) return blendPixel(pixel, fill, coverage);
+    return blendPixel(pixel, fill, 255);
+}
+
+// The light-lobe fill (mode 1) at one pixel with slopes (dx, dy) and lobe
+// positions (u, v), laid on `pixel` as L says. Lobe index a comes from dx
+// and u, b from dy and v; `lobe` pairs the cosine lobe (low half) with the
+// fill's highlight lobe (high half).
+template <Lay L>
+inline uint32_t lobePixel(const uint32_t *lobe, int32_t dx, int32_t dy, int32_t u, int32_t v,
+                          uint32_t tint, const FillColours &colours, uint32_t pixel,
+                          int32_t coverage) {
+    const uint32_t across = lobe[lobeIndex(dx, u)];
+    const uint32_t down = lobe[lobeIndex(dy, v)];
+    // d = (cosine(b) x cosine(a)) >> 8, s = (highlight(b) x highlight(a)) >> 8
+    const int32_t d = int32_t(((down & 0xFFFF) * (across & 0xFFFF)) >> 8);
+    const int32_t s = int32_t(((down >> 16) * (across >> 16)) >> 8);
+    const uint32_t fill =
+        packRgb(lobeChannel(colours.a[0], colours.b[0], colours.c[0], d, s, pixelRed(tint)),
+                lobeChannel(colours.a[1], colours.b[1], colours.c[1], d, s, pixelGreen(tint)),
+                lobeChannel(colours.a[2], colours.b[2], colours.c[2], d, s, pixelBlue(tint)));
+    return layFill<L>(pixel, fill, coverage);
+}
+
+// The light-lobe fill along a row segment, in a loop that vectorises. The
+// slopes are 0 unless Sloped, the tint white unless Tinted; `coverage` is
+// read only to blend.
+template <bool Tinted, bool Sloped, Lay L>
+LUSTRA_VECTOR_CLONES void lobeRow(const uint32_t *__restrict lobe, const int32_t *__restrict lobeU,
+                                  int32_t lobeV, const int8_t *__restrict slopeX,
+                                  const int8_t *__restrict slopeY, const uint32_t *__restrict map,
+                                  const uint8_t *__restrict coverage, const FillColours colours,
+                                  int32_t count, uint32_t *__restrict out) {
+    for (int32_t x = 0; x < count; ++x)
+        out[x] = lobePixel<L>(lobe, Sloped ? slopeX[x] : 0, Sloped ? slopeY[x] : 0, lobeU[x], lobeV,
+                              Tinted ? map[x] : 0x00FFFFFFu, colours, out[x],
+                              L == Lay::Blend ? coverage[x] : 255);
+}
+
+// Plain fill (mode 0) replacing a row segment: colour A (packed), or
+// (M x A) >> 8 per channel under the image map when Tinted. When Shaded the
+// shadow is laid over it in the same pass: weight s = (S x shadow weight)
+// >> 8, and where s > 0 the pixel blends toward the shadow colour.
+template <bool Tinted, bool Shaded>
+LUSTRA_VECTOR_CLONES void plainRow(const uint32_t *__restrict map, uint32_t colour,
+                                   const uint8_t *__restrict shadow, int32_t weight,
+                                   uint32_t shadowColour, int32_t count, uint32_t *__restrict out) {
+    const int32_t r = pixelRed(colour), g = pixelGreen(colour), b = pixelBlue(colour);
+    for (int32_t x = 0; x < count; ++x) {
+        const uint32_t m = Tinted ? map[x] : 0;
+        const uint32_t fill =
+            Tinted ? packRgb(mul8(pixelRed(m), r), mul8(pixelGreen(m), g), mul8(pixelBlue(m), b))
+                   : colour;
+        const uint32_t back = (out[x] & kFourthByte) | fill;
+        if constexpr (Shaded) {
+            const int32_t s = (shadow[x] * weight) >> 8;
+            const uint32_t shaded = blendPixel(back, shadowColour, s);
+            out[x] = s > 0 ? shaded : back;
+        } else {
+            out[x] = back;
+        }
+    }
+}
+
+// Shadow along a row segment: weight s = (S x shadow weight) >> 8; where
+// s > 0 the pixel blends toward the shadow colour with weight s.
+LUSTRA_VECTOR_CLONES void shadowRow(const uint8_t *__restrict shadow, int32_t weight,
+                                    uint32_t colour, int32_t count, uint32_t *__restrict out) {
+    for (int32_t x = 0; x < count; ++x) {
+        const int32_t s = (shadow[x] * weight) >> 8;
+        const uint32_t blended = blendPixel(out[x], colour, s);
+        out[x] = s > 0 ? blended : out[x];
+    }
+}
+
+// Glow along a row segment: weight g = (G x glow weight) >> 8; where g > 0
+// the pixel blends toward the glow ramp's colour at g with weight g.
+LUSTRA_VECTOR_CLONES void glowRow(const uint8_t *__restrict glow, int32_t weight,
+                                  const uint32_t *__restrict ramp, int32_t count,
+                                  uint32_t *__restrict out) {
+    for (int32_t x = 0; x < count; ++x) {
+        const int32_t g = (glow[x] * weight) >> 8;
+        const uint32_t blended = blendPixel(out[x], ramp[g], g);
+        out[x] = g > 0 ? blended : out[x];
+    }
+}
+
+// Where a fill reads along one row: its slopes (null: flat) and its
+// image-map pixels (null: untinted), indexed by column.
+struct FillRow {
+    const int8_t *slopeX, *slopeY;
+    const uint32_t *map;
+};
+
+// Spans shorter than this are shaded pixel by pixel rather than by a row
+// loop, whose set-up would cost more than the pixels.
+constexpr int32_t kShortSpan = 16;
+
+// Fill F in mode M over columns [x0, x1) of row y, laid on the pixels as L
+// says.
+template <int F, int M, Lay L>
+void fillSpan(const ShadingPass &pass, const FillColours &colours, const FillRow &row, int32_t y,
+              const uint8_t *coverage, int32_t x0, int32_t x1, uint32_t *out) {
+    const int32_t count = x1 - x0;
+    if constexpr (M == 0 && L == Lay::Replace) {
+        const uint32_t a = packRgb(colours.a[0], colours.a[1], colours.a[2]);
+        if (row.map)
+            plainRow<true, false>(row.map + x0, a, nullptr, 0, 0, count, out + x0);
+        else
+            plainRow<false, false>(nullptr, a, nullptr, 0, 0, count, out + x0);
+    } else if constexpr (M == 1) {
+        const uint32_t *lobe = pass.lobePairs[F];
+        if (count < kShortSpan) {
+            // A few pixels, as at the soft edge of a shape: one at a time.
+            for (int32_t x = x0; x < x1; ++x)
+                out[x] = lobePixel<L>(lobe, row.slopeX ? row.slopeX[x] : 0,
+                                      row.slopeY ? row.slopeY[x] : 0, pass.lobeU[x], pass.lobeV[y],
+                                      row.map ? row.map[x] : 0x00FFFFFFu, colours, out[x],
+                                      L == Lay::Blend ? coverage[x] : 255);
+            return;
+        }
+        const int32_t *lobeU = pass.lobeU.data() + x0;
+        const int32_t v = pass.lobeV[y];
+        const uint8_t *weights = L == Lay::Blend ? coverage + x0 : nullptr;
+        if (row.map && row.slopeX)
+            lobeRow<true, true, L>(lobe, lobeU, v, row.slopeX + x0, row.slopeY + x0, row.map + x0,
+                                   weights, colours, count, out + x0);
+        else if (row.map)
+            lobeRow<true, false, L>(lobe, lobeU, v, nullptr, nullptr, row.map + x0, weights,
+                                    colours, count, out + x0);
+        else if (row.slopeX)
+            lobeRow<false, true, L>(lobe, lobeU, v, row.slopeX + x0, row.slopeY + x0, nullptr,
+                                    weights, colours, count, out + x0);
+        else
+            lobeRow<false, false, L>(lobe, lobeU, v, nullptr, nullptr, nullptr, weights, colours,
+                                     count, out + x0);
+    } else {
+        for (int32_t x = x0; x < x1; ++x) {
+            int32_t fill[3];
+            fillColour<F, M>(pass, colours, x, y, row.slopeX ? row.slopeX[x] : 0,
+                             row.slopeY ? row.slopeY[x] : 0, row.map ? row.map + x : nullptr, fill);
+            const uint32_t colour = packRgb(fill[0], fill[1], fill[2]);
+            out[x] = layFill<L>(out[x], colour, L == Lay::Blend ? coverage[x] : 255);
+        }
+    }
+}
+
+// The shadow along one row: its shadow-map row (null when the row has no
+// shadow), the offset R + shift from a frame column to its shadow-map
+// column, the frame columns [first, end) whose shadow-map column lies in
+// 1 .. paddedW - 1, the weight and the colour.
+struct ShadowReach {
+    const uint8_t *row;
+    int64_t offset, first, end;
+    int32_t weight;
+    uint32_t colour;
+};
+
+// The background fill of mode M replacing columns [x0, x1) of row y, with
+// the shadow laid over it where it reaches; a plain background takes its
+// shadow in the same pass.
+template <int M>
+void layBackground(const ShadingPass &pass, const FillColours &colours, const FillRow &row,
+                   const ShadowReach &shadow, int32_t y, int32_t x0, int32_t x1, uint32_t *out) {
+    const int64_t reachFirst = shadow.first > x0 ? shadow.first : x0;
+    const int64_t reachEnd = shadow.end < x1 ? shadow.end : x1;
+    if (!shadow.row || reachFirst >= reachEnd)
+        return fillSpan<1, M, Lay::Replace>(pass, colours, row, y, nullptr, x0, x1, out);
+    const int32_t first = int32_t(reachFirst), end = int32_t(reachEnd);
+    const uint8_t *weights = shadow.row + shadow.offset + first;
+    if constexpr (M == 0) {
+        const uint32_t a = packRgb(colours.a[0], colours.a[1], colours.a[2]);
+        fillSpan<1, M, Lay::Replace>(pass, colours, row, y, nullptr, x0, first, out);
+        if (row.map)
+            plainRow<true, true>(row.map + first, a, weights, shadow.weight, shadow.colour,
+                                 end - first, out + first);
+        else
+            plainRow<false, true>(nullptr, a, weights, shadow.weight, shadow.colour, end - first,
+                                  out + first);
+        fillSpan<1, M, Lay::Replace>(pass, colours, row, y, nullptr, end, x1, out);
+    } else {
+        fillSpan<1, M, Lay::Replace>(pass, colours, row, y, nullptr, x0, x1, out);
+        shadowRow(weights, shadow.weight, shadow.colour, end - first, out + first);
+    }
+}
+
+// Coverage scans: the first column from x on (count when none) whose
+// coverage is full (255), not full, non-zero, or zero. The first three
+// step over eight bytes at a time while none of them can match.
+inline uint64_t eightBytes(const uint8_t *bytes) {
+    uint64_t eight;
+    std::memcpy(&eight, bytes, sizeof eight);
+    return eight;
+}
+// Whether any byte of v is zero: (v - 0x01..01) & ~v & 0x80..80 is non-zero.
+inline bool anyZeroByte(uint64_t v) {
+    return ((v - 0x0101010101010101u) & ~v & 0x8080808080808080u) != 0;
+}
+inline int32_t nextFull(const uint8_t *coverage, int32_t x, int32_t count) {
+    while (x + 8 <= count && !anyZeroByte(~eightBytes(coverage + x))) x += 8;
+    while (x < count && coverage[x] != 255) ++x;
+    return x;
+}
+inline int32_t nextNotFull(const uint8_t *coverage, int32_t x, int32_t count) {
+    while (x + 8 <= count && eightBytes(coverage + x) == ~uint64_t(0)) x += 8;
+    while (x < count && coverage[x] == 255) ++x;
+    return x;
+}
+inline int32_t nextCovered(const uint8_t *coverage, int32_t x, int32_t count) {
+    while (x + 8 <= count && eightBytes(coverage + x) == 0) x += 8;
+    while (x < count && coverage[x] == 0) ++x;
+    return x;
+}
+inline int32_t nextUncovered(const uint8_t *coverage, int32_t x, int32_t count) {
+    while (x < count && coverage[x] != 0) ++x;
+    return x;
+}
+
+// The driver allocates the work frame afresh for each frame and the shading
+// writes it first. Where the system offers it, all of the frame's memory
+// pages are made present and writable in one request; true on success.
+bool prefaultFrame(uint32_t *pixels, size_t count) {
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+    const long pageSize = sysconf(_SC_PAGESIZE);
+    if (pageSize <= 0 || count == 0) return false;
+    const uintptr_t first = uintptr_t(pixels) & ~uintptr_t(pageSize - 1);
+    const uintptr_t end = uintptr_t(pixels + count);
+    return madvise(reinterpret_cast<void *>(first), end - first, MADV_POPULATE_WRITE) == 0;
+#else
+    (void)pixels, (void)count;
+    return false;
+#endif
+}
+
+// Otherwise every memory page of a row is written, without changing it,
+// before the row is read: a fresh page read first would fault twice (mapped
+// as zeros, then copied on the write); written first, it faults once.
+inline void touchForWriting(uint32_t *row, int32_t count) {
+    constexpr int32_t kPixelsPerPage = 4096 / sizeof(uint32_t);
+    for (int32_t x = 0; x < count; x += kPixelsPerPage)
+        __atomic_fetch_or(row + x, 0u, __ATOMIC_RELAXED);
+    if (count > 0) __atomic_fetch_or(row + count - 1, 0u, __ATOMIC_RELAXED);
+}
+
 // An image map tints its fill when it is on and holds a picture.
 inline const uint32_t *tintMap(const ImageMapParams *params, const uint32_t *plane) {
     return params && params->on == 1 && params->image ? plane : nullptr;
 }
 
-// The per-pixel pass for object fill mode M1 and background fill mode M2:
-// background, shadow, glow and object, composed back to front.
+// The pass for object fill mode M1 and background fill mode M2, row by row.
+// A row splits into runs of full coverage and runs below it. Below full
+// coverage the picture is built from back to front: background, shadow,
+// glow, and the object where covered. Under full coverage the object alone
+// decides: blend8 with weight 255 keeps nothing of what lies beneath, so
+// background, shadow and glow are not computed there.
 template <int M1, int M2> void shadePixels(const ShadingPass &pass) {
     const int32_t w = engine.frameWidth, h = engine.frameHeight;
     const int32_t border = engine.border;
@@ -305,51 +597,46 @@ template <int M1, int M2> void shadePixels(const ShadingPass &pass) {
     const int8_t *slopeX1 = texture1 ? engine.texturedSlopeX1 : engine.slopeX;
     const int8_t *slopeY1 = texture1 ? engine.texturedSlopeY1 : engine.slopeY;
     const FillColours object(engine.fill[0]), background(engine.fill[1]);
-    const int32_t shadow[3] = {engine.shadowColour.r, engine.shadowColour.g, engine.shadowColour.b};
+    ShadowReach shadow{};
+    shadow.offset = int64_t(border) + pass.shadowShiftX;
+    shadow.first = 1 - shadow.offset > 0 ? 1 - shadow.offset : 0;
+    shadow.end = paddedW - shadow.offset < w ? paddedW - shadow.offset : w;
+    shadow.weight = pass.shadowWeight;
+    shadow.colour = packRgb(engine.shadowColour.r, engine.shadowColour.g, engine.shadowColour.b);
+
+    const bool prefaulted = prefaultFrame(engine.framePixels, size_t(w) * h);
 
     for (int32_t y = 0; y < h; ++y) {
         pollAbort(y);
-        const uint8_t *maskRow = engine.mask + engine.paddedRowOffset[y];
         const size_t rowStart = size_t(engine.rowOffset[y]);
         uint32_t *out = engine.framePixels + rowStart;
+        if (!prefaulted) touchForWriting(out, w);
+        const uint8_t *coverage = engine.mask + engine.paddedRowOffset[y];
+        const FillRow objectRow{slopeX1 + rowStart, slopeY1 + rowStart,
+                                map1 ? map1 + rowStart : nullptr};
+        const FillRow backgroundRow{texture2 ? engine.texturedSlopeX2 + rowStart : nullptr,
+                                    texture2 ? engine.texturedSlopeY2 + rowStart : nullptr,
+                                    map2 ? map2 + rowStart : nullptr};
+        const uint8_t *glow = engine.glowMap + rowStart;
         const int64_t sy = int64_t(border) + y + pass.shadowShiftY;
-        const bool shadowRow = shadowOn && sy > 0 && sy < paddedH;
-        const uint8_t *shadowMapRow = shadowRow ? engine.shadowMap + sy * paddedW : nullptr;
-        for (int32_t x = 0; x < w; ++x) {
-            const size_t p = rowStart + x;
-            const int32_t c = coverageValid ? maskRow[x] : 0;
-            int32_t fill1[3] = {0, 0, 0};
-            if (c > 0)
-                fillColour<0, M1>(pass, object, x, y, slopeX1[p], slopeY1[p],
-                                  map1 ? map1 + p : nullptr, fill1);
-            int32_t g = 0, s = 0, level = c;
-            int32_t back[3] = {0, 0, 0};
-            if (level < 255) {
-                if (glowOn) {
-                    g = (engine.glowMap[p] * pass.glowWeight) >> 8;
-                    level = g;
-                }
-                if (level < 255 && shadowRow) {
-                    const int64_t sx = int64_t(border) + x + pass.shadowShiftX;
-                    if (sx > 0 && sx < paddedW) {
-                        s = (shadowMapRow[sx] * pass.shadowWeight) >> 8;
-                        level = s;
-                    }
-                }
-                if (level < 255) {
-                    const int32_t dx = texture2 ? engine.texturedSlopeX2[p] : 0;
-                    const int32_t dy = texture2 ? engine.texturedSlopeY2[p] : 0;
-                    fillColour<1, M2>(pass, background, x, y, dx, dy, map2 ? map2 + p : nullptr,
-                                      back);
+        shadow.row = shadowOn && sy > 0 && sy < paddedH ? engine.shadowMap + sy * paddedW : nullptr;
+
+        for (int32_t x = 0; x < w;) {
+            // Below full coverage: background and shadow, glow, and the
+            // object blended with the coverage where there is some.
+            const int32_t open = coverageValid ? nextFull(coverage, x, w) : w;
+            if (x < open) {
+                layBackground<M2>(pass, background, backgroundRow, shadow, y, x, open, out);
+                if (glowOn) glowRow(glow + x, pass.glowWeight, pass.glowRamp, open - x, out + x);
+                for (int32_t c = coverageValid ? nextCovered(coverage, x, open) : open; c < open;) {
+                    const int32_t end = nextUncovered(coverage, c, open);
+                    fillSpan<0, M1, Lay::Blend>(pass, object, objectRow, y, coverage, c, end, out);
+                    c = nextCovered(coverage, end, open);
                 }
             }
-            for (int k = 0; k < 3; ++k) {
-                if (s > 0) back[k] = blend8(back[k], shadow[k], s);
-                if (g > 0) back[k] = blend8(back[k], pass.glowRamp[k][g], g);
-                if (c > 0) back[k] = blend8(back[k], fill1[k], c);
-            }
-            out[x] = (out[x] & 0xFF000000u) | (uint32_t(back[0] & 0xFF) << 16) |
-                     (uint32_t(back[1] & 0xFF) << 8) | uint32_t(back[2] & 0xFF);
+            // Full coverage: the object alone.
+            x = open < w ? nextNotFull(coverage, open, w) : w;
+            fillSpan<0, M1, Lay::Opaque>(pass, object, objectRow, y, coverage, open, x, out);
         }
     }
 }
