@@ -11,11 +11,6 @@
 #include <new>
 #include <vector>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#include <unistd.h>
-#endif
-
 namespace lustra {
 
 namespace {
@@ -547,32 +542,6 @@ inline int32_t nextUncovered(const uint8_t *coverage, int32_t x, int32_t count) 
     return x;
 }
 
-// The driver allocates the work frame afresh for each frame and the shading
-// writes it first. Where the system offers it, all of the frame's memory
-// pages are made present and writable in one request; true on success.
-bool prefaultFrame(uint32_t *pixels, size_t count) {
-#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
-    const long pageSize = sysconf(_SC_PAGESIZE);
-    if (pageSize <= 0 || count == 0) return false;
-    const uintptr_t first = uintptr_t(pixels) & ~uintptr_t(pageSize - 1);
-    const uintptr_t end = uintptr_t(pixels + count);
-    return madvise(reinterpret_cast<void *>(first), end - first, MADV_POPULATE_WRITE) == 0;
-#else
-    (void)pixels, (void)count;
-    return false;
-#endif
-}
-
-// Otherwise every memory page of a row is written, without changing it,
-// before the row is read: a fresh page read first would fault twice (mapped
-// as zeros, then copied on the write); written first, it faults once.
-inline void touchForWriting(uint32_t *row, int32_t count) {
-    constexpr int32_t kPixelsPerPage = 4096 / sizeof(uint32_t);
-    for (int32_t x = 0; x < count; x += kPixelsPerPage)
-        __atomic_fetch_or(row + x, 0u, __ATOMIC_RELAXED);
-    if (count > 0) __atomic_fetch_or(row + count - 1, 0u, __ATOMIC_RELAXED);
-}
-
 // An image map tints its fill when it is on and holds a picture.
 inline const uint32_t *tintMap(const ImageMapParams *params, const uint32_t *plane) {
     return params && params->on == 1 && params->image ? plane : nullptr;
@@ -604,13 +573,10 @@ template <int M1, int M2> void shadePixels(const ShadingPass &pass) {
     shadow.weight = pass.shadowWeight;
     shadow.colour = packRgb(engine.shadowColour.r, engine.shadowColour.g, engine.shadowColour.b);
 
-    const bool prefaulted = prefaultFrame(engine.framePixels, size_t(w) * h);
-
     for (int32_t y = 0; y < h; ++y) {
         pollAbort(y);
         const size_t rowStart = size_t(engine.rowOffset[y]);
         uint32_t *out = engine.framePixels + rowStart;
-        if (!prefaulted) touchForWriting(out, w);
         const uint8_t *coverage = engine.mask + engine.paddedRowOffset[y];
         const FillRow objectRow{slopeX1 + rowStart, slopeY1 + rowStart,
                                 map1 ? map1 + rowStart : nullptr};
