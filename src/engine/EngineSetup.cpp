@@ -109,14 +109,22 @@ bool anyNonZero(const uint8_t *bytes, int32_t count) {
     return any != 0;
 }
 
+// True when all `count` bytes from `bytes` are non-zero.
+bool allNonZero(const uint8_t *bytes, int32_t count) {
+    uint8_t least = 255;
+    for (int32_t i = 0; i < count; ++i) least = bytes[i] < least ? bytes[i] : least;
+    return least != 0;
+}
+
 // Width of the runs that analyseMask tests as a whole.
 constexpr int32_t kQuietRun = 64;
 
 // Edge pixels (transparent pixels with a non-zero 4-neighbour inside the
 // frame), the bounding box of edge and covered pixels, and the full test.
-// Most of a frame is empty: a run of pixels that holds nothing, and whose
-// neighbours inside the frame hold nothing either, has neither covered nor
-// edge pixels, so it is passed over as a whole.
+// Most of a frame is empty or inside the shape: a run of pixels that holds
+// nothing, and whose neighbours inside the frame hold nothing either, has
+// neither covered nor edge pixels, and a run covered throughout has no edge
+// pixels; such runs are taken as a whole.
 void analyseMask() {
     const int32_t w = engine.frameWidth, h = engine.frameHeight;
     engine.boundsMinX = w - 1;
@@ -147,6 +155,13 @@ void analyseMask() {
                 !(above && anyNonZero(above + x, end - x)) &&
                 !(below && anyNonZero(below + x, end - x))) {
                 sawTransparent = true;
+                x = end;
+                continue;
+            }
+            if (allNonZero(row + x, end - x)) {
+                sawOpaque = true;
+                widenBounds(x, y);
+                widenBounds(end - 1, y);
                 x = end;
                 continue;
             }

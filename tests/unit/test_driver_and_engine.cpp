@@ -271,10 +271,10 @@ TEST(MaskAnalysis, EdgesBoundsAndFullMasks) {
     }
 }
 
-// Sparse shapes on frames around the width of the runs that the analysis
-// passes over as a whole: edges (in scan order), box and full flag equal a
+// Sparse shapes and a block with holes, on frames around the width of the
+// runs that the analysis takes as a whole: edges (in scan order), box and full flag equal a
 // pixel-by-pixel reading, whatever the margin holds.
-TEST(MaskAnalysis, SparseShapesOnWideFramesMatchAPixelByPixelReading) {
+TEST(MaskAnalysis, ShapesOnWideFramesMatchAPixelByPixelReading) {
     DataDirectory data;
     std::mt19937 random(11);
     for (const int32_t width : {1, 2, 63, 64, 65, 127, 129, 200}) {
@@ -283,8 +283,12 @@ TEST(MaskAnalysis, SparseShapesOnWideFramesMatchAPixelByPixelReading) {
             std::fill(run.padded.begin(), run.padded.end(), uint8_t(77));
             for (int32_t y = 0; y < height; ++y)
                 for (int32_t x = 0; x < width; ++x) run.mask(x, y) = 0;
+            // A block covered throughout, wider than a run on the wide frames.
+            for (int32_t y = height / 4; y < height - height / 4; ++y)
+                for (int32_t x = width / 8; x < width - width / 8; ++x) run.mask(x, y) = 200;
             for (int k = random() % 6; k > 0; --k)
                 run.mask(random() % width, random() % height) = uint8_t(1 + random() % 255);
+            for (int k = random() % 3; k > 0; --k) run.mask(random() % width, height / 2) = 0;
             run.mask(width - 1, random() % height) = 5; // at the right border
             if (width > 64) run.mask(64, 0) = 9;        // at a run boundary
             std::vector<std::pair<int32_t, int32_t>> edges;
