@@ -122,11 +122,93 @@ void clearCoveredPixels() {
     }
 }
 
+// Stamp rows are applied in runs of V cells with GCC vector extensions: V
+// bytes of each plane at once, compiled for the widest registers the clone
+// targets (two halves each where a vector is wider than the registers).
+// (The vector attribute needs a literal size, hence one type per width.)
+template <int V> struct ByteVector;
+template <> struct ByteVector<8> { typedef uint8_t type __attribute__((vector_size(8))); };
+template <> struct ByteVector<16> { typedef uint8_t type __attribute__((vector_size(16))); };
+template <> struct ByteVector<32> { typedef uint8_t type __attribute__((vector_size(32))); };
+template <int V> using Bytes = typename ByteVector<V>::type;
+
+// Vectors go by reference: passed by value, their ABI differs between the
+// clones.
+template <typename Vector> void load(Vector &v, const void *p) {
+    std::memcpy(&v, p, sizeof v);
+}
+
+template <typename Vector> void store(void *p, const Vector &v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+// The pointers of one stamp row and of the frame row it lands on, all at the
+// column of the edge pixel (offset dx = 0).
+struct StampRow {
+    const uint8_t *mask;
+    uint8_t *stampMax;
+    uint8_t *rawX, *rawY;
+    const uint8_t *height, *slopeX, *slopeY;
+};
+
+// Stamps cells s .. s + V - 1 of the row: a covered pixel whose held height
+// is lower (unsigned) than the stamp's takes the stamp's height and slopes.
+// Stamping the same cells again changes nothing, so runs may overlap.
+template <int V> inline void stampRun(const StampRow &row, int32_t s) {
+    Bytes<V> mask, height, held, slopeX, slopeY, rawX, rawY;
+    load(mask, row.mask + s), load(height, row.height + s), load(held, row.stampMax + s);
+    load(slopeX, row.slopeX + s), load(slopeY, row.slopeY + s);
+    load(rawX, row.rawX + s), load(rawY, row.rawY + s);
+    const auto take = (mask != 0) & (height > held);
+    store(row.stampMax + s, Bytes<V>(take ? height : held));
+    store(row.rawX + s, Bytes<V>(take ? slopeX : rawX));
+    store(row.rawY + s, Bytes<V>(take ? slopeY : rawY));
+}
+
+// Stamps cells first .. last of the row when cells lo .. hi (a range around
+// them inside the frame and the stamp) hold at least V cells: the range is
+// widened to V cells where shorter and covered by runs of V, the last one
+// ending at the last cell. False when lo .. hi is too short.
+template <int V>
+inline bool stampRuns(const StampRow &row, int32_t first, int32_t last, int32_t lo, int32_t hi) {
+    if (hi - lo + 1 < V) return false;
+    if (last - first + 1 < V) {
+        first = first < hi - V + 1 ? first : hi - V + 1;
+        last = first + V - 1;
+    }
+    for (int32_t s = first; s < last - V + 1; s += V) stampRun<V>(row, s);
+    stampRun<V>(row, last - V + 1);
+    return true;
+}
+
+// The cells of stamp row dy that can take anything, those of non-zero
+// height: first .. last (first > last when there are none).
+struct StampExtent {
+    int32_t first, last;
+};
+
+std::vector<StampExtent> stampExtents(int32_t a) {
+    const int32_t stride = engine.stampSpan + 1;
+    std::vector<StampExtent> extents(2 * size_t(a) + 1, StampExtent{a + 1, a});
+    for (int32_t dy = -a; dy <= a; ++dy) {
+        StampExtent &e = extents[dy + a];
+        const uint8_t *height = engine.bevelStampHeight + (dy + a) * stride + a;
+        for (int32_t dx = -a; dx <= a; ++dx) {
+            if (height[dx] == 0) continue;
+            if (e.first > dx) e.first = dx;
+            e.last = dx;
+        }
+    }
+    return extents;
+}
+
 // Stamps the profile around every edge pixel in list (scan) order. A covered
 // pixel takes a stamp only when it is strictly higher (unsigned) than the one
-// it holds, so among equal heights the first edge pixel wins. The stamp rows
-// and columns are clipped to the frame once per edge pixel.
-void stampEdges(int32_t a) {
+// it holds, so among equal heights the first edge pixel wins; as each stamp
+// row is finished before the next begins, a row may be taken in vector runs.
+// Cells of height 0 never take anything and are skipped; the stamp rows and
+// columns are clipped to the frame once per edge pixel.
+LUSTRA_VECTOR_CLONES void stampEdges(int32_t a, const StampExtent *extents) {
     const int32_t w = engine.frameWidth, h = engine.frameHeight;
     const int32_t stride = engine.stampSpan + 1;
     for (int32_t i = 0; i < engine.edgeCount; ++i) {
@@ -137,20 +219,29 @@ void stampEdges(int32_t a) {
         const int32_t dxFirst = -a > -ex ? -a : -ex;
         const int32_t dxLast = a < w - 1 - ex ? a : w - 1 - ex;
         for (int32_t dy = dyFirst; dy <= dyLast; ++dy) {
-            const uint8_t *maskRow = engine.mask + engine.paddedRowOffset[ey + dy] + ex;
+            const StampExtent e = extents[dy + a];
+            const int32_t first = e.first > dxFirst ? e.first : dxFirst;
+            const int32_t last = e.last < dxLast ? e.last : dxLast;
+            if (first > last) continue;
             const int32_t pixel = engine.rowOffset[ey + dy] + ex;
-            uint8_t *stampMax = engine.stampMax + pixel;
-            int8_t *rawX = engine.rawSlopeX + pixel;
-            int8_t *rawY = engine.rawSlopeY + pixel;
             const int32_t cell = (dy + a) * stride + a;
-            const uint8_t *height = engine.bevelStampHeight + cell;
-            const int8_t *slopeX = engine.bevelStampSlopeX + cell;
-            const int8_t *slopeY = engine.bevelStampSlopeY + cell;
-            for (int32_t dx = dxFirst; dx <= dxLast; ++dx) {
-                if (maskRow[dx] == 0 || stampMax[dx] >= height[dx]) continue;
-                stampMax[dx] = height[dx];
-                rawX[dx] = slopeX[dx];
-                rawY[dx] = slopeY[dx];
+            const StampRow row = {
+                engine.mask + engine.paddedRowOffset[ey + dy] + ex,
+                engine.stampMax + pixel,
+                reinterpret_cast<uint8_t *>(engine.rawSlopeX + pixel),
+                reinterpret_cast<uint8_t *>(engine.rawSlopeY + pixel),
+                engine.bevelStampHeight + cell,
+                reinterpret_cast<const uint8_t *>(engine.bevelStampSlopeX + cell),
+                reinterpret_cast<const uint8_t *>(engine.bevelStampSlopeY + cell)};
+            if (stampRuns<32>(row, first, last, dxFirst, dxLast) ||
+                stampRuns<16>(row, first, last, dxFirst, dxLast) ||
+                stampRuns<8>(row, first, last, dxFirst, dxLast))
+                continue;
+            for (int32_t dx = first; dx <= last; ++dx) {
+                if (row.mask[dx] == 0 || row.stampMax[dx] >= row.height[dx]) continue;
+                row.stampMax[dx] = row.height[dx];
+                row.rawX[dx] = row.slopeX[dx];
+                row.rawY[dx] = row.slopeY[dx];
             }
         }
     }
@@ -269,7 +360,7 @@ int32_t bevelStage(const RenderJob &job) {
     if (params.width > 0) buildStamps(params.width, params.edgeSlope, params.innerSlope);
 
     clearCoveredPixels();
-    if (params.width > 0) stampEdges(params.width);
+    if (params.width > 0) stampEdges(params.width, stampExtents(params.width).data());
 
     std::memset(engine.columnSums, 0, sizeof(int32_t) * engine.columnSumsCount);
     std::memset(engine.columnSumsY, 0, sizeof(int32_t) * engine.columnSumsCount);
