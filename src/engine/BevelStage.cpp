@@ -45,16 +45,6 @@ int8_t lowByte(int64_t v) {
     return static_cast<int8_t>(static_cast<uint8_t>(v & 0xFF));
 }
 
-// (sum x f) / divisor, truncated toward zero, as a signed byte. The product
-// can pass 32 bits. The quotient is taken in double precision, which is exact
-// here: the product stays far below 2^53, so a correctly rounded quotient
-// never crosses an integer that the exact one does not reach (a non-integer
-// quotient lies at least 1 / divisor from every integer).
-int8_t scaledMean(int32_t sum, int32_t f, int32_t divisor) {
-    const double quotient = static_cast<double>(int64_t(sum) * f) / divisor;
-    return lowByte(static_cast<int64_t>(quotient));
-}
-
 // A stamp slope: clamped to -127..127, then truncated toward zero.
 int8_t stampSlope(double v) {
     if (v < -127.0) v = -127.0;
@@ -257,94 +247,195 @@ void scaleUnsmoothed(int32_t f) {
     }
 }
 
-// Adds the raw slopes of the covered pixels of one row segment, weighted by
-// `weight`, to the column sums (and the weight to the column weights).
-LUSTRA_VECTOR_CLONES void addCoveredRow(const uint8_t *__restrict mask,
-                                        const int8_t *__restrict rawX,
-                                        const int8_t *__restrict rawY, int32_t weight,
-                                        int32_t count, int32_t *__restrict sumX,
-                                        int32_t *__restrict sumY, int32_t *__restrict weights) {
-    // Branch-free (an uncovered pixel adds weight 0), so that it vectorises.
+// The smoothing runs on vectors of 16 columns: the column pass in 16-bit
+// lanes, the row pass and the means in single and double precision. Every
+// value stays an integer that these types hold exactly (see smoothAndScale).
+constexpr int32_t kColumnLanes = 16;
+typedef int8_t ColumnBytes __attribute__((vector_size(16)));
+typedef int16_t ColumnSums __attribute__((vector_size(32)));
+typedef float ColumnFloats __attribute__((vector_size(64)));
+typedef float RowFloats __attribute__((vector_size(32)));
+constexpr int32_t kRowLanes = 8;
+
+// One frame row of the bounding box, ready for the column pass: the raw
+// slopes of covered pixels (0 elsewhere) and the coverage (1 or 0).
+LUSTRA_VECTOR_CLONES void prepareRow(const uint8_t *__restrict mask, const int8_t *__restrict rawX,
+                                     const int8_t *__restrict rawY, int32_t count,
+                                     int8_t *__restrict coveredX, int8_t *__restrict coveredY,
+                                     int8_t *__restrict coverage) {
+    // Branch-free, with every byte read, so that it vectorises.
     for (int32_t i = 0; i < count; ++i) {
-        const int32_t w = mask[i] != 0 ? weight : 0;
-        sumX[i] += rawX[i] * w;
-        sumY[i] += rawY[i] * w;
-        weights[i] += w;
+        const int8_t keep = mask[i] != 0 ? -1 : 0;
+        coveredX[i] = static_cast<int8_t>(rawX[i] & keep);
+        coveredY[i] = static_cast<int8_t>(rawY[i] & keep);
+        coverage[i] = static_cast<int8_t>(keep & 1);
     }
 }
 
-// One kernel tap of the row pass over a row segment: totals += sums x tap.
-LUSTRA_VECTOR_CLONES void convolveStep(const int32_t *__restrict sumX,
-                                       const int32_t *__restrict sumY,
-                                       const int32_t *__restrict weights, int32_t tap,
-                                       int32_t count, int32_t *__restrict totalX,
-                                       int32_t *__restrict totalY, int32_t *__restrict totalW) {
+// Column pass over `width` columns (a whole number of vectors): for each
+// column c, sum over the rows k of taps[k] x rows[3k + plane][c], for the
+// planes x, y and coverage, into sumX, sumY and sumW. `rows` holds three
+// prepared row pointers per tap.
+LUSTRA_VECTOR_CLONES void sumColumns(const int8_t *const *rows, const int16_t *taps,
+                                     int32_t tapCount, int32_t width, float *__restrict sumX,
+                                     float *__restrict sumY, float *__restrict sumW) {
+    for (int32_t c = 0; c < width; c += kColumnLanes) {
+        ColumnSums x = {}, y = {}, w = {};
+        for (int32_t k = 0; k < tapCount; ++k) {
+            ColumnBytes bx, by, bw;
+            load(bx, rows[3 * k] + c), load(by, rows[3 * k + 1] + c), load(bw, rows[3 * k + 2] + c);
+            x += __builtin_convertvector(bx, ColumnSums) * taps[k];
+            y += __builtin_convertvector(by, ColumnSums) * taps[k];
+            w += __builtin_convertvector(bw, ColumnSums) * taps[k];
+        }
+        store(sumX + c, __builtin_convertvector(x, ColumnFloats));
+        store(sumY + c, __builtin_convertvector(y, ColumnFloats));
+        store(sumW + c, __builtin_convertvector(w, ColumnFloats));
+    }
+}
+
+// Row pass over `width` outputs (a whole number of vectors):
+// total[c] = sum over k of taps[k] x sum[c + k], for the three planes.
+LUSTRA_VECTOR_CLONES void convolveRow(const float *sumX, const float *sumY, const float *sumW,
+                                      const float *taps, int32_t tapCount, int32_t width,
+                                      float *__restrict totalX, float *__restrict totalY,
+                                      float *__restrict totalW) {
+    for (int32_t c = 0; c < width; c += kRowLanes) {
+        RowFloats x = {}, y = {}, w = {};
+        for (int32_t k = 0; k < tapCount; ++k) {
+            RowFloats sx, sy, sw;
+            load(sx, sumX + c + k), load(sy, sumY + c + k), load(sw, sumW + c + k);
+            x += sx * taps[k];
+            y += sy * taps[k];
+            w += sw * taps[k];
+        }
+        store(totalX + c, x), store(totalY + c, y), store(totalW + c, w);
+    }
+}
+
+typedef double Doubles __attribute__((vector_size(32)));
+typedef int32_t Ints __attribute__((vector_size(16)));
+typedef float Floats __attribute__((vector_size(16)));
+constexpr int32_t kMeanLanes = 4;
+
+// trunc(n / d) for integers n and d > 0 held exactly in doubles whose
+// quotients are below 2^31 in size, given inverse ~ 1 / d: the truncated
+// product |n| x inverse is off by at most one, which the remainder
+// |n| - q x d (exact in double precision) reveals.
+inline void truncatedQuotients(const Doubles &n, const Doubles &d, const Doubles &inverse,
+                               Ints &quotient) {
+    const Doubles size = n < 0 ? -n : n;
+    Doubles q = __builtin_convertvector(__builtin_convertvector(size * inverse, Ints), Doubles);
+    const Doubles remainder = size - q * d;
+    q = remainder < 0 ? q - 1 : q;
+    q = remainder >= d ? q + 1 : q;
+    quotient = __builtin_convertvector(n < 0 ? -q : q, Ints);
+}
+
+// The smoothed slopes of `width` pixels (a whole number of vectors): the
+// weighted means scaled by f / 256, trunc(T x f / (W x 256)), 0 where no
+// weight reached the pixel. One division per pixel.
+LUSTRA_VECTOR_CLONES void meanSlopes(const float *totalX, const float *totalY, const float *totalW,
+                                     int32_t width, int32_t f, int32_t *__restrict meanX,
+                                     int32_t *__restrict meanY) {
+    const Floats none = {};
+    for (int32_t i = 0; i < width; i += kMeanLanes) {
+        Floats tx, ty, tw;
+        load(tx, totalX + i), load(ty, totalY + i), load(tw, totalW + i);
+        // Without weight the sums are 0 too, and so is the quotient by 256.
+        // The divisor W x 256 is exact in single precision; its inverse
+        // there is close enough for truncatedQuotients.
+        const Floats divisor = (tw > 0 ? tw : none + 1) * 256.0f;
+        const Doubles d = __builtin_convertvector(divisor, Doubles);
+        const Doubles inverse = __builtin_convertvector(1.0f / divisor, Doubles);
+        Ints x, y;
+        truncatedQuotients(__builtin_convertvector(tx, Doubles) * f, d, inverse, x);
+        truncatedQuotients(__builtin_convertvector(ty, Doubles) * f, d, inverse, y);
+        store(meanX + i, x), store(meanY + i, y);
+    }
+}
+
+// Covered pixels of a row segment take the low bytes of their smoothed
+// slopes; the others keep what they hold. Branch-free, so that it vectorises.
+LUSTRA_VECTOR_CLONES void takeCovered(const uint8_t *__restrict mask,
+                                      const int32_t *__restrict meanX,
+                                      const int32_t *__restrict meanY, int32_t count,
+                                      int8_t *__restrict slopeX, int8_t *__restrict slopeY) {
     for (int32_t i = 0; i < count; ++i) {
-        totalX[i] += sumX[i] * tap;
-        totalY[i] += sumY[i] * tap;
-        totalW[i] += weights[i] * tap;
+        const bool covered = mask[i] != 0;
+        slopeX[i] = covered ? lowByte(meanX[i]) : slopeX[i];
+        slopeY[i] = covered ? lowByte(meanY[i]) : slopeY[i];
     }
 }
 
 // Separable weighted mean of the raw slopes of covered pixels within radius
 // r, over the bounding box, scaled by f / 256 with truncation toward zero.
-// Column c's x sum, weight and y sum live at index c + R of the first half of
-// columnSums, of its second half and of columnSumsY; columns outside the box
-// stay 0 and so never count.
+// The column pass runs down the frame rows, the row pass along the box's
+// columns only (columns outside the box count as empty).
+//
+// Ranges: the kernel weights (gain 256) add up to at most 254 for every
+// radius, so a column sum of slopes (|slope| <= 127) stays within
+// 127 x 254 = 32,258 and fits 16 bits; a row total stays within
+// 254 x 32,258 < 2^24, so single precision holds it and every partial sum
+// exactly. A mean times f is at most 127 x 652 x 128 / 256 in size.
 void smoothAndScale(int32_t r, int32_t f) {
     const int32_t w = engine.frameWidth, h = engine.frameHeight;
-    const int32_t half = engine.columnSumsCount / 2;
-    int32_t *sumX = engine.columnSums + engine.border;
-    int32_t *weight = engine.columnSums + half + engine.border;
-    int32_t *sumY = engine.columnSumsY + engine.border;
-    const int32_t *kernel = engine.blurKernel;
-    std::vector<int32_t> rowSums(3 * size_t(w));
-    int32_t *rowX = rowSums.data(), *rowY = rowX + w, *rowW = rowY + w;
-
     const int32_t x0 = engine.boundsMinX > 0 ? engine.boundsMinX : 0;
     const int32_t x1 = engine.boundsMaxX + 1 < w ? engine.boundsMaxX + 1 : w;
     const int32_t y0 = engine.boundsMinY > 0 ? engine.boundsMinY : 0;
     const int32_t y1 = engine.boundsMaxY + 1 < h ? engine.boundsMaxY + 1 : h;
+    const int32_t tapCount = 2 * r + 1;
+    const int32_t count = x1 - x0;
+    const int32_t width = (count + kColumnLanes - 1) / kColumnLanes * kColumnLanes;
 
+    std::vector<int16_t> taps16(engine.blurKernel, engine.blurKernel + tapCount);
+    std::vector<float> taps(engine.blurKernel, engine.blurKernel + tapCount);
+
+    // Prepared rows y - r .. y + r, frame row yy in slot yy mod (2r+1); the
+    // columns past the box stay 0.
+    std::vector<int8_t> ring(size_t(tapCount) * 3 * width, 0);
+    auto slot = [&](int32_t yy) { return ring.data() + size_t(yy % tapCount) * 3 * width; };
+    // Column sums with r empty columns on each side (and room for the row
+    // pass to read past the last vector), then the row totals.
+    const size_t sumsLength = size_t(width) + 2 * r;
+    std::vector<float> sums(3 * sumsLength, 0.0f);
+    float *sumX = sums.data() + r, *sumY = sumX + sumsLength, *sumW = sumY + sumsLength;
+    std::vector<float> totals(3 * size_t(width));
+    float *totalX = totals.data(), *totalY = totalX + width, *totalW = totalY + width;
+    std::vector<int32_t> means(2 * size_t(width));
+    int32_t *meanX = means.data(), *meanY = meanX + width;
+    std::vector<const int8_t *> rows(3 * size_t(tapCount));
+
+    int32_t prepared = (y0 - r > 0 ? y0 - r : 0) - 1; // the last prepared row
     for (int32_t y = y0; y < y1; ++y) {
         pollAbort(y - y0);
 
-        // Column pass: rows y - r .. y + r that lie in the frame, taken row by
-        // row so that the planes are read in memory order.
+        // Rows y - r .. y + r that lie in the frame.
         const int32_t kFirst = r - y > 0 ? r - y : 0;
         const int32_t kLast = h - 1 - y + r < 2 * r ? h - 1 - y + r : 2 * r;
-        for (int32_t x = x0; x < x1; ++x) sumX[x] = sumY[x] = weight[x] = 0;
+        for (; prepared < y - r + kLast; ++prepared) {
+            const int32_t yy = prepared + 1;
+            int8_t *out = slot(yy);
+            prepareRow(engine.mask + engine.paddedRowOffset[yy] + x0,
+                       engine.rawSlopeX + engine.rowOffset[yy] + x0,
+                       engine.rawSlopeY + engine.rowOffset[yy] + x0, count, out, out + width,
+                       out + 2 * width);
+        }
         for (int32_t k = kFirst; k <= kLast; ++k) {
-            const int32_t yy = y - r + k;
-            addCoveredRow(engine.mask + engine.paddedRowOffset[yy] + x0,
-                          engine.rawSlopeX + engine.rowOffset[yy] + x0,
-                          engine.rawSlopeY + engine.rowOffset[yy] + x0, kernel[k], x1 - x0,
-                          sumX + x0, sumY + x0, weight + x0);
+            const int8_t *row = slot(y - r + k);
+            rows[3 * (k - kFirst)] = row;
+            rows[3 * (k - kFirst) + 1] = row + width;
+            rows[3 * (k - kFirst) + 2] = row + 2 * width;
         }
+        sumColumns(rows.data(), taps16.data() + kFirst, kLast - kFirst + 1, width, sumX, sumY,
+                   sumW);
 
-        // Row pass: the kernel along the row, over the columns of weight
-        // greater than 0 (a column of weight 0 has sums of 0 too, so it is
-        // added as it is). Computed for the whole row segment at once so that
-        // it vectorises; only covered pixels take the result. The sums stay
-        // far inside 32 bits; SX x f need not.
-        for (int32_t x = x0; x < x1; ++x) rowX[x] = rowY[x] = rowW[x] = 0;
-        for (int32_t k = 0; k <= 2 * r; ++k)
-            convolveStep(sumX + x0 - r + k, sumY + x0 - r + k, weight + x0 - r + k, kernel[k],
-                         x1 - x0, rowX + x0, rowY + x0, rowW + x0);
-        const uint8_t *maskRow = engine.mask + engine.paddedRowOffset[y];
-        const int32_t row = engine.rowOffset[y];
-        for (int32_t x = x0; x < x1; ++x) {
-            if (maskRow[x] == 0) continue;
-            // The pixel's own column always counts; only a kernel whose
-            // weights all truncate to 0 leaves no weight, and then no slope.
-            if (rowW[x] == 0) {
-                engine.slopeX[row + x] = 0;
-                engine.slopeY[row + x] = 0;
-                continue;
-            }
-            engine.slopeX[row + x] = scaledMean(rowX[x], f, rowW[x] * 256);
-            engine.slopeY[row + x] = scaledMean(rowY[x], f, rowW[x] * 256);
-        }
+        convolveRow(sumX - r, sumY - r, sumW - r, taps.data(), tapCount, width, totalX, totalY,
+                    totalW);
+        const int32_t row = engine.rowOffset[y] + x0;
+        meanSlopes(totalX, totalY, totalW, width, f, meanX, meanY);
+        takeCovered(engine.mask + engine.paddedRowOffset[y] + x0, meanX, meanY, count,
+                    engine.slopeX + row, engine.slopeY + row);
     }
 }
 
@@ -362,8 +453,6 @@ int32_t bevelStage(const RenderJob &job) {
     clearCoveredPixels();
     if (params.width > 0) stampEdges(params.width, stampExtents(params.width).data());
 
-    std::memset(engine.columnSums, 0, sizeof(int32_t) * engine.columnSumsCount);
-    std::memset(engine.columnSumsY, 0, sizeof(int32_t) * engine.columnSumsCount);
     if (params.smoothing == 0) {
         scaleUnsmoothed(params.scale);
     } else {
