@@ -314,40 +314,43 @@ LUSTRA_VECTOR_CLONES void convolveRow(const float *sumX, const float *sumY, cons
 }
 
 typedef double Doubles __attribute__((vector_size(32)));
+typedef int64_t DoubleBits __attribute__((vector_size(32)));
 typedef int32_t Ints __attribute__((vector_size(16)));
 typedef float Floats __attribute__((vector_size(16)));
 constexpr int32_t kMeanLanes = 4;
 
 // trunc(n / d) for integers n and d > 0 held exactly in doubles whose
-// quotients are below 2^31 in size, given inverse ~ 1 / d: the truncated
-// product |n| x inverse is off by at most one, which the remainder
-// |n| - q x d (exact in double precision) reveals.
+// quotients are below 2^31 in size, given inverse within a relative 2^-20 of
+// 1 / d. On |n|: q = |n| x inverse rounded to the nearest integer (adding and
+// taking away 1.5 x 2^52 rounds a double below 2^51 in size) lies within one
+// of the quotient; where the remainder |n| - q x d (exact in double
+// precision) is negative, q overshot by one. The sign of n is put back last.
 inline void truncatedQuotients(const Doubles &n, const Doubles &d, const Doubles &inverse,
                                Ints &quotient) {
-    const Doubles size = n < 0 ? -n : n;
-    Doubles q = __builtin_convertvector(__builtin_convertvector(size * inverse, Ints), Doubles);
-    const Doubles remainder = size - q * d;
-    q = remainder < 0 ? q - 1 : q;
-    q = remainder >= d ? q + 1 : q;
-    quotient = __builtin_convertvector(n < 0 ? -q : q, Ints);
+    const Doubles one = Doubles{} + 1.0, round = Doubles{} + 6755399441055744.0;
+    const DoubleBits sign = (DoubleBits)n & (DoubleBits{} + INT64_MIN); // the sign bit
+    const Doubles size = (Doubles)((DoubleBits)n ^ sign);
+    Doubles q = (size * inverse + round) - round;
+    const DoubleBits overshot = size - q * d < 0; // -1 where true
+    q -= (Doubles)((DoubleBits)one & overshot);
+    quotient = __builtin_convertvector((Doubles)((DoubleBits)q | sign), Ints);
 }
 
 // The smoothed slopes of `width` pixels (a whole number of vectors): the
 // weighted means scaled by f / 256, trunc(T x f / (W x 256)), 0 where no
-// weight reached the pixel. One division per pixel.
+// weight reached the pixel (there the sums are 0 too, and so is the quotient
+// by the stand-in divisor 256). The divisor W x 256 is exact in single
+// precision, and so is one division for both slopes.
 LUSTRA_VECTOR_CLONES void meanSlopes(const float *totalX, const float *totalY, const float *totalW,
                                      int32_t width, int32_t f, int32_t *__restrict meanX,
                                      int32_t *__restrict meanY) {
-    const Floats none = {};
+    const Floats one = Floats{} + 1.0f;
     for (int32_t i = 0; i < width; i += kMeanLanes) {
         Floats tx, ty, tw;
         load(tx, totalX + i), load(ty, totalY + i), load(tw, totalW + i);
-        // Without weight the sums are 0 too, and so is the quotient by 256.
-        // The divisor W x 256 is exact in single precision; its inverse
-        // there is close enough for truncatedQuotients.
-        const Floats divisor = (tw > 0 ? tw : none + 1) * 256.0f;
+        const Floats divisor = (tw > 0 ? tw : one) * 256.0f;
         const Doubles d = __builtin_convertvector(divisor, Doubles);
-        const Doubles inverse = __builtin_convertvector(1.0f / divisor, Doubles);
+        const Doubles inverse = __builtin_convertvector(one / divisor, Doubles);
         Ints x, y;
         truncatedQuotients(__builtin_convertvector(tx, Doubles) * f, d, inverse, x);
         truncatedQuotients(__builtin_convertvector(ty, Doubles) * f, d, inverse, y);
