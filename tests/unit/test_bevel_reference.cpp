@@ -341,4 +341,23 @@ TEST_F(BevelReference, RadiiBeyondTheBorder) {
         }
 }
 
+// The smoothing keeps column sums in 16 bits and row totals in single
+// precision: for every radius the kernel weights must add up to at most
+// 32,767 / 127 and each weight must fit 16 bits, so that a column of slopes
+// (|slope| <= 127) sums within 16 bits and a row total stays below 2^24.
+TEST_F(BevelReference, SmoothingKernelsKeepSumsInRange) {
+    setUpRandomMask(4, 4, 255);
+    for (int r = 1; r <= 255; ++r) {
+        buildSmoothKernel(uint8_t(r), 256.0);
+        int64_t total = 0;
+        for (int k = 0; k <= 2 * r; ++k) {
+            ASSERT_GE(engine.blurKernel[k], 0) << r;
+            ASSERT_LE(engine.blurKernel[k], INT16_MAX) << r;
+            total += engine.blurKernel[k];
+        }
+        ASSERT_LE(total * 127, INT16_MAX) << r;
+        ASSERT_LT(total * total * 127, int64_t(1) << 24) << r;
+    }
+}
+
 } // namespace
