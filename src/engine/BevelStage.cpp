@@ -294,13 +294,23 @@ LUSTRA_VECTOR_CLONES void sumColumns(const int8_t *const *rows, const int16_t *t
     }
 }
 
+// Whether any of the n (4 or 8) prepared coverage bytes at p is set: the row
+// pass and the means skip runs of transparent pixels, which take nothing.
+template <typename Word> bool anyCovered(const int8_t *p) {
+    Word bytes;
+    std::memcpy(&bytes, p, sizeof bytes);
+    return bytes != 0;
+}
+
 // Row pass over `width` outputs (a whole number of vectors):
-// total[c] = sum over k of taps[k] x sum[c + k], for the three planes.
+// total[c] = sum over k of taps[k] x sum[c + k], for the three planes, where
+// the row's coverage has a pixel in the vector.
 LUSTRA_VECTOR_CLONES void convolveRow(const float *sumX, const float *sumY, const float *sumW,
-                                      const float *taps, int32_t tapCount, int32_t width,
-                                      float *__restrict totalX, float *__restrict totalY,
-                                      float *__restrict totalW) {
+                                      const float *taps, int32_t tapCount, const int8_t *coverage,
+                                      int32_t width, float *__restrict totalX,
+                                      float *__restrict totalY, float *__restrict totalW) {
     for (int32_t c = 0; c < width; c += kRowLanes) {
+        if (!anyCovered<uint64_t>(coverage + c)) continue;
         RowFloats x = {}, y = {}, w = {};
         for (int32_t k = 0; k < tapCount; ++k) {
             RowFloats sx, sy, sw;
@@ -339,13 +349,15 @@ inline void truncatedQuotients(const Doubles &n, const Doubles &d, const Doubles
 // The smoothed slopes of `width` pixels (a whole number of vectors): the
 // weighted means scaled by f / 256, trunc(T x f / (W x 256)), 0 where no
 // weight reached the pixel (there the sums are 0 too, and so is the quotient
-// by the stand-in divisor 256). The divisor W x 256 is exact in single
-// precision, and so is one division for both slopes.
+// by the stand-in divisor 256), for the vectors with a covered pixel. The
+// divisor W x 256 is exact in single precision; one division there serves
+// both slopes.
 LUSTRA_VECTOR_CLONES void meanSlopes(const float *totalX, const float *totalY, const float *totalW,
-                                     int32_t width, int32_t f, int32_t *__restrict meanX,
-                                     int32_t *__restrict meanY) {
+                                     const int8_t *coverage, int32_t width, int32_t f,
+                                     int32_t *__restrict meanX, int32_t *__restrict meanY) {
     const Floats one = Floats{} + 1.0f;
     for (int32_t i = 0; i < width; i += kMeanLanes) {
+        if (!anyCovered<uint32_t>(coverage + i)) continue;
         Floats tx, ty, tw;
         load(tx, totalX + i), load(ty, totalY + i), load(tw, totalW + i);
         const Floats divisor = (tw > 0 ? tw : one) * 256.0f;
@@ -433,10 +445,11 @@ void smoothAndScale(int32_t r, int32_t f) {
         sumColumns(rows.data(), taps16.data() + kFirst, kLast - kFirst + 1, width, sumX, sumY,
                    sumW);
 
-        convolveRow(sumX - r, sumY - r, sumW - r, taps.data(), tapCount, width, totalX, totalY,
-                    totalW);
+        const int8_t *coverage = slot(y) + 2 * width;
+        convolveRow(sumX - r, sumY - r, sumW - r, taps.data(), tapCount, coverage, width, totalX,
+                    totalY, totalW);
         const int32_t row = engine.rowOffset[y] + x0;
-        meanSlopes(totalX, totalY, totalW, width, f, meanX, meanY);
+        meanSlopes(totalX, totalY, totalW, coverage, width, f, meanX, meanY);
         takeCovered(engine.mask + engine.paddedRowOffset[y] + x0, meanX, meanY, count,
                     engine.slopeX + row, engine.slopeY + row);
     }
