@@ -12,6 +12,9 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
+#include <immintrin.h>
+#endif
 #include <vector>
 
 namespace lustra {
@@ -248,13 +251,12 @@ void scaleUnsmoothed(int32_t f) {
 }
 
 // The smoothing runs on vectors of 16 columns: the column pass in 16-bit
-// lanes, the row pass and the means in single and double precision. Every
-// value stays an integer that these types hold exactly (see smoothAndScale).
+// lanes, the row pass in 32-bit lanes two taps at a time, the means in single
+// and double precision. Every value stays an integer that these types hold
+// exactly (see smoothAndScale).
 constexpr int32_t kColumnLanes = 16;
 typedef int8_t ColumnBytes __attribute__((vector_size(16)));
 typedef int16_t ColumnSums __attribute__((vector_size(32)));
-typedef float ColumnFloats __attribute__((vector_size(64)));
-typedef float RowFloats __attribute__((vector_size(32)));
 constexpr int32_t kRowLanes = 8;
 
 // One frame row of the bounding box, ready for the column pass: the raw
@@ -277,8 +279,8 @@ LUSTRA_VECTOR_CLONES void prepareRow(const uint8_t *__restrict mask, const int8_
 // planes x, y and coverage, into sumX, sumY and sumW. `rows` holds three
 // prepared row pointers per tap.
 LUSTRA_VECTOR_CLONES void sumColumns(const int8_t *const *rows, const int16_t *taps,
-                                     int32_t tapCount, int32_t width, float *__restrict sumX,
-                                     float *__restrict sumY, float *__restrict sumW) {
+                                     int32_t tapCount, int32_t width, int16_t *__restrict sumX,
+                                     int16_t *__restrict sumY, int16_t *__restrict sumW) {
     for (int32_t c = 0; c < width; c += kColumnLanes) {
         ColumnSums x = {}, y = {}, w = {};
         for (int32_t k = 0; k < tapCount; ++k) {
@@ -288,9 +290,7 @@ LUSTRA_VECTOR_CLONES void sumColumns(const int8_t *const *rows, const int16_t *t
             y += __builtin_convertvector(by, ColumnSums) * taps[k];
             w += __builtin_convertvector(bw, ColumnSums) * taps[k];
         }
-        store(sumX + c, __builtin_convertvector(x, ColumnFloats));
-        store(sumY + c, __builtin_convertvector(y, ColumnFloats));
-        store(sumW + c, __builtin_convertvector(w, ColumnFloats));
+        store(sumX + c, x), store(sumY + c, y), store(sumW + c, w);
     }
 }
 
@@ -302,24 +302,68 @@ template <typename Word> bool anyCovered(const int8_t *p) {
     return bytes != 0;
 }
 
-// Row pass over `width` outputs (a whole number of vectors):
-// total[c] = sum over k of taps[k] x sum[c + k], for the three planes, where
-// the row's coverage has a pixel in the vector.
-LUSTRA_VECTOR_CLONES void convolveRow(const float *sumX, const float *sumY, const float *sumW,
-                                      const float *taps, int32_t tapCount, const int8_t *coverage,
-                                      int32_t width, float *__restrict totalX,
-                                      float *__restrict totalY, float *__restrict totalW) {
-    for (int32_t c = 0; c < width; c += kRowLanes) {
-        if (!anyCovered<uint64_t>(coverage + c)) continue;
-        RowFloats x = {}, y = {}, w = {};
-        for (int32_t k = 0; k < tapCount; ++k) {
-            RowFloats sx, sy, sw;
-            load(sx, sumX + c + k), load(sy, sumY + c + k), load(sw, sumW + c + k);
-            x += sx * taps[k];
-            y += sy * taps[k];
-            w += sw * taps[k];
+// Two neighbouring 16-bit values in one 32-bit word: low in the low half.
+inline int32_t pairOf(int16_t low, int16_t high) {
+    return static_cast<int32_t>(static_cast<uint16_t>(low) |
+                                static_cast<uint32_t>(static_cast<uint16_t>(high)) << 16);
+}
+
+// pairs[j] = pairOf(sum[j], sum[j + 1]) for j = 0 .. count - 1.
+LUSTRA_VECTOR_CLONES void pairColumns(const int16_t *__restrict sum, int32_t count,
+                                      int32_t *__restrict pairs) {
+    for (int32_t j = 0; j < count; ++j) pairs[j] = pairOf(sum[j], sum[j + 1]);
+}
+
+// The row pass's planes: column-sum pairs in, totals out, for x, y and weight.
+struct RowPass {
+    const int32_t *pairs[3];
+    int32_t *totals[3];
+    const int32_t *tapPairs; // pairOf(taps[2p], taps[2p + 1]), the last odd tap 0
+    int32_t pairCount;
+    const int8_t *coverage; // the row's prepared coverage
+    int32_t width;          // a whole number of row vectors
+};
+
+// Row pass: total[c] = sum over k of taps[k] x sum[c + k], taken as the sum
+// over p of the two products of pairs[c + 2p] with tapPairs[p], for the
+// vectors of the row with a covered pixel.
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
+#define LUSTRA_PAIRED_ROW_PASS 1
+// The AVX2 variant: one instruction multiplies both halves of 8 pairs and
+// adds each pair's products. The loader picks the variant the processor
+// supports; both give the same totals.
+__attribute__((target("avx2"))) void convolvePairs(const RowPass &pass) {
+    for (int32_t c = 0; c < pass.width; c += kRowLanes) {
+        if (!anyCovered<uint64_t>(pass.coverage + c)) continue;
+        for (int plane = 0; plane < 3; ++plane) {
+            const int32_t *pairs = pass.pairs[plane] + c;
+            __m256i total = _mm256_setzero_si256();
+            for (int32_t p = 0; p < pass.pairCount; ++p) {
+                const __m256i two =
+                    _mm256_loadu_si256(reinterpret_cast<const __m256i *>(pairs + 2 * p));
+                total = _mm256_add_epi32(
+                    total, _mm256_madd_epi16(two, _mm256_set1_epi32(pass.tapPairs[p])));
+            }
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(pass.totals[plane] + c), total);
         }
-        store(totalX + c, x), store(totalY + c, y), store(totalW + c, w);
+    }
+}
+__attribute__((target("default")))
+#endif
+void convolvePairs(const RowPass &pass) {
+    for (int32_t c = 0; c < pass.width; c += kRowLanes) {
+        if (!anyCovered<uint64_t>(pass.coverage + c)) continue;
+        for (int plane = 0; plane < 3; ++plane)
+            for (int32_t i = c; i < c + kRowLanes; ++i) {
+                int32_t total = 0;
+                for (int32_t p = 0; p < pass.pairCount; ++p) {
+                    const int32_t pair = pass.pairs[plane][i + 2 * p], taps = pass.tapPairs[p];
+                    total +=
+                        static_cast<int16_t>(pair & 0xFFFF) * static_cast<int16_t>(taps & 0xFFFF) +
+                        static_cast<int16_t>(pair >> 16) * static_cast<int16_t>(taps >> 16);
+                }
+                pass.totals[plane][i] = total;
+            }
     }
 }
 
@@ -352,15 +396,16 @@ inline void truncatedQuotients(const Doubles &n, const Doubles &d, const Doubles
 // by the stand-in divisor 256), for the vectors with a covered pixel. The
 // divisor W x 256 is exact in single precision; one division there serves
 // both slopes.
-LUSTRA_VECTOR_CLONES void meanSlopes(const float *totalX, const float *totalY, const float *totalW,
-                                     const int8_t *coverage, int32_t width, int32_t f,
-                                     int32_t *__restrict meanX, int32_t *__restrict meanY) {
+LUSTRA_VECTOR_CLONES void meanSlopes(const int32_t *totalX, const int32_t *totalY,
+                                     const int32_t *totalW, const int8_t *coverage, int32_t width,
+                                     int32_t f, int32_t *__restrict meanX,
+                                     int32_t *__restrict meanY) {
     const Floats one = Floats{} + 1.0f;
     for (int32_t i = 0; i < width; i += kMeanLanes) {
         if (!anyCovered<uint32_t>(coverage + i)) continue;
-        Floats tx, ty, tw;
+        Ints tx, ty, tw;
         load(tx, totalX + i), load(ty, totalY + i), load(tw, totalW + i);
-        const Floats divisor = (tw > 0 ? tw : one) * 256.0f;
+        const Floats divisor = (tw > 0 ? __builtin_convertvector(tw, Floats) : one) * 256.0f;
         const Doubles d = __builtin_convertvector(divisor, Doubles);
         const Doubles inverse = __builtin_convertvector(one / divisor, Doubles);
         Ints x, y;
@@ -389,10 +434,11 @@ LUSTRA_VECTOR_CLONES void takeCovered(const uint8_t *__restrict mask,
 // columns only (columns outside the box count as empty).
 //
 // Ranges: the kernel weights (gain 256) add up to at most 254 for every
-// radius, so a column sum of slopes (|slope| <= 127) stays within
-// 127 x 254 = 32,258 and fits 16 bits; a row total stays within
-// 254 x 32,258 < 2^24, so single precision holds it and every partial sum
-// exactly. A mean times f is at most 127 x 652 x 128 / 256 in size.
+// radius and each fits 16 bits, so a column sum of slopes (|slope| <= 127)
+// stays within 127 x 254 = 32,258 and fits 16 bits; a row total stays
+// within 254 x 32,258 < 2^24, and the weight total times 256 within
+// 254 x 254 x 256 < 2^24, so single precision holds them exactly. A mean
+// times f is at most 127 x 652 x 128 / 256 in size.
 void smoothAndScale(int32_t r, int32_t f) {
     const int32_t w = engine.frameWidth, h = engine.frameHeight;
     const int32_t x0 = engine.boundsMinX > 0 ? engine.boundsMinX : 0;
@@ -404,7 +450,6 @@ void smoothAndScale(int32_t r, int32_t f) {
     const int32_t width = (count + kColumnLanes - 1) / kColumnLanes * kColumnLanes;
 
     std::vector<int16_t> taps16(engine.blurKernel, engine.blurKernel + tapCount);
-    std::vector<float> taps(engine.blurKernel, engine.blurKernel + tapCount);
 
     // Prepared rows y - r .. y + r, frame row yy in slot yy mod (2r+1); the
     // columns past the box stay 0.
@@ -413,10 +458,20 @@ void smoothAndScale(int32_t r, int32_t f) {
     // Column sums with r empty columns on each side (and room for the row
     // pass to read past the last vector), then the row totals.
     const size_t sumsLength = size_t(width) + 2 * r;
-    std::vector<float> sums(3 * sumsLength, 0.0f);
-    float *sumX = sums.data() + r, *sumY = sumX + sumsLength, *sumW = sumY + sumsLength;
-    std::vector<float> totals(3 * size_t(width));
-    float *totalX = totals.data(), *totalY = totalX + width, *totalW = totalY + width;
+    std::vector<int16_t> sums(3 * (sumsLength + 1), 0);
+    int16_t *sumX = sums.data() + r, *sumY = sumX + sumsLength + 1, *sumW = sumY + sumsLength + 1;
+    std::vector<int32_t> pairs(3 * sumsLength);
+    std::vector<int32_t> totals(3 * size_t(width));
+    int32_t *totalX = totals.data(), *totalY = totalX + width, *totalW = totalY + width;
+    std::vector<int32_t> tapPairs(size_t(r) + 1);
+    for (int32_t p = 0; p <= r; ++p)
+        tapPairs[p] = pairOf(taps16[2 * p], 2 * p + 1 < tapCount ? taps16[2 * p + 1] : 0);
+    RowPass pass = {{pairs.data(), pairs.data() + sumsLength, pairs.data() + 2 * sumsLength},
+                    {totalX, totalY, totalW},
+                    tapPairs.data(),
+                    r + 1,
+                    nullptr,
+                    width};
     std::vector<int32_t> means(2 * size_t(width));
     int32_t *meanX = means.data(), *meanY = meanX + width;
     std::vector<const int8_t *> rows(3 * size_t(tapCount));
@@ -446,8 +501,11 @@ void smoothAndScale(int32_t r, int32_t f) {
                    sumW);
 
         const int8_t *coverage = slot(y) + 2 * width;
-        convolveRow(sumX - r, sumY - r, sumW - r, taps.data(), tapCount, coverage, width, totalX,
-                    totalY, totalW);
+        pairColumns(sumX - r, int32_t(sumsLength), pairs.data());
+        pairColumns(sumY - r, int32_t(sumsLength), pairs.data() + sumsLength);
+        pairColumns(sumW - r, int32_t(sumsLength), pairs.data() + 2 * sumsLength);
+        pass.coverage = coverage;
+        convolvePairs(pass);
         const int32_t row = engine.rowOffset[y] + x0;
         meanSlopes(totalX, totalY, totalW, coverage, width, f, meanX, meanY);
         takeCovered(engine.mask + engine.paddedRowOffset[y] + x0, meanX, meanY, count,
