@@ -12,8 +12,11 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+// The smoothing's passes have AVX2 variants written with its multiply-add
+// instructions, besides portable ones (GCC picks one when the module loads).
 #if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
 #include <immintrin.h>
+#define LUSTRA_PAIRED_PASSES 1
 #endif
 #include <vector>
 
@@ -255,8 +258,6 @@ void scaleUnsmoothed(int32_t f) {
 // and double precision. Every value stays an integer that these types hold
 // exactly (see smoothAndScale).
 constexpr int32_t kColumnLanes = 16;
-typedef int8_t ColumnBytes __attribute__((vector_size(16)));
-typedef int16_t ColumnSums __attribute__((vector_size(32)));
 constexpr int32_t kRowLanes = 8;
 
 // One frame row of the bounding box, ready for the column pass: the raw
@@ -274,24 +275,57 @@ LUSTRA_VECTOR_CLONES void prepareRow(const uint8_t *__restrict mask, const int8_
     }
 }
 
-// Column pass over `width` columns (a whole number of vectors): for each
-// column c, sum over the rows k of taps[k] x rows[3k + plane][c], for the
-// planes x, y and coverage, into sumX, sumY and sumW. `rows` holds three
-// prepared row pointers per tap.
-LUSTRA_VECTOR_CLONES void sumColumns(const int8_t *const *rows, const int16_t *taps,
-                                     int32_t tapCount, int32_t width, int16_t *__restrict sumX,
-                                     int16_t *__restrict sumY, int16_t *__restrict sumW) {
-    for (int32_t c = 0; c < width; c += kColumnLanes) {
-        ColumnSums x = {}, y = {}, w = {};
-        for (int32_t k = 0; k < tapCount; ++k) {
-            ColumnBytes bx, by, bw;
-            load(bx, rows[3 * k] + c), load(by, rows[3 * k + 1] + c), load(bw, rows[3 * k + 2] + c);
-            x += __builtin_convertvector(bx, ColumnSums) * taps[k];
-            y += __builtin_convertvector(by, ColumnSums) * taps[k];
-            w += __builtin_convertvector(bw, ColumnSums) * taps[k];
-        }
-        store(sumX + c, x), store(sumY + c, y), store(sumW + c, w);
+// previous[c] and current[c] side by side at pairs[2c] and pairs[2c + 1], so
+// that one multiply-add takes two rows of a column.
+LUSTRA_VECTOR_CLONES void interleaveRows(const int8_t *__restrict previous,
+                                         const int8_t *__restrict current, int32_t count,
+                                         int8_t *__restrict pairs) {
+    for (int32_t c = 0; c < count; ++c) {
+        pairs[2 * c] = previous[c];
+        pairs[2 * c + 1] = current[c];
     }
+}
+
+// The column pass's planes: for each pair of rows, its interleaved bytes for
+// x, y and coverage and its two taps (the upper row's in the low byte).
+struct ColumnPass {
+    const int8_t *const *rows; // three interleaved planes per row pair
+    const uint16_t *taps;
+    int32_t pairCount;
+    int32_t width; // a whole number of column vectors
+    int16_t *sums[3];
+};
+
+// Column pass: sum[c] = sum over the row pairs p of low(taps[p]) x
+// rows[3p + plane][2c] + high(taps[p]) x rows[3p + plane][2c + 1].
+#ifdef LUSTRA_PAIRED_PASSES
+// The AVX2 variant: one instruction multiplies 32 unsigned taps by signed
+// bytes and adds each pair's products (they stay within 16 bits).
+__attribute__((target("avx2"))) void sumColumnPairs(const ColumnPass &pass) {
+    for (int32_t c = 0; c < pass.width; c += kColumnLanes)
+        for (int plane = 0; plane < 3; ++plane) {
+            __m256i sum = _mm256_setzero_si256();
+            for (int32_t p = 0; p < pass.pairCount; ++p) {
+                const __m256i two = _mm256_loadu_si256(
+                    reinterpret_cast<const __m256i *>(pass.rows[3 * p + plane] + 2 * c));
+                const __m256i taps = _mm256_set1_epi16(static_cast<int16_t>(pass.taps[p]));
+                sum = _mm256_add_epi16(sum, _mm256_maddubs_epi16(taps, two));
+            }
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(pass.sums[plane] + c), sum);
+        }
+}
+__attribute__((target("default")))
+#endif
+void sumColumnPairs(const ColumnPass &pass) {
+    for (int32_t c = 0; c < pass.width; ++c)
+        for (int plane = 0; plane < 3; ++plane) {
+            int32_t sum = 0;
+            for (int32_t p = 0; p < pass.pairCount; ++p) {
+                const int8_t *two = pass.rows[3 * p + plane] + 2 * c;
+                sum += (pass.taps[p] & 0xFF) * two[0] + (pass.taps[p] >> 8) * two[1];
+            }
+            pass.sums[plane][c] = static_cast<int16_t>(sum);
+        }
 }
 
 // Whether any of the n (4 or 8) prepared coverage bytes at p is set: the row
@@ -327,8 +361,7 @@ struct RowPass {
 // Row pass: total[c] = sum over k of taps[k] x sum[c + k], taken as the sum
 // over p of the two products of pairs[c + 2p] with tapPairs[p], for the
 // vectors of the row with a covered pixel.
-#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
-#define LUSTRA_PAIRED_ROW_PASS 1
+#ifdef LUSTRA_PAIRED_PASSES
 // The AVX2 variant: one instruction multiplies both halves of 8 pairs and
 // adds each pair's products. The loader picks the variant the processor
 // supports; both give the same totals.
@@ -451,12 +484,15 @@ void smoothAndScale(int32_t r, int32_t f) {
 
     std::vector<int16_t> taps16(engine.blurKernel, engine.blurKernel + tapCount);
 
-    // Prepared rows y - r .. y + r, frame row yy in slot yy mod (2r+1); the
-    // columns past the box stay 0.
-    std::vector<int8_t> ring(size_t(tapCount) * 3 * width, 0);
-    auto slot = [&](int32_t yy) { return ring.data() + size_t(yy % tapCount) * 3 * width; };
-    // Column sums with r empty columns on each side (and room for the row
-    // pass to read past the last vector), then the row totals.
+    // Prepared rows y - r .. y + r, frame row yy in slot yy mod (2r+1): its
+    // three planes, then the same interleaved with row yy - 1's; the columns
+    // past the box stay 0.
+    const size_t slotSize = 9 * size_t(width);
+    std::vector<int8_t> ring(size_t(tapCount) * slotSize, 0);
+    const std::vector<int8_t> emptyRow(width, 0);
+    auto slot = [&](int32_t yy) { return ring.data() + size_t(yy % tapCount) * slotSize; };
+    // Column sums with r empty columns on each side (and one more for the
+    // last pair), their pairs, then the row totals.
     const size_t sumsLength = size_t(width) + 2 * r;
     std::vector<int16_t> sums(3 * (sumsLength + 1), 0);
     int16_t *sumX = sums.data() + r, *sumY = sumX + sumsLength + 1, *sumW = sumY + sumsLength + 1;
@@ -474,9 +510,12 @@ void smoothAndScale(int32_t r, int32_t f) {
                     width};
     std::vector<int32_t> means(2 * size_t(width));
     int32_t *meanX = means.data(), *meanY = meanX + width;
-    std::vector<const int8_t *> rows(3 * size_t(tapCount));
+    std::vector<const int8_t *> rowPairs(3 * (size_t(r) + 1));
+    std::vector<uint16_t> rowTaps(size_t(r) + 1);
+    ColumnPass columns = {rowPairs.data(), rowTaps.data(), 0, width, {sumX, sumY, sumW}};
 
-    int32_t prepared = (y0 - r > 0 ? y0 - r : 0) - 1; // the last prepared row
+    const int32_t firstRow = y0 - r > 0 ? y0 - r : 0;
+    int32_t prepared = firstRow - 1; // the last prepared row
     for (int32_t y = y0; y < y1; ++y) {
         pollAbort(y - y0);
 
@@ -490,15 +529,27 @@ void smoothAndScale(int32_t r, int32_t f) {
                        engine.rawSlopeX + engine.rowOffset[yy] + x0,
                        engine.rawSlopeY + engine.rowOffset[yy] + x0, count, out, out + width,
                        out + 2 * width);
+            for (int plane = 0; plane < 3; ++plane) {
+                const int8_t *above =
+                    yy > firstRow ? slot(yy - 1) + plane * width : emptyRow.data();
+                interleaveRows(above, out + plane * width, width,
+                               out + 3 * width + 2 * plane * width);
+            }
         }
-        for (int32_t k = kFirst; k <= kLast; ++k) {
-            const int8_t *row = slot(y - r + k);
-            rows[3 * (k - kFirst)] = row;
-            rows[3 * (k - kFirst) + 1] = row + width;
-            rows[3 * (k - kFirst) + 2] = row + 2 * width;
-        }
-        sumColumns(rows.data(), taps16.data() + kFirst, kLast - kFirst + 1, width, sumX, sumY,
-                   sumW);
+
+        // The rows in pairs, each pair from the slot of its lower row; with
+        // an odd count the first row goes alone, with a zero tap above it.
+        columns.pairCount = 0;
+        auto addPair = [&](int32_t lower, int32_t upperTap) {
+            const int8_t *interleaved = slot(y - r + lower) + 3 * width;
+            for (int plane = 0; plane < 3; ++plane)
+                rowPairs[3 * columns.pairCount + plane] = interleaved + 2 * plane * width;
+            rowTaps[columns.pairCount++] = static_cast<uint16_t>(upperTap | taps16[lower] << 8);
+        };
+        int32_t k = kFirst;
+        if ((kLast - kFirst) % 2 == 0) addPair(k++, 0);
+        for (; k < kLast; k += 2) addPair(k + 1, taps16[k]);
+        sumColumnPairs(columns);
 
         const int8_t *coverage = slot(y) + 2 * width;
         pairColumns(sumX - r, int32_t(sumsLength), pairs.data());

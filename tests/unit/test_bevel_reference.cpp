@@ -341,10 +341,12 @@ TEST_F(BevelReference, RadiiBeyondTheBorder) {
         }
 }
 
-// The smoothing keeps column sums in 16 bits and row totals in single
-// precision: for every radius the kernel weights must add up to at most
-// 32,767 / 127 and each weight must fit 16 bits, so that a column of slopes
-// (|slope| <= 127) sums within 16 bits and a row total stays below 2^24.
+// The smoothing multiplies slopes by weights taken as unsigned bytes, keeps
+// column sums in 16 bits and row totals in single precision: for every
+// radius each kernel weight must fit a byte and the weights must add up to
+// at most 32,767 / 127, so that a column of slopes (|slope| <= 127) sums
+// within 16 bits, and a row total (and the weight total times 256) must stay
+// below 2^24.
 TEST_F(BevelReference, SmoothingKernelsKeepSumsInRange) {
     setUpRandomMask(4, 4, 255);
     for (int r = 1; r <= 255; ++r) {
@@ -352,11 +354,12 @@ TEST_F(BevelReference, SmoothingKernelsKeepSumsInRange) {
         int64_t total = 0;
         for (int k = 0; k <= 2 * r; ++k) {
             ASSERT_GE(engine.blurKernel[k], 0) << r;
-            ASSERT_LE(engine.blurKernel[k], INT16_MAX) << r;
+            ASSERT_LE(engine.blurKernel[k], 255) << r; // a byte of the column pass
             total += engine.blurKernel[k];
         }
         ASSERT_LE(total * 127, INT16_MAX) << r;
         ASSERT_LT(total * total * 127, int64_t(1) << 24) << r;
+        ASSERT_LT(total * total * 256, int64_t(1) << 24) << r;
     }
 }
 
