@@ -109,12 +109,17 @@ LUSTRA_VECTOR_CLONES void clearCoveredRow(const uint8_t *__restrict mask, int32_
     }
 }
 
+// Every covered pixel lies in the bounding box.
 void clearCoveredPixels() {
     const int32_t w = engine.frameWidth, h = engine.frameHeight;
-    for (int32_t y = 0; y < h; ++y) {
-        const int32_t row = engine.rowOffset[y];
-        clearCoveredRow(engine.mask + engine.paddedRowOffset[y], w, engine.stampMax + row,
-                        engine.rawSlopeX + row, engine.rawSlopeY + row);
+    const int32_t x0 = engine.boundsMinX > 0 ? engine.boundsMinX : 0;
+    const int32_t x1 = engine.boundsMaxX + 1 < w ? engine.boundsMaxX + 1 : w;
+    const int32_t y0 = engine.boundsMinY > 0 ? engine.boundsMinY : 0;
+    const int32_t y1 = engine.boundsMaxY + 1 < h ? engine.boundsMaxY + 1 : h;
+    for (int32_t y = y0; y < y1; ++y) {
+        const int32_t row = engine.rowOffset[y] + x0;
+        clearCoveredRow(engine.mask + engine.paddedRowOffset[y] + x0, x1 - x0,
+                        engine.stampMax + row, engine.rawSlopeX + row, engine.rawSlopeY + row);
     }
 }
 
@@ -287,9 +292,10 @@ LUSTRA_VECTOR_CLONES void interleaveRows(const int8_t *__restrict previous,
 }
 
 // The column pass's planes: for each pair of rows, its interleaved bytes for
-// x, y and coverage and its two taps (the upper row's in the low byte).
+// x, y and coverage (each plane 2 x width bytes after the previous) and its
+// two taps (the upper row's in the low byte).
 struct ColumnPass {
-    const int8_t *const *rows; // three interleaved planes per row pair
+    const int8_t *const *rows; // the interleaved planes of each row pair
     const uint16_t *taps;
     int32_t pairCount;
     int32_t width; // a whole number of column vectors
@@ -297,31 +303,36 @@ struct ColumnPass {
 };
 
 // Column pass: sum[c] = sum over the row pairs p of low(taps[p]) x
-// rows[3p + plane][2c] + high(taps[p]) x rows[3p + plane][2c + 1].
+// rows[p][plane][2c] + high(taps[p]) x rows[p][plane][2c + 1].
 #ifdef LUSTRA_PAIRED_PASSES
 // The AVX2 variant: one instruction multiplies 32 unsigned taps by signed
 // bytes and adds each pair's products (they stay within 16 bits).
 __attribute__((target("avx2"))) void sumColumnPairs(const ColumnPass &pass) {
-    for (int32_t c = 0; c < pass.width; c += kColumnLanes)
-        for (int plane = 0; plane < 3; ++plane) {
-            __m256i sum = _mm256_setzero_si256();
-            for (int32_t p = 0; p < pass.pairCount; ++p) {
-                const __m256i two = _mm256_loadu_si256(
-                    reinterpret_cast<const __m256i *>(pass.rows[3 * p + plane] + 2 * c));
-                const __m256i taps = _mm256_set1_epi16(static_cast<int16_t>(pass.taps[p]));
-                sum = _mm256_add_epi16(sum, _mm256_maddubs_epi16(taps, two));
+    const size_t stride = 2 * size_t(pass.width);
+    for (int32_t c = 0; c < pass.width; c += kColumnLanes) {
+        __m256i sum[3] = {_mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256()};
+        for (int32_t p = 0; p < pass.pairCount; ++p) {
+            const int8_t *two = pass.rows[p] + 2 * c;
+            const __m256i taps = _mm256_set1_epi16(static_cast<int16_t>(pass.taps[p]));
+            for (int plane = 0; plane < 3; ++plane) {
+                const __m256i bytes =
+                    _mm256_loadu_si256(reinterpret_cast<const __m256i *>(two + plane * stride));
+                sum[plane] = _mm256_add_epi16(sum[plane], _mm256_maddubs_epi16(taps, bytes));
             }
-            _mm256_storeu_si256(reinterpret_cast<__m256i *>(pass.sums[plane] + c), sum);
         }
+        for (int plane = 0; plane < 3; ++plane)
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(pass.sums[plane] + c), sum[plane]);
+    }
 }
 __attribute__((target("default")))
 #endif
 void sumColumnPairs(const ColumnPass &pass) {
+    const size_t stride = 2 * size_t(pass.width);
     for (int32_t c = 0; c < pass.width; ++c)
         for (int plane = 0; plane < 3; ++plane) {
             int32_t sum = 0;
             for (int32_t p = 0; p < pass.pairCount; ++p) {
-                const int8_t *two = pass.rows[3 * p + plane] + 2 * c;
+                const int8_t *two = pass.rows[p] + plane * stride + 2 * c;
                 sum += (pass.taps[p] & 0xFF) * two[0] + (pass.taps[p] >> 8) * two[1];
             }
             pass.sums[plane][c] = static_cast<int16_t>(sum);
@@ -348,9 +359,11 @@ LUSTRA_VECTOR_CLONES void pairColumns(const int16_t *__restrict sum, int32_t cou
     for (int32_t j = 0; j < count; ++j) pairs[j] = pairOf(sum[j], sum[j + 1]);
 }
 
-// The row pass's planes: column-sum pairs in, totals out, for x, y and weight.
+// The row pass's planes: column-sum pairs in (x, y and weight, each plane
+// `stride` words after the previous), totals out.
 struct RowPass {
-    const int32_t *pairs[3];
+    const int32_t *pairs;
+    size_t stride;
     int32_t *totals[3];
     const int32_t *tapPairs; // pairOf(taps[2p], taps[2p + 1]), the last odd tap 0
     int32_t pairCount;
@@ -363,22 +376,22 @@ struct RowPass {
 // vectors of the row with a covered pixel.
 #ifdef LUSTRA_PAIRED_PASSES
 // The AVX2 variant: one instruction multiplies both halves of 8 pairs and
-// adds each pair's products. The loader picks the variant the processor
-// supports; both give the same totals.
+// adds each pair's products.
 __attribute__((target("avx2"))) void convolvePairs(const RowPass &pass) {
     for (int32_t c = 0; c < pass.width; c += kRowLanes) {
         if (!anyCovered<uint64_t>(pass.coverage + c)) continue;
-        for (int plane = 0; plane < 3; ++plane) {
-            const int32_t *pairs = pass.pairs[plane] + c;
-            __m256i total = _mm256_setzero_si256();
-            for (int32_t p = 0; p < pass.pairCount; ++p) {
-                const __m256i two =
-                    _mm256_loadu_si256(reinterpret_cast<const __m256i *>(pairs + 2 * p));
-                total = _mm256_add_epi32(
-                    total, _mm256_madd_epi16(two, _mm256_set1_epi32(pass.tapPairs[p])));
+        __m256i total[3] = {_mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256()};
+        for (int32_t p = 0; p < pass.pairCount; ++p) {
+            const int32_t *pairs = pass.pairs + c + 2 * p;
+            const __m256i taps = _mm256_set1_epi32(pass.tapPairs[p]);
+            for (int plane = 0; plane < 3; ++plane) {
+                const __m256i two = _mm256_loadu_si256(
+                    reinterpret_cast<const __m256i *>(pairs + plane * pass.stride));
+                total[plane] = _mm256_add_epi32(total[plane], _mm256_madd_epi16(two, taps));
             }
-            _mm256_storeu_si256(reinterpret_cast<__m256i *>(pass.totals[plane] + c), total);
         }
+        for (int plane = 0; plane < 3; ++plane)
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(pass.totals[plane] + c), total[plane]);
     }
 }
 __attribute__((target("default")))
@@ -390,7 +403,8 @@ void convolvePairs(const RowPass &pass) {
             for (int32_t i = c; i < c + kRowLanes; ++i) {
                 int32_t total = 0;
                 for (int32_t p = 0; p < pass.pairCount; ++p) {
-                    const int32_t pair = pass.pairs[plane][i + 2 * p], taps = pass.tapPairs[p];
+                    const int32_t pair = pass.pairs[plane * pass.stride + i + 2 * p];
+                    const int32_t taps = pass.tapPairs[p];
                     total +=
                         static_cast<int16_t>(pair & 0xFFFF) * static_cast<int16_t>(taps & 0xFFFF) +
                         static_cast<int16_t>(pair >> 16) * static_cast<int16_t>(taps >> 16);
@@ -502,15 +516,11 @@ void smoothAndScale(int32_t r, int32_t f) {
     std::vector<int32_t> tapPairs(size_t(r) + 1);
     for (int32_t p = 0; p <= r; ++p)
         tapPairs[p] = pairOf(taps16[2 * p], 2 * p + 1 < tapCount ? taps16[2 * p + 1] : 0);
-    RowPass pass = {{pairs.data(), pairs.data() + sumsLength, pairs.data() + 2 * sumsLength},
-                    {totalX, totalY, totalW},
-                    tapPairs.data(),
-                    r + 1,
-                    nullptr,
-                    width};
+    RowPass pass = {pairs.data(), sumsLength, {totalX, totalY, totalW}, tapPairs.data(), r + 1,
+                    nullptr,      width};
     std::vector<int32_t> means(2 * size_t(width));
     int32_t *meanX = means.data(), *meanY = meanX + width;
-    std::vector<const int8_t *> rowPairs(3 * (size_t(r) + 1));
+    std::vector<const int8_t *> rowPairs(size_t(r) + 1);
     std::vector<uint16_t> rowTaps(size_t(r) + 1);
     ColumnPass columns = {rowPairs.data(), rowTaps.data(), 0, width, {sumX, sumY, sumW}};
 
@@ -541,9 +551,7 @@ void smoothAndScale(int32_t r, int32_t f) {
         // an odd count the first row goes alone, with a zero tap above it.
         columns.pairCount = 0;
         auto addPair = [&](int32_t lower, int32_t upperTap) {
-            const int8_t *interleaved = slot(y - r + lower) + 3 * width;
-            for (int plane = 0; plane < 3; ++plane)
-                rowPairs[3 * columns.pairCount + plane] = interleaved + 2 * plane * width;
+            rowPairs[columns.pairCount] = slot(y - r + lower) + 3 * width;
             rowTaps[columns.pairCount++] = static_cast<uint16_t>(upperTap | taps16[lower] << 8);
         };
         int32_t k = kFirst;
