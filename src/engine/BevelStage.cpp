@@ -414,51 +414,51 @@ void convolvePairs(const RowPass &pass) {
     }
 }
 
-typedef double Doubles __attribute__((vector_size(32)));
-typedef int64_t DoubleBits __attribute__((vector_size(32)));
-typedef int32_t Ints __attribute__((vector_size(16)));
-typedef float Floats __attribute__((vector_size(16)));
-constexpr int32_t kMeanLanes = 4;
+typedef int32_t Lanes __attribute__((vector_size(32)));
+typedef uint32_t LaneWords __attribute__((vector_size(32)));
+typedef float LaneFloats __attribute__((vector_size(32)));
+constexpr int32_t kMeanLanes = 8;
 
-// trunc(n / d) for integers n and d > 0 held exactly in doubles whose
-// quotients are below 2^31 in size, given inverse within a relative 2^-20 of
-// 1 / d. On |n|: q = |n| x inverse rounded to the nearest integer (adding and
-// taking away 1.5 x 2^52 rounds a double below 2^51 in size) lies within one
-// of the quotient; where the remainder |n| - q x d (exact in double
-// precision) is negative, q overshot by one. The sign of n is put back last.
-inline void truncatedQuotients(const Doubles &n, const Doubles &d, const Doubles &inverse,
-                               Ints &quotient) {
-    const Doubles one = Doubles{} + 1.0, round = Doubles{} + 6755399441055744.0;
-    const DoubleBits sign = (DoubleBits)n & (DoubleBits{} + INT64_MIN); // the sign bit
-    const Doubles size = (Doubles)((DoubleBits)n ^ sign);
-    Doubles q = (size * inverse + round) - round;
-    const DoubleBits overshot = size - q * d < 0; // -1 where true
-    q -= (Doubles)((DoubleBits)one & overshot);
-    quotient = __builtin_convertvector((Doubles)((DoubleBits)q | sign), Ints);
+// trunc(size x g / d) for sizes >= 0, g >= 0 and 0 < d < 2^24 whose quotients
+// are below 2^30, given scale within a relative 2^-23 of g / d: the product
+// size x scale in single precision lies well within one of the quotient, so
+// its truncation is off by at most one. The remainder size x g - q x d then
+// lies in [-d, 2d) and is exact when taken modulo 2^32; it says which way to
+// go.
+inline void truncatedQuotients(const Lanes &size, uint32_t g, const LaneFloats &scale,
+                               const Lanes &d, Lanes &q) {
+    q = __builtin_convertvector(__builtin_convertvector(size, LaneFloats) * scale, Lanes);
+    const Lanes remainder = (Lanes)((LaneWords)size * g - (LaneWords)q * (LaneWords)d);
+    // Comparisons give -1 where true.
+    q = q - (remainder >= d) + (remainder < 0);
 }
 
-// The smoothed slopes of `width` pixels (a whole number of vectors): the
-// weighted means scaled by f / 256, trunc(T x f / (W x 256)), 0 where no
+// The smoothed slopes of `width` pixels (a whole number of vectors):
+// trunc(T x f / (W x 256)) for the vectors with a covered pixel, 0 where no
 // weight reached the pixel (there the sums are 0 too, and so is the quotient
-// by the stand-in divisor 256), for the vectors with a covered pixel. The
-// divisor W x 256 is exact in single precision; one division there serves
-// both slopes.
+// by the stand-in divisor 256). The sizes are divided and the sign of
+// T x f put back. Ranges: |T| < 2^23 and W x 256 < 2^24 (exact in single
+// precision), |f| < 2^17, and a quotient is at most 127 x |f| / 256.
 LUSTRA_VECTOR_CLONES void meanSlopes(const int32_t *totalX, const int32_t *totalY,
                                      const int32_t *totalW, const int8_t *coverage, int32_t width,
                                      int32_t f, int32_t *__restrict meanX,
                                      int32_t *__restrict meanY) {
-    const Floats one = Floats{} + 1.0f;
+    const uint32_t g = static_cast<uint32_t>(f < 0 ? -f : f);
+    const Lanes none = {}, one = none + 1;
     for (int32_t i = 0; i < width; i += kMeanLanes) {
-        if (!anyCovered<uint32_t>(coverage + i)) continue;
-        Ints tx, ty, tw;
+        if (!anyCovered<uint64_t>(coverage + i)) continue;
+        Lanes tx, ty, tw;
         load(tx, totalX + i), load(ty, totalY + i), load(tw, totalW + i);
-        const Floats divisor = (tw > 0 ? __builtin_convertvector(tw, Floats) : one) * 256.0f;
-        const Doubles d = __builtin_convertvector(divisor, Doubles);
-        const Doubles inverse = __builtin_convertvector(one / divisor, Doubles);
-        Ints x, y;
-        truncatedQuotients(__builtin_convertvector(tx, Doubles) * f, d, inverse, x);
-        truncatedQuotients(__builtin_convertvector(ty, Doubles) * f, d, inverse, y);
-        store(meanX + i, x), store(meanY + i, y);
+        const Lanes weighed = tw > 0; // -1 where true
+        const Lanes d = (weighed != 0 ? tw : one) * 256;
+        const LaneFloats scale = static_cast<float>(g) / __builtin_convertvector(d, LaneFloats);
+        // The sign of T x f as 0 or -1; (q ^ s) - s is q with that sign.
+        const Lanes sx = (tx ^ f) >> 31, sy = (ty ^ f) >> 31;
+        Lanes qx, qy;
+        truncatedQuotients(tx < 0 ? -tx : tx, g, scale, d, qx);
+        truncatedQuotients(ty < 0 ? -ty : ty, g, scale, d, qy);
+        store(meanX + i, Lanes(((qx ^ sx) - sx) & weighed));
+        store(meanY + i, Lanes(((qy ^ sy) - sy) & weighed));
     }
 }
 
