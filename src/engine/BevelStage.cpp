@@ -95,17 +95,29 @@ void buildStamps(int32_t a, float E, float I) {
     }
 }
 
+// Whether none of the 32 mask bytes at p is set.
+inline bool noneOf32(const uint8_t *p) {
+    uint64_t words[4];
+    std::memcpy(words, p, sizeof words);
+    return (words[0] | words[1] | words[2] | words[3]) == 0;
+}
+
 // Covered pixels start with no stamp and no slope; transparent ones keep
 // whatever they hold (nothing reads them).
-// One row of clearCoveredPixels, branch-free so that it vectorises.
+// One row of clearCoveredPixels in runs of 32 pixels, skipping runs without
+// a covered pixel, and branch-free within a run so that it vectorises.
 LUSTRA_VECTOR_CLONES void clearCoveredRow(const uint8_t *__restrict mask, int32_t count,
                                           uint8_t *__restrict stampMax, int8_t *__restrict rawX,
                                           int8_t *__restrict rawY) {
-    for (int32_t x = 0; x < count; ++x) {
-        const bool covered = mask[x] != 0;
-        stampMax[x] = covered ? 0 : stampMax[x];
-        rawX[x] = covered ? 0 : rawX[x];
-        rawY[x] = covered ? 0 : rawY[x];
+    for (int32_t run = 0; run < count; run += 32) {
+        const int32_t end = count - run < 32 ? count : run + 32;
+        if (end == run + 32 && noneOf32(mask + run)) continue;
+        for (int32_t x = run; x < end; ++x) {
+            const bool covered = mask[x] != 0;
+            stampMax[x] = covered ? 0 : stampMax[x];
+            rawX[x] = covered ? 0 : rawX[x];
+            rawY[x] = covered ? 0 : rawY[x];
+        }
     }
 }
 
