@@ -164,18 +164,49 @@ struct StampRow {
     const uint8_t *height, *slopeX, *slopeY;
 };
 
+// Whether any of the V mask bytes at p is set.
+template <int V> inline bool anyCoveredIn(const uint8_t *p) {
+    uint64_t words[V / 8];
+    std::memcpy(words, p, V);
+    uint64_t any = 0;
+    for (int k = 0; k < V / 8; ++k) any |= words[k];
+    return any != 0;
+}
+
+// One run of V cells starting at s, loaded and worked out; store() writes it.
+template <int V> struct StampRun {
+    int32_t s;
+    Bytes<V> height, held, slopeX, slopeY, rawX, rawY, take;
+
+    StampRun(const StampRow &row, int32_t start) : s(start) {
+        Bytes<V> mask;
+        load(mask, row.mask + s), load(height, row.height + s), load(held, row.stampMax + s);
+        load(slopeX, row.slopeX + s), load(slopeY, row.slopeY + s);
+        load(rawX, row.rawX + s), load(rawY, row.rawY + s);
+        take = Bytes<V>((mask != 0) & (height > held));
+    }
+    void store(const StampRow &row) const {
+        lustra::store(row.stampMax + s, Bytes<V>(take != 0 ? height : held));
+        lustra::store(row.rawX + s, Bytes<V>(take != 0 ? slopeX : rawX));
+        lustra::store(row.rawY + s, Bytes<V>(take != 0 ? slopeY : rawY));
+    }
+};
+
 // Stamps cells s .. s + V - 1 of the row: a covered pixel whose held height
 // is lower (unsigned) than the stamp's takes the stamp's height and slopes.
-// Stamping the same cells again changes nothing, so runs may overlap.
+// Stamping the same cells again changes nothing, so runs may overlap. A run
+// without a covered pixel takes nothing and is skipped.
 template <int V> inline void stampRun(const StampRow &row, int32_t s) {
-    Bytes<V> mask, height, held, slopeX, slopeY, rawX, rawY;
-    load(mask, row.mask + s), load(height, row.height + s), load(held, row.stampMax + s);
-    load(slopeX, row.slopeX + s), load(slopeY, row.slopeY + s);
-    load(rawX, row.rawX + s), load(rawY, row.rawY + s);
-    const auto take = (mask != 0) & (height > held);
-    store(row.stampMax + s, Bytes<V>(take ? height : held));
-    store(row.rawX + s, Bytes<V>(take ? slopeX : rawX));
-    store(row.rawY + s, Bytes<V>(take ? slopeY : rawY));
+    if (anyCoveredIn<V>(row.mask + s)) StampRun<V>(row, s).store(row);
+}
+
+// Two runs that may overlap, both loaded before either is stored (a load
+// that overlaps a store just made stalls): the same as one after the other,
+// since the cells they share take the same values in both.
+template <int V> inline void stampRunPair(const StampRow &row, int32_t s1, int32_t s2) {
+    const StampRun<V> first(row, s1), second(row, s2);
+    first.store(row);
+    second.store(row);
 }
 
 // Stamps cells first .. last of the row when cells lo .. hi (a range around
@@ -189,8 +220,12 @@ inline bool stampRuns(const StampRow &row, int32_t first, int32_t last, int32_t 
         first = first < hi - V + 1 ? first : hi - V + 1;
         last = first + V - 1;
     }
-    for (int32_t s = first; s < last - V + 1; s += V) stampRun<V>(row, s);
-    stampRun<V>(row, last - V + 1);
+    int32_t s = first;
+    for (; last - s + 1 > 2 * V; s += V) stampRun<V>(row, s);
+    if (last - s + 1 > V)
+        stampRunPair<V>(row, s, last - V + 1);
+    else
+        stampRun<V>(row, last - V + 1);
     return true;
 }
 
