@@ -166,10 +166,12 @@ struct StampRow {
 
 // Whether any of the V mask bytes at p is set.
 template <int V> inline bool anyCoveredIn(const uint8_t *p) {
-    uint64_t words[V / 8];
-    std::memcpy(words, p, V);
     uint64_t any = 0;
-    for (int k = 0; k < V / 8; ++k) any |= words[k];
+    for (int k = 0; k < V; k += 8) {
+        uint64_t word;
+        std::memcpy(&word, p + k, 8);
+        any |= word;
+    }
     return any != 0;
 }
 
