@@ -12,13 +12,14 @@
 #include <cstdint>
 #include <cstring>
 #include <new>
+#include <vector>
+
 // The smoothing's passes have AVX2 variants written with its multiply-add
 // instructions, besides portable ones (GCC picks one when the module loads).
 #if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
 #include <immintrin.h>
 #define LUSTRA_PAIRED_PASSES 1
 #endif
-#include <vector>
 
 namespace lustra {
 
@@ -95,11 +96,30 @@ void buildStamps(int32_t a, float E, float I) {
     }
 }
 
-// Whether none of the 32 mask bytes at p is set.
-inline bool noneOf32(const uint8_t *p) {
-    uint64_t words[4];
-    std::memcpy(words, p, sizeof words);
-    return (words[0] | words[1] | words[2] | words[3]) == 0;
+// Whether any of the V bytes at p (a multiple of 8) is non-zero: a run of
+// transparent pixels takes nothing and is skipped.
+template <int V> inline bool anyNonZero(const void *p) {
+    uint64_t any = 0;
+    for (int k = 0; k < V; k += 8) {
+        uint64_t word;
+        std::memcpy(&word, static_cast<const uint8_t *>(p) + k, 8);
+        any |= word;
+    }
+    return any != 0;
+}
+
+// The bounding box of the covered and edge pixels, clipped to the frame:
+// columns x0 .. x1 - 1, rows y0 .. y1 - 1. Every covered pixel lies in it.
+struct Box {
+    int32_t x0, x1, y0, y1;
+};
+
+Box boundingBox() {
+    const int32_t w = engine.frameWidth, h = engine.frameHeight;
+    return {engine.boundsMinX > 0 ? engine.boundsMinX : 0,
+            engine.boundsMaxX + 1 < w ? engine.boundsMaxX + 1 : w,
+            engine.boundsMinY > 0 ? engine.boundsMinY : 0,
+            engine.boundsMaxY + 1 < h ? engine.boundsMaxY + 1 : h};
 }
 
 // Covered pixels start with no stamp and no slope; transparent ones keep
@@ -111,7 +131,7 @@ LUSTRA_VECTOR_CLONES void clearCoveredRow(const uint8_t *__restrict mask, int32_
                                           int8_t *__restrict rawY) {
     for (int32_t run = 0; run < count; run += 32) {
         const int32_t end = count - run < 32 ? count : run + 32;
-        if (end == run + 32 && noneOf32(mask + run)) continue;
+        if (end == run + 32 && !anyNonZero<32>(mask + run)) continue;
         for (int32_t x = run; x < end; ++x) {
             const bool covered = mask[x] != 0;
             stampMax[x] = covered ? 0 : stampMax[x];
@@ -121,16 +141,11 @@ LUSTRA_VECTOR_CLONES void clearCoveredRow(const uint8_t *__restrict mask, int32_
     }
 }
 
-// Every covered pixel lies in the bounding box.
 void clearCoveredPixels() {
-    const int32_t w = engine.frameWidth, h = engine.frameHeight;
-    const int32_t x0 = engine.boundsMinX > 0 ? engine.boundsMinX : 0;
-    const int32_t x1 = engine.boundsMaxX + 1 < w ? engine.boundsMaxX + 1 : w;
-    const int32_t y0 = engine.boundsMinY > 0 ? engine.boundsMinY : 0;
-    const int32_t y1 = engine.boundsMaxY + 1 < h ? engine.boundsMaxY + 1 : h;
-    for (int32_t y = y0; y < y1; ++y) {
-        const int32_t row = engine.rowOffset[y] + x0;
-        clearCoveredRow(engine.mask + engine.paddedRowOffset[y] + x0, x1 - x0,
+    const Box box = boundingBox();
+    for (int32_t y = box.y0; y < box.y1; ++y) {
+        const int32_t row = engine.rowOffset[y] + box.x0;
+        clearCoveredRow(engine.mask + engine.paddedRowOffset[y] + box.x0, box.x1 - box.x0,
                         engine.stampMax + row, engine.rawSlopeX + row, engine.rawSlopeY + row);
     }
 }
@@ -164,17 +179,6 @@ struct StampRow {
     const uint8_t *height, *slopeX, *slopeY;
 };
 
-// Whether any of the V mask bytes at p is set.
-template <int V> inline bool anyCoveredIn(const uint8_t *p) {
-    uint64_t any = 0;
-    for (int k = 0; k < V; k += 8) {
-        uint64_t word;
-        std::memcpy(&word, p + k, 8);
-        any |= word;
-    }
-    return any != 0;
-}
-
 // One run of V cells starting at s, loaded and worked out; store() writes it.
 template <int V> struct StampRun {
     int32_t s;
@@ -199,7 +203,7 @@ template <int V> struct StampRun {
 // Stamping the same cells again changes nothing, so runs may overlap. A run
 // without a covered pixel takes nothing and is skipped.
 template <int V> inline void stampRun(const StampRow &row, int32_t s) {
-    if (anyCoveredIn<V>(row.mask + s)) StampRun<V>(row, s).store(row);
+    if (anyNonZero<V>(row.mask + s)) StampRun<V>(row, s).store(row);
 }
 
 // Two runs that may overlap, both loaded before either is stored (a load
@@ -308,9 +312,10 @@ void scaleUnsmoothed(int32_t f) {
 }
 
 // The smoothing runs on vectors of 16 columns: the column pass in 16-bit
-// lanes, the row pass in 32-bit lanes two taps at a time, the means in single
-// and double precision. Every value stays an integer that these types hold
-// exactly (see smoothAndScale).
+// lanes, the row pass in 32-bit lanes, both two taps at a time, the means in
+// 32-bit lanes with a single-precision estimate. Every value stays an
+// integer that these types hold exactly (see smoothAndScale). The row pass
+// and the means skip vectors of 8 transparent pixels, which take nothing.
 constexpr int32_t kColumnLanes = 16;
 constexpr int32_t kRowLanes = 8;
 
@@ -388,14 +393,6 @@ void sumColumnPairs(const ColumnPass &pass) {
         }
 }
 
-// Whether any of the n (4 or 8) prepared coverage bytes at p is set: the row
-// pass and the means skip runs of transparent pixels, which take nothing.
-template <typename Word> bool anyCovered(const int8_t *p) {
-    Word bytes;
-    std::memcpy(&bytes, p, sizeof bytes);
-    return bytes != 0;
-}
-
 // Two neighbouring 16-bit values in one 32-bit word: low in the low half.
 inline int32_t pairOf(int16_t low, int16_t high) {
     return static_cast<int32_t>(static_cast<uint16_t>(low) |
@@ -428,7 +425,7 @@ struct RowPass {
 // adds each pair's products.
 __attribute__((target("avx2"))) void convolvePairs(const RowPass &pass) {
     for (int32_t c = 0; c < pass.width; c += kRowLanes) {
-        if (!anyCovered<uint64_t>(pass.coverage + c)) continue;
+        if (!anyNonZero<8>(pass.coverage + c)) continue;
         __m256i total[3] = {_mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256()};
         for (int32_t p = 0; p < pass.pairCount; ++p) {
             const int32_t *pairs = pass.pairs + c + 2 * p;
@@ -447,7 +444,7 @@ __attribute__((target("default")))
 #endif
 void convolvePairs(const RowPass &pass) {
     for (int32_t c = 0; c < pass.width; c += kRowLanes) {
-        if (!anyCovered<uint64_t>(pass.coverage + c)) continue;
+        if (!anyNonZero<8>(pass.coverage + c)) continue;
         for (int plane = 0; plane < 3; ++plane)
             for (int32_t i = c; i < c + kRowLanes; ++i) {
                 int32_t total = 0;
@@ -495,7 +492,7 @@ LUSTRA_VECTOR_CLONES void meanSlopes(const int32_t *totalX, const int32_t *total
     const uint32_t g = static_cast<uint32_t>(f < 0 ? -f : f);
     const Lanes none = {}, one = none + 1;
     for (int32_t i = 0; i < width; i += kMeanLanes) {
-        if (!anyCovered<uint64_t>(coverage + i)) continue;
+        if (!anyNonZero<8>(coverage + i)) continue;
         Lanes tx, ty, tw;
         load(tx, totalX + i), load(ty, totalY + i), load(tw, totalW + i);
         const Lanes weighed = tw > 0; // -1 where true
@@ -530,17 +527,16 @@ LUSTRA_VECTOR_CLONES void takeCovered(const uint8_t *__restrict mask,
 // columns only (columns outside the box count as empty).
 //
 // Ranges: the kernel weights (gain 256) add up to at most 254 for every
-// radius and each fits 16 bits, so a column sum of slopes (|slope| <= 127)
-// stays within 127 x 254 = 32,258 and fits 16 bits; a row total stays
-// within 254 x 32,258 < 2^24, and the weight total times 256 within
-// 254 x 254 x 256 < 2^24, so single precision holds them exactly. A mean
-// times f is at most 127 x 652 x 128 / 256 in size.
+// radius and each fits an unsigned byte, so a column sum of slopes
+// (|slope| <= 127) stays within 127 x 254 = 32,258 and fits 16 bits, as does
+// any two weighted slopes' sum; a row total stays within 254 x 32,258 < 2^24,
+// and the weight total times 256 within 254 x 254 x 256 < 2^24, so single
+// precision holds them exactly. A mean times f is at most
+// 127 x 652 x 128 / 256 in size.
 void smoothAndScale(int32_t r, int32_t f) {
-    const int32_t w = engine.frameWidth, h = engine.frameHeight;
-    const int32_t x0 = engine.boundsMinX > 0 ? engine.boundsMinX : 0;
-    const int32_t x1 = engine.boundsMaxX + 1 < w ? engine.boundsMaxX + 1 : w;
-    const int32_t y0 = engine.boundsMinY > 0 ? engine.boundsMinY : 0;
-    const int32_t y1 = engine.boundsMaxY + 1 < h ? engine.boundsMaxY + 1 : h;
+    const int32_t h = engine.frameHeight;
+    const Box box = boundingBox();
+    const int32_t x0 = box.x0, x1 = box.x1, y0 = box.y0, y1 = box.y1;
     const int32_t tapCount = 2 * r + 1;
     const int32_t count = x1 - x0;
     const int32_t width = (count + kColumnLanes - 1) / kColumnLanes * kColumnLanes;
@@ -565,13 +561,17 @@ void smoothAndScale(int32_t r, int32_t f) {
     std::vector<int32_t> tapPairs(size_t(r) + 1);
     for (int32_t p = 0; p <= r; ++p)
         tapPairs[p] = pairOf(taps16[2 * p], 2 * p + 1 < tapCount ? taps16[2 * p + 1] : 0);
-    RowPass pass = {pairs.data(), sumsLength, {totalX, totalY, totalW}, tapPairs.data(), r + 1,
-                    nullptr,      width};
+    RowPass pass;
+    pass.pairs = pairs.data(), pass.stride = sumsLength;
+    pass.totals[0] = totalX, pass.totals[1] = totalY, pass.totals[2] = totalW;
+    pass.tapPairs = tapPairs.data(), pass.pairCount = r + 1, pass.width = width;
     std::vector<int32_t> means(2 * size_t(width));
     int32_t *meanX = means.data(), *meanY = meanX + width;
     std::vector<const int8_t *> rowPairs(size_t(r) + 1);
     std::vector<uint16_t> rowTaps(size_t(r) + 1);
-    ColumnPass columns = {rowPairs.data(), rowTaps.data(), 0, width, {sumX, sumY, sumW}};
+    ColumnPass columns;
+    columns.rows = rowPairs.data(), columns.taps = rowTaps.data(), columns.width = width;
+    columns.sums[0] = sumX, columns.sums[1] = sumY, columns.sums[2] = sumW;
 
     const int32_t firstRow = y0 - r > 0 ? y0 - r : 0;
     int32_t prepared = firstRow - 1; // the last prepared row
@@ -633,17 +633,16 @@ int32_t bevelStage(const RenderJob &job) {
     if (params.width > 0) buildStamps(params.width, params.edgeSlope, params.innerSlope);
 
     clearCoveredPixels();
-    if (params.width > 0) stampEdges(params.width, stampExtents(params.width).data());
-
-    if (params.smoothing == 0) {
-        scaleUnsmoothed(params.scale);
-    } else {
-        buildSmoothKernel(static_cast<uint8_t>(params.smoothing), 256.0);
-        try {
+    try {
+        if (params.width > 0) stampEdges(params.width, stampExtents(params.width).data());
+        if (params.smoothing == 0) {
+            scaleUnsmoothed(params.scale);
+        } else {
+            buildSmoothKernel(static_cast<uint8_t>(params.smoothing), 256.0);
             smoothAndScale(params.smoothing, params.scale);
-        } catch (const std::bad_alloc &) {
-            return -1; // no room for one row of sums: the render fails
         }
+    } catch (const std::bad_alloc &) {
+        return -1; // no room for the stamp extents or the smoothing's rows
     }
 
     engine.bevelEnabled = 1;
