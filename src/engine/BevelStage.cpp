@@ -345,24 +345,50 @@ LUSTRA_VECTOR_CLONES void interleaveRows(const int8_t *__restrict previous,
     }
 }
 
+// Two neighbouring 16-bit values in one 32-bit word: low in the low half.
+inline int32_t pairOf(int16_t low, int16_t high) {
+    return static_cast<int32_t>(static_cast<uint16_t>(low) |
+                                static_cast<uint32_t>(static_cast<uint16_t>(high)) << 16);
+}
+
 // The column pass's planes: for each pair of rows, its interleaved bytes for
 // x, y and coverage (each plane 2 x width bytes after the previous) and its
-// two taps (the upper row's in the low byte).
+// two taps (the upper row's in the low byte); out, for each plane, the pairs
+// of neighbouring column sums that the row pass takes.
 struct ColumnPass {
     const int8_t *const *rows; // the interleaved planes of each row pair
     const uint16_t *taps;
     int32_t pairCount;
-    int32_t width; // a whole number of column vectors
-    int16_t *sums[3];
+    int32_t width;     // a whole number of column vectors
+    int32_t *pairs[3]; // at column 0; written from column -1 to width - 1
+    int16_t *sums[3];  // room for width sums, for the portable variant
 };
 
 // Column pass: sum[c] = sum over the row pairs p of low(taps[p]) x
-// rows[p][plane][2c] + high(taps[p]) x rows[p][plane][2c + 1].
+// rows[p][plane][2c] + high(taps[p]) x rows[p][plane][2c + 1], for c in
+// 0 .. width - 1 and 0 outside; then pairs[plane][c] = pairOf(sum[c],
+// sum[c + 1]) for c in -1 .. width - 1.
 #ifdef LUSTRA_PAIRED_PASSES
+// pairs[i] = pairOf(sums[i], sums[i + 1]) for the 16 sums of a vector, the
+// one after them the first of `next`.
+__attribute__((target("avx2"))) inline void storeSumPairs(int32_t *pairs, __m256i sums,
+                                                          __m256i next) {
+    const __m256i following =
+        _mm256_alignr_epi8(_mm256_permute2x128_si256(sums, next, 0x21), sums, 2);
+    const __m256i low = _mm256_unpacklo_epi16(sums, following);  // pairs 0-3 and 8-11
+    const __m256i high = _mm256_unpackhi_epi16(sums, following); // pairs 4-7 and 12-15
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(pairs),
+                        _mm256_permute2x128_si256(low, high, 0x20));
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(pairs + 8),
+                        _mm256_permute2x128_si256(low, high, 0x31));
+}
+
 // The AVX2 variant: one instruction multiplies 32 unsigned taps by signed
-// bytes and adds each pair's products (they stay within 16 bits).
+// bytes and adds each pair's products (they stay within 16 bits). A
+// vector's pairs are stored once the next vector's sums are known.
 __attribute__((target("avx2"))) void sumColumnPairs(const ColumnPass &pass) {
     const size_t stride = 2 * size_t(pass.width);
+    __m256i previous[3];
     for (int32_t c = 0; c < pass.width; c += kColumnLanes) {
         __m256i sum[3] = {_mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256()};
         for (int32_t p = 0; p < pass.pairCount; ++p) {
@@ -374,35 +400,37 @@ __attribute__((target("avx2"))) void sumColumnPairs(const ColumnPass &pass) {
                 sum[plane] = _mm256_add_epi16(sum[plane], _mm256_maddubs_epi16(taps, bytes));
             }
         }
-        for (int plane = 0; plane < 3; ++plane)
-            _mm256_storeu_si256(reinterpret_cast<__m256i *>(pass.sums[plane] + c), sum[plane]);
+        for (int plane = 0; plane < 3; ++plane) {
+            if (c == 0)
+                pass.pairs[plane][-1] =
+                    pairOf(0, static_cast<int16_t>(_mm256_extract_epi16(sum[plane], 0)));
+            else
+                storeSumPairs(pass.pairs[plane] + c - kColumnLanes, previous[plane], sum[plane]);
+            previous[plane] = sum[plane];
+        }
     }
+    for (int plane = 0; plane < 3; ++plane)
+        storeSumPairs(pass.pairs[plane] + pass.width - kColumnLanes, previous[plane],
+                      _mm256_setzero_si256());
 }
 __attribute__((target("default")))
 #endif
 void sumColumnPairs(const ColumnPass &pass) {
     const size_t stride = 2 * size_t(pass.width);
-    for (int32_t c = 0; c < pass.width; ++c)
-        for (int plane = 0; plane < 3; ++plane) {
+    for (int plane = 0; plane < 3; ++plane) {
+        int16_t *sums = pass.sums[plane];
+        for (int32_t c = 0; c < pass.width; ++c) {
             int32_t sum = 0;
             for (int32_t p = 0; p < pass.pairCount; ++p) {
                 const int8_t *two = pass.rows[p] + plane * stride + 2 * c;
                 sum += (pass.taps[p] & 0xFF) * two[0] + (pass.taps[p] >> 8) * two[1];
             }
-            pass.sums[plane][c] = static_cast<int16_t>(sum);
+            sums[c] = static_cast<int16_t>(sum);
         }
-}
-
-// Two neighbouring 16-bit values in one 32-bit word: low in the low half.
-inline int32_t pairOf(int16_t low, int16_t high) {
-    return static_cast<int32_t>(static_cast<uint16_t>(low) |
-                                static_cast<uint32_t>(static_cast<uint16_t>(high)) << 16);
-}
-
-// pairs[j] = pairOf(sum[j], sum[j + 1]) for j = 0 .. count - 1.
-LUSTRA_VECTOR_CLONES void pairColumns(const int16_t *__restrict sum, int32_t count,
-                                      int32_t *__restrict pairs) {
-    for (int32_t j = 0; j < count; ++j) pairs[j] = pairOf(sum[j], sum[j + 1]);
+        for (int32_t c = -1; c < pass.width; ++c)
+            pass.pairs[plane][c] =
+                pairOf(c >= 0 ? sums[c] : 0, c + 1 < pass.width ? sums[c + 1] : 0);
+    }
 }
 
 // The row pass's planes: column-sum pairs in (x, y and weight, each plane
@@ -550,12 +578,11 @@ void smoothAndScale(int32_t r, int32_t f) {
     std::vector<int8_t> ring(size_t(tapCount) * slotSize, 0);
     const std::vector<int8_t> emptyRow(width, 0);
     auto slot = [&](int32_t yy) { return ring.data() + size_t(yy % tapCount) * slotSize; };
-    // Column sums with r empty columns on each side (and one more for the
-    // last pair), their pairs, then the row totals.
+    // Pairs of neighbouring column sums with r empty columns on each side,
+    // the column pass's own sums for its portable variant, then the totals.
     const size_t sumsLength = size_t(width) + 2 * r;
-    std::vector<int16_t> sums(3 * (sumsLength + 1), 0);
-    int16_t *sumX = sums.data() + r, *sumY = sumX + sumsLength + 1, *sumW = sumY + sumsLength + 1;
-    std::vector<int32_t> pairs(3 * sumsLength);
+    std::vector<int32_t> pairs(3 * sumsLength, 0);
+    std::vector<int16_t> sums(3 * size_t(width));
     std::vector<int32_t> totals(3 * size_t(width));
     int32_t *totalX = totals.data(), *totalY = totalX + width, *totalW = totalY + width;
     std::vector<int32_t> tapPairs(size_t(r) + 1);
@@ -571,7 +598,10 @@ void smoothAndScale(int32_t r, int32_t f) {
     std::vector<uint16_t> rowTaps(size_t(r) + 1);
     ColumnPass columns;
     columns.rows = rowPairs.data(), columns.taps = rowTaps.data(), columns.width = width;
-    columns.sums[0] = sumX, columns.sums[1] = sumY, columns.sums[2] = sumW;
+    for (int plane = 0; plane < 3; ++plane) {
+        columns.pairs[plane] = pairs.data() + plane * sumsLength + r;
+        columns.sums[plane] = sums.data() + plane * size_t(width);
+    }
 
     const int32_t firstRow = y0 - r > 0 ? y0 - r : 0;
     int32_t prepared = firstRow - 1; // the last prepared row
@@ -609,9 +639,6 @@ void smoothAndScale(int32_t r, int32_t f) {
         sumColumnPairs(columns);
 
         const int8_t *coverage = slot(y) + 2 * width;
-        pairColumns(sumX - r, int32_t(sumsLength), pairs.data());
-        pairColumns(sumY - r, int32_t(sumsLength), pairs.data() + sumsLength);
-        pairColumns(sumW - r, int32_t(sumsLength), pairs.data() + 2 * sumsLength);
         pass.coverage = coverage;
         convolvePairs(pass);
         const int32_t row = engine.rowOffset[y] + x0;
