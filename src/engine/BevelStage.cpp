@@ -256,18 +256,94 @@ std::vector<StampExtent> stampExtents(int32_t a) {
     return extents;
 }
 
+// The stamps of radius a <= 15 copied with 32 empty cells on each side of
+// every row, so that a run of 32 frame pixels can take a stamp row at any
+// offset from it whose cells all lie in the run: cell (dx, dy) at row dy + a,
+// column dx + a + 32.
+struct PaddedStamp {
+    static constexpr int32_t kMargin = 32;
+    int32_t pitch = 0;
+    std::vector<uint8_t> height, slopeX, slopeY;
+
+    explicit PaddedStamp(int32_t a) : pitch(2 * a + 1 + 2 * kMargin) {
+        const size_t size = size_t(2 * a + 1) * pitch;
+        height.assign(size, 0), slopeX.assign(size, 0), slopeY.assign(size, 0);
+        const int32_t stride = engine.stampSpan + 1;
+        for (int32_t row = 0; row <= 2 * a; ++row) {
+            const size_t to = size_t(row) * pitch + kMargin, from = size_t(row) * stride;
+            std::memcpy(&height[to], engine.bevelStampHeight + from, 2 * size_t(a) + 1);
+            std::memcpy(&slopeX[to], engine.bevelStampSlopeX + from, 2 * size_t(a) + 1);
+            std::memcpy(&slopeY[to], engine.bevelStampSlopeY + from, 2 * size_t(a) + 1);
+        }
+    }
+};
+
+// Stamps edge pixels first .. last - 1, all on row ey, whose stamps all lie
+// in the 32 frame pixels from column s: each frame row is loaded once, takes
+// the stamp rows of the edge pixels in list order, and is stored once. Each
+// pixel thus sees the same stamps in the same order as when the edge pixels
+// are taken one by one.
+inline void stampGroup(int32_t a, const PaddedStamp &stamp, int32_t first, int32_t last,
+                       int32_t s) {
+    const int32_t w = engine.frameWidth, h = engine.frameHeight;
+    const int32_t ey = engine.edgeY[first];
+    const int32_t dyFirst = -a > -ey ? -a : -ey;
+    const int32_t dyLast = a < h - 1 - ey ? a : h - 1 - ey;
+    const uint8_t *mask = engine.mask + engine.paddedRowOffset[ey + dyFirst] + s;
+    const size_t pixel = size_t(engine.rowOffset[ey + dyFirst]) + s;
+    uint8_t *stampMax = engine.stampMax + pixel;
+    uint8_t *rawX = reinterpret_cast<uint8_t *>(engine.rawSlopeX + pixel);
+    uint8_t *rawY = reinterpret_cast<uint8_t *>(engine.rawSlopeY + pixel);
+    for (int32_t dy = dyFirst; dy <= dyLast; ++dy) {
+        if (anyNonZero<32>(mask)) {
+            Bytes<32> covered, held, x, y;
+            load(covered, mask), load(held, stampMax), load(x, rawX), load(y, rawY);
+            const auto isCovered = covered != 0;
+            // The stamp row of an edge pixel at column ex starts at cell
+            // dx = s - ex, that is column s - ex + a + 32 of the padded row.
+            const size_t row = size_t(dy + a) * stamp.pitch + PaddedStamp::kMargin + a + s;
+            for (int32_t i = first; i < last; ++i) {
+                const size_t cell = row - engine.edgeX[i];
+                Bytes<32> height, slopeX, slopeY;
+                load(height, &stamp.height[cell]), load(slopeX, &stamp.slopeX[cell]);
+                load(slopeY, &stamp.slopeY[cell]);
+                const auto take = isCovered & (height > held);
+                held = take ? height : held;
+                x = take ? slopeX : x;
+                y = take ? slopeY : y;
+            }
+            store(stampMax, held), store(rawX, x), store(rawY, y);
+        }
+        mask += engine.paddedWidth;
+        stampMax += w, rawX += w, rawY += w;
+    }
+}
+
 // Stamps the profile around every edge pixel in list (scan) order. A covered
 // pixel takes a stamp only when it is strictly higher (unsigned) than the one
 // it holds, so among equal heights the first edge pixel wins; as each stamp
 // row is finished before the next begins, a row may be taken in vector runs.
 // Cells of height 0 never take anything and are skipped; the stamp rows and
-// columns are clipped to the frame once per edge pixel.
-LUSTRA_VECTOR_CLONES void stampEdges(int32_t a, const StampExtent *extents) {
+// columns are clipped to the frame once per edge pixel. With a padded stamp
+// (radius 15 or less), neighbouring edge pixels of one row whose stamps fit
+// 32 frame pixels inside the frame are taken together (stampGroup).
+LUSTRA_VECTOR_CLONES void stampEdges(int32_t a, const StampExtent *extents,
+                                     const PaddedStamp *padded) {
     const int32_t w = engine.frameWidth, h = engine.frameHeight;
     const int32_t stride = engine.stampSpan + 1;
-    for (int32_t i = 0; i < engine.edgeCount; ++i) {
-        pollAbort(i);
+    for (int32_t i = 0; i < engine.edgeCount;) {
         const int32_t ex = engine.edgeX[i], ey = engine.edgeY[i];
+        if (padded && ex - a >= 0 && ex - a + 31 <= w - 1) {
+            int32_t last = i + 1;
+            while (last < engine.edgeCount && engine.edgeY[last] == ey &&
+                   engine.edgeX[last] + a <= ex - a + 31)
+                ++last;
+            for (int32_t k = i; k < last; ++k) pollAbort(k);
+            stampGroup(a, *padded, i, last, ex - a);
+            i = last;
+            continue;
+        }
+        pollAbort(i);
         const int32_t dyFirst = -a > -ey ? -a : -ey;
         const int32_t dyLast = a < h - 1 - ey ? a : h - 1 - ey;
         const int32_t dxFirst = -a > -ex ? -a : -ex;
@@ -298,6 +374,7 @@ LUSTRA_VECTOR_CLONES void stampEdges(int32_t a, const StampExtent *extents) {
                 row.rawY[dx] = row.slopeY[dx];
             }
         }
+        ++i;
     }
 }
 
@@ -661,7 +738,12 @@ int32_t bevelStage(const RenderJob &job) {
 
     clearCoveredPixels();
     try {
-        if (params.width > 0) stampEdges(params.width, stampExtents(params.width).data());
+        if (params.width > 0 && params.width <= 15) {
+            const PaddedStamp padded(params.width);
+            stampEdges(params.width, stampExtents(params.width).data(), &padded);
+        } else if (params.width > 0) {
+            stampEdges(params.width, stampExtents(params.width).data(), nullptr);
+        }
         if (params.smoothing == 0) {
             scaleUnsmoothed(params.scale);
         } else {
