@@ -361,6 +361,13 @@ TEST_F(BevelReference, SmoothingKernelsKeepSumsInRange) {
         ASSERT_LT(total * total * 127, int64_t(1) << 24) << r;
         ASSERT_LT(total * total * 256, int64_t(1) << 24) << r;
     }
+    // The glow and shadow blurs sum their column weights in 16 bits.
+    for (int r = 1; r <= 255; ++r) {
+        buildSmoothKernel(uint8_t(r), kBlurGain);
+        int64_t total = 0;
+        for (int k = 0; k <= 2 * r; ++k) total += engine.blurKernel[k];
+        ASSERT_LE(total, INT16_MAX) << r;
+    }
 }
 
 } // namespace
