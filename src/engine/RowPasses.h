@@ -13,7 +13,8 @@ namespace lustra {
 void sumOpaqueColumns(const uint8_t *firstRow, ptrdiff_t stride, const int32_t *weights,
                       int32_t taps, int32_t count, int32_t *column);
 
-// out[i] = sum over k = 0..taps-1 of kernel[k] x column[i + k].
+// out[i] = sum over k = 0..taps-1 of kernel[k] x column[i + k]; the taps and
+// the column values must fit 16 bits (signed).
 void convolveRow(const int32_t *kernel, int32_t taps, const int32_t *column, int32_t count,
                  int32_t *out);
 
