@@ -108,6 +108,19 @@ template <int V> inline bool anyNonZero(const void *p) {
     return any != 0;
 }
 
+// Whether all of the V bytes at p (a multiple of 8) are non-zero: a word has
+// a zero byte exactly when (word - 0x01...01) & ~word & 0x80...80 is not 0.
+// A run of covered pixels is written without reading what it held first
+// (which on fresh pages saves mapping them twice).
+template <int V> inline bool allNonZero(const void *p) {
+    for (int k = 0; k < V; k += 8) {
+        uint64_t word;
+        std::memcpy(&word, static_cast<const uint8_t *>(p) + k, 8);
+        if (((word - 0x0101010101010101u) & ~word & 0x8080808080808080u) != 0) return false;
+    }
+    return true;
+}
+
 // The bounding box of the covered and edge pixels, clipped to the frame:
 // columns x0 .. x1 - 1, rows y0 .. y1 - 1. Every covered pixel lies in it.
 struct Box {
@@ -124,14 +137,20 @@ Box boundingBox() {
 
 // Covered pixels start with no stamp and no slope; transparent ones keep
 // whatever they hold (nothing reads them).
-// One row of clearCoveredPixels in runs of 32 pixels, skipping runs without
-// a covered pixel, and branch-free within a run so that it vectorises.
+// One row of clearCoveredPixels in runs of 32 pixels: runs without a covered
+// pixel are skipped, runs of covered pixels cleared, and the others taken
+// branch-free so that it vectorises.
 LUSTRA_VECTOR_CLONES void clearCoveredRow(const uint8_t *__restrict mask, int32_t count,
                                           uint8_t *__restrict stampMax, int8_t *__restrict rawX,
                                           int8_t *__restrict rawY) {
     for (int32_t run = 0; run < count; run += 32) {
         const int32_t end = count - run < 32 ? count : run + 32;
         if (end == run + 32 && !anyNonZero<32>(mask + run)) continue;
+        if (end == run + 32 && allNonZero<32>(mask + run)) {
+            std::memset(stampMax + run, 0, 32);
+            std::memset(rawX + run, 0, 32), std::memset(rawY + run, 0, 32);
+            continue;
+        }
         for (int32_t x = run; x < end; ++x) {
             const bool covered = mask[x] != 0;
             stampMax[x] = covered ? 0 : stampMax[x];
@@ -614,15 +633,26 @@ LUSTRA_VECTOR_CLONES void meanSlopes(const int32_t *totalX, const int32_t *total
 }
 
 // Covered pixels of a row segment take the low bytes of their smoothed
-// slopes; the others keep what they hold. Branch-free, so that it vectorises.
+// slopes; the others keep what they hold. In runs of 32 pixels: runs of
+// covered pixels are written straight, the others branch-free.
 LUSTRA_VECTOR_CLONES void takeCovered(const uint8_t *__restrict mask,
                                       const int32_t *__restrict meanX,
                                       const int32_t *__restrict meanY, int32_t count,
                                       int8_t *__restrict slopeX, int8_t *__restrict slopeY) {
-    for (int32_t i = 0; i < count; ++i) {
-        const bool covered = mask[i] != 0;
-        slopeX[i] = covered ? lowByte(meanX[i]) : slopeX[i];
-        slopeY[i] = covered ? lowByte(meanY[i]) : slopeY[i];
+    for (int32_t run = 0; run < count; run += 32) {
+        const int32_t end = count - run < 32 ? count : run + 32;
+        if (end == run + 32 && allNonZero<32>(mask + run)) {
+            for (int32_t i = run; i < end; ++i) {
+                slopeX[i] = lowByte(meanX[i]);
+                slopeY[i] = lowByte(meanY[i]);
+            }
+            continue;
+        }
+        for (int32_t i = run; i < end; ++i) {
+            const bool covered = mask[i] != 0;
+            slopeX[i] = covered ? lowByte(meanX[i]) : slopeX[i];
+            slopeY[i] = covered ? lowByte(meanY[i]) : slopeY[i];
+        }
     }
 }
 
