@@ -458,6 +458,9 @@ struct ColumnPass {
     int32_t width;     // a whole number of column vectors
     int32_t *pairs[3]; // at column 0; written from column -1 to width - 1
     int16_t *sums[3];  // room for width sums, for the portable variant
+    // Per column vector: how many of the rows have a covered pixel there.
+    // Where none has, every sum is 0 and the rows are not read.
+    const int32_t *occupancy;
 };
 
 // Column pass: sum[c] = sum over the row pairs p of low(taps[p]) x
@@ -487,7 +490,8 @@ __attribute__((target("avx2"))) void sumColumnPairs(const ColumnPass &pass) {
     __m256i previous[3];
     for (int32_t c = 0; c < pass.width; c += kColumnLanes) {
         __m256i sum[3] = {_mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256()};
-        for (int32_t p = 0; p < pass.pairCount; ++p) {
+        const int32_t pairCount = pass.occupancy[c / kColumnLanes] > 0 ? pass.pairCount : 0;
+        for (int32_t p = 0; p < pairCount; ++p) {
             const int8_t *two = pass.rows[p] + 2 * c;
             const __m256i taps = _mm256_set1_epi16(static_cast<int16_t>(pass.taps[p]));
             for (int plane = 0; plane < 3; ++plane) {
@@ -517,7 +521,8 @@ void sumColumnPairs(const ColumnPass &pass) {
         int16_t *sums = pass.sums[plane];
         for (int32_t c = 0; c < pass.width; ++c) {
             int32_t sum = 0;
-            for (int32_t p = 0; p < pass.pairCount; ++p) {
+            const int32_t pairCount = pass.occupancy[c / kColumnLanes] > 0 ? pass.pairCount : 0;
+            for (int32_t p = 0; p < pairCount; ++p) {
                 const int8_t *two = pass.rows[p] + plane * stride + 2 * c;
                 sum += (pass.taps[p] & 0xFF) * two[0] + (pass.taps[p] >> 8) * two[1];
             }
@@ -679,9 +684,11 @@ void smoothAndScale(int32_t r, int32_t f) {
     std::vector<int16_t> taps16(engine.blurKernel, engine.blurKernel + tapCount);
 
     // Prepared rows y - r .. y + r, frame row yy in slot yy mod (2r+1): its
-    // three planes, then the same interleaved with row yy - 1's; the columns
-    // past the box stay 0.
-    const size_t slotSize = 9 * size_t(width);
+    // three planes, then the same interleaved with row yy - 1's, then a flag
+    // per column vector with a covered pixel; the columns past the box stay 0.
+    // The flags of the rows y - r .. y + r add up to the occupancy.
+    const int32_t vectors = width / kColumnLanes;
+    const size_t slotSize = 9 * size_t(width) + vectors;
     std::vector<int8_t> ring(size_t(tapCount) * slotSize, 0);
     const std::vector<int8_t> emptyRow(width, 0);
     auto slot = [&](int32_t yy) { return ring.data() + size_t(yy % tapCount) * slotSize; };
@@ -703,7 +710,13 @@ void smoothAndScale(int32_t r, int32_t f) {
     int32_t *meanX = means.data(), *meanY = meanX + width;
     std::vector<const int8_t *> rowPairs(size_t(r) + 1);
     std::vector<uint16_t> rowTaps(size_t(r) + 1);
+    std::vector<int32_t> occupancy(vectors, 0);
+    auto countRow = [&](int32_t yy, int32_t sign) {
+        const int8_t *flags = slot(yy) + 9 * size_t(width);
+        for (int32_t v = 0; v < vectors; ++v) occupancy[v] += sign * flags[v];
+    };
     ColumnPass columns;
+    columns.occupancy = occupancy.data();
     columns.rows = rowPairs.data(), columns.taps = rowTaps.data(), columns.width = width;
     for (int plane = 0; plane < 3; ++plane) {
         columns.pairs[plane] = pairs.data() + plane * sumsLength + r;
@@ -718,6 +731,7 @@ void smoothAndScale(int32_t r, int32_t f) {
         // Rows y - r .. y + r that lie in the frame.
         const int32_t kFirst = r - y > 0 ? r - y : 0;
         const int32_t kLast = h - 1 - y + r < 2 * r ? h - 1 - y + r : 2 * r;
+        if (y - r - 1 >= firstRow) countRow(y - r - 1, -1); // leaves, before its slot is reused
         for (; prepared < y - r + kLast; ++prepared) {
             const int32_t yy = prepared + 1;
             int8_t *out = slot(yy);
@@ -731,6 +745,10 @@ void smoothAndScale(int32_t r, int32_t f) {
                 interleaveRows(above, out + plane * width, width,
                                out + 3 * width + 2 * plane * width);
             }
+            int8_t *flags = out + 9 * size_t(width);
+            for (int32_t v = 0; v < vectors; ++v)
+                flags[v] = anyNonZero<kColumnLanes>(out + 2 * width + v * kColumnLanes) ? 1 : 0;
+            countRow(yy, 1);
         }
 
         // The rows in pairs, each pair from the slot of its lower row; with
