@@ -113,14 +113,10 @@ void blurredGlow(int32_t g) {
     for (int32_t y = y0; y < y1; ++y) {
         pollAbort(y1 - y);
 
-        // Column pass: rows y - g .. y + g, up to g rows into the mask margin,
-        // taken row by row; each column's sum is then scaled by 1.3.
-        for (int32_t x = x0; x < x1; ++x) column[x] = 0;
-        for (int32_t k = 0; k <= 2 * g; ++k) {
-            const uint8_t *maskRow = engine.mask + (y - g + k) * engine.paddedWidth;
-            const int32_t wk = kernel[k];
-            addOpaqueWeights(maskRow + x0, wk, x1 - x0, column + x0);
-        }
+        // Column pass: rows y - g .. y + g, up to g rows into the mask margin;
+        // each column's sum is then scaled by 1.3.
+        sumOpaqueColumns(engine.mask + (y - g) * engine.paddedWidth + x0, engine.paddedWidth,
+                         kernel, 2 * g + 1, x1 - x0, column + x0);
         for (int32_t x = x0; x < x1; ++x) column[x] = static_cast<int32_t>(column[x] * 1.3);
         convolveRow(kernel, 2 * g + 1, column + x0 - g, x1 - x0, rowSums);
 

@@ -41,16 +41,13 @@ void blurShadow(int32_t c) {
     for (int32_t y = y0; y < y1; ++y) {
         pollAbort(y1 - y);
 
-        // Column pass: padded rows y - c .. y + c that exist, taken row by row.
+        // Column pass: padded rows y - c .. y + c that exist.
         const int32_t kFirst = c - R - y > 0 ? c - R - y : 0;
         const int32_t kLast = h + R - 1 - y + c < 2 * c ? h + R - 1 - y + c : 2 * c;
-        for (int32_t x = x0; x < x1; ++x) column[x] = 0;
-        for (int32_t k = kFirst; k <= kLast; ++k) {
-            const int32_t paddedRow = y - c + k + R;
-            const uint8_t *maskRow = engine.paddedMask + engine.paddedRowOffset[paddedRow] + R;
-            const int32_t wk = kernel[k];
-            addOpaqueWeights(maskRow + x0, wk, x1 - x0, column + x0);
-        }
+        const uint8_t *firstRow =
+            engine.paddedMask + engine.paddedRowOffset[y - c + kFirst + R] + R + x0;
+        sumOpaqueColumns(firstRow, engine.paddedWidth, kernel + kFirst, kLast - kFirst + 1, x1 - x0,
+                         column + x0);
 
         // Row pass: every pixel of the region, whatever its mask value.
         uint8_t *mapRow = engine.shadowMap + engine.paddedRowOffset[y + R] + R;

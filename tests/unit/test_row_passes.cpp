@@ -1,0 +1,73 @@
+// The blur loops shared by the glow and shadow stages against plain loops:
+// random masks around the fully opaque value, row segments of every length
+// up to a few vectors (so that both the vector part and the tail run), up to
+// 61 rows with weights that add up to as much as 32,767, and row passes with
+// odd and even tap counts over the whole 16-bit range of taps and values.
+
+#include <gtest/gtest.h>
+
+#include "engine/RowPasses.h"
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+namespace {
+
+using namespace lustra;
+
+TEST(RowPasses, OpaqueColumnSumsMatchPlainLoops) {
+    std::mt19937 random(11);
+    const uint8_t levels[] = {0, 1, 128, 254, 255};
+    for (int trial = 0; trial < 400; ++trial) {
+        const int count = int(random() % 70);
+        const int taps = 1 + int(random() % 61);
+        const ptrdiff_t stride = count + int(random() % 5);
+        std::vector<uint8_t> mask(size_t(stride) * taps + 1);
+        const int opaqueShare = int(random() % 101);
+        for (uint8_t &m : mask) m = int(random() % 100) < opaqueShare ? 255 : levels[random() % 5];
+        // Weights up to their largest total, or small ones like a kernel's.
+        std::vector<int32_t> weights(taps);
+        int32_t room = 32767;
+        for (int32_t &w : weights) {
+            w = trial % 2 ? int32_t(random() % 2726) : int32_t(random() % (room / taps + 1));
+            if (w > room) w = room;
+            room -= w;
+        }
+        std::vector<int32_t> column(count + 1, -7), expected(count + 1, -7);
+        for (int i = 0; i < count; ++i) {
+            expected[i] = 0;
+            for (int k = 0; k < taps; ++k)
+                if (mask[k * stride + i] == 255) expected[i] += weights[k];
+        }
+        sumOpaqueColumns(mask.data(), stride, weights.data(), taps, count, column.data());
+        ASSERT_EQ(column, expected) << "count " << count << ", taps " << taps;
+    }
+}
+
+TEST(RowPasses, RowConvolutionMatchesPlainLoops) {
+    std::mt19937 random(12);
+    for (int trial = 0; trial < 400; ++trial) {
+        const int count = int(random() % 70);
+        const int taps = 1 + int(random() % 61);
+        // Small values as the blurs have them, or any 16-bit ones with few
+        // taps (so that the sums stay within 32 bits).
+        const bool wide = trial % 3 == 0 && taps <= 2;
+        auto value = [&] {
+            return wide ? int32_t(random() % 65535) - 32767 : int32_t(random() % 5314);
+        };
+        std::vector<int32_t> kernel(taps), column(count + taps);
+        for (int32_t &k : kernel) k = wide ? value() : int32_t(random() % 2726);
+        for (int32_t &c : column) c = value();
+        std::vector<int32_t> out(count + 1, -7), expected(count + 1, -7);
+        for (int i = 0; i < count; ++i) {
+            int64_t sum = 0;
+            for (int k = 0; k < taps; ++k) sum += int64_t(kernel[k]) * column[i + k];
+            expected[i] = int32_t(sum);
+        }
+        convolveRow(kernel.data(), taps, column.data(), count, out.data());
+        ASSERT_EQ(out, expected) << "count " << count << ", taps " << taps;
+    }
+}
+
+} // namespace
