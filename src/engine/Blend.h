@@ -4,11 +4,12 @@
 
 #include <cstdint>
 
-// Hot integer loops are compiled twice, for AVX2 and for the baseline, and
-// the loader picks the variant the processor supports; integer results are
-// the same either way.
+// Hot loops are compiled three times, for AVX-512, for AVX2 and for the
+// baseline, and the loader picks the variant the processor supports. Results
+// are the same either way: integer arithmetic is exact, and single-precision
+// arithmetic is never contracted into fused multiply-adds (-ffp-contract=off).
 #if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
-#define LUSTRA_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#define LUSTRA_VECTOR_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
 #else
 #define LUSTRA_VECTOR_CLONES
 #endif
