@@ -2,6 +2,7 @@
 // that are not fully opaque, within glowWidth pixels of the outline. Either a
 // distance profile stamped along the edge list, or a blurred copy of the
 // shape's fully opaque area normalised so that its strongest value is 255.
+#include "engine/Blend.h"
 #include "engine/Engine.h"
 #include "engine/RowPasses.h"
 
@@ -9,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 namespace lustra {
 
@@ -38,54 +40,163 @@ void buildGlowStamp(int32_t g, int32_t softness) {
     }
 }
 
-// Pixels that are not fully opaque start without glow; opaque pixels keep
-// whatever glowMap (and stampMax) held.
-void clearUncovered(bool clearStampMax) {
-    const int32_t w = engine.frameWidth, h = engine.frameHeight;
-    for (int32_t y = 0; y < h; ++y) {
-        const uint8_t *maskRow = engine.mask + engine.paddedRowOffset[y];
-        const int32_t row = engine.rowOffset[y];
-        for (int32_t x = 0; x < w; ++x) {
-            if (maskRow[x] == 255) continue;
-            engine.glowMap[row + x] = 0;
-            if (clearStampMax) engine.stampMax[row + x] = 0;
+// Whether all of the 32 bytes at p are 255 (fully opaque): no stamp lands
+// on such a run.
+inline bool allOpaque32(const uint8_t *p) {
+    uint64_t all = ~uint64_t(0);
+    for (int k = 0; k < 32; k += 8) {
+        uint64_t word;
+        std::memcpy(&word, p + k, 8);
+        all &= word;
+    }
+    return all == ~uint64_t(0);
+}
+
+// Pixels that are not fully opaque start without glow: held[i] = mask[i]
+// == 255 ? held[i] : 0 (branch-free, so that it vectorises).
+LUSTRA_VECTOR_CLONES void clearUncoveredRow(const uint8_t *__restrict mask, int32_t count,
+                                            uint8_t *__restrict held) {
+    for (int32_t i = 0; i < count; ++i) held[i] = mask[i] == 255 ? held[i] : 0;
+}
+
+// glow[i] = mask[i] == 255 ? glow[i] : held[i]: the stamped heights become
+// the glow of the pixels that are not fully opaque.
+LUSTRA_VECTOR_CLONES void copyStampedRow(const uint8_t *__restrict mask,
+                                         const uint8_t *__restrict held, int32_t count,
+                                         uint8_t *__restrict glow) {
+    for (int32_t i = 0; i < count; ++i) glow[i] = mask[i] == 255 ? glow[i] : held[i];
+}
+
+// The cells of stamp row dy that are not 0: first .. last (first > last
+// when there are none). Cells of height 0 never raise a pixel.
+struct StampExtent {
+    int32_t first, last;
+};
+
+// The stamp of radius g with 32 cells of 0 on each side of every row, so
+// that a run of 32 frame pixels can read a stamp row at any offset from it
+// that overlaps the stamp: cell (dx, dy) at row dy + g, column dx + g + 32.
+struct PaddedStamp {
+    static constexpr int32_t kMargin = 32;
+    int32_t g, pitch;
+    std::vector<uint8_t> cells;
+    std::vector<StampExtent> extents; // per row dy + g
+
+    explicit PaddedStamp(int32_t radius)
+        : g(radius), pitch(2 * radius + 1 + 2 * kMargin), cells(size_t(2 * radius + 1) * pitch, 0),
+          extents(2 * size_t(radius) + 1) {
+        const int32_t stride = engine.stampSpan + 1;
+        for (int32_t row = 0; row <= 2 * g; ++row) {
+            const uint8_t *from = engine.glowStamp + size_t(row) * stride;
+            std::memcpy(&cells[size_t(row) * pitch + kMargin], from, 2 * size_t(g) + 1);
+            StampExtent &e = extents[row];
+            e = {g + 1, g};
+            for (int32_t dx = -g; dx <= g; ++dx) {
+                if (from[dx + g] == 0) continue;
+                if (e.first > dx) e.first = dx;
+                e.last = dx;
+            }
         }
+    }
+    // Cell (dx, dy)
+    const uint8_t *at(int32_t dx, int32_t dy) const {
+        return &cells[size_t(dy + g) * pitch + kMargin + g + dx];
+    }
+};
+
+typedef uint8_t Bytes32 __attribute__((vector_size(32)));
+
+// Stamps stamp row dy of the edge pixels first .. last - 1 (all on row ey,
+// in increasing columns) onto frame row ey + dy, from column x0 to x1 - 1,
+// in runs of 32 pixels (the frame at least 32 wide). Each run takes, for its
+// non-opaque pixels, the highest of the cells that land on it and of what it
+// holds; runs without any stamp cell or without a non-opaque pixel are
+// skipped. Runs may overlap at the frame's right edge: taking the maximum
+// twice changes nothing.
+LUSTRA_VECTOR_CLONES void stampRow(const PaddedStamp &stamp, int32_t first, int32_t last,
+                                   int32_t dy, const uint8_t *mask, uint8_t *held, int32_t x0,
+                                   int32_t x1, int32_t w) {
+    const StampExtent e = stamp.extents[dy + stamp.g];
+    int32_t lo = first; // the first edge pixel whose cells may reach the run
+    for (int32_t s = x0; s < x1;) {
+        if (s > w - 32) s = w - 32;
+        while (lo < last && engine.edgeX[lo] + e.last < s) ++lo;
+        if (lo == last) break;
+        // Nothing lands before the next edge pixel's first cell: jump there.
+        if (engine.edgeX[lo] + e.first > s + 31) {
+            s = engine.edgeX[lo] + e.first;
+            continue;
+        }
+        if (!allOpaque32(mask + s)) {
+            Bytes32 top = {};
+            for (int32_t i = lo; i < last && engine.edgeX[i] + e.first <= s + 31; ++i) {
+                Bytes32 cells;
+                std::memcpy(&cells, stamp.at(s - engine.edgeX[i], dy), 32);
+                top = cells > top ? cells : top;
+            }
+            Bytes32 covered, value;
+            std::memcpy(&covered, mask + s, 32), std::memcpy(&value, held + s, 32);
+            const Bytes32 none = {};
+            top = covered == 255 ? none : top;
+            value = top > value ? top : value;
+            std::memcpy(held + s, &value, 32);
+        }
+        s += 32;
     }
 }
 
-// Stamps the profile around every edge pixel in list order onto the pixels
-// that are not fully opaque; a pixel takes a stamp only when it is strictly
-// higher than the one it holds. Stamp rows and columns are clipped to the
-// frame once per edge pixel.
-void stampEdges(int32_t g) {
-    const int32_t w = engine.frameWidth, h = engine.frameHeight;
-    const int32_t stride = engine.stampSpan + 1;
-    for (int32_t i = 0; i < engine.edgeCount; ++i) {
-        pollAbort(i);
-        const int32_t ex = engine.edgeX[i], ey = engine.edgeY[i];
+// Stamps the profile around every edge pixel onto the pixels that are not
+// fully opaque: a pixel takes a stamp cell only when it is strictly higher
+// than the one it holds. Starting from 0, each such pixel thus ends up with
+// the highest cell that lands on it, whatever the order of the edge pixels,
+// and its glow equals its stampMax. The stamping raises stampMax alone, the
+// edge pixels of one row together, one stamp row at a time; the glow is
+// copied from it afterwards.
+void stampEdges(const PaddedStamp &stamp) {
+    const int32_t w = engine.frameWidth, h = engine.frameHeight, g = stamp.g;
+    for (int32_t i = 0; i < engine.edgeCount;) {
+        const int32_t ey = engine.edgeY[i];
+        int32_t last = i + 1;
+        while (last < engine.edgeCount && engine.edgeY[last] == ey) ++last;
+        for (int32_t k = i; k < last; ++k) pollAbort(k);
         const int32_t dyFirst = -g > -ey ? -g : -ey;
         const int32_t dyLast = g < h - 1 - ey ? g : h - 1 - ey;
-        const int32_t dxFirst = -g > -ex ? -g : -ex;
-        const int32_t dxLast = g < w - 1 - ex ? g : w - 1 - ex;
         for (int32_t dy = dyFirst; dy <= dyLast; ++dy) {
-            const uint8_t *maskRow = engine.mask + engine.paddedRowOffset[ey + dy] + ex;
-            const int32_t pixel = engine.rowOffset[ey + dy] + ex;
-            uint8_t *stampMax = engine.stampMax + pixel;
-            uint8_t *glow = engine.glowMap + pixel;
-            const uint8_t *stamp = engine.glowStamp + (dy + g) * stride + g;
-            for (int32_t dx = dxFirst; dx <= dxLast; ++dx) {
-                if (maskRow[dx] == 255 || stampMax[dx] >= stamp[dx]) continue;
-                stampMax[dx] = stamp[dx];
-                glow[dx] = stamp[dx];
+            const StampExtent e = stamp.extents[dy + g];
+            if (e.first > e.last) continue;
+            // Frame columns x0 .. x1 - 1 can take a cell of this stamp row.
+            const int32_t x0 = engine.edgeX[i] + e.first > 0 ? engine.edgeX[i] + e.first : 0;
+            const int32_t x1 =
+                engine.edgeX[last - 1] + e.last + 1 < w ? engine.edgeX[last - 1] + e.last + 1 : w;
+            const uint8_t *mask = engine.mask + engine.paddedRowOffset[ey + dy];
+            uint8_t *held = engine.stampMax + engine.rowOffset[ey + dy];
+            if (w >= 32) {
+                stampRow(stamp, i, last, dy, mask, held, x0, x1, w);
+                continue;
             }
+            for (int32_t k = i; k < last; ++k)
+                for (int32_t x = x0; x < x1; ++x) {
+                    const uint8_t cell = *stamp.at(x - engine.edgeX[k], dy);
+                    if (mask[x] != 255 && cell > held[x]) held[x] = cell;
+                }
         }
+        i = last;
     }
 }
 
 void profileGlow(int32_t g, int32_t softness) {
-    if (g > 0) buildGlowStamp(g, softness);
-    clearUncovered(true);
-    if (g > 0) stampEdges(g);
+    const int32_t w = engine.frameWidth, h = engine.frameHeight;
+    for (int32_t y = 0; y < h; ++y)
+        clearUncoveredRow(engine.mask + engine.paddedRowOffset[y], w,
+                          engine.stampMax + engine.rowOffset[y]);
+    if (g > 0) {
+        buildGlowStamp(g, softness);
+        stampEdges(PaddedStamp(g));
+    }
+    for (int32_t y = 0; y < h; ++y)
+        copyStampedRow(engine.mask + engine.paddedRowOffset[y],
+                       engine.stampMax + engine.rowOffset[y], w,
+                       engine.glowMap + engine.rowOffset[y]);
 }
 
 // Separable blur of the fully opaque area over the bounding box grown by g,
@@ -101,7 +212,9 @@ void blurredGlow(int32_t g) {
     int32_t *column = engine.columnSums + engine.border;
     int32_t *rowSums = engine.columnSumsY; // the row pass's results, one row
 
-    clearUncovered(false);
+    for (int32_t y = 0; y < h; ++y)
+        clearUncoveredRow(engine.mask + engine.paddedRowOffset[y], w,
+                          engine.glowMap + engine.rowOffset[y]);
     std::memset(engine.columnSums, 0, sizeof(int32_t) * engine.columnSumsCount);
 
     const int32_t x0 = engine.boundsMinX - g > 0 ? engine.boundsMinX - g : 0;
