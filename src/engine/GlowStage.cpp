@@ -199,10 +199,35 @@ void profileGlow(int32_t g, int32_t softness) {
                        engine.glowMap + engine.rowOffset[y]);
 }
 
+// column[i] = trunc(column[i] x 1.3), in double precision as always (the
+// vector variant converts, multiplies and truncates lane by lane alike).
+LUSTRA_VECTOR_CLONES void scaleColumns(int32_t *column, int32_t count) {
+    for (int32_t i = 0; i < count; ++i) column[i] = static_cast<int32_t>(column[i] * 1.3);
+}
+
+// glow[i] = min(sums[i] / 65536, 255) where mask[i] is not 255, glow[i]
+// unchanged elsewhere; returns the highest value written (at least `peak`).
+LUSTRA_VECTOR_CLONES int32_t storeGlowRow(const int32_t *__restrict sums,
+                                          const uint8_t *__restrict mask, int32_t count,
+                                          uint8_t *__restrict glow, int32_t peak) {
+    for (int32_t i = 0; i < count; ++i) {
+        int32_t v = sums[i] / 65536;
+        v = v > 255 ? 255 : v;
+        const bool opaque = mask[i] == 255;
+        glow[i] = opaque ? glow[i] : static_cast<uint8_t>(v);
+        const int32_t written = opaque ? 0 : v;
+        peak = written > peak ? written : peak;
+    }
+    return peak;
+}
+
 // Separable blur of the fully opaque area over the bounding box grown by g,
 // written to the pixels that are not fully opaque; then every glowMap byte is
 // scaled so that the peak becomes 255. The value of column c lives at index
-// c + R of columnSums; columns outside the region stay 0.
+// c + R of columnSums; columns outside the region stay 0. Every pixel
+// outside the region is transparent (the bounding box holds every covered
+// pixel), so it is cleared and stays 0 through the scaling; the scaling is
+// left out when the peak is 255 (i x 255 / 255 = i).
 void blurredGlow(int32_t g) {
     const int32_t w = engine.frameWidth, h = engine.frameHeight;
     // With g = 0 no kernel is built; the one weight then only ever meets
@@ -211,16 +236,20 @@ void blurredGlow(int32_t g) {
     const int32_t *kernel = engine.blurKernel;
     int32_t *column = engine.columnSums + engine.border;
     int32_t *rowSums = engine.columnSumsY; // the row pass's results, one row
-
-    for (int32_t y = 0; y < h; ++y)
-        clearUncoveredRow(engine.mask + engine.paddedRowOffset[y], w,
-                          engine.glowMap + engine.rowOffset[y]);
     std::memset(engine.columnSums, 0, sizeof(int32_t) * engine.columnSumsCount);
 
     const int32_t x0 = engine.boundsMinX - g > 0 ? engine.boundsMinX - g : 0;
     const int32_t y0 = engine.boundsMinY - g > 0 ? engine.boundsMinY - g : 0;
     const int32_t x1 = engine.boundsMaxX + 1 + g < w ? engine.boundsMaxX + 1 + g : w;
     const int32_t y1 = engine.boundsMaxY + 1 + g < h ? engine.boundsMaxY + 1 + g : h;
+
+    // Outside the region: rows above and below it, columns left and right.
+    std::memset(engine.glowMap, 0, size_t(w) * y0);
+    std::memset(engine.glowMap + size_t(w) * y1, 0, size_t(w) * (h - y1));
+    for (int32_t y = y0; y < y1; ++y) {
+        std::memset(engine.glowMap + engine.rowOffset[y], 0, size_t(x0));
+        std::memset(engine.glowMap + engine.rowOffset[y] + x1, 0, size_t(w - x1));
+    }
 
     int32_t peak = 1;
     for (int32_t y = y0; y < y1; ++y) {
@@ -230,28 +259,24 @@ void blurredGlow(int32_t g) {
         // each column's sum is then scaled by 1.3.
         sumOpaqueColumns(engine.mask + (y - g) * engine.paddedWidth + x0, engine.paddedWidth,
                          kernel, 2 * g + 1, x1 - x0, column + x0);
-        for (int32_t x = x0; x < x1; ++x) column[x] = static_cast<int32_t>(column[x] * 1.3);
+        scaleColumns(column + x0, x1 - x0);
         convolveRow(kernel, 2 * g + 1, column + x0 - g, x1 - x0, rowSums);
 
         // Row pass: pixels that are not fully opaque, clamped to 255.
-        const uint8_t *maskRow = engine.mask + engine.paddedRowOffset[y];
-        const int32_t row = engine.rowOffset[y];
-        for (int32_t x = x0; x < x1; ++x) {
-            if (maskRow[x] == 255) continue;
-            int32_t v = rowSums[x - x0] / 65536;
-            if (v > 255) v = 255;
-            engine.glowMap[row + x] = static_cast<uint8_t>(v);
-            if (v > peak) peak = v;
-        }
+        peak = storeGlowRow(rowSums, engine.mask + engine.paddedRowOffset[y] + x0, x1 - x0,
+                            engine.glowMap + engine.rowOffset[y] + x0, peak);
     }
+    if (peak == 255) return;
 
     uint8_t normalise[256];
     for (int32_t i = 0; i < 256; ++i) {
         const int32_t v = i * 255 / peak;
         normalise[i] = static_cast<uint8_t>(v < 255 ? v : 255);
     }
-    const size_t count = size_t(w) * h;
-    for (size_t i = 0; i < count; ++i) engine.glowMap[i] = normalise[engine.glowMap[i]];
+    for (int32_t y = y0; y < y1; ++y) {
+        uint8_t *glow = engine.glowMap + engine.rowOffset[y];
+        for (int32_t x = x0; x < x1; ++x) glow[x] = normalise[glow[x]];
+    }
 }
 
 } // namespace
