@@ -3,6 +3,7 @@
 #include "engine/Blend.h"
 
 #include <cstring>
+#include <vector>
 
 #if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
 #include <immintrin.h>
@@ -96,29 +97,44 @@ namespace {
 
 // The AVX2 variant takes two taps at a time: each lane holds the 16-bit
 // values of two neighbouring columns, which one instruction multiplies by the
-// two taps and adds. The loader picks the variant the processor supports;
-// both give the same sums.
+// two taps and adds. Those pairs are made once per row, into `pairs`; the
+// loader picks the variant the processor supports; both give the same sums.
 #if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
 __attribute__((target("avx2"))) void convolveVariant(const int32_t *kernel, int32_t taps,
                                                      const int32_t *column, int32_t count,
                                                      int32_t *out) {
+    // pairs[c]: column c in the low half, column c + 1 in the high half, for
+    // the columns c = 0 .. count + taps - 3 that the pairs of taps reach.
+    thread_local std::vector<int32_t> pairs;
+    const int32_t pairCount = count + taps - 2;
+    if (pairCount > 0 && pairs.size() < size_t(pairCount) + 8) pairs.resize(size_t(pairCount) + 8);
+    int32_t c = 0;
+    for (; c + 8 <= pairCount; c += 8) {
+        const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(column + c));
+        const __m256i second =
+            _mm256_loadu_si256(reinterpret_cast<const __m256i *>(column + c + 1));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(pairs.data() + c),
+                            _mm256_blend_epi16(first, _mm256_slli_epi32(second, 16), 0xAA));
+    }
+    for (; c < pairCount; ++c)
+        pairs[c] = static_cast<int32_t>(static_cast<uint16_t>(column[c]) |
+                                        static_cast<uint32_t>(column[c + 1]) << 16);
+
     int32_t i = 0;
     for (; i + 8 <= count; i += 8) {
-        const int32_t *source = column + i;
         __m256i total = _mm256_setzero_si256();
         int32_t k = 0;
         for (; k + 1 < taps; k += 2) {
-            const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(source + k));
-            const __m256i second =
-                _mm256_loadu_si256(reinterpret_cast<const __m256i *>(source + k + 1));
             // Low half: column i + k; high half: column i + k + 1.
-            const __m256i pairs = _mm256_blend_epi16(first, _mm256_slli_epi32(second, 16), 0xAA);
+            const __m256i two =
+                _mm256_loadu_si256(reinterpret_cast<const __m256i *>(pairs.data() + i + k));
             const __m256i tapPair = _mm256_set1_epi32(static_cast<int32_t>(
                 static_cast<uint16_t>(kernel[k]) | static_cast<uint32_t>(kernel[k + 1]) << 16));
-            total = _mm256_add_epi32(total, _mm256_madd_epi16(pairs, tapPair));
+            total = _mm256_add_epi32(total, _mm256_madd_epi16(two, tapPair));
         }
         if (k < taps) {
-            const __m256i last = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(source + k));
+            const __m256i last =
+                _mm256_loadu_si256(reinterpret_cast<const __m256i *>(column + i + k));
             total = _mm256_add_epi32(total, _mm256_mullo_epi32(last, _mm256_set1_epi32(kernel[k])));
         }
         _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + i), total);
