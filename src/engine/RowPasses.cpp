@@ -97,31 +97,52 @@ namespace {
 
 // The AVX2 variant takes two taps at a time: each lane holds the 16-bit
 // values of two neighbouring columns, which one instruction multiplies by the
-// two taps and adds. Those pairs are made once per row, into `pairs`; the
-// loader picks the variant the processor supports; both give the same sums.
+// two taps and adds. Those pairs are made once per row, into `pairs`. Eight
+// outputs whose columns all hold the same value v (as inside a shape or away
+// from it) are v times the sum of the taps, taken modulo 2^32 as the sums
+// are. The loader picks the variant the processor supports; both give the
+// same sums.
 #if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
 __attribute__((target("avx2"))) void convolveVariant(const int32_t *kernel, int32_t taps,
                                                      const int32_t *column, int32_t count,
                                                      int32_t *out) {
     // pairs[c]: column c in the low half, column c + 1 in the high half, for
     // the columns c = 0 .. count + taps - 3 that the pairs of taps reach.
-    thread_local std::vector<int32_t> pairs;
+    // changesBefore[b]: how many of the blocks of eight pairs before block b
+    // have a pair of unequal columns.
+    thread_local std::vector<int32_t> pairs, changesBefore;
     const int32_t pairCount = count + taps - 2;
-    if (pairCount > 0 && pairs.size() < size_t(pairCount) + 8) pairs.resize(size_t(pairCount) + 8);
-    int32_t c = 0;
+    const int32_t blocks = pairCount > 0 ? (pairCount + 7) / 8 : 0;
+    if (pairs.size() < size_t(blocks) * 8) pairs.resize(size_t(blocks) * 8);
+    if (changesBefore.size() < size_t(blocks) + 1) changesBefore.resize(size_t(blocks) + 1);
+    int32_t c = 0, changes = 0;
     for (; c + 8 <= pairCount; c += 8) {
         const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(column + c));
         const __m256i second =
             _mm256_loadu_si256(reinterpret_cast<const __m256i *>(column + c + 1));
         _mm256_storeu_si256(reinterpret_cast<__m256i *>(pairs.data() + c),
                             _mm256_blend_epi16(first, _mm256_slli_epi32(second, 16), 0xAA));
+        changesBefore[c / 8] = changes;
+        changes += _mm256_movemask_epi8(_mm256_cmpeq_epi32(first, second)) != -1;
     }
+    if (c < pairCount) changesBefore[c / 8] = changes, changes += 1; // taken as changing
+    changesBefore[blocks] = changes;
     for (; c < pairCount; ++c)
         pairs[c] = static_cast<int32_t>(static_cast<uint16_t>(column[c]) |
                                         static_cast<uint32_t>(column[c + 1]) << 16);
+    uint32_t tapTotal = 0;
+    for (int32_t k = 0; k < taps; ++k) tapTotal += static_cast<uint32_t>(kernel[k]);
 
     int32_t i = 0;
     for (; i + 8 <= count; i += 8) {
+        // Outputs i .. i + 7 read columns i .. i + taps + 6, pairs i .. i +
+        // taps + 5 (taps > 1).
+        if (taps > 1 && changesBefore[(i + taps + 5) / 8 + 1] == changesBefore[i / 8]) {
+            const uint32_t value = static_cast<uint32_t>(column[i]) * tapTotal;
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + i),
+                                _mm256_set1_epi32(static_cast<int32_t>(value)));
+            continue;
+        }
         __m256i total = _mm256_setzero_si256();
         int32_t k = 0;
         for (; k + 1 < taps; k += 2) {

@@ -8,6 +8,7 @@
 
 #include "engine/RowPasses.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -59,6 +60,33 @@ TEST(RowPasses, RowConvolutionMatchesPlainLoops) {
         std::vector<int32_t> kernel(taps), column(count + taps);
         for (int32_t &k : kernel) k = wide ? value() : int32_t(random() % 2726);
         for (int32_t &c : column) c = value();
+        std::vector<int32_t> out(count + 1, -7), expected(count + 1, -7);
+        for (int i = 0; i < count; ++i) {
+            int64_t sum = 0;
+            for (int k = 0; k < taps; ++k) sum += int64_t(kernel[k]) * column[i + k];
+            expected[i] = int32_t(sum);
+        }
+        convolveRow(kernel.data(), taps, column.data(), count, out.data());
+        ASSERT_EQ(out, expected) << "count " << count << ", taps " << taps;
+    }
+}
+
+// Rows made of runs of equal values, as column sums are away from a shape
+// and inside it: stretches of outputs that read a single value come out the
+// same as the full sums, next to stretches that do not, with up to 61 taps.
+TEST(RowPasses, RowConvolutionOverRunsOfEqualColumns) {
+    std::mt19937 random(13);
+    for (int trial = 0; trial < 600; ++trial) {
+        const int count = int(random() % 200);
+        const int taps = 1 + int(random() % 61);
+        std::vector<int32_t> kernel(taps), column(count + taps);
+        for (int32_t &k : kernel) k = int32_t(random() % 2726);
+        const int32_t values[] = {0, 4087, 5314, 1, int32_t(random() % 5315)};
+        for (size_t c = 0; c < column.size();) {
+            const size_t run = 1 + random() % (trial % 2 ? 90 : 12);
+            const int32_t v = values[random() % 5];
+            for (size_t e = std::min(column.size(), c + run); c < e; ++c) column[c] = v;
+        }
         std::vector<int32_t> out(count + 1, -7), expected(count + 1, -7);
         for (int i = 0; i < count; ++i) {
             int64_t sum = 0;
