@@ -251,14 +251,27 @@ void blurredGlow(int32_t g) {
         std::memset(engine.glowMap + engine.rowOffset[y] + x1, 0, size_t(w - x1));
     }
 
+    // Mask row r (from -g to h - 1 + g) at the region's first column, and
+    // the opacity changes of the runs of 32 columns over the rows y - g .. y
+    // + g of the column pass.
+    const ptrdiff_t stride = engine.paddedWidth;
+    const uint8_t *maskAt = engine.mask + x0;
+    std::vector<int32_t> changes((x1 - x0 + 31) / 32, 0);
+    for (int32_t r = y0 - g + 1; r <= y0 + g; ++r)
+        countOpacityChanges(maskAt + r * stride, stride, x1 - x0, 1, changes.data());
+
     int32_t peak = 1;
     for (int32_t y = y0; y < y1; ++y) {
         pollAbort(y1 - y);
+        if (y > y0) {
+            countOpacityChanges(maskAt + (y - g) * stride, stride, x1 - x0, -1, changes.data());
+            countOpacityChanges(maskAt + (y + g) * stride, stride, x1 - x0, 1, changes.data());
+        }
 
         // Column pass: rows y - g .. y + g, up to g rows into the mask margin;
         // each column's sum is then scaled by 1.3.
-        sumOpaqueColumns(engine.mask + (y - g) * engine.paddedWidth + x0, engine.paddedWidth,
-                         kernel, 2 * g + 1, x1 - x0, column + x0);
+        sumOpaqueColumns(maskAt + (y - g) * stride, stride, kernel, 2 * g + 1, x1 - x0, column + x0,
+                         changes.data());
         scaleColumns(column + x0, x1 - x0);
         convolveRow(kernel, 2 * g + 1, column + x0 - g, x1 - x0, rowSums);
 

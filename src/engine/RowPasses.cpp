@@ -86,11 +86,50 @@ void sumColumnsVariant(const uint8_t *firstRow, ptrdiff_t stride, const int32_t 
     }
 }
 
+// column[i] = total where row[i] is 255, else 0.
+LUSTRA_VECTOR_CLONES void fillUniformRun(const uint8_t *row, int32_t total, int32_t count,
+                                         int32_t *column) {
+    for (int32_t i = 0; i < count; ++i) column[i] = row[i] == 255 ? total : 0;
+}
+
 } // namespace
 
+// Runs without changes take every weight or none from the first row; the
+// others go to the column pass in stretches of neighbouring runs.
 void sumOpaqueColumns(const uint8_t *firstRow, ptrdiff_t stride, const int32_t *weights,
-                      int32_t taps, int32_t count, int32_t *column) {
-    sumColumnsVariant(firstRow, stride, weights, taps, count, column);
+                      int32_t taps, int32_t count, int32_t *column, const int32_t *changes) {
+    if (!changes) {
+        sumColumnsVariant(firstRow, stride, weights, taps, count, column);
+        return;
+    }
+    int32_t total = 0;
+    for (int32_t k = 0; k < taps; ++k) total += weights[k];
+    int32_t i = 0;
+    while (i < count) {
+        int32_t end = i;
+        while (end < count && changes[end / 32] != 0) end += 32;
+        end = end < count ? end : count;
+        if (end > i) {
+            sumColumnsVariant(firstRow + i, stride, weights, taps, end - i, column + i);
+            i = end;
+            continue;
+        }
+        end = i + 32 < count ? i + 32 : count;
+        fillUniformRun(firstRow + i, total, end - i, column + i);
+        i = end;
+    }
+}
+
+LUSTRA_VECTOR_CLONES void countOpacityChanges(const uint8_t *row, ptrdiff_t stride, int32_t count,
+                                              int32_t delta, int32_t *changes) {
+    const uint8_t *above = row - stride;
+    for (int32_t run = 0; run < count; run += 32) {
+        const int32_t length = count - run < 32 ? count - run : 32;
+        uint8_t differ = 0;
+        for (int32_t i = run; i < run + length; ++i)
+            differ |= static_cast<uint8_t>((row[i] == 255) != (above[i] == 255));
+        if (differ) changes[run / 32] += delta;
+    }
 }
 
 namespace {

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 namespace lustra {
 
@@ -38,16 +39,29 @@ void blurShadow(int32_t c) {
     const int32_t x1 = engine.boundsMaxX + 1 + c < w + R ? engine.boundsMaxX + 1 + c : w + R;
     const int32_t y1 = engine.boundsMaxY + 1 + c < h + R ? engine.boundsMaxY + 1 + c : h + R;
 
+    // Padded mask row r (from -R to h - 1 + R) at the region's first column,
+    // and the opacity changes of the runs of 32 columns over the rows of the
+    // column pass: those of y - c .. y + c that exist, `first` .. `last`.
+    const ptrdiff_t stride = engine.paddedWidth;
+    const uint8_t *maskAt = engine.paddedMask + R * stride + R + x0;
+    std::vector<int32_t> changes((x1 - x0 + 31) / 32, 0);
+    int32_t first = y0 - c > -R ? y0 - c : -R;
+    int32_t last = y0 + c < h + R - 1 ? y0 + c : h + R - 1;
+    for (int32_t r = first + 1; r <= last; ++r)
+        countOpacityChanges(maskAt + r * stride, stride, x1 - x0, 1, changes.data());
+
     for (int32_t y = y0; y < y1; ++y) {
         pollAbort(y1 - y);
 
         // Column pass: padded rows y - c .. y + c that exist.
         const int32_t kFirst = c - R - y > 0 ? c - R - y : 0;
         const int32_t kLast = h + R - 1 - y + c < 2 * c ? h + R - 1 - y + c : 2 * c;
-        const uint8_t *firstRow =
-            engine.paddedMask + engine.paddedRowOffset[y - c + kFirst + R] + R + x0;
-        sumOpaqueColumns(firstRow, engine.paddedWidth, kernel + kFirst, kLast - kFirst + 1, x1 - x0,
-                         column + x0);
+        if (y - c + kFirst > first)
+            countOpacityChanges(maskAt + ++first * stride, stride, x1 - x0, -1, changes.data());
+        if (y - c + kLast > last)
+            countOpacityChanges(maskAt + ++last * stride, stride, x1 - x0, 1, changes.data());
+        sumOpaqueColumns(maskAt + first * stride, stride, kernel + kFirst, kLast - kFirst + 1,
+                         x1 - x0, column + x0, changes.data());
 
         // Row pass: every pixel of the region, whatever its mask value.
         uint8_t *mapRow = engine.shadowMap + engine.paddedRowOffset[y + R] + R;

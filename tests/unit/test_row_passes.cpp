@@ -98,4 +98,50 @@ TEST(RowPasses, RowConvolutionOverRunsOfEqualColumns) {
     }
 }
 
+// Masks whose rows repeat (so that many runs of 32 columns have the same
+// fully opaque pixels throughout): the run changes counted row by row as a
+// window moves down, and the column sums taken with them, against plain
+// loops.
+TEST(RowPasses, OpaqueColumnSumsWithOpacityChanges) {
+    std::mt19937 random(14);
+    const uint8_t levels[] = {0, 1, 254, 255, 255};
+    for (int trial = 0; trial < 300; ++trial) {
+        const int count = int(random() % 150);
+        const int taps = 1 + int(random() % 61);
+        const int rows = taps + int(random() % 20);
+        const ptrdiff_t stride = count + int(random() % 5);
+        std::vector<uint8_t> mask(size_t(stride) * rows + 1, 0);
+        for (int y = 0; y < rows; ++y) {
+            // A new row most of the time only in a few places.
+            uint8_t *row = &mask[size_t(y) * stride];
+            if (y > 0) std::copy(row - stride, row, row);
+            const int edits = y == 0 || random() % 3 == 0 ? int(random() % (count + 1)) : 0;
+            for (int e = 0; e < edits; ++e)
+                row[random() % (count ? count : 1)] = levels[random() % 5];
+        }
+        std::vector<int32_t> weights(taps);
+        for (int32_t &w : weights) w = int32_t(random() % (32767 / taps + 1));
+        std::vector<int32_t> changes((count + 31) / 32 + 1, 0);
+        for (int r = 1; r < taps; ++r)
+            countOpacityChanges(&mask[size_t(r) * stride], stride, count, 1, changes.data());
+        for (int top = 0; top + taps <= rows; ++top) {
+            if (top > 0) {
+                countOpacityChanges(&mask[size_t(top) * stride], stride, count, -1, changes.data());
+                countOpacityChanges(&mask[size_t(top + taps - 1) * stride], stride, count, 1,
+                                    changes.data());
+            }
+            std::vector<int32_t> column(count + 1, -7), expected(count + 1, -7);
+            for (int i = 0; i < count; ++i) {
+                expected[i] = 0;
+                for (int k = 0; k < taps; ++k)
+                    if (mask[(top + k) * stride + i] == 255) expected[i] += weights[k];
+            }
+            sumOpaqueColumns(&mask[size_t(top) * stride], stride, weights.data(), taps, count,
+                             column.data(), changes.data());
+            ASSERT_EQ(column, expected)
+                << "count " << count << ", taps " << taps << ", top " << top;
+        }
+    }
+}
+
 } // namespace
