@@ -256,7 +256,7 @@ void blurredGlow(int32_t g) {
     // + g of the column pass.
     const ptrdiff_t stride = engine.paddedWidth;
     const uint8_t *maskAt = engine.mask + x0;
-    std::vector<int32_t> changes((x1 - x0 + 31) / 32, 0);
+    std::vector<int32_t> changes((x1 - x0 + 31) / 32, 0), scratch;
     for (int32_t r = y0 - g + 1; r <= y0 + g; ++r)
         countOpacityChanges(maskAt + r * stride, stride, x1 - x0, 1, changes.data());
 
@@ -273,7 +273,7 @@ void blurredGlow(int32_t g) {
         sumOpaqueColumns(maskAt + (y - g) * stride, stride, kernel, 2 * g + 1, x1 - x0, column + x0,
                          changes.data());
         scaleColumns(column + x0, x1 - x0);
-        convolveRow(kernel, 2 * g + 1, column + x0 - g, x1 - x0, rowSums);
+        convolveRow(kernel, 2 * g + 1, column + x0 - g, x1 - x0, rowSums, scratch);
 
         // Row pass: pixels that are not fully opaque, clamped to 255.
         peak = storeGlowRow(rowSums, engine.mask + engine.paddedRowOffset[y] + x0, x1 - x0,

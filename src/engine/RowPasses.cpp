@@ -144,22 +144,22 @@ namespace {
 #if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
 __attribute__((target("avx2"))) void convolveVariant(const int32_t *kernel, int32_t taps,
                                                      const int32_t *column, int32_t count,
-                                                     int32_t *out) {
+                                                     int32_t *out, std::vector<int32_t> &scratch) {
     // pairs[c]: column c in the low half, column c + 1 in the high half, for
     // the columns c = 0 .. count + taps - 3 that the pairs of taps reach.
     // changesBefore[b]: how many of the blocks of eight pairs before block b
     // have a pair of unequal columns.
-    thread_local std::vector<int32_t> pairs, changesBefore;
     const int32_t pairCount = count + taps - 2;
     const int32_t blocks = pairCount > 0 ? (pairCount + 7) / 8 : 0;
-    if (pairs.size() < size_t(blocks) * 8) pairs.resize(size_t(blocks) * 8);
-    if (changesBefore.size() < size_t(blocks) + 1) changesBefore.resize(size_t(blocks) + 1);
+    if (scratch.size() < size_t(blocks) * 9 + 1) scratch.resize(size_t(blocks) * 9 + 1);
+    int32_t *pairs = scratch.data();
+    int32_t *changesBefore = pairs + size_t(blocks) * 8;
     int32_t c = 0, changes = 0;
     for (; c + 8 <= pairCount; c += 8) {
         const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(column + c));
         const __m256i second =
             _mm256_loadu_si256(reinterpret_cast<const __m256i *>(column + c + 1));
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(pairs.data() + c),
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(pairs + c),
                             _mm256_blend_epi16(first, _mm256_slli_epi32(second, 16), 0xAA));
         changesBefore[c / 8] = changes;
         changes += _mm256_movemask_epi8(_mm256_cmpeq_epi32(first, second)) != -1;
@@ -187,7 +187,7 @@ __attribute__((target("avx2"))) void convolveVariant(const int32_t *kernel, int3
         for (; k + 1 < taps; k += 2) {
             // Low half: column i + k; high half: column i + k + 1.
             const __m256i two =
-                _mm256_loadu_si256(reinterpret_cast<const __m256i *>(pairs.data() + i + k));
+                _mm256_loadu_si256(reinterpret_cast<const __m256i *>(pairs + i + k));
             const __m256i tapPair = _mm256_set1_epi32(static_cast<int32_t>(
                 static_cast<uint16_t>(kernel[k]) | static_cast<uint32_t>(kernel[k + 1]) << 16));
             total = _mm256_add_epi32(total, _mm256_madd_epi16(two, tapPair));
@@ -208,7 +208,7 @@ __attribute__((target("avx2"))) void convolveVariant(const int32_t *kernel, int3
 __attribute__((target("default")))
 #endif
 void convolveVariant(const int32_t *kernel, int32_t taps, const int32_t *column, int32_t count,
-                     int32_t *out) {
+                     int32_t *out, std::vector<int32_t> &) {
     for (int32_t i = 0; i < count; ++i) out[i] = 0;
     for (int32_t k = 0; k < taps; ++k) {
         const int32_t tap = kernel[k];
@@ -221,8 +221,14 @@ void convolveVariant(const int32_t *kernel, int32_t taps, const int32_t *column,
 
 // The variants are internal: GCC dispatches calls to them from this file only.
 void convolveRow(const int32_t *kernel, int32_t taps, const int32_t *column, int32_t count,
+                 int32_t *out, std::vector<int32_t> &scratch) {
+    convolveVariant(kernel, taps, column, count, out, scratch);
+}
+
+void convolveRow(const int32_t *kernel, int32_t taps, const int32_t *column, int32_t count,
                  int32_t *out) {
-    convolveVariant(kernel, taps, column, count, out);
+    std::vector<int32_t> scratch;
+    convolveVariant(kernel, taps, column, count, out, scratch);
 }
 
 } // namespace lustra

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace lustra {
 
@@ -28,6 +29,10 @@ void countOpacityChanges(const uint8_t *row, ptrdiff_t stride, int32_t count, in
 
 // out[i] = sum over k = 0..taps-1 of kernel[k] x column[i + k]; the taps and
 // the column values must fit 16 bits (signed).
+// `scratch` is working room that the call resizes as it needs: a pass that
+// hands the same vector to each row allocates it once.
+void convolveRow(const int32_t *kernel, int32_t taps, const int32_t *column, int32_t count,
+                 int32_t *out, std::vector<int32_t> &scratch);
 void convolveRow(const int32_t *kernel, int32_t taps, const int32_t *column, int32_t count,
                  int32_t *out);
 

@@ -44,7 +44,7 @@ void blurShadow(int32_t c) {
     // column pass: those of y - c .. y + c that exist, `first` .. `last`.
     const ptrdiff_t stride = engine.paddedWidth;
     const uint8_t *maskAt = engine.paddedMask + R * stride + R + x0;
-    std::vector<int32_t> changes((x1 - x0 + 31) / 32, 0);
+    std::vector<int32_t> changes((x1 - x0 + 31) / 32, 0), scratch;
     int32_t first = y0 - c > -R ? y0 - c : -R;
     int32_t last = y0 + c < h + R - 1 ? y0 + c : h + R - 1;
     for (int32_t r = first + 1; r <= last; ++r)
@@ -65,7 +65,7 @@ void blurShadow(int32_t c) {
 
         // Row pass: every pixel of the region, whatever its mask value.
         uint8_t *mapRow = engine.shadowMap + engine.paddedRowOffset[y + R] + R;
-        convolveRow(kernel, 2 * c + 1, column + x0 - c, x1 - x0, rowSums);
+        convolveRow(kernel, 2 * c + 1, column + x0 - c, x1 - x0, rowSums, scratch);
         for (int32_t x = x0; x < x1; ++x) mapRow[x] = static_cast<uint8_t>(rowSums[x - x0] / 65536);
     }
 }
