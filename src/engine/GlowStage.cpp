@@ -117,7 +117,8 @@ LUSTRA_VECTOR_CLONES void stampRow(const PaddedStamp &stamp, int32_t first, int3
                                    int32_t dy, const uint8_t *mask, uint8_t *held, int32_t x0,
                                    int32_t x1, int32_t w) {
     const StampExtent e = stamp.extents[dy + stamp.g];
-    int32_t lo = first; // the first edge pixel whose cells may reach the run
+    const uint8_t *cellsAt = stamp.at(0, dy); // cell (0, dy)
+    int32_t lo = first;                       // the first edge pixel whose cells may reach the run
     for (int32_t s = x0; s < x1;) {
         if (s > w - 32) s = w - 32;
         while (lo < last && engine.edgeX[lo] + e.last < s) ++lo;
@@ -131,7 +132,7 @@ LUSTRA_VECTOR_CLONES void stampRow(const PaddedStamp &stamp, int32_t first, int3
             Bytes32 top = {};
             for (int32_t i = lo; i < last && engine.edgeX[i] + e.first <= s + 31; ++i) {
                 Bytes32 cells;
-                std::memcpy(&cells, stamp.at(s - engine.edgeX[i], dy), 32);
+                std::memcpy(&cells, cellsAt + (s - engine.edgeX[i]), 32);
                 top = cells > top ? cells : top;
             }
             Bytes32 covered, value;
@@ -184,19 +185,49 @@ void stampEdges(const PaddedStamp &stamp) {
     }
 }
 
-void profileGlow(int32_t g, int32_t softness) {
+// The bounding box grown by g, clipped to the frame: columns x0 .. x1 - 1,
+// rows y0 .. y1 - 1. Every stamp and every blurred value lies in it; every
+// pixel outside it is transparent (the bounding box holds every covered
+// pixel).
+struct Region {
+    int32_t x0, x1, y0, y1;
+};
+
+Region grownBounds(int32_t g) {
     const int32_t w = engine.frameWidth, h = engine.frameHeight;
-    for (int32_t y = 0; y < h; ++y)
-        clearUncoveredRow(engine.mask + engine.paddedRowOffset[y], w,
-                          engine.stampMax + engine.rowOffset[y]);
+    return {engine.boundsMinX - g > 0 ? engine.boundsMinX - g : 0,
+            engine.boundsMaxX + 1 + g < w ? engine.boundsMaxX + 1 + g : w,
+            engine.boundsMinY - g > 0 ? engine.boundsMinY - g : 0,
+            engine.boundsMaxY + 1 + g < h ? engine.boundsMaxY + 1 + g : h};
+}
+
+// Sets the plane to 0 outside the region.
+void clearOutside(uint8_t *plane, const Region &r) {
+    const int32_t w = engine.frameWidth, h = engine.frameHeight;
+    std::memset(plane, 0, size_t(w) * r.y0);
+    std::memset(plane + size_t(w) * r.y1, 0, size_t(w) * (h - r.y1));
+    for (int32_t y = r.y0; y < r.y1; ++y) {
+        std::memset(plane + engine.rowOffset[y], 0, size_t(r.x0));
+        std::memset(plane + engine.rowOffset[y] + r.x1, 0, size_t(w - r.x1));
+    }
+}
+
+// Outside the grown bounding box nothing is stamped: both planes are 0.
+void profileGlow(int32_t g, int32_t softness) {
+    const Region r = grownBounds(g);
+    clearOutside(engine.stampMax, r);
+    clearOutside(engine.glowMap, r);
+    for (int32_t y = r.y0; y < r.y1; ++y)
+        clearUncoveredRow(engine.mask + engine.paddedRowOffset[y] + r.x0, r.x1 - r.x0,
+                          engine.stampMax + engine.rowOffset[y] + r.x0);
     if (g > 0) {
         buildGlowStamp(g, softness);
         stampEdges(PaddedStamp(g));
     }
-    for (int32_t y = 0; y < h; ++y)
-        copyStampedRow(engine.mask + engine.paddedRowOffset[y],
-                       engine.stampMax + engine.rowOffset[y], w,
-                       engine.glowMap + engine.rowOffset[y]);
+    for (int32_t y = r.y0; y < r.y1; ++y)
+        copyStampedRow(engine.mask + engine.paddedRowOffset[y] + r.x0,
+                       engine.stampMax + engine.rowOffset[y] + r.x0, r.x1 - r.x0,
+                       engine.glowMap + engine.rowOffset[y] + r.x0);
 }
 
 // column[i] = trunc(column[i] x 1.3), in double precision as always (the
@@ -224,12 +255,10 @@ LUSTRA_VECTOR_CLONES int32_t storeGlowRow(const int32_t *__restrict sums,
 // Separable blur of the fully opaque area over the bounding box grown by g,
 // written to the pixels that are not fully opaque; then every glowMap byte is
 // scaled so that the peak becomes 255. The value of column c lives at index
-// c + R of columnSums; columns outside the region stay 0. Every pixel
-// outside the region is transparent (the bounding box holds every covered
-// pixel), so it is cleared and stays 0 through the scaling; the scaling is
-// left out when the peak is 255 (i x 255 / 255 = i).
+// c + R of columnSums; columns outside the region stay 0. The pixels
+// outside the region are cleared and stay 0 through the scaling; the
+// scaling is left out when the peak is 255 (i x 255 / 255 = i).
 void blurredGlow(int32_t g) {
-    const int32_t w = engine.frameWidth, h = engine.frameHeight;
     // With g = 0 no kernel is built; the one weight then only ever meets
     // column values of 0, since a written pixel is never fully opaque.
     if (g > 0) buildSmoothKernel(static_cast<uint8_t>(g), kBlurGain);
@@ -238,18 +267,9 @@ void blurredGlow(int32_t g) {
     int32_t *rowSums = engine.columnSumsY; // the row pass's results, one row
     std::memset(engine.columnSums, 0, sizeof(int32_t) * engine.columnSumsCount);
 
-    const int32_t x0 = engine.boundsMinX - g > 0 ? engine.boundsMinX - g : 0;
-    const int32_t y0 = engine.boundsMinY - g > 0 ? engine.boundsMinY - g : 0;
-    const int32_t x1 = engine.boundsMaxX + 1 + g < w ? engine.boundsMaxX + 1 + g : w;
-    const int32_t y1 = engine.boundsMaxY + 1 + g < h ? engine.boundsMaxY + 1 + g : h;
-
-    // Outside the region: rows above and below it, columns left and right.
-    std::memset(engine.glowMap, 0, size_t(w) * y0);
-    std::memset(engine.glowMap + size_t(w) * y1, 0, size_t(w) * (h - y1));
-    for (int32_t y = y0; y < y1; ++y) {
-        std::memset(engine.glowMap + engine.rowOffset[y], 0, size_t(x0));
-        std::memset(engine.glowMap + engine.rowOffset[y] + x1, 0, size_t(w - x1));
-    }
+    const Region region = grownBounds(g);
+    const int32_t x0 = region.x0, x1 = region.x1, y0 = region.y0, y1 = region.y1;
+    clearOutside(engine.glowMap, region);
 
     // Mask row r (from -g to h - 1 + g) at the region's first column, and
     // the opacity changes of the runs of 32 columns over the rows y - g .. y

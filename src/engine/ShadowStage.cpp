@@ -13,9 +13,25 @@ namespace lustra {
 
 namespace {
 
+// Clears the map outside columns x0 .. x1 - 1 of rows y0 .. y1 - 1 (frame
+// coordinates, from -R): the part of the map that the stage does not write.
+void clearOutside(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
+    const int32_t R = engine.border;
+    const size_t pitch = engine.paddedWidth;
+    uint8_t *map = engine.shadowMap;
+    std::memset(map, 0, pitch * size_t(y0 + R));
+    std::memset(map + pitch * size_t(y1 + R), 0, pitch * size_t(engine.paddedHeight - (y1 + R)));
+    for (int32_t y = y0; y < y1; ++y) {
+        uint8_t *row = map + pitch * size_t(y + R);
+        std::memset(row, 0, size_t(x0 + R));
+        std::memset(row + x1 + R, 0, pitch - size_t(x1 + R));
+    }
+}
+
 // The frame part of the mask, unsoftened; the margin stays 0.
 void copyMask() {
     const int32_t w = engine.frameWidth, h = engine.frameHeight, R = engine.border;
+    clearOutside(0, w, 0, h);
     for (int32_t y = 0; y < h; ++y) {
         const int32_t offset = engine.paddedRowOffset[y + R] + R;
         std::memcpy(engine.shadowMap + offset, engine.paddedMask + offset, size_t(w));
@@ -23,7 +39,8 @@ void copyMask() {
 }
 
 // Separable blur of the fully opaque pixels over the bounding box grown by c,
-// clipped to the padded frame. Frame coordinates run from -R to W+R-1 (H+R-1);
+// clipped to the padded frame; every pixel of that region is written, the
+// rest of the map cleared. Frame coordinates run from -R to W+R-1 (H+R-1);
 // mask rows beyond the padded mask count as not opaque. The value of column
 // x lives at index x + 2R of columnSums, which holds every column from
 // -R - c to W + R - 1 + c; columns outside the region stay 0.
@@ -38,6 +55,8 @@ void blurShadow(int32_t c) {
     const int32_t y0 = engine.boundsMinY - c > -R ? engine.boundsMinY - c : -R;
     const int32_t x1 = engine.boundsMaxX + 1 + c < w + R ? engine.boundsMaxX + 1 + c : w + R;
     const int32_t y1 = engine.boundsMaxY + 1 + c < h + R ? engine.boundsMaxY + 1 + c : h + R;
+
+    clearOutside(x0, x1, y0, y1);
 
     // Padded mask row r (from -R to h - 1 + R) at the region's first column,
     // and the opacity changes of the runs of 32 columns over the rows of the
@@ -81,7 +100,6 @@ int32_t shadowStage(const RenderJob &job) {
     if (engine.edgeCount <= 0 || !engine.mask) return 0;
 
     const int32_t c = limitToBorder(engine.shadowSettings[kShadowSoftness]);
-    std::memset(engine.shadowMap, 0, size_t(engine.paddedWidth) * engine.paddedHeight);
     std::memset(engine.columnSums, 0, sizeof(int32_t) * engine.columnSumsCount);
     if (c == 0)
         copyMask();
