@@ -18,6 +18,7 @@ namespace {
 typedef uint8_t MaskBytes __attribute__((vector_size(16)));
 typedef int16_t ColumnSums __attribute__((vector_size(32)));
 typedef int32_t ColumnWords __attribute__((vector_size(64)));
+typedef uint8_t RunBytes __attribute__((vector_size(32))); // a run of 32 columns
 
 } // namespace
 
@@ -123,13 +124,19 @@ void sumOpaqueColumns(const uint8_t *firstRow, ptrdiff_t stride, const int32_t *
 LUSTRA_VECTOR_CLONES void countOpacityChanges(const uint8_t *row, ptrdiff_t stride, int32_t count,
                                               int32_t delta, int32_t *changes) {
     const uint8_t *above = row - stride;
-    for (int32_t run = 0; run < count; run += 32) {
-        const int32_t length = count - run < 32 ? count - run : 32;
-        uint8_t differ = 0;
-        for (int32_t i = run; i < run + length; ++i)
-            differ |= static_cast<uint8_t>((row[i] == 255) != (above[i] == 255));
-        if (differ) changes[run / 32] += delta;
+    int32_t run = 0;
+    for (; run + 32 <= count; run += 32) {
+        RunBytes here, there;
+        std::memcpy(&here, row + run, sizeof here), std::memcpy(&there, above + run, sizeof there);
+        // 0xFF in the bytes where exactly one of the two is fully opaque.
+        const RunBytes differ = RunBytes((here == 255) ^ (there == 255));
+        uint64_t words[4];
+        std::memcpy(words, &differ, sizeof words);
+        if ((words[0] | words[1] | words[2] | words[3]) != 0) changes[run / 32] += delta;
     }
+    bool differ = false;
+    for (int32_t i = run; i < count; ++i) differ |= (row[i] == 255) != (above[i] == 255);
+    if (differ) changes[run / 32] += delta;
 }
 
 namespace {

@@ -1,6 +1,7 @@
 // The shadow stage: shadowMap, a softened copy of the shape's fully opaque
 // area. The map has the size and layout of the padded mask, so that a blurred
 // or displaced shadow can reach up to `border` pixels beyond the frame.
+#include "engine/Blend.h"
 #include "engine/Engine.h"
 #include "engine/RowPasses.h"
 
@@ -26,6 +27,12 @@ void clearOutside(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
         std::memset(row, 0, size_t(x0 + R));
         std::memset(row + x1 + R, 0, pitch - size_t(x1 + R));
     }
+}
+
+// map[i] = sums[i] / 65536, kept as its low byte.
+LUSTRA_VECTOR_CLONES void storeShadowRow(const int32_t *__restrict sums, int32_t count,
+                                         uint8_t *__restrict map) {
+    for (int32_t i = 0; i < count; ++i) map[i] = static_cast<uint8_t>(sums[i] / 65536);
 }
 
 // The frame part of the mask, unsoftened; the margin stays 0.
@@ -85,7 +92,7 @@ void blurShadow(int32_t c) {
         // Row pass: every pixel of the region, whatever its mask value.
         uint8_t *mapRow = engine.shadowMap + engine.paddedRowOffset[y + R] + R;
         convolveRow(kernel, 2 * c + 1, column + x0 - c, x1 - x0, rowSums, scratch);
-        for (int32_t x = x0; x < x1; ++x) mapRow[x] = static_cast<uint8_t>(rowSums[x - x0] / 65536);
+        storeShadowRow(rowSums, x1 - x0, mapRow + x0);
     }
 }
 
