@@ -293,11 +293,12 @@ void blurredGlow(int32_t g) {
         sumOpaqueColumns(maskAt + (y - g) * stride, stride, kernel, 2 * g + 1, x1 - x0, column + x0,
                          changes.data());
         scaleColumns(column + x0, x1 - x0);
-        convolveRow(kernel, 2 * g + 1, column + x0 - g, x1 - x0, rowSums, scratch);
-
-        // Row pass: pixels that are not fully opaque, clamped to 255.
-        peak = storeGlowRow(rowSums, engine.mask + engine.paddedRowOffset[y] + x0, x1 - x0,
-                            engine.glowMap + engine.rowOffset[y] + x0, peak);
+        // Row pass: pixels that are not fully opaque (the others are not
+        // worked out), clamped to 255.
+        const uint8_t *maskRow = engine.mask + engine.paddedRowOffset[y] + x0;
+        convolveRow(kernel, 2 * g + 1, column + x0 - g, x1 - x0, rowSums, scratch, maskRow);
+        peak = storeGlowRow(rowSums, maskRow, x1 - x0, engine.glowMap + engine.rowOffset[y] + x0,
+                            peak);
     }
     if (peak == 255) return;
 

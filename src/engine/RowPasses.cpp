@@ -151,7 +151,8 @@ namespace {
 #if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
 __attribute__((target("avx2"))) void convolveVariant(const int32_t *kernel, int32_t taps,
                                                      const int32_t *column, int32_t count,
-                                                     int32_t *out, std::vector<int32_t> &scratch) {
+                                                     int32_t *out, std::vector<int32_t> &scratch,
+                                                     const uint8_t *skip) {
     // pairs[c]: column c in the low half, column c + 1 in the high half, for
     // the columns c = 0 .. count + taps - 3 that the pairs of taps reach.
     // changesBefore[b]: how many of the blocks of eight pairs before block b
@@ -181,6 +182,11 @@ __attribute__((target("avx2"))) void convolveVariant(const int32_t *kernel, int3
 
     int32_t i = 0;
     for (; i + 8 <= count; i += 8) {
+        if (skip) {
+            uint64_t eight;
+            std::memcpy(&eight, skip + i, sizeof eight);
+            if (eight == ~uint64_t(0)) continue;
+        }
         // Outputs i .. i + 7 read columns i .. i + taps + 6, pairs i .. i +
         // taps + 5 (taps > 1).
         if (taps > 1 && changesBefore[(i + taps + 5) / 8 + 1] == changesBefore[i / 8]) {
@@ -215,7 +221,7 @@ __attribute__((target("avx2"))) void convolveVariant(const int32_t *kernel, int3
 __attribute__((target("default")))
 #endif
 void convolveVariant(const int32_t *kernel, int32_t taps, const int32_t *column, int32_t count,
-                     int32_t *out, std::vector<int32_t> &) {
+                     int32_t *out, std::vector<int32_t> &, const uint8_t *) {
     for (int32_t i = 0; i < count; ++i) out[i] = 0;
     for (int32_t k = 0; k < taps; ++k) {
         const int32_t tap = kernel[k];
@@ -228,14 +234,14 @@ void convolveVariant(const int32_t *kernel, int32_t taps, const int32_t *column,
 
 // The variants are internal: GCC dispatches calls to them from this file only.
 void convolveRow(const int32_t *kernel, int32_t taps, const int32_t *column, int32_t count,
-                 int32_t *out, std::vector<int32_t> &scratch) {
-    convolveVariant(kernel, taps, column, count, out, scratch);
+                 int32_t *out, std::vector<int32_t> &scratch, const uint8_t *skip) {
+    convolveVariant(kernel, taps, column, count, out, scratch, skip);
 }
 
 void convolveRow(const int32_t *kernel, int32_t taps, const int32_t *column, int32_t count,
                  int32_t *out) {
     std::vector<int32_t> scratch;
-    convolveVariant(kernel, taps, column, count, out, scratch);
+    convolveVariant(kernel, taps, column, count, out, scratch, nullptr);
 }
 
 } // namespace lustra

@@ -30,9 +30,12 @@ void countOpacityChanges(const uint8_t *row, ptrdiff_t stride, int32_t count, in
 // out[i] = sum over k = 0..taps-1 of kernel[k] x column[i + k]; the taps and
 // the column values must fit 16 bits (signed).
 // `scratch` is working room that the call resizes as it needs: a pass that
-// hands the same vector to each row allocates it once.
+// hands the same vector to each row allocates it once. With `skip`, outputs
+// that are not wanted may be left as they are: those of the runs of eight i
+// = 8b .. 8b + 7 whose bytes skip[i] are all 255 (the fully opaque pixels of
+// a mask row, say).
 void convolveRow(const int32_t *kernel, int32_t taps, const int32_t *column, int32_t count,
-                 int32_t *out, std::vector<int32_t> &scratch);
+                 int32_t *out, std::vector<int32_t> &scratch, const uint8_t *skip = nullptr);
 void convolveRow(const int32_t *kernel, int32_t taps, const int32_t *column, int32_t count,
                  int32_t *out);
 

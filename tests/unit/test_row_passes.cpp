@@ -95,6 +95,27 @@ TEST(RowPasses, RowConvolutionOverRunsOfEqualColumns) {
         }
         convolveRow(kernel.data(), taps, column.data(), count, out.data());
         ASSERT_EQ(out, expected) << "count " << count << ", taps " << taps;
+
+        // With skip bytes (runs of 255, some broken by one other value): the
+        // outputs outside the runs of eight skip bytes of 255 are the same.
+        std::vector<uint8_t> skip(count + 1, 0);
+        for (size_t i = 0; i < skip.size();) {
+            const size_t run = 1 + random() % 40;
+            const uint8_t v = random() % 2 ? 255 : uint8_t(random() % 255);
+            for (size_t e = std::min(skip.size(), i + run); i < e; ++i) skip[i] = v;
+        }
+        if (count > 0 && random() % 2) skip[random() % count] = 254;
+        std::vector<int32_t> scratch, skipped(count + 1, -7);
+        convolveRow(kernel.data(), taps, column.data(), count, skipped.data(), scratch,
+                    skip.data());
+        for (int i = 0; i < count; ++i) {
+            const int run = i / 8 * 8;
+            const bool allOpaque =
+                run + 8 <= count &&
+                std::all_of(&skip[run], &skip[run + 8], [](uint8_t b) { return b == 255; });
+            if (allOpaque) continue;
+            ASSERT_EQ(skipped[i], expected[i]) << i << " of " << count;
+        }
     }
 }
 
