@@ -106,16 +106,37 @@ struct PaddedStamp {
 
 typedef uint8_t Bytes32 __attribute__((vector_size(32)));
 
+// The frame rows that one stamp row lands on: rows ey + dy and ey - dy,
+// which take the same cells (a cell's height depends on dx^2 + dy^2 only);
+// `count` of them (1 or 2) lie in the frame. Mask and stampMax at column 0.
+struct TargetRows {
+    int32_t count;
+    const uint8_t *mask[2];
+    uint8_t *held[2];
+};
+
+// Runs of 32 pixels take, where not fully opaque, the higher of the cells
+// and of what they hold: held[i] = max(held[i], mask[i] == 255 ? 0 : top[i]).
+inline void raiseRun(const Bytes32 &top, const uint8_t *mask, uint8_t *held) {
+    if (allOpaque32(mask)) return;
+    Bytes32 covered, value;
+    std::memcpy(&covered, mask, 32), std::memcpy(&value, held, 32);
+    const Bytes32 none = {};
+    const Bytes32 cells = covered == 255 ? none : top;
+    value = cells > value ? cells : value;
+    std::memcpy(held, &value, 32);
+}
+
 // Stamps stamp row dy of the edge pixels first .. last - 1 (all on row ey,
-// in increasing columns) onto frame row ey + dy, from column x0 to x1 - 1,
-// in runs of 32 pixels (the frame at least 32 wide). Each run takes, for its
-// non-opaque pixels, the highest of the cells that land on it and of what it
-// holds; runs without any stamp cell or without a non-opaque pixel are
-// skipped. Runs may overlap at the frame's right edge: taking the maximum
-// twice changes nothing.
+// in increasing columns) onto the target rows, from column x0 to x1 - 1, in
+// runs of 32 pixels (the frame at least 32 wide): the highest of the cells
+// that land on a run is worked out once and raises each target row. Stretches
+// without any cell are skipped, and so are runs of fully opaque pixels. Runs
+// may overlap at the frame's right edge: taking the maximum twice changes
+// nothing.
 LUSTRA_VECTOR_CLONES void stampRow(const PaddedStamp &stamp, int32_t first, int32_t last,
-                                   int32_t dy, const uint8_t *mask, uint8_t *held, int32_t x0,
-                                   int32_t x1, int32_t w) {
+                                   int32_t dy, const TargetRows &rows, int32_t x0, int32_t x1,
+                                   int32_t w) {
     const StampExtent e = stamp.extents[dy + stamp.g];
     const uint8_t *cellsAt = stamp.at(0, dy); // cell (0, dy)
     int32_t lo = first;                       // the first edge pixel whose cells may reach the run
@@ -128,20 +149,13 @@ LUSTRA_VECTOR_CLONES void stampRow(const PaddedStamp &stamp, int32_t first, int3
             s = engine.edgeX[lo] + e.first;
             continue;
         }
-        if (!allOpaque32(mask + s)) {
-            Bytes32 top = {};
-            for (int32_t i = lo; i < last && engine.edgeX[i] + e.first <= s + 31; ++i) {
-                Bytes32 cells;
-                std::memcpy(&cells, cellsAt + (s - engine.edgeX[i]), 32);
-                top = cells > top ? cells : top;
-            }
-            Bytes32 covered, value;
-            std::memcpy(&covered, mask + s, 32), std::memcpy(&value, held + s, 32);
-            const Bytes32 none = {};
-            top = covered == 255 ? none : top;
-            value = top > value ? top : value;
-            std::memcpy(held + s, &value, 32);
+        Bytes32 top = {};
+        for (int32_t i = lo; i < last && engine.edgeX[i] + e.first <= s + 31; ++i) {
+            Bytes32 cells;
+            std::memcpy(&cells, cellsAt + (s - engine.edgeX[i]), 32);
+            top = cells > top ? cells : top;
         }
+        for (int32_t r = 0; r < rows.count; ++r) raiseRun(top, rows.mask[r] + s, rows.held[r] + s);
         s += 32;
     }
 }
@@ -151,8 +165,8 @@ LUSTRA_VECTOR_CLONES void stampRow(const PaddedStamp &stamp, int32_t first, int3
 // than the one it holds. Starting from 0, each such pixel thus ends up with
 // the highest cell that lands on it, whatever the order of the edge pixels,
 // and its glow equals its stampMax. The stamping raises stampMax alone, the
-// edge pixels of one row together, one stamp row at a time; the glow is
-// copied from it afterwards.
+// edge pixels of one row together (the edge list is in scan order), stamp
+// rows dy and -dy at once; the glow is copied from it afterwards.
 void stampEdges(const PaddedStamp &stamp) {
     const int32_t w = engine.frameWidth, h = engine.frameHeight, g = stamp.g;
     for (int32_t i = 0; i < engine.edgeCount;) {
@@ -160,26 +174,31 @@ void stampEdges(const PaddedStamp &stamp) {
         int32_t last = i + 1;
         while (last < engine.edgeCount && engine.edgeY[last] == ey) ++last;
         for (int32_t k = i; k < last; ++k) pollAbort(k);
-        const int32_t dyFirst = -g > -ey ? -g : -ey;
-        const int32_t dyLast = g < h - 1 - ey ? g : h - 1 - ey;
-        for (int32_t dy = dyFirst; dy <= dyLast; ++dy) {
+        for (int32_t dy = 0; dy <= g; ++dy) {
             const StampExtent e = stamp.extents[dy + g];
             if (e.first > e.last) continue;
+            TargetRows rows = {0, {}, {}};
+            for (const int32_t y : {ey + dy, ey - dy}) {
+                if (y < 0 || y >= h || (dy == 0 && rows.count == 1)) continue;
+                rows.mask[rows.count] = engine.mask + engine.paddedRowOffset[y];
+                rows.held[rows.count++] = engine.stampMax + engine.rowOffset[y];
+            }
+            if (rows.count == 0) continue;
             // Frame columns x0 .. x1 - 1 can take a cell of this stamp row.
             const int32_t x0 = engine.edgeX[i] + e.first > 0 ? engine.edgeX[i] + e.first : 0;
             const int32_t x1 =
                 engine.edgeX[last - 1] + e.last + 1 < w ? engine.edgeX[last - 1] + e.last + 1 : w;
-            const uint8_t *mask = engine.mask + engine.paddedRowOffset[ey + dy];
-            uint8_t *held = engine.stampMax + engine.rowOffset[ey + dy];
             if (w >= 32) {
-                stampRow(stamp, i, last, dy, mask, held, x0, x1, w);
+                stampRow(stamp, i, last, dy, rows, x0, x1, w);
                 continue;
             }
-            for (int32_t k = i; k < last; ++k)
-                for (int32_t x = x0; x < x1; ++x) {
-                    const uint8_t cell = *stamp.at(x - engine.edgeX[k], dy);
-                    if (mask[x] != 255 && cell > held[x]) held[x] = cell;
-                }
+            for (int32_t r = 0; r < rows.count; ++r)
+                for (int32_t k = i; k < last; ++k)
+                    for (int32_t x = x0; x < x1; ++x) {
+                        const uint8_t cell = *stamp.at(x - engine.edgeX[k], dy);
+                        if (rows.mask[r][x] != 255 && cell > rows.held[r][x])
+                            rows.held[r][x] = cell;
+                    }
         }
         i = last;
     }
