@@ -52,19 +52,51 @@ inline bool allOpaque32(const uint8_t *p) {
     return all == ~uint64_t(0);
 }
 
+// Whether none of the 32 bytes at p is 255: a word has a 0xFF byte exactly
+// when its complement has a zero byte, that is when (~word - 0x01...01) &
+// word & 0x80...80 is not 0.
+inline bool noneOpaque32(const uint8_t *p) {
+    for (int k = 0; k < 32; k += 8) {
+        uint64_t word;
+        std::memcpy(&word, p + k, 8);
+        if (((~word - 0x0101010101010101u) & word & 0x8080808080808080u) != 0) return false;
+    }
+    return true;
+}
+
 // Pixels that are not fully opaque start without glow: held[i] = mask[i]
-// == 255 ? held[i] : 0 (branch-free, so that it vectorises).
+// == 255 ? held[i] : 0. Runs of 32 pixels none of which is fully opaque are
+// cleared without reading what they held (which on fresh pages saves
+// mapping them twice), fully opaque runs are skipped, and the others taken
+// branch-free so that it vectorises.
 LUSTRA_VECTOR_CLONES void clearUncoveredRow(const uint8_t *__restrict mask, int32_t count,
                                             uint8_t *__restrict held) {
-    for (int32_t i = 0; i < count; ++i) held[i] = mask[i] == 255 ? held[i] : 0;
+    for (int32_t run = 0; run < count; run += 32) {
+        const int32_t end = count - run < 32 ? count : run + 32;
+        if (end == run + 32 && noneOpaque32(mask + run)) {
+            std::memset(held + run, 0, 32);
+            continue;
+        }
+        if (end == run + 32 && allOpaque32(mask + run)) continue;
+        for (int32_t i = run; i < end; ++i) held[i] = mask[i] == 255 ? held[i] : 0;
+    }
 }
 
 // glow[i] = mask[i] == 255 ? glow[i] : held[i]: the stamped heights become
-// the glow of the pixels that are not fully opaque.
+// the glow of the pixels that are not fully opaque; in runs of 32 as
+// clearUncoveredRow.
 LUSTRA_VECTOR_CLONES void copyStampedRow(const uint8_t *__restrict mask,
                                          const uint8_t *__restrict held, int32_t count,
                                          uint8_t *__restrict glow) {
-    for (int32_t i = 0; i < count; ++i) glow[i] = mask[i] == 255 ? glow[i] : held[i];
+    for (int32_t run = 0; run < count; run += 32) {
+        const int32_t end = count - run < 32 ? count : run + 32;
+        if (end == run + 32 && noneOpaque32(mask + run)) {
+            std::memcpy(glow + run, held + run, 32);
+            continue;
+        }
+        if (end == run + 32 && allOpaque32(mask + run)) continue;
+        for (int32_t i = run; i < end; ++i) glow[i] = mask[i] == 255 ? glow[i] : held[i];
+    }
 }
 
 // The cells of stamp row dy that are not 0: first .. last (first > last
