@@ -289,18 +289,27 @@ LUSTRA_VECTOR_CLONES void scaleColumns(int32_t *column, int32_t count) {
 
 // glow[i] = min(sums[i] / 65536, 255) where mask[i] is not 255, glow[i]
 // unchanged elsewhere; returns the highest value written (at least `peak`).
+// In chunks of 256: the clamped quotients as bytes first, then the bytes
+// stored and their peak taken, each loop of one width so that it vectorises.
 LUSTRA_VECTOR_CLONES int32_t storeGlowRow(const int32_t *__restrict sums,
                                           const uint8_t *__restrict mask, int32_t count,
                                           uint8_t *__restrict glow, int32_t peak) {
-    for (int32_t i = 0; i < count; ++i) {
-        int32_t v = sums[i] / 65536;
-        v = v > 255 ? 255 : v;
-        const bool opaque = mask[i] == 255;
-        glow[i] = opaque ? glow[i] : static_cast<uint8_t>(v);
-        const int32_t written = opaque ? 0 : v;
-        peak = written > peak ? written : peak;
+    uint8_t top = static_cast<uint8_t>(peak); // peak is 1 .. 255
+    for (int32_t chunk = 0; chunk < count; chunk += 256) {
+        const int32_t n = count - chunk < 256 ? count - chunk : 256;
+        uint8_t value[256];
+        for (int32_t i = 0; i < n; ++i) {
+            const int32_t v = sums[chunk + i] / 65536;
+            value[i] = static_cast<uint8_t>(v > 255 ? 255 : v);
+        }
+        for (int32_t i = 0; i < n; ++i) {
+            const bool opaque = mask[chunk + i] == 255;
+            glow[chunk + i] = opaque ? glow[chunk + i] : value[i];
+            const uint8_t written = opaque ? 0 : value[i];
+            top = written > top ? written : top;
+        }
     }
-    return peak;
+    return top;
 }
 
 // Separable blur of the fully opaque area over the bounding box grown by g,
