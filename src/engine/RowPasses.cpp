@@ -156,12 +156,18 @@ __attribute__((target("avx2"))) void convolveVariant(const int32_t *kernel, int3
     // pairs[c]: column c in the low half, column c + 1 in the high half, for
     // the columns c = 0 .. count + taps - 3 that the pairs of taps reach.
     // changesBefore[b]: how many of the blocks of eight pairs before block b
-    // have a pair of unequal columns.
+    // have a pair of unequal columns. tapPairs[k / 2]: taps k and k + 1 the
+    // same way.
     const int32_t pairCount = count + taps - 2;
     const int32_t blocks = pairCount > 0 ? (pairCount + 7) / 8 : 0;
-    if (scratch.size() < size_t(blocks) * 9 + 1) scratch.resize(size_t(blocks) * 9 + 1);
+    const size_t room = size_t(blocks) * 9 + 1 + size_t(taps / 2);
+    if (scratch.size() < room) scratch.resize(room);
     int32_t *pairs = scratch.data();
     int32_t *changesBefore = pairs + size_t(blocks) * 8;
+    int32_t *tapPairs = changesBefore + blocks + 1;
+    for (int32_t k = 0; k + 1 < taps; k += 2)
+        tapPairs[k / 2] = static_cast<int32_t>(static_cast<uint16_t>(kernel[k]) |
+                                               static_cast<uint32_t>(kernel[k + 1]) << 16);
     int32_t c = 0, changes = 0;
     for (; c + 8 <= pairCount; c += 8) {
         const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(column + c));
@@ -201,9 +207,8 @@ __attribute__((target("avx2"))) void convolveVariant(const int32_t *kernel, int3
             // Low half: column i + k; high half: column i + k + 1.
             const __m256i two =
                 _mm256_loadu_si256(reinterpret_cast<const __m256i *>(pairs + i + k));
-            const __m256i tapPair = _mm256_set1_epi32(static_cast<int32_t>(
-                static_cast<uint16_t>(kernel[k]) | static_cast<uint32_t>(kernel[k + 1]) << 16));
-            total = _mm256_add_epi32(total, _mm256_madd_epi16(two, tapPair));
+            total =
+                _mm256_add_epi32(total, _mm256_madd_epi16(two, _mm256_set1_epi32(tapPairs[k / 2])));
         }
         if (k < taps) {
             const __m256i last =
