@@ -2,6 +2,7 @@
 // that are not fully opaque, within glowWidth pixels of the outline. Either a
 // distance profile stamped along the edge list, or a blurred copy of the
 // shape's fully opaque area normalised so that its strongest value is 255.
+#include "engine/Blend.h"
 #include "engine/Engine.h"
 #include "engine/RowPasses.h"
 
@@ -9,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 namespace lustra {
 
@@ -38,107 +40,337 @@ void buildGlowStamp(int32_t g, int32_t softness) {
     }
 }
 
-// Pixels that are not fully opaque start without glow; opaque pixels keep
-// whatever glowMap (and stampMax) held.
-void clearUncovered(bool clearStampMax) {
-    const int32_t w = engine.frameWidth, h = engine.frameHeight;
-    for (int32_t y = 0; y < h; ++y) {
-        const uint8_t *maskRow = engine.mask + engine.paddedRowOffset[y];
-        const int32_t row = engine.rowOffset[y];
-        for (int32_t x = 0; x < w; ++x) {
-            if (maskRow[x] == 255) continue;
-            engine.glowMap[row + x] = 0;
-            if (clearStampMax) engine.stampMax[row + x] = 0;
+// Whether all of the 32 bytes at p are 255 (fully opaque): no stamp lands
+// on such a run.
+inline bool allOpaque32(const uint8_t *p) {
+    uint64_t all = ~uint64_t(0);
+    for (int k = 0; k < 32; k += 8) {
+        uint64_t word;
+        std::memcpy(&word, p + k, 8);
+        all &= word;
+    }
+    return all == ~uint64_t(0);
+}
+
+// Whether none of the 32 bytes at p is 255: a word has a 0xFF byte exactly
+// when its complement has a zero byte, that is when (~word - 0x01...01) &
+// word & 0x80...80 is not 0.
+inline bool noneOpaque32(const uint8_t *p) {
+    for (int k = 0; k < 32; k += 8) {
+        uint64_t word;
+        std::memcpy(&word, p + k, 8);
+        if (((~word - 0x0101010101010101u) & word & 0x8080808080808080u) != 0) return false;
+    }
+    return true;
+}
+
+// Pixels that are not fully opaque start without glow: held[i] = mask[i]
+// == 255 ? held[i] : 0. Runs of 32 pixels none of which is fully opaque are
+// cleared without reading what they held (which on fresh pages saves
+// mapping them twice), fully opaque runs are skipped, and the others taken
+// branch-free so that it vectorises.
+LUSTRA_VECTOR_CLONES void clearUncoveredRow(const uint8_t *__restrict mask, int32_t count,
+                                            uint8_t *__restrict held) {
+    for (int32_t run = 0; run < count; run += 32) {
+        const int32_t end = count - run < 32 ? count : run + 32;
+        if (end == run + 32 && noneOpaque32(mask + run)) {
+            std::memset(held + run, 0, 32);
+            continue;
         }
+        if (end == run + 32 && allOpaque32(mask + run)) continue;
+        for (int32_t i = run; i < end; ++i) held[i] = mask[i] == 255 ? held[i] : 0;
     }
 }
 
-// Stamps the profile around every edge pixel in list order onto the pixels
-// that are not fully opaque; a pixel takes a stamp only when it is strictly
-// higher than the one it holds. Stamp rows and columns are clipped to the
-// frame once per edge pixel.
-void stampEdges(int32_t g) {
-    const int32_t w = engine.frameWidth, h = engine.frameHeight;
-    const int32_t stride = engine.stampSpan + 1;
-    for (int32_t i = 0; i < engine.edgeCount; ++i) {
-        pollAbort(i);
-        const int32_t ex = engine.edgeX[i], ey = engine.edgeY[i];
-        const int32_t dyFirst = -g > -ey ? -g : -ey;
-        const int32_t dyLast = g < h - 1 - ey ? g : h - 1 - ey;
-        const int32_t dxFirst = -g > -ex ? -g : -ex;
-        const int32_t dxLast = g < w - 1 - ex ? g : w - 1 - ex;
-        for (int32_t dy = dyFirst; dy <= dyLast; ++dy) {
-            const uint8_t *maskRow = engine.mask + engine.paddedRowOffset[ey + dy] + ex;
-            const int32_t pixel = engine.rowOffset[ey + dy] + ex;
-            uint8_t *stampMax = engine.stampMax + pixel;
-            uint8_t *glow = engine.glowMap + pixel;
-            const uint8_t *stamp = engine.glowStamp + (dy + g) * stride + g;
-            for (int32_t dx = dxFirst; dx <= dxLast; ++dx) {
-                if (maskRow[dx] == 255 || stampMax[dx] >= stamp[dx]) continue;
-                stampMax[dx] = stamp[dx];
-                glow[dx] = stamp[dx];
+// glow[i] = mask[i] == 255 ? glow[i] : held[i]: the stamped heights become
+// the glow of the pixels that are not fully opaque; in runs of 32 as
+// clearUncoveredRow.
+LUSTRA_VECTOR_CLONES void copyStampedRow(const uint8_t *__restrict mask,
+                                         const uint8_t *__restrict held, int32_t count,
+                                         uint8_t *__restrict glow) {
+    for (int32_t run = 0; run < count; run += 32) {
+        const int32_t end = count - run < 32 ? count : run + 32;
+        if (end == run + 32 && noneOpaque32(mask + run)) {
+            std::memcpy(glow + run, held + run, 32);
+            continue;
+        }
+        if (end == run + 32 && allOpaque32(mask + run)) continue;
+        for (int32_t i = run; i < end; ++i) glow[i] = mask[i] == 255 ? glow[i] : held[i];
+    }
+}
+
+// The cells of stamp row dy that are not 0: first .. last (first > last
+// when there are none). Cells of height 0 never raise a pixel.
+struct StampExtent {
+    int32_t first, last;
+};
+
+// The stamp of radius g with 32 cells of 0 on each side of every row, so
+// that a run of 32 frame pixels can read a stamp row at any offset from it
+// that overlaps the stamp: cell (dx, dy) at row dy + g, column dx + g + 32.
+struct PaddedStamp {
+    static constexpr int32_t kMargin = 32;
+    int32_t g, pitch;
+    std::vector<uint8_t> cells;
+    std::vector<StampExtent> extents; // per row dy + g
+
+    explicit PaddedStamp(int32_t radius)
+        : g(radius), pitch(2 * radius + 1 + 2 * kMargin), cells(size_t(2 * radius + 1) * pitch, 0),
+          extents(2 * size_t(radius) + 1) {
+        const int32_t stride = engine.stampSpan + 1;
+        for (int32_t row = 0; row <= 2 * g; ++row) {
+            const uint8_t *from = engine.glowStamp + size_t(row) * stride;
+            std::memcpy(&cells[size_t(row) * pitch + kMargin], from, 2 * size_t(g) + 1);
+            StampExtent &e = extents[row];
+            e = {g + 1, g};
+            for (int32_t dx = -g; dx <= g; ++dx) {
+                if (from[dx + g] == 0) continue;
+                if (e.first > dx) e.first = dx;
+                e.last = dx;
             }
         }
     }
+    // Cell (dx, dy)
+    const uint8_t *at(int32_t dx, int32_t dy) const {
+        return &cells[size_t(dy + g) * pitch + kMargin + g + dx];
+    }
+};
+
+typedef uint8_t Bytes32 __attribute__((vector_size(32)));
+
+// The frame rows that one stamp row lands on: rows ey + dy and ey - dy,
+// which take the same cells (a cell's height depends on dx^2 + dy^2 only);
+// `count` of them (1 or 2) lie in the frame. Mask and stampMax at column 0.
+struct TargetRows {
+    int32_t count;
+    const uint8_t *mask[2];
+    uint8_t *held[2];
+};
+
+// Runs of 32 pixels take, where not fully opaque, the higher of the cells
+// and of what they hold: held[i] = max(held[i], mask[i] == 255 ? 0 : top[i]).
+inline void raiseRun(const Bytes32 &top, const uint8_t *mask, uint8_t *held) {
+    if (allOpaque32(mask)) return;
+    Bytes32 covered, value;
+    std::memcpy(&covered, mask, 32), std::memcpy(&value, held, 32);
+    const Bytes32 none = {};
+    const Bytes32 cells = covered == 255 ? none : top;
+    value = cells > value ? cells : value;
+    std::memcpy(held, &value, 32);
 }
 
+// Stamps stamp row dy of the edge pixels first .. last - 1 (all on row ey,
+// in increasing columns) onto the target rows, from column x0 to x1 - 1, in
+// runs of 32 pixels (the frame at least 32 wide): the highest of the cells
+// that land on a run is worked out once and raises each target row. Stretches
+// without any cell are skipped, and so are runs of fully opaque pixels. Runs
+// may overlap at the frame's right edge: taking the maximum twice changes
+// nothing.
+LUSTRA_VECTOR_CLONES void stampRow(const PaddedStamp &stamp, int32_t first, int32_t last,
+                                   int32_t dy, const TargetRows &rows, int32_t x0, int32_t x1,
+                                   int32_t w) {
+    const StampExtent e = stamp.extents[dy + stamp.g];
+    const uint8_t *cellsAt = stamp.at(0, dy); // cell (0, dy)
+    int32_t lo = first;                       // the first edge pixel whose cells may reach the run
+    for (int32_t s = x0; s < x1;) {
+        if (s > w - 32) s = w - 32;
+        while (lo < last && engine.edgeX[lo] + e.last < s) ++lo;
+        if (lo == last) break;
+        // Nothing lands before the next edge pixel's first cell: jump there.
+        if (engine.edgeX[lo] + e.first > s + 31) {
+            s = engine.edgeX[lo] + e.first;
+            continue;
+        }
+        Bytes32 top = {};
+        for (int32_t i = lo; i < last && engine.edgeX[i] + e.first <= s + 31; ++i) {
+            Bytes32 cells;
+            std::memcpy(&cells, cellsAt + (s - engine.edgeX[i]), 32);
+            top = cells > top ? cells : top;
+        }
+        for (int32_t r = 0; r < rows.count; ++r) raiseRun(top, rows.mask[r] + s, rows.held[r] + s);
+        s += 32;
+    }
+}
+
+// Stamps the profile around every edge pixel onto the pixels that are not
+// fully opaque: a pixel takes a stamp cell only when it is strictly higher
+// than the one it holds. Starting from 0, each such pixel thus ends up with
+// the highest cell that lands on it, whatever the order of the edge pixels,
+// and its glow equals its stampMax. The stamping raises stampMax alone, the
+// edge pixels of one row together (the edge list is in scan order), stamp
+// rows dy and -dy at once; the glow is copied from it afterwards.
+void stampEdges(const PaddedStamp &stamp) {
+    const int32_t w = engine.frameWidth, h = engine.frameHeight, g = stamp.g;
+    for (int32_t i = 0; i < engine.edgeCount;) {
+        const int32_t ey = engine.edgeY[i];
+        int32_t last = i + 1;
+        while (last < engine.edgeCount && engine.edgeY[last] == ey) ++last;
+        for (int32_t k = i; k < last; ++k) pollAbort(k);
+        for (int32_t dy = 0; dy <= g; ++dy) {
+            const StampExtent e = stamp.extents[dy + g];
+            if (e.first > e.last) continue;
+            TargetRows rows = {0, {}, {}};
+            for (const int32_t y : {ey + dy, ey - dy}) {
+                if (y < 0 || y >= h || (dy == 0 && rows.count == 1)) continue;
+                rows.mask[rows.count] = engine.mask + engine.paddedRowOffset[y];
+                rows.held[rows.count++] = engine.stampMax + engine.rowOffset[y];
+            }
+            if (rows.count == 0) continue;
+            // Frame columns x0 .. x1 - 1 can take a cell of this stamp row.
+            const int32_t x0 = engine.edgeX[i] + e.first > 0 ? engine.edgeX[i] + e.first : 0;
+            const int32_t x1 =
+                engine.edgeX[last - 1] + e.last + 1 < w ? engine.edgeX[last - 1] + e.last + 1 : w;
+            if (w >= 32) {
+                stampRow(stamp, i, last, dy, rows, x0, x1, w);
+                continue;
+            }
+            for (int32_t r = 0; r < rows.count; ++r)
+                for (int32_t k = i; k < last; ++k)
+                    for (int32_t x = x0; x < x1; ++x) {
+                        const uint8_t cell = *stamp.at(x - engine.edgeX[k], dy);
+                        if (rows.mask[r][x] != 255 && cell > rows.held[r][x])
+                            rows.held[r][x] = cell;
+                    }
+        }
+        i = last;
+    }
+}
+
+// The bounding box grown by g, clipped to the frame: columns x0 .. x1 - 1,
+// rows y0 .. y1 - 1. Every stamp and every blurred value lies in it; every
+// pixel outside it is transparent (the bounding box holds every covered
+// pixel).
+struct Region {
+    int32_t x0, x1, y0, y1;
+};
+
+Region grownBounds(int32_t g) {
+    const int32_t w = engine.frameWidth, h = engine.frameHeight;
+    return {engine.boundsMinX - g > 0 ? engine.boundsMinX - g : 0,
+            engine.boundsMaxX + 1 + g < w ? engine.boundsMaxX + 1 + g : w,
+            engine.boundsMinY - g > 0 ? engine.boundsMinY - g : 0,
+            engine.boundsMaxY + 1 + g < h ? engine.boundsMaxY + 1 + g : h};
+}
+
+// Sets the plane to 0 outside the region.
+void clearOutside(uint8_t *plane, const Region &r) {
+    const int32_t w = engine.frameWidth, h = engine.frameHeight;
+    std::memset(plane, 0, size_t(w) * r.y0);
+    std::memset(plane + size_t(w) * r.y1, 0, size_t(w) * (h - r.y1));
+    for (int32_t y = r.y0; y < r.y1; ++y) {
+        std::memset(plane + engine.rowOffset[y], 0, size_t(r.x0));
+        std::memset(plane + engine.rowOffset[y] + r.x1, 0, size_t(w - r.x1));
+    }
+}
+
+// Outside the grown bounding box nothing is stamped: both planes are 0.
 void profileGlow(int32_t g, int32_t softness) {
-    if (g > 0) buildGlowStamp(g, softness);
-    clearUncovered(true);
-    if (g > 0) stampEdges(g);
+    const Region r = grownBounds(g);
+    clearOutside(engine.stampMax, r);
+    clearOutside(engine.glowMap, r);
+    for (int32_t y = r.y0; y < r.y1; ++y)
+        clearUncoveredRow(engine.mask + engine.paddedRowOffset[y] + r.x0, r.x1 - r.x0,
+                          engine.stampMax + engine.rowOffset[y] + r.x0);
+    if (g > 0) {
+        buildGlowStamp(g, softness);
+        stampEdges(PaddedStamp(g));
+    }
+    for (int32_t y = r.y0; y < r.y1; ++y)
+        copyStampedRow(engine.mask + engine.paddedRowOffset[y] + r.x0,
+                       engine.stampMax + engine.rowOffset[y] + r.x0, r.x1 - r.x0,
+                       engine.glowMap + engine.rowOffset[y] + r.x0);
+}
+
+// column[i] = trunc(column[i] x 1.3), in double precision as always (the
+// vector variant converts, multiplies and truncates lane by lane alike).
+LUSTRA_VECTOR_CLONES void scaleColumns(int32_t *column, int32_t count) {
+    for (int32_t i = 0; i < count; ++i) column[i] = static_cast<int32_t>(column[i] * 1.3);
+}
+
+// glow[i] = min(sums[i] / 65536, 255) where mask[i] is not 255, glow[i]
+// unchanged elsewhere; returns the highest value written (at least `peak`).
+// In chunks of 256: the clamped quotients as bytes first, then the bytes
+// stored and their peak taken, each loop of one width so that it vectorises.
+LUSTRA_VECTOR_CLONES int32_t storeGlowRow(const int32_t *__restrict sums,
+                                          const uint8_t *__restrict mask, int32_t count,
+                                          uint8_t *__restrict glow, int32_t peak) {
+    uint8_t top = static_cast<uint8_t>(peak); // peak is 1 .. 255
+    for (int32_t chunk = 0; chunk < count; chunk += 256) {
+        const int32_t n = count - chunk < 256 ? count - chunk : 256;
+        uint8_t value[256];
+        for (int32_t i = 0; i < n; ++i) {
+            const int32_t v = sums[chunk + i] / 65536;
+            value[i] = static_cast<uint8_t>(v > 255 ? 255 : v);
+        }
+        for (int32_t i = 0; i < n; ++i) {
+            const bool opaque = mask[chunk + i] == 255;
+            glow[chunk + i] = opaque ? glow[chunk + i] : value[i];
+            const uint8_t written = opaque ? 0 : value[i];
+            top = written > top ? written : top;
+        }
+    }
+    return top;
 }
 
 // Separable blur of the fully opaque area over the bounding box grown by g,
 // written to the pixels that are not fully opaque; then every glowMap byte is
 // scaled so that the peak becomes 255. The value of column c lives at index
-// c + R of columnSums; columns outside the region stay 0.
+// c + R of columnSums; columns outside the region stay 0. The pixels
+// outside the region are cleared and stay 0 through the scaling; the
+// scaling is left out when the peak is 255 (i x 255 / 255 = i).
 void blurredGlow(int32_t g) {
-    const int32_t w = engine.frameWidth, h = engine.frameHeight;
     // With g = 0 no kernel is built; the one weight then only ever meets
     // column values of 0, since a written pixel is never fully opaque.
     if (g > 0) buildSmoothKernel(static_cast<uint8_t>(g), kBlurGain);
     const int32_t *kernel = engine.blurKernel;
     int32_t *column = engine.columnSums + engine.border;
     int32_t *rowSums = engine.columnSumsY; // the row pass's results, one row
-
-    clearUncovered(false);
     std::memset(engine.columnSums, 0, sizeof(int32_t) * engine.columnSumsCount);
 
-    const int32_t x0 = engine.boundsMinX - g > 0 ? engine.boundsMinX - g : 0;
-    const int32_t y0 = engine.boundsMinY - g > 0 ? engine.boundsMinY - g : 0;
-    const int32_t x1 = engine.boundsMaxX + 1 + g < w ? engine.boundsMaxX + 1 + g : w;
-    const int32_t y1 = engine.boundsMaxY + 1 + g < h ? engine.boundsMaxY + 1 + g : h;
+    const Region region = grownBounds(g);
+    const int32_t x0 = region.x0, x1 = region.x1, y0 = region.y0, y1 = region.y1;
+    clearOutside(engine.glowMap, region);
+
+    // Mask row r (from -g to h - 1 + g) at the region's first column, and
+    // the opacity changes of the runs of 32 columns over the rows y - g .. y
+    // + g of the column pass.
+    const ptrdiff_t stride = engine.paddedWidth;
+    const uint8_t *maskAt = engine.mask + x0;
+    std::vector<int32_t> changes((x1 - x0 + 31) / 32, 0), scratch;
+    for (int32_t r = y0 - g + 1; r <= y0 + g; ++r)
+        countOpacityChanges(maskAt + r * stride, stride, x1 - x0, 1, changes.data());
 
     int32_t peak = 1;
     for (int32_t y = y0; y < y1; ++y) {
         pollAbort(y1 - y);
+        if (y > y0) {
+            countOpacityChanges(maskAt + (y - g) * stride, stride, x1 - x0, -1, changes.data());
+            countOpacityChanges(maskAt + (y + g) * stride, stride, x1 - x0, 1, changes.data());
+        }
 
         // Column pass: rows y - g .. y + g, up to g rows into the mask margin;
         // each column's sum is then scaled by 1.3.
-        sumOpaqueColumns(engine.mask + (y - g) * engine.paddedWidth + x0, engine.paddedWidth,
-                         kernel, 2 * g + 1, x1 - x0, column + x0);
-        for (int32_t x = x0; x < x1; ++x) column[x] = static_cast<int32_t>(column[x] * 1.3);
-        convolveRow(kernel, 2 * g + 1, column + x0 - g, x1 - x0, rowSums);
-
-        // Row pass: pixels that are not fully opaque, clamped to 255.
-        const uint8_t *maskRow = engine.mask + engine.paddedRowOffset[y];
-        const int32_t row = engine.rowOffset[y];
-        for (int32_t x = x0; x < x1; ++x) {
-            if (maskRow[x] == 255) continue;
-            int32_t v = rowSums[x - x0] / 65536;
-            if (v > 255) v = 255;
-            engine.glowMap[row + x] = static_cast<uint8_t>(v);
-            if (v > peak) peak = v;
-        }
+        sumOpaqueColumns(maskAt + (y - g) * stride, stride, kernel, 2 * g + 1, x1 - x0, column + x0,
+                         changes.data());
+        scaleColumns(column + x0, x1 - x0);
+        // Row pass: pixels that are not fully opaque (the others are not
+        // worked out), clamped to 255.
+        const uint8_t *maskRow = engine.mask + engine.paddedRowOffset[y] + x0;
+        convolveRow(kernel, 2 * g + 1, column + x0 - g, x1 - x0, rowSums, scratch, maskRow);
+        peak = storeGlowRow(rowSums, maskRow, x1 - x0, engine.glowMap + engine.rowOffset[y] + x0,
+                            peak);
     }
+    if (peak == 255) return;
 
     uint8_t normalise[256];
     for (int32_t i = 0; i < 256; ++i) {
         const int32_t v = i * 255 / peak;
         normalise[i] = static_cast<uint8_t>(v < 255 ? v : 255);
     }
-    const size_t count = size_t(w) * h;
-    for (size_t i = 0; i < count; ++i) engine.glowMap[i] = normalise[engine.glowMap[i]];
+    for (int32_t y = y0; y < y1; ++y) {
+        uint8_t *glow = engine.glowMap + engine.rowOffset[y];
+        for (int32_t x = x0; x < x1; ++x) glow[x] = normalise[glow[x]];
+    }
 }
 
 } // namespace

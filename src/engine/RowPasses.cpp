@@ -3,6 +3,7 @@
 #include "engine/Blend.h"
 
 #include <cstring>
+#include <vector>
 
 #if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
 #include <immintrin.h>
@@ -12,19 +13,60 @@ namespace lustra {
 
 namespace {
 
-// Sixteen columns at a time (GCC vector extensions; the baseline clone
-// takes each vector as two halves).
+// The portable variant takes sixteen columns at a time (GCC vector
+// extensions).
 typedef uint8_t MaskBytes __attribute__((vector_size(16)));
 typedef int16_t ColumnSums __attribute__((vector_size(32)));
 typedef int32_t ColumnWords __attribute__((vector_size(64)));
+typedef uint8_t RunBytes __attribute__((vector_size(32))); // a run of 32 columns
 
 } // namespace
 
-// The sums of sixteen columns stay in 16-bit lanes over all rows (the
+namespace {
+
+// The sums of a column vector stay in 16-bit lanes over all rows (the
 // weights add up to at most 32,767); the last columns are summed one by one.
-LUSTRA_VECTOR_CLONES void sumOpaqueColumns(const uint8_t *firstRow, ptrdiff_t stride,
-                                           const int32_t *weights, int32_t taps, int32_t count,
-                                           int32_t *__restrict column) {
+// The AVX2 variant takes 32 columns at a time: the compare's bytes, doubled
+// into 16-bit lanes by unpacking, give two vectors of sums whose lanes hold
+// columns 0-7 and 16-23, and 8-15 and 24-31; they are put back in order when
+// stored.
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
+__attribute__((target("avx2"))) void sumColumnsVariant(const uint8_t *firstRow, ptrdiff_t stride,
+                                                       const int32_t *weights, int32_t taps,
+                                                       int32_t count, int32_t *column) {
+    const __m256i opaque = _mm256_set1_epi8(static_cast<char>(255));
+    int32_t i = 0;
+    for (; i + 32 <= count; i += 32) {
+        __m256i sumA = _mm256_setzero_si256(), sumB = _mm256_setzero_si256();
+        const uint8_t *row = firstRow + i;
+        for (int32_t k = 0; k < taps; ++k, row += stride) {
+            const __m256i mask = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(row));
+            // 0xFF in the bytes of fully opaque pixels, 0 elsewhere.
+            const __m256i isOpaque = _mm256_cmpeq_epi8(mask, opaque);
+            const __m256i weight = _mm256_set1_epi16(static_cast<int16_t>(weights[k]));
+            sumA = _mm256_add_epi16(
+                sumA, _mm256_and_si256(_mm256_unpacklo_epi8(isOpaque, isOpaque), weight));
+            sumB = _mm256_add_epi16(
+                sumB, _mm256_and_si256(_mm256_unpackhi_epi8(isOpaque, isOpaque), weight));
+        }
+        const __m256i first = _mm256_permute2x128_si256(sumA, sumB, 0x20);  // columns 0-15
+        const __m256i second = _mm256_permute2x128_si256(sumA, sumB, 0x31); // columns 16-31
+        __m256i *out = reinterpret_cast<__m256i *>(column + i);
+        _mm256_storeu_si256(out, _mm256_cvtepi16_epi32(_mm256_castsi256_si128(first)));
+        _mm256_storeu_si256(out + 1, _mm256_cvtepi16_epi32(_mm256_extracti128_si256(first, 1)));
+        _mm256_storeu_si256(out + 2, _mm256_cvtepi16_epi32(_mm256_castsi256_si128(second)));
+        _mm256_storeu_si256(out + 3, _mm256_cvtepi16_epi32(_mm256_extracti128_si256(second, 1)));
+    }
+    for (; i < count; ++i) {
+        int32_t sum = 0;
+        for (int32_t k = 0; k < taps; ++k) sum += firstRow[k * stride + i] == 255 ? weights[k] : 0;
+        column[i] = sum;
+    }
+}
+__attribute__((target("default")))
+#endif
+void sumColumnsVariant(const uint8_t *firstRow, ptrdiff_t stride, const int32_t *weights,
+                       int32_t taps, int32_t count, int32_t *__restrict column) {
     int32_t i = 0;
     for (; i + 16 <= count; i += 16) {
         ColumnSums sum = {};
@@ -45,33 +87,161 @@ LUSTRA_VECTOR_CLONES void sumOpaqueColumns(const uint8_t *firstRow, ptrdiff_t st
     }
 }
 
+// column[i] = total where row[i] is 255, else 0.
+LUSTRA_VECTOR_CLONES void fillUniformRun(const uint8_t *row, int32_t total, int32_t count,
+                                         int32_t *column) {
+    for (int32_t i = 0; i < count; ++i) column[i] = row[i] == 255 ? total : 0;
+}
+
+} // namespace
+
+// Runs without changes take every weight or none from the first row; the
+// others go to the column pass in stretches of neighbouring runs.
+void sumOpaqueColumns(const uint8_t *firstRow, ptrdiff_t stride, const int32_t *weights,
+                      int32_t taps, int32_t count, int32_t *column, const int32_t *changes) {
+    if (!changes) {
+        sumColumnsVariant(firstRow, stride, weights, taps, count, column);
+        return;
+    }
+    int32_t total = 0;
+    for (int32_t k = 0; k < taps; ++k) total += weights[k];
+    int32_t i = 0;
+    while (i < count) {
+        int32_t end = i;
+        while (end < count && changes[end / 32] != 0) end += 32;
+        end = end < count ? end : count;
+        if (end > i) {
+            sumColumnsVariant(firstRow + i, stride, weights, taps, end - i, column + i);
+            i = end;
+            continue;
+        }
+        end = i + 32 < count ? i + 32 : count;
+        fillUniformRun(firstRow + i, total, end - i, column + i);
+        i = end;
+    }
+}
+
+LUSTRA_VECTOR_CLONES void countOpacityChanges(const uint8_t *row, ptrdiff_t stride, int32_t count,
+                                              int32_t delta, int32_t *changes) {
+    const uint8_t *above = row - stride;
+    int32_t run = 0;
+    for (; run + 32 <= count; run += 32) {
+        RunBytes here, there;
+        std::memcpy(&here, row + run, sizeof here), std::memcpy(&there, above + run, sizeof there);
+        // 0xFF in the bytes where exactly one of the two is fully opaque.
+        const RunBytes differ = RunBytes((here == 255) ^ (there == 255));
+        uint64_t words[4];
+        std::memcpy(words, &differ, sizeof words);
+        if ((words[0] | words[1] | words[2] | words[3]) != 0) changes[run / 32] += delta;
+    }
+    bool differ = false;
+    for (int32_t i = run; i < count; ++i) differ |= (row[i] == 255) != (above[i] == 255);
+    if (differ) changes[run / 32] += delta;
+}
+
 namespace {
 
 // The AVX2 variant takes two taps at a time: each lane holds the 16-bit
 // values of two neighbouring columns, which one instruction multiplies by the
-// two taps and adds. The loader picks the variant the processor supports;
-// both give the same sums.
+// two taps and adds. Those pairs are made once per row, into `pairs`. Eight
+// outputs whose columns all hold the same value v (as inside a shape or away
+// from it) are v times the sum of the taps, taken modulo 2^32 as the sums
+// are. The loader picks the variant the processor supports; both give the
+// same sums.
 #if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
 __attribute__((target("avx2"))) void convolveVariant(const int32_t *kernel, int32_t taps,
                                                      const int32_t *column, int32_t count,
-                                                     int32_t *out) {
+                                                     int32_t *out, std::vector<int32_t> &scratch,
+                                                     const uint8_t *skip) {
+    // pairs[c]: column c in the low half, column c + 1 in the high half, for
+    // the columns c = 0 .. count + taps - 3 that the pairs of taps reach.
+    // changesBefore[b]: how many of the blocks of eight pairs before block b
+    // have a pair of unequal columns. tapPairs[k / 2]: taps k and k + 1 the
+    // same way.
+    const int32_t pairCount = count + taps - 2;
+    const int32_t blocks = pairCount > 0 ? (pairCount + 7) / 8 : 0;
+    const size_t room = size_t(blocks) * 9 + 1 + size_t(taps / 2);
+    if (scratch.size() < room) scratch.resize(room);
+    int32_t *pairs = scratch.data();
+    int32_t *changesBefore = pairs + size_t(blocks) * 8;
+    int32_t *tapPairs = changesBefore + blocks + 1;
+    for (int32_t k = 0; k + 1 < taps; k += 2)
+        tapPairs[k / 2] = static_cast<int32_t>(static_cast<uint16_t>(kernel[k]) |
+                                               static_cast<uint32_t>(kernel[k + 1]) << 16);
+    int32_t c = 0, changes = 0;
+    for (; c + 8 <= pairCount; c += 8) {
+        const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(column + c));
+        const __m256i second =
+            _mm256_loadu_si256(reinterpret_cast<const __m256i *>(column + c + 1));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(pairs + c),
+                            _mm256_blend_epi16(first, _mm256_slli_epi32(second, 16), 0xAA));
+        changesBefore[c / 8] = changes;
+        changes += _mm256_movemask_epi8(_mm256_cmpeq_epi32(first, second)) != -1;
+    }
+    if (c < pairCount) changesBefore[c / 8] = changes, changes += 1; // taken as changing
+    changesBefore[blocks] = changes;
+    for (; c < pairCount; ++c)
+        pairs[c] = static_cast<int32_t>(static_cast<uint16_t>(column[c]) |
+                                        static_cast<uint32_t>(column[c + 1]) << 16);
+    uint32_t tapTotal = 0;
+    for (int32_t k = 0; k < taps; ++k) tapTotal += static_cast<uint32_t>(kernel[k]);
+
     int32_t i = 0;
     for (; i + 8 <= count; i += 8) {
-        const int32_t *source = column + i;
+        if (skip) {
+            uint64_t eight;
+            std::memcpy(&eight, skip + i, sizeof eight);
+            if (eight == ~uint64_t(0)) continue;
+        }
+        // Outputs i .. i + 7 read columns i .. i + taps + 6, pairs i .. i +
+        // taps + 5 (taps > 1).
+        if (taps > 1 && changesBefore[(i + taps + 5) / 8 + 1] == changesBefore[i / 8]) {
+            const uint32_t value = static_cast<uint32_t>(column[i]) * tapTotal;
+            _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + i),
+                                _mm256_set1_epi32(static_cast<int32_t>(value)));
+            continue;
+        }
+        // Sixteen outputs at once where the next eight are worked out too.
+        if (i + 16 <= count &&
+            !(taps > 1 && changesBefore[(i + taps + 13) / 8 + 1] == changesBefore[i / 8 + 1])) {
+            uint64_t eight = 0;
+            if (skip) std::memcpy(&eight, skip + i + 8, sizeof eight);
+            if (eight != ~uint64_t(0)) {
+                __m256i low = _mm256_setzero_si256(), high = _mm256_setzero_si256();
+                int32_t k = 0;
+                for (; k + 1 < taps; k += 2) {
+                    const __m256i tapPair = _mm256_set1_epi32(tapPairs[k / 2]);
+                    const __m256i *two = reinterpret_cast<const __m256i *>(pairs + i + k);
+                    low =
+                        _mm256_add_epi32(low, _mm256_madd_epi16(_mm256_loadu_si256(two), tapPair));
+                    high = _mm256_add_epi32(
+                        high, _mm256_madd_epi16(_mm256_loadu_si256(two + 1), tapPair));
+                }
+                if (k < taps) {
+                    const __m256i tap = _mm256_set1_epi32(kernel[k]);
+                    const __m256i *last = reinterpret_cast<const __m256i *>(column + i + k);
+                    low = _mm256_add_epi32(low, _mm256_mullo_epi32(_mm256_loadu_si256(last), tap));
+                    high = _mm256_add_epi32(high,
+                                            _mm256_mullo_epi32(_mm256_loadu_si256(last + 1), tap));
+                }
+                _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + i), low);
+                _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + i + 8), high);
+                i += 8;
+                continue;
+            }
+        }
         __m256i total = _mm256_setzero_si256();
         int32_t k = 0;
         for (; k + 1 < taps; k += 2) {
-            const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(source + k));
-            const __m256i second =
-                _mm256_loadu_si256(reinterpret_cast<const __m256i *>(source + k + 1));
             // Low half: column i + k; high half: column i + k + 1.
-            const __m256i pairs = _mm256_blend_epi16(first, _mm256_slli_epi32(second, 16), 0xAA);
-            const __m256i tapPair = _mm256_set1_epi32(static_cast<int32_t>(
-                static_cast<uint16_t>(kernel[k]) | static_cast<uint32_t>(kernel[k + 1]) << 16));
-            total = _mm256_add_epi32(total, _mm256_madd_epi16(pairs, tapPair));
+            const __m256i two =
+                _mm256_loadu_si256(reinterpret_cast<const __m256i *>(pairs + i + k));
+            total =
+                _mm256_add_epi32(total, _mm256_madd_epi16(two, _mm256_set1_epi32(tapPairs[k / 2])));
         }
         if (k < taps) {
-            const __m256i last = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(source + k));
+            const __m256i last =
+                _mm256_loadu_si256(reinterpret_cast<const __m256i *>(column + i + k));
             total = _mm256_add_epi32(total, _mm256_mullo_epi32(last, _mm256_set1_epi32(kernel[k])));
         }
         _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + i), total);
@@ -85,7 +255,7 @@ __attribute__((target("avx2"))) void convolveVariant(const int32_t *kernel, int3
 __attribute__((target("default")))
 #endif
 void convolveVariant(const int32_t *kernel, int32_t taps, const int32_t *column, int32_t count,
-                     int32_t *out) {
+                     int32_t *out, std::vector<int32_t> &, const uint8_t *) {
     for (int32_t i = 0; i < count; ++i) out[i] = 0;
     for (int32_t k = 0; k < taps; ++k) {
         const int32_t tap = kernel[k];
@@ -98,8 +268,14 @@ void convolveVariant(const int32_t *kernel, int32_t taps, const int32_t *column,
 
 // The variants are internal: GCC dispatches calls to them from this file only.
 void convolveRow(const int32_t *kernel, int32_t taps, const int32_t *column, int32_t count,
+                 int32_t *out, std::vector<int32_t> &scratch, const uint8_t *skip) {
+    convolveVariant(kernel, taps, column, count, out, scratch, skip);
+}
+
+void convolveRow(const int32_t *kernel, int32_t taps, const int32_t *column, int32_t count,
                  int32_t *out) {
-    convolveVariant(kernel, taps, column, count, out);
+    std::vector<int32_t> scratch;
+    convolveVariant(kernel, taps, column, count, out, scratch, nullptr);
 }
 
 } // namespace lustra

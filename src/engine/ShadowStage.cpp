@@ -1,20 +1,44 @@
 // The shadow stage: shadowMap, a softened copy of the shape's fully opaque
 // area. The map has the size and layout of the padded mask, so that a blurred
 // or displaced shadow can reach up to `border` pixels beyond the frame.
+#include "engine/Blend.h"
 #include "engine/Engine.h"
 #include "engine/RowPasses.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 namespace lustra {
 
 namespace {
 
+// Clears the map outside columns x0 .. x1 - 1 of rows y0 .. y1 - 1 (frame
+// coordinates, from -R): the part of the map that the stage does not write.
+void clearOutside(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
+    const int32_t R = engine.border;
+    const size_t pitch = engine.paddedWidth;
+    uint8_t *map = engine.shadowMap;
+    std::memset(map, 0, pitch * size_t(y0 + R));
+    std::memset(map + pitch * size_t(y1 + R), 0, pitch * size_t(engine.paddedHeight - (y1 + R)));
+    for (int32_t y = y0; y < y1; ++y) {
+        uint8_t *row = map + pitch * size_t(y + R);
+        std::memset(row, 0, size_t(x0 + R));
+        std::memset(row + x1 + R, 0, pitch - size_t(x1 + R));
+    }
+}
+
+// map[i] = sums[i] / 65536, kept as its low byte.
+LUSTRA_VECTOR_CLONES void storeShadowRow(const int32_t *__restrict sums, int32_t count,
+                                         uint8_t *__restrict map) {
+    for (int32_t i = 0; i < count; ++i) map[i] = static_cast<uint8_t>(sums[i] / 65536);
+}
+
 // The frame part of the mask, unsoftened; the margin stays 0.
 void copyMask() {
     const int32_t w = engine.frameWidth, h = engine.frameHeight, R = engine.border;
+    clearOutside(0, w, 0, h);
     for (int32_t y = 0; y < h; ++y) {
         const int32_t offset = engine.paddedRowOffset[y + R] + R;
         std::memcpy(engine.shadowMap + offset, engine.paddedMask + offset, size_t(w));
@@ -22,7 +46,8 @@ void copyMask() {
 }
 
 // Separable blur of the fully opaque pixels over the bounding box grown by c,
-// clipped to the padded frame. Frame coordinates run from -R to W+R-1 (H+R-1);
+// clipped to the padded frame; every pixel of that region is written, the
+// rest of the map cleared. Frame coordinates run from -R to W+R-1 (H+R-1);
 // mask rows beyond the padded mask count as not opaque. The value of column
 // x lives at index x + 2R of columnSums, which holds every column from
 // -R - c to W + R - 1 + c; columns outside the region stay 0.
@@ -38,21 +63,36 @@ void blurShadow(int32_t c) {
     const int32_t x1 = engine.boundsMaxX + 1 + c < w + R ? engine.boundsMaxX + 1 + c : w + R;
     const int32_t y1 = engine.boundsMaxY + 1 + c < h + R ? engine.boundsMaxY + 1 + c : h + R;
 
+    clearOutside(x0, x1, y0, y1);
+
+    // Padded mask row r (from -R to h - 1 + R) at the region's first column,
+    // and the opacity changes of the runs of 32 columns over the rows of the
+    // column pass: those of y - c .. y + c that exist, `first` .. `last`.
+    const ptrdiff_t stride = engine.paddedWidth;
+    const uint8_t *maskAt = engine.paddedMask + R * stride + R + x0;
+    std::vector<int32_t> changes((x1 - x0 + 31) / 32, 0), scratch;
+    int32_t first = y0 - c > -R ? y0 - c : -R;
+    int32_t last = y0 + c < h + R - 1 ? y0 + c : h + R - 1;
+    for (int32_t r = first + 1; r <= last; ++r)
+        countOpacityChanges(maskAt + r * stride, stride, x1 - x0, 1, changes.data());
+
     for (int32_t y = y0; y < y1; ++y) {
         pollAbort(y1 - y);
 
         // Column pass: padded rows y - c .. y + c that exist.
         const int32_t kFirst = c - R - y > 0 ? c - R - y : 0;
         const int32_t kLast = h + R - 1 - y + c < 2 * c ? h + R - 1 - y + c : 2 * c;
-        const uint8_t *firstRow =
-            engine.paddedMask + engine.paddedRowOffset[y - c + kFirst + R] + R + x0;
-        sumOpaqueColumns(firstRow, engine.paddedWidth, kernel + kFirst, kLast - kFirst + 1, x1 - x0,
-                         column + x0);
+        if (y - c + kFirst > first)
+            countOpacityChanges(maskAt + ++first * stride, stride, x1 - x0, -1, changes.data());
+        if (y - c + kLast > last)
+            countOpacityChanges(maskAt + ++last * stride, stride, x1 - x0, 1, changes.data());
+        sumOpaqueColumns(maskAt + first * stride, stride, kernel + kFirst, kLast - kFirst + 1,
+                         x1 - x0, column + x0, changes.data());
 
         // Row pass: every pixel of the region, whatever its mask value.
         uint8_t *mapRow = engine.shadowMap + engine.paddedRowOffset[y + R] + R;
-        convolveRow(kernel, 2 * c + 1, column + x0 - c, x1 - x0, rowSums);
-        for (int32_t x = x0; x < x1; ++x) mapRow[x] = static_cast<uint8_t>(rowSums[x - x0] / 65536);
+        convolveRow(kernel, 2 * c + 1, column + x0 - c, x1 - x0, rowSums, scratch);
+        storeShadowRow(rowSums, x1 - x0, mapRow + x0);
     }
 }
 
@@ -67,7 +107,6 @@ int32_t shadowStage(const RenderJob &job) {
     if (engine.edgeCount <= 0 || !engine.mask) return 0;
 
     const int32_t c = limitToBorder(engine.shadowSettings[kShadowSoftness]);
-    std::memset(engine.shadowMap, 0, size_t(engine.paddedWidth) * engine.paddedHeight);
     std::memset(engine.columnSums, 0, sizeof(int32_t) * engine.columnSumsCount);
     if (c == 0)
         copyMask();

@@ -8,6 +8,7 @@
 
 #include "engine/RowPasses.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <vector>
@@ -67,6 +68,100 @@ TEST(RowPasses, RowConvolutionMatchesPlainLoops) {
         }
         convolveRow(kernel.data(), taps, column.data(), count, out.data());
         ASSERT_EQ(out, expected) << "count " << count << ", taps " << taps;
+    }
+}
+
+// Rows made of runs of equal values, as column sums are away from a shape
+// and inside it: stretches of outputs that read a single value come out the
+// same as the full sums, next to stretches that do not, with up to 61 taps.
+TEST(RowPasses, RowConvolutionOverRunsOfEqualColumns) {
+    std::mt19937 random(13);
+    for (int trial = 0; trial < 600; ++trial) {
+        const int count = int(random() % 200);
+        const int taps = 1 + int(random() % 61);
+        std::vector<int32_t> kernel(taps), column(count + taps);
+        for (int32_t &k : kernel) k = int32_t(random() % 2726);
+        const int32_t values[] = {0, 4087, 5314, 1, int32_t(random() % 5315)};
+        for (size_t c = 0; c < column.size();) {
+            const size_t run = 1 + random() % (trial % 2 ? 90 : 12);
+            const int32_t v = values[random() % 5];
+            for (size_t e = std::min(column.size(), c + run); c < e; ++c) column[c] = v;
+        }
+        std::vector<int32_t> out(count + 1, -7), expected(count + 1, -7);
+        for (int i = 0; i < count; ++i) {
+            int64_t sum = 0;
+            for (int k = 0; k < taps; ++k) sum += int64_t(kernel[k]) * column[i + k];
+            expected[i] = int32_t(sum);
+        }
+        convolveRow(kernel.data(), taps, column.data(), count, out.data());
+        ASSERT_EQ(out, expected) << "count " << count << ", taps " << taps;
+
+        // With skip bytes (runs of 255, some broken by one other value): the
+        // outputs outside the runs of eight skip bytes of 255 are the same.
+        std::vector<uint8_t> skip(count + 1, 0);
+        for (size_t i = 0; i < skip.size();) {
+            const size_t run = 1 + random() % 40;
+            const uint8_t v = random() % 2 ? 255 : uint8_t(random() % 255);
+            for (size_t e = std::min(skip.size(), i + run); i < e; ++i) skip[i] = v;
+        }
+        if (count > 0 && random() % 2) skip[random() % count] = 254;
+        std::vector<int32_t> scratch, skipped(count + 1, -7);
+        convolveRow(kernel.data(), taps, column.data(), count, skipped.data(), scratch,
+                    skip.data());
+        for (int i = 0; i < count; ++i) {
+            const int run = i / 8 * 8;
+            const bool allOpaque =
+                run + 8 <= count &&
+                std::all_of(&skip[run], &skip[run + 8], [](uint8_t b) { return b == 255; });
+            if (allOpaque) continue;
+            ASSERT_EQ(skipped[i], expected[i]) << i << " of " << count;
+        }
+    }
+}
+
+// Masks whose rows repeat (so that many runs of 32 columns have the same
+// fully opaque pixels throughout): the run changes counted row by row as a
+// window moves down, and the column sums taken with them, against plain
+// loops.
+TEST(RowPasses, OpaqueColumnSumsWithOpacityChanges) {
+    std::mt19937 random(14);
+    const uint8_t levels[] = {0, 1, 254, 255, 255};
+    for (int trial = 0; trial < 300; ++trial) {
+        const int count = int(random() % 150);
+        const int taps = 1 + int(random() % 61);
+        const int rows = taps + int(random() % 20);
+        const ptrdiff_t stride = count + int(random() % 5);
+        std::vector<uint8_t> mask(size_t(stride) * rows + 1, 0);
+        for (int y = 0; y < rows; ++y) {
+            // A new row most of the time only in a few places.
+            uint8_t *row = &mask[size_t(y) * stride];
+            if (y > 0) std::copy(row - stride, row, row);
+            const int edits = y == 0 || random() % 3 == 0 ? int(random() % (count + 1)) : 0;
+            for (int e = 0; e < edits; ++e)
+                row[random() % (count ? count : 1)] = levels[random() % 5];
+        }
+        std::vector<int32_t> weights(taps);
+        for (int32_t &w : weights) w = int32_t(random() % (32767 / taps + 1));
+        std::vector<int32_t> changes((count + 31) / 32 + 1, 0);
+        for (int r = 1; r < taps; ++r)
+            countOpacityChanges(&mask[size_t(r) * stride], stride, count, 1, changes.data());
+        for (int top = 0; top + taps <= rows; ++top) {
+            if (top > 0) {
+                countOpacityChanges(&mask[size_t(top) * stride], stride, count, -1, changes.data());
+                countOpacityChanges(&mask[size_t(top + taps - 1) * stride], stride, count, 1,
+                                    changes.data());
+            }
+            std::vector<int32_t> column(count + 1, -7), expected(count + 1, -7);
+            for (int i = 0; i < count; ++i) {
+                expected[i] = 0;
+                for (int k = 0; k < taps; ++k)
+                    if (mask[(top + k) * stride + i] == 255) expected[i] += weights[k];
+            }
+            sumOpaqueColumns(&mask[size_t(top) * stride], stride, weights.data(), taps, count,
+                             column.data(), changes.data());
+            ASSERT_EQ(column, expected)
+                << "count " << count << ", taps " << taps << ", top " << top;
+        }
     }
 }
 
