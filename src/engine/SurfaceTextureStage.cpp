@@ -207,24 +207,40 @@ CoordTables coordTablesOf(int32_t index) {
     return {engine.colCoords2, engine.colFracs2, engine.rowCoords2, engine.rowFracs2};
 }
 
+// The pixels a texture stage visits lie in columns x0..x1 of rows y0..y1.
+struct Bounds {
+    int32_t x0, x1, y0, y1;
+};
+
+// Texture 1 visits the mask's bounding box (clipped to the frame), texture 2
+// the whole frame.
+Bounds boundsOf(int32_t index) {
+    const int32_t w = engine.frameWidth, h = engine.frameHeight;
+    if (index != 0) return {0, w - 1, 0, h - 1};
+    return {engine.boundsMinX > 0 ? engine.boundsMinX : 0,
+            engine.boundsMaxX < w - 1 ? engine.boundsMaxX : w - 1,
+            engine.boundsMinY > 0 ? engine.boundsMinY : 0,
+            engine.boundsMaxY < h - 1 ? engine.boundsMaxY : h - 1};
+}
+
+// A pixel is visited by texture 1 when covered at all, by texture 2 when not
+// fully covered.
+inline bool visited(bool object, uint8_t coverage) {
+    return object ? coverage != 0 : coverage != 255;
+}
+
 // Writes the textured slopes of the visited pixels. Texture 1 (index 0)
 // visits the mask's bounding box, skipping uncovered pixels, and adds to the
-// bevel slopes; texture 2 visits every pixel not fully covered.
+// bevel slopes; texture 2 visits every pixel not fully covered. Each row is
+// walked as runs of visited pixels.
 template <Filter F>
-void applyTexture(int32_t index, const Texture &t, const CoordTables &c, int32_t depth) {
-    const int32_t w = engine.frameWidth, h = engine.frameHeight;
+void applyTexture(int32_t index, const Texture &t, const CoordTables &c, int32_t depth,
+                  const Bounds &b) {
     const bool object = index == 0;
-    int32_t x0 = 0, x1 = w - 1, y0 = 0, y1 = h - 1;
-    if (object) {
-        x0 = engine.boundsMinX > 0 ? engine.boundsMinX : 0;
-        y0 = engine.boundsMinY > 0 ? engine.boundsMinY : 0;
-        x1 = engine.boundsMaxX < w - 1 ? engine.boundsMaxX : w - 1;
-        y1 = engine.boundsMaxY < h - 1 ? engine.boundsMaxY : h - 1;
-    }
     int8_t *outX = object ? engine.texturedSlopeX1 : engine.texturedSlopeX2;
     int8_t *outY = object ? engine.texturedSlopeY1 : engine.texturedSlopeY2;
     Footprint f{};
-    for (int32_t y = y0; y <= y1; ++y) {
+    for (int32_t y = b.y0; y <= b.y1; ++y) {
         pollAbort(y);
         f.v = c.row[y];
         f.vNext = nextWrapped(f.v, t.height);
@@ -232,19 +248,91 @@ void applyTexture(int32_t index, const Texture &t, const CoordTables &c, int32_t
         f.rowSpan = spanLength(f.v, c.row[y + 1], t.height);
         const uint8_t *maskRow = engine.mask + engine.paddedRowOffset[y];
         const int32_t rowStart = engine.rowOffset[y];
-        for (int32_t x = x0; x <= x1; ++x) {
-            const uint8_t coverage = maskRow[x];
-            if (object ? coverage == 0 : coverage == 255) continue;
-            f.u = c.col[x];
-            f.uNext = nextWrapped(f.u, t.width);
-            f.fu = c.colFrac[x];
-            f.colSpan = spanLength(f.u, c.col[x + 1], t.width);
-            const Gradient g = sample<F>(t, f, depth);
+        int32_t x = b.x0;
+        while (x <= b.x1) {
+            while (x <= b.x1 && !visited(object, maskRow[x])) ++x;
+            for (; x <= b.x1 && visited(object, maskRow[x]); ++x) {
+                f.u = c.col[x];
+                f.uNext = nextWrapped(f.u, t.width);
+                f.fu = c.colFrac[x];
+                f.colSpan = spanLength(f.u, c.col[x + 1], t.width);
+                const Gradient g = sample<F>(t, f, depth);
+                const int32_t p = rowStart + x;
+                const int32_t baseX = object ? engine.slopeX[p] : 0;
+                const int32_t baseY = object ? engine.slopeY[p] : 0;
+                outX[p] = static_cast<int8_t>(clampRange(baseX + g.x, -128, 127));
+                outY[p] = static_cast<int8_t>(clampRange(baseY + g.y, -128, 127));
+            }
+        }
+    }
+}
+
+// (depth x g) >> 8 for a texel inside the height window lo..hi, else 0: the
+// area average of a footprint of exactly one texel.
+inline int32_t unitGradient(uint8_t height, int8_t g, int32_t lo, int32_t hi, int32_t depth) {
+    return height >= lo && height <= hi ? (depth * g) >> 8 : 0;
+}
+
+// Texture 1 over n pixels that take n consecutive texels: covered pixels
+// get the relief slope plus the texel's gradient, clamped to -128..127.
+LUSTRA_VECTOR_CLONES void
+addUnitTexelsToRelief(const uint8_t *__restrict coverage, const int8_t *__restrict slopeX,
+                      const int8_t *__restrict slopeY, const uint8_t *__restrict heights,
+                      const int8_t *__restrict gradientX, const int8_t *__restrict gradientY,
+                      int32_t lo, int32_t hi, int32_t depth, int32_t n, int8_t *__restrict outX,
+                      int8_t *__restrict outY) {
+    for (int32_t i = 0; i < n; ++i) {
+        const int32_t gx = unitGradient(heights[i], gradientX[i], lo, hi, depth);
+        const int32_t gy = unitGradient(heights[i], gradientY[i], lo, hi, depth);
+        const int8_t x = static_cast<int8_t>(clampRange(slopeX[i] + gx, -128, 127));
+        const int8_t y = static_cast<int8_t>(clampRange(slopeY[i] + gy, -128, 127));
+        outX[i] = coverage[i] != 0 ? x : outX[i];
+        outY[i] = coverage[i] != 0 ? y : outY[i];
+    }
+}
+
+// Texture 2 over n pixels that take n consecutive texels: pixels not fully
+// covered get the texel's gradient (within -128..126, so no clamping).
+LUSTRA_VECTOR_CLONES void setUnitTexels(const uint8_t *__restrict coverage,
+                                        const uint8_t *__restrict heights,
+                                        const int8_t *__restrict gradientX,
+                                        const int8_t *__restrict gradientY, int32_t lo, int32_t hi,
+                                        int32_t depth, int32_t n, int8_t *__restrict outX,
+                                        int8_t *__restrict outY) {
+    for (int32_t i = 0; i < n; ++i) {
+        const int8_t x = static_cast<int8_t>(unitGradient(heights[i], gradientX[i], lo, hi, depth));
+        const int8_t y = static_cast<int8_t>(unitGradient(heights[i], gradientY[i], lo, hi, depth));
+        outX[i] = coverage[i] != 255 ? x : outX[i];
+        outY[i] = coverage[i] != 255 ? y : outY[i];
+    }
+}
+
+// Zoom 0 on both axes of a texture at least 2 x 2: every footprint is one
+// texel (spans of 1), the columns step through the texture one by one
+// between wraps, so each row is done in runs of consecutive texels.
+void applyUnitTexels(int32_t index, const Texture &t, const CoordTables &c, int32_t lo, int32_t hi,
+                     int32_t depth, const Bounds &b) {
+    const bool object = index == 0;
+    int8_t *outX = object ? engine.texturedSlopeX1 : engine.texturedSlopeX2;
+    int8_t *outY = object ? engine.texturedSlopeY1 : engine.texturedSlopeY2;
+    for (int32_t y = b.y0; y <= b.y1; ++y) {
+        pollAbort(y);
+        const size_t texelRow = size_t(c.row[y]) * t.width;
+        const uint8_t *maskRow = engine.mask + engine.paddedRowOffset[y];
+        const int32_t rowStart = engine.rowOffset[y];
+        for (int32_t x = b.x0; x <= b.x1;) {
+            const int32_t u = c.col[x];
+            const int32_t n = b.x1 + 1 - x < t.width - u ? b.x1 + 1 - x : t.width - u;
+            const size_t i = texelRow + u;
             const int32_t p = rowStart + x;
-            const int32_t baseX = object ? engine.slopeX[p] : 0;
-            const int32_t baseY = object ? engine.slopeY[p] : 0;
-            outX[p] = static_cast<int8_t>(clampRange(baseX + g.x, -128, 127));
-            outY[p] = static_cast<int8_t>(clampRange(baseY + g.y, -128, 127));
+            if (object)
+                addUnitTexelsToRelief(maskRow + x, engine.slopeX + p, engine.slopeY + p,
+                                      t.heights + i, t.gradientX + i, t.gradientY + i, lo, hi,
+                                      depth, n, outX + p, outY + p);
+            else
+                setUnitTexels(maskRow + x, t.heights + i, t.gradientX + i, t.gradientY + i, lo, hi,
+                              depth, n, outX + p, outY + p);
+            x += n;
         }
     }
 }
@@ -396,18 +484,23 @@ int32_t surfaceTextureStage(const RenderJob &job, int32_t index) {
                    zoomedOffset(s.zoomY, s.offsetY));
 
     const int32_t depth = s.depth;
+    const Bounds bounds = boundsOf(index);
+    if (colScale == 128 && rowScale == 128 && texture.width > 1 && texture.height > 1) {
+        applyUnitTexels(index, texture, tables, s.heightMin, s.heightMax, depth, bounds);
+        return 0;
+    }
     switch (chooseFilter(colScale, rowScale)) {
     case Filter::Bilinear:
-        applyTexture<Filter::Bilinear>(index, texture, tables, depth);
+        applyTexture<Filter::Bilinear>(index, texture, tables, depth, bounds);
         break;
     case Filter::ColumnSpans:
-        applyTexture<Filter::ColumnSpans>(index, texture, tables, depth);
+        applyTexture<Filter::ColumnSpans>(index, texture, tables, depth, bounds);
         break;
     case Filter::RowSpans:
-        applyTexture<Filter::RowSpans>(index, texture, tables, depth);
+        applyTexture<Filter::RowSpans>(index, texture, tables, depth, bounds);
         break;
     case Filter::Area:
-        applyTexture<Filter::Area>(index, texture, tables, depth);
+        applyTexture<Filter::Area>(index, texture, tables, depth, bounds);
         break;
     }
     return 0;
