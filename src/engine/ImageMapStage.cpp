@@ -6,6 +6,7 @@
 #include "engine/Engine.h"
 
 #include <cstddef>
+#include <cstdlib>
 
 namespace lustra {
 
@@ -165,6 +166,76 @@ template <Filter F> void resampleAll(const Picture &s, const CoordTables &c, uin
     }
 }
 
+// Footprints of every frame column, built once per call from the column
+// tables: column, next column (wrapping), fraction and span.
+class ColumnFootprints {
+  public:
+    ColumnFootprints(const CoordTables &c, int32_t width, int32_t size)
+        : data_(static_cast<int32_t *>(std::malloc(sizeof(int32_t) * 4 * size_t(width)))) {
+        if (!data_) return;
+        u = data_, uNext = data_ + width, fu = data_ + 2 * size_t(width);
+        span = data_ + 3 * size_t(width);
+        for (int32_t x = 0; x < width; ++x) {
+            u[x] = c.col[x];
+            uNext[x] = nextWrapped(c.col[x], size);
+            fu[x] = c.colFrac[x];
+            span[x] = spanLength(c.col[x], c.col[x + 1], size);
+        }
+    }
+    ~ColumnFootprints() { std::free(data_); }
+    ColumnFootprints(const ColumnFootprints &) = delete;
+    ColumnFootprints &operator=(const ColumnFootprints &) = delete;
+    bool valid() const { return data_ != nullptr; }
+
+    int32_t *u = nullptr, *uNext = nullptr, *fu = nullptr, *span = nullptr;
+
+  private:
+    int32_t *data_;
+};
+
+// ((255 - w) x a + w x b) >> 8 on blue and red at once, the channels in bits
+// 0..7 and 16..23: each 16-bit half holds at most 255 x 255 before the shift.
+inline uint32_t blendBlueRed(uint32_t a, uint32_t b, uint32_t w) {
+    return (((255 - w) * (a & 0xFF00FFu) + w * (b & 0xFF00FFu)) >> 8) & 0xFF00FFu;
+}
+
+// ((255 - w) x a + w x b) >> 8 on green (bits 8..15), result in bits 0..7.
+inline uint32_t blendGreen(uint32_t a, uint32_t b, uint32_t w) {
+    return ((255 - w) * ((a >> 8) & 0xFFu) + w * ((b >> 8) & 0xFFu)) >> 8;
+}
+
+// One frame row of the bilinear filter between source rows `above` and
+// `below` (row fraction fv): each channel as in resample<Bilinear>, bytes
+// 0..2 written, byte 3 kept.
+LUSTRA_VECTOR_CLONES void bilinearRow(const uint32_t *__restrict above,
+                                      const uint32_t *__restrict below, uint32_t fv,
+                                      const int32_t *__restrict u, const int32_t *__restrict uNext,
+                                      const int32_t *__restrict fu, int32_t count,
+                                      uint32_t *__restrict out) {
+    for (int32_t x = 0; x < count; ++x) {
+        const uint32_t a = above[u[x]], b = above[uNext[x]];
+        const uint32_t c = below[u[x]], d = below[uNext[x]];
+        const uint32_t w = static_cast<uint32_t>(fu[x]);
+        const uint32_t blueRed = blendBlueRed(blendBlueRed(a, b, w), blendBlueRed(c, d, w), fv);
+        const uint32_t green = (blendGreen(a, b, w) * (255 - fv) + blendGreen(c, d, w) * fv) >> 8;
+        out[x] = (out[x] & 0xFF000000u) | blueRed | (green << 8);
+    }
+}
+
+// Every frame pixel through the bilinear filter, row by row.
+void resampleBilinear(const Picture &s, const CoordTables &c, const ColumnFootprints &cols,
+                      uint32_t *out) {
+    const int32_t w = engine.frameWidth, h = engine.frameHeight;
+    for (int32_t y = 0; y < h; ++y) {
+        pollAbort(y);
+        const int32_t v = c.row[y];
+        const uint32_t *above = s.pixels + size_t(v) * s.width;
+        const uint32_t *below = s.pixels + size_t(nextWrapped(v, s.height)) * s.width;
+        bilinearRow(above, below, c.rowFrac[y], cols.u, cols.uNext, cols.fu, w,
+                    out + size_t(y) * w);
+    }
+}
+
 // Copies `count` pixels: bytes 0..2 from the source, byte 3 kept.
 LUSTRA_VECTOR_CLONES void copyColourBytes(const uint32_t *__restrict source, int32_t count,
                                           uint32_t *__restrict out) {
@@ -252,7 +323,14 @@ void resampleImageMap(int32_t which) {
         return;
     }
 
-    switch (chooseFilter(colScale, rowScale)) {
+    const Filter filter = chooseFilter(colScale, rowScale);
+    const ColumnFootprints cols(tables, engine.frameWidth, picture.width);
+    if (cols.valid() && filter == Filter::Bilinear) {
+        resampleBilinear(picture, tables, cols, out);
+        return;
+    }
+    // Without room for the column footprints every pixel builds its own.
+    switch (filter) {
     case Filter::Bilinear:
         resampleAll<Filter::Bilinear>(picture, tables, out);
         break;
