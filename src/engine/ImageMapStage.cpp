@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdlib>
+#include <utility>
 
 namespace lustra {
 
@@ -222,6 +223,209 @@ LUSTRA_VECTOR_CLONES void bilinearRow(const uint32_t *__restrict above,
     }
 }
 
+// Blue, green and red of a pixel in the 16-bit lanes at bits 0, 16 and 32.
+inline uint64_t spreadChannels(uint32_t p) {
+    return (p & 0xFFu) | (uint64_t(p & 0xFF00u) << 8) | (uint64_t(p & 0xFF0000u) << 16);
+}
+
+// Lane k (0 blue, 1 green, 2 red) of a spread sum.
+inline uint32_t laneOf(uint64_t sum, int k) {
+    return static_cast<uint32_t>(sum >> (16 * k)) & 0xFFFFu;
+}
+
+// q / n, truncating, as q x ceil(2^18 / n) >> 18: exact for every channel sum
+// q of at most 16 pixels (q <= 4080) and n in 1..16; n = 0 gives 0.
+constexpr uint32_t reciprocalOf(uint32_t n) {
+    return n == 0 ? 0 : ((1u << 18) + n - 1) / n;
+}
+
+constexpr bool reciprocalsExact() {
+    for (uint32_t n = 1; n <= 16; ++n)
+        for (uint32_t q = 0; q <= 16 * 255; ++q)
+            if (((q * reciprocalOf(n)) >> 18) != q / n) return false;
+    return true;
+}
+static_assert(reciprocalsExact(), "reciprocal division must equal integer division");
+
+constexpr uint32_t kReciprocal[17] = {
+    reciprocalOf(0),  reciprocalOf(1),  reciprocalOf(2),  reciprocalOf(3),  reciprocalOf(4),
+    reciprocalOf(5),  reciprocalOf(6),  reciprocalOf(7),  reciprocalOf(8),  reciprocalOf(9),
+    reciprocalOf(10), reciprocalOf(11), reciprocalOf(12), reciprocalOf(13), reciprocalOf(14),
+    reciprocalOf(15), reciprocalOf(16)};
+
+inline uint32_t divideSmall(uint32_t q, uint32_t reciprocal) {
+    return (q * reciprocal) >> 18;
+}
+
+// The source columns whose running sums give every column span of a frame
+// row: frame column x sums entries start[x] .. end[x] - 1, which hold u, u +
+// 1, ... wrapping after the picture width (spans hold at most 4 columns).
+// When the spans together take more columns than the picture has, the
+// entries are the picture's columns once plus 4 wrapped ones, and spans
+// share them; otherwise the spans are laid end to end.
+class SpanColumns {
+  public:
+    SpanColumns(const ColumnFootprints &cols, int32_t width, int32_t size)
+        : start(static_cast<int32_t *>(std::malloc(sizeof(int32_t) * 2 * size_t(width)))) {
+        if (!start) return;
+        end = start + width;
+        int64_t laid = 0;
+        for (int32_t x = 0; x < width; ++x) laid += cols.span[x];
+        const bool shared = laid > int64_t(size) + 4;
+        total = shared ? size + 4 : static_cast<int32_t>(laid);
+        column = static_cast<int32_t *>(std::malloc(sizeof(int32_t) * (size_t(total) + 1)));
+        sums[0] = static_cast<uint64_t *>(std::malloc(sizeof(uint64_t) * (size_t(total) + 1)));
+        sums[1] = static_cast<uint64_t *>(std::malloc(sizeof(uint64_t) * (size_t(total) + 1)));
+        if (!column) return;
+        int32_t next = 0;
+        for (int32_t x = 0; x < width; ++x) {
+            start[x] = shared ? cols.u[x] : next;
+            end[x] = start[x] + cols.span[x];
+            int32_t c = cols.u[x];
+            for (; !shared && next < end[x]; ++next, c = nextWrapped(c, size)) column[next] = c;
+        }
+        for (int32_t j = 0, c = 0; shared && j < total; ++j, c = nextWrapped(c, size))
+            column[j] = c;
+    }
+    ~SpanColumns() {
+        std::free(start);
+        std::free(column);
+        std::free(sums[0]);
+        std::free(sums[1]);
+    }
+    SpanColumns(const SpanColumns &) = delete;
+    SpanColumns &operator=(const SpanColumns &) = delete;
+    bool valid() const { return start && column && sums[0] && sums[1]; }
+
+    int32_t *start = nullptr, *end = nullptr;
+    int32_t *column = nullptr;
+    uint64_t *sums[2] = {};
+    int32_t total = 0;
+};
+
+// Running sums over the span columns of the `count` source rows from row v
+// (wrapping): sums[j] is entries 0..j-1 summed over those rows, in spread
+// lanes. Lanes may carry into each other here, but a difference of two
+// entries over at most 4 x 4 pixels is exact in wrapping 64-bit arithmetic.
+void runningSums(const Picture &s, int32_t v, int32_t count, const SpanColumns &spans,
+                 uint64_t *sums) {
+    const uint32_t *rows[4];
+    for (int32_t m = 0; m < count; ++m, v = nextWrapped(v, s.height))
+        rows[m] = s.pixels + size_t(v) * s.width;
+    uint64_t running = 0;
+    sums[0] = 0;
+    for (int32_t j = 0; j < spans.total; ++j) {
+        const int32_t c = spans.column[j];
+        for (int32_t m = 0; m < count; ++m) running += spreadChannels(rows[m][c]);
+        sums[j + 1] = running;
+    }
+}
+
+// Box filter on one frame row: each pixel the average over its column span
+// and the row's `rowSpan` rows, from the running sums; 0 when empty.
+LUSTRA_VECTOR_CLONES void boxRow(const uint64_t *__restrict sums, const int32_t *__restrict start,
+                                 const int32_t *__restrict end, const int32_t *__restrict span,
+                                 int32_t rowSpan, int32_t count, uint32_t *__restrict out) {
+    for (int32_t x = 0; x < count; ++x) {
+        const uint64_t sum = sums[end[x]] - sums[start[x]];
+        const uint32_t r = kReciprocal[span[x] * rowSpan];
+        const uint32_t blue = divideSmall(laneOf(sum, 0), r);
+        const uint32_t green = divideSmall(laneOf(sum, 1), r);
+        const uint32_t red = divideSmall(laneOf(sum, 2), r);
+        out[x] = (out[x] & 0xFF000000u) | (red << 16) | (green << 8) | blue;
+    }
+}
+
+// Column spans on one frame row: averages over each pixel's column span on
+// source rows v (sums0) and vNext (sums1), blended by the row fraction fv.
+LUSTRA_VECTOR_CLONES void columnSpanRow(const uint64_t *__restrict sums0,
+                                        const uint64_t *__restrict sums1,
+                                        const int32_t *__restrict start,
+                                        const int32_t *__restrict end,
+                                        const int32_t *__restrict span, uint32_t fv, int32_t count,
+                                        uint32_t *__restrict out) {
+    for (int32_t x = 0; x < count; ++x) {
+        const uint64_t sum0 = sums0[end[x]] - sums0[start[x]];
+        const uint64_t sum1 = sums1[end[x]] - sums1[start[x]];
+        const uint32_t r = kReciprocal[span[x]];
+        uint32_t pixel = out[x] & 0xFF000000u;
+        for (int k = 0; k < 3; ++k) {
+            const uint32_t a0 = divideSmall(laneOf(sum0, k), r);
+            const uint32_t a1 = divideSmall(laneOf(sum1, k), r);
+            pixel |= ((a1 * fv + (255 - fv) * a0) >> 8) << (8 * k);
+        }
+        out[x] = pixel;
+    }
+}
+
+// Box and column-span filters from running sums over the span columns. The
+// column-span filter keeps the sums of the last two source rows, which the
+// next frame row often shares when rows are magnified.
+void resampleSpans(Filter filter, const Picture &s, const CoordTables &c,
+                   const ColumnFootprints &cols, const SpanColumns &spans, uint32_t *out) {
+    const int32_t w = engine.frameWidth, h = engine.frameHeight;
+    uint64_t *sums0 = spans.sums[0], *sums1 = spans.sums[1];
+    int32_t row0 = -1, row1 = -1; // the source rows sums0 and sums1 hold
+    for (int32_t y = 0; y < h; ++y) {
+        pollAbort(y);
+        const int32_t v = c.row[y];
+        uint32_t *line = out + size_t(y) * w;
+        if (filter == Filter::Box) {
+            const int32_t rowSpan = spanLength(v, c.row[y + 1], s.height);
+            runningSums(s, v, rowSpan, spans, sums0);
+            boxRow(sums0, spans.start, spans.end, cols.span, rowSpan, w, line);
+            continue;
+        }
+        const int32_t vNext = nextWrapped(v, s.height);
+        if (row0 != v) {
+            if (row1 == v) {
+                std::swap(sums0, sums1);
+                std::swap(row0, row1);
+            } else {
+                runningSums(s, v, 1, spans, sums0);
+                row0 = v;
+            }
+        }
+        if (row1 != vNext) {
+            runningSums(s, vNext, 1, spans, sums1);
+            row1 = vNext;
+        }
+        columnSpanRow(sums0, sums1, spans.start, spans.end, cols.span, c.rowFrac[y], w, line);
+    }
+}
+
+// Row spans on every frame row: averages over the row span in columns u and
+// uNext, blended by the column fraction.
+void resampleRowSpans(const Picture &s, const CoordTables &c, const ColumnFootprints &cols,
+                      uint32_t *out) {
+    const int32_t w = engine.frameWidth, h = engine.frameHeight;
+    for (int32_t y = 0; y < h; ++y) {
+        pollAbort(y);
+        int32_t v = c.row[y];
+        const int32_t rowSpan = spanLength(v, c.row[y + 1], s.height);
+        const uint32_t *rows[4];
+        for (int32_t m = 0; m < rowSpan; ++m, v = nextWrapped(v, s.height))
+            rows[m] = s.pixels + size_t(v) * s.width;
+        const uint32_t r = kReciprocal[rowSpan];
+        uint32_t *line = out + size_t(y) * w;
+        for (int32_t x = 0; x < w; ++x) {
+            uint64_t sum0 = 0, sum1 = 0;
+            for (int32_t m = 0; m < rowSpan; ++m) {
+                sum0 += spreadChannels(rows[m][cols.u[x]]);
+                sum1 += spreadChannels(rows[m][cols.uNext[x]]);
+            }
+            const uint32_t fu = static_cast<uint32_t>(cols.fu[x]);
+            uint32_t pixel = line[x] & 0xFF000000u;
+            for (int k = 0; k < 3; ++k) {
+                const uint32_t a0 = divideSmall(laneOf(sum0, k), r);
+                const uint32_t a1 = divideSmall(laneOf(sum1, k), r);
+                pixel |= ((a1 * fu + (255 - fu) * a0) >> 8) << (8 * k);
+            }
+            line[x] = pixel;
+        }
+    }
+}
+
 // Every frame pixel through the bilinear filter, row by row.
 void resampleBilinear(const Picture &s, const CoordTables &c, const ColumnFootprints &cols,
                       uint32_t *out) {
@@ -328,6 +532,17 @@ void resampleImageMap(int32_t which) {
     if (cols.valid() && filter == Filter::Bilinear) {
         resampleBilinear(picture, tables, cols, out);
         return;
+    }
+    if (cols.valid() && filter == Filter::RowSpans) {
+        resampleRowSpans(picture, tables, cols, out);
+        return;
+    }
+    if (cols.valid()) {
+        const SpanColumns spans(cols, engine.frameWidth, picture.width);
+        if (spans.valid()) {
+            resampleSpans(filter, picture, tables, cols, spans, out);
+            return;
+        }
     }
     // Without room for the column footprints every pixel builds its own.
     switch (filter) {
