@@ -5,9 +5,11 @@
 // which has no relief of its own, the gradients alone.
 #include "engine/Blend.h"
 #include "engine/Engine.h"
+#include "engine/Footprints.h"
 
 #include <cstddef>
 #include <cstdlib>
+#include <utility>
 
 namespace lustra {
 
@@ -85,17 +87,6 @@ enum class Filter { Bilinear, ColumnSpans, RowSpans, Area };
 Filter chooseFilter(int32_t colScale, int32_t rowScale) {
     if (colScale < 128) return rowScale < 128 ? Filter::Bilinear : Filter::RowSpans;
     return rowScale < 128 ? Filter::ColumnSpans : Filter::Area;
-}
-
-// Texels from coordinate a up to coordinate b (exclusive) of a texture that
-// wraps after `size`: b - a, plus size when b lies before a.
-inline int32_t spanLength(int32_t a, int32_t b, int32_t size) {
-    return b < a ? b + size - a : b - a;
-}
-
-// The next coordinate after c, wrapping after `size` (c lies in 0..size-1).
-inline int32_t nextWrapped(int32_t c, int32_t size) {
-    return c + 1 == size ? 0 : c + 1;
 }
 
 // Where one pixel falls on the texture, from the coordinate tables. A span
@@ -337,6 +328,269 @@ void applyUnitTexels(int32_t index, const Texture &t, const CoordTables &c, int3
     }
 }
 
+// A texel as the filters sum it: inside the height window (gx + 128) in bits
+// 0..11, (gy + 128) in bits 12..23 and a count of 1 from bit 24; outside it
+// 0. A sum of up to 16 words keeps every field in its own bits (16 x 255 <
+// 2^12), so the window's gradient sums and texel count read straight off it.
+inline uint32_t texelWord(const Texture &t, size_t i) {
+    if (!t.inWindow(i)) return 0;
+    return uint32_t(t.gradientX[i] + 128) | uint32_t(t.gradientY[i] + 128) << 12 | 1u << 24;
+}
+
+// Accepted texels in a word sum.
+inline int32_t wordCount(uint32_t w) {
+    return int32_t(w >> 24);
+}
+// Sum of x gradients over the accepted texels of a word sum (0 for none).
+inline int32_t wordX(uint32_t w) {
+    return int32_t(w & 0xFFFu) - 128 * wordCount(w);
+}
+// Sum of y gradients over the accepted texels of a word sum.
+inline int32_t wordY(uint32_t w) {
+    return int32_t((w >> 12) & 0xFFFu) - 128 * wordCount(w);
+}
+
+// s / n truncated toward zero, for |s| <= 16 x 128 and n in 1..16, from
+// n's reciprocal (see divideSmall); n = 0 gives 0.
+inline int32_t divideSigned(int32_t s, uint32_t reciprocal) {
+    const int32_t q = int32_t(divideSmall(uint32_t(s < 0 ? -s : s), reciprocal));
+    return s < 0 ? -q : q;
+}
+
+// The gradients of one row of visited pixels, before they are written.
+struct GradientRow {
+    int32_t *x, *y;
+};
+
+// Bilinear gradients, times depth, of `count` pixels between texture rows
+// `above` and `below` (row fraction fv), as sample<Bilinear>.
+LUSTRA_VECTOR_CLONES void bilinearRow(const uint32_t *__restrict above,
+                                      const uint32_t *__restrict below, int32_t fv,
+                                      const int32_t *__restrict u, const int32_t *__restrict uNext,
+                                      const int32_t *__restrict fu, int32_t depth, int32_t count,
+                                      int32_t *__restrict outX, int32_t *__restrict outY) {
+    for (int32_t i = 0; i < count; ++i) {
+        const uint32_t a = above[u[i]], b = above[uNext[i]];
+        const uint32_t c = below[u[i]], d = below[uNext[i]];
+        const int32_t w = fu[i];
+        const int32_t topX = (wordX(b) * w + (255 - w) * wordX(a)) >> 8;
+        const int32_t bottomX = (wordX(d) * w + (255 - w) * wordX(c)) >> 8;
+        const int32_t topY = (wordY(b) * w + (255 - w) * wordY(a)) >> 8;
+        const int32_t bottomY = (wordY(d) * w + (255 - w) * wordY(c)) >> 8;
+        outX[i] = ((bottomX * fv + (255 - fv) * topX) * depth) >> 16;
+        outY[i] = ((bottomY * fv + (255 - fv) * topY) * depth) >> 16;
+    }
+}
+
+// Area averages, times depth, of `count` pixels from running word sums over
+// the span columns of the row span: (depth x (sum / accepted)) >> 8, 0 when
+// no texel of the footprint is accepted.
+LUSTRA_VECTOR_CLONES void areaRow(const uint64_t *__restrict sums, const int32_t *__restrict start,
+                                  const int32_t *__restrict end, int32_t depth, int32_t count,
+                                  int32_t *__restrict outX, int32_t *__restrict outY) {
+    for (int32_t i = 0; i < count; ++i) {
+        const uint32_t sum = static_cast<uint32_t>(sums[end[i]] - sums[start[i]]);
+        const uint32_t r = kReciprocal[wordCount(sum)];
+        outX[i] = (depth * divideSigned(wordX(sum), r)) >> 8;
+        outY[i] = (depth * divideSigned(wordY(sum), r)) >> 8;
+    }
+}
+
+// Column-span averages on texture rows v (sums0) and vNext (sums1), blended
+// by the row fraction, times depth, as sample<ColumnSpans>.
+LUSTRA_VECTOR_CLONES void
+columnSpanRow(const uint64_t *__restrict sums0, const uint64_t *__restrict sums1,
+              const int32_t *__restrict start, const int32_t *__restrict end,
+              const int32_t *__restrict span, int32_t fv, int32_t depth, int32_t count,
+              int32_t *__restrict outX, int32_t *__restrict outY) {
+    for (int32_t i = 0; i < count; ++i) {
+        const uint32_t sum0 = static_cast<uint32_t>(sums0[end[i]] - sums0[start[i]]);
+        const uint32_t sum1 = static_cast<uint32_t>(sums1[end[i]] - sums1[start[i]]);
+        const uint32_t r = kReciprocal[span[i]];
+        const int32_t a0x = divideSigned(wordX(sum0), r), a0y = divideSigned(wordY(sum0), r);
+        const int32_t a1x = divideSigned(wordX(sum1), r), a1y = divideSigned(wordY(sum1), r);
+        outX[i] = ((a1x * fv + (255 - fv) * a0x) * depth) >> 16;
+        outY[i] = ((a1y * fv + (255 - fv) * a0y) * depth) >> 16;
+    }
+}
+
+// Running word sums over the span columns of `count` texture rows from row
+// v (wrapping): sums[j] is entries 0..j-1 summed over those rows. Only
+// differences over one footprint are read, which are exact in wrapping
+// arithmetic.
+void runningWordSums(const uint32_t *words, const Texture &t, int32_t v, int32_t count,
+                     const SpanColumns &spans, uint64_t *sums) {
+    const uint32_t *rows[4];
+    for (int32_t m = 0; m < count; ++m, v = nextWrapped(v, t.height))
+        rows[m] = words + size_t(v) * t.width;
+    uint64_t running = 0;
+    sums[0] = 0;
+    for (int32_t j = 0; j < spans.total; ++j) {
+        const int32_t c = spans.column[j];
+        for (int32_t m = 0; m < count; ++m) running += rows[m][c];
+        sums[j + 1] = running;
+    }
+}
+
+// Word sums down the `count` texture rows from row v (wrapping) of the
+// texture columns pixels x0 .. x0 + n - 1 read (u and uNext of each), into
+// sums[column]: all columns when the texture is narrow, else just those.
+void columnWordSums(const uint32_t *words, const Texture &t, int32_t v, int32_t count,
+                    const ColumnFootprints &cols, int32_t x0, int32_t n, uint32_t *sums) {
+    const uint32_t *rows[4];
+    for (int32_t m = 0; m < count; ++m, v = nextWrapped(v, t.height))
+        rows[m] = words + size_t(v) * t.width;
+    auto sumDown = [&](int32_t c) {
+        uint32_t sum = 0;
+        for (int32_t m = 0; m < count; ++m) sum += rows[m][c];
+        sums[c] = sum;
+    };
+    if (t.width <= 2 * n) {
+        for (int32_t c = 0; c < t.width; ++c) sumDown(c);
+        return;
+    }
+    for (int32_t x = x0; x < x0 + n; ++x) {
+        sumDown(cols.u[x]);
+        sumDown(cols.uNext[x]);
+    }
+}
+
+// Row-span averages in columns u and uNext (from the column word sums,
+// divided by the row span through its reciprocal), blended by the column
+// fraction, times depth, as sample<RowSpans>.
+LUSTRA_VECTOR_CLONES void rowSpanRow(const uint32_t *__restrict sums, const int32_t *__restrict u,
+                                     const int32_t *__restrict uNext, const int32_t *__restrict fu,
+                                     uint32_t r, int32_t depth, int32_t count,
+                                     int32_t *__restrict outX, int32_t *__restrict outY) {
+    for (int32_t i = 0; i < count; ++i) {
+        const uint32_t sum0 = sums[u[i]], sum1 = sums[uNext[i]];
+        const int32_t a0x = divideSigned(wordX(sum0), r), a0y = divideSigned(wordY(sum0), r);
+        const int32_t a1x = divideSigned(wordX(sum1), r), a1y = divideSigned(wordY(sum1), r);
+        const int32_t w = fu[i];
+        outX[i] = ((a1x * w + (255 - w) * a0x) * depth) >> 16;
+        outY[i] = ((a1y * w + (255 - w) * a0y) * depth) >> 16;
+    }
+}
+
+// Writes the gradients of pixels x0..x1 of row y to the visited pixels:
+// texture 1 adds them to the relief slopes, clamped; texture 2 sets them.
+LUSTRA_VECTOR_CLONES void writeObjectRow(const uint8_t *__restrict coverage,
+                                         const int8_t *__restrict slopeX,
+                                         const int8_t *__restrict slopeY,
+                                         const int32_t *__restrict gx, const int32_t *__restrict gy,
+                                         int32_t count, int8_t *__restrict outX,
+                                         int8_t *__restrict outY) {
+    for (int32_t i = 0; i < count; ++i) {
+        const int8_t x = static_cast<int8_t>(clampRange(slopeX[i] + gx[i], -128, 127));
+        const int8_t y = static_cast<int8_t>(clampRange(slopeY[i] + gy[i], -128, 127));
+        outX[i] = coverage[i] != 0 ? x : outX[i];
+        outY[i] = coverage[i] != 0 ? y : outY[i];
+    }
+}
+
+LUSTRA_VECTOR_CLONES void writeBackgroundRow(const uint8_t *__restrict coverage,
+                                             const int32_t *__restrict gx,
+                                             const int32_t *__restrict gy, int32_t count,
+                                             int8_t *__restrict outX, int8_t *__restrict outY) {
+    for (int32_t i = 0; i < count; ++i) {
+        const int8_t x = static_cast<int8_t>(clampRange(gx[i], -128, 127));
+        const int8_t y = static_cast<int8_t>(clampRange(gy[i], -128, 127));
+        outX[i] = coverage[i] != 255 ? x : outX[i];
+        outY[i] = coverage[i] != 255 ? y : outY[i];
+    }
+}
+
+// Storage of one filtered call: the texel words of the whole texture, two
+// gradient rows of the frame's width and column sums of the texture's width.
+class FilterScratch {
+  public:
+    FilterScratch(const Texture &t, int32_t width)
+        : words(
+              static_cast<uint32_t *>(std::malloc(sizeof(uint32_t) * size_t(t.width) * t.height))),
+          rowX(static_cast<int32_t *>(std::malloc(sizeof(int32_t) * 2 * size_t(width)))),
+          columns(static_cast<uint32_t *>(std::malloc(sizeof(uint32_t) * size_t(t.width)))) {
+        if (!valid()) return;
+        rowY = rowX + width;
+        const size_t count = size_t(t.width) * t.height;
+        for (size_t i = 0; i < count; ++i) words[i] = texelWord(t, i);
+    }
+    ~FilterScratch() {
+        std::free(words);
+        std::free(rowX);
+        std::free(columns);
+    }
+    FilterScratch(const FilterScratch &) = delete;
+    FilterScratch &operator=(const FilterScratch &) = delete;
+    bool valid() const { return words && rowX && columns; }
+
+    uint32_t *words;
+    int32_t *rowX;
+    uint32_t *columns; // word sums down the rows of a row span, per texture column
+    int32_t *rowY = nullptr;
+};
+
+// The filtered stage row by row: every pixel x0..x1 of a row gets its
+// gradients from the texel words (branch-free row loops), then the visited
+// ones are written. Row spans read word sums down each texture column,
+// column spans and areas running sums along the span columns.
+void applyFiltered(int32_t index, Filter filter, const Texture &t, const CoordTables &c,
+                   const ColumnFootprints &cols, const SpanColumns &spans,
+                   const FilterScratch &scratch, int32_t depth, const Bounds &b) {
+    const bool object = index == 0;
+    int8_t *outX = object ? engine.texturedSlopeX1 : engine.texturedSlopeX2;
+    int8_t *outY = object ? engine.texturedSlopeY1 : engine.texturedSlopeY2;
+    const int32_t n = b.x1 + 1 - b.x0;
+    uint64_t *sums0 = spans.sums[0], *sums1 = spans.sums[1];
+    int32_t row0 = -1, row1 = -1; // the texture rows sums0 and sums1 hold
+    for (int32_t y = b.y0; y <= b.y1; ++y) {
+        pollAbort(y);
+        if (n <= 0) continue;
+        const int32_t v = c.row[y], vNext = nextWrapped(v, t.height);
+        const int32_t rowSpan = spanLength(v, c.row[y + 1], t.height);
+        int32_t *gx = scratch.rowX, *gy = scratch.rowY;
+        switch (filter) {
+        case Filter::Bilinear:
+            bilinearRow(scratch.words + size_t(v) * t.width,
+                        scratch.words + size_t(vNext) * t.width, c.rowFrac[y], cols.u + b.x0,
+                        cols.uNext + b.x0, cols.fu + b.x0, depth, n, gx, gy);
+            break;
+        case Filter::Area:
+            runningWordSums(scratch.words, t, v, rowSpan, spans, sums0);
+            areaRow(sums0, spans.start + b.x0, spans.end + b.x0, depth, n, gx, gy);
+            break;
+        case Filter::ColumnSpans:
+            if (row0 != v) {
+                if (row1 == v) {
+                    std::swap(sums0, sums1);
+                    std::swap(row0, row1);
+                } else {
+                    runningWordSums(scratch.words, t, v, 1, spans, sums0);
+                    row0 = v;
+                }
+            }
+            if (row1 != vNext) {
+                runningWordSums(scratch.words, t, vNext, 1, spans, sums1);
+                row1 = vNext;
+            }
+            columnSpanRow(sums0, sums1, spans.start + b.x0, spans.end + b.x0, cols.span + b.x0,
+                          c.rowFrac[y], depth, n, gx, gy);
+            break;
+        case Filter::RowSpans:
+            columnWordSums(scratch.words, t, v, rowSpan, cols, b.x0, n, scratch.columns);
+            rowSpanRow(scratch.columns, cols.u + b.x0, cols.uNext + b.x0, cols.fu + b.x0,
+                       kReciprocal[rowSpan], depth, n, gx, gy);
+            break;
+        }
+        const uint8_t *coverage = engine.mask + engine.paddedRowOffset[y] + b.x0;
+        const int32_t p = engine.rowOffset[y] + b.x0;
+        if (object)
+            writeObjectRow(coverage, engine.slopeX + p, engine.slopeY + p, gx, gy, n, outX + p,
+                           outY + p);
+        else
+            writeBackgroundRow(coverage, gx, gy, n, outX + p, outY + p);
+    }
+}
+
 // A gradient plane whose values differ (minimum < maximum) is stretched to
 // -128..127: g becomes (g - min) x 255 / (max - min) - 128.
 void stretchGradients(int8_t *plane, size_t count, int32_t minimum, int32_t maximum) {
@@ -489,7 +743,18 @@ int32_t surfaceTextureStage(const RenderJob &job, int32_t index) {
         applyUnitTexels(index, texture, tables, s.heightMin, s.heightMax, depth, bounds);
         return 0;
     }
-    switch (chooseFilter(colScale, rowScale)) {
+    const Filter filter = chooseFilter(colScale, rowScale);
+    const ColumnFootprints cols(tables.col, tables.colFrac, engine.frameWidth, texture.width);
+    if (cols.valid()) {
+        const SpanColumns spans(cols, engine.frameWidth, texture.width);
+        const FilterScratch scratch(texture, engine.frameWidth);
+        if (spans.valid() && scratch.valid()) {
+            applyFiltered(index, filter, texture, tables, cols, spans, scratch, depth, bounds);
+            return 0;
+        }
+    }
+    // Without room for the tables every pixel samples on its own.
+    switch (filter) {
     case Filter::Bilinear:
         applyTexture<Filter::Bilinear>(index, texture, tables, depth, bounds);
         break;
