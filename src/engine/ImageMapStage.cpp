@@ -287,35 +287,57 @@ void resampleSpans(Filter filter, const Picture &s, const CoordTables &c,
     }
 }
 
-// Row spans on every frame row: averages over the row span in columns u and
-// uNext, blended by the column fraction.
+// Channel sums down the `count` source rows from row v (wrapping), spread,
+// of the source columns the frame's pixels read (u and uNext of each), into
+// sums[column]: all columns when the picture is narrow, else just those.
+void columnSums(const Picture &s, int32_t v, int32_t count, const ColumnFootprints &cols,
+                int32_t width, uint64_t *sums) {
+    const uint32_t *rows[4];
+    for (int32_t m = 0; m < count; ++m, v = nextWrapped(v, s.height))
+        rows[m] = s.pixels + size_t(v) * s.width;
+    auto sumDown = [&](int32_t c) {
+        uint64_t sum = 0;
+        for (int32_t m = 0; m < count; ++m) sum += spreadChannels(rows[m][c]);
+        sums[c] = sum;
+    };
+    if (s.width <= 2 * width) {
+        for (int32_t c = 0; c < s.width; ++c) sumDown(c);
+        return;
+    }
+    for (int32_t x = 0; x < width; ++x) {
+        sumDown(cols.u[x]);
+        sumDown(cols.uNext[x]);
+    }
+}
+
+// Row spans on one frame row: averages of the column sums in columns u and
+// uNext (divided by the row span through its reciprocal r), blended by the
+// column fraction.
+LUSTRA_VECTOR_CLONES void rowSpanRow(const uint64_t *__restrict sums, const int32_t *__restrict u,
+                                     const int32_t *__restrict uNext, const int32_t *__restrict fu,
+                                     uint32_t r, int32_t count, uint32_t *__restrict out) {
+    for (int32_t x = 0; x < count; ++x) {
+        const uint64_t sum0 = sums[u[x]], sum1 = sums[uNext[x]];
+        const uint32_t w = static_cast<uint32_t>(fu[x]);
+        uint32_t pixel = out[x] & 0xFF000000u;
+        for (int k = 0; k < 3; ++k) {
+            const uint32_t a0 = divideSmall(laneOf(sum0, k), r);
+            const uint32_t a1 = divideSmall(laneOf(sum1, k), r);
+            pixel |= ((a1 * w + (255 - w) * a0) >> 8) << (8 * k);
+        }
+        out[x] = pixel;
+    }
+}
+
+// Row spans on every frame row, from the column sums of its row span.
 void resampleRowSpans(const Picture &s, const CoordTables &c, const ColumnFootprints &cols,
-                      uint32_t *out) {
+                      uint64_t *sums, uint32_t *out) {
     const int32_t w = engine.frameWidth, h = engine.frameHeight;
     for (int32_t y = 0; y < h; ++y) {
         pollAbort(y);
-        int32_t v = c.row[y];
-        const int32_t rowSpan = spanLength(v, c.row[y + 1], s.height);
-        const uint32_t *rows[4];
-        for (int32_t m = 0; m < rowSpan; ++m, v = nextWrapped(v, s.height))
-            rows[m] = s.pixels + size_t(v) * s.width;
-        const uint32_t r = kReciprocal[rowSpan];
-        uint32_t *line = out + size_t(y) * w;
-        for (int32_t x = 0; x < w; ++x) {
-            uint64_t sum0 = 0, sum1 = 0;
-            for (int32_t m = 0; m < rowSpan; ++m) {
-                sum0 += spreadChannels(rows[m][cols.u[x]]);
-                sum1 += spreadChannels(rows[m][cols.uNext[x]]);
-            }
-            const uint32_t fu = static_cast<uint32_t>(cols.fu[x]);
-            uint32_t pixel = line[x] & 0xFF000000u;
-            for (int k = 0; k < 3; ++k) {
-                const uint32_t a0 = divideSmall(laneOf(sum0, k), r);
-                const uint32_t a1 = divideSmall(laneOf(sum1, k), r);
-                pixel |= ((a1 * fu + (255 - fu) * a0) >> 8) << (8 * k);
-            }
-            line[x] = pixel;
-        }
+        const int32_t rowSpan = spanLength(c.row[y], c.row[y + 1], s.height);
+        columnSums(s, c.row[y], rowSpan, cols, w, sums);
+        rowSpanRow(sums, cols.u, cols.uNext, cols.fu, kReciprocal[rowSpan], w, out + size_t(y) * w);
     }
 }
 
@@ -427,8 +449,12 @@ void resampleImageMap(int32_t which) {
         return;
     }
     if (cols.valid() && filter == Filter::RowSpans) {
-        resampleRowSpans(picture, tables, cols, out);
-        return;
+        uint64_t *sums = static_cast<uint64_t *>(std::malloc(sizeof(uint64_t) * picture.width));
+        if (sums) {
+            resampleRowSpans(picture, tables, cols, sums, out);
+            std::free(sums);
+            return;
+        }
     }
     if (cols.valid()) {
         const SpanColumns spans(cols, engine.frameWidth, picture.width);
