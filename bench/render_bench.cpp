@@ -126,6 +126,13 @@ const Scenario kScenarios[] = {
          s.map1ScaleX = s.map1ScaleY = 50;
          s.map2ScaleX = s.map2ScaleY = 300;
      }},
+    // Picture textures (built from the source frame on every call).
+    {"picture-textures", 1,
+     [](lustra::EffectSettings &s) {
+         s.texture1On = s.texture2On = 1;
+         s.texture1Type = s.texture2Type = 4;
+         s.texture2ScaleX = s.texture2ScaleY = 50;
+     }},
     // Column spans and row spans on both textures and both maps.
     {"textures-and-maps-spans", 1,
      [](lustra::EffectSettings &s) {
