@@ -601,24 +601,80 @@ void stretchGradients(int8_t *plane, size_t count, int32_t minimum, int32_t maxi
     for (size_t i = 0; i < count; ++i) plane[i] = stretch[plane[i] + 128];
 }
 
+// Height of each pixel: the brightest of blue, green and red.
+LUSTRA_VECTOR_CLONES void brightestChannels(const uint32_t *__restrict picture, size_t count,
+                                            uint8_t *__restrict heights) {
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t pixel = picture[i];
+        const uint32_t blue = pixel & 0xFFu, green = (pixel >> 8) & 0xFFu;
+        const uint32_t red = (pixel >> 16) & 0xFFu;
+        const uint32_t brighter = green > blue ? green : blue;
+        heights[i] = static_cast<uint8_t>(red > brighter ? red : brighter);
+    }
+}
+
+// Gradients of texture row v over its 3 x 3 neighbourhoods, `above` and
+// `below` the wrapped neighbouring rows: left column minus right column and
+// upper row minus lower row, over 6 (truncating). Columns 1..w-2 run without
+// wrapping; columns 0 and w-1 take their wrapped neighbours.
+struct ColumnTotals {
+    int32_t *vertical;   // above + here + below, per column
+    int32_t *difference; // above - below, per column
+};
+
+LUSTRA_VECTOR_CLONES void columnTotals(const uint8_t *__restrict above,
+                                       const uint8_t *__restrict here,
+                                       const uint8_t *__restrict below, int32_t w,
+                                       int32_t *__restrict vertical,
+                                       int32_t *__restrict difference) {
+    for (int32_t u = 0; u < w; ++u) {
+        vertical[u] = above[u] + here[u] + below[u];
+        difference[u] = above[u] - below[u];
+    }
+}
+
+LUSTRA_VECTOR_CLONES void interiorGradients(const int32_t *__restrict vertical,
+                                            const int32_t *__restrict difference, int32_t w,
+                                            int8_t *__restrict outX, int8_t *__restrict outY) {
+    for (int32_t u = 1; u < w - 1; ++u) {
+        outX[u] = static_cast<int8_t>((vertical[u - 1] - vertical[u + 1]) / 6);
+        outY[u] = static_cast<int8_t>((difference[u - 1] + difference[u] + difference[u + 1]) / 6);
+    }
+}
+
+void rowGradients(const ColumnTotals &totals, int32_t w, int8_t *outX, int8_t *outY) {
+    interiorGradients(totals.vertical, totals.difference, w, outX, outY);
+    for (int32_t u : {0, w - 1}) {
+        const int32_t l = u == 0 ? w - 1 : u - 1, r = u == w - 1 ? 0 : u + 1;
+        outX[u] = static_cast<int8_t>((totals.vertical[l] - totals.vertical[r]) / 6);
+        outY[u] = static_cast<int8_t>(
+            (totals.difference[l] + totals.difference[u] + totals.difference[r]) / 6);
+    }
+}
+
+// Least and greatest value of a plane.
+template <typename T> void planeRange(const T *plane, size_t count, int32_t &least, int32_t &most) {
+    T lo = plane[0], hi = plane[0];
+    for (size_t i = 1; i < count; ++i) {
+        lo = plane[i] < lo ? plane[i] : lo;
+        hi = plane[i] > hi ? plane[i] : hi;
+    }
+    least = lo, most = hi;
+}
+
 // Heights, then gradient planes, of the picture in `planes`: see
 // pictureToTexture.
-void buildPicturePlanes(PictureTexture &planes) {
+bool buildPicturePlanes(PictureTexture &planes) {
     const int32_t w = planes.width, h = planes.height;
     const size_t count = size_t(w) * h;
     uint8_t *heights = planes.heights;
+    int32_t *totals = static_cast<int32_t *>(std::malloc(sizeof(int32_t) * 2 * size_t(w)));
+    if (!totals) return false;
 
     // Height: the brightest of blue, green and red, stretched to 0..255.
-    int32_t minimum = 255, maximum = 0;
-    for (size_t i = 0; i < count; ++i) {
-        const uint32_t pixel = planes.picture[i];
-        int32_t v = pixelBlue(pixel);
-        if (pixelGreen(pixel) > v) v = pixelGreen(pixel);
-        if (pixelRed(pixel) > v) v = pixelRed(pixel);
-        heights[i] = static_cast<uint8_t>(v);
-        if (v < minimum) minimum = v;
-        if (v > maximum) maximum = v;
-    }
+    brightestChannels(planes.picture, count, heights);
+    int32_t minimum = 0, maximum = 0;
+    planeRange(heights, count, minimum, maximum);
     if (minimum != maximum) {
         uint8_t stretch[256] = {};
         for (int32_t v = minimum; v <= maximum; ++v)
@@ -628,28 +684,22 @@ void buildPicturePlanes(PictureTexture &planes) {
 
     // Gradients over the 3 x 3 neighbourhood, wrapping at all four edges:
     // left column minus right column, upper row minus lower row, over 6.
-    int32_t minX = 127, maxX = -128, minY = 127, maxY = -128;
+    const ColumnTotals columns{totals, totals + w};
     for (int32_t v = 0; v < h; ++v) {
         const uint8_t *above = heights + size_t(v == 0 ? h - 1 : v - 1) * w;
         const uint8_t *here = heights + size_t(v) * w;
         const uint8_t *below = heights + size_t(v == h - 1 ? 0 : v + 1) * w;
-        int8_t *outX = planes.gradientX + size_t(v) * w;
-        int8_t *outY = planes.gradientY + size_t(v) * w;
-        for (int32_t u = 0; u < w; ++u) {
-            const int32_t l = u == 0 ? w - 1 : u - 1, r = u == w - 1 ? 0 : u + 1;
-            const int32_t gx = (above[l] + here[l] + below[l] - above[r] - here[r] - below[r]) / 6;
-            const int32_t gy =
-                (above[l] + above[u] + above[r] - below[l] - below[u] - below[r]) / 6;
-            outX[u] = static_cast<int8_t>(gx);
-            outY[u] = static_cast<int8_t>(gy);
-            if (gx < minX) minX = gx;
-            if (gx > maxX) maxX = gx;
-            if (gy < minY) minY = gy;
-            if (gy > maxY) maxY = gy;
-        }
+        columnTotals(above, here, below, w, columns.vertical, columns.difference);
+        rowGradients(columns, w, planes.gradientX + size_t(v) * w,
+                     planes.gradientY + size_t(v) * w);
     }
+    std::free(totals);
+    int32_t minX = 0, maxX = 0, minY = 0, maxY = 0;
+    planeRange(planes.gradientX, count, minX, maxX);
+    planeRange(planes.gradientY, count, minY, maxY);
     stretchGradients(planes.gradientX, count, minX, maxX);
     stretchGradients(planes.gradientY, count, minY, maxY);
+    return true;
 }
 
 void releasePicturePlanes(PictureTexture &planes) {
@@ -786,7 +836,10 @@ int32_t pictureToTexture(int32_t which) {
         releasePicturePlanes(planes);
         return 0;
     }
-    buildPicturePlanes(planes);
+    if (!buildPicturePlanes(planes)) {
+        releasePicturePlanes(planes);
+        return 0;
+    }
     return 1;
 }
 
