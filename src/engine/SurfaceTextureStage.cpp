@@ -70,7 +70,8 @@ struct Texture {
     int8_t *gradientY = nullptr;
     int32_t width = 0;
     int32_t height = 0;
-    const uint8_t *accepted = nullptr; // 256 entries: 1 inside the height window
+    const uint8_t *accepted = nullptr;       // 256 entries: 1 inside the height window
+    int32_t windowLow = 0, windowHigh = 255; // the same window as a range
 
     bool inWindow(size_t i) const { return accepted[heights[i]] != 0; }
     // The gradients of texel i, (0, 0) outside the height window.
@@ -328,13 +329,20 @@ void applyUnitTexels(int32_t index, const Texture &t, const CoordTables &c, int3
     }
 }
 
-// A texel as the filters sum it: inside the height window (gx + 128) in bits
-// 0..11, (gy + 128) in bits 12..23 and a count of 1 from bit 24; outside it
-// 0. A sum of up to 16 words keeps every field in its own bits (16 x 255 <
-// 2^12), so the window's gradient sums and texel count read straight off it.
-inline uint32_t texelWord(const Texture &t, size_t i) {
-    if (!t.inWindow(i)) return 0;
-    return uint32_t(t.gradientX[i] + 128) | uint32_t(t.gradientY[i] + 128) << 12 | 1u << 24;
+// A texel as the filters sum it: inside the height window lo..hi
+// (gx + 128) in bits 0..11, (gy + 128) in bits 12..23 and a count of 1 from
+// bit 24; outside it 0. A sum of up to 16 words keeps every field in its own
+// bits (16 x 255 < 2^12), so the window's gradient sums and texel count read
+// straight off it.
+LUSTRA_VECTOR_CLONES void buildTexelWords(const uint8_t *__restrict heights,
+                                          const int8_t *__restrict gradientX,
+                                          const int8_t *__restrict gradientY, int32_t lo,
+                                          int32_t hi, size_t count, uint32_t *__restrict words) {
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t word =
+            uint32_t(gradientX[i] + 128) | uint32_t(gradientY[i] + 128) << 12 | 1u << 24;
+        words[i] = heights[i] >= lo && heights[i] <= hi ? word : 0;
+    }
 }
 
 // Accepted texels in a word sum.
@@ -414,21 +422,39 @@ columnSpanRow(const uint64_t *__restrict sums0, const uint64_t *__restrict sums1
     }
 }
 
-// Running word sums over the span columns of `count` texture rows from row
-// v (wrapping): sums[j] is entries 0..j-1 summed over those rows. Only
-// differences over one footprint are read, which are exact in wrapping
-// arithmetic.
+// Running word sums over the span columns of N texture rows: sums[j] is
+// entries 0..j-1 summed over those rows. Only differences over one
+// footprint are read, which are exact in wrapping arithmetic.
+template <int N>
+void runningWordSums(const uint32_t *const *rows, const SpanColumns &spans, uint64_t *sums) {
+    uint64_t running = 0;
+    sums[0] = 0;
+    for (int32_t j = 0; j < spans.total; ++j) {
+        const int32_t c = spans.column[j];
+        uint32_t down = 0;
+        for (int32_t m = 0; m < N; ++m) down += rows[m][c];
+        running += down;
+        sums[j + 1] = running;
+    }
+}
+
+// The same over the `count` (0..4) texture rows from row v, wrapping.
 void runningWordSums(const uint32_t *words, const Texture &t, int32_t v, int32_t count,
                      const SpanColumns &spans, uint64_t *sums) {
     const uint32_t *rows[4];
     for (int32_t m = 0; m < count; ++m, v = nextWrapped(v, t.height))
         rows[m] = words + size_t(v) * t.width;
-    uint64_t running = 0;
-    sums[0] = 0;
-    for (int32_t j = 0; j < spans.total; ++j) {
-        const int32_t c = spans.column[j];
-        for (int32_t m = 0; m < count; ++m) running += rows[m][c];
-        sums[j + 1] = running;
+    switch (count) {
+    case 0:
+        return runningWordSums<0>(rows, spans, sums);
+    case 1:
+        return runningWordSums<1>(rows, spans, sums);
+    case 2:
+        return runningWordSums<2>(rows, spans, sums);
+    case 3:
+        return runningWordSums<3>(rows, spans, sums);
+    default:
+        return runningWordSums<4>(rows, spans, sums);
     }
 }
 
@@ -511,8 +537,8 @@ class FilterScratch {
           columns(static_cast<uint32_t *>(std::malloc(sizeof(uint32_t) * size_t(t.width)))) {
         if (!valid()) return;
         rowY = rowX + width;
-        const size_t count = size_t(t.width) * t.height;
-        for (size_t i = 0; i < count; ++i) words[i] = texelWord(t, i);
+        buildTexelWords(t.heights, t.gradientX, t.gradientY, t.windowLow, t.windowHigh,
+                        size_t(t.width) * t.height, words);
     }
     ~FilterScratch() {
         std::free(words);
@@ -779,6 +805,8 @@ int32_t surfaceTextureStage(const RenderJob &job, int32_t index) {
     }
     if (s.invert == 1) invertPlanes(texture);
     texture.accepted = params.table;
+    texture.windowLow = s.heightMin;
+    texture.windowHigh = s.heightMax;
 
     const int32_t colScale = zoomScale(s.zoomX), rowScale = zoomScale(s.zoomY);
     const CoordTables tables = coordTablesOf(index);
