@@ -617,14 +617,37 @@ void applyFiltered(int32_t index, Filter filter, const Texture &t, const CoordTa
     }
 }
 
-// A gradient plane whose values differ (minimum < maximum) is stretched to
+// t x 255 / range, truncating, for t in 0..range and range in 1..255, in
+// single precision so that it vectorises: t x 255 is exact, and a quotient
+// that is not whole lies at least 1/255 below the next whole number, far
+// beyond the division's rounding error, so truncation gives the integer
+// quotient (checked for every case below).
+constexpr int32_t stretched(int32_t t, int32_t range) {
+    return static_cast<int32_t>(static_cast<float>(t * 255) / static_cast<float>(range));
+}
+
+constexpr bool stretchExact() {
+    for (int32_t range = 1; range <= 255; ++range)
+        for (int32_t t = 0; t <= range; ++t)
+            if (stretched(t, range) != t * 255 / range) return false;
+    return true;
+}
+static_assert(stretchExact(), "the stretch must equal integer division");
+
+// Heights from minimum..maximum (minimum < maximum) stretched to 0..255:
+// v becomes (v - min) x 255 / (max - min).
+LUSTRA_VECTOR_CLONES void stretchHeights(uint8_t *__restrict plane, size_t count, int32_t minimum,
+                                         int32_t maximum) {
+    for (size_t i = 0; i < count; ++i)
+        plane[i] = static_cast<uint8_t>(stretched(plane[i] - minimum, maximum - minimum));
+}
+
+// Gradients from minimum..maximum (minimum < maximum) stretched to
 // -128..127: g becomes (g - min) x 255 / (max - min) - 128.
-void stretchGradients(int8_t *plane, size_t count, int32_t minimum, int32_t maximum) {
-    if (minimum == maximum) return;
-    int8_t stretch[256] = {};
-    for (int32_t g = minimum; g <= maximum; ++g)
-        stretch[g + 128] = static_cast<int8_t>((g - minimum) * 255 / (maximum - minimum) - 128);
-    for (size_t i = 0; i < count; ++i) plane[i] = stretch[plane[i] + 128];
+LUSTRA_VECTOR_CLONES void stretchGradientPlane(int8_t *__restrict plane, size_t count,
+                                               int32_t minimum, int32_t maximum) {
+    for (size_t i = 0; i < count; ++i)
+        plane[i] = static_cast<int8_t>(stretched(plane[i] - minimum, maximum - minimum) - 128);
 }
 
 // Height of each pixel: the brightest of blue, green and red.
@@ -702,10 +725,7 @@ bool buildPicturePlanes(PictureTexture &planes) {
     int32_t minimum = 0, maximum = 0;
     planeRange(heights, count, minimum, maximum);
     if (minimum != maximum) {
-        uint8_t stretch[256] = {};
-        for (int32_t v = minimum; v <= maximum; ++v)
-            stretch[v] = static_cast<uint8_t>((v - minimum) * 255 / (maximum - minimum));
-        for (size_t i = 0; i < count; ++i) heights[i] = stretch[heights[i]];
+        stretchHeights(heights, count, minimum, maximum);
     }
 
     // Gradients over the 3 x 3 neighbourhood, wrapping at all four edges:
@@ -723,8 +743,8 @@ bool buildPicturePlanes(PictureTexture &planes) {
     int32_t minX = 0, maxX = 0, minY = 0, maxY = 0;
     planeRange(planes.gradientX, count, minX, maxX);
     planeRange(planes.gradientY, count, minY, maxY);
-    stretchGradients(planes.gradientX, count, minX, maxX);
-    stretchGradients(planes.gradientY, count, minY, maxY);
+    if (minX != maxX) stretchGradientPlane(planes.gradientX, count, minX, maxX);
+    if (minY != maxY) stretchGradientPlane(planes.gradientY, count, minY, maxY);
     return true;
 }
 
