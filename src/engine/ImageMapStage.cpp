@@ -168,22 +168,26 @@ inline uint32_t blendGreen(uint32_t a, uint32_t b, uint32_t w) {
     return ((255 - w) * ((a >> 8) & 0xFFu) + w * ((b >> 8) & 0xFFu)) >> 8;
 }
 
-// One frame row of the bilinear filter between source rows `above` and
-// `below` (row fraction fv): each channel as in resample<Bilinear>, bytes
-// 0..2 written, byte 3 kept.
-LUSTRA_VECTOR_CLONES void bilinearRow(const uint32_t *__restrict above,
-                                      const uint32_t *__restrict below, uint32_t fv,
-                                      const int32_t *__restrict u, const int32_t *__restrict uNext,
-                                      const int32_t *__restrict fu, int32_t count,
-                                      uint32_t *__restrict out) {
+// One source row blended across by the frame's column fractions: each
+// channel ((255 - fu) x a + fu x b) >> 8 of the pixels in columns u and
+// uNext, kept as a pixel (channels at most 254).
+LUSTRA_VECTOR_CLONES void blendAcross(const uint32_t *__restrict row, const int32_t *__restrict u,
+                                      const int32_t *__restrict uNext, const int32_t *__restrict fu,
+                                      int32_t count, uint32_t *__restrict out) {
     for (int32_t x = 0; x < count; ++x) {
-        const uint32_t a = above[u[x]], b = above[uNext[x]];
-        const uint32_t c = below[u[x]], d = below[uNext[x]];
-        const uint32_t w = static_cast<uint32_t>(fu[x]);
-        const uint32_t blueRed = blendBlueRed(blendBlueRed(a, b, w), blendBlueRed(c, d, w), fv);
-        const uint32_t green = (blendGreen(a, b, w) * (255 - fv) + blendGreen(c, d, w) * fv) >> 8;
-        out[x] = (out[x] & 0xFF000000u) | blueRed | (green << 8);
+        const uint32_t a = row[u[x]], b = row[uNext[x]], w = static_cast<uint32_t>(fu[x]);
+        out[x] = blendBlueRed(a, b, w) | (blendGreen(a, b, w) << 8);
     }
+}
+
+// Two rows blended across, blended down by the row fraction fv: bytes 0..2
+// written, byte 3 kept.
+LUSTRA_VECTOR_CLONES void blendDown(const uint32_t *__restrict top,
+                                    const uint32_t *__restrict bottom, uint32_t fv, int32_t count,
+                                    uint32_t *__restrict out) {
+    for (int32_t x = 0; x < count; ++x)
+        out[x] = (out[x] & 0xFF000000u) | blendBlueRed(top[x], bottom[x], fv) |
+                 (blendGreen(top[x], bottom[x], fv) << 8);
 }
 
 // Blue, green and red of a pixel in the 16-bit lanes at bits 0, 16 and 32.
@@ -341,17 +345,31 @@ void resampleRowSpans(const Picture &s, const CoordTables &c, const ColumnFootpr
     }
 }
 
-// Every frame pixel through the bilinear filter, row by row.
+// Every frame pixel through the bilinear filter, row by row: source rows
+// are blended across once into `across` (two rows of the frame's width) and
+// kept while the next frame rows still read them.
 void resampleBilinear(const Picture &s, const CoordTables &c, const ColumnFootprints &cols,
-                      uint32_t *out) {
+                      uint32_t *across, uint32_t *out) {
     const int32_t w = engine.frameWidth, h = engine.frameHeight;
+    uint32_t *top = across, *bottom = across + w;
+    int32_t topRow = -1, bottomRow = -1; // the source rows top and bottom hold
     for (int32_t y = 0; y < h; ++y) {
         pollAbort(y);
-        const int32_t v = c.row[y];
-        const uint32_t *above = s.pixels + size_t(v) * s.width;
-        const uint32_t *below = s.pixels + size_t(nextWrapped(v, s.height)) * s.width;
-        bilinearRow(above, below, c.rowFrac[y], cols.u, cols.uNext, cols.fu, w,
-                    out + size_t(y) * w);
+        const int32_t v = c.row[y], vNext = nextWrapped(v, s.height);
+        if (topRow != v) {
+            if (bottomRow == v) {
+                std::swap(top, bottom);
+                std::swap(topRow, bottomRow);
+            } else {
+                blendAcross(s.pixels + size_t(v) * s.width, cols.u, cols.uNext, cols.fu, w, top);
+                topRow = v;
+            }
+        }
+        if (bottomRow != vNext) {
+            blendAcross(s.pixels + size_t(vNext) * s.width, cols.u, cols.uNext, cols.fu, w, bottom);
+            bottomRow = vNext;
+        }
+        blendDown(top, bottom, c.rowFrac[y], w, out + size_t(y) * w);
     }
 }
 
@@ -444,12 +462,18 @@ void resampleImageMap(int32_t which) {
 
     const Filter filter = chooseFilter(colScale, rowScale);
     const ColumnFootprints cols(tables.col, tables.colFrac, engine.frameWidth, picture.width);
+    const size_t w = engine.frameWidth;
     if (cols.valid() && filter == Filter::Bilinear) {
-        resampleBilinear(picture, tables, cols, out);
-        return;
+        uint32_t *across = static_cast<uint32_t *>(std::malloc(sizeof(uint32_t) * 2 * w));
+        if (across) {
+            resampleBilinear(picture, tables, cols, across, out);
+            std::free(across);
+            return;
+        }
     }
     if (cols.valid() && filter == Filter::RowSpans) {
-        uint64_t *sums = static_cast<uint64_t *>(std::malloc(sizeof(uint64_t) * picture.width));
+        uint64_t *sums =
+            static_cast<uint64_t *>(std::malloc(sizeof(uint64_t) * size_t(picture.width)));
         if (sums) {
             resampleRowSpans(picture, tables, cols, sums, out);
             std::free(sums);
