@@ -370,23 +370,31 @@ struct GradientRow {
     int32_t *x, *y;
 };
 
-// Bilinear gradients, times depth, of `count` pixels between texture rows
-// `above` and `below` (row fraction fv), as sample<Bilinear>.
-LUSTRA_VECTOR_CLONES void bilinearRow(const uint32_t *__restrict above,
-                                      const uint32_t *__restrict below, int32_t fv,
-                                      const int32_t *__restrict u, const int32_t *__restrict uNext,
-                                      const int32_t *__restrict fu, int32_t depth, int32_t count,
-                                      int32_t *__restrict outX, int32_t *__restrict outY) {
+// One texture row of words blended across by the column fractions: the
+// windowed gradients of columns u and uNext, (b x fu + (255 - fu) x a) >> 8.
+LUSTRA_VECTOR_CLONES void blendAcross(const uint32_t *__restrict words, const int32_t *__restrict u,
+                                      const int32_t *__restrict uNext, const int32_t *__restrict fu,
+                                      int32_t count, int32_t *__restrict outX,
+                                      int32_t *__restrict outY) {
     for (int32_t i = 0; i < count; ++i) {
-        const uint32_t a = above[u[i]], b = above[uNext[i]];
-        const uint32_t c = below[u[i]], d = below[uNext[i]];
+        const uint32_t a = words[u[i]], b = words[uNext[i]];
         const int32_t w = fu[i];
-        const int32_t topX = (wordX(b) * w + (255 - w) * wordX(a)) >> 8;
-        const int32_t bottomX = (wordX(d) * w + (255 - w) * wordX(c)) >> 8;
-        const int32_t topY = (wordY(b) * w + (255 - w) * wordY(a)) >> 8;
-        const int32_t bottomY = (wordY(d) * w + (255 - w) * wordY(c)) >> 8;
-        outX[i] = ((bottomX * fv + (255 - fv) * topX) * depth) >> 16;
-        outY[i] = ((bottomY * fv + (255 - fv) * topY) * depth) >> 16;
+        outX[i] = (wordX(b) * w + (255 - w) * wordX(a)) >> 8;
+        outY[i] = (wordY(b) * w + (255 - w) * wordY(a)) >> 8;
+    }
+}
+
+// Two rows blended across, blended down by the row fraction fv and scaled
+// by depth: ((bottom x fv + (255 - fv) x top) x depth) >> 16, as
+// sample<Bilinear>.
+LUSTRA_VECTOR_CLONES void blendDown(const int32_t *__restrict topX, const int32_t *__restrict topY,
+                                    const int32_t *__restrict bottomX,
+                                    const int32_t *__restrict bottomY, int32_t fv, int32_t depth,
+                                    int32_t count, int32_t *__restrict outX,
+                                    int32_t *__restrict outY) {
+    for (int32_t i = 0; i < count; ++i) {
+        outX[i] = ((bottomX[i] * fv + (255 - fv) * topX[i]) * depth) >> 16;
+        outY[i] = ((bottomY[i] * fv + (255 - fv) * topY[i]) * depth) >> 16;
     }
 }
 
@@ -527,14 +535,16 @@ LUSTRA_VECTOR_CLONES void writeBackgroundRow(const uint8_t *__restrict coverage,
 }
 
 // Storage of one filtered call: the texel words of the whole texture, two
-// gradient rows of the frame's width and column sums of the texture's width.
+// gradient rows and two rows blended across of the frame's width, and column
+// sums of the texture's width.
 class FilterScratch {
   public:
     FilterScratch(const Texture &t, int32_t width)
         : words(
               static_cast<uint32_t *>(std::malloc(sizeof(uint32_t) * size_t(t.width) * t.height))),
           rowX(static_cast<int32_t *>(std::malloc(sizeof(int32_t) * 2 * size_t(width)))),
-          columns(static_cast<uint32_t *>(std::malloc(sizeof(uint32_t) * size_t(t.width)))) {
+          columns(static_cast<uint32_t *>(std::malloc(sizeof(uint32_t) * size_t(t.width)))),
+          across(static_cast<int32_t *>(std::malloc(sizeof(int32_t) * 4 * size_t(width)))) {
         if (!valid()) return;
         rowY = rowX + width;
         buildTexelWords(t.heights, t.gradientX, t.gradientY, t.windowLow, t.windowHigh,
@@ -544,14 +554,16 @@ class FilterScratch {
         std::free(words);
         std::free(rowX);
         std::free(columns);
+        std::free(across);
     }
     FilterScratch(const FilterScratch &) = delete;
     FilterScratch &operator=(const FilterScratch &) = delete;
-    bool valid() const { return words && rowX && columns; }
+    bool valid() const { return words && rowX && columns && across; }
 
     uint32_t *words;
     int32_t *rowX;
     uint32_t *columns; // word sums down the rows of a row span, per texture column
+    int32_t *across;   // two texture rows blended across: x and y of each
     int32_t *rowY = nullptr;
 };
 
@@ -565,20 +577,35 @@ void applyFiltered(int32_t index, Filter filter, const Texture &t, const CoordTa
     const bool object = index == 0;
     int8_t *outX = object ? engine.texturedSlopeX1 : engine.texturedSlopeX2;
     int8_t *outY = object ? engine.texturedSlopeY1 : engine.texturedSlopeY2;
-    const int32_t n = b.x1 + 1 - b.x0;
+    const int32_t n = b.x1 >= b.x0 ? b.x1 + 1 - b.x0 : 0; // pixels per row
     uint64_t *sums0 = spans.sums[0], *sums1 = spans.sums[1];
     int32_t row0 = -1, row1 = -1; // the texture rows sums0 and sums1 hold
+    int32_t *top = scratch.across, *bottom = scratch.across + 2 * size_t(n);
+    int32_t topRow = -1, bottomRow = -1; // the texture rows blended across in top and bottom
     for (int32_t y = b.y0; y <= b.y1; ++y) {
         pollAbort(y);
-        if (n <= 0) continue;
+        if (n == 0) continue;
         const int32_t v = c.row[y], vNext = nextWrapped(v, t.height);
         const int32_t rowSpan = spanLength(v, c.row[y + 1], t.height);
         int32_t *gx = scratch.rowX, *gy = scratch.rowY;
         switch (filter) {
         case Filter::Bilinear:
-            bilinearRow(scratch.words + size_t(v) * t.width,
-                        scratch.words + size_t(vNext) * t.width, c.rowFrac[y], cols.u + b.x0,
-                        cols.uNext + b.x0, cols.fu + b.x0, depth, n, gx, gy);
+            if (topRow != v) {
+                if (bottomRow == v) {
+                    std::swap(top, bottom);
+                    std::swap(topRow, bottomRow);
+                } else {
+                    blendAcross(scratch.words + size_t(v) * t.width, cols.u + b.x0,
+                                cols.uNext + b.x0, cols.fu + b.x0, n, top, top + n);
+                    topRow = v;
+                }
+            }
+            if (bottomRow != vNext) {
+                blendAcross(scratch.words + size_t(vNext) * t.width, cols.u + b.x0,
+                            cols.uNext + b.x0, cols.fu + b.x0, n, bottom, bottom + n);
+                bottomRow = vNext;
+            }
+            blendDown(top, top + n, bottom, bottom + n, c.rowFrac[y], depth, n, gx, gy);
             break;
         case Filter::Area:
             runningWordSums(scratch.words, t, v, rowSpan, spans, sums0);
