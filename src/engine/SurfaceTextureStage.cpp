@@ -534,6 +534,14 @@ LUSTRA_VECTOR_CLONES void writeBackgroundRow(const uint8_t *__restrict coverage,
     }
 }
 
+// Whether any of `count` pixels is visited (see visited).
+LUSTRA_VECTOR_CLONES bool anyVisited(bool object, const uint8_t *coverage, int32_t count) {
+    const uint8_t skipped = object ? 0 : 255;
+    uint8_t differs = 0;
+    for (int32_t i = 0; i < count; ++i) differs |= coverage[i] ^ skipped;
+    return differs != 0;
+}
+
 // Storage of one filtered call: the texel words of the whole texture, two
 // gradient rows and two rows blended across of the frame's width, and column
 // sums of the texture's width.
@@ -584,7 +592,8 @@ void applyFiltered(int32_t index, Filter filter, const Texture &t, const CoordTa
     int32_t topRow = -1, bottomRow = -1; // the texture rows blended across in top and bottom
     for (int32_t y = b.y0; y <= b.y1; ++y) {
         pollAbort(y);
-        if (n == 0) continue;
+        const uint8_t *coverage = engine.mask + engine.paddedRowOffset[y] + b.x0;
+        if (n == 0 || !anyVisited(object, coverage, n)) continue;
         const int32_t v = c.row[y], vNext = nextWrapped(v, t.height);
         const int32_t rowSpan = spanLength(v, c.row[y + 1], t.height);
         int32_t *gx = scratch.rowX, *gy = scratch.rowY;
@@ -634,7 +643,6 @@ void applyFiltered(int32_t index, Filter filter, const Texture &t, const CoordTa
                        kReciprocal[rowSpan], depth, n, gx, gy);
             break;
         }
-        const uint8_t *coverage = engine.mask + engine.paddedRowOffset[y] + b.x0;
         const int32_t p = engine.rowOffset[y] + b.x0;
         if (object)
             writeObjectRow(coverage, engine.slopeX + p, engine.slopeY + p, gx, gy, n, outX + p,
