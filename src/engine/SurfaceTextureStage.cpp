@@ -262,7 +262,8 @@ void applyTexture(int32_t index, const Texture &t, const CoordTables &c, int32_t
 // (depth x g) >> 8 for a texel inside the height window lo..hi, else 0: the
 // area average of a footprint of exactly one texel.
 inline int32_t unitGradient(uint8_t height, int8_t g, int32_t lo, int32_t hi, int32_t depth) {
-    return height >= lo && height <= hi ? (depth * g) >> 8 : 0;
+    const int32_t inside = (height >= lo) & (height <= hi); // branch-free, so that it vectorises
+    return ((depth * g) >> 8) * inside;
 }
 
 // Texture 1 over n pixels that take n consecutive texels: covered pixels
@@ -278,8 +279,10 @@ addUnitTexelsToRelief(const uint8_t *__restrict coverage, const int8_t *__restri
         const int32_t gy = unitGradient(heights[i], gradientY[i], lo, hi, depth);
         const int8_t x = static_cast<int8_t>(clampRange(slopeX[i] + gx, -128, 127));
         const int8_t y = static_cast<int8_t>(clampRange(slopeY[i] + gy, -128, 127));
-        outX[i] = coverage[i] != 0 ? x : outX[i];
-        outY[i] = coverage[i] != 0 ? y : outY[i];
+        const bool visit = coverage[i] != 0;
+        const int8_t oldX = outX[i], oldY = outY[i]; // both read first: the loop vectorises
+        outX[i] = visit ? x : oldX;
+        outY[i] = visit ? y : oldY;
     }
 }
 
@@ -294,8 +297,10 @@ LUSTRA_VECTOR_CLONES void setUnitTexels(const uint8_t *__restrict coverage,
     for (int32_t i = 0; i < n; ++i) {
         const int8_t x = static_cast<int8_t>(unitGradient(heights[i], gradientX[i], lo, hi, depth));
         const int8_t y = static_cast<int8_t>(unitGradient(heights[i], gradientY[i], lo, hi, depth));
-        outX[i] = coverage[i] != 255 ? x : outX[i];
-        outY[i] = coverage[i] != 255 ? y : outY[i];
+        const bool visit = coverage[i] != 255;
+        const int8_t oldX = outX[i], oldY = outY[i]; // both read first: the loop vectorises
+        outX[i] = visit ? x : oldX;
+        outY[i] = visit ? y : oldY;
     }
 }
 
@@ -341,7 +346,7 @@ LUSTRA_VECTOR_CLONES void buildTexelWords(const uint8_t *__restrict heights,
     for (size_t i = 0; i < count; ++i) {
         const uint32_t word =
             uint32_t(gradientX[i] + 128) | uint32_t(gradientY[i] + 128) << 12 | 1u << 24;
-        words[i] = heights[i] >= lo && heights[i] <= hi ? word : 0;
+        words[i] = (heights[i] >= lo) & (heights[i] <= hi) ? word : 0;
     }
 }
 
@@ -517,8 +522,10 @@ LUSTRA_VECTOR_CLONES void writeObjectRow(const uint8_t *__restrict coverage,
     for (int32_t i = 0; i < count; ++i) {
         const int8_t x = static_cast<int8_t>(clampRange(slopeX[i] + gx[i], -128, 127));
         const int8_t y = static_cast<int8_t>(clampRange(slopeY[i] + gy[i], -128, 127));
-        outX[i] = coverage[i] != 0 ? x : outX[i];
-        outY[i] = coverage[i] != 0 ? y : outY[i];
+        const bool visit = coverage[i] != 0;
+        const int8_t oldX = outX[i], oldY = outY[i]; // both read first: the loop vectorises
+        outX[i] = visit ? x : oldX;
+        outY[i] = visit ? y : oldY;
     }
 }
 
@@ -529,8 +536,10 @@ LUSTRA_VECTOR_CLONES void writeBackgroundRow(const uint8_t *__restrict coverage,
     for (int32_t i = 0; i < count; ++i) {
         const int8_t x = static_cast<int8_t>(clampRange(gx[i], -128, 127));
         const int8_t y = static_cast<int8_t>(clampRange(gy[i], -128, 127));
-        outX[i] = coverage[i] != 255 ? x : outX[i];
-        outY[i] = coverage[i] != 255 ? y : outY[i];
+        const bool visit = coverage[i] != 255;
+        const int8_t oldX = outX[i], oldY = outY[i]; // both read first: the loop vectorises
+        outX[i] = visit ? x : oldX;
+        outY[i] = visit ? y : oldY;
     }
 }
 
