@@ -745,10 +745,22 @@ void rowGradients(const ColumnTotals &totals, int32_t w, int8_t *outX, int8_t *o
     }
 }
 
-// Least and greatest value of a plane.
-template <typename T> void planeRange(const T *plane, size_t count, int32_t &least, int32_t &most) {
-    T lo = plane[0], hi = plane[0];
-    for (size_t i = 1; i < count; ++i) {
+// Least and greatest height of a plane.
+LUSTRA_VECTOR_CLONES void heightRange(const uint8_t *plane, size_t count, int32_t &least,
+                                      int32_t &most) {
+    uint8_t lo = 255, hi = 0;
+    for (size_t i = 0; i < count; ++i) {
+        lo = plane[i] < lo ? plane[i] : lo;
+        hi = plane[i] > hi ? plane[i] : hi;
+    }
+    least = lo, most = hi;
+}
+
+// Least and greatest gradient of a plane.
+LUSTRA_VECTOR_CLONES void gradientRange(const int8_t *plane, size_t count, int32_t &least,
+                                        int32_t &most) {
+    int8_t lo = 127, hi = -128;
+    for (size_t i = 0; i < count; ++i) {
         lo = plane[i] < lo ? plane[i] : lo;
         hi = plane[i] > hi ? plane[i] : hi;
     }
@@ -767,7 +779,7 @@ bool buildPicturePlanes(PictureTexture &planes) {
     // Height: the brightest of blue, green and red, stretched to 0..255.
     brightestChannels(planes.picture, count, heights);
     int32_t minimum = 0, maximum = 0;
-    planeRange(heights, count, minimum, maximum);
+    heightRange(heights, count, minimum, maximum);
     if (minimum != maximum) {
         stretchHeights(heights, count, minimum, maximum);
     }
@@ -785,8 +797,8 @@ bool buildPicturePlanes(PictureTexture &planes) {
     }
     std::free(totals);
     int32_t minX = 0, maxX = 0, minY = 0, maxY = 0;
-    planeRange(planes.gradientX, count, minX, maxX);
-    planeRange(planes.gradientY, count, minY, maxY);
+    gradientRange(planes.gradientX, count, minX, maxX);
+    gradientRange(planes.gradientY, count, minY, maxY);
     if (minX != maxX) stretchGradientPlane(planes.gradientX, count, minX, maxX);
     if (minY != maxY) stretchGradientPlane(planes.gradientY, count, minY, maxY);
     return true;
