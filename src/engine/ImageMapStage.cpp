@@ -291,6 +291,12 @@ void resampleSpans(Filter filter, const Picture &s, const CoordTables &c,
     }
 }
 
+// Adds the spread channels of a source row to the column sums.
+LUSTRA_VECTOR_CLONES void addSpreadRow(const uint32_t *__restrict row, int32_t width,
+                                       uint64_t *__restrict sums) {
+    for (int32_t c = 0; c < width; ++c) sums[c] += spreadChannels(row[c]);
+}
+
 // Channel sums down the `count` source rows from row v (wrapping), spread,
 // of the source columns the frame's pixels read (u and uNext of each), into
 // sums[column]: all columns when the picture is narrow, else just those.
@@ -305,7 +311,8 @@ void columnSums(const Picture &s, int32_t v, int32_t count, const ColumnFootprin
         sums[c] = sum;
     };
     if (s.width <= 2 * width) {
-        for (int32_t c = 0; c < s.width; ++c) sumDown(c);
+        for (int32_t c = 0; c < s.width; ++c) sums[c] = 0;
+        for (int32_t m = 0; m < count; ++m) addSpreadRow(rows[m], s.width, sums);
         return;
     }
     for (int32_t x = 0; x < width; ++x) {

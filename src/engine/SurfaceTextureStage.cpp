@@ -471,6 +471,12 @@ void runningWordSums(const uint32_t *words, const Texture &t, int32_t v, int32_t
     }
 }
 
+// Adds a texture row of words to the column sums.
+LUSTRA_VECTOR_CLONES void addWordRow(const uint32_t *__restrict row, int32_t width,
+                                     uint32_t *__restrict sums) {
+    for (int32_t c = 0; c < width; ++c) sums[c] += row[c];
+}
+
 // Word sums down the `count` texture rows from row v (wrapping) of the
 // texture columns pixels x0 .. x0 + n - 1 read (u and uNext of each), into
 // sums[column]: all columns when the texture is narrow, else just those.
@@ -485,7 +491,8 @@ void columnWordSums(const uint32_t *words, const Texture &t, int32_t v, int32_t 
         sums[c] = sum;
     };
     if (t.width <= 2 * n) {
-        for (int32_t c = 0; c < t.width; ++c) sumDown(c);
+        for (int32_t c = 0; c < t.width; ++c) sums[c] = 0;
+        for (int32_t m = 0; m < count; ++m) addWordRow(rows[m], t.width, sums);
         return;
     }
     for (int32_t x = x0; x < x0 + n; ++x) {
