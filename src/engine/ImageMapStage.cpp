@@ -387,8 +387,9 @@ LUSTRA_VECTOR_CLONES void copyColourBytes(const uint32_t *__restrict source, int
 }
 
 // Every footprint one source pixel: bytes 0..2 copied, byte 3 kept. The
-// columns run through the picture one by one between wraps, so each row is
-// copied as runs of consecutive source pixels.
+// columns run through the picture one by one between wraps (the scale is
+// exactly one source pixel per frame pixel), so each row is copied as runs
+// that end at the frame's edge or the picture's.
 void copyOnePixelFootprints(const Picture &s, const CoordTables &c, uint32_t *out) {
     const int32_t w = engine.frameWidth, h = engine.frameHeight;
     for (int32_t y = 0; y < h; ++y) {
@@ -397,9 +398,9 @@ void copyOnePixelFootprints(const Picture &s, const CoordTables &c, uint32_t *ou
         uint32_t *line = out + size_t(y) * w;
         int32_t x = 0;
         while (x < w) {
-            int32_t run = 1;
-            while (x + run < w && c.col[x + run] == c.col[x] + run) ++run;
-            copyColourBytes(source + c.col[x], run, line + x);
+            const int32_t u = c.col[x];
+            const int32_t run = w - x < s.width - u ? w - x : s.width - u;
+            copyColourBytes(source + u, run, line + x);
             x += run;
         }
     }

@@ -451,6 +451,7 @@ TEST_F(StageReference, SurfaceTexturesMatchTheReferenceOnRandomCases) {
         const int index = random(0, 1);
         reference::TextureJob s;
         s.zoomX = randomZoom(), s.zoomY = randomZoom();
+        if (round % 4 == 0) s.zoomX = s.zoomY = 0; // one texel per pixel
         s.depth = uint8_t(random(0, 3) == 0 ? (random(0, 1) ? 0 : 255) : random(0, 255));
         s.heightMin = uint8_t(random(0, 2) == 0 ? 0 : random(0, 255));
         s.heightMax = uint8_t(random(0, 2) == 0 ? 255 : random(0, 255));
@@ -555,10 +556,11 @@ TEST_F(StageReference, ImageMapsMatchTheReferenceOnRandomCases) {
         int pw = 0, ph = 0;
         randomPicture(picture, pw, ph);
         // Every zoom appears on each axis over the rounds.
-        const int8_t zoomX = round < 256 ? int8_t(round - 128) : randomZoom();
-        const int8_t zoomY = round < 256   ? randomZoom()
-                             : round < 512 ? int8_t(round - 384)
-                                           : randomZoom();
+        int8_t zoomX = round < 256 ? int8_t(round - 128) : randomZoom();
+        int8_t zoomY = round < 256   ? randomZoom()
+                       : round < 512 ? int8_t(round - 384)
+                                     : randomZoom();
+        if (round >= 512 && round % 4 == 0) zoomX = zoomY = 0; // one source pixel per pixel
         const int32_t offsetX = randomOffset(), offsetY = randomOffset();
         const uint8_t on = uint8_t(random(0, 9) == 0 ? 0 : 1);
         if (which == 0) {
