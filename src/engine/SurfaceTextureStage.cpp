@@ -224,7 +224,8 @@ inline bool visited(bool object, uint8_t coverage) {
 // Writes the textured slopes of the visited pixels. Texture 1 (index 0)
 // visits the mask's bounding box, skipping uncovered pixels, and adds to the
 // bevel slopes; texture 2 visits every pixel not fully covered. Each row is
-// walked as runs of visited pixels.
+// walked as runs of visited pixels, each pixel sampled on its own: the way
+// when there is no room for the tables of applyFiltered.
 template <Filter F>
 void applyTexture(int32_t index, const Texture &t, const CoordTables &c, int32_t depth,
                   const Bounds &b) {
