@@ -1,6 +1,8 @@
 // Pattern textures: loading a 256 x 256 tiling height pattern and deriving
 // its normalised slope maps; and the smoothing kernel of the relief stages.
+#include "engine/Blend.h"
 #include "engine/Engine.h"
+#include "engine/Stretch.h"
 
 #include <cmath>
 #include <cstdio>
@@ -15,14 +17,13 @@ constexpr const char *kPatternFiles[4] = {"normal.pat", "fractal.pat", "turbulen
 
 // Every value v of the map becomes ((v - min) x 255) / (max - min) - 128, so
 // the map spans -128..127. A flat map (max = min) has no slope: all zero.
-void normaliseSlopes(int8_t *map, int32_t minimum, int32_t maximum) {
-    for (int32_t i = 0; i < 65536; ++i) {
-        if (maximum == minimum) {
-            map[i] = 0;
-            continue;
-        }
-        map[i] = static_cast<int8_t>(((map[i] - minimum) * 255) / (maximum - minimum) - 128);
+LUSTRA_VECTOR_CLONES void normaliseSlopes(int8_t *map, int32_t minimum, int32_t maximum) {
+    if (maximum == minimum) {
+        for (int32_t i = 0; i < 65536; ++i) map[i] = 0;
+        return;
     }
+    for (int32_t i = 0; i < 65536; ++i)
+        map[i] = static_cast<int8_t>(stretched(map[i] - minimum, maximum - minimum) - 128);
 }
 
 } // namespace

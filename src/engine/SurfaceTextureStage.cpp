@@ -6,6 +6,7 @@
 #include "engine/Blend.h"
 #include "engine/Engine.h"
 #include "engine/Footprints.h"
+#include "engine/Stretch.h"
 
 #include <cstddef>
 #include <cstdlib>
@@ -668,23 +669,6 @@ void applyFiltered(int32_t index, Filter filter, const Texture &t, const CoordTa
             writeBackgroundRow(coverage, gx, gy, n, outX + p, outY + p);
     }
 }
-
-// t x 255 / range, truncating, for t in 0..range and range in 1..255, in
-// single precision so that it vectorises: t x 255 is exact, and a quotient
-// that is not whole lies at least 1/255 below the next whole number, far
-// beyond the division's rounding error, so truncation gives the integer
-// quotient (checked for every case below).
-constexpr int32_t stretched(int32_t t, int32_t range) {
-    return static_cast<int32_t>(static_cast<float>(t * 255) / static_cast<float>(range));
-}
-
-constexpr bool stretchExact() {
-    for (int32_t range = 1; range <= 255; ++range)
-        for (int32_t t = 0; t <= range; ++t)
-            if (stretched(t, range) != t * 255 / range) return false;
-    return true;
-}
-static_assert(stretchExact(), "the stretch must equal integer division");
 
 // Heights from minimum..maximum (minimum < maximum) stretched to 0..255:
 // v becomes (v - min) x 255 / (max - min).

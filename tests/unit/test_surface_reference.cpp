@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using namespace lustra;
@@ -190,6 +191,37 @@ void buildPicture(const uint32_t *picture, int32_t w, int32_t h, Texture &t) {
     stretch(t.gy, minY, maxY);
 }
 
+const char *const kPatternNames[4] = {"normal.pat", "fractal.pat", "turbulence.pat",
+                                      "fracturb.pat"};
+
+// A pattern texture from its file: heights, gradients over the wrapped 3 x 3
+// neighbourhood over 6, each plane stretched to -128..127 (all 0 if flat).
+bool loadPatternFile(const std::string &path, Texture &t) {
+    std::FILE *file = std::fopen(path.c_str(), "rb");
+    if (!file) return false;
+    const size_t read = std::fread(t.heights.data(), 1, 65536, file);
+    std::fclose(file);
+    if (read != 65536) return false;
+    auto H = [&](int32_t x, int32_t y) { return int32_t(t.heights[(y & 255) * 256 + (x & 255)]); };
+    int32_t minX = 127, maxX = -128, minY = 127, maxY = -128;
+    for (int32_t y = 0; y < 256; ++y)
+        for (int32_t x = 0; x < 256; ++x) {
+            const int32_t gx = (H(x - 1, y) + H(x - 1, y - 1) + H(x - 1, y + 1) - H(x + 1, y) -
+                                H(x + 1, y - 1) - H(x + 1, y + 1)) /
+                               6;
+            const int32_t gy = (H(x, y - 1) + H(x - 1, y - 1) + H(x + 1, y - 1) - H(x, y + 1) -
+                                H(x - 1, y + 1) - H(x + 1, y + 1)) /
+                               6;
+            t.gx[y * 256 + x] = int8_t(gx), t.gy[y * 256 + x] = int8_t(gy);
+            minX = std::min(minX, gx), maxX = std::max(maxX, gx);
+            minY = std::min(minY, gy), maxY = std::max(maxY, gy);
+        }
+    for (auto [plane, lo, hi] :
+         {std::make_tuple(&t.gx, minX, maxX), std::make_tuple(&t.gy, minY, maxY)})
+        for (int8_t &g : *plane) g = lo == hi ? 0 : int8_t((g - lo) * 255 / (hi - lo) - 128);
+    return true;
+}
+
 struct TextureJob {
     int8_t zoomX, zoomY;
     uint8_t depth, heightMax, heightMin, type, on, invert;
@@ -200,7 +232,7 @@ struct TextureJob {
 
 // Texture stage `index` on the engine's mask, bounds and slopes, writing
 // into outX and outY (which hold the planes' previous bytes).
-void textureStage(const RenderJob &job, int32_t index, const TextureJob &s,
+void textureStage(const std::string &directory, int32_t index, const TextureJob &s,
                   std::vector<int8_t> &outX, std::vector<int8_t> &outY) {
     if (s.on != 1) return;
     if (index == 0 && engine.edgeCount == 0 && engine.maskFull != 1) return;
@@ -213,7 +245,7 @@ void textureStage(const RenderJob &job, int32_t index, const TextureJob &s,
         t.heights.assign(65536, 0);
         t.gx.assign(65536, 0);
         t.gy.assign(65536, 0);
-        if (loadPattern(s.type, t.gx.data(), t.gy.data(), t.heights.data(), job) != 1) return;
+        if (!loadPatternFile(directory + kPatternNames[s.type], t)) return;
     }
     if (s.invert == 1) {
         for (uint8_t &v : t.heights) v = uint8_t(255 - v);
@@ -480,7 +512,7 @@ TEST_F(StageReference, SurfaceTexturesMatchTheReferenceOnRandomCases) {
         int8_t *planeX = index == 0 ? engine.texturedSlopeX1 : engine.texturedSlopeX2;
         int8_t *planeY = index == 0 ? engine.texturedSlopeY1 : engine.texturedSlopeY2;
         std::vector<int8_t> expectX(planeX, planeX + frame), expectY(planeY, planeY + frame);
-        reference::textureStage(job, index, s, expectX, expectY);
+        reference::textureStage(directory, index, s, expectX, expectY);
         if (index == 0)
             surfaceTextureStage1(job);
         else
@@ -536,7 +568,7 @@ TEST_F(StageReference, SurfaceTexturesMatchTheReferenceAtEveryZoom) {
             int8_t *planeX = index == 0 ? engine.texturedSlopeX1 : engine.texturedSlopeX2;
             int8_t *planeY = index == 0 ? engine.texturedSlopeY1 : engine.texturedSlopeY2;
             std::vector<int8_t> expectX(planeX, planeX + frame), expectY(planeY, planeY + frame);
-            reference::textureStage(job, index, s, expectX, expectY);
+            reference::textureStage(directory, index, s, expectX, expectY);
             if (index == 0)
                 surfaceTextureStage1(job);
             else
