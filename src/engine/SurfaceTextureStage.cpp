@@ -7,6 +7,7 @@
 #include "engine/Engine.h"
 #include "engine/Footprints.h"
 #include "engine/Stretch.h"
+#include "engine/TextureGradients.h"
 
 #include <cstddef>
 #include <cstdlib>
@@ -698,60 +699,10 @@ LUSTRA_VECTOR_CLONES void brightestChannels(const uint32_t *__restrict picture, 
     }
 }
 
-// Gradients of texture row v over its 3 x 3 neighbourhoods, `above` and
-// `below` the wrapped neighbouring rows: left column minus right column and
-// upper row minus lower row, over 6 (truncating). Columns 1..w-2 run without
-// wrapping; columns 0 and w-1 take their wrapped neighbours.
-struct ColumnTotals {
-    int32_t *vertical;   // above + here + below, per column
-    int32_t *difference; // above - below, per column
-};
-
-LUSTRA_VECTOR_CLONES void columnTotals(const uint8_t *__restrict above,
-                                       const uint8_t *__restrict here,
-                                       const uint8_t *__restrict below, int32_t w,
-                                       int32_t *__restrict vertical,
-                                       int32_t *__restrict difference) {
-    for (int32_t u = 0; u < w; ++u) {
-        vertical[u] = above[u] + here[u] + below[u];
-        difference[u] = above[u] - below[u];
-    }
-}
-
-LUSTRA_VECTOR_CLONES void interiorGradients(const int32_t *__restrict vertical,
-                                            const int32_t *__restrict difference, int32_t w,
-                                            int8_t *__restrict outX, int8_t *__restrict outY) {
-    for (int32_t u = 1; u < w - 1; ++u) {
-        outX[u] = static_cast<int8_t>((vertical[u - 1] - vertical[u + 1]) / 6);
-        outY[u] = static_cast<int8_t>((difference[u - 1] + difference[u] + difference[u + 1]) / 6);
-    }
-}
-
-void rowGradients(const ColumnTotals &totals, int32_t w, int8_t *outX, int8_t *outY) {
-    interiorGradients(totals.vertical, totals.difference, w, outX, outY);
-    for (int32_t u : {0, w - 1}) {
-        const int32_t l = u == 0 ? w - 1 : u - 1, r = u == w - 1 ? 0 : u + 1;
-        outX[u] = static_cast<int8_t>((totals.vertical[l] - totals.vertical[r]) / 6);
-        outY[u] = static_cast<int8_t>(
-            (totals.difference[l] + totals.difference[u] + totals.difference[r]) / 6);
-    }
-}
-
 // Least and greatest height of a plane.
 LUSTRA_VECTOR_CLONES void heightRange(const uint8_t *plane, size_t count, int32_t &least,
                                       int32_t &most) {
     uint8_t lo = 255, hi = 0;
-    for (size_t i = 0; i < count; ++i) {
-        lo = plane[i] < lo ? plane[i] : lo;
-        hi = plane[i] > hi ? plane[i] : hi;
-    }
-    least = lo, most = hi;
-}
-
-// Least and greatest gradient of a plane.
-LUSTRA_VECTOR_CLONES void gradientRange(const int8_t *plane, size_t count, int32_t &least,
-                                        int32_t &most) {
-    int8_t lo = 127, hi = -128;
     for (size_t i = 0; i < count; ++i) {
         lo = plane[i] < lo ? plane[i] : lo;
         hi = plane[i] > hi ? plane[i] : hi;
@@ -778,14 +729,12 @@ bool buildPicturePlanes(PictureTexture &planes) {
 
     // Gradients over the 3 x 3 neighbourhood, wrapping at all four edges:
     // left column minus right column, upper row minus lower row, over 6.
-    const ColumnTotals columns{totals, totals + w};
     for (int32_t v = 0; v < h; ++v) {
         const uint8_t *above = heights + size_t(v == 0 ? h - 1 : v - 1) * w;
         const uint8_t *here = heights + size_t(v) * w;
         const uint8_t *below = heights + size_t(v == h - 1 ? 0 : v + 1) * w;
-        columnTotals(above, here, below, w, columns.vertical, columns.difference);
-        rowGradients(columns, w, planes.gradientX + size_t(v) * w,
-                     planes.gradientY + size_t(v) * w);
+        textureRowGradients(above, here, below, w, totals, planes.gradientX + size_t(v) * w,
+                            planes.gradientY + size_t(v) * w);
     }
     std::free(totals);
     int32_t minX = 0, maxX = 0, minY = 0, maxY = 0;
