@@ -373,11 +373,6 @@ inline int32_t divideSigned(int32_t s, uint32_t reciprocal) {
     return s < 0 ? -q : q;
 }
 
-// The gradients of one row of visited pixels, before they are written.
-struct GradientRow {
-    int32_t *x, *y;
-};
-
 // One texture row of words blended across by the column fractions: the
 // windowed gradients of columns u and uNext, (b x fu + (255 - fu) x a) >> 8.
 LUSTRA_VECTOR_CLONES void blendAcross(const uint32_t *__restrict words, const int32_t *__restrict u,
