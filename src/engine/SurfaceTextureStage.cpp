@@ -387,9 +387,9 @@ LUSTRA_VECTOR_CLONES void blendAcross(const uint32_t *__restrict words, const in
     }
 }
 
-// Two rows blended across, blended down by the row fraction fv and scaled
-// by depth: ((bottom x fv + (255 - fv) x top) x depth) >> 16, as
-// sample<Bilinear>.
+// Two rows taken across, blended down by the row fraction fv and scaled by
+// depth: ((bottom x fv + (255 - fv) x top) x depth) >> 16, as
+// sample<Bilinear> and sample<ColumnSpans>.
 LUSTRA_VECTOR_CLONES void blendDown(const int32_t *__restrict topX, const int32_t *__restrict topY,
                                     const int32_t *__restrict bottomX,
                                     const int32_t *__restrict bottomY, int32_t fv, int32_t depth,
@@ -415,21 +415,19 @@ LUSTRA_VECTOR_CLONES void areaRow(const uint64_t *__restrict sums, const int32_t
     }
 }
 
-// Column-span averages on texture rows v (sums0) and vNext (sums1), blended
-// by the row fraction, times depth, as sample<ColumnSpans>.
-LUSTRA_VECTOR_CLONES void
-columnSpanRow(const uint64_t *__restrict sums0, const uint64_t *__restrict sums1,
-              const int32_t *__restrict start, const int32_t *__restrict end,
-              const int32_t *__restrict span, int32_t fv, int32_t depth, int32_t count,
-              int32_t *__restrict outX, int32_t *__restrict outY) {
+// Column-span averages of one texture row, from its running word sums: the
+// windowed gradient sums over each pixel's column span, divided by the span
+// (0 for an empty span).
+LUSTRA_VECTOR_CLONES void spanAverages(const uint64_t *__restrict sums,
+                                       const int32_t *__restrict start,
+                                       const int32_t *__restrict end,
+                                       const int32_t *__restrict span, int32_t count,
+                                       int32_t *__restrict outX, int32_t *__restrict outY) {
     for (int32_t i = 0; i < count; ++i) {
-        const uint32_t sum0 = static_cast<uint32_t>(sums0[end[i]] - sums0[start[i]]);
-        const uint32_t sum1 = static_cast<uint32_t>(sums1[end[i]] - sums1[start[i]]);
+        const uint32_t sum = static_cast<uint32_t>(sums[end[i]] - sums[start[i]]);
         const uint32_t r = kReciprocal[span[i]];
-        const int32_t a0x = divideSigned(wordX(sum0), r), a0y = divideSigned(wordY(sum0), r);
-        const int32_t a1x = divideSigned(wordX(sum1), r), a1y = divideSigned(wordY(sum1), r);
-        outX[i] = ((a1x * fv + (255 - fv) * a0x) * depth) >> 16;
-        outY[i] = ((a1y * fv + (255 - fv) * a0y) * depth) >> 16;
+        outX[i] = divideSigned(wordX(sum), r);
+        outY[i] = divideSigned(wordY(sum), r);
     }
 }
 
@@ -591,8 +589,9 @@ class FilterScratch {
 
 // The filtered stage row by row: every pixel x0..x1 of a row gets its
 // gradients from the texel words (branch-free row loops), then the visited
-// ones are written. Row spans read word sums down each texture column,
-// column spans and areas running sums along the span columns.
+// ones are written. Bilinear and column-span rows blend two texture rows
+// taken across, row spans read word sums down each texture column, areas
+// running sums along the span columns.
 void applyFiltered(int32_t index, Filter filter, const Texture &t, const CoordTables &c,
                    const ColumnFootprints &cols, const SpanColumns &spans,
                    const FilterScratch &scratch, int32_t depth, const Bounds &b) {
@@ -600,10 +599,23 @@ void applyFiltered(int32_t index, Filter filter, const Texture &t, const CoordTa
     int8_t *outX = object ? engine.texturedSlopeX1 : engine.texturedSlopeX2;
     int8_t *outY = object ? engine.texturedSlopeY1 : engine.texturedSlopeY2;
     const int32_t n = b.x1 >= b.x0 ? b.x1 + 1 - b.x0 : 0; // pixels per row
-    uint64_t *sums0 = spans.sums[0], *sums1 = spans.sums[1];
-    int32_t row0 = -1, row1 = -1; // the texture rows sums0 and sums1 hold
+    uint64_t *sums = spans.sums[0];
+    // A texture row taken across the frame's columns: blended by the column
+    // fractions (bilinear) or averaged over the column spans. The two latest
+    // are kept in top and bottom, as the next frame rows often share them.
+    auto across = [&](int32_t row, int32_t *acrossX, int32_t *acrossY) {
+        const uint32_t *words = scratch.words + size_t(row) * t.width;
+        if (filter == Filter::Bilinear) {
+            blendAcross(words, cols.u + b.x0, cols.uNext + b.x0, cols.fu + b.x0, n, acrossX,
+                        acrossY);
+            return;
+        }
+        runningWordSums(scratch.words, t, row, 1, spans, sums);
+        spanAverages(sums, spans.start + b.x0, spans.end + b.x0, cols.span + b.x0, n, acrossX,
+                     acrossY);
+    };
     int32_t *top = scratch.across, *bottom = scratch.across + 2 * size_t(n);
-    int32_t topRow = -1, bottomRow = -1; // the texture rows blended across in top and bottom
+    int32_t topRow = -1, bottomRow = -1; // the texture rows top and bottom hold
     for (int32_t y = b.y0; y <= b.y1; ++y) {
         pollAbort(y);
         const uint8_t *coverage = engine.mask + engine.paddedRowOffset[y] + b.x0;
@@ -613,43 +625,25 @@ void applyFiltered(int32_t index, Filter filter, const Texture &t, const CoordTa
         int32_t *gx = scratch.rowX, *gy = scratch.rowY;
         switch (filter) {
         case Filter::Bilinear:
+        case Filter::ColumnSpans:
             if (topRow != v) {
                 if (bottomRow == v) {
                     std::swap(top, bottom);
                     std::swap(topRow, bottomRow);
                 } else {
-                    blendAcross(scratch.words + size_t(v) * t.width, cols.u + b.x0,
-                                cols.uNext + b.x0, cols.fu + b.x0, n, top, top + n);
+                    across(v, top, top + n);
                     topRow = v;
                 }
             }
             if (bottomRow != vNext) {
-                blendAcross(scratch.words + size_t(vNext) * t.width, cols.u + b.x0,
-                            cols.uNext + b.x0, cols.fu + b.x0, n, bottom, bottom + n);
+                across(vNext, bottom, bottom + n);
                 bottomRow = vNext;
             }
             blendDown(top, top + n, bottom, bottom + n, c.rowFrac[y], depth, n, gx, gy);
             break;
         case Filter::Area:
-            runningWordSums(scratch.words, t, v, rowSpan, spans, sums0);
-            areaRow(sums0, spans.start + b.x0, spans.end + b.x0, depth, n, gx, gy);
-            break;
-        case Filter::ColumnSpans:
-            if (row0 != v) {
-                if (row1 == v) {
-                    std::swap(sums0, sums1);
-                    std::swap(row0, row1);
-                } else {
-                    runningWordSums(scratch.words, t, v, 1, spans, sums0);
-                    row0 = v;
-                }
-            }
-            if (row1 != vNext) {
-                runningWordSums(scratch.words, t, vNext, 1, spans, sums1);
-                row1 = vNext;
-            }
-            columnSpanRow(sums0, sums1, spans.start + b.x0, spans.end + b.x0, cols.span + b.x0,
-                          c.rowFrac[y], depth, n, gx, gy);
+            runningWordSums(scratch.words, t, v, rowSpan, spans, sums);
+            areaRow(sums, spans.start + b.x0, spans.end + b.x0, depth, n, gx, gy);
             break;
         case Filter::RowSpans:
             columnWordSums(scratch.words, t, v, rowSpan, cols, b.x0, n, scratch.columns);
