@@ -115,6 +115,36 @@ const Scenario kScenarios[] = {
          s.map1On = s.map2On = 1;
          s.map1ScaleX = s.map1ScaleY = 150;
      }},
+    // Textures magnified (bilinear), map 1 reduced (box), map 2 magnified.
+    {"textures-and-maps-zoomed", 1,
+     [](lustra::EffectSettings &s) {
+         s.texture1On = s.texture2On = 1;
+         s.texture1Type = 1;
+         s.texture2Type = 2;
+         s.texture1ScaleX = s.texture1ScaleY = s.texture2ScaleX = s.texture2ScaleY = 150;
+         s.map1On = s.map2On = 1;
+         s.map1ScaleX = s.map1ScaleY = 50;
+         s.map2ScaleX = s.map2ScaleY = 300;
+     }},
+    // Picture textures (built from the source frame on every call).
+    {"picture-textures", 1,
+     [](lustra::EffectSettings &s) {
+         s.texture1On = s.texture2On = 1;
+         s.texture1Type = s.texture2Type = 4;
+         s.texture2ScaleX = s.texture2ScaleY = 50;
+     }},
+    // Column spans and row spans on both textures and both maps.
+    {"textures-and-maps-spans", 1,
+     [](lustra::EffectSettings &s) {
+         s.texture1On = s.texture2On = 1;
+         s.texture1Type = 1;
+         s.texture2Type = 2;
+         s.texture1ScaleX = s.texture2ScaleY = 50;
+         s.texture1ScaleY = s.texture2ScaleX = 150;
+         s.map1On = s.map2On = 1;
+         s.map1ScaleX = s.map2ScaleY = 60;
+         s.map1ScaleY = s.map2ScaleX = 140;
+     }},
 };
 
 void benchmark(TimedHost &host, const Scenario &scenario, int width, int height, int frames) {

@@ -4,8 +4,11 @@
 // fill, map 2 the background fill.
 #include "engine/Blend.h"
 #include "engine/Engine.h"
+#include "engine/Footprints.h"
 
 #include <cstddef>
+#include <cstdlib>
+#include <utility>
 
 namespace lustra {
 
@@ -19,17 +22,6 @@ enum class Filter { Bilinear, ColumnSpans, RowSpans, Box };
 Filter chooseFilter(int32_t colScale, int32_t rowScale) {
     if (colScale < 128) return rowScale < 128 ? Filter::Bilinear : Filter::RowSpans;
     return rowScale < 128 ? Filter::ColumnSpans : Filter::Box;
-}
-
-// Source pixels from coordinate a up to coordinate b (exclusive) of a picture
-// that tiles after `size`: b - a, plus size when b lies before a.
-inline int32_t spanLength(int32_t a, int32_t b, int32_t size) {
-    return b < a ? b + size - a : b - a;
-}
-
-// The next coordinate after c, wrapping after `size` (c lies in 0..size-1).
-inline int32_t nextWrapped(int32_t c, int32_t size) {
-    return c + 1 == size ? 0 : c + 1;
 }
 
 // Blue, green and red of one result or running sum.
@@ -165,6 +157,229 @@ template <Filter F> void resampleAll(const Picture &s, const CoordTables &c, uin
     }
 }
 
+// ((255 - w) x a + w x b) >> 8 on blue and red at once, the channels in bits
+// 0..7 and 16..23: each 16-bit half holds at most 255 x 255 before the shift.
+inline uint32_t blendBlueRed(uint32_t a, uint32_t b, uint32_t w) {
+    return (((255 - w) * (a & 0xFF00FFu) + w * (b & 0xFF00FFu)) >> 8) & 0xFF00FFu;
+}
+
+// ((255 - w) x a + w x b) >> 8 on green (bits 8..15), result in bits 0..7.
+inline uint32_t blendGreen(uint32_t a, uint32_t b, uint32_t w) {
+    return ((255 - w) * ((a >> 8) & 0xFFu) + w * ((b >> 8) & 0xFFu)) >> 8;
+}
+
+// One source row blended across by the frame's column fractions: each
+// channel ((255 - fu) x a + fu x b) >> 8 of the pixels in columns u and
+// uNext, kept as a pixel (channels at most 254).
+LUSTRA_VECTOR_CLONES void blendAcross(const uint32_t *__restrict row, const int32_t *__restrict u,
+                                      const int32_t *__restrict uNext, const int32_t *__restrict fu,
+                                      int32_t count, uint32_t *__restrict out) {
+    for (int32_t x = 0; x < count; ++x) {
+        const uint32_t a = row[u[x]], b = row[uNext[x]], w = static_cast<uint32_t>(fu[x]);
+        out[x] = blendBlueRed(a, b, w) | (blendGreen(a, b, w) << 8);
+    }
+}
+
+// Two rows blended across, blended down by the row fraction fv: bytes 0..2
+// written, byte 3 kept.
+LUSTRA_VECTOR_CLONES void blendDown(const uint32_t *__restrict top,
+                                    const uint32_t *__restrict bottom, uint32_t fv, int32_t count,
+                                    uint32_t *__restrict out) {
+    for (int32_t x = 0; x < count; ++x)
+        out[x] = (out[x] & 0xFF000000u) | blendBlueRed(top[x], bottom[x], fv) |
+                 (blendGreen(top[x], bottom[x], fv) << 8);
+}
+
+// Blue, green and red of a pixel in the 16-bit lanes at bits 0, 16 and 32.
+inline uint64_t spreadChannels(uint32_t p) {
+    return (p & 0xFFu) | (uint64_t(p & 0xFF00u) << 8) | (uint64_t(p & 0xFF0000u) << 16);
+}
+
+// Lane k (0 blue, 1 green, 2 red) of a spread sum.
+inline uint32_t laneOf(uint64_t sum, int k) {
+    return static_cast<uint32_t>(sum >> (16 * k)) & 0xFFFFu;
+}
+
+// Running sums over the span columns of the `count` source rows from row v
+// (wrapping): sums[j] is entries 0..j-1 summed over those rows, in spread
+// lanes. Lanes may carry into each other here, but a difference of two
+// entries over at most 4 x 4 pixels is exact in wrapping 64-bit arithmetic.
+void runningSums(const Picture &s, int32_t v, int32_t count, const SpanColumns &spans,
+                 uint64_t *sums) {
+    const uint32_t *rows[4];
+    for (int32_t m = 0; m < count; ++m, v = nextWrapped(v, s.height))
+        rows[m] = s.pixels + size_t(v) * s.width;
+    uint64_t running = 0;
+    sums[0] = 0;
+    for (int32_t j = 0; j < spans.total; ++j) {
+        const int32_t c = spans.column[j];
+        for (int32_t m = 0; m < count; ++m) running += spreadChannels(rows[m][c]);
+        sums[j + 1] = running;
+    }
+}
+
+// Box filter on one frame row: each pixel the average over its column span
+// and the row's `rowSpan` rows, from the running sums; 0 when empty.
+LUSTRA_VECTOR_CLONES void boxRow(const uint64_t *__restrict sums, const int32_t *__restrict start,
+                                 const int32_t *__restrict end, const int32_t *__restrict span,
+                                 int32_t rowSpan, int32_t count, uint32_t *__restrict out) {
+    for (int32_t x = 0; x < count; ++x) {
+        const uint64_t sum = sums[end[x]] - sums[start[x]];
+        const uint32_t r = kReciprocal[span[x] * rowSpan];
+        const uint32_t blue = divideSmall(laneOf(sum, 0), r);
+        const uint32_t green = divideSmall(laneOf(sum, 1), r);
+        const uint32_t red = divideSmall(laneOf(sum, 2), r);
+        out[x] = (out[x] & 0xFF000000u) | (red << 16) | (green << 8) | blue;
+    }
+}
+
+// Column spans on one frame row: averages over each pixel's column span on
+// source rows v (sums0) and vNext (sums1), blended by the row fraction fv.
+LUSTRA_VECTOR_CLONES void columnSpanRow(const uint64_t *__restrict sums0,
+                                        const uint64_t *__restrict sums1,
+                                        const int32_t *__restrict start,
+                                        const int32_t *__restrict end,
+                                        const int32_t *__restrict span, uint32_t fv, int32_t count,
+                                        uint32_t *__restrict out) {
+    for (int32_t x = 0; x < count; ++x) {
+        const uint64_t sum0 = sums0[end[x]] - sums0[start[x]];
+        const uint64_t sum1 = sums1[end[x]] - sums1[start[x]];
+        const uint32_t r = kReciprocal[span[x]];
+        uint32_t pixel = out[x] & 0xFF000000u;
+        for (int k = 0; k < 3; ++k) {
+            const uint32_t a0 = divideSmall(laneOf(sum0, k), r);
+            const uint32_t a1 = divideSmall(laneOf(sum1, k), r);
+            pixel |= ((a1 * fv + (255 - fv) * a0) >> 8) << (8 * k);
+        }
+        out[x] = pixel;
+    }
+}
+
+// Box and column-span filters from running sums over the span columns. The
+// column-span filter keeps the sums of the last two source rows, which the
+// next frame row often shares when rows are magnified.
+void resampleSpans(Filter filter, const Picture &s, const CoordTables &c,
+                   const ColumnFootprints &cols, const SpanColumns &spans, uint32_t *out) {
+    const int32_t w = engine.frameWidth, h = engine.frameHeight;
+    uint64_t *sums0 = spans.sums[0], *sums1 = spans.sums[1];
+    int32_t row0 = -1, row1 = -1; // the source rows sums0 and sums1 hold
+    for (int32_t y = 0; y < h; ++y) {
+        pollAbort(y);
+        const int32_t v = c.row[y];
+        uint32_t *line = out + size_t(y) * w;
+        if (filter == Filter::Box) {
+            const int32_t rowSpan = spanLength(v, c.row[y + 1], s.height);
+            runningSums(s, v, rowSpan, spans, sums0);
+            boxRow(sums0, spans.start, spans.end, cols.span, rowSpan, w, line);
+            continue;
+        }
+        const int32_t vNext = nextWrapped(v, s.height);
+        if (row0 != v) {
+            if (row1 == v) {
+                std::swap(sums0, sums1);
+                std::swap(row0, row1);
+            } else {
+                runningSums(s, v, 1, spans, sums0);
+                row0 = v;
+            }
+        }
+        if (row1 != vNext) {
+            runningSums(s, vNext, 1, spans, sums1);
+            row1 = vNext;
+        }
+        columnSpanRow(sums0, sums1, spans.start, spans.end, cols.span, c.rowFrac[y], w, line);
+    }
+}
+
+// Adds the spread channels of a source row to the column sums.
+LUSTRA_VECTOR_CLONES void addSpreadRow(const uint32_t *__restrict row, int32_t width,
+                                       uint64_t *__restrict sums) {
+    for (int32_t c = 0; c < width; ++c) sums[c] += spreadChannels(row[c]);
+}
+
+// Channel sums down the `count` source rows from row v (wrapping), spread,
+// of the source columns the frame's pixels read (u and uNext of each), into
+// sums[column]: all columns when the picture is narrow, else just those.
+void columnSums(const Picture &s, int32_t v, int32_t count, const ColumnFootprints &cols,
+                int32_t width, uint64_t *sums) {
+    const uint32_t *rows[4];
+    for (int32_t m = 0; m < count; ++m, v = nextWrapped(v, s.height))
+        rows[m] = s.pixels + size_t(v) * s.width;
+    auto sumDown = [&](int32_t c) {
+        uint64_t sum = 0;
+        for (int32_t m = 0; m < count; ++m) sum += spreadChannels(rows[m][c]);
+        sums[c] = sum;
+    };
+    if (s.width <= 2 * width) {
+        for (int32_t c = 0; c < s.width; ++c) sums[c] = 0;
+        for (int32_t m = 0; m < count; ++m) addSpreadRow(rows[m], s.width, sums);
+        return;
+    }
+    for (int32_t x = 0; x < width; ++x) {
+        sumDown(cols.u[x]);
+        sumDown(cols.uNext[x]);
+    }
+}
+
+// Row spans on one frame row: averages of the column sums in columns u and
+// uNext (divided by the row span through its reciprocal r), blended by the
+// column fraction.
+LUSTRA_VECTOR_CLONES void rowSpanRow(const uint64_t *__restrict sums, const int32_t *__restrict u,
+                                     const int32_t *__restrict uNext, const int32_t *__restrict fu,
+                                     uint32_t r, int32_t count, uint32_t *__restrict out) {
+    for (int32_t x = 0; x < count; ++x) {
+        const uint64_t sum0 = sums[u[x]], sum1 = sums[uNext[x]];
+        const uint32_t w = static_cast<uint32_t>(fu[x]);
+        uint32_t pixel = out[x] & 0xFF000000u;
+        for (int k = 0; k < 3; ++k) {
+            const uint32_t a0 = divideSmall(laneOf(sum0, k), r);
+            const uint32_t a1 = divideSmall(laneOf(sum1, k), r);
+            pixel |= ((a1 * w + (255 - w) * a0) >> 8) << (8 * k);
+        }
+        out[x] = pixel;
+    }
+}
+
+// Row spans on every frame row, from the column sums of its row span.
+void resampleRowSpans(const Picture &s, const CoordTables &c, const ColumnFootprints &cols,
+                      uint64_t *sums, uint32_t *out) {
+    const int32_t w = engine.frameWidth, h = engine.frameHeight;
+    for (int32_t y = 0; y < h; ++y) {
+        pollAbort(y);
+        const int32_t rowSpan = spanLength(c.row[y], c.row[y + 1], s.height);
+        columnSums(s, c.row[y], rowSpan, cols, w, sums);
+        rowSpanRow(sums, cols.u, cols.uNext, cols.fu, kReciprocal[rowSpan], w, out + size_t(y) * w);
+    }
+}
+
+// Every frame pixel through the bilinear filter, row by row: source rows
+// are blended across once into `across` (two rows of the frame's width) and
+// kept while the next frame rows still read them.
+void resampleBilinear(const Picture &s, const CoordTables &c, const ColumnFootprints &cols,
+                      uint32_t *across, uint32_t *out) {
+    const int32_t w = engine.frameWidth, h = engine.frameHeight;
+    uint32_t *top = across, *bottom = across + w;
+    int32_t topRow = -1, bottomRow = -1; // the source rows top and bottom hold
+    for (int32_t y = 0; y < h; ++y) {
+        pollAbort(y);
+        const int32_t v = c.row[y], vNext = nextWrapped(v, s.height);
+        if (topRow != v) {
+            if (bottomRow == v) {
+                std::swap(top, bottom);
+                std::swap(topRow, bottomRow);
+            } else {
+                blendAcross(s.pixels + size_t(v) * s.width, cols.u, cols.uNext, cols.fu, w, top);
+                topRow = v;
+            }
+        }
+        if (bottomRow != vNext) {
+            blendAcross(s.pixels + size_t(vNext) * s.width, cols.u, cols.uNext, cols.fu, w, bottom);
+            bottomRow = vNext;
+        }
+        blendDown(top, bottom, c.rowFrac[y], w, out + size_t(y) * w);
+    }
+}
+
 // Copies `count` pixels: bytes 0..2 from the source, byte 3 kept.
 LUSTRA_VECTOR_CLONES void copyColourBytes(const uint32_t *__restrict source, int32_t count,
                                           uint32_t *__restrict out) {
@@ -172,8 +387,9 @@ LUSTRA_VECTOR_CLONES void copyColourBytes(const uint32_t *__restrict source, int
 }
 
 // Every footprint one source pixel: bytes 0..2 copied, byte 3 kept. The
-// columns run through the picture one by one between wraps, so each row is
-// copied as runs of consecutive source pixels.
+// columns run through the picture one by one between wraps (the scale is
+// exactly one source pixel per frame pixel), so each row is copied as runs
+// that end at the frame's edge or the picture's.
 void copyOnePixelFootprints(const Picture &s, const CoordTables &c, uint32_t *out) {
     const int32_t w = engine.frameWidth, h = engine.frameHeight;
     for (int32_t y = 0; y < h; ++y) {
@@ -182,9 +398,9 @@ void copyOnePixelFootprints(const Picture &s, const CoordTables &c, uint32_t *ou
         uint32_t *line = out + size_t(y) * w;
         int32_t x = 0;
         while (x < w) {
-            int32_t run = 1;
-            while (x + run < w && c.col[x + run] == c.col[x] + run) ++run;
-            copyColourBytes(source + c.col[x], run, line + x);
+            const int32_t u = c.col[x];
+            const int32_t run = w - x < s.width - u ? w - x : s.width - u;
+            copyColourBytes(source + u, run, line + x);
             x += run;
         }
     }
@@ -252,7 +468,35 @@ void resampleImageMap(int32_t which) {
         return;
     }
 
-    switch (chooseFilter(colScale, rowScale)) {
+    const Filter filter = chooseFilter(colScale, rowScale);
+    const ColumnFootprints cols(tables.col, tables.colFrac, engine.frameWidth, picture.width);
+    const size_t w = engine.frameWidth;
+    if (cols.valid() && filter == Filter::Bilinear) {
+        uint32_t *across = static_cast<uint32_t *>(std::malloc(sizeof(uint32_t) * 2 * w));
+        if (across) {
+            resampleBilinear(picture, tables, cols, across, out);
+            std::free(across);
+            return;
+        }
+    }
+    if (cols.valid() && filter == Filter::RowSpans) {
+        uint64_t *sums =
+            static_cast<uint64_t *>(std::malloc(sizeof(uint64_t) * size_t(picture.width)));
+        if (sums) {
+            resampleRowSpans(picture, tables, cols, sums, out);
+            std::free(sums);
+            return;
+        }
+    }
+    if (cols.valid()) {
+        const SpanColumns spans(cols, engine.frameWidth, picture.width);
+        if (spans.valid()) {
+            resampleSpans(filter, picture, tables, cols, spans, out);
+            return;
+        }
+    }
+    // Without room for the column footprints every pixel builds its own.
+    switch (filter) {
     case Filter::Bilinear:
         resampleAll<Filter::Bilinear>(picture, tables, out);
         break;

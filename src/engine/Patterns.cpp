@@ -1,6 +1,9 @@
 // Pattern textures: loading a 256 x 256 tiling height pattern and deriving
 // its normalised slope maps; and the smoothing kernel of the relief stages.
+#include "engine/Blend.h"
 #include "engine/Engine.h"
+#include "engine/Stretch.h"
+#include "engine/TextureGradients.h"
 
 #include <cmath>
 #include <cstdio>
@@ -15,14 +18,13 @@ constexpr const char *kPatternFiles[4] = {"normal.pat", "fractal.pat", "turbulen
 
 // Every value v of the map becomes ((v - min) x 255) / (max - min) - 128, so
 // the map spans -128..127. A flat map (max = min) has no slope: all zero.
-void normaliseSlopes(int8_t *map, int32_t minimum, int32_t maximum) {
-    for (int32_t i = 0; i < 65536; ++i) {
-        if (maximum == minimum) {
-            map[i] = 0;
-            continue;
-        }
-        map[i] = static_cast<int8_t>(((map[i] - minimum) * 255) / (maximum - minimum) - 128);
+LUSTRA_VECTOR_CLONES void normaliseSlopes(int8_t *map, int32_t minimum, int32_t maximum) {
+    if (maximum == minimum) {
+        for (int32_t i = 0; i < 65536; ++i) map[i] = 0;
+        return;
     }
+    for (int32_t i = 0; i < 65536; ++i)
+        map[i] = static_cast<int8_t>(stretched(map[i] - minimum, maximum - minimum) - 128);
 }
 
 } // namespace
@@ -38,27 +40,17 @@ int32_t loadPattern(int32_t type, int8_t *slopeXOut, int8_t *slopeYOut, uint8_t 
     (void)read;
     std::fclose(file);
 
-    int32_t minX = 127, maxX = -128, minY = 127, maxY = -128;
+    // Gradients over the 3 x 3 neighbourhood, wrapping at all four edges
+    // (within -127..127, so the clamp to a signed byte never acts).
+    int32_t totals[512];
     for (int32_t y = 0; y < 256; ++y) {
-        const int32_t up = ((y - 1) & 255) * 256, row = y * 256, down = ((y + 1) & 255) * 256;
-        for (int32_t x = 0; x < 256; ++x) {
-            const int32_t left = (x - 1) & 255, right = (x + 1) & 255;
-            const int32_t l = raw[row + left], r = raw[row + right];
-            const int32_t u = raw[up + x], d = raw[down + x];
-            const int32_t ul = raw[up + left], ur = raw[up + right];
-            const int32_t dl = raw[down + left], dr = raw[down + right];
-            int32_t gx = (l + ul + dl - r - ur - dr) / 6;
-            int32_t gy = (u + ul + ur - d - dl - dr) / 6;
-            gx = gx < -128 ? -128 : (gx > 127 ? 127 : gx);
-            gy = gy < -128 ? -128 : (gy > 127 ? 127 : gy);
-            slopeXOut[row + x] = static_cast<int8_t>(gx);
-            slopeYOut[row + x] = static_cast<int8_t>(gy);
-            if (gx < minX) minX = gx;
-            if (gx > maxX) maxX = gx;
-            if (gy < minY) minY = gy;
-            if (gy > maxY) maxY = gy;
-        }
+        const uint8_t *above = raw + ((y - 1) & 255) * 256, *below = raw + ((y + 1) & 255) * 256;
+        textureRowGradients(above, raw + y * 256, below, 256, totals, slopeXOut + y * 256,
+                            slopeYOut + y * 256);
     }
+    int32_t minX = 0, maxX = 0, minY = 0, maxY = 0;
+    gradientRange(slopeXOut, 65536, minX, maxX);
+    gradientRange(slopeYOut, 65536, minY, maxY);
     normaliseSlopes(slopeXOut, minX, maxX);
     normaliseSlopes(slopeYOut, minY, maxY);
     return 1;

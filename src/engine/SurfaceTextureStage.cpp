@@ -5,9 +5,13 @@
 // which has no relief of its own, the gradients alone.
 #include "engine/Blend.h"
 #include "engine/Engine.h"
+#include "engine/Footprints.h"
+#include "engine/Stretch.h"
+#include "engine/TextureGradients.h"
 
 #include <cstddef>
 #include <cstdlib>
+#include <utility>
 
 namespace lustra {
 
@@ -68,7 +72,8 @@ struct Texture {
     int8_t *gradientY = nullptr;
     int32_t width = 0;
     int32_t height = 0;
-    const uint8_t *accepted = nullptr; // 256 entries: 1 inside the height window
+    const uint8_t *accepted = nullptr;       // 256 entries: 1 inside the height window
+    int32_t windowLow = 0, windowHigh = 255; // the same window as a range
 
     bool inWindow(size_t i) const { return accepted[heights[i]] != 0; }
     // The gradients of texel i, (0, 0) outside the height window.
@@ -85,17 +90,6 @@ enum class Filter { Bilinear, ColumnSpans, RowSpans, Area };
 Filter chooseFilter(int32_t colScale, int32_t rowScale) {
     if (colScale < 128) return rowScale < 128 ? Filter::Bilinear : Filter::RowSpans;
     return rowScale < 128 ? Filter::ColumnSpans : Filter::Area;
-}
-
-// Texels from coordinate a up to coordinate b (exclusive) of a texture that
-// wraps after `size`: b - a, plus size when b lies before a.
-inline int32_t spanLength(int32_t a, int32_t b, int32_t size) {
-    return b < a ? b + size - a : b - a;
-}
-
-// The next coordinate after c, wrapping after `size` (c lies in 0..size-1).
-inline int32_t nextWrapped(int32_t c, int32_t size) {
-    return c + 1 == size ? 0 : c + 1;
 }
 
 // Where one pixel falls on the texture, from the coordinate tables. A span
@@ -207,24 +201,41 @@ CoordTables coordTablesOf(int32_t index) {
     return {engine.colCoords2, engine.colFracs2, engine.rowCoords2, engine.rowFracs2};
 }
 
+// The pixels a texture stage visits lie in columns x0..x1 of rows y0..y1.
+struct Bounds {
+    int32_t x0, x1, y0, y1;
+};
+
+// Texture 1 visits the mask's bounding box (clipped to the frame), texture 2
+// the whole frame.
+Bounds boundsOf(int32_t index) {
+    const int32_t w = engine.frameWidth, h = engine.frameHeight;
+    if (index != 0) return {0, w - 1, 0, h - 1};
+    return {engine.boundsMinX > 0 ? engine.boundsMinX : 0,
+            engine.boundsMaxX < w - 1 ? engine.boundsMaxX : w - 1,
+            engine.boundsMinY > 0 ? engine.boundsMinY : 0,
+            engine.boundsMaxY < h - 1 ? engine.boundsMaxY : h - 1};
+}
+
+// A pixel is visited by texture 1 when covered at all, by texture 2 when not
+// fully covered.
+inline bool visited(bool object, uint8_t coverage) {
+    return object ? coverage != 0 : coverage != 255;
+}
+
 // Writes the textured slopes of the visited pixels. Texture 1 (index 0)
 // visits the mask's bounding box, skipping uncovered pixels, and adds to the
-// bevel slopes; texture 2 visits every pixel not fully covered.
+// bevel slopes; texture 2 visits every pixel not fully covered. Each row is
+// walked as runs of visited pixels, each pixel sampled on its own: the way
+// when there is no room for the tables of applyFiltered.
 template <Filter F>
-void applyTexture(int32_t index, const Texture &t, const CoordTables &c, int32_t depth) {
-    const int32_t w = engine.frameWidth, h = engine.frameHeight;
+void applyTexture(int32_t index, const Texture &t, const CoordTables &c, int32_t depth,
+                  const Bounds &b) {
     const bool object = index == 0;
-    int32_t x0 = 0, x1 = w - 1, y0 = 0, y1 = h - 1;
-    if (object) {
-        x0 = engine.boundsMinX > 0 ? engine.boundsMinX : 0;
-        y0 = engine.boundsMinY > 0 ? engine.boundsMinY : 0;
-        x1 = engine.boundsMaxX < w - 1 ? engine.boundsMaxX : w - 1;
-        y1 = engine.boundsMaxY < h - 1 ? engine.boundsMaxY : h - 1;
-    }
     int8_t *outX = object ? engine.texturedSlopeX1 : engine.texturedSlopeX2;
     int8_t *outY = object ? engine.texturedSlopeY1 : engine.texturedSlopeY2;
     Footprint f{};
-    for (int32_t y = y0; y <= y1; ++y) {
+    for (int32_t y = b.y0; y <= b.y1; ++y) {
         pollAbort(y);
         f.v = c.row[y];
         f.vNext = nextWrapped(f.v, t.height);
@@ -232,82 +243,495 @@ void applyTexture(int32_t index, const Texture &t, const CoordTables &c, int32_t
         f.rowSpan = spanLength(f.v, c.row[y + 1], t.height);
         const uint8_t *maskRow = engine.mask + engine.paddedRowOffset[y];
         const int32_t rowStart = engine.rowOffset[y];
-        for (int32_t x = x0; x <= x1; ++x) {
-            const uint8_t coverage = maskRow[x];
-            if (object ? coverage == 0 : coverage == 255) continue;
-            f.u = c.col[x];
-            f.uNext = nextWrapped(f.u, t.width);
-            f.fu = c.colFrac[x];
-            f.colSpan = spanLength(f.u, c.col[x + 1], t.width);
-            const Gradient g = sample<F>(t, f, depth);
-            const int32_t p = rowStart + x;
-            const int32_t baseX = object ? engine.slopeX[p] : 0;
-            const int32_t baseY = object ? engine.slopeY[p] : 0;
-            outX[p] = static_cast<int8_t>(clampRange(baseX + g.x, -128, 127));
-            outY[p] = static_cast<int8_t>(clampRange(baseY + g.y, -128, 127));
+        int32_t x = b.x0;
+        while (x <= b.x1) {
+            while (x <= b.x1 && !visited(object, maskRow[x])) ++x;
+            for (; x <= b.x1 && visited(object, maskRow[x]); ++x) {
+                f.u = c.col[x];
+                f.uNext = nextWrapped(f.u, t.width);
+                f.fu = c.colFrac[x];
+                f.colSpan = spanLength(f.u, c.col[x + 1], t.width);
+                const Gradient g = sample<F>(t, f, depth);
+                const int32_t p = rowStart + x;
+                const int32_t baseX = object ? engine.slopeX[p] : 0;
+                const int32_t baseY = object ? engine.slopeY[p] : 0;
+                outX[p] = static_cast<int8_t>(clampRange(baseX + g.x, -128, 127));
+                outY[p] = static_cast<int8_t>(clampRange(baseY + g.y, -128, 127));
+            }
         }
     }
 }
 
-// A gradient plane whose values differ (minimum < maximum) is stretched to
+// (depth x g) >> 8 for a texel inside the height window lo..hi, else 0: the
+// area average of a footprint of exactly one texel.
+inline int32_t unitGradient(uint8_t height, int8_t g, int32_t lo, int32_t hi, int32_t depth) {
+    const int32_t inside = (height >= lo) & (height <= hi); // branch-free, so that it vectorises
+    return ((depth * g) >> 8) * inside;
+}
+
+// Texture 1 over n pixels that take n consecutive texels: covered pixels
+// get the relief slope plus the texel's gradient, clamped to -128..127.
+LUSTRA_VECTOR_CLONES void
+addUnitTexelsToRelief(const uint8_t *__restrict coverage, const int8_t *__restrict slopeX,
+                      const int8_t *__restrict slopeY, const uint8_t *__restrict heights,
+                      const int8_t *__restrict gradientX, const int8_t *__restrict gradientY,
+                      int32_t lo, int32_t hi, int32_t depth, int32_t n, int8_t *__restrict outX,
+                      int8_t *__restrict outY) {
+    for (int32_t i = 0; i < n; ++i) {
+        const int32_t gx = unitGradient(heights[i], gradientX[i], lo, hi, depth);
+        const int32_t gy = unitGradient(heights[i], gradientY[i], lo, hi, depth);
+        const int8_t x = static_cast<int8_t>(clampRange(slopeX[i] + gx, -128, 127));
+        const int8_t y = static_cast<int8_t>(clampRange(slopeY[i] + gy, -128, 127));
+        const bool visit = coverage[i] != 0;
+        const int8_t oldX = outX[i], oldY = outY[i]; // both read first: the loop vectorises
+        outX[i] = visit ? x : oldX;
+        outY[i] = visit ? y : oldY;
+    }
+}
+
+// Texture 2 over n pixels that take n consecutive texels: pixels not fully
+// covered get the texel's gradient (within -128..126, so no clamping).
+LUSTRA_VECTOR_CLONES void setUnitTexels(const uint8_t *__restrict coverage,
+                                        const uint8_t *__restrict heights,
+                                        const int8_t *__restrict gradientX,
+                                        const int8_t *__restrict gradientY, int32_t lo, int32_t hi,
+                                        int32_t depth, int32_t n, int8_t *__restrict outX,
+                                        int8_t *__restrict outY) {
+    for (int32_t i = 0; i < n; ++i) {
+        const int8_t x = static_cast<int8_t>(unitGradient(heights[i], gradientX[i], lo, hi, depth));
+        const int8_t y = static_cast<int8_t>(unitGradient(heights[i], gradientY[i], lo, hi, depth));
+        const bool visit = coverage[i] != 255;
+        const int8_t oldX = outX[i], oldY = outY[i]; // both read first: the loop vectorises
+        outX[i] = visit ? x : oldX;
+        outY[i] = visit ? y : oldY;
+    }
+}
+
+// Zoom 0 on both axes of a texture at least 2 x 2: every footprint is one
+// texel (spans of 1), the columns step through the texture one by one
+// between wraps, so each row is done in runs of consecutive texels.
+void applyUnitTexels(int32_t index, const Texture &t, const CoordTables &c, int32_t lo, int32_t hi,
+                     int32_t depth, const Bounds &b) {
+    const bool object = index == 0;
+    int8_t *outX = object ? engine.texturedSlopeX1 : engine.texturedSlopeX2;
+    int8_t *outY = object ? engine.texturedSlopeY1 : engine.texturedSlopeY2;
+    for (int32_t y = b.y0; y <= b.y1; ++y) {
+        pollAbort(y);
+        const size_t texelRow = size_t(c.row[y]) * t.width;
+        const uint8_t *maskRow = engine.mask + engine.paddedRowOffset[y];
+        const int32_t rowStart = engine.rowOffset[y];
+        for (int32_t x = b.x0; x <= b.x1;) {
+            const int32_t u = c.col[x];
+            const int32_t n = b.x1 + 1 - x < t.width - u ? b.x1 + 1 - x : t.width - u;
+            const size_t i = texelRow + u;
+            const int32_t p = rowStart + x;
+            if (object)
+                addUnitTexelsToRelief(maskRow + x, engine.slopeX + p, engine.slopeY + p,
+                                      t.heights + i, t.gradientX + i, t.gradientY + i, lo, hi,
+                                      depth, n, outX + p, outY + p);
+            else
+                setUnitTexels(maskRow + x, t.heights + i, t.gradientX + i, t.gradientY + i, lo, hi,
+                              depth, n, outX + p, outY + p);
+            x += n;
+        }
+    }
+}
+
+// A texel as the filters sum it: inside the height window lo..hi
+// (gx + 128) in bits 0..11, (gy + 128) in bits 12..23 and a count of 1 from
+// bit 24; outside it 0. A sum of up to 16 words keeps every field in its own
+// bits (16 x 255 < 2^12), so the window's gradient sums and texel count read
+// straight off it.
+LUSTRA_VECTOR_CLONES void buildTexelWords(const uint8_t *__restrict heights,
+                                          const int8_t *__restrict gradientX,
+                                          const int8_t *__restrict gradientY, int32_t lo,
+                                          int32_t hi, size_t count, uint32_t *__restrict words) {
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t word =
+            uint32_t(gradientX[i] + 128) | uint32_t(gradientY[i] + 128) << 12 | 1u << 24;
+        words[i] = (heights[i] >= lo) & (heights[i] <= hi) ? word : 0;
+    }
+}
+
+// Accepted texels in a word sum.
+inline int32_t wordCount(uint32_t w) {
+    return int32_t(w >> 24);
+}
+// Sum of x gradients over the accepted texels of a word sum (0 for none).
+inline int32_t wordX(uint32_t w) {
+    return int32_t(w & 0xFFFu) - 128 * wordCount(w);
+}
+// Sum of y gradients over the accepted texels of a word sum.
+inline int32_t wordY(uint32_t w) {
+    return int32_t((w >> 12) & 0xFFFu) - 128 * wordCount(w);
+}
+
+// s / n truncated toward zero, for |s| <= 16 x 128 and n in 1..16, from
+// n's reciprocal (see divideSmall); n = 0 gives 0.
+inline int32_t divideSigned(int32_t s, uint32_t reciprocal) {
+    const int32_t q = int32_t(divideSmall(uint32_t(s < 0 ? -s : s), reciprocal));
+    return s < 0 ? -q : q;
+}
+
+// One texture row of words blended across by the column fractions: the
+// windowed gradients of columns u and uNext, (b x fu + (255 - fu) x a) >> 8.
+LUSTRA_VECTOR_CLONES void blendAcross(const uint32_t *__restrict words, const int32_t *__restrict u,
+                                      const int32_t *__restrict uNext, const int32_t *__restrict fu,
+                                      int32_t count, int32_t *__restrict outX,
+                                      int32_t *__restrict outY) {
+    for (int32_t i = 0; i < count; ++i) {
+        const uint32_t a = words[u[i]], b = words[uNext[i]];
+        const int32_t w = fu[i];
+        outX[i] = (wordX(b) * w + (255 - w) * wordX(a)) >> 8;
+        outY[i] = (wordY(b) * w + (255 - w) * wordY(a)) >> 8;
+    }
+}
+
+// Two rows taken across, blended down by the row fraction fv and scaled by
+// depth: ((bottom x fv + (255 - fv) x top) x depth) >> 16, as
+// sample<Bilinear> and sample<ColumnSpans>.
+LUSTRA_VECTOR_CLONES void blendDown(const int32_t *__restrict topX, const int32_t *__restrict topY,
+                                    const int32_t *__restrict bottomX,
+                                    const int32_t *__restrict bottomY, int32_t fv, int32_t depth,
+                                    int32_t count, int32_t *__restrict outX,
+                                    int32_t *__restrict outY) {
+    for (int32_t i = 0; i < count; ++i) {
+        outX[i] = ((bottomX[i] * fv + (255 - fv) * topX[i]) * depth) >> 16;
+        outY[i] = ((bottomY[i] * fv + (255 - fv) * topY[i]) * depth) >> 16;
+    }
+}
+
+// Area averages, times depth, of `count` pixels from running word sums over
+// the span columns of the row span: (depth x (sum / accepted)) >> 8, 0 when
+// no texel of the footprint is accepted.
+LUSTRA_VECTOR_CLONES void areaRow(const uint64_t *__restrict sums, const int32_t *__restrict start,
+                                  const int32_t *__restrict end, int32_t depth, int32_t count,
+                                  int32_t *__restrict outX, int32_t *__restrict outY) {
+    for (int32_t i = 0; i < count; ++i) {
+        const uint32_t sum = static_cast<uint32_t>(sums[end[i]] - sums[start[i]]);
+        const uint32_t r = kReciprocal[wordCount(sum)];
+        outX[i] = (depth * divideSigned(wordX(sum), r)) >> 8;
+        outY[i] = (depth * divideSigned(wordY(sum), r)) >> 8;
+    }
+}
+
+// Column-span averages of one texture row, from its running word sums: the
+// windowed gradient sums over each pixel's column span, divided by the span
+// (0 for an empty span).
+LUSTRA_VECTOR_CLONES void spanAverages(const uint64_t *__restrict sums,
+                                       const int32_t *__restrict start,
+                                       const int32_t *__restrict end,
+                                       const int32_t *__restrict span, int32_t count,
+                                       int32_t *__restrict outX, int32_t *__restrict outY) {
+    for (int32_t i = 0; i < count; ++i) {
+        const uint32_t sum = static_cast<uint32_t>(sums[end[i]] - sums[start[i]]);
+        const uint32_t r = kReciprocal[span[i]];
+        outX[i] = divideSigned(wordX(sum), r);
+        outY[i] = divideSigned(wordY(sum), r);
+    }
+}
+
+// Running word sums over the span columns of N texture rows: sums[j] is
+// entries 0..j-1 summed over those rows. Only differences over one
+// footprint are read, which are exact in wrapping arithmetic.
+template <int N>
+void runningWordSums(const uint32_t *const *rows, const SpanColumns &spans, uint64_t *sums) {
+    uint64_t running = 0;
+    sums[0] = 0;
+    for (int32_t j = 0; j < spans.total; ++j) {
+        const int32_t c = spans.column[j];
+        uint32_t down = 0;
+        for (int32_t m = 0; m < N; ++m) down += rows[m][c];
+        running += down;
+        sums[j + 1] = running;
+    }
+}
+
+// The same over the `count` (0..4) texture rows from row v, wrapping.
+void runningWordSums(const uint32_t *words, const Texture &t, int32_t v, int32_t count,
+                     const SpanColumns &spans, uint64_t *sums) {
+    const uint32_t *rows[4];
+    for (int32_t m = 0; m < count; ++m, v = nextWrapped(v, t.height))
+        rows[m] = words + size_t(v) * t.width;
+    switch (count) {
+    case 0:
+        return runningWordSums<0>(rows, spans, sums);
+    case 1:
+        return runningWordSums<1>(rows, spans, sums);
+    case 2:
+        return runningWordSums<2>(rows, spans, sums);
+    case 3:
+        return runningWordSums<3>(rows, spans, sums);
+    default:
+        return runningWordSums<4>(rows, spans, sums);
+    }
+}
+
+// Adds a texture row of words to the column sums.
+LUSTRA_VECTOR_CLONES void addWordRow(const uint32_t *__restrict row, int32_t width,
+                                     uint32_t *__restrict sums) {
+    for (int32_t c = 0; c < width; ++c) sums[c] += row[c];
+}
+
+// Word sums down the `count` texture rows from row v (wrapping) of the
+// texture columns pixels x0 .. x0 + n - 1 read (u and uNext of each), into
+// sums[column]: all columns when the texture is narrow, else just those.
+void columnWordSums(const uint32_t *words, const Texture &t, int32_t v, int32_t count,
+                    const ColumnFootprints &cols, int32_t x0, int32_t n, uint32_t *sums) {
+    const uint32_t *rows[4];
+    for (int32_t m = 0; m < count; ++m, v = nextWrapped(v, t.height))
+        rows[m] = words + size_t(v) * t.width;
+    auto sumDown = [&](int32_t c) {
+        uint32_t sum = 0;
+        for (int32_t m = 0; m < count; ++m) sum += rows[m][c];
+        sums[c] = sum;
+    };
+    if (t.width <= 2 * n) {
+        for (int32_t c = 0; c < t.width; ++c) sums[c] = 0;
+        for (int32_t m = 0; m < count; ++m) addWordRow(rows[m], t.width, sums);
+        return;
+    }
+    for (int32_t x = x0; x < x0 + n; ++x) {
+        sumDown(cols.u[x]);
+        sumDown(cols.uNext[x]);
+    }
+}
+
+// Row-span averages in columns u and uNext (from the column word sums,
+// divided by the row span through its reciprocal), blended by the column
+// fraction, times depth, as sample<RowSpans>.
+LUSTRA_VECTOR_CLONES void rowSpanRow(const uint32_t *__restrict sums, const int32_t *__restrict u,
+                                     const int32_t *__restrict uNext, const int32_t *__restrict fu,
+                                     uint32_t r, int32_t depth, int32_t count,
+                                     int32_t *__restrict outX, int32_t *__restrict outY) {
+    for (int32_t i = 0; i < count; ++i) {
+        const uint32_t sum0 = sums[u[i]], sum1 = sums[uNext[i]];
+        const int32_t a0x = divideSigned(wordX(sum0), r), a0y = divideSigned(wordY(sum0), r);
+        const int32_t a1x = divideSigned(wordX(sum1), r), a1y = divideSigned(wordY(sum1), r);
+        const int32_t w = fu[i];
+        outX[i] = ((a1x * w + (255 - w) * a0x) * depth) >> 16;
+        outY[i] = ((a1y * w + (255 - w) * a0y) * depth) >> 16;
+    }
+}
+
+// Writes the gradients of pixels x0..x1 of row y to the visited pixels:
+// texture 1 adds them to the relief slopes, clamped; texture 2 sets them.
+LUSTRA_VECTOR_CLONES void writeObjectRow(const uint8_t *__restrict coverage,
+                                         const int8_t *__restrict slopeX,
+                                         const int8_t *__restrict slopeY,
+                                         const int32_t *__restrict gx, const int32_t *__restrict gy,
+                                         int32_t count, int8_t *__restrict outX,
+                                         int8_t *__restrict outY) {
+    for (int32_t i = 0; i < count; ++i) {
+        const int8_t x = static_cast<int8_t>(clampRange(slopeX[i] + gx[i], -128, 127));
+        const int8_t y = static_cast<int8_t>(clampRange(slopeY[i] + gy[i], -128, 127));
+        const bool visit = coverage[i] != 0;
+        const int8_t oldX = outX[i], oldY = outY[i]; // both read first: the loop vectorises
+        outX[i] = visit ? x : oldX;
+        outY[i] = visit ? y : oldY;
+    }
+}
+
+LUSTRA_VECTOR_CLONES void writeBackgroundRow(const uint8_t *__restrict coverage,
+                                             const int32_t *__restrict gx,
+                                             const int32_t *__restrict gy, int32_t count,
+                                             int8_t *__restrict outX, int8_t *__restrict outY) {
+    for (int32_t i = 0; i < count; ++i) {
+        const int8_t x = static_cast<int8_t>(clampRange(gx[i], -128, 127));
+        const int8_t y = static_cast<int8_t>(clampRange(gy[i], -128, 127));
+        const bool visit = coverage[i] != 255;
+        const int8_t oldX = outX[i], oldY = outY[i]; // both read first: the loop vectorises
+        outX[i] = visit ? x : oldX;
+        outY[i] = visit ? y : oldY;
+    }
+}
+
+// Whether any of `count` pixels is visited (see visited).
+LUSTRA_VECTOR_CLONES bool anyVisited(bool object, const uint8_t *coverage, int32_t count) {
+    const uint8_t skipped = object ? 0 : 255;
+    uint8_t differs = 0;
+    for (int32_t i = 0; i < count; ++i) differs |= coverage[i] ^ skipped;
+    return differs != 0;
+}
+
+// Storage of one filtered call: the texel words of the whole texture, two
+// gradient rows and two rows blended across of the frame's width, and column
+// sums of the texture's width.
+class FilterScratch {
+  public:
+    FilterScratch(const Texture &t, int32_t width)
+        : words(
+              static_cast<uint32_t *>(std::malloc(sizeof(uint32_t) * size_t(t.width) * t.height))),
+          rowX(static_cast<int32_t *>(std::malloc(sizeof(int32_t) * 2 * size_t(width)))),
+          columns(static_cast<uint32_t *>(std::malloc(sizeof(uint32_t) * size_t(t.width)))),
+          across(static_cast<int32_t *>(std::malloc(sizeof(int32_t) * 4 * size_t(width)))) {
+        if (!valid()) return;
+        rowY = rowX + width;
+        buildTexelWords(t.heights, t.gradientX, t.gradientY, t.windowLow, t.windowHigh,
+                        size_t(t.width) * t.height, words);
+    }
+    ~FilterScratch() {
+        std::free(words);
+        std::free(rowX);
+        std::free(columns);
+        std::free(across);
+    }
+    FilterScratch(const FilterScratch &) = delete;
+    FilterScratch &operator=(const FilterScratch &) = delete;
+    bool valid() const { return words && rowX && columns && across; }
+
+    uint32_t *words;
+    int32_t *rowX;
+    uint32_t *columns; // word sums down the rows of a row span, per texture column
+    int32_t *across;   // two texture rows blended across: x and y of each
+    int32_t *rowY = nullptr;
+};
+
+// The filtered stage row by row: every pixel x0..x1 of a row gets its
+// gradients from the texel words (branch-free row loops), then the visited
+// ones are written. Bilinear and column-span rows blend two texture rows
+// taken across, row spans read word sums down each texture column, areas
+// running sums along the span columns.
+void applyFiltered(int32_t index, Filter filter, const Texture &t, const CoordTables &c,
+                   const ColumnFootprints &cols, const SpanColumns &spans,
+                   const FilterScratch &scratch, int32_t depth, const Bounds &b) {
+    const bool object = index == 0;
+    int8_t *outX = object ? engine.texturedSlopeX1 : engine.texturedSlopeX2;
+    int8_t *outY = object ? engine.texturedSlopeY1 : engine.texturedSlopeY2;
+    const int32_t n = b.x1 >= b.x0 ? b.x1 + 1 - b.x0 : 0; // pixels per row
+    uint64_t *sums = spans.sums[0];
+    // A texture row taken across the frame's columns: blended by the column
+    // fractions (bilinear) or averaged over the column spans. The two latest
+    // are kept in top and bottom, as the next frame rows often share them.
+    auto across = [&](int32_t row, int32_t *acrossX, int32_t *acrossY) {
+        const uint32_t *words = scratch.words + size_t(row) * t.width;
+        if (filter == Filter::Bilinear) {
+            blendAcross(words, cols.u + b.x0, cols.uNext + b.x0, cols.fu + b.x0, n, acrossX,
+                        acrossY);
+            return;
+        }
+        runningWordSums(scratch.words, t, row, 1, spans, sums);
+        spanAverages(sums, spans.start + b.x0, spans.end + b.x0, cols.span + b.x0, n, acrossX,
+                     acrossY);
+    };
+    int32_t *top = scratch.across, *bottom = scratch.across + 2 * size_t(n);
+    int32_t topRow = -1, bottomRow = -1; // the texture rows top and bottom hold
+    for (int32_t y = b.y0; y <= b.y1; ++y) {
+        pollAbort(y);
+        const uint8_t *coverage = engine.mask + engine.paddedRowOffset[y] + b.x0;
+        if (n == 0 || !anyVisited(object, coverage, n)) continue;
+        const int32_t v = c.row[y], vNext = nextWrapped(v, t.height);
+        const int32_t rowSpan = spanLength(v, c.row[y + 1], t.height);
+        int32_t *gx = scratch.rowX, *gy = scratch.rowY;
+        switch (filter) {
+        case Filter::Bilinear:
+        case Filter::ColumnSpans:
+            if (topRow != v) {
+                if (bottomRow == v) {
+                    std::swap(top, bottom);
+                    std::swap(topRow, bottomRow);
+                } else {
+                    across(v, top, top + n);
+                    topRow = v;
+                }
+            }
+            if (bottomRow != vNext) {
+                across(vNext, bottom, bottom + n);
+                bottomRow = vNext;
+            }
+            blendDown(top, top + n, bottom, bottom + n, c.rowFrac[y], depth, n, gx, gy);
+            break;
+        case Filter::Area:
+            runningWordSums(scratch.words, t, v, rowSpan, spans, sums);
+            areaRow(sums, spans.start + b.x0, spans.end + b.x0, depth, n, gx, gy);
+            break;
+        case Filter::RowSpans:
+            columnWordSums(scratch.words, t, v, rowSpan, cols, b.x0, n, scratch.columns);
+            rowSpanRow(scratch.columns, cols.u + b.x0, cols.uNext + b.x0, cols.fu + b.x0,
+                       kReciprocal[rowSpan], depth, n, gx, gy);
+            break;
+        }
+        const int32_t p = engine.rowOffset[y] + b.x0;
+        if (object)
+            writeObjectRow(coverage, engine.slopeX + p, engine.slopeY + p, gx, gy, n, outX + p,
+                           outY + p);
+        else
+            writeBackgroundRow(coverage, gx, gy, n, outX + p, outY + p);
+    }
+}
+
+// Heights from minimum..maximum (minimum < maximum) stretched to 0..255:
+// v becomes (v - min) x 255 / (max - min).
+LUSTRA_VECTOR_CLONES void stretchHeights(uint8_t *__restrict plane, size_t count, int32_t minimum,
+                                         int32_t maximum) {
+    for (size_t i = 0; i < count; ++i)
+        plane[i] = static_cast<uint8_t>(stretched(plane[i] - minimum, maximum - minimum));
+}
+
+// Gradients from minimum..maximum (minimum < maximum) stretched to
 // -128..127: g becomes (g - min) x 255 / (max - min) - 128.
-void stretchGradients(int8_t *plane, size_t count, int32_t minimum, int32_t maximum) {
-    if (minimum == maximum) return;
-    int8_t stretch[256] = {};
-    for (int32_t g = minimum; g <= maximum; ++g)
-        stretch[g + 128] = static_cast<int8_t>((g - minimum) * 255 / (maximum - minimum) - 128);
-    for (size_t i = 0; i < count; ++i) plane[i] = stretch[plane[i] + 128];
+LUSTRA_VECTOR_CLONES void stretchGradientPlane(int8_t *__restrict plane, size_t count,
+                                               int32_t minimum, int32_t maximum) {
+    for (size_t i = 0; i < count; ++i)
+        plane[i] = static_cast<int8_t>(stretched(plane[i] - minimum, maximum - minimum) - 128);
+}
+
+// Height of each pixel: the brightest of blue, green and red.
+LUSTRA_VECTOR_CLONES void brightestChannels(const uint32_t *__restrict picture, size_t count,
+                                            uint8_t *__restrict heights) {
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t pixel = picture[i];
+        const uint32_t blue = pixel & 0xFFu, green = (pixel >> 8) & 0xFFu;
+        const uint32_t red = (pixel >> 16) & 0xFFu;
+        const uint32_t brighter = green > blue ? green : blue;
+        heights[i] = static_cast<uint8_t>(red > brighter ? red : brighter);
+    }
+}
+
+// Least and greatest height of a plane.
+LUSTRA_VECTOR_CLONES void heightRange(const uint8_t *plane, size_t count, int32_t &least,
+                                      int32_t &most) {
+    uint8_t lo = 255, hi = 0;
+    for (size_t i = 0; i < count; ++i) {
+        lo = plane[i] < lo ? plane[i] : lo;
+        hi = plane[i] > hi ? plane[i] : hi;
+    }
+    least = lo, most = hi;
 }
 
 // Heights, then gradient planes, of the picture in `planes`: see
 // pictureToTexture.
-void buildPicturePlanes(PictureTexture &planes) {
+bool buildPicturePlanes(PictureTexture &planes) {
     const int32_t w = planes.width, h = planes.height;
     const size_t count = size_t(w) * h;
     uint8_t *heights = planes.heights;
+    int32_t *totals = static_cast<int32_t *>(std::malloc(sizeof(int32_t) * 2 * size_t(w)));
+    if (!totals) return false;
 
     // Height: the brightest of blue, green and red, stretched to 0..255.
-    int32_t minimum = 255, maximum = 0;
-    for (size_t i = 0; i < count; ++i) {
-        const uint32_t pixel = planes.picture[i];
-        int32_t v = pixelBlue(pixel);
-        if (pixelGreen(pixel) > v) v = pixelGreen(pixel);
-        if (pixelRed(pixel) > v) v = pixelRed(pixel);
-        heights[i] = static_cast<uint8_t>(v);
-        if (v < minimum) minimum = v;
-        if (v > maximum) maximum = v;
-    }
+    brightestChannels(planes.picture, count, heights);
+    int32_t minimum = 0, maximum = 0;
+    heightRange(heights, count, minimum, maximum);
     if (minimum != maximum) {
-        uint8_t stretch[256] = {};
-        for (int32_t v = minimum; v <= maximum; ++v)
-            stretch[v] = static_cast<uint8_t>((v - minimum) * 255 / (maximum - minimum));
-        for (size_t i = 0; i < count; ++i) heights[i] = stretch[heights[i]];
+        stretchHeights(heights, count, minimum, maximum);
     }
 
     // Gradients over the 3 x 3 neighbourhood, wrapping at all four edges:
     // left column minus right column, upper row minus lower row, over 6.
-    int32_t minX = 127, maxX = -128, minY = 127, maxY = -128;
     for (int32_t v = 0; v < h; ++v) {
         const uint8_t *above = heights + size_t(v == 0 ? h - 1 : v - 1) * w;
         const uint8_t *here = heights + size_t(v) * w;
         const uint8_t *below = heights + size_t(v == h - 1 ? 0 : v + 1) * w;
-        int8_t *outX = planes.gradientX + size_t(v) * w;
-        int8_t *outY = planes.gradientY + size_t(v) * w;
-        for (int32_t u = 0; u < w; ++u) {
-            const int32_t l = u == 0 ? w - 1 : u - 1, r = u == w - 1 ? 0 : u + 1;
-            const int32_t gx = (above[l] + here[l] + below[l] - above[r] - here[r] - below[r]) / 6;
-            const int32_t gy =
-                (above[l] + above[u] + above[r] - below[l] - below[u] - below[r]) / 6;
-            outX[u] = static_cast<int8_t>(gx);
-            outY[u] = static_cast<int8_t>(gy);
-            if (gx < minX) minX = gx;
-            if (gx > maxX) maxX = gx;
-            if (gy < minY) minY = gy;
-            if (gy > maxY) maxY = gy;
-        }
+        textureRowGradients(above, here, below, w, totals, planes.gradientX + size_t(v) * w,
+                            planes.gradientY + size_t(v) * w);
     }
-    stretchGradients(planes.gradientX, count, minX, maxX);
-    stretchGradients(planes.gradientY, count, minY, maxY);
+    std::free(totals);
+    int32_t minX = 0, maxX = 0, minY = 0, maxY = 0;
+    gradientRange(planes.gradientX, count, minX, maxX);
+    gradientRange(planes.gradientY, count, minY, maxY);
+    if (minX != maxX) stretchGradientPlane(planes.gradientX, count, minX, maxX);
+    if (minY != maxY) stretchGradientPlane(planes.gradientY, count, minY, maxY);
+    return true;
 }
 
 void releasePicturePlanes(PictureTexture &planes) {
@@ -387,6 +811,8 @@ int32_t surfaceTextureStage(const RenderJob &job, int32_t index) {
     }
     if (s.invert == 1) invertPlanes(texture);
     texture.accepted = params.table;
+    texture.windowLow = s.heightMin;
+    texture.windowHigh = s.heightMax;
 
     const int32_t colScale = zoomScale(s.zoomX), rowScale = zoomScale(s.zoomY);
     const CoordTables tables = coordTablesOf(index);
@@ -396,18 +822,34 @@ int32_t surfaceTextureStage(const RenderJob &job, int32_t index) {
                    zoomedOffset(s.zoomY, s.offsetY));
 
     const int32_t depth = s.depth;
-    switch (chooseFilter(colScale, rowScale)) {
+    const Bounds bounds = boundsOf(index);
+    if (colScale == 128 && rowScale == 128 && texture.width > 1 && texture.height > 1) {
+        applyUnitTexels(index, texture, tables, s.heightMin, s.heightMax, depth, bounds);
+        return 0;
+    }
+    const Filter filter = chooseFilter(colScale, rowScale);
+    const ColumnFootprints cols(tables.col, tables.colFrac, engine.frameWidth, texture.width);
+    if (cols.valid()) {
+        const SpanColumns spans(cols, engine.frameWidth, texture.width);
+        const FilterScratch scratch(texture, engine.frameWidth);
+        if (spans.valid() && scratch.valid()) {
+            applyFiltered(index, filter, texture, tables, cols, spans, scratch, depth, bounds);
+            return 0;
+        }
+    }
+    // Without room for the tables every pixel samples on its own.
+    switch (filter) {
     case Filter::Bilinear:
-        applyTexture<Filter::Bilinear>(index, texture, tables, depth);
+        applyTexture<Filter::Bilinear>(index, texture, tables, depth, bounds);
         break;
     case Filter::ColumnSpans:
-        applyTexture<Filter::ColumnSpans>(index, texture, tables, depth);
+        applyTexture<Filter::ColumnSpans>(index, texture, tables, depth, bounds);
         break;
     case Filter::RowSpans:
-        applyTexture<Filter::RowSpans>(index, texture, tables, depth);
+        applyTexture<Filter::RowSpans>(index, texture, tables, depth, bounds);
         break;
     case Filter::Area:
-        applyTexture<Filter::Area>(index, texture, tables, depth);
+        applyTexture<Filter::Area>(index, texture, tables, depth, bounds);
         break;
     }
     return 0;
@@ -428,7 +870,10 @@ int32_t pictureToTexture(int32_t which) {
         releasePicturePlanes(planes);
         return 0;
     }
-    buildPicturePlanes(planes);
+    if (!buildPicturePlanes(planes)) {
+        releasePicturePlanes(planes);
+        return 0;
+    }
     return 1;
 }
 
