@@ -122,69 +122,176 @@ HostBackend *lustraInstallBackend(HostBackend *backend) {
     return previous;
 }
 
-HostBackend *lustraCurrentBackend() { return installedBackend; }
+HostBackend *lustraCurrentBackend() {
+    return installedBackend;
+}
 
 HostBackend::~HostBackend() = default;
 
 // Default behaviour of a backend: every service fails like an absent host,
 // except the resource services, which read resource files of the data
 // directory VXHOME (format in ResourceFile.h).
-OpImage * HostBackend::getField(int32_t /*input*/, int32_t /*fieldNumber*/) { return nullptr; }
-OpImage * HostBackend::allocImage(int32_t /*width*/, int32_t /*height*/, int32_t /*depth*/, int32_t /*flags*/) { return nullptr; }
-int32_t HostBackend::putField(OpImage * /*image*/) { return -1; }
+OpImage *HostBackend::getField(int32_t /*input*/, int32_t /*fieldNumber*/) {
+    return nullptr;
+}
+OpImage *HostBackend::allocImage(int32_t /*width*/, int32_t /*height*/, int32_t /*depth*/,
+                                 int32_t /*flags*/) {
+    return nullptr;
+}
+int32_t HostBackend::putField(OpImage * /*image*/) {
+    return -1;
+}
 void HostBackend::freeImage(OpImage * /*image*/) {}
-int32_t HostBackend::checkAbort() { return 0; }
-const char * HostBackend::customPrefsName(uint32_t /*node*/, const char * /*prefix*/, int32_t /*a*/, int32_t /*b*/) { return nullptr; }
-OpImage * HostBackend::sourceImage(const void * /*descriptor*/, int32_t /*a*/, int32_t /*b*/) { return nullptr; }
-void HostBackend::logMessage(int32_t /*severity*/, int32_t /*line*/, const char * /*source*/, uint32_t /*code*/, const char * /*text*/) {}
-DgId HostBackend::createPanel(DgId /*parent*/, int32_t /*x*/, int32_t /*y*/, int32_t /*width*/, int32_t /*height*/, uint32_t /*flags*/, uint32_t /*flags2*/, int32_t /*zero*/) { return 0; }
+int32_t HostBackend::checkAbort() {
+    return 0;
+}
+const char *HostBackend::customPrefsName(uint32_t /*node*/, const char * /*prefix*/, int32_t /*a*/,
+                                         int32_t /*b*/) {
+    return nullptr;
+}
+OpImage *HostBackend::sourceImage(const void * /*descriptor*/, int32_t /*a*/, int32_t /*b*/) {
+    return nullptr;
+}
+void HostBackend::logMessage(int32_t /*severity*/, int32_t /*line*/, const char * /*source*/,
+                             uint32_t /*code*/, const char * /*text*/) {}
+DgId HostBackend::createPanel(DgId /*parent*/, int32_t /*x*/, int32_t /*y*/, int32_t /*width*/,
+                              int32_t /*height*/, uint32_t /*flags*/, uint32_t /*flags2*/,
+                              int32_t /*zero*/) {
+    return 0;
+}
 void HostBackend::removePanel(DgId /*panel*/) {}
-DgId HostBackend::addSlider(DgId /*panel*/, int32_t /*x*/, int32_t /*y*/, int32_t /*width*/, int32_t /*height*/, int32_t /*minimum*/, int32_t /*maximum*/, int32_t /*value*/, const XChar * /*label*/, const XChar * /*valueText*/, uint32_t /*style*/, DgGadgetExt * /*extension*/) { return 0; }
-DgId HostBackend::addCheckBox(DgId /*panel*/, int32_t /*x*/, int32_t /*y*/, int32_t /*width*/, int32_t /*height*/, int32_t /*value*/, uint32_t /*state*/, DgGadgetExt * /*extension*/) { return 0; }
-DgId HostBackend::addPopup(DgId /*panel*/, int32_t /*x*/, int32_t /*y*/, int32_t /*width*/, int32_t /*height*/, void * /*itemList*/, int32_t /*value*/, const XChar * /*label*/, uint32_t /*state*/, int32_t /*zero*/) { return 0; }
-DgId HostBackend::addTextButton(DgId /*panel*/, int32_t /*x*/, int32_t /*y*/, int32_t /*width*/, int32_t /*height*/, const XChar * /*text*/, uint32_t /*state*/, int32_t /*zero*/) { return 0; }
-DgId HostBackend::addImageButton(DgId /*panel*/, int32_t /*x*/, int32_t /*y*/, int32_t /*width*/, int32_t /*height*/, const void * /*image*/, uint32_t /*state*/, const DgGadgetExt * /*extension*/) { return 0; }
-DgId HostBackend::addTextGadget(DgId /*panel*/, int32_t /*x*/, int32_t /*y*/, int32_t /*width*/, int32_t /*height*/, const XChar * /*text*/, int32_t /*one*/, DgGadgetExt * /*extension*/) { return 0; }
-DgId HostBackend::addPaletteButton(DgId /*panel*/, int32_t /*x*/, int32_t /*y*/, int32_t /*width*/, int32_t /*height*/, const XChar * /*label*/, uint32_t /*colour*/, uint32_t /*state*/, int32_t /*zero*/) { return 0; }
-DgId HostBackend::boxText(DgId /*panel*/, const XChar * /*text*/, int32_t /*x*/, int32_t /*y*/, int32_t /*width*/, int32_t /*height*/, int32_t /*style*/) { return 0; }
-DgGadgetExt * HostBackend::allocGadgetExt() { return nullptr; }
+DgId HostBackend::addSlider(DgId /*panel*/, int32_t /*x*/, int32_t /*y*/, int32_t /*width*/,
+                            int32_t /*height*/, int32_t /*minimum*/, int32_t /*maximum*/,
+                            int32_t /*value*/, const XChar * /*label*/, const XChar * /*valueText*/,
+                            uint32_t /*style*/, DgGadgetExt * /*extension*/) {
+    return 0;
+}
+DgId HostBackend::addCheckBox(DgId /*panel*/, int32_t /*x*/, int32_t /*y*/, int32_t /*width*/,
+                              int32_t /*height*/, int32_t /*value*/, uint32_t /*state*/,
+                              DgGadgetExt * /*extension*/) {
+    return 0;
+}
+DgId HostBackend::addPopup(DgId /*panel*/, int32_t /*x*/, int32_t /*y*/, int32_t /*width*/,
+                           int32_t /*height*/, void * /*itemList*/, int32_t /*value*/,
+                           const XChar * /*label*/, uint32_t /*state*/, int32_t /*zero*/) {
+    return 0;
+}
+DgId HostBackend::addTextButton(DgId /*panel*/, int32_t /*x*/, int32_t /*y*/, int32_t /*width*/,
+                                int32_t /*height*/, const XChar * /*text*/, uint32_t /*state*/,
+                                int32_t /*zero*/) {
+    return 0;
+}
+DgId HostBackend::addImageButton(DgId /*panel*/, int32_t /*x*/, int32_t /*y*/, int32_t /*width*/,
+                                 int32_t /*height*/, const void * /*image*/, uint32_t /*state*/,
+                                 const DgGadgetExt * /*extension*/) {
+    return 0;
+}
+DgId HostBackend::addTextGadget(DgId /*panel*/, int32_t /*x*/, int32_t /*y*/, int32_t /*width*/,
+                                int32_t /*height*/, const XChar * /*text*/, int32_t /*one*/,
+                                DgGadgetExt * /*extension*/) {
+    return 0;
+}
+DgId HostBackend::addPaletteButton(DgId /*panel*/, int32_t /*x*/, int32_t /*y*/, int32_t /*width*/,
+                                   int32_t /*height*/, const XChar * /*label*/, uint32_t /*colour*/,
+                                   uint32_t /*state*/, int32_t /*zero*/) {
+    return 0;
+}
+DgId HostBackend::boxText(DgId /*panel*/, const XChar * /*text*/, int32_t /*x*/, int32_t /*y*/,
+                          int32_t /*width*/, int32_t /*height*/, int32_t /*style*/) {
+    return 0;
+}
+DgGadgetExt *HostBackend::allocGadgetExt() {
+    return nullptr;
+}
 void HostBackend::freeGadgetExt(DgGadgetExt * /*extension*/) {}
-int32_t HostBackend::formatFramesAsTime(int32_t /*value*/, XChar * /*text*/, int32_t /*capacity*/) { return -1; }
-int32_t HostBackend::changeElement(DgId /*panel*/, DgId /*gadget*/, int32_t /*attribute*/, intptr_t /*value*/, int32_t /*last*/) { return -1; }
+int32_t HostBackend::formatFramesAsTime(int32_t /*value*/, XChar * /*text*/, int32_t /*capacity*/) {
+    return -1;
+}
+int32_t HostBackend::changeElement(DgId /*panel*/, DgId /*gadget*/, int32_t /*attribute*/,
+                                   intptr_t /*value*/, int32_t /*last*/) {
+    return -1;
+}
 void HostBackend::enableElement(DgId /*panel*/, DgId /*gadget*/) {}
 void HostBackend::disableElement(DgId /*panel*/, DgId /*gadget*/) {}
 void HostBackend::activateElement(DgId /*panel*/, DgId /*gadget*/) {}
 void HostBackend::setColorYUV(uint32_t /*colour*/) {}
-uint32_t HostBackend::newGuiColorYUV(int32_t /*which*/) { return 0; }
-uint32_t HostBackend::guiColorYUV(int32_t /*which*/) { return 0; }
-ResTable * HostBackend::guiResource(int32_t /*which*/) { return nullptr; }
-int32_t HostBackend::screenWidth() { return 0; }
-int32_t HostBackend::screenHeight() { return 0; }
-int32_t HostBackend::screenWidthMonitor(int32_t /*monitor*/) { return 0; }
-int32_t HostBackend::screenHeightMonitor(int32_t /*monitor*/) { return 0; }
-void HostBackend::visibleArea(int32_t * /*left*/, int32_t * /*top*/, int32_t * /*right*/, int32_t * /*bottom*/) {}
-void HostBackend::visibleAreaMonitor(int32_t * /*left*/, int32_t * /*top*/, int32_t * /*right*/, int32_t * /*bottom*/, int32_t /*monitor*/) {}
-int32_t HostBackend::defaultMonitor() { return 1; }
-int32_t HostBackend::connectedMonitors() { return 1; }
-int32_t HostBackend::fontHeightMonitor(int32_t /*monitor*/) { return 0; }
-int32_t HostBackend::addHeight() { return 0; }
-int32_t HostBackend::guiMode() { return 0; }
-int32_t HostBackend::videoMode() { return 0; }
-int32_t HostBackend::receiveMessage(MsgQueue * /*queue*/, GuiMessage * /*message*/, int32_t /*timeout*/) { return -1; }
+uint32_t HostBackend::newGuiColorYUV(int32_t /*which*/) {
+    return 0;
+}
+uint32_t HostBackend::guiColorYUV(int32_t /*which*/) {
+    return 0;
+}
+ResTable *HostBackend::guiResource(int32_t /*which*/) {
+    return nullptr;
+}
+int32_t HostBackend::screenWidth() {
+    return 0;
+}
+int32_t HostBackend::screenHeight() {
+    return 0;
+}
+int32_t HostBackend::screenWidthMonitor(int32_t /*monitor*/) {
+    return 0;
+}
+int32_t HostBackend::screenHeightMonitor(int32_t /*monitor*/) {
+    return 0;
+}
+void HostBackend::visibleArea(int32_t * /*left*/, int32_t * /*top*/, int32_t * /*right*/,
+                              int32_t * /*bottom*/) {}
+void HostBackend::visibleAreaMonitor(int32_t * /*left*/, int32_t * /*top*/, int32_t * /*right*/,
+                                     int32_t * /*bottom*/, int32_t /*monitor*/) {}
+int32_t HostBackend::defaultMonitor() {
+    return 1;
+}
+int32_t HostBackend::connectedMonitors() {
+    return 1;
+}
+int32_t HostBackend::fontHeightMonitor(int32_t /*monitor*/) {
+    return 0;
+}
+int32_t HostBackend::addHeight() {
+    return 0;
+}
+int32_t HostBackend::guiMode() {
+    return 0;
+}
+int32_t HostBackend::videoMode() {
+    return 0;
+}
+int32_t HostBackend::receiveMessage(MsgQueue * /*queue*/, GuiMessage * /*message*/,
+                                    int32_t /*timeout*/) {
+    return -1;
+}
 void HostBackend::busyPointer() {}
 void HostBackend::standardPointer() {}
 void HostBackend::movePointer(int32_t /*x*/, int32_t /*y*/) {}
 void HostBackend::setPointerAttrs(int32_t /*a*/, int32_t /*b*/, int32_t /*c*/, int32_t /*d*/) {}
 void HostBackend::colorBarOn() {}
 void HostBackend::colorBarOff() {}
-void HostBackend::drawOverlay(const uint32_t * /*pixels*/, int32_t /*zero*/, int32_t /*strideBytes*/, int32_t /*x*/, int32_t /*y*/, int32_t /*width*/, int32_t /*height*/) {}
-void HostBackend::drawOverlayMonitor(const uint32_t * /*pixels*/, int32_t /*zero*/, int32_t /*strideBytes*/, int32_t /*x*/, int32_t /*y*/, int32_t /*width*/, int32_t /*height*/, int32_t /*monitor*/) {}
-int32_t HostBackend::createRequest(DreqRequest * /*request*/) { return -1; }
-int32_t HostBackend::deleteRequest(DreqRequest * /*request*/) { return -1; }
-int32_t HostBackend::textRequest(DreqTextRequest * /*request*/) { return -1; }
-int32_t HostBackend::paletteRequest(DreqPaletteRequest * /*request*/) { return -1; }
-int32_t HostBackend::fileRequest(DreqFileRequest * /*request*/) { return -1; }
-int32_t HostBackend::archivesRequest(DreqArchivesRequest * /*request*/) { return -1; }
+void HostBackend::drawOverlay(const uint32_t * /*pixels*/, int32_t /*zero*/,
+                              int32_t /*strideBytes*/, int32_t /*x*/, int32_t /*y*/,
+                              int32_t /*width*/, int32_t /*height*/) {}
+void HostBackend::drawOverlayMonitor(const uint32_t * /*pixels*/, int32_t /*zero*/,
+                                     int32_t /*strideBytes*/, int32_t /*x*/, int32_t /*y*/,
+                                     int32_t /*width*/, int32_t /*height*/, int32_t /*monitor*/) {}
+int32_t HostBackend::createRequest(DreqRequest * /*request*/) {
+    return -1;
+}
+int32_t HostBackend::deleteRequest(DreqRequest * /*request*/) {
+    return -1;
+}
+int32_t HostBackend::textRequest(DreqTextRequest * /*request*/) {
+    return -1;
+}
+int32_t HostBackend::paletteRequest(DreqPaletteRequest * /*request*/) {
+    return -1;
+}
+int32_t HostBackend::fileRequest(DreqFileRequest * /*request*/) {
+    return -1;
+}
+int32_t HostBackend::archivesRequest(DreqArchivesRequest * /*request*/) {
+    return -1;
+}
 ResTable *HostBackend::loadStrings(const char *name) {
     return loadResourceTable(name, false);
 }
@@ -209,26 +316,37 @@ void HostBackend::freeStrings(ResTable *table) {
 void HostBackend::freeImages(ResTable *table) {
     freeResourceTable(table);
 }
-MsgQueue * HostBackend::createQueue(int32_t /*count*/, int32_t /*size*/, int32_t /*flags*/) { return nullptr; }
-TxRequest * HostBackend::allocTransfer(int32_t /*flags*/) { return nullptr; }
+MsgQueue *HostBackend::createQueue(int32_t /*count*/, int32_t /*size*/, int32_t /*flags*/) {
+    return nullptr;
+}
+TxRequest *HostBackend::allocTransfer(int32_t /*flags*/) {
+    return nullptr;
+}
 void HostBackend::setTransferPrefs(TxRequest * /*request*/, const void * /*descriptor*/) {}
 void HostBackend::setTransferTypes(TxRequest * /*request*/, int32_t /*types*/) {}
-int32_t HostBackend::runTransfer(TxRequest * /*request*/, int32_t /*flags*/) { return -1; }
-int32_t HostBackend::transferStatus(TxRequest * /*request*/) { return 0; }
-void HostBackend::getTransferPrefs(TxRequest * /*request*/, void * /*descriptor*/, int32_t /*size*/) {}
+int32_t HostBackend::runTransfer(TxRequest * /*request*/, int32_t /*flags*/) {
+    return -1;
+}
+int32_t HostBackend::transferStatus(TxRequest * /*request*/) {
+    return 0;
+}
+void HostBackend::getTransferPrefs(TxRequest * /*request*/, void * /*descriptor*/,
+                                   int32_t /*size*/) {}
 void HostBackend::freeTransfer(TxRequest * /*request*/) {}
-uint16_t HostBackend::pixelAspect(int32_t /*a*/, int32_t /*monitor*/) { return 1000; }
+uint16_t HostBackend::pixelAspect(int32_t /*a*/, int32_t /*monitor*/) {
+    return 1000;
+}
 
 } // namespace lustra
 
 extern "C" {
 
-OpImage * opGetField(int32_t input, int32_t fieldNumber) {
+OpImage *opGetField(int32_t input, int32_t fieldNumber) {
     HostBackend *backend = backendFor("opGetField");
     return backend ? backend->getField(input, fieldNumber) : nullptr;
 }
 
-OpImage * opAllocImage(int32_t width, int32_t height, int32_t depth, int32_t flags) {
+OpImage *opAllocImage(int32_t width, int32_t height, int32_t depth, int32_t flags) {
     HostBackend *backend = backendFor("opAllocImage");
     return backend ? backend->allocImage(width, height, depth, flags) : nullptr;
 }
@@ -247,21 +365,24 @@ int32_t opChkAbort(void) {
     return backend ? backend->checkAbort() : 0;
 }
 
-const char * opGetCustomPrefsName(uint32_t node, const char *prefix, int32_t a, int32_t b) {
+const char *opGetCustomPrefsName(uint32_t node, const char *prefix, int32_t a, int32_t b) {
     HostBackend *backend = backendFor("opGetCustomPrefsName");
     return backend ? backend->customPrefsName(node, prefix, a, b) : nullptr;
 }
 
-OpImage * txGetOpImage(const void *descriptor, int32_t a, int32_t b) {
+OpImage *txGetOpImage(const void *descriptor, int32_t a, int32_t b) {
     HostBackend *backend = backendFor("txGetOpImage");
     return backend ? backend->sourceImage(descriptor, a, b) : nullptr;
 }
 
-void loggerMessage(int32_t severity, int32_t line, const char *source, uint32_t code, const char *text) {
-    if (HostBackend *backend = backendFor("loggerMessage")) backend->logMessage(severity, line, source, code, text);
+void loggerMessage(int32_t severity, int32_t line, const char *source, uint32_t code,
+                   const char *text) {
+    if (HostBackend *backend = backendFor("loggerMessage"))
+        backend->logMessage(severity, line, source, code, text);
 }
 
-DgId dgCreatePanel(DgId parent, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t flags, uint32_t flags2, int32_t zero) {
+DgId dgCreatePanel(DgId parent, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t flags,
+                   uint32_t flags2, int32_t zero) {
     HostBackend *backend = backendFor("dgCreatePanel");
     return backend ? backend->createPanel(parent, x, y, width, height, flags, flags2, zero) : 0;
 }
@@ -270,47 +391,63 @@ void dgRemovePanel(DgId panel) {
     if (HostBackend *backend = backendFor("dgRemovePanel")) backend->removePanel(panel);
 }
 
-DgId dgAddSlider(DgId panel, int32_t x, int32_t y, int32_t width, int32_t height, int32_t minimum, int32_t maximum, int32_t value, const XChar *label, const XChar *valueText, uint32_t style, DgGadgetExt *extension) {
+DgId dgAddSlider(DgId panel, int32_t x, int32_t y, int32_t width, int32_t height, int32_t minimum,
+                 int32_t maximum, int32_t value, const XChar *label, const XChar *valueText,
+                 uint32_t style, DgGadgetExt *extension) {
     HostBackend *backend = backendFor("dgAddSlider");
-    return backend ? backend->addSlider(panel, x, y, width, height, minimum, maximum, value, label, valueText, style, extension) : 0;
+    return backend ? backend->addSlider(panel, x, y, width, height, minimum, maximum, value, label,
+                                        valueText, style, extension)
+                   : 0;
 }
 
-DgId dgAddCheckBox(DgId panel, int32_t x, int32_t y, int32_t width, int32_t height, int32_t value, uint32_t state, DgGadgetExt *extension) {
+DgId dgAddCheckBox(DgId panel, int32_t x, int32_t y, int32_t width, int32_t height, int32_t value,
+                   uint32_t state, DgGadgetExt *extension) {
     HostBackend *backend = backendFor("dgAddCheckBox");
     return backend ? backend->addCheckBox(panel, x, y, width, height, value, state, extension) : 0;
 }
 
-DgId dgAddPopup(DgId panel, int32_t x, int32_t y, int32_t width, int32_t height, void *itemList, int32_t value, const XChar *label, uint32_t state, int32_t zero) {
+DgId dgAddPopup(DgId panel, int32_t x, int32_t y, int32_t width, int32_t height, void *itemList,
+                int32_t value, const XChar *label, uint32_t state, int32_t zero) {
     HostBackend *backend = backendFor("dgAddPopup");
-    return backend ? backend->addPopup(panel, x, y, width, height, itemList, value, label, state, zero) : 0;
+    return backend
+               ? backend->addPopup(panel, x, y, width, height, itemList, value, label, state, zero)
+               : 0;
 }
 
-DgId dgAddTextButton(DgId panel, int32_t x, int32_t y, int32_t width, int32_t height, const XChar *text, uint32_t state, int32_t zero) {
+DgId dgAddTextButton(DgId panel, int32_t x, int32_t y, int32_t width, int32_t height,
+                     const XChar *text, uint32_t state, int32_t zero) {
     HostBackend *backend = backendFor("dgAddTextButton");
     return backend ? backend->addTextButton(panel, x, y, width, height, text, state, zero) : 0;
 }
 
-DgId dgAddImageButton(DgId panel, int32_t x, int32_t y, int32_t width, int32_t height, const void *image, uint32_t state, const DgGadgetExt *extension) {
+DgId dgAddImageButton(DgId panel, int32_t x, int32_t y, int32_t width, int32_t height,
+                      const void *image, uint32_t state, const DgGadgetExt *extension) {
     HostBackend *backend = backendFor("dgAddImageButton");
-    return backend ? backend->addImageButton(panel, x, y, width, height, image, state, extension) : 0;
+    return backend ? backend->addImageButton(panel, x, y, width, height, image, state, extension)
+                   : 0;
 }
 
-DgId dgAddTextGadget(DgId panel, int32_t x, int32_t y, int32_t width, int32_t height, const XChar *text, int32_t one, DgGadgetExt *extension) {
+DgId dgAddTextGadget(DgId panel, int32_t x, int32_t y, int32_t width, int32_t height,
+                     const XChar *text, int32_t one, DgGadgetExt *extension) {
     HostBackend *backend = backendFor("dgAddTextGadget");
     return backend ? backend->addTextGadget(panel, x, y, width, height, text, one, extension) : 0;
 }
 
-DgId dgAddPaletteButton(DgId panel, int32_t x, int32_t y, int32_t width, int32_t height, const XChar *label, uint32_t colour, uint32_t state, int32_t zero) {
+DgId dgAddPaletteButton(DgId panel, int32_t x, int32_t y, int32_t width, int32_t height,
+                        const XChar *label, uint32_t colour, uint32_t state, int32_t zero) {
     HostBackend *backend = backendFor("dgAddPaletteButton");
-    return backend ? backend->addPaletteButton(panel, x, y, width, height, label, colour, state, zero) : 0;
+    return backend
+               ? backend->addPaletteButton(panel, x, y, width, height, label, colour, state, zero)
+               : 0;
 }
 
-DgId dgBoxText(DgId panel, const XChar *text, int32_t x, int32_t y, int32_t width, int32_t height, int32_t style) {
+DgId dgBoxText(DgId panel, const XChar *text, int32_t x, int32_t y, int32_t width, int32_t height,
+               int32_t style) {
     HostBackend *backend = backendFor("dgBoxText");
     return backend ? backend->boxText(panel, text, x, y, width, height, style) : 0;
 }
 
-DgGadgetExt * dgAllocGadExt(void) {
+DgGadgetExt *dgAllocGadExt(void) {
     HostBackend *backend = backendFor("dgAllocGadExt");
     return backend ? backend->allocGadgetExt() : nullptr;
 }
@@ -334,11 +471,13 @@ void dgEnableElement(DgId panel, DgId gadget) {
 }
 
 void dgDisableElement(DgId panel, DgId gadget) {
-    if (HostBackend *backend = backendFor("dgDisableElement")) backend->disableElement(panel, gadget);
+    if (HostBackend *backend = backendFor("dgDisableElement"))
+        backend->disableElement(panel, gadget);
 }
 
 void dgActivateElement(DgId panel, DgId gadget) {
-    if (HostBackend *backend = backendFor("dgActivateElement")) backend->activateElement(panel, gadget);
+    if (HostBackend *backend = backendFor("dgActivateElement"))
+        backend->activateElement(panel, gadget);
 }
 
 void dgSetColorYUV(uint32_t colour) {
@@ -355,7 +494,7 @@ uint32_t dgGetGuiColorYUV(int32_t which) {
     return backend ? backend->guiColorYUV(which) : 0;
 }
 
-ResTable * dgGetGuiResource(int32_t which) {
+ResTable *dgGetGuiResource(int32_t which) {
     HostBackend *backend = backendFor("dgGetGuiResource");
     return backend ? backend->guiResource(which) : nullptr;
 }
@@ -381,11 +520,14 @@ int32_t dgGetScreenHeightMonitor(int32_t monitor) {
 }
 
 void dgGetVisibleArea(int32_t *left, int32_t *top, int32_t *right, int32_t *bottom) {
-    if (HostBackend *backend = backendFor("dgGetVisibleArea")) backend->visibleArea(left, top, right, bottom);
+    if (HostBackend *backend = backendFor("dgGetVisibleArea"))
+        backend->visibleArea(left, top, right, bottom);
 }
 
-void dgGetVisibleAreaMonitor(int32_t *left, int32_t *top, int32_t *right, int32_t *bottom, int32_t monitor) {
-    if (HostBackend *backend = backendFor("dgGetVisibleAreaMonitor")) backend->visibleAreaMonitor(left, top, right, bottom, monitor);
+void dgGetVisibleAreaMonitor(int32_t *left, int32_t *top, int32_t *right, int32_t *bottom,
+                             int32_t monitor) {
+    if (HostBackend *backend = backendFor("dgGetVisibleAreaMonitor"))
+        backend->visibleAreaMonitor(left, top, right, bottom, monitor);
 }
 
 int32_t dgGetDefaultMonitor(void) {
@@ -436,7 +578,8 @@ void dgMovePointer(int32_t x, int32_t y) {
 }
 
 void dgSetPointerAttrs(int32_t a, int32_t b, int32_t c, int32_t d) {
-    if (HostBackend *backend = backendFor("dgSetPointerAttrs")) backend->setPointerAttrs(a, b, c, d);
+    if (HostBackend *backend = backendFor("dgSetPointerAttrs"))
+        backend->setPointerAttrs(a, b, c, d);
 }
 
 void dgColorBarOn(void) {
@@ -447,12 +590,16 @@ void dgColorBarOff(void) {
     if (HostBackend *backend = backendFor("dgColorBarOff")) backend->colorBarOff();
 }
 
-void dgmxYUVAtoOvl(const uint32_t *pixels, int32_t zero, int32_t strideBytes, int32_t x, int32_t y, int32_t width, int32_t height) {
-    if (HostBackend *backend = backendFor("dgmxYUVAtoOvl")) backend->drawOverlay(pixels, zero, strideBytes, x, y, width, height);
+void dgmxYUVAtoOvl(const uint32_t *pixels, int32_t zero, int32_t strideBytes, int32_t x, int32_t y,
+                   int32_t width, int32_t height) {
+    if (HostBackend *backend = backendFor("dgmxYUVAtoOvl"))
+        backend->drawOverlay(pixels, zero, strideBytes, x, y, width, height);
 }
 
-void dgmxYUVAtoOvlMonitor(const uint32_t *pixels, int32_t zero, int32_t strideBytes, int32_t x, int32_t y, int32_t width, int32_t height, int32_t monitor) {
-    if (HostBackend *backend = backendFor("dgmxYUVAtoOvlMonitor")) backend->drawOverlayMonitor(pixels, zero, strideBytes, x, y, width, height, monitor);
+void dgmxYUVAtoOvlMonitor(const uint32_t *pixels, int32_t zero, int32_t strideBytes, int32_t x,
+                          int32_t y, int32_t width, int32_t height, int32_t monitor) {
+    if (HostBackend *backend = backendFor("dgmxYUVAtoOvlMonitor"))
+        backend->drawOverlayMonitor(pixels, zero, strideBytes, x, y, width, height, monitor);
 }
 
 int32_t dreqCreateRequest(DreqRequest *request) {
@@ -485,22 +632,22 @@ int32_t dreqArchivesRequest(DreqArchivesRequest *request) {
     return backend ? backend->archivesRequest(request) : -1;
 }
 
-ResTable * resLoadStrings(const char *name) {
+ResTable *resLoadStrings(const char *name) {
     HostBackend *backend = backendFor("resLoadStrings");
     return backend ? backend->loadStrings(name) : nullptr;
 }
 
-ResTable * resLoadImages(const char *name) {
+ResTable *resLoadImages(const char *name) {
     HostBackend *backend = backendFor("resLoadImages");
     return backend ? backend->loadImages(name) : nullptr;
 }
 
-const XChar * resGetString(ResTable *table, int32_t id) {
+const XChar *resGetString(ResTable *table, int32_t id) {
     HostBackend *backend = backendFor("resGetString");
     return backend ? backend->string(table, id) : nullptr;
 }
 
-const void * resGetImage(ResTable *table, int32_t id) {
+const void *resGetImage(ResTable *table, int32_t id) {
     HostBackend *backend = backendFor("resGetImage");
     return backend ? backend->image(table, id) : nullptr;
 }
@@ -513,18 +660,19 @@ void resFreeImages(ResTable *table) {
     if (HostBackend *backend = backendFor("resFreeImages")) backend->freeImages(table);
 }
 
-MsgQueue * msgQCreate(int32_t count, int32_t size, int32_t flags) {
+MsgQueue *msgQCreate(int32_t count, int32_t size, int32_t flags) {
     HostBackend *backend = backendFor("msgQCreate");
     return backend ? backend->createQueue(count, size, flags) : nullptr;
 }
 
-TxRequest * txAllocRequest(int32_t flags) {
+TxRequest *txAllocRequest(int32_t flags) {
     HostBackend *backend = backendFor("txAllocRequest");
     return backend ? backend->allocTransfer(flags) : nullptr;
 }
 
 void txSetPrefs(TxRequest *request, const void *descriptor) {
-    if (HostBackend *backend = backendFor("txSetPrefs")) backend->setTransferPrefs(request, descriptor);
+    if (HostBackend *backend = backendFor("txSetPrefs"))
+        backend->setTransferPrefs(request, descriptor);
 }
 
 void txSetTypes(TxRequest *request, int32_t types) {
@@ -542,7 +690,8 @@ int32_t txGetStatus(TxRequest *request) {
 }
 
 void txGetPrefs(TxRequest *request, void *descriptor, int32_t size) {
-    if (HostBackend *backend = backendFor("txGetPrefs")) backend->getTransferPrefs(request, descriptor, size);
+    if (HostBackend *backend = backendFor("txGetPrefs"))
+        backend->getTransferPrefs(request, descriptor, size);
 }
 
 void txFreeRequest(TxRequest *request) {
