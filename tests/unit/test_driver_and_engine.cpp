@@ -1,5 +1,6 @@
 // The frame render driver's mask and output conversion, the engine's set-up
 // and mask analysis, pattern loading and the final shading.
+#include "DataDirectory.h"
 #include "driver/FrameRender.h"
 #include "driver/RenderJob.h"
 #include "engine/Blend.h"
@@ -24,22 +25,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A data directory with a metal pattern of one value and writable patterns.
-struct DataDirectory {
-    std::string path;
-    explicit DataDirectory(uint8_t metalValue = 128) {
-        char pattern[] = "/tmp/lustra-engine-XXXXXX";
-        path = std::string(mkdtemp(pattern)) + "/";
-        writePattern("metal.pat", std::vector<uint8_t>(65536, metalValue));
-    }
-    ~DataDirectory() { fs::remove_all(path); }
-    void writePattern(const std::string &name, const std::vector<uint8_t> &bytes) const {
-        std::ofstream(path + name, std::ios::binary)
-            .write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
-    }
-};
+using test::DataDirectory;
 
-// A job for a width x height frame over a mask given per frame pixel.
 struct EngineRun {
     int32_t width, height;
     std::vector<uint8_t> padded;

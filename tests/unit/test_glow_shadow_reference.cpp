@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include "DataDirectory.h"
 #include "engine/Engine.h"
 
 #include <unistd.h>
@@ -157,20 +158,7 @@ struct ShadowModel {
 
 class GlowShadowReference : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char name[] = "/tmp/lustra_glowrefXXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        directory = std::string(name) + "/";
-        std::FILE *out = std::fopen((directory + "metal.pat").c_str(), "wb");
-        ASSERT_NE(out, nullptr);
-        std::fwrite(std::vector<uint8_t>(65536, 128).data(), 1, 65536, out);
-        std::fclose(out);
-    }
-    void TearDown() override {
-        engineTeardown();
-        std::remove((directory + "metal.pat").c_str());
-        rmdir(directory.c_str());
-    }
+    void TearDown() override { engineTeardown(); }
 
     // A random mask: a transparent or fully opaque background, rectangles
     // and discs that may run past the frame edges (often fully opaque),
@@ -213,7 +201,7 @@ class GlowShadowReference : public ::testing::Test {
         job = RenderJob();
         job.width = int16_t(w), job.height = int16_t(h), job.border = border;
         job.paddedMask = paddedMask.data(), job.pixels = pixels.data();
-        job.dataDirectory = directory.c_str();
+        job.dataDirectory = data.path.c_str();
         ASSERT_EQ(engineSetup(job), 0);
     }
 
@@ -285,7 +273,7 @@ class GlowShadowReference : public ::testing::Test {
     }
 
     std::mt19937 random{20261209};
-    std::string directory;
+    test::DataDirectory data; // holds the metal pattern set-up needs
     std::vector<uint8_t> paddedMask;
     std::vector<uint32_t> pixels;
     RenderJob job;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "DataDirectory.h"
 #include "engine/Engine.h"
 
 #include <unistd.h>
@@ -24,20 +25,7 @@ using namespace lustra;
 // size, so that any read outside it is caught by the sanitizers.
 class ReliefFixture : public ::testing::Test {
   protected:
-    void SetUp() override {
-        char name[] = "/tmp/lustra_reliefXXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        directory = std::string(name) + "/";
-        std::FILE *out = std::fopen((directory + "metal.pat").c_str(), "wb");
-        ASSERT_NE(out, nullptr);
-        std::fwrite(std::vector<uint8_t>(65536, 128).data(), 1, 65536, out);
-        std::fclose(out);
-    }
-    void TearDown() override {
-        engineTeardown();
-        std::remove((directory + "metal.pat").c_str());
-        rmdir(directory.c_str());
-    }
+    void TearDown() override { engineTeardown(); }
 
     void setUp(int w, int h, const std::function<int(int, int)> &coverage, int border = 30) {
         engineTeardown();
@@ -49,7 +37,7 @@ class ReliefFixture : public ::testing::Test {
         job = RenderJob();
         job.width = int16_t(w), job.height = int16_t(h), job.border = border;
         job.paddedMask = paddedMask.data(), job.pixels = pixels.data();
-        job.dataDirectory = directory.c_str();
+        job.dataDirectory = data.path.c_str();
         ASSERT_EQ(engineSetup(job), 0);
     }
 
@@ -77,7 +65,7 @@ class ReliefFixture : public ::testing::Test {
         shadowStage(job);
     }
 
-    std::string directory;
+    test::DataDirectory data; // holds the metal pattern set-up needs
     std::vector<uint8_t> paddedMask;
     std::vector<uint32_t> pixels;
     RenderJob job;
