@@ -17,17 +17,19 @@ namespace lustra::cli {
 
 const char *const kRenderHelp =
     R"(usage: lustra render --title FILE --background FILE|#RRGGBB -o OUTPUT [options]
+       lustra render --title FILE --alpha effect -o OUTPUT [options]
 
 Renders the effect: the title's luminance becomes the shape of a lit relief
-composited over the background; the title's alpha passes through.
+composited over the background.
 
 Inputs and output:
   --title FILE          input 1: a picture or a video (any format FFmpeg reads)
   --background FILE     input 0: a picture, a video, or a solid colour #RRGGBB;
-                        scaled to the title's frame size when it differs
+                        scaled to the title's frame size when it differs;
+                        not needed with --alpha effect
   -o, --output OUTPUT   out.png (one frame), out-%04d.png (numbered pictures,
                         numbered by frame), out.mp4 (H.264), out.mov (H.264,
-                        or ProRes 4444 with alpha when the title has alpha),
+                        or ProRes 4444 with --alpha title or effect),
                         out.mkv (H.264, or FFV1 with alpha) or any other
                         format FFmpeg writes
 Settings:
@@ -53,6 +55,16 @@ Frames:
                         module scales bevel width and smoothing to match
   --fps RATE            frame rate of the output (default: the video input's,
                         or 25), e.g. 25 or 30000/1001
+Alpha:
+  --alpha MODE          what the output's alpha channel holds:
+                        opaque  the composite as the preview shows it, alpha
+                                255 (the default)
+                        title   the title's alpha (the module passes it through)
+                        effect  object, glow and shadow keyed out of the
+                                background, straight colour, to composite later;
+                                costs two renders a frame (over black and white)
+                        title and effect need an output with alpha: .png,
+                        .mov (ProRes 4444), .mkv (FFV1)
 Encoding:
   --codec NAME          FFmpeg encoder, e.g. libx264, prores_ks, qtrle, ffv1
   --codec-option K=V    encoder option, e.g. crf=16 or preset=slow (repeatable)
@@ -118,6 +130,8 @@ int commandRender(const std::vector<std::string> &arguments) {
             Rational rate;
             parseRatio(value, "--fps " + value, rate.num, rate.den, 1000000);
             command.frameRate = rate;
+        } else if (reader.option(argument, "--alpha", value)) {
+            command.alpha = parseAlphaMode(value);
         } else if (reader.option(argument, "--codec", value)) {
             command.codec = value;
         } else if (reader.option(argument, "--codec-option", value)) {
@@ -134,7 +148,8 @@ int commandRender(const std::vector<std::string> &arguments) {
         }
     }
     if (command.title.empty()) throw UsageError("render needs --title FILE");
-    if (command.background.empty()) throw UsageError("render needs --background FILE or #RRGGBB");
+    if (command.background.empty() && command.alpha != AlphaMode::Effect)
+        throw UsageError("render needs --background FILE or #RRGGBB (or --alpha effect)");
     if (command.output.empty()) throw UsageError("render needs -o OUTPUT");
     if (!command.settingsFile.empty() && !command.instance.empty())
         throw UsageError("give either --settings or --instance, not both");

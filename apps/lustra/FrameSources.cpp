@@ -136,7 +136,55 @@ class PaintedSource : public FrameSource {
     std::vector<uint8_t> rgba_, scaled_;
 };
 
+class RetimedSource : public FrameSource {
+  public:
+    RetimedSource(std::unique_ptr<FrameSource> source, Rational rate)
+        : source_(std::move(source)), rate_(rate), sourceRate_(source_->frameRate()) {}
+    std::string name() const override { return source_->name(); }
+    int width() const override { return source_->width(); }
+    int height() const override { return source_->height(); }
+    bool hasAlpha() const override { return source_->hasAlpha(); }
+    bool isStill() const override { return source_->isStill(); }
+    int64_t frameCountHint() const override {
+        const int64_t frames = source_->frameCountHint();
+        if (frames <= 0) return frames;
+        // Output frames whose time lies before the end of the source.
+        const __int128 num = __int128(frames) * rate_.num * sourceRate_.den;
+        const __int128 den = __int128(rate_.den) * sourceRate_.num;
+        return int64_t((num + den - 1) / den);
+    }
+    Rational frameRate() const override { return rate_; }
+    Rational sampleAspect() const override { return source_->sampleAspect(); }
+    FieldOrder fieldOrder() const override { return source_->fieldOrder(); }
+    void setOutputSize(int w, int h, bool interlaced) override {
+        source_->setOutputSize(w, h, interlaced);
+    }
+    bool next(HostFrame &frame) override {
+        // The source frame j with j / source rate <= i / rate < (j + 1) / source rate.
+        const int64_t wanted = int64_t(__int128(next_) * sourceRate_.num * rate_.den /
+                                       (__int128(sourceRate_.den) * rate_.num));
+        while (delivered_ <= wanted) {
+            if (!source_->next(held_)) return false;
+            ++delivered_;
+        }
+        ++next_;
+        frame = held_;
+        return true;
+    }
+
+  private:
+    std::unique_ptr<FrameSource> source_;
+    Rational rate_, sourceRate_;
+    int64_t next_ = 0;      // the output frame asked for next
+    int64_t delivered_ = 0; // source frames read so far
+    HostFrame held_;        // the last of them
+};
+
 } // namespace
+
+std::unique_ptr<FrameSource> retimedSource(std::unique_ptr<FrameSource> source, Rational rate) {
+    return std::make_unique<RetimedSource>(std::move(source), rate);
+}
 
 std::unique_ptr<FrameSource> openMediaSource(const std::string &path) {
     return std::make_unique<MediaSource>(path);

@@ -49,6 +49,12 @@ using FramePainter =
 std::unique_ptr<FrameSource> paintedSource(std::string name, int width, int height, int64_t frames,
                                            bool alpha, FramePainter painter);
 
+// The frames of a video source at another frame rate: output frame i shows
+// the source frame whose interval [j, j + 1) / source rate holds the time
+// i / `rate` (frames are skipped or shown again). Frames counted from the
+// start of the video; the source's own rate must be known.
+std::unique_ptr<FrameSource> retimedSource(std::unique_ptr<FrameSource> source, Rational rate);
+
 // The first frame of a picture or video file as host pixels at its own
 // size (alpha as the key byte, 255 without alpha). Throws Failure.
 HostFrame loadPicture(const std::string &path);

@@ -88,14 +88,31 @@ class FrameConverter {
     FrameConverter &operator=(const FrameConverter &) = delete;
 
     void convert(const HostFrame &frame, AVFrame *out) {
-        const int bytes = alpha_ ? 4 : 3;
         if (alpha_)
             hostFrameToRgba(frame, rgb_.data(), width_ * 4);
         else
             hostFrameToRgb(frame, rgb_.data(), width_ * 3);
+        convertPacked(rgb_.data(), out);
+    }
+    // Straight RGBA rows (4 bytes a pixel, no gap) of the frame size.
+    void convertRgba(const std::vector<uint8_t> &rgba, AVFrame *out) {
+        if (rgba.size() != size_t(width_) * height_ * 4)
+            throw Failure("internal error: an RGBA frame of the wrong size");
+        if (alpha_) {
+            convertPacked(rgba.data(), out);
+            return;
+        }
+        for (size_t i = 0, n = size_t(width_) * height_; i < n; ++i)
+            std::memcpy(&rgb_[3 * i], &rgba[4 * i], 3);
+        convertPacked(rgb_.data(), out);
+    }
+
+  private:
+    void convertPacked(const uint8_t *packed, AVFrame *out) {
+        const int bytes = alpha_ ? 4 : 3;
         for (int field = 0; field < fields_; ++field) {
-            const uint8_t *source[4] = {rgb_.data() + size_t(field) * width_ * bytes, nullptr,
-                                        nullptr, nullptr};
+            const uint8_t *source[4] = {packed + size_t(field) * width_ * bytes, nullptr, nullptr,
+                                        nullptr};
             const int sourceStride[4] = {width_ * bytes * fields_, 0, 0, 0};
             uint8_t *target[4] = {};
             int targetStride[4] = {};
@@ -107,7 +124,6 @@ class FrameConverter {
         }
     }
 
-  private:
     int width_, height_;
     bool alpha_;
     int fields_ = 1;
@@ -160,7 +176,10 @@ class PictureOutput : public MediaOutput {
             throw UsageError(params.path + ": the encoder takes no usable pixel format");
         alpha_ = params.alpha && hasAlphaFormat(format);
         if (params.alpha && !alpha_)
-            note_ = "this picture type cannot store the title's alpha channel";
+            throw UsageError(params.path + ": " + codec->name +
+                             " pictures cannot store the alpha channel that --alpha " +
+                             params.alphaMode +
+                             " writes; use .png, .tif or .webp, or --alpha opaque");
         e_.context = avcodec_alloc_context3(codec);
         e_.frame = av_frame_alloc();
         e_.packet = av_packet_alloc();
@@ -195,6 +214,17 @@ class PictureOutput : public MediaOutput {
         if (!done_) PictureOutput::abandon();
     }
 
+    void writeRgba(const std::vector<uint8_t> &rgba, int64_t frameNumber) override {
+        rgba_ = &rgba;
+        try {
+            write(HostFrame(), frameNumber);
+        } catch (...) {
+            rgba_ = nullptr;
+            throw;
+        }
+        rgba_ = nullptr;
+    }
+
     void write(const HostFrame &frame, int64_t frameNumber) override {
         std::string target = params_.path;
         if (sequence_) {
@@ -206,7 +236,10 @@ class PictureOutput : public MediaOutput {
             target = name;
         }
         if (av_frame_make_writable(e_.frame) < 0) throw Failure("out of memory");
-        e_.converter->convert(frame, e_.frame);
+        if (rgba_)
+            e_.converter->convertRgba(*rgba_, e_.frame);
+        else
+            e_.converter->convert(frame, e_.frame);
         int result = avcodec_send_frame(e_.context, e_.frame);
         std::vector<uint8_t> bytes;
         while (result >= 0) {
@@ -261,6 +294,7 @@ class PictureOutput : public MediaOutput {
     OutputParameters params_;
     bool sequence_;
     bool alpha_ = false;
+    const std::vector<uint8_t> *rgba_ = nullptr; // the frame of writeRgba
     Encoder e_;
     std::string partial_, pendingTarget_;
     std::vector<std::string> files_;
@@ -316,8 +350,10 @@ class VideoOutput : public MediaOutput {
                              " encoder takes no usable pixel format");
         alpha_ = params.alpha && hasAlphaFormat(pixels);
         if (params.alpha && !alpha_)
-            note_ = std::string("the title's alpha channel is not stored: ") + codec->name +
-                    " in " + muxer + " has none (use .mov for ProRes 4444 with alpha)";
+            throw UsageError(params.path + ": " + codec->name + " in " + muxer +
+                             " cannot store the alpha channel that --alpha " + params.alphaMode +
+                             " writes; use .mov (ProRes 4444), .mkv (FFV1), an encoder with "
+                             "alpha (--codec), PNG pictures, or --alpha opaque");
 
         int result = avformat_alloc_output_context2(&muxer_, format, nullptr, nullptr);
         if (result < 0 || !muxer_) throw Failure("out of memory");
@@ -411,9 +447,23 @@ class VideoOutput : public MediaOutput {
         }
     }
 
+    void writeRgba(const std::vector<uint8_t> &rgba, int64_t frameNumber) override {
+        rgba_ = &rgba;
+        try {
+            write(HostFrame(), frameNumber);
+        } catch (...) {
+            rgba_ = nullptr;
+            throw;
+        }
+        rgba_ = nullptr;
+    }
+
     void write(const HostFrame &frame, int64_t) override {
         if (av_frame_make_writable(e_.frame) < 0) throw Failure("out of memory");
-        e_.converter->convert(frame, e_.frame);
+        if (rgba_)
+            e_.converter->convertRgba(*rgba_, e_.frame);
+        else
+            e_.converter->convert(frame, e_.frame);
         e_.frame->pts = pts_++;
         if (interlaced_) {
             e_.frame->interlaced_frame = 1;
@@ -469,6 +519,7 @@ class VideoOutput : public MediaOutput {
     AVFormatContext *muxer_ = nullptr;
     AVStream *stream_ = nullptr;
     Encoder e_;
+    const std::vector<uint8_t> *rgba_ = nullptr; // the frame of writeRgba
     bool alpha_ = false, interlaced_ = false, done_ = false;
     int matrix_ = SWS_CS_ITU601;
     int64_t pts_ = 0;

@@ -24,7 +24,10 @@ struct OutputParameters {
     int width = 0;
     int height = 0;
     Rational frameRate{25, 1};
-    bool alpha = false; // keep the title's alpha where the format can hold it
+    // Write an alpha channel; a format that cannot hold one is a usage
+    // error that names `alphaMode` (the --alpha value asked for).
+    bool alpha = false;
+    std::string alphaMode;
     FieldOrder fieldOrder = FieldOrder::Progressive;
     std::string codec; // encoder name; empty: the format's usual one
     std::vector<std::pair<std::string, std::string>> codecOptions;
@@ -38,6 +41,8 @@ class MediaOutput {
     virtual ~MediaOutput() = default;
     // Writes one frame; `frameNumber` names the picture of a sequence.
     virtual void write(const HostFrame &frame, int64_t frameNumber) = 0;
+    // The same for a frame of straight RGBA rows (4 bytes a pixel, no gap).
+    virtual void writeRgba(const std::vector<uint8_t> &rgba, int64_t frameNumber) = 0;
     // Completes the output and moves it into place.
     virtual void finish() = 0;
     // Removes everything this output wrote.

@@ -80,7 +80,19 @@ struct InputFrames {
 struct OutputFrame {
     int64_t index = 0;
     HostFrame frame;
+    RgbaPicture rgba; // instead of `frame` when not empty
 };
+
+bool sameRate(Rational a, Rational b) {
+    return int64_t(a.num) * b.den == int64_t(b.num) * a.den;
+}
+
+std::string rateText(Rational rate) {
+    if (rate.den == 1) return std::to_string(rate.num);
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3f", rate.value());
+    return text;
+}
 
 // Duplicates the last row so that the frame has an even number of rows.
 void padToEven(HostFrame &frame) {
@@ -107,11 +119,31 @@ std::string joinLogLines(const std::vector<int32_t> &lines) {
 
 RenderOutcome runRender(RenderRequest &request) {
     RenderOutcome outcome;
-    FrameSource &title = *request.title;
-    FrameSource &background = *request.background;
     auto say = [&](const std::string &text) {
         if (!request.quiet) std::fprintf(stderr, "lustra: %s\n", text.c_str());
     };
+
+    Rational rate{25, 1};
+    if (request.frameRate)
+        rate = *request.frameRate;
+    else if (!request.title->isStill() && request.title->frameRate().num > 0)
+        rate = request.title->frameRate();
+    else if (!request.background->isStill() && request.background->frameRate().num > 0)
+        rate = request.background->frameRate();
+    // Videos at another rate are sampled by time.
+    for (std::unique_ptr<FrameSource> *input : {&request.title, &request.background}) {
+        FrameSource &source = **input;
+        if (source.isStill() || source.frameRate().num <= 0 || sameRate(source.frameRate(), rate))
+            continue;
+        if (!(input == &request.background && request.alpha == AlphaMode::Effect))
+            say(std::string(input == &request.title ? "title " : "background ") + source.name() +
+                " is " + rateText(source.frameRate()) + " fps, the output " + rateText(rate) +
+                " fps: each output frame shows the frame at its time");
+        *input = retimedSource(std::move(*input), rate);
+    }
+
+    FrameSource &title = *request.title;
+    FrameSource &background = *request.background;
 
     // Geometry: the title's frame, scaled for a scaled render.
     int width = title.width(), height = title.height();
@@ -185,14 +217,6 @@ RenderOutcome runRender(RenderRequest &request) {
                          " frames; write a numbered sequence (out-%04d.png), a video, or pick one "
                          "frame with --frames N-N");
 
-    Rational rate{25, 1};
-    if (request.frameRate)
-        rate = *request.frameRate;
-    else if (!title.isStill() && title.frameRate().num > 0)
-        rate = title.frameRate();
-    else if (!background.isStill() && background.frameRate().num > 0)
-        rate = background.frameRate();
-
     // The module, driven through the stand-in host library.
     LoadedModule module(request.modulePath);
     CliHost host;
@@ -255,7 +279,8 @@ RenderOutcome runRender(RenderRequest &request) {
     params.width = width;
     params.height = height;
     params.frameRate = rate;
-    params.alpha = title.hasAlpha();
+    params.alpha = request.alpha != AlphaMode::Opaque;
+    params.alphaMode = alphaModeName(request.alpha);
     params.fieldOrder = order;
     params.codec = request.codec;
     params.codecOptions = request.codecOptions;
@@ -267,6 +292,59 @@ RenderOutcome runRender(RenderRequest &request) {
         (interlaced ? std::string(", ") + fieldOrderName(order) : std::string(", progressive")) +
         (request.choices.fieldWise ? ", field-wise" : ", frame-wise") + " into " +
         request.outputPath + " (" + output->describe() + ")");
+
+    // One frame through the module into `out`; false when the module fails.
+    auto renderFrame = [&](int64_t index, const HostFrame &backgroundFrame,
+                           const HostFrame &titleFrame, HostFrame &out) {
+        host.setFrames(index, &backgroundFrame, &titleFrame);
+        host.setOutput(&out);
+        const int32_t first = int32_t(2 * index);
+        bool ok = true;
+        if (request.choices.fieldWise) {
+            // One field per call: field 2k (odd rows, renderFlags bit 1)
+            // and 2k + 1 (even rows), in the material's temporal order.
+            const bool topFirst = order == FieldOrder::TopFirst;
+            const int32_t fields[2] = {topFirst ? first + 1 : first, topFirst ? first : first + 1};
+            for (int32_t field : fields) {
+                const bool oddRows = field == first;
+                host.expectPuts({oddRows ? 1 : 0});
+                context.action = 3;
+                context.fieldNumber = field;
+                context.renderFlags = uint8_t((request.scaled ? 1 : 0) | (oddRows ? 2 : 0));
+                if (module.action(context) != 0 || host.pendingPuts() != 0) ok = false;
+            }
+        } else {
+            // The first call of a pair renders the frame and hands back
+            // field 2k (odd rows) and 2k + 1 (even rows); the second
+            // returns 0 without any host call.
+            host.expectPuts({1, 0});
+            context.action = 3;
+            context.fieldNumber = first;
+            context.renderFlags = uint8_t(request.scaled ? 1 : 0);
+            if (module.action(context) != 0 || host.pendingPuts() != 0) ok = false;
+            host.expectPuts({});
+            context.fieldNumber = first + 1;
+            if (module.action(context) != 0 || host.unexpectedPuts() != 0) ok = false;
+        }
+        host.setOutput(nullptr);
+        return ok;
+    };
+
+    // --alpha effect: uniform backgrounds, and what the module makes of them
+    // where nothing covers them (a render of an empty title: black, or
+    // white when the settings invert the shape).
+    DifferenceMatte matte;
+    const HostFrame black(width, height + height % 2, rgbToHost(0, 0, 0));
+    const HostFrame white(width, height + height % 2, rgbToHost(255, 255, 255));
+    if (request.alpha == AlphaMode::Effect) {
+        const HostFrame empty = request.invertShape ? white : black;
+        HostFrame overBlack(black.width, black.height), overWhite(black.width, black.height);
+        if (!renderFrame(request.firstFrame, black, empty, overBlack) ||
+            !renderFrame(request.firstFrame, white, empty, overWhite))
+            throw Failure("the module failed to render the matte's reference frames:" +
+                          joinLogLines(host.logLines));
+        matte.setReferences(overBlack, overWhite);
+    }
 
     // Reader thread: inputs to host frames.
     BoundedQueue<InputFrames> inputs(3);
@@ -310,7 +388,10 @@ RenderOutcome runRender(RenderRequest &request) {
             OutputFrame frame;
             while (outputs.pop(frame)) {
                 const Clock::time_point start = Clock::now();
-                output->write(frame.frame, frame.index);
+                if (!frame.rgba.empty())
+                    output->writeRgba(frame.rgba, frame.index);
+                else
+                    output->write(frame.frame, frame.index);
                 encodeSeconds += secondsSince(start);
             }
         } catch (...) {
@@ -351,39 +432,21 @@ RenderOutcome runRender(RenderRequest &request) {
         while (!stopping && !interruptRequested() && inputs.pop(frames)) {
             OutputFrame result;
             result.index = frames.index;
-            result.frame = HostFrame(frames.title.width, frames.title.height);
-            host.setFrames(frames.index, &frames.background, &frames.title);
-            host.setOutput(&result.frame);
             host.logLines.clear();
-            const int32_t first = int32_t(2 * frames.index);
             const Clock::time_point start = Clock::now();
             bool ok = true;
-            if (request.choices.fieldWise) {
-                // One field per call: field 2k (odd rows, renderFlags bit 1)
-                // and 2k + 1 (even rows), in the material's temporal order.
-                const bool topFirst = order == FieldOrder::TopFirst;
-                const int32_t fields[2] = {topFirst ? first + 1 : first,
-                                           topFirst ? first : first + 1};
-                for (int32_t field : fields) {
-                    const bool oddRows = field == first;
-                    host.expectPuts({oddRows ? 1 : 0});
-                    context.action = 3;
-                    context.fieldNumber = field;
-                    context.renderFlags = uint8_t((request.scaled ? 1 : 0) | (oddRows ? 2 : 0));
-                    if (module.action(context) != 0 || host.pendingPuts() != 0) ok = false;
-                }
+            if (request.alpha == AlphaMode::Effect) {
+                // The same frame over black and over white; the module keeps
+                // nothing of one render for the next but the fetched source
+                // pictures, so both see the same title, fields and settings.
+                HostFrame overWhite(frames.title.width, frames.title.height);
+                result.frame = HostFrame(frames.title.width, frames.title.height);
+                ok = renderFrame(frames.index, black, frames.title, result.frame) &&
+                     renderFrame(frames.index, white, frames.title, overWhite);
+                if (ok) matte.extract(result.frame, overWhite, result.rgba);
             } else {
-                // The first call of a pair renders the frame and hands back
-                // field 2k (odd rows) and 2k + 1 (even rows); the second
-                // returns 0 without any host call.
-                host.expectPuts({1, 0});
-                context.action = 3;
-                context.fieldNumber = first;
-                context.renderFlags = uint8_t(request.scaled ? 1 : 0);
-                if (module.action(context) != 0 || host.pendingPuts() != 0) ok = false;
-                host.expectPuts({});
-                context.fieldNumber = first + 1;
-                if (module.action(context) != 0 || host.unexpectedPuts() != 0) ok = false;
+                result.frame = HostFrame(frames.title.width, frames.title.height);
+                ok = renderFrame(frames.index, frames.background, frames.title, result.frame);
             }
             moduleSeconds += secondsSince(start);
             for (int32_t line : host.logLines)
@@ -397,6 +460,8 @@ RenderOutcome runRender(RenderRequest &request) {
                 result.frame.pixels.resize(size_t(width) * height);
                 result.frame.height = height;
             }
+            if (result.rgba.size() > size_t(width) * height * 4)
+                result.rgba.resize(size_t(width) * height * 4);
             if (!outputs.push(std::move(result))) break; // the writer failed
             ++done;
             progress.update(done);

@@ -4,6 +4,7 @@
 // thread.
 #pragma once
 
+#include "AlphaMatte.h"
 #include "FrameSources.h"
 #include "MediaOutput.h"
 
@@ -25,7 +26,7 @@ struct HostChoices {
 
 struct RenderRequest {
     std::unique_ptr<FrameSource> title;      // input 1
-    std::unique_ptr<FrameSource> background; // input 0
+    std::unique_ptr<FrameSource> background; // input 0 (not shown with AlphaMode::Effect)
     std::string outputPath;
     std::string codec;
     std::vector<std::pair<std::string, std::string>> codecOptions;
@@ -45,6 +46,9 @@ struct RenderRequest {
     int scaleNumerator = 1;
     int scaleDenominator = 1;
     std::optional<Rational> frameRate;
+    AlphaMode alpha = AlphaMode::Opaque;
+    // The settings invert the shape (an empty title covers everything).
+    bool invertShape = false;
     bool quiet = false;
     bool stats = false;
 };

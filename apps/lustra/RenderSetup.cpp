@@ -51,10 +51,25 @@ class TemporarySettings {
         path_.clear();
     }
     const std::string &name() const { return name_; }
+    void keep(const Record &record) { record_ = record; }
+    const Record *record() const { return &record_; }
 
   private:
     std::string name_, path_;
+    Record record_;
 };
+
+// The layers of the object whose picture is the current frame of input 0.
+std::vector<std::string> layersShowingBackground(const Record &record) {
+    auto value = [&](const char *name) { return fieldValue(record, *findField(name)); };
+    std::vector<std::string> layers;
+    if (value("fill1Mode") == 3) layers.push_back("fill 1 (fill1Mode=frame)");
+    if (value("texture1On") == 1 && value("texture1Type") == 4)
+        layers.push_back("surface texture 1 (texture1Type=frame)");
+    if (value("map1On") == 1 && value("map1FromSource") == 0)
+        layers.push_back("image map 1 (map1FromSource=0)");
+    return layers;
+}
 
 } // namespace
 
@@ -140,16 +155,35 @@ int runRenderCommand(RenderCommand &command) {
                     file + " is not used");
         }
         temporary = std::make_unique<TemporarySettings>(home, record);
+        temporary->keep(record);
         request.customName = temporary->name();
         request.afterSetup = [&temporary] { temporary->remove(); };
     } else {
         request.customName = instanceSettingsName(command.instance);
     }
 
+    request.alpha = command.alpha.value_or(AlphaMode::Opaque);
+    {
+        const Record &record = changes ? *temporary->record() : base.record;
+        request.invertShape = fieldValue(record, *findField("invertShape")) == 1;
+        if (request.alpha == AlphaMode::Effect)
+            for (const std::string &layer : layersShowingBackground(record))
+                say("warning: " + layer +
+                    " shows the background (input 0), which --alpha effect replaces by black "
+                    "and white: its colours cannot be recovered");
+    }
+
     // Inputs.
     request.title =
         command.titleSource ? std::move(command.titleSource) : openMediaSource(command.title);
-    if (command.backgroundSource) {
+    if (request.alpha == AlphaMode::Title && !request.title->hasAlpha())
+        say("note: " + request.title->name() +
+            " has no alpha channel: --alpha title writes alpha 255 everywhere");
+    if (command.background.empty() && !command.backgroundSource) {
+        // --alpha effect needs no background: the matte's own black stands in.
+        request.background =
+            solidColourSource(0, 0, 0, request.title->width(), request.title->height());
+    } else if (command.backgroundSource) {
         request.background = std::move(command.backgroundSource);
     } else if (uint8_t r, g, b; parseHexColour(command.background, r, g, b)) {
         request.background =

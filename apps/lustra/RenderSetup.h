@@ -25,6 +25,7 @@ struct RenderCommand {
     bool scaled = false;
     int scaleNumerator = 1, scaleDenominator = 1;
     std::optional<Rational> frameRate;
+    std::optional<AlphaMode> alpha; // none: opaque
     std::string codec;
     std::vector<std::pair<std::string, std::string>> codecOptions;
     bool quiet = false, stats = false;

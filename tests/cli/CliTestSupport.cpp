@@ -147,7 +147,8 @@ Picture backgroundPicture(int width, int height, int frame) {
 }
 
 void writeWithFfmpeg(const std::vector<Picture> &frames, const std::string &path,
-                     const std::vector<std::string> &extra) {
+                     const std::vector<std::string> &extra, int rate,
+                     const std::vector<std::string> &before) {
     const std::string raw = path + ".raw";
     std::vector<uint8_t> bytes;
     for (const Picture &frame : frames)
@@ -165,9 +166,10 @@ void writeWithFfmpeg(const std::vector<Picture> &frames, const std::string &path
                                         std::to_string(frames[0].width) + "x" +
                                             std::to_string(frames[0].height),
                                         "-r",
-                                        "25",
+                                        std::to_string(rate),
                                         "-i",
                                         raw};
+    command.insert(command.end(), before.begin(), before.end());
     command.insert(command.end(), extra.begin(), extra.end());
     if (frames.size() == 1) command.insert(command.end(), {"-frames:v", "1"});
     command.push_back(path);

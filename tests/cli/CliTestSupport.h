@@ -55,8 +55,11 @@ Picture backgroundPicture(int width, int height, int frame = 0);
 
 // Writes pictures with ffmpeg: one picture (.png) or a clip (any
 // extension; `codec` and extra arguments chosen by the caller).
+// `rate` frames a second; `before` goes before the output options (e.g. a
+// second input).
 void writeWithFfmpeg(const std::vector<Picture> &frames, const std::string &path,
-                     const std::vector<std::string> &extra = {});
+                     const std::vector<std::string> &extra = {}, int rate = 25,
+                     const std::vector<std::string> &before = {});
 // Decodes any picture or video with ffmpeg into RGB (or RGBA) frames.
 std::vector<Picture> decodeWithFfmpeg(const std::string &path, int width, int height,
                                       bool alpha = false);

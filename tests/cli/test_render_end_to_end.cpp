@@ -98,7 +98,7 @@ TEST(RenderPictures, TitleAlphaPassesThroughToPngAndProResMov) {
     writeWithFfmpeg(in.titles, ws.path("title.png"));
     writeWithFfmpeg(in.backgrounds, ws.path("background.png"));
     ASSERT_EQ(ws.lustra({"render", "--title", "title.png", "--background", "background.png", "-o",
-                         "out.png"})
+                         "out.png", "--alpha", "title"})
                   .exitCode,
               0);
     const std::vector<Picture> got = decodeWithFfmpeg(ws.path("out.png"), W, H, true);
@@ -106,8 +106,9 @@ TEST(RenderPictures, TitleAlphaPassesThroughToPngAndProResMov) {
     EXPECT_EQ(got[0].at(W - 1, 5)[3], 255);
     EXPECT_EQ(got[0].at(0, 5)[3], 0);
 
-    const RunResult mov = ws.lustra({"render", "--title", "title.png", "--background",
-                                     "background.png", "-o", "out.mov", "--frames", "0-2"});
+    const RunResult mov =
+        ws.lustra({"render", "--title", "title.png", "--background", "background.png", "-o",
+                   "out.mov", "--frames", "0-2", "--alpha", "title"});
     ASSERT_EQ(mov.exitCode, 0) << mov.err;
     EXPECT_EQ(probe(ws.path("out.mov"), "codec_name"), "prores");
     EXPECT_EQ(probe(ws.path("out.mov"), "pix_fmt").rfind("yuva444p", 0),
