@@ -55,6 +55,13 @@ Frames:
                         module scales bevel width and smoothing to match
   --fps RATE            frame rate of the output (default: the video input's,
                         or 25), e.g. 25 or 30000/1001
+Sound:
+  --audio SOURCE        background (the default when the background has
+                        sound), title or none: the output video carries that
+                        input's audio from the first rendered frame to the end
+                        of the last, copied where the container takes its
+                        codec, else encoded (AAC in .mp4/.mov, Opus in .mkv
+                        and .webm)
 Alpha:
   --alpha MODE          what the output's alpha channel holds:
                         opaque  the composite as the preview shows it, alpha
@@ -68,6 +75,10 @@ Alpha:
 Encoding:
   --codec NAME          FFmpeg encoder, e.g. libx264, prores_ks, qtrle, ffv1
   --codec-option K=V    encoder option, e.g. crf=16 or preset=slow (repeatable)
+  --pix-fmt FORMAT      the encoder's pixel format, e.g. yuv422p10le (ProRes
+                        422, --codec-option profile=hq), yuv420p10le or
+                        yuv422p (libx264 high10, high422), yuv444p; default:
+                        yuv420p for H.264, odd frame sizes padded to even
 Other:
   --quiet               no progress bar and no notes
   --stats               print where the time went: decode, module, encode
@@ -130,8 +141,14 @@ int commandRender(const std::vector<std::string> &arguments) {
             Rational rate;
             parseRatio(value, "--fps " + value, rate.num, rate.den, 1000000);
             command.frameRate = rate;
+        } else if (reader.option(argument, "--audio", value)) {
+            if (value != "background" && value != "title" && value != "none")
+                throw UsageError("--audio: \"" + value + "\" is not background, title or none");
+            command.audio = value;
         } else if (reader.option(argument, "--alpha", value)) {
             command.alpha = parseAlphaMode(value);
+        } else if (reader.option(argument, "--pix-fmt", value)) {
+            command.pixelFormat = value;
         } else if (reader.option(argument, "--codec", value)) {
             command.codec = value;
         } else if (reader.option(argument, "--codec-option", value)) {

@@ -19,6 +19,7 @@ class MediaSource : public FrameSource {
     Rational frameRate() const override { return reader_.frameRate(); }
     Rational sampleAspect() const override { return reader_.sampleAspect(); }
     FieldOrder fieldOrder() const override { return reader_.fieldOrder(); }
+    std::string note() const override { return reader_.colourNote(); }
 
     void setOutputSize(int w, int h, bool interlaced) override {
         outWidth_ = w;
@@ -156,6 +157,7 @@ class RetimedSource : public FrameSource {
     Rational frameRate() const override { return rate_; }
     Rational sampleAspect() const override { return source_->sampleAspect(); }
     FieldOrder fieldOrder() const override { return source_->fieldOrder(); }
+    std::string note() const override { return source_->note(); }
     void setOutputSize(int w, int h, bool interlaced) override {
         source_->setOutputSize(w, h, interlaced);
     }

@@ -28,6 +28,8 @@ class FrameSource {
     virtual Rational frameRate() const { return {}; }
     virtual Rational sampleAspect() const { return {1, 1}; }
     virtual FieldOrder fieldOrder() const { return FieldOrder::Progressive; }
+    // What the user should know about how the source is read, or "".
+    virtual std::string note() const { return ""; }
 
     // Frames come out at this size (scaled field by field when interlaced).
     virtual void setOutputSize(int width, int height, bool interlaced) = 0;

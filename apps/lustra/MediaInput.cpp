@@ -11,6 +11,7 @@ extern "C" {
 }
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -80,6 +81,42 @@ FieldOrder fromFfmpeg(AVFieldOrder order) {
     default:
         return FieldOrder::Progressive;
     }
+}
+
+// The frame size a PNG file's header declares, or false.
+bool pngHeaderSize(const std::string &path, int64_t &width, int64_t &height) {
+    std::FILE *file = std::fopen(path.c_str(), "rb");
+    if (!file) return false;
+    uint8_t header[24] = {};
+    const bool read = std::fread(header, 1, sizeof header, file) == sizeof header;
+    std::fclose(file);
+    static const uint8_t signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (!read || std::memcmp(header, signature, 8) != 0 || std::memcmp(header + 12, "IHDR", 4))
+        return false;
+    auto big32 = [&](int at) {
+        return int64_t(header[at]) << 24 | int64_t(header[at + 1]) << 16 |
+               int64_t(header[at + 2]) << 8 | int64_t(header[at + 3]);
+    };
+    width = big32(16);
+    height = big32(20);
+    return true;
+}
+
+// Why a file that FFmpeg opened gives no frame.
+std::string whyNoFrame(const std::string &path, const AVStream *stream) {
+    std::error_code error;
+    if (std::filesystem::file_size(path, error) == 0 && !error) return "the file is empty";
+    int64_t width = stream->codecpar->width, height = stream->codecpar->height;
+    if (width <= 0 || height <= 0) pngHeaderSize(path, width, height);
+    if (width > 0 && height > 0 &&
+        (width > 32767 || height > 32767 ||
+         av_image_check_size(unsigned(width), unsigned(height), 0, nullptr) < 0))
+        return "the picture is too large: " + std::to_string(width) + "x" + std::to_string(height) +
+               " (FFmpeg decodes up to about 268 million pixels, the module handles up to "
+               "32767x32766)";
+    const char *codec = avcodec_get_name(stream->codecpar->codec_id);
+    return std::string("not a picture or video FFmpeg can read (no ") + codec +
+           " frame could be decoded from it)";
 }
 
 } // namespace
@@ -226,10 +263,7 @@ MediaReader::MediaReader(const std::string &path) : impl_(std::make_unique<Impl>
     if (result < 0)
         throw Failure(path + ": cannot decode " + decoder->name + ": " + ffmpegError(result));
 
-    if (!m.decode(path, badPackets_)) {
-        throw Failure(path + (badPackets_ ? ": cannot decode any frame (corrupt file?)"
-                                          : ": no video frames (empty file?)"));
-    }
+    if (!m.decode(path, badPackets_)) throw Failure(path + ": " + whyNoFrame(path, stream));
     m.havePending = true;
     width_ = m.frame->width;
     height_ = m.frame->height;
@@ -251,6 +285,10 @@ MediaReader::MediaReader(const std::string &path) : impl_(std::make_unique<Impl>
     if (fieldOrder_ == FieldOrder::Progressive && m.frame->interlaced_frame)
         fieldOrder_ = m.frame->top_field_first ? FieldOrder::TopFirst : FieldOrder::BottomFirst;
 
+    const AVColorSpace space = m.frame->colorspace;
+    const AVColorRange range = m.frame->color_range;
+    const bool yuv = desc && !(desc->flags & AV_PIX_FMT_FLAG_RGB) && desc->nb_components >= 3;
+
     // A single picture: convert it once and show it on every frame.
     m.convert(path_, width_, height_, m.first);
     m.havePending = false;
@@ -259,6 +297,15 @@ MediaReader::MediaReader(const std::string &path) : impl_(std::make_unique<Impl>
         frameCountHint_ = 1;
     } else {
         m.havePending = true;
+    }
+    if (!still_ && yuv && space == AVCOL_SPC_UNSPECIFIED) {
+        const bool full = range == AVCOL_RANGE_JPEG || fullRange;
+        colourNote_ = path + " does not say its colour matrix: taken as " +
+                      (height_ >= 720 ? "BT.709 (720 lines or more)" : "BT.601 (below 720 lines)") +
+                      ", " +
+                      (full                        ? "full range (as tagged)"
+                       : range == AVCOL_RANGE_MPEG ? "limited range (as tagged)"
+                                                   : "limited range (untagged)");
     }
     if (width_ > 32767 || height_ > 32767)
         throw Failure(path + ": " + std::to_string(width_) + "x" + std::to_string(height_) +

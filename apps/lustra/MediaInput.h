@@ -46,6 +46,9 @@ class MediaReader {
     bool isStill() const { return still_; }
     // The field order the stream declares (progressive when it says nothing).
     FieldOrder fieldOrder() const { return fieldOrder_; }
+    // A note on the colour matrix and range assumed for a video that does
+    // not declare them, or "".
+    const std::string &colourNote() const { return colourNote_; }
     // Number of packets that could not be decoded so far.
     int badPackets() const { return badPackets_; }
 
@@ -64,6 +67,7 @@ class MediaReader {
     int64_t frameCountHint_ = -1;
     FieldOrder fieldOrder_ = FieldOrder::Progressive;
     int badPackets_ = 0;
+    std::string colourNote_;
 };
 
 // Scales RGBA pictures; interlaced material is scaled field by field so

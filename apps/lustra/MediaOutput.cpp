@@ -1,5 +1,6 @@
 #include "MediaOutput.h"
 
+#include "AudioCopy.h"
 #include "Errors.h"
 
 extern "C" {
@@ -62,6 +63,45 @@ bool supports(const AVCodec *codec, AVPixelFormat format) {
     for (const AVPixelFormat *f = codec->pix_fmts; *f != AV_PIX_FMT_NONE; ++f)
         if (*f == format) return true;
     return false;
+}
+
+// The pixel format --pix-fmt names, when the encoder takes it.
+AVPixelFormat askedPixelFormat(const AVCodec *codec, const std::string &name) {
+    const AVPixelFormat format = av_get_pix_fmt(name.c_str());
+    if (format == AV_PIX_FMT_NONE)
+        throw UsageError("--pix-fmt " + name + ": not a pixel format FFmpeg knows");
+    if (codec->pix_fmts && !supports(codec, format)) {
+        std::string list;
+        for (const AVPixelFormat *f = codec->pix_fmts; *f != AV_PIX_FMT_NONE; ++f)
+            list += std::string(list.empty() ? "" : " ") + av_get_pix_fmt_name(*f);
+        throw UsageError("--pix-fmt " + name + ": the " + codec->name + " encoder takes " + list);
+    }
+    return format;
+}
+
+// Rows of `width` x `elements` values grown to `toWidth` x `toHeight` by
+// repeating the last column and row.
+template <typename T>
+std::vector<T> padPixels(const std::vector<T> &pixels, int elements, int width, int height,
+                         int toWidth, int toHeight) {
+    std::vector<T> out(size_t(toWidth) * toHeight * elements);
+    const size_t row = size_t(width) * elements, toRow = size_t(toWidth) * elements;
+    for (int y = 0; y < toHeight; ++y) {
+        const T *in = pixels.data() + size_t(std::min(y, height - 1)) * row;
+        T *to = out.data() + size_t(y) * toRow;
+        std::copy(in, in + row, to);
+        for (size_t x = row; x < toRow; x += elements)
+            std::copy(in + row - elements, in + row, to + x);
+    }
+    return out;
+}
+
+HostFrame padFrame(const HostFrame &frame, int width, int height) {
+    HostFrame out;
+    out.width = width;
+    out.height = height;
+    out.pixels = padPixels(frame.pixels, 1, frame.width, frame.height, width, height);
+    return out;
 }
 
 // Host frames to an encoder's frames: the module's YCbCr to RGB conversion,
@@ -167,7 +207,9 @@ class PictureOutput : public MediaOutput {
         if (!codec) throw UsageError(params.path + ": no encoder for this picture type");
         AVPixelFormat format = AV_PIX_FMT_NONE;
         const AVPixelFormat wanted = params.alpha ? AV_PIX_FMT_RGBA : AV_PIX_FMT_RGB24;
-        if (supports(codec, wanted))
+        if (!params.pixelFormat.empty())
+            format = askedPixelFormat(codec, params.pixelFormat);
+        else if (supports(codec, wanted))
             format = wanted;
         else if (codec->pix_fmts)
             format =
@@ -334,9 +376,10 @@ class VideoOutput : public MediaOutput {
         const bool h264 = codec->id == AV_CODEC_ID_H264;
         const bool prores = std::string(codec->name) == "prores_ks";
         AVPixelFormat pixels = AV_PIX_FMT_NONE;
-        if (h264 && supports(codec, AV_PIX_FMT_YUV420P))
-            pixels = params.width % 2 == 0 && params.height % 2 == 0 ? AV_PIX_FMT_YUV420P
-                                                                     : AV_PIX_FMT_YUV444P;
+        if (!params.pixelFormat.empty())
+            pixels = askedPixelFormat(codec, params.pixelFormat);
+        else if (h264 && supports(codec, AV_PIX_FMT_YUV420P))
+            pixels = AV_PIX_FMT_YUV420P; // what every player takes; odd sizes are padded
         else if (prores)
             pixels = params.alpha ? AV_PIX_FMT_YUVA444P10LE : AV_PIX_FMT_YUV422P10LE;
         else if (codec->pix_fmts)
@@ -355,6 +398,19 @@ class VideoOutput : public MediaOutput {
                              " writes; use .mov (ProRes 4444), .mkv (FFV1), an encoder with "
                              "alpha (--codec), PNG pictures, or --alpha opaque");
 
+        // Subsampled chroma needs whole chroma samples: the frame grows by
+        // its last column or row.
+        const AVPixFmtDescriptor *layout = av_pix_fmt_desc_get(pixels);
+        const int stepX = 1 << (layout ? layout->log2_chroma_w : 0);
+        const int stepY = 1 << (layout ? layout->log2_chroma_h : 0);
+        codedWidth_ = (params.width + stepX - 1) / stepX * stepX;
+        codedHeight_ = (params.height + stepY - 1) / stepY * stepY;
+        if (codedWidth_ != params.width || codedHeight_ != params.height)
+            note_ = std::to_string(params.width) + "x" + std::to_string(params.height) +
+                    " is padded to " + std::to_string(codedWidth_) + "x" +
+                    std::to_string(codedHeight_) + " (last column or row repeated) for " +
+                    av_get_pix_fmt_name(pixels) + "; --pix-fmt yuv444p keeps the size";
+
         int result = avformat_alloc_output_context2(&muxer_, format, nullptr, nullptr);
         if (result < 0 || !muxer_) throw Failure("out of memory");
         stream_ = avformat_new_stream(muxer_, nullptr);
@@ -363,8 +419,8 @@ class VideoOutput : public MediaOutput {
         e_.packet = av_packet_alloc();
         if (!stream_ || !e_.context || !e_.frame || !e_.packet) throw Failure("out of memory");
         AVCodecContext *c = e_.context;
-        c->width = params.width;
-        c->height = params.height;
+        c->width = codedWidth_;
+        c->height = codedHeight_;
         c->pix_fmt = pixels;
         c->time_base = av_inv_q(AVRational{params.frameRate.num, params.frameRate.den});
         c->framerate = AVRational{params.frameRate.num, params.frameRate.den};
@@ -383,7 +439,7 @@ class VideoOutput : public MediaOutput {
             c->color_range = AVCOL_RANGE_MPEG;
         }
         // Interlaced coding needs whole fields: an odd height is coded progressive.
-        interlaced_ = params.fieldOrder != FieldOrder::Progressive && params.height % 2 == 0;
+        interlaced_ = params.fieldOrder != FieldOrder::Progressive && codedHeight_ % 2 == 0;
         if (interlaced_) {
             c->field_order = params.fieldOrder == FieldOrder::TopFirst ? AV_FIELD_TT : AV_FIELD_BB;
             c->flags |= AV_CODEC_FLAG_INTERLACED_DCT | AV_CODEC_FLAG_INTERLACED_ME;
@@ -418,11 +474,14 @@ class VideoOutput : public MediaOutput {
         stream_->avg_frame_rate = c->framerate;
 
         e_.frame->format = pixels;
-        e_.frame->width = params.width;
-        e_.frame->height = params.height;
+        e_.frame->width = codedWidth_;
+        e_.frame->height = codedHeight_;
         if (av_frame_get_buffer(e_.frame, 0) < 0) throw Failure("out of memory");
-        e_.converter = std::make_unique<FrameConverter>(params.width, params.height, pixels, alpha_,
+        e_.converter = std::make_unique<FrameConverter>(codedWidth_, codedHeight_, pixels, alpha_,
                                                         interlaced_, matrix_, rgb);
+
+        if (!params.audioPath.empty())
+            audio_ = std::make_unique<AudioCopy>(params.audioPath, muxer_, params.audioStart);
 
         partial_ = partialName(params.path);
         result = avio_open(&muxer_->pb, partial_.c_str(), AVIO_FLAG_WRITE);
@@ -436,7 +495,8 @@ class VideoOutput : public MediaOutput {
                           " file: " + ffmpegError(result));
         description_ = std::string(codec->name) + " " + av_get_pix_fmt_name(pixels) + " in " +
                        muxer +
-                       (interlaced_ ? std::string(", ") + fieldOrderName(params.fieldOrder) : "");
+                       (interlaced_ ? std::string(", ") + fieldOrderName(params.fieldOrder) : "") +
+                       (audio_ ? ", " + audio_->describe() : "");
     }
 
     ~VideoOutput() override {
@@ -460,8 +520,15 @@ class VideoOutput : public MediaOutput {
 
     void write(const HostFrame &frame, int64_t) override {
         if (av_frame_make_writable(e_.frame) < 0) throw Failure("out of memory");
-        if (rgba_)
+        const bool pad = codedWidth_ != params_.width || codedHeight_ != params_.height;
+        if (rgba_ && pad)
+            e_.converter->convertRgba(
+                padPixels(*rgba_, 4, params_.width, params_.height, codedWidth_, codedHeight_),
+                e_.frame);
+        else if (rgba_)
             e_.converter->convertRgba(*rgba_, e_.frame);
+        else if (pad)
+            e_.converter->convert(padFrame(frame, codedWidth_, codedHeight_), e_.frame);
         else
             e_.converter->convert(frame, e_.frame);
         e_.frame->pts = pts_++;
@@ -470,10 +537,12 @@ class VideoOutput : public MediaOutput {
             e_.frame->top_field_first = params_.fieldOrder == FieldOrder::TopFirst;
         }
         send(e_.frame);
+        if (audio_) audio_->writeUntil(secondsOfFrames(pts_));
     }
 
     void finish() override {
         send(nullptr);
+        if (audio_) audio_->finish(secondsOfFrames(pts_));
         int result = av_write_trailer(muxer_);
         if (result < 0)
             throw Failure(params_.path + ": cannot complete the file: " + ffmpegError(result));
@@ -499,6 +568,10 @@ class VideoOutput : public MediaOutput {
     std::vector<std::string> files() const override { return files_; }
 
   private:
+    double secondsOfFrames(int64_t frames) const {
+        return double(frames) * params_.frameRate.den / params_.frameRate.num;
+    }
+
     void send(AVFrame *frame) {
         int result = avcodec_send_frame(e_.context, frame);
         if (result < 0) throw Failure(params_.path + ": encoding failed: " + ffmpegError(result));
@@ -519,8 +592,10 @@ class VideoOutput : public MediaOutput {
     AVFormatContext *muxer_ = nullptr;
     AVStream *stream_ = nullptr;
     Encoder e_;
+    std::unique_ptr<AudioCopy> audio_;
     const std::vector<uint8_t> *rgba_ = nullptr; // the frame of writeRgba
     bool alpha_ = false, interlaced_ = false, done_ = false;
+    int codedWidth_ = 0, codedHeight_ = 0; // the frame size, padded for the chroma
     int matrix_ = SWS_CS_ITU601;
     int64_t pts_ = 0;
     std::string partial_, description_, note_;

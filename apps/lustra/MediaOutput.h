@@ -29,7 +29,12 @@ struct OutputParameters {
     bool alpha = false;
     std::string alphaMode;
     FieldOrder fieldOrder = FieldOrder::Progressive;
-    std::string codec; // encoder name; empty: the format's usual one
+    // The sound of a video: the audio of this file ("" = none) from
+    // `audioStart` seconds of it on.
+    std::string audioPath;
+    double audioStart = 0;
+    std::string codec;       // encoder name; empty: the format's usual one
+    std::string pixelFormat; // FFmpeg pixel format name; empty: the encoder's usual one
     std::vector<std::pair<std::string, std::string>> codecOptions;
 };
 

@@ -144,6 +144,9 @@ RenderOutcome runRender(RenderRequest &request) {
 
     FrameSource &title = *request.title;
     FrameSource &background = *request.background;
+    if (!title.note().empty()) say("note: " + title.note());
+    if (request.alpha != AlphaMode::Effect && !background.note().empty())
+        say("note: " + background.note());
 
     // Geometry: the title's frame, scaled for a scaled render.
     int width = title.width(), height = title.height();
@@ -282,7 +285,10 @@ RenderOutcome runRender(RenderRequest &request) {
     params.alpha = request.alpha != AlphaMode::Opaque;
     params.alphaMode = alphaModeName(request.alpha);
     params.fieldOrder = order;
+    params.audioPath = request.audioPath;
+    params.audioStart = double(request.firstFrame) * rate.den / rate.num;
     params.codec = request.codec;
+    params.pixelFormat = request.pixelFormat;
     params.codecOptions = request.codecOptions;
     std::unique_ptr<MediaOutput> output = MediaOutput::create(params);
     outcome.outputDescription = output->describe();

@@ -29,6 +29,7 @@ struct RenderRequest {
     std::unique_ptr<FrameSource> background; // input 0 (not shown with AlphaMode::Effect)
     std::string outputPath;
     std::string codec;
+    std::string pixelFormat; // --pix-fmt; empty: the encoder's usual one
     std::vector<std::pair<std::string, std::string>> codecOptions;
     std::string modulePath;
     // What opGetCustomPrefsName answers ("" = no per-instance name).
@@ -47,6 +48,8 @@ struct RenderRequest {
     int scaleDenominator = 1;
     std::optional<Rational> frameRate;
     AlphaMode alpha = AlphaMode::Opaque;
+    // The file whose audio the output video carries ("" = none).
+    std::string audioPath;
     // The settings invert the shape (an empty title covers everything).
     bool invertShape = false;
     bool quiet = false;

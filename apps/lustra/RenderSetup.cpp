@@ -1,5 +1,6 @@
 #include "RenderSetup.h"
 
+#include "AudioCopy.h"
 #include "Errors.h"
 #include "Installation.h"
 #include "Interrupt.h"
@@ -69,6 +70,31 @@ std::vector<std::string> layersShowingBackground(const Record &record) {
     if (value("map1On") == 1 && value("map1FromSource") == 0)
         layers.push_back("image map 1 (map1FromSource=0)");
     return layers;
+}
+
+// The file whose sound the output carries, by --audio.
+std::string chooseAudio(const RenderCommand &command) {
+    const bool asked = !command.audio.empty();
+    if (command.audio == "none") return "";
+    const bool video = classifyOutput(command.output) == OutputKind::Video;
+    if (!video) {
+        if (asked)
+            throw UsageError("--audio " + command.audio + ": " + command.output +
+                             " is a picture, which holds no sound (use --audio none)");
+        return "";
+    }
+    const bool title = command.audio == "title";
+    const std::string &path = title ? command.title : command.background;
+    const bool program = title ? bool(command.titleSource) : bool(command.backgroundSource);
+    uint8_t r, g, b;
+    if (path.empty() || program || parseHexColour(path, r, g, b) || !hasAudioStream(path)) {
+        if (asked)
+            throw UsageError("--audio " + command.audio + ": " +
+                             (path.empty() ? std::string("no ") + command.audio + " is given"
+                                           : path + " has no audio stream"));
+        return "";
+    }
+    return path;
 }
 
 } // namespace
@@ -194,8 +220,10 @@ int runRenderCommand(RenderCommand &command) {
         request.background = openMediaSource(command.background);
     }
 
+    request.audioPath = chooseAudio(command);
     request.outputPath = command.output;
     request.codec = command.codec;
+    request.pixelFormat = command.pixelFormat;
     request.codecOptions = command.codecOptions;
     request.choices = command.choices;
     request.fieldOrder = command.fieldOrder;

@@ -26,7 +26,8 @@ struct RenderCommand {
     int scaleNumerator = 1, scaleDenominator = 1;
     std::optional<Rational> frameRate;
     std::optional<AlphaMode> alpha; // none: opaque
-    std::string codec;
+    std::string audio;              // background, title, none; "": background when it has sound
+    std::string codec, pixelFormat;
     std::vector<std::pair<std::string, std::string>> codecOptions;
     bool quiet = false, stats = false;
     // Inputs a program supplies itself instead of files (the demo).
