@@ -293,8 +293,10 @@ RenderOutcome runRender(RenderRequest &request) {
     std::unique_ptr<MediaOutput> output = MediaOutput::create(params);
     outcome.outputDescription = output->describe();
     if (!output->note().empty()) say("note: " + output->note());
-    say("rendering " + title.name() + " over " + background.name() + " at " +
-        sizeText(width, height) +
+    const std::string over = request.alpha == AlphaMode::Effect
+                                 ? std::string("black and white (--alpha effect)")
+                                 : background.name();
+    say("rendering " + title.name() + " over " + over + " at " + sizeText(width, height) +
         (interlaced ? std::string(", ") + fieldOrderName(order) : std::string(", progressive")) +
         (request.choices.fieldWise ? ", field-wise" : ", frame-wise") + " into " +
         request.outputPath + " (" + output->describe() + ")");
