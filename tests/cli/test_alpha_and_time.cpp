@@ -145,11 +145,23 @@ TEST(AlphaModes, OutputsThatCannotHoldAlphaAreRefused) {
         EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
     }
     EXPECT_TRUE(filesContaining(ws.dir(), "out.").empty());
-    // The same title into ProRes 4444 keeps its alpha.
-    const RunResult result = ws.lustra({"render", "--title", "title.png", "--background", "#102030",
-                                        "-o", "out.mov", "--alpha", "title", "-q"});
+    // A ProRes 4444 title with alpha into ProRes 4444 keeps its alpha.
+    std::vector<Picture> titles;
+    for (int k = 0; k < 3; ++k) titles.push_back(titlePicture(W, H, k, true));
+    writeWithFfmpeg(titles, ws.path("title4444.mov"),
+                    {"-c:v", "prores_ks", "-profile:v", "4444", "-pix_fmt", "yuva444p10le"});
+    RunResult result = ws.lustra({"render", "--title", "title4444.mov", "--background", "#102030",
+                                  "-o", "keyed.mov", "--alpha", "title", "-q"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_EQ(probe(ws.path("out.mov"), "pix_fmt").rfind("yuva444p", 0), 0u);
+    EXPECT_EQ(probe(ws.path("keyed.mov"), "pix_fmt").rfind("yuva444p", 0), 0u);
+    const std::vector<Picture> keyed = decodeWithFfmpeg(ws.path("keyed.mov"), W, H, true);
+    ASSERT_EQ(keyed.size(), 3u);
+    for (int x = 0; x < W; x += 7) EXPECT_NEAR(keyed[2].at(x, 3)[3], titles[2].at(x, 3)[3], 2);
+    // Without --alpha the same title makes an opaque H.264 file.
+    result = ws.lustra({"render", "--title", "title4444.mov", "--background", "#102030", "-o",
+                        "opaque.mov", "-q"});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_EQ(probe(ws.path("opaque.mov"), "codec_name"), "h264");
 }
 
 // Distinct frames: a title and a background that change every frame.
