@@ -53,8 +53,10 @@ Frames:
                         with two pictures: the number of frames to make)
   --scale N/D           scaled render: the inputs are scaled by N/D and the
                         module scales bevel width and smoothing to match
-  --fps RATE            frame rate of the output (default: the video input's,
-                        or 25), e.g. 25 or 30000/1001
+  --fps RATE            frame rate of the output (default: the title's; a
+                        still title: the background's, or 25), e.g. 25 or
+                        30000/1001; a video at another rate is sampled by
+                        time (the frame shown at each output frame's time)
 Sound:
   --audio SOURCE        background (the default when the background has
                         sound), title or none: the output video carries that
