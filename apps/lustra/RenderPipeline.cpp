@@ -342,9 +342,10 @@ RenderOutcome runRender(RenderRequest &request) {
     // where nothing covers them (a render of an empty title: black, or
     // white when the settings invert the shape).
     DifferenceMatte matte;
-    const HostFrame black(width, height + height % 2, rgbToHost(0, 0, 0));
-    const HostFrame white(width, height + height % 2, rgbToHost(255, 255, 255));
+    HostFrame black, white;
     if (request.alpha == AlphaMode::Effect) {
+        black = HostFrame(width, height + height % 2, rgbToHost(0, 0, 0));
+        white = HostFrame(width, height + height % 2, rgbToHost(255, 255, 255));
         const HostFrame empty = request.invertShape ? white : black;
         HostFrame overBlack(black.width, black.height), overWhite(black.width, black.height);
         if (!renderFrame(request.firstFrame, black, empty, overBlack) ||
