@@ -213,7 +213,8 @@ bool Instance::stripOfAFrame(double time, const uint32_t *fallback, uint32_t *ou
     // several threads: the calls carry the same time, and their frames lie
     // whole strips apart in one picture. Rendered on its own, each strip
     // would get the relief cut at its edges and the background squashed.
-    if (!haveTime_ || time != lastTime_) {
+    if (!hostIsMlt()) return false;
+    if (!haveTime_ || time != lastTime_ || callsOfThisTime_.size() >= 64) {
         haveTime_ = true;
         lastTime_ = time;
         callsOfThisTime_.clear();
@@ -225,7 +226,7 @@ bool Instance::stripOfAFrame(double time, const uint32_t *fallback, uint32_t *ou
         return distance != 0 && distance % bytes == 0 && distance / bytes <= 64;
     };
     bool strip = false;
-    if (concurrent && hostIsMlt())
+    if (concurrent)
         for (const Call &call : callsOfThisTime_)
             if (stripsApart(call.output, output) &&
                 (!fallback || !call.fallback ||

@@ -62,7 +62,8 @@ bool hostIsFfmpeg() {
 }
 
 bool hostIsMlt() {
-    return dlsym(RTLD_DEFAULT, "mlt_slices_count_normal") != nullptr;
+    static const bool mlt = dlsym(RTLD_DEFAULT, "mlt_slices_count_normal") != nullptr;
+    return mlt;
 }
 
 KeepHostLogLevel::KeepHostLogLevel() : level_(av_log_get_level()) {}
