@@ -79,8 +79,13 @@ void Instance::loadSettingsFile() {
 void Instance::applyAssignmentText() {
     fieldRecord_ = fileRecord_;
     std::vector<std::string> notes;
-    applyAssignments(fieldRecord_, assignments_, notes);
+    alphaFromSet_.reset();
+    applyAssignments(fieldRecord_, assignments_, notes, &alphaFromSet_);
     for (const std::string &note : notes) warnOnce(note);
+}
+
+AlphaMode Instance::alphaMode() const {
+    return alphaParameter_ ? *alphaParameter_ : alphaFromSet_.value_or(AlphaMode::Opaque);
 }
 
 cli::Record Instance::record() const {
@@ -102,12 +107,11 @@ void Instance::setParameter(int index, const void *value) {
         const char *text = *static_cast<const char *const *>(value);
         const std::string newText = text ? text : "";
         if (parameter.kind == ParameterKind::Alpha) {
-            if (newText == alphaText_) return;
+            if (alphaParameter_ && newText == alphaText_) return;
             alphaText_ = newText;
-            if (const auto mode = parseAlphaMode(newText)) {
-                alphaMode_ = *mode;
-            } else {
-                alphaMode_ = AlphaMode::Opaque;
+            alphaParameter_ = parseAlphaMode(newText);
+            if (!alphaParameter_) {
+                alphaParameter_ = AlphaMode::Opaque;
                 warnOnce("alpha=" + newText + ": use opaque, title or effect; using opaque");
             }
         } else if (parameter.kind == ParameterKind::Background) {
@@ -158,7 +162,7 @@ void Instance::getParameter(int index, void *value) {
         *static_cast<const char **>(value) = assignments_.c_str();
         return;
     case ParameterKind::Alpha:
-        *static_cast<const char **>(value) = alphaModeName(alphaMode_);
+        *static_cast<const char **>(value) = alphaModeName(alphaMode());
         return;
     case ParameterKind::Number:
     case ParameterKind::Switch: {
@@ -283,6 +287,17 @@ bool Instance::renderEffectAlpha(Runtime &runtime, const cli::Record &record, ui
             return false;
         writeOutput(overBlack_, referenceBlack_.data());
         writeOutput(overWhite_, referenceWhite_.data());
+        // Near the frame's edges the module shades even an empty title a
+        // little; the value most of the frame has is the background's.
+        for (std::vector<uint8_t> *reference : {&referenceBlack_, &referenceWhite_}) {
+            uint8_t usual[4];
+            for (int c = 0; c < 4; ++c) {
+                size_t count[256] = {};
+                for (size_t i = 0; i < pixels; ++i) ++count[(*reference)[i * 4 + c]];
+                usual[c] = uint8_t(std::max_element(count, count + 256) - count);
+            }
+            for (size_t i = 0; i < pixels; ++i) std::memcpy(&(*reference)[i * 4], usual, 4);
+        }
         referencesReady_ = true;
         referenceRecord_ = record;
         referenceChoices_ = choices_;
@@ -364,7 +379,8 @@ void Instance::update(double time, const uint32_t *title, const uint32_t *backgr
     fillFrame(title_, title, width_, height_, true);
     std::string reason;
     const cli::Record current = record();
-    if (alphaMode_ == AlphaMode::Effect) {
+    const AlphaMode alpha = alphaMode();
+    if (alpha == AlphaMode::Effect) {
         if (!renderEffectAlpha(runtime, current, output, reason)) {
             warnOnce(reason + "; frames pass through unchanged");
             passThrough();
@@ -385,7 +401,7 @@ void Instance::update(double time, const uint32_t *title, const uint32_t *backgr
     }
     auto *rgba = reinterpret_cast<uint8_t *>(output);
     writeOutput(output_, rgba);
-    if (alphaMode_ == AlphaMode::Opaque)
+    if (alpha == AlphaMode::Opaque)
         for (size_t i = 3; i < bytes; i += 4) rgba[i] = 255;
 }
 

@@ -65,8 +65,10 @@ class Instance {
     bool backgroundReady_ = false;
     HostFrame title_, background_, output_;
     std::vector<uint8_t> scratch_;
-    AlphaMode alphaMode_ = AlphaMode::Opaque;
-    std::string alphaText_ = "opaque";
+    // The alpha parameter when the host has set it, else `alpha:` in `set`.
+    AlphaMode alphaMode() const;
+    std::optional<AlphaMode> alphaParameter_, alphaFromSet_;
+    std::string alphaText_;
     std::mutex mutex_; // hosts may call one instance from several threads
     std::atomic<int> callsInFlight_{0};
     // The calls of the current host time: where their output went, and the

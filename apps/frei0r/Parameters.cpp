@@ -153,9 +153,19 @@ std::vector<std::string> splitAssignments(const std::string &text,
     return assignments;
 }
 
-void applyAssignments(cli::Record &record, const std::string &text,
-                      std::vector<std::string> &notes) {
+void applyAssignments(cli::Record &record, const std::string &text, std::vector<std::string> &notes,
+                      std::optional<AlphaMode> *alpha) {
     for (const std::string &assignment : splitAssignments(text, notes)) {
+        if (assignment.compare(0, 6, "alpha=") == 0) {
+            const auto mode = parseAlphaMode(assignment.substr(6));
+            if (!mode)
+                notes.push_back("set: " + assignment + ": use opaque, title or effect; left out");
+            else if (!alpha)
+                notes.push_back("set: " + assignment + ": no alpha here; left out");
+            else
+                *alpha = mode;
+            continue;
+        }
         try {
             cli::assignField(record, assignment, false);
         } catch (const std::exception &error) {

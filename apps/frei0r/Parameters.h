@@ -58,8 +58,11 @@ std::vector<std::string> splitAssignments(const std::string &text, std::vector<s
 
 // Applies the assignments of a `set` text (as splitAssignments splits it)
 // to `record` as `lustra settings set` does; an assignment that does not
-// apply is left out and described in `notes`.
-void applyAssignments(cli::Record &record, const std::string &text,
-                      std::vector<std::string> &notes);
+// apply is left out and described in `notes`. `alpha:MODE` is no field of
+// the record but the plug-in's alpha parameter (in ffmpeg, whose
+// parameters are positional, the only short way to reach it): it goes to
+// `alpha` when given, else it is left out as well.
+void applyAssignments(cli::Record &record, const std::string &text, std::vector<std::string> &notes,
+                      std::optional<AlphaMode> *alpha = nullptr);
 
 } // namespace lustra::frei0r
