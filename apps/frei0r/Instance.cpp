@@ -229,15 +229,16 @@ bool Instance::stripOfAFrame(double time, const uint32_t *fallback, uint32_t *ou
         const uintptr_t distance = x > y ? x - y : y - x;
         return distance != 0 && distance % bytes == 0 && distance / bytes <= 64;
     };
+    // Only calls that overlapped in time count (this one began while
+    // another was running, or the other one did): those are one frame's
+    // strips, whose buffers the host keeps until the last one returns.
     bool strip = false;
-    if (concurrent)
-        for (const Call &call : callsOfThisTime_)
-            if (stripsApart(call.output, output) &&
-                (!fallback || !call.fallback ||
-                 reinterpret_cast<intptr_t>(call.output) - reinterpret_cast<intptr_t>(output) ==
-                     reinterpret_cast<intptr_t>(call.fallback) -
-                         reinterpret_cast<intptr_t>(fallback)))
-                strip = true;
+    for (const Call &call : callsOfThisTime_)
+        if ((concurrent || call.concurrent) && stripsApart(call.output, output) &&
+            (!fallback || !call.fallback ||
+             reinterpret_cast<intptr_t>(call.output) - reinterpret_cast<intptr_t>(output) ==
+                 reinterpret_cast<intptr_t>(call.fallback) - reinterpret_cast<intptr_t>(fallback)))
+            strip = true;
     if (strip && !strips_) {
         strips_ = true;
         warnOnce("MLT hands over each frame in strips of " + std::to_string(width_) + "x" +
@@ -251,7 +252,7 @@ bool Instance::stripOfAFrame(double time, const uint32_t *fallback, uint32_t *ou
             if (call.fallback && call.fallback != call.output)
                 std::memmove(call.output, call.fallback, bytes);
     }
-    callsOfThisTime_.push_back({fallback, output});
+    callsOfThisTime_.push_back({fallback, output, concurrent});
     return strips_;
 }
 

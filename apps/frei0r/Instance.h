@@ -76,6 +76,7 @@ class Instance {
     struct Call {
         const uint32_t *fallback;
         uint32_t *output;
+        bool concurrent; // began while another call was running
     };
     bool haveTime_ = false;
     double lastTime_ = 0;

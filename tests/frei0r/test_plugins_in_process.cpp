@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <fstream>
 #include <iterator>
@@ -19,6 +20,12 @@ using lustra::clitest::ReferenceOptions;
 using lustra::clitest::referenceRender;
 using lustra::clitest::titlePicture;
 using lustra::clitest::Workspace;
+
+// The plug-ins take a process holding this MLT function for an MLT host
+// (the test binary exports it), which may cut frames into strips.
+extern "C" int mlt_slices_count_normal() {
+    return 2;
+}
 
 namespace {
 
@@ -317,6 +324,64 @@ TEST_F(Frei0rPlugins, InstancesKeepTheirOwnSettingsAcrossThreads) {
     first.join();
     second.join();
     EXPECT_EQ(wrong, 0);
+}
+
+TEST_F(Frei0rPlugins, StripsOfOneFrameAtOncePassThroughAndCallsInTurnRender) {
+    // As MLT with threads=2: one instance of half the frame's height, both
+    // halves of one buffer handed over at once with the same time. Calls
+    // that happen not to overlap look like frames of their own and render;
+    // from the first overlap on, the whole frame passes through, the half
+    // rendered before it included.
+    const int width = 320, height = 180, half = height / 2;
+    const Picture title = titlePicture(width, height, 1, true);
+    const std::vector<uint32_t> in = toWords(title);
+    std::vector<uint32_t> out(in.size());
+    const size_t strip = size_t(width) * half;
+    Instance instance(filter, width, half);
+    auto halfPassed = [&](size_t index) {
+        return std::equal(in.begin() + long(index * strip), in.begin() + long((index + 1) * strip),
+                          out.begin() + long(index * strip));
+    };
+    testing::internal::CaptureStderr();
+    int detectedAt = -1;
+    for (int frame = 0; frame < 30; ++frame) {
+        std::fill(out.begin(), out.end(), 0xDEADBEEF);
+        std::atomic<int> ready{0};
+        auto run = [&](size_t index) {
+            ++ready;
+            while (ready < 2) std::this_thread::yield();
+            filter.update(instance.handle(), frame, in.data() + index * strip,
+                          out.data() + index * strip);
+        };
+        std::thread first(run, 0), second(run, 1);
+        first.join();
+        second.join();
+        EXPECT_EQ(halfPassed(0), halfPassed(1)) << "half a frame passed through: " << frame;
+        if (detectedAt < 0 && halfPassed(0) && halfPassed(1)) detectedAt = frame;
+        if (detectedAt >= 0 && detectedAt < frame) {
+            EXPECT_TRUE(halfPassed(0) && halfPassed(1)) << frame;
+            break;
+        }
+    }
+    const std::string err = testing::internal::GetCapturedStderr();
+    RecordProperty("framesBeforeTheFirstOverlap", detectedAt);
+    ASSERT_GE(detectedAt, 0) << "the strips never overlapped";
+    EXPECT_NE(err.find("lustrafex: MLT hands over each frame in strips of 320x90"),
+              std::string::npos)
+        << err;
+
+    // Halves handed over one after the other (as a host re-rendering one
+    // frame might) are frames of their own: they render.
+    Instance another(filter, width, half);
+    Picture top = title;
+    top.height = half;
+    top.bytes.resize(strip * 4);
+    const Picture expected = opaque(reference(top, solid(width, half, 0, 0, 0)));
+    std::vector<uint32_t> one(in.size(), 0);
+    filter.update(another.handle(), 7, in.data(), one.data());
+    filter.update(another.handle(), 7, in.data() + strip, one.data() + strip);
+    const std::vector<uint32_t> topWords(one.begin(), one.begin() + long(strip));
+    EXPECT_EQ(maxDifference(fromWords(topWords, width, half), expected), 0);
 }
 
 TEST_F(Frei0rPlugins, OddFrameHeightsRenderAsTheFramePaddedByItsLastRow) {
