@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstring>
 
 namespace lustra::frei0r {
@@ -41,6 +42,18 @@ Instance::Instance(bool mixer, unsigned width, unsigned height)
     : mixer_(mixer), width_(int(width)), height_(int(height)),
       evenHeight_(int(height) + int(height % 2)), parameters_(parameters(mixer)),
       fileRecord_(cli::defaultRecord()), fieldRecord_(fileRecord_), overrides_(parameters_.size()) {
+    // ffmpeg's frames have rows padded to a multiple of 64 bytes, and the
+    // frei0r calls carry no row pitch: at other widths each row starts
+    // where the plug-in does not expect it.
+    if (width_ % 16 != 0 && hostIsFfmpeg()) {
+        const int padded = (width_ + 15) / 16 * 16;
+        warnOnce("ffmpeg hands frames " + std::to_string(width_) +
+                 " pixels wide to frei0r plug-ins with padded rows, which a plug-in cannot see: "
+                 "the picture comes out sheared. Pad the width to a multiple of 16 before the "
+                 "filter and crop after: -vf \"format=rgba,pad=" +
+                 std::to_string(padded) +
+                 ":ih:0:0:black@0,frei0r=...,crop=" + std::to_string(width_) + ":ih:0:0\"");
+    }
 }
 
 Instance::~Instance() = default;
@@ -66,8 +79,13 @@ void Instance::loadSettingsFile() {
 void Instance::applyAssignmentText() {
     fieldRecord_ = fileRecord_;
     std::vector<std::string> notes;
-    applyAssignments(fieldRecord_, assignments_, notes);
+    alphaFromSet_.reset();
+    applyAssignments(fieldRecord_, assignments_, notes, &alphaFromSet_);
     for (const std::string &note : notes) warnOnce(note);
+}
+
+AlphaMode Instance::alphaMode() const {
+    return alphaParameter_ ? *alphaParameter_ : alphaFromSet_.value_or(AlphaMode::Opaque);
 }
 
 cli::Record Instance::record() const {
@@ -84,10 +102,19 @@ void Instance::setParameter(int index, const void *value) {
     switch (parameter.kind) {
     case ParameterKind::Background:
     case ParameterKind::SettingsFile:
-    case ParameterKind::Assignments: {
+    case ParameterKind::Assignments:
+    case ParameterKind::Alpha: {
         const char *text = *static_cast<const char *const *>(value);
         const std::string newText = text ? text : "";
-        if (parameter.kind == ParameterKind::Background) {
+        if (parameter.kind == ParameterKind::Alpha) {
+            if (alphaParameter_ && newText == alphaText_) return;
+            alphaText_ = newText;
+            alphaParameter_ = parseAlphaMode(newText);
+            if (!alphaParameter_) {
+                alphaParameter_ = AlphaMode::Opaque;
+                warnOnce("alpha=" + newText + ": use opaque, title or effect; using opaque");
+            }
+        } else if (parameter.kind == ParameterKind::Background) {
             if (newText != backgroundText_) backgroundReady_ = false;
             backgroundText_ = newText;
         } else if (parameter.kind == ParameterKind::SettingsFile) {
@@ -133,6 +160,9 @@ void Instance::getParameter(int index, void *value) {
         return;
     case ParameterKind::Assignments:
         *static_cast<const char **>(value) = assignments_.c_str();
+        return;
+    case ParameterKind::Alpha:
+        *static_cast<const char **>(value) = alphaModeName(alphaMode());
         return;
     case ParameterKind::Number:
     case ParameterKind::Switch: {
@@ -180,28 +210,159 @@ void Instance::prepareBackground() {
     }
 }
 
-void Instance::update(const uint32_t *title, const uint32_t *background, uint32_t *output,
-                      const uint32_t *fallback) {
+bool Instance::stripOfAFrame(double time, const uint32_t *fallback, uint32_t *output,
+                             bool concurrent) {
+    // MLT with threads=0 or above 1 constructs the instance at the size of
+    // a horizontal strip and hands it every strip of a frame at once, from
+    // several threads: the calls carry the same time, and their frames lie
+    // whole strips apart in one picture. Rendered on its own, each strip
+    // would get the relief cut at its edges and the background squashed.
+    if (!hostIsMlt()) return false;
+    if (!haveTime_ || time != lastTime_ || callsOfThisTime_.size() >= 64) {
+        haveTime_ = true;
+        lastTime_ = time;
+        callsOfThisTime_.clear();
+    }
+    const size_t bytes = size_t(width_) * size_t(height_) * 4;
+    auto stripsApart = [&](const void *a, const void *b) {
+        const auto x = reinterpret_cast<uintptr_t>(a), y = reinterpret_cast<uintptr_t>(b);
+        const uintptr_t distance = x > y ? x - y : y - x;
+        return distance != 0 && distance % bytes == 0 && distance / bytes <= 64;
+    };
+    // Only calls that overlapped in time count (this one began while
+    // another was running, or the other one did): those are one frame's
+    // strips, whose buffers the host keeps until the last one returns.
+    bool strip = false;
+    for (const Call &call : callsOfThisTime_)
+        if ((concurrent || call.concurrent) && stripsApart(call.output, output) &&
+            (!fallback || !call.fallback ||
+             reinterpret_cast<intptr_t>(call.output) - reinterpret_cast<intptr_t>(output) ==
+                 reinterpret_cast<intptr_t>(call.fallback) - reinterpret_cast<intptr_t>(fallback)))
+            strip = true;
+    if (strip && !strips_) {
+        strips_ = true;
+        warnOnce("MLT hands over each frame in strips of " + std::to_string(width_) + "x" +
+                 std::to_string(height_) +
+                 " (threads=0 or above 1), which would cut the relief and squash the background "
+                 "into every strip: frames pass through unchanged; set threads=1 on the "
+                 "LustraFex filter or transition");
+        // The strips rendered before this one belong to the frame the host
+        // is still waiting for (this call is part of it): undo them.
+        for (const Call &call : callsOfThisTime_)
+            if (call.fallback && call.fallback != call.output)
+                std::memmove(call.output, call.fallback, bytes);
+    }
+    callsOfThisTime_.push_back({fallback, output, concurrent});
+    return strips_;
+}
+
+void Instance::writeOutput(const HostFrame &frame, uint8_t *rgba) {
+    const size_t bytes = size_t(width_) * size_t(height_) * 4;
+    if (evenHeight_ == height_) {
+        cli::hostFrameToRgba(frame, rgba, width_ * 4);
+    } else {
+        scratch_.resize(size_t(width_) * size_t(evenHeight_) * 4);
+        cli::hostFrameToRgba(frame, scratch_.data(), width_ * 4);
+        std::memcpy(rgba, scratch_.data(), bytes);
+    }
+}
+
+bool Instance::renderEffectAlpha(Runtime &runtime, const cli::Record &record, uint32_t *output,
+                                 std::string &reason) {
+    const size_t pixels = size_t(width_) * size_t(height_);
+    if (black_.width != width_ || black_.height != evenHeight_) {
+        black_ = HostFrame(width_, evenHeight_, cli::rgbToHost(0, 0, 0));
+        white_ = HostFrame(width_, evenHeight_, cli::rgbToHost(255, 255, 255));
+        clear_ = HostFrame(width_, evenHeight_, cli::rgbToHost(0, 0, 0, 0));
+        overBlack_ = HostFrame(width_, evenHeight_);
+        overWhite_ = HostFrame(width_, evenHeight_);
+        referencesReady_ = false;
+    }
+    // The references: what the module makes of the two backgrounds where
+    // nothing covers them, rendered again only when the settings change.
+    if (!referencesReady_ || !(record == referenceRecord_) || !(choices_ == referenceChoices_)) {
+        referenceBlack_.resize(pixels * 4);
+        referenceWhite_.resize(pixels * 4);
+        if (!runtime.render(record, choices_, clear_, black_, overBlack_, reason) ||
+            !runtime.render(record, choices_, clear_, white_, overWhite_, reason))
+            return false;
+        writeOutput(overBlack_, referenceBlack_.data());
+        writeOutput(overWhite_, referenceWhite_.data());
+        // Near the frame's edges the module shades even an empty title a
+        // little; the value most of the frame has is the background's.
+        for (std::vector<uint8_t> *reference : {&referenceBlack_, &referenceWhite_}) {
+            uint8_t usual[4];
+            for (int c = 0; c < 4; ++c) {
+                size_t count[256] = {};
+                for (size_t i = 0; i < pixels; ++i) ++count[(*reference)[i * 4 + c]];
+                usual[c] = uint8_t(std::max_element(count, count + 256) - count);
+            }
+            for (size_t i = 0; i < pixels; ++i) std::memcpy(&(*reference)[i * 4], usual, 4);
+        }
+        referencesReady_ = true;
+        referenceRecord_ = record;
+        referenceChoices_ = choices_;
+    }
+    rgbaBlack_.resize(pixels * 4);
+    rgbaWhite_.resize(pixels * 4);
+    if (!runtime.render(record, choices_, title_, black_, overBlack_, reason) ||
+        !runtime.render(record, choices_, title_, white_, overWhite_, reason))
+        return false;
+    writeOutput(overBlack_, rgbaBlack_.data());
+    writeOutput(overWhite_, rgbaWhite_.data());
+    // Over a background b the module gives a*C + (1-a)*b, so the two
+    // renders differ by (1-a) times the references' difference: that
+    // recovers a, and the render over black the straight colour C.
+    auto *out = reinterpret_cast<uint8_t *>(output);
+    for (size_t i = 0; i < pixels; ++i) {
+        const uint8_t *b = &rgbaBlack_[i * 4], *w = &rgbaWhite_[i * 4];
+        const uint8_t *rb = &referenceBlack_[i * 4], *rw = &referenceWhite_[i * 4];
+        uint8_t *o = out + i * 4;
+        int seen = 0, open = 0;
+        for (int c = 0; c < 3; ++c) {
+            seen += int(w[c]) - int(b[c]);
+            open += int(rw[c]) - int(rb[c]);
+        }
+        if (open <= 0) { // the module leaves no trace of the background here
+            std::memcpy(o, b, 3);
+            o[3] = 255;
+            continue;
+        }
+        double through = double(seen) / double(open);
+        through = through < 0.0 ? 0.0 : (through > 1.0 ? 1.0 : through);
+        const double alpha = 1.0 - through;
+        const long alpha8 = std::lround(alpha * 255.0);
+        if (alpha8 <= 0) {
+            o[0] = o[1] = o[2] = o[3] = 0;
+            continue;
+        }
+        for (int c = 0; c < 3; ++c) {
+            const long colour = std::lround((double(b[c]) - through * double(rb[c])) / alpha);
+            o[c] = uint8_t(colour < 0 ? 0 : (colour > 255 ? 255 : colour));
+        }
+        o[3] = uint8_t(alpha8);
+    }
+    return true;
+}
+
+void Instance::update(double time, const uint32_t *title, const uint32_t *background,
+                      uint32_t *output, const uint32_t *fallback) {
     if (!output) return;
+    struct InFlight {
+        std::atomic<int> &count;
+        bool concurrent;
+        explicit InFlight(std::atomic<int> &c) : count(c), concurrent(c.fetch_add(1) > 0) {}
+        ~InFlight() { count.fetch_sub(1); }
+    } inFlight(callsInFlight_);
     std::lock_guard<std::mutex> lock(mutex_);
     const size_t bytes = size_t(width_) * size_t(height_) * 4;
-    // A host that cuts the frame into horizontal strips (MLT with threads=0
-    // or more than 1) hands over neighbouring parts of one picture: the
-    // relief would show seams at the strip edges.
-    const auto address = reinterpret_cast<uintptr_t>(output);
-    if (lastOutput_ != 0 && address != lastOutput_) {
-        const uintptr_t distance =
-            address > lastOutput_ ? address - lastOutput_ : lastOutput_ - address;
-        if (distance % bytes == 0 && distance / bytes <= 16)
-            warnOnce("the host hands over the frame in strips of " + std::to_string(width_) + "x" +
-                     std::to_string(height_) +
-                     ": the bevel, glow and shadow show seams at the strip edges (in MLT, set "
-                     "threads=1 on the LustraFex filter or transition)");
-    }
-    lastOutput_ = address;
     auto passThrough = [&] {
         if (fallback && fallback != output) std::memmove(output, fallback, bytes);
     };
+    if (stripOfAFrame(time, fallback, output, inFlight.concurrent)) {
+        passThrough();
+        return;
+    }
     if (!title || (mixer_ && !background) || width_ <= 0 || height_ <= 0) {
         passThrough();
         return;
@@ -217,6 +378,16 @@ void Instance::update(const uint32_t *title, const uint32_t *background, uint32_
         output_ = HostFrame(width_, evenHeight_);
     }
     fillFrame(title_, title, width_, height_, true);
+    std::string reason;
+    const cli::Record current = record();
+    const AlphaMode alpha = alphaMode();
+    if (alpha == AlphaMode::Effect) {
+        if (!renderEffectAlpha(runtime, current, output, reason)) {
+            warnOnce(reason + "; frames pass through unchanged");
+            passThrough();
+        }
+        return;
+    }
     if (mixer_) {
         if (background_.width != width_ || background_.height != evenHeight_)
             background_ = HostFrame(width_, evenHeight_);
@@ -224,19 +395,15 @@ void Instance::update(const uint32_t *title, const uint32_t *background, uint32_
     } else if (!backgroundReady_) {
         prepareBackground();
     }
-    std::string reason;
-    if (!runtime.render(record(), choices_, title_, background_, output_, reason)) {
+    if (!runtime.render(current, choices_, title_, background_, output_, reason)) {
         warnOnce(reason + "; frames pass through unchanged");
         passThrough();
         return;
     }
-    if (evenHeight_ == height_) {
-        cli::hostFrameToRgba(output_, reinterpret_cast<uint8_t *>(output), width_ * 4);
-    } else {
-        scratch_.resize(size_t(width_) * size_t(evenHeight_) * 4);
-        cli::hostFrameToRgba(output_, scratch_.data(), width_ * 4);
-        std::memcpy(output, scratch_.data(), bytes);
-    }
+    auto *rgba = reinterpret_cast<uint8_t *>(output);
+    writeOutput(output_, rgba);
+    if (alpha == AlphaMode::Opaque)
+        for (size_t i = 3; i < bytes; i += 4) rgba[i] = 255;
 }
 
 } // namespace lustra::frei0r

@@ -5,6 +5,7 @@
 #include "Parameters.h"
 #include "Runtime.h"
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -32,8 +33,9 @@ class Instance {
 
     // Renders `title` over `background` (RGBA8888, width x height) into
     // `output`. When the module cannot render, says why on stderr and
-    // copies `fallback` (filter: the title; mixer: the background).
-    void update(const uint32_t *title, const uint32_t *background, uint32_t *output,
+    // copies `fallback` (filter: the title; mixer: the background). `time`
+    // is the host's; it only tells the strips of one frame apart.
+    void update(double time, const uint32_t *title, const uint32_t *background, uint32_t *output,
                 const uint32_t *fallback);
 
     // The record the next render uses: the settings file, the field changes,
@@ -45,6 +47,10 @@ class Instance {
     void loadSettingsFile();
     void applyAssignmentText();
     void prepareBackground();
+    bool stripOfAFrame(double time, const uint32_t *fallback, uint32_t *output, bool concurrent);
+    bool renderEffectAlpha(Runtime &runtime, const cli::Record &record, uint32_t *output,
+                           std::string &reason);
+    void writeOutput(const HostFrame &frame, uint8_t *rgba);
 
     bool mixer_;
     int width_, height_, evenHeight_;
@@ -59,8 +65,30 @@ class Instance {
     bool backgroundReady_ = false;
     HostFrame title_, background_, output_;
     std::vector<uint8_t> scratch_;
+    // The alpha parameter when the host has set it, else `alpha:` in `set`.
+    AlphaMode alphaMode() const;
+    std::optional<AlphaMode> alphaParameter_, alphaFromSet_;
+    std::string alphaText_;
     std::mutex mutex_; // hosts may call one instance from several threads
-    uintptr_t lastOutput_ = 0;
+    std::atomic<int> callsInFlight_{0};
+    // The calls of the current host time: where their output went, and the
+    // input that would pass through instead.
+    struct Call {
+        const uint32_t *fallback;
+        uint32_t *output;
+        bool concurrent; // began while another call was running
+    };
+    bool haveTime_ = false;
+    double lastTime_ = 0;
+    std::vector<Call> callsOfThisTime_;
+    bool strips_ = false; // the host cuts frames into strips: pass through
+    // The effect alpha: the module's renders over black and white, and what
+    // it makes of those backgrounds with nothing over them.
+    HostFrame black_, white_, clear_, overBlack_, overWhite_;
+    std::vector<uint8_t> referenceBlack_, referenceWhite_, rgbaBlack_, rgbaWhite_;
+    bool referencesReady_ = false;
+    cli::Record referenceRecord_{};
+    HostChoices referenceChoices_;
 };
 
 } // namespace lustra::frei0r

@@ -1,8 +1,8 @@
 #include "Parameters.h"
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
-#include <sstream>
 
 namespace lustra::frei0r {
 namespace {
@@ -40,8 +40,9 @@ std::vector<Parameter> makeParameters(bool mixer) {
                     "settings file: an 824-byte settings record, e.g. made with lustra settings "
                     "set FILE ... (empty: the defaults)"});
     list.push_back({"set", ParameterKind::Assignments,
-                    "field changes applied over the settings file: FIELD=VALUE ... separated by "
-                    "spaces, as for lustra settings set (lustra settings fields lists them)"});
+                    "field changes applied over the settings file: FIELD:VALUE or FIELD=VALUE, "
+                    "separated by spaces or ';', as for lustra settings set (MLT needs "
+                    "FIELD:VALUE)"});
     list.push_back(number("bevelWidth", "bevelWidth", "bevel radius: 0..1 is 0..30 pixels"));
     list.push_back(number("bevelDepth", "bevelDepth", "bevel depth: 0..1 is 0..100 percent"));
     list.push_back(
@@ -67,6 +68,10 @@ std::vector<Parameter> makeParameters(bool mixer) {
     list.push_back(choice("flickerFilter", Choice::FlickerFilter, "host choice: flicker filter"));
     list.push_back(choice("fieldWise", Choice::FieldWise,
                           "host choice: render each field on its own, line-doubled"));
+    // Last, so that ffmpeg's positional parameters keep their places.
+    list.push_back({"alpha", ParameterKind::Alpha,
+                    "the output's alpha: opaque (default: the composite, alpha 255), title (the "
+                    "title's alpha) or effect (object, glow and shadow; two renders a frame)"});
     return list;
 }
 
@@ -101,11 +106,66 @@ double toParameterValue(const Parameter &parameter, int64_t value) {
     return x < 0.0 ? 0.0 : (x > 1.0 ? 1.0 : x);
 }
 
-void applyAssignments(cli::Record &record, const std::string &text,
-                      std::vector<std::string> &notes) {
-    std::istringstream words(text);
-    std::string assignment;
-    while (words >> assignment) {
+std::optional<AlphaMode> parseAlphaMode(const std::string &text) {
+    size_t begin = text.find_first_not_of(" \t");
+    size_t end = text.find_last_not_of(" \t");
+    if (begin == std::string::npos) return std::nullopt;
+    std::string word = text.substr(begin, end - begin + 1);
+    for (char &c : word) c = char(std::tolower(static_cast<unsigned char>(c)));
+    for (AlphaMode mode : {AlphaMode::Opaque, AlphaMode::Title, AlphaMode::Effect})
+        if (word == alphaModeName(mode)) return mode;
+    return std::nullopt;
+}
+
+const char *alphaModeName(AlphaMode mode) {
+    switch (mode) {
+    case AlphaMode::Title:
+        return "title";
+    case AlphaMode::Effect:
+        return "effect";
+    case AlphaMode::Opaque:
+        break;
+    }
+    return "opaque";
+}
+
+std::vector<std::string> splitAssignments(const std::string &text,
+                                          std::vector<std::string> &notes) {
+    std::vector<std::string> assignments;
+    size_t at = 0;
+    while (at < text.size()) {
+        const size_t begin = text.find_first_not_of(" \t\r\n;", at);
+        if (begin == std::string::npos) break;
+        size_t end = text.find_first_of(" \t\r\n;", begin);
+        if (end == std::string::npos) end = text.size();
+        at = end;
+        std::string word = text.substr(begin, end - begin);
+        const size_t separator = word.find_first_of("=:");
+        if (separator == std::string::npos || separator == 0) {
+            notes.push_back("set: expected FIELD:VALUE or FIELD=VALUE, got \"" + word +
+                            "\" (in MLT, write FIELD:VALUE: MLT reads a text holding '=' as "
+                            "keyframes and passes on only the value); left out");
+            continue;
+        }
+        word[separator] = '=';
+        assignments.push_back(std::move(word));
+    }
+    return assignments;
+}
+
+void applyAssignments(cli::Record &record, const std::string &text, std::vector<std::string> &notes,
+                      std::optional<AlphaMode> *alpha) {
+    for (const std::string &assignment : splitAssignments(text, notes)) {
+        if (assignment.compare(0, 6, "alpha=") == 0) {
+            const auto mode = parseAlphaMode(assignment.substr(6));
+            if (!mode)
+                notes.push_back("set: " + assignment + ": use opaque, title or effect; left out");
+            else if (!alpha)
+                notes.push_back("set: " + assignment + ": no alpha here; left out");
+            else
+                *alpha = mode;
+            continue;
+        }
         try {
             cli::assignField(record, assignment, false);
         } catch (const std::exception &error) {

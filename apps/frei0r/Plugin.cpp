@@ -63,6 +63,7 @@ void f0r_get_param_info(f0r_param_info_t *info, int index) {
     case Kind::Background:
     case Kind::SettingsFile:
     case Kind::Assignments:
+    case Kind::Alpha:
         info->type = F0R_PARAM_STRING;
         break;
     case Kind::Number:
@@ -101,23 +102,23 @@ void f0r_get_param_value(f0r_instance_t instance, f0r_param_t param, int index) 
     if (instance) cast(instance)->getParameter(index, param);
 }
 
-void f0r_update(f0r_instance_t instance, double, const uint32_t *inframe, uint32_t *outframe) {
+void f0r_update(f0r_instance_t instance, double time, const uint32_t *inframe, uint32_t *outframe) {
     if (!instance) return;
     if (kMixer) {
         // A mixer has no single input; hosts call f0r_update2.
-        cast(instance)->update(nullptr, nullptr, outframe, inframe);
+        cast(instance)->update(time, nullptr, nullptr, outframe, inframe);
         return;
     }
-    cast(instance)->update(inframe, nullptr, outframe, inframe);
+    cast(instance)->update(time, inframe, nullptr, outframe, inframe);
 }
 
-void f0r_update2(f0r_instance_t instance, double, const uint32_t *inframe1,
+void f0r_update2(f0r_instance_t instance, double time, const uint32_t *inframe1,
                  const uint32_t *inframe2, const uint32_t *, uint32_t *outframe) {
     if (!instance) return;
     if (kMixer)
-        cast(instance)->update(inframe2, inframe1, outframe, inframe1);
+        cast(instance)->update(time, inframe2, inframe1, outframe, inframe1);
     else
-        cast(instance)->update(inframe1, nullptr, outframe, inframe1);
+        cast(instance)->update(time, inframe1, nullptr, outframe, inframe1);
 }
 
 } // extern "C"

@@ -14,6 +14,7 @@ extern "C" {
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -53,6 +54,16 @@ void warnOnce(const std::string &text) {
     if (!saidAlready.insert(text).second) return;
     std::fprintf(stderr, "lustrafex: %s\n", text.c_str());
     std::fflush(stderr);
+}
+
+bool hostIsFfmpeg() {
+    const std::string name = program_invocation_short_name;
+    return name == "ffmpeg" || name == "ffplay";
+}
+
+bool hostIsMlt() {
+    static const bool mlt = dlsym(RTLD_DEFAULT, "mlt_slices_count_normal") != nullptr;
+    return mlt;
 }
 
 KeepHostLogLevel::KeepHostLogLevel() : level_(av_log_get_level()) {}

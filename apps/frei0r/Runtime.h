@@ -41,6 +41,11 @@ struct HostChoices {
 // Prints "lustrafex: TEXT" on stderr, each distinct text once per process.
 void warnOnce(const std::string &text);
 
+// The host program: ffmpeg or ffplay (by the process name), or a program
+// built on MLT (libmlt is loaded in the process).
+bool hostIsFfmpeg();
+bool hostIsMlt();
+
 // Keeps the host's FFmpeg log level while pictures are read with lustra's
 // reader (which quietens FFmpeg's log for itself): ffmpeg is the host here.
 class KeepHostLogLevel {
