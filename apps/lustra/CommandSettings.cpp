@@ -4,8 +4,13 @@
 #include "Installation.h"
 #include "SettingsRecord.h"
 
+#include <unistd.h>
+
 #include <cinttypes>
 #include <cstdio>
+#include <filesystem>
+
+namespace fs = std::filesystem;
 
 namespace lustra::cli {
 
@@ -79,6 +84,26 @@ void listFields() {
     }
 }
 
+// A picture source set to a file that is not there is stored all the same
+// (the picture may come later), with a warning.
+void warnAboutSource(const Record &record, const std::string &assignment) {
+    const FieldInfo *field = findField(assignment.substr(0, assignment.find('=')));
+    if (!field || field->type != FieldType::Source) return;
+    const std::string path = sourcePath(record, *field);
+    if (path.empty()) return;
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    const char *problem = !fs::exists(status)                 ? "no such file"
+                          : fs::is_directory(status)          ? "is a directory, not a picture"
+                          : ::access(path.c_str(), R_OK) != 0 ? "cannot be read"
+                                                              : nullptr;
+    if (problem)
+        std::fprintf(stderr,
+                     "lustra: warning: %s: %s: %s (stored all the same; until it can be read the "
+                     "layer falls back to its plain form)\n",
+                     field->name, path.c_str(), problem);
+}
+
 } // namespace
 
 int commandSettings(const std::vector<std::string> &arguments) {
@@ -145,11 +170,21 @@ int commandSettings(const std::vector<std::string> &arguments) {
         return kExitSuccess;
     }
     if (verb == "set") {
-        for (const std::string &assignment : assignments)
+        for (const std::string &assignment : assignments) {
             assignField(loaded.record, assignment, force);
+            warnAboutSource(loaded.record, assignment);
+        }
     } else {
         resetRecord(loaded.record);
     }
+    // The file is replaced through a rename: a symbolic link in its place is
+    // replaced by a regular file, and what it pointed to is never written.
+    std::error_code error;
+    if (fs::is_symlink(file, error))
+        std::fprintf(stderr,
+                     "lustra: note: %s is a symbolic link; it is replaced by a regular file "
+                     "(the file it points to is left as it is)\n",
+                     file.c_str());
     writeRecordFile(file, loaded.record);
     std::fprintf(stderr, "lustra: %s %s\n", verb == "set" ? "updated" : "reset", file.c_str());
     return kExitSuccess;

@@ -2,6 +2,7 @@
 
 #include "Errors.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -50,6 +51,16 @@ bool ArgumentReader::option(const std::string &argument, const char *name, std::
 bool ArgumentReader::option(const std::string &argument, const char *shortName, const char *name,
                             std::string &value) {
     return option(argument, shortName, value) || option(argument, name, value);
+}
+
+bool isAssignment(const std::string &argument) {
+    const size_t equals = argument.find('=');
+    if (equals == std::string::npos || equals == 0) return false;
+    for (size_t i = 0; i < equals; ++i) {
+        const unsigned char c = static_cast<unsigned char>(argument[i]);
+        if (!std::isalnum(c) && c != '_') return false;
+    }
+    return true;
 }
 
 int64_t parseInteger(const std::string &text, const std::string &what, int64_t minimum,
@@ -115,6 +126,9 @@ int runLustra(const std::vector<std::string> &arguments) {
         }
         throw UsageError("unknown command \"" + command +
                          "\" (commands: render, settings, demo, info, edit)");
+    } catch (const Refusal &error) {
+        std::fprintf(stderr, "lustra: %s\n", error.what());
+        return kExitUsage;
     } catch (const UsageError &error) {
         std::fprintf(stderr, "lustra: %s\n(see lustra --help)\n", error.what());
         return kExitUsage;

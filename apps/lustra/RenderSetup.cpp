@@ -43,11 +43,20 @@ class TemporarySettings {
     TemporarySettings(const Home &home, const Record &record) {
         name_ = "/programs/lustra/settings/.render-" + std::to_string(getpid()) + ".prf";
         path_ = home.path + name_;
-        writeRecordFile(path_, record);
+        watchTemporary(path_);
+        try {
+            writeRecordFile(path_, record);
+        } catch (...) {
+            unwatchTemporary(path_);
+            throw;
+        }
     }
     ~TemporarySettings() { remove(); }
     void remove() {
-        if (!path_.empty()) std::remove(path_.c_str());
+        if (!path_.empty()) {
+            std::remove(path_.c_str());
+            unwatchTemporary(path_);
+        }
         path_.clear();
     }
     const std::string &name() const { return name_; }
@@ -55,6 +64,15 @@ class TemporarySettings {
   private:
     std::string name_, path_;
 };
+
+// The pictures the record's source fields name are inputs as well.
+void addSourceInputs(OutputSafety &safety, const Record &record) {
+    for (const LayerSource &entry : kLayers) {
+        const std::string path = sourcePath(record, *findField(entry.field));
+        if (!path.empty() && path.compare(0, 14, "lustra-source:") != 0)
+            safety.addInput(std::string(entry.field) + " picture", path);
+    }
+}
 
 } // namespace
 
@@ -91,6 +109,9 @@ int runRenderCommand(RenderCommand &command) {
         assignField(scratch, assignment, command.force);
     instanceSettingsName(command.instance);
 
+    // From here on a second Ctrl-C removes the temporary files on its way out.
+    InterruptGuard interrupts;
+    OutputSafety safety(command.overwrite);
     const Home home = prepareHome();
     std::string tried;
     RenderRequest request;
@@ -117,6 +138,14 @@ int runRenderCommand(RenderCommand &command) {
             throw Failure(path + ": no such settings file");
         base = readRecordFile(path);
         if (!base.warning.empty()) say("warning: " + base.warning);
+        // A misspelled instance name would otherwise render the defaults
+        // without a word; said even with --quiet.
+        if (!command.instance.empty() && !base.exists)
+            std::fprintf(stderr,
+                         "lustra: warning: instance \"%s\" has no settings file (looked for "
+                         "%s): rendering with the defaults\n",
+                         command.instance.c_str(), path.c_str());
+        safety.addInput(command.settingsFile.empty() ? "settings file" : "--settings", path);
     }
     if (changes) {
         Record record = base.record;
@@ -139,10 +168,12 @@ int runRenderCommand(RenderCommand &command) {
                     "(see lustra render --help), so " +
                     file + " is not used");
         }
+        addSourceInputs(safety, record);
         temporary = std::make_unique<TemporarySettings>(home, record);
         request.customName = temporary->name();
         request.afterSetup = [&temporary] { temporary->remove(); };
     } else {
+        addSourceInputs(safety, base.record);
         request.customName = instanceSettingsName(command.instance);
     }
 
@@ -160,6 +191,14 @@ int runRenderCommand(RenderCommand &command) {
         request.background = openMediaSource(command.background);
     }
 
+    if (!command.titleSource) safety.addInput("--title", command.title);
+    if (!command.backgroundSource && !command.background.empty() && command.background[0] != '#')
+        safety.addInput("--background", command.background);
+    for (const auto &[layer, file] : command.sources) safety.addInput("--source " + layer, file);
+    request.checkOutput = [&safety, &command](OutputKind kind, int64_t first, int64_t last) {
+        return safety.check(command.output, kind, first, last);
+    };
+
     request.outputPath = command.output;
     request.codec = command.codec;
     request.codecOptions = command.codecOptions;
@@ -175,7 +214,6 @@ int runRenderCommand(RenderCommand &command) {
     request.quiet = command.quiet;
     request.stats = command.stats;
 
-    InterruptGuard interrupts;
     const RenderOutcome outcome = runRender(request);
     if (outcome.exitCode == kExitSuccess || outcome.exitCode == kExitInterrupted) {
         const double fps =
