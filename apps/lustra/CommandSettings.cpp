@@ -32,7 +32,8 @@ settings/last.prf, or NAME.prf there with --instance NAME.
            where a field has them (on/off, raised/sunken, plain/light/metal/
            frame/source, normal/fractal/turbulence/fracturb/frame/source);
            colours as #RRGGBB or the YCbCr word 0xYYCBCRAA; picture sources
-           as a file path (at most 111 bytes, stored absolute; "" clears).
+           as a file path (at most 111 bytes, stored absolute; "" clears;
+           a file that is not there is stored with a warning).
            Values outside the dialog's range are refused unless --force is
            given (then any value of the field's type is taken).
   reset    writes the defaults into every field that has one (reserved
@@ -40,7 +41,9 @@ settings/last.prf, or NAME.prf there with --instance NAME.
   fields   lists every field: offset, type, dialog range, default, meaning.
   path     prints the settings file the commands use.
 
-Files are written through a temporary file and a rename. A file that is not
+Files are written through a temporary file and a rename; a symbolic link in
+the file's place is replaced by a regular file, what it points to is never
+written. A file that is not
 824 bytes long is accepted with a warning: a shorter one replaces only the
 leading bytes of the defaults, of a longer one the first 824 bytes count.
 

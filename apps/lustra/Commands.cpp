@@ -26,9 +26,10 @@ Commands:
 
 Run `lustra COMMAND --help` for the options of a command.
 
-Exit codes: 0 success, 1 failure (missing or unreadable files, media that
-cannot be decoded or written, a frame the module fails on), 2 usage error,
-130 interrupted with Ctrl-C (the output holds the frames rendered so far).
+Exit codes: 0 success, 1 failure (an existing output without -y, missing or
+unreadable files, media that cannot be decoded or written, a frame the module
+fails on), 2 usage error (also an output that is one of the inputs), 130
+interrupted with Ctrl-C (the output holds the frames rendered so far).
 )";
 
 int (*editCommand)(const std::vector<std::string> &arguments) = nullptr;

@@ -87,6 +87,14 @@ bool exists(const std::string &path) {
     return ::lstat(path.c_str(), &info) == 0;
 }
 
+// A file an output would replace; a directory in its place is left to the
+// output's own check ("is a directory").
+bool replaceable(const std::string &path) {
+    struct stat info;
+    if (::lstat(path.c_str(), &info) != 0) return false;
+    return !S_ISDIR(info.st_mode);
+}
+
 } // namespace
 
 void OutputSafety::addInput(const std::string &what, const std::string &path) {
@@ -115,7 +123,7 @@ std::vector<std::string> existingSequenceFiles(const std::string &pattern, int64
         const NumberedPath whole(pattern);
         if (!whole.valid || lastFrame < 0) return found;
         for (int64_t n = firstFrame; n <= lastFrame && n - firstFrame < 1000000; ++n)
-            if (exists(whole.name(n))) found.push_back(whole.name(n));
+            if (replaceable(whole.name(n))) found.push_back(whole.name(n));
         return found;
     }
     const fs::path directory = path.has_parent_path() ? path.parent_path() : fs::path(".");
@@ -125,7 +133,7 @@ std::vector<std::string> existingSequenceFiles(const std::string &pattern, int64
          !error && it != fs::directory_iterator(); it.increment(error)) {
         const std::string name = it->path().filename().string();
         const int64_t n = numbered.number(name);
-        if (n >= 0 && inRange(n, firstFrame, lastFrame))
+        if (n >= 0 && inRange(n, firstFrame, lastFrame) && replaceable(it->path().string()))
             numbers.emplace_back(
                 n, (path.has_parent_path() ? directory / name : fs::path(name)).string());
     }
@@ -137,7 +145,7 @@ std::vector<std::string> existingSequenceFiles(const std::string &pattern, int64
 std::vector<std::string> OutputSafety::existingFiles(const std::string &path, OutputKind kind,
                                                      int64_t firstFrame, int64_t lastFrame) const {
     if (kind == OutputKind::Sequence) return existingSequenceFiles(path, firstFrame, lastFrame);
-    if (exists(path)) return {path};
+    if (replaceable(path)) return {path};
     return {};
 }
 

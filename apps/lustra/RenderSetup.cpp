@@ -112,6 +112,10 @@ int runRenderCommand(RenderCommand &command) {
     // From here on a second Ctrl-C removes the temporary files on its way out.
     InterruptGuard interrupts;
     OutputSafety safety(command.overwrite);
+    if (!command.titleSource) safety.addInput("--title", command.title);
+    if (!command.backgroundSource && !command.background.empty() && command.background[0] != '#')
+        safety.addInput("--background", command.background);
+    for (const auto &[layer, file] : command.sources) safety.addInput("--source " + layer, file);
     const Home home = prepareHome();
     std::string tried;
     RenderRequest request;
@@ -191,10 +195,6 @@ int runRenderCommand(RenderCommand &command) {
         request.background = openMediaSource(command.background);
     }
 
-    if (!command.titleSource) safety.addInput("--title", command.title);
-    if (!command.backgroundSource && !command.background.empty() && command.background[0] != '#')
-        safety.addInput("--background", command.background);
-    for (const auto &[layer, file] : command.sources) safety.addInput("--source " + layer, file);
     request.checkOutput = [&safety, &command](OutputKind kind, int64_t first, int64_t last) {
         return safety.check(command.output, kind, first, last);
     };
