@@ -12,6 +12,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -221,8 +222,17 @@ class PictureOutput : public MediaOutput {
         const std::string partial = partialName(target);
         watchTemporary(partial);
         partial_ = partial;
-        std::FILE *file = std::fopen(partial.c_str(), "wb");
-        if (!file) throw Failure(target + ": cannot write: " + std::strerror(errno));
+        // The temporary name is lustra's own: whatever stands there (a file
+        // left by an earlier process of this number, a planted link) goes,
+        // and the file is created afresh, never through a link.
+        ::unlink(partial.c_str());
+        const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+        std::FILE *file = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+        if (!file) {
+            const int e = errno;
+            if (fd >= 0) ::close(fd);
+            throw Failure(target + ": cannot write: " + std::strerror(e));
+        }
         const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
         if (std::fclose(file) != 0 || !ok) throw Failure(target + ": cannot write (disk full?)");
         if (sequence_) {
@@ -398,6 +408,7 @@ class VideoOutput : public MediaOutput {
 
         partial_ = partialName(params.path);
         watchTemporary(partial_);
+        ::unlink(partial_.c_str()); // lustra's own name: never written through a link
         result = avio_open(&muxer_->pb, partial_.c_str(), AVIO_FLAG_WRITE);
         if (result < 0) {
             unwatchTemporary(partial_);

@@ -43,8 +43,9 @@ class Frei0rHosts : public ::testing::Test {
     }
 
     std::vector<Picture> lustraRender(const std::vector<std::string> &options) {
-        std::vector<std::string> arguments = {"render", "--title",      "title.mkv",
-                                              "-o",     "ref-%04d.png", "--quiet"};
+        std::vector<std::string> arguments = {
+            "render",       "--title", "title.mkv", "-o",
+            "ref-%04d.png", "--quiet", "-y"}; // each reference replaces the last
         arguments.insert(arguments.end(), options.begin(), options.end());
         const RunResult result = workspace.lustra(arguments);
         if (result.exitCode != 0) throw std::runtime_error("lustra render: " + result.err);
