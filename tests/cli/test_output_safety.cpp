@@ -326,6 +326,7 @@ TEST_F(OutputSafety, ASecondSignalEndsLustraWithoutLeavingTemporaryFiles) {
         // The settings the module reads for this render only are temporary too.
         {SIGINT, SIGINT, "seq-%06d.png", "seq-", {"--set", "glowOn=on"}},
     };
+    int endedBySignal = 0;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.output);
         std::vector<std::string> arguments = {
@@ -348,8 +349,15 @@ TEST_F(OutputSafety, ASecondSignalEndsLustraWithoutLeavingTemporaryFiles) {
         kill(child, c.second);
         int status = 0;
         waitpid(child, &status, 0);
-        ASSERT_TRUE(WIFSIGNALED(status)) << text(ws.path("signal.err"));
-        EXPECT_EQ(WTERMSIG(status), c.second);
+        // Normally the second signal ends lustra; on a slow machine it may
+        // have closed its output and exited with 130 before.
+        if (WIFSIGNALED(status)) {
+            EXPECT_EQ(WTERMSIG(status), c.second);
+            ++endedBySignal;
+        } else {
+            ASSERT_TRUE(WIFEXITED(status));
+            EXPECT_EQ(WEXITSTATUS(status), 130) << text(ws.path("signal.err"));
+        }
         EXPECT_TRUE(filesContaining(ws.dir(), ".partial-").empty());
         expectNoTemporaries();
         // An output that was completed before the second signal is whole.
@@ -357,6 +365,7 @@ TEST_F(OutputSafety, ASecondSignalEndsLustraWithoutLeavingTemporaryFiles) {
             EXPECT_GT(std::atoi(probe(ws.path(c.output), "nb_read_frames").c_str()), 0);
         }
     }
+    EXPECT_GT(endedBySignal, 0);
 }
 
 TEST_F(OutputSafety, SeveralAssignmentsFollowOneSet) {
