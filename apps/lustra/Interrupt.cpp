@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <utility>
 
 namespace lustra::cli {
 namespace {
@@ -51,9 +52,14 @@ InterruptGuard::InterruptGuard() {
     sigaddset(&action.sa_mask, SIGINT);
     sigaddset(&action.sa_mask, SIGTERM);
     sigaddset(&action.sa_mask, SIGHUP);
-    sigaction(SIGINT, &action, &previousInt);
-    sigaction(SIGTERM, &action, &previousTerm);
-    sigaction(SIGHUP, &action, &previousHup);
+    // A signal the caller ignores (nohup, a background job of a script)
+    // stays ignored.
+    for (auto [number, previous] :
+         {std::pair{SIGINT, &previousInt}, std::pair{SIGTERM, &previousTerm},
+          std::pair{SIGHUP, &previousHup}}) {
+        sigaction(number, &action, previous);
+        if (previous->sa_handler == SIG_IGN) sigaction(number, previous, nullptr);
+    }
 }
 
 InterruptGuard::~InterruptGuard() {
