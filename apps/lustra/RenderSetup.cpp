@@ -181,6 +181,18 @@ int runRenderCommand(RenderCommand &command) {
         request.customName = instanceSettingsName(command.instance);
     }
 
+    // The output against the inputs and existing files, before the inputs
+    // are opened, so that a refusal or the question comes first; a sequence
+    // once the render knows which frames it writes.
+    if (classifyOutput(command.output) == OutputKind::Sequence) {
+        request.checkOutput = [&safety, &command](OutputKind kind, int64_t first, int64_t last) {
+            return safety.check(command.output, kind, first, last);
+        };
+    } else {
+        const bool replace = safety.check(command.output, classifyOutput(command.output), 0, 0);
+        request.checkOutput = [replace](OutputKind, int64_t, int64_t) { return replace; };
+    }
+
     // Inputs.
     request.title =
         command.titleSource ? std::move(command.titleSource) : openMediaSource(command.title);
@@ -194,10 +206,6 @@ int runRenderCommand(RenderCommand &command) {
     } else {
         request.background = openMediaSource(command.background);
     }
-
-    request.checkOutput = [&safety, &command](OutputKind kind, int64_t first, int64_t last) {
-        return safety.check(command.output, kind, first, last);
-    };
 
     request.outputPath = command.output;
     request.codec = command.codec;

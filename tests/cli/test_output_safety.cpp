@@ -137,6 +137,11 @@ TEST_F(OutputSafety, AnOutputThatIsAnInputIsRefusedWhateverItsName) {
                 << result.err;
         }
     }
+    // Without --quiet the refusal is still the only line.
+    const RunResult loud =
+        ws.lustra({"render", "--title", "title.png", "--background", "#203040", "-o", "title.png"});
+    EXPECT_EQ(loud.exitCode, 2);
+    EXPECT_EQ(lines(loud.err), 1u) << loud.err;
     EXPECT_EQ(readFile(ws.path("title.png")), title);
     EXPECT_EQ(readFile(ws.path("background.png")), background);
     EXPECT_EQ(readFile(ws.path("wood.png")), title);
