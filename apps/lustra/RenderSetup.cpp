@@ -172,14 +172,9 @@ int runRenderCommand(RenderCommand &command) {
                     "(see lustra render --help), so " +
                     file + " is not used");
         }
-        addSourceInputs(safety, record);
-        temporary = std::make_unique<TemporarySettings>(home, record);
-        request.customName = temporary->name();
-        request.afterSetup = [&temporary] { temporary->remove(); };
-    } else {
-        addSourceInputs(safety, base.record);
-        request.customName = instanceSettingsName(command.instance);
+        base.record = record;
     }
+    addSourceInputs(safety, base.record);
 
     // The output against the inputs and existing files, before the inputs
     // are opened, so that a refusal or the question comes first; a sequence
@@ -191,6 +186,13 @@ int runRenderCommand(RenderCommand &command) {
     } else {
         const bool replace = safety.check(command.output, classifyOutput(command.output), 0, 0);
         request.checkOutput = [replace](OutputKind, int64_t, int64_t) { return replace; };
+    }
+    if (changes) {
+        temporary = std::make_unique<TemporarySettings>(home, base.record);
+        request.customName = temporary->name();
+        request.afterSetup = [&temporary] { temporary->remove(); };
+    } else {
+        request.customName = instanceSettingsName(command.instance);
     }
 
     // Inputs.
