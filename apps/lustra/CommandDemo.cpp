@@ -14,7 +14,8 @@ namespace fs = std::filesystem;
 
 namespace lustra::cli {
 
-const char *const kDemoHelp = R"(usage: lustra demo [-o DIR] [--size WxH] [--frames N] [--quiet]
+const char *const kDemoHelp =
+    R"(usage: lustra demo [-o DIR] [--size WxH] [--frames N] [--quiet] [-y|-n]
 
 Draws the built-in title (the lettering "LUSTRA", no font files needed) and a
 moving colour background, and renders them with the default settings:
@@ -30,6 +31,9 @@ moving colour background, and renders them with the default settings:
   --size WxH         frame size (default 640x360)
   --frames N         length of the clip (default 50)
   --quiet            no progress bar and no notes
+  -y, --overwrite    replace the four files when they exist (without -y
+                     lustra asks on a terminal and refuses otherwise)
+  -n, --no-overwrite never replace them: existing files are an error
 )";
 
 namespace {
@@ -52,6 +56,7 @@ int commandDemo(const std::vector<std::string> &arguments) {
     int width = 640, height = 360;
     int64_t frames = 50;
     bool quiet = false;
+    OverwriteMode overwrite = OverwriteMode::Ask;
     while (!reader.done()) {
         const std::string argument = reader.next();
         if (argument == "-h" || argument == "--help") {
@@ -69,6 +74,14 @@ int commandDemo(const std::vector<std::string> &arguments) {
             frames = parseInteger(value, "--frames", 2, 100000);
         } else if (argument == "--quiet" || argument == "-q") {
             quiet = true;
+        } else if (argument == "-y" || argument == "--overwrite") {
+            if (overwrite == OverwriteMode::Never)
+                throw UsageError("give either -y (--overwrite) or -n, not both");
+            overwrite = OverwriteMode::Always;
+        } else if (argument == "-n" || argument == "--no-overwrite") {
+            if (overwrite == OverwriteMode::Always)
+                throw UsageError("give either -y (--overwrite) or -n, not both");
+            overwrite = OverwriteMode::Never;
         } else {
             throw UsageError("demo: unknown argument \"" + argument + "\"");
         }
@@ -81,6 +94,14 @@ int commandDemo(const std::vector<std::string> &arguments) {
 
     const std::string titlePath = directory + "/title.png";
     const std::string backgroundPath = directory + "/background.png";
+    // The four files are checked together, before any is written.
+    std::vector<std::string> existing;
+    for (const char *name : {"title.png", "background.png", "lustra-demo.png", "lustra-demo.mp4"})
+        if (fs::exists(fs::symlink_status(directory + "/" + name)))
+            existing.push_back(directory + "/" + name);
+    const OverwriteMode renders = allowReplacing(overwrite, existing, "the demo in " + directory)
+                                      ? OverwriteMode::Always
+                                      : OverwriteMode::Never;
     std::vector<uint8_t> rgba;
     paintDemoTitle(0.5, width, height, rgba);
     if (!tools::writePng(titlePath, width, height, rgbOf(rgba)))
@@ -96,6 +117,7 @@ int commandDemo(const std::vector<std::string> &arguments) {
     still.output = directory + "/lustra-demo.png";
     still.useDefaults = true;
     still.quiet = quiet;
+    still.overwrite = renders;
     int code = runRenderCommand(still);
     if (code != kExitSuccess) return code;
 
@@ -104,6 +126,7 @@ int commandDemo(const std::vector<std::string> &arguments) {
     clip.output = directory + "/lustra-demo.mp4";
     clip.useDefaults = true;
     clip.quiet = quiet;
+    clip.overwrite = renders;
     const double last = double(frames - 1);
     clip.titleSource =
         paintedSource("the built-in title", width, height, frames, false,

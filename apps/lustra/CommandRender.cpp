@@ -31,13 +31,18 @@ Inputs and output:
                         numbered by frame), out.mp4 (H.264), out.mov (H.264,
                         or ProRes 4444 with --alpha title or effect),
                         out.mkv (H.264, or FFV1 with alpha) or any other
-                        format FFmpeg writes
+                        format FFmpeg writes; never one of the inputs
+  -y, --overwrite       replace existing output files (without -y lustra asks
+                        on a terminal and refuses otherwise)
+  -n, --no-overwrite    never replace a file: an existing output is an error
 Settings:
   --settings FILE       the settings record to render with (default: the
                         instance's file under VXHOME, see lustra settings)
   --instance NAME       the per-instance settings name the module is given:
                         VXHOME/programs/lustra/settings/NAME.prf
-  --set FIELD=VALUE     change a field for this render only (repeatable)
+  --set FIELD=VALUE ... change fields for this render only: one or more
+                        FIELD=VALUE after --set (repeatable), e.g.
+                        --set glowOn=on glowColour1=#FFD040
   --force               accept --set values outside the dialog's range
   --source LAYER=FILE   the picture a layer's source fetches: map1, map2,
                         fill1, fill2, texture1, texture2 (repeatable); the
@@ -107,7 +112,19 @@ int commandRender(const std::vector<std::string> &arguments) {
         } else if (reader.option(argument, "--instance", value)) {
             command.instance = value;
         } else if (reader.option(argument, "--set", value)) {
+            // Several FIELD=VALUE may follow one --set; the first argument of
+            // another form ends the list.
             command.assignments.push_back(value);
+            while (!reader.done() && isAssignment(reader.peek()))
+                command.assignments.push_back(reader.next());
+        } else if (argument == "-y" || argument == "--overwrite") {
+            if (command.overwrite == OverwriteMode::Never)
+                throw UsageError("give either -y (--overwrite) or -n, not both");
+            command.overwrite = OverwriteMode::Always;
+        } else if (argument == "-n" || argument == "--no-overwrite") {
+            if (command.overwrite == OverwriteMode::Always)
+                throw UsageError("give either -y (--overwrite) or -n, not both");
+            command.overwrite = OverwriteMode::Never;
         } else if (argument == "--force") {
             command.force = true;
         } else if (reader.option(argument, "--source", value)) {

@@ -4,8 +4,13 @@
 #include "Installation.h"
 #include "SettingsRecord.h"
 
+#include <unistd.h>
+
 #include <cinttypes>
 #include <cstdio>
+#include <filesystem>
+
+namespace fs = std::filesystem;
 
 namespace lustra::cli {
 
@@ -27,7 +32,8 @@ settings/last.prf, or NAME.prf there with --instance NAME.
            where a field has them (on/off, raised/sunken, plain/light/metal/
            frame/source, normal/fractal/turbulence/fracturb/frame/source);
            colours as #RRGGBB or the YCbCr word 0xYYCBCRAA; picture sources
-           as a file path (at most 111 bytes, stored absolute; "" clears).
+           as a file path (at most 111 bytes, stored absolute; "" clears;
+           a file that is not there is stored with a warning).
            Values outside the dialog's range are refused unless --force is
            given (then any value of the field's type is taken).
   reset    writes the defaults into every field that has one (reserved
@@ -35,7 +41,9 @@ settings/last.prf, or NAME.prf there with --instance NAME.
   fields   lists every field: offset, type, dialog range, default, meaning.
   path     prints the settings file the commands use.
 
-Files are written through a temporary file and a rename. A file that is not
+Files are written through a temporary file and a rename; a symbolic link in
+the file's place is replaced by a regular file, what it points to is never
+written. A file that is not
 824 bytes long is accepted with a warning: a shorter one replaces only the
 leading bytes of the defaults, of a longer one the first 824 bytes count.
 
@@ -77,6 +85,26 @@ void listFields() {
         std::printf("%-18s %6u  %-18s %-12s %-11s %s\n", field.name, unsigned(field.offset),
                     typeName(field), range.c_str(), defaultText(field).c_str(), meaning.c_str());
     }
+}
+
+// A picture source set to a file that is not there is stored all the same
+// (the picture may come later), with a warning.
+void warnAboutSource(const Record &record, const std::string &assignment) {
+    const FieldInfo *field = findField(assignment.substr(0, assignment.find('=')));
+    if (!field || field->type != FieldType::Source) return;
+    const std::string path = sourcePath(record, *field);
+    if (path.empty()) return;
+    std::error_code error;
+    const fs::file_status status = fs::status(path, error);
+    const char *problem = !fs::exists(status)                 ? "no such file"
+                          : fs::is_directory(status)          ? "is a directory, not a picture"
+                          : ::access(path.c_str(), R_OK) != 0 ? "cannot be read"
+                                                              : nullptr;
+    if (problem)
+        std::fprintf(stderr,
+                     "lustra: warning: %s: %s: %s (stored all the same; until it can be read the "
+                     "layer falls back to its plain form)\n",
+                     field->name, path.c_str(), problem);
 }
 
 } // namespace
@@ -145,11 +173,21 @@ int commandSettings(const std::vector<std::string> &arguments) {
         return kExitSuccess;
     }
     if (verb == "set") {
-        for (const std::string &assignment : assignments)
+        for (const std::string &assignment : assignments) {
             assignField(loaded.record, assignment, force);
+            warnAboutSource(loaded.record, assignment);
+        }
     } else {
         resetRecord(loaded.record);
     }
+    // The file is replaced through a rename: a symbolic link in its place is
+    // replaced by a regular file, and what it pointed to is never written.
+    std::error_code error;
+    if (fs::is_symlink(file, error))
+        std::fprintf(stderr,
+                     "lustra: note: %s is a symbolic link; it is replaced by a regular file "
+                     "(the file it points to is left as it is)\n",
+                     file.c_str());
     writeRecordFile(file, loaded.record);
     std::fprintf(stderr, "lustra: %s %s\n", verb == "set" ? "updated" : "reset", file.c_str());
     return kExitSuccess;

@@ -2,6 +2,7 @@
 
 #include "Errors.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -25,9 +26,10 @@ Commands:
 
 Run `lustra COMMAND --help` for the options of a command.
 
-Exit codes: 0 success, 1 failure (missing or unreadable files, media that
-cannot be decoded or written, a frame the module fails on), 2 usage error,
-130 interrupted with Ctrl-C (the output holds the frames rendered so far).
+Exit codes: 0 success, 1 failure (an existing output without -y, missing or
+unreadable files, media that cannot be decoded or written, a frame the module
+fails on), 2 usage error (also an output that is one of the inputs), 130
+interrupted with Ctrl-C (the output holds the frames rendered so far).
 )";
 
 int (*editCommand)(const std::vector<std::string> &arguments) = nullptr;
@@ -50,6 +52,16 @@ bool ArgumentReader::option(const std::string &argument, const char *name, std::
 bool ArgumentReader::option(const std::string &argument, const char *shortName, const char *name,
                             std::string &value) {
     return option(argument, shortName, value) || option(argument, name, value);
+}
+
+bool isAssignment(const std::string &argument) {
+    const size_t equals = argument.find('=');
+    if (equals == std::string::npos || equals == 0) return false;
+    for (size_t i = 0; i < equals; ++i) {
+        const unsigned char c = static_cast<unsigned char>(argument[i]);
+        if (!std::isalnum(c) && c != '_') return false;
+    }
+    return true;
 }
 
 int64_t parseInteger(const std::string &text, const std::string &what, int64_t minimum,
@@ -115,6 +127,9 @@ int runLustra(const std::vector<std::string> &arguments) {
         }
         throw UsageError("unknown command \"" + command +
                          "\" (commands: render, settings, demo, info, edit)");
+    } catch (const Refusal &error) {
+        std::fprintf(stderr, "lustra: %s\n", error.what());
+        return kExitUsage;
     } catch (const UsageError &error) {
         std::fprintf(stderr, "lustra: %s\n(see lustra --help)\n", error.what());
         return kExitUsage;

@@ -33,6 +33,8 @@ class ArgumentReader {
     bool done() const { return index_ >= arguments_.size(); }
     // The next argument (advances).
     std::string next() { return arguments_[index_++]; }
+    // The next argument without taking it ("" at the end).
+    std::string peek() const { return done() ? std::string() : arguments_[index_]; }
     // True when `argument` is the option `name` (or "name=..."); sets
     // `value` from the rest or the next argument. Throws UsageError when
     // the value is missing.
@@ -44,6 +46,10 @@ class ArgumentReader {
     const std::vector<std::string> &arguments_;
     size_t index_ = 0;
 };
+
+// Whether an argument has the form FIELD=VALUE (a name of letters, digits
+// and '_' before the '='), so that it continues the list after --set.
+bool isAssignment(const std::string &argument);
 
 // Parsers shared by the commands; each throws UsageError naming `what`.
 int64_t parseInteger(const std::string &text, const std::string &what, int64_t minimum,

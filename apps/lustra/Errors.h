@@ -18,6 +18,13 @@ class UsageError : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// A command line that would destroy one of its own files (an output that is
+// an input): exit code 2, printed as one line without the usage hint.
+class Refusal : public UsageError {
+  public:
+    using UsageError::UsageError;
+};
+
 // A failure while doing what the command line asked (exit code 1): missing
 // or unreadable files, media that cannot be decoded or written, a render
 // that the module refused.

@@ -40,12 +40,18 @@ void refreshDataFiles(const fs::path &data, const fs::path &home) {
         if (it->is_directory()) {
             fs::create_directories(target, error);
         } else if (it->is_regular_file() && !sameContent(it->path(), target)) {
-            const fs::path partial = target.string() + ".partial";
-            fs::copy_file(it->path(), partial, fs::copy_options::overwrite_existing, error);
+            // Copied under a name of this process, created afresh (never
+            // through a link standing there), and renamed into place.
+            const fs::path partial = target.string() + ".partial-" + std::to_string(getpid());
+            fs::remove(partial, error);
+            fs::copy_file(it->path(), partial, fs::copy_options::none, error);
             if (!error) fs::rename(partial, target, error);
-            if (error)
+            if (error) {
+                std::error_code ignored;
+                fs::remove(partial, ignored);
                 throw Failure(target.string() +
                               ": cannot install the data file: " + error.message());
+            }
         }
     }
 }

@@ -2,6 +2,8 @@
 
 #include "AudioCopy.h"
 #include "Errors.h"
+#include "Interrupt.h"
+#include "OutputSafety.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -11,6 +13,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -292,14 +295,24 @@ class PictureOutput : public MediaOutput {
         }
         if (bytes.empty()) throw Failure(target + ": the encoder produced no picture");
         const std::string partial = partialName(target);
-        std::FILE *file = std::fopen(partial.c_str(), "wb");
-        if (!file) throw Failure(target + ": cannot write: " + std::strerror(errno));
+        watchTemporary(partial);
         partial_ = partial;
+        // The temporary name is lustra's own: whatever stands there (a file
+        // left by an earlier process of this number, a planted link) goes,
+        // and the file is created afresh, never through a link.
+        ::unlink(partial.c_str());
+        const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW, 0666);
+        std::FILE *file = fd >= 0 ? ::fdopen(fd, "wb") : nullptr;
+        if (!file) {
+            const int e = errno;
+            if (fd >= 0) ::close(fd);
+            throw Failure(target + ": cannot write: " + std::strerror(e));
+        }
         const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
         if (std::fclose(file) != 0 || !ok) throw Failure(target + ": cannot write (disk full?)");
         if (sequence_) {
-            if (std::rename(partial.c_str(), target.c_str()) != 0)
-                throw Failure(target + ": cannot write: " + std::strerror(errno));
+            if (!moveIntoPlace(partial, target, params_.replace)) created_.push_back(target);
+            unwatchTemporary(partial);
             partial_.clear();
             files_.push_back(target);
         } else {
@@ -309,8 +322,8 @@ class PictureOutput : public MediaOutput {
 
     void finish() override {
         if (!partial_.empty() && !pendingTarget_.empty()) {
-            if (std::rename(partial_.c_str(), pendingTarget_.c_str()) != 0)
-                throw Failure(pendingTarget_ + ": cannot write: " + std::strerror(errno));
+            moveIntoPlace(partial_, pendingTarget_, params_.replace);
+            unwatchTemporary(partial_);
             files_.push_back(pendingTarget_);
             partial_.clear();
         }
@@ -318,9 +331,13 @@ class PictureOutput : public MediaOutput {
     }
 
     void abandon() override {
-        if (!partial_.empty()) std::remove(partial_.c_str());
+        if (!partial_.empty()) {
+            std::remove(partial_.c_str());
+            unwatchTemporary(partial_);
+        }
         partial_.clear();
-        for (const std::string &file : files_) std::remove(file.c_str());
+        for (const std::string &file : created_) std::remove(file.c_str());
+        created_.clear();
         files_.clear();
         done_ = true;
     }
@@ -340,6 +357,7 @@ class PictureOutput : public MediaOutput {
     Encoder e_;
     std::string partial_, pendingTarget_;
     std::vector<std::string> files_;
+    std::vector<std::string> created_; // files that did not exist before this output
     std::string codecName_, formatName_, note_;
     bool done_ = false;
 };
@@ -484,15 +502,21 @@ class VideoOutput : public MediaOutput {
             audio_ = std::make_unique<AudioCopy>(params.audioPath, muxer_, params.audioStart);
 
         partial_ = partialName(params.path);
+        watchTemporary(partial_);
+        ::unlink(partial_.c_str()); // lustra's own name: never written through a link
         result = avio_open(&muxer_->pb, partial_.c_str(), AVIO_FLAG_WRITE);
         if (result < 0) {
+            unwatchTemporary(partial_);
             partial_.clear();
             throw Failure(params.path + ": cannot write: " + ffmpegError(result));
         }
         result = avformat_write_header(muxer_, nullptr);
-        if (result < 0)
+        if (result < 0) {
+            // A constructor that throws runs no destructor: the temporary goes here.
+            VideoOutput::abandon();
             throw Failure(params.path + ": cannot start the " + muxer +
                           " file: " + ffmpegError(result));
+        }
         description_ = std::string(codec->name) + " " + av_get_pix_fmt_name(pixels) + " in " +
                        muxer +
                        (interlaced_ ? std::string(", ") + fieldOrderName(params.fieldOrder) : "") +
@@ -549,8 +573,8 @@ class VideoOutput : public MediaOutput {
         result = avio_closep(&muxer_->pb);
         if (result < 0)
             throw Failure(params_.path + ": cannot write (disk full?): " + ffmpegError(result));
-        if (std::rename(partial_.c_str(), params_.path.c_str()) != 0)
-            throw Failure(params_.path + ": cannot write: " + std::strerror(errno));
+        moveIntoPlace(partial_, params_.path, params_.replace);
+        unwatchTemporary(partial_);
         partial_.clear();
         files_.push_back(params_.path);
         done_ = true;
@@ -558,7 +582,10 @@ class VideoOutput : public MediaOutput {
 
     void abandon() override {
         if (muxer_ && muxer_->pb) avio_closep(&muxer_->pb);
-        if (!partial_.empty()) std::remove(partial_.c_str());
+        if (!partial_.empty()) {
+            std::remove(partial_.c_str());
+            unwatchTemporary(partial_);
+        }
         partial_.clear();
         done_ = true;
     }

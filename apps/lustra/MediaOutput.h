@@ -36,6 +36,9 @@ struct OutputParameters {
     std::string codec;       // encoder name; empty: the format's usual one
     std::string pixelFormat; // FFmpeg pixel format name; empty: the encoder's usual one
     std::vector<std::pair<std::string, std::string>> codecOptions;
+    // Whether a finished file may replace an existing one (the user said
+    // so); without, a file that exists by then is kept and the write fails.
+    bool replace = true;
 };
 
 class MediaOutput {
@@ -50,7 +53,8 @@ class MediaOutput {
     virtual void writeRgba(const std::vector<uint8_t> &rgba, int64_t frameNumber) = 0;
     // Completes the output and moves it into place.
     virtual void finish() = 0;
-    // Removes everything this output wrote.
+    // Removes the temporary file and every file this output created; files
+    // that existed before it (replaced with -y) stay.
     virtual void abandon() = 0;
     // "H.264 (libx264, yuv420p) in mp4" and the like.
     virtual std::string describe() const = 0;

@@ -219,6 +219,8 @@ RenderOutcome runRender(RenderRequest &request) {
                          (total > 0 ? std::to_string(total) : std::string("many")) +
                          " frames; write a numbered sequence (out-%04d.png), a video, or pick one "
                          "frame with --frames N-N");
+    const bool replaceOutput =
+        request.checkOutput ? request.checkOutput(kind, request.firstFrame, lastIndex) : true;
 
     // The module, driven through the stand-in host library.
     LoadedModule module(request.modulePath);
@@ -290,6 +292,7 @@ RenderOutcome runRender(RenderRequest &request) {
     params.codec = request.codec;
     params.pixelFormat = request.pixelFormat;
     params.codecOptions = request.codecOptions;
+    params.replace = replaceOutput;
     std::unique_ptr<MediaOutput> output = MediaOutput::create(params);
     outcome.outputDescription = output->describe();
     if (!output->note().empty()) say("note: " + output->note());

@@ -34,6 +34,10 @@ struct RenderRequest {
     std::string modulePath;
     // What opGetCustomPrefsName answers ("" = no per-instance name).
     std::string customName;
+    // Checks the files the output would write (frames `first` to `last`,
+    // -1: no known end) before anything is rendered; returns whether
+    // existing files may be replaced. Unset: they may.
+    std::function<bool(OutputKind kind, int64_t first, int64_t last)> checkOutput;
     // Called right after the module's set-up has read the settings.
     std::function<void()> afterSetup;
     // Pictures for source descriptors that hold a token instead of a path.

@@ -44,11 +44,20 @@ class TemporarySettings {
     TemporarySettings(const Home &home, const Record &record) {
         name_ = "/programs/lustra/settings/.render-" + std::to_string(getpid()) + ".prf";
         path_ = home.path + name_;
-        writeRecordFile(path_, record);
+        watchTemporary(path_);
+        try {
+            writeRecordFile(path_, record);
+        } catch (...) {
+            unwatchTemporary(path_);
+            throw;
+        }
     }
     ~TemporarySettings() { remove(); }
     void remove() {
-        if (!path_.empty()) std::remove(path_.c_str());
+        if (!path_.empty()) {
+            std::remove(path_.c_str());
+            unwatchTemporary(path_);
+        }
         path_.clear();
     }
     const std::string &name() const { return name_; }
@@ -97,6 +106,15 @@ std::string chooseAudio(const RenderCommand &command) {
     return path;
 }
 
+// The pictures the record's source fields name are inputs as well.
+void addSourceInputs(OutputSafety &safety, const Record &record) {
+    for (const LayerSource &entry : kLayers) {
+        const std::string path = sourcePath(record, *findField(entry.field));
+        if (!path.empty() && path.compare(0, 14, "lustra-source:") != 0)
+            safety.addInput(std::string(entry.field) + " picture", path);
+    }
+}
+
 } // namespace
 
 const char *sourceFieldOfLayer(const std::string &layer) {
@@ -132,6 +150,13 @@ int runRenderCommand(RenderCommand &command) {
         assignField(scratch, assignment, command.force);
     instanceSettingsName(command.instance);
 
+    // From here on a second Ctrl-C removes the temporary files on its way out.
+    InterruptGuard interrupts;
+    OutputSafety safety(command.overwrite);
+    if (!command.titleSource) safety.addInput("--title", command.title);
+    if (!command.backgroundSource && !command.background.empty() && command.background[0] != '#')
+        safety.addInput("--background", command.background);
+    for (const auto &[layer, file] : command.sources) safety.addInput("--source " + layer, file);
     const Home home = prepareHome();
     std::string tried;
     RenderRequest request;
@@ -158,6 +183,14 @@ int runRenderCommand(RenderCommand &command) {
             throw Failure(path + ": no such settings file");
         base = readRecordFile(path);
         if (!base.warning.empty()) say("warning: " + base.warning);
+        // A misspelled instance name would otherwise render the defaults
+        // without a word; said even with --quiet.
+        if (!command.instance.empty() && !base.exists)
+            std::fprintf(stderr,
+                         "lustra: warning: instance \"%s\" has no settings file (looked for "
+                         "%s): rendering with the defaults\n",
+                         command.instance.c_str(), path.c_str());
+        safety.addInput(command.settingsFile.empty() ? "settings file" : "--settings", path);
     }
     if (changes) {
         Record record = base.record;
@@ -180,8 +213,24 @@ int runRenderCommand(RenderCommand &command) {
                     "(see lustra render --help), so " +
                     file + " is not used");
         }
-        temporary = std::make_unique<TemporarySettings>(home, record);
-        temporary->keep(record);
+        base.record = record;
+    }
+    addSourceInputs(safety, base.record);
+
+    // The output against the inputs and existing files, before the inputs
+    // are opened, so that a refusal or the question comes first; a sequence
+    // once the render knows which frames it writes.
+    if (classifyOutput(command.output) == OutputKind::Sequence) {
+        request.checkOutput = [&safety, &command](OutputKind kind, int64_t first, int64_t last) {
+            return safety.check(command.output, kind, first, last);
+        };
+    } else {
+        const bool replace = safety.check(command.output, classifyOutput(command.output), 0, 0);
+        request.checkOutput = [replace](OutputKind, int64_t, int64_t) { return replace; };
+    }
+    if (changes) {
+        temporary = std::make_unique<TemporarySettings>(home, base.record);
+        temporary->keep(base.record);
         request.customName = temporary->name();
         request.afterSetup = [&temporary] { temporary->remove(); };
     } else {
@@ -237,7 +286,6 @@ int runRenderCommand(RenderCommand &command) {
     request.quiet = command.quiet;
     request.stats = command.stats;
 
-    InterruptGuard interrupts;
     const RenderOutcome outcome = runRender(request);
     if (outcome.exitCode == kExitSuccess || outcome.exitCode == kExitInterrupted) {
         const double fps =

@@ -2,6 +2,7 @@
 // settings record the module reads, the inputs and the output.
 #pragma once
 
+#include "OutputSafety.h"
 #include "RenderPipeline.h"
 
 #include <memory>
@@ -30,6 +31,7 @@ struct RenderCommand {
     std::string codec, pixelFormat;
     std::vector<std::pair<std::string, std::string>> codecOptions;
     bool quiet = false, stats = false;
+    OverwriteMode overwrite = OverwriteMode::Ask; // existing outputs: -y, -n
     // Inputs a program supplies itself instead of files (the demo).
     std::unique_ptr<FrameSource> titleSource, backgroundSource;
     // Render with the default settings whatever the user's files hold.

@@ -79,9 +79,26 @@ void loadPreset() {
     renderPreview(kStepAll);
 }
 
+bool hasPresetSuffix(const char *path) {
+    const size_t length = std::strlen(path);
+    if (length < 4) return false;
+    const char *end = path + length - 4;
+    return end[0] == '.' && (end[1] | 0x20) == 'p' && (end[2] | 0x20) == 'r' &&
+           (end[3] | 0x20) == 'f';
+}
+
 void savePreset() {
     const char *path = requestPresetFile(2);
-    if (path) writeSettingsTo(path);
+    if (!path) return;
+    // The load requester lists presets by their ".prf" ending: a name chosen
+    // without it is saved with it, whichever host asked for the name.
+    if (hasPresetSuffix(path)) {
+        writeSettingsTo(path);
+        return;
+    }
+    char withSuffix[kBufferSize + 4];
+    std::snprintf(withSuffix, sizeof withSuffix, "%s.prf", path);
+    writeSettingsTo(withSuffix);
 }
 
 void deletePreset() {

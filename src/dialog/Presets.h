@@ -12,7 +12,10 @@ void runPresetsRequester();
 // or null when the user cancelled.
 const char *requestPresetFile(int32_t mode);
 void loadPreset();
+// Saves to the chosen path, with ".prf" added when it does not end so.
 void savePreset();
+// Whether a path ends in ".prf" (any case).
+bool hasPresetSuffix(const char *path);
 void deletePreset();
 
 constexpr const char *kPresetDirectory = "/programs/lustra/";

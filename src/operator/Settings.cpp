@@ -3,6 +3,9 @@
 
 #include "operator/Operator.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -118,19 +121,32 @@ bool readSettingsFrom(const char *path) {
 }
 
 bool writeSettingsTo(const char *path) {
-    // Written beside the target and renamed over it once complete, so that a
-    // failed write never loses the previous file.
-    char temporary[kPathCapacity + 8];
+    // Written to a new file beside the target and renamed over it once
+    // complete, so that a failed write never loses the previous file. The
+    // temporary file is created exclusively under a fresh name, so a link
+    // planted under that name is never followed; a target that is a
+    // symbolic link is replaced by a regular file, never written through.
+    constexpr char kSuffix[] = ".new-XXXXXX";
+    char temporary[kPathCapacity + sizeof kSuffix];
     const size_t length = std::strlen(path);
-    if (length + 5 >= sizeof temporary) return false;
+    if (length + sizeof kSuffix > sizeof temporary) return false;
     std::memcpy(temporary, path, length);
-    std::memcpy(temporary + length, ".new", 5);
-    std::FILE *file = std::fopen(temporary, "wb");
-    if (!file) return false;
+    std::memcpy(temporary + length, kSuffix, sizeof kSuffix);
+    const int fd = ::mkstemp(temporary);
+    if (fd < 0) return false;
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+    std::FILE *file = ::fdopen(fd, "wb");
+    if (!file) {
+        ::close(fd);
+        ::unlink(temporary);
+        return false;
+    }
     bool complete = std::fwrite(&settings, kSettingsSize, 1, file) == 1;
     complete = (std::fclose(file) == 0) && complete;
     if (!complete || std::rename(temporary, path) != 0) {
-        std::remove(temporary);
+        ::unlink(temporary);
         return false;
     }
     return true;

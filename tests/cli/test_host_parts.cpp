@@ -7,7 +7,9 @@
 #include "Commands.h"
 #include "Errors.h"
 #include "Installation.h"
+#include "Interrupt.h"
 #include "MediaOutput.h"
+#include "OutputSafety.h"
 #include "Progress.h"
 #include "SettingsRecord.h"
 
@@ -15,6 +17,8 @@
 #include "support/TestHost.h"
 
 #include <gtest/gtest.h>
+
+#include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
@@ -220,6 +224,73 @@ TEST(CommandLine, OutputKindsFromTheirNames) {
     EXPECT_THROW(classifyOutput("a-%d.mp4"), UsageError);
     EXPECT_THROW(classifyOutput("a-%d-%d.png"), UsageError);
     EXPECT_THROW(classifyOutput(""), UsageError);
+}
+
+TEST(CommandLine, AssignmentsAreNamesBeforeAnEqualsSign) {
+    for (const char *yes : {"glowOn=on", "fill1Source=/a b/c=d.png", "x=", "bevel_2=3"})
+        EXPECT_TRUE(isAssignment(yes)) << yes;
+    for (const char *no : {"=on", "--set=a=b", "-o", "out.png", "a b=c", "title.png", ""})
+        EXPECT_FALSE(isAssignment(no)) << no;
+}
+
+TEST(OutputFiles, ASequenceCountsOnlyItsOwnFramesInItsRange) {
+    const fs::path dir = fs::temp_directory_path() / ("lustra-seq-" + std::to_string(getpid()));
+    fs::create_directories(dir / "sub");
+    for (const char *name : {"f-0000.png", "f-0007.png", "f-12345.png", "f-007.png", "f-0008.jpg",
+                             "g-0001.png", "a%b-3.png", "a%b-03.png", "n-5.png", "n-05.png"})
+        lustra::test::writeBytes((dir / name).string(), {1});
+    fs::create_directory(dir / "f-0009.png"); // a directory is no frame to replace
+    const std::string d = dir.string() + "/";
+    auto found = [&](const std::string &pattern, int64_t first, int64_t last) {
+        std::vector<std::string> names;
+        for (const std::string &path : existingSequenceFiles(d + pattern, first, last))
+            names.push_back(fs::path(path).filename().string());
+        return names;
+    };
+    using Names = std::vector<std::string>;
+    EXPECT_EQ(found("f-%04d.png", 0, -1), (Names{"f-0000.png", "f-0007.png", "f-12345.png"}));
+    EXPECT_EQ(found("f-%04d.png", 1, 7), (Names{"f-0007.png"}));
+    EXPECT_EQ(found("f-%04d.png", 8, 100), Names{});
+    EXPECT_EQ(found("f-%03d.png", 0, -1), (Names{"f-007.png", "f-12345.png"}));
+    EXPECT_EQ(found("a%%b-%d.png", 0, -1), (Names{"a%b-3.png"}));
+    EXPECT_EQ(found("n-%d.png", 5, 5), (Names{"n-5.png"}));
+    // The number in a folder name: only a known range can be listed.
+    lustra::test::writeBytes(d + "sub/x.png", {1});
+    fs::rename(dir / "sub", dir / "s2");
+    EXPECT_EQ(existingSequenceFiles(d + "s%d/x.png", 0, 5), (Names{d + "s2/x.png"}));
+    EXPECT_EQ(existingSequenceFiles(d + "s%d/x.png", 0, -1), Names{});
+    fs::remove_all(dir);
+}
+
+TEST(OutputFiles, MovingIntoPlaceReplacesOnlyWhenAllowed) {
+    const fs::path dir = fs::temp_directory_path() / ("lustra-move-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const std::string temporary = (dir / ".new").string(), target = (dir / "out.png").string();
+    lustra::test::writeBytes(temporary, {1});
+    EXPECT_FALSE(moveIntoPlace(temporary, target, false)); // nothing stood there
+    lustra::test::writeBytes(temporary, {2});
+    EXPECT_THROW(moveIntoPlace(temporary, target, false), Failure);
+    EXPECT_EQ(lustra::test::readBytes(target), std::vector<uint8_t>{1});
+    EXPECT_TRUE(moveIntoPlace(temporary, target, true));
+    EXPECT_EQ(lustra::test::readBytes(target), std::vector<uint8_t>{2});
+    EXPECT_FALSE(fs::exists(temporary));
+    fs::remove_all(dir);
+}
+
+TEST(OutputFiles, WatchedTemporariesAreRemovedAndUnwatchedOnesKept) {
+    const fs::path dir = fs::temp_directory_path() / ("lustra-watch-" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    const std::string a = (dir / "a").string(), b = (dir / "b").string();
+    watchTemporary(a);
+    watchTemporary(b);
+    lustra::test::writeBytes(a, {1});
+    lustra::test::writeBytes(b, {1});
+    unwatchTemporary(b);
+    removeWatchedTemporaries();
+    EXPECT_FALSE(fs::exists(a));
+    EXPECT_TRUE(fs::exists(b));
+    unwatchTemporary(a);
+    fs::remove_all(dir);
 }
 
 TEST(Progress, LineShowsBarRateAndTimeLeft) {

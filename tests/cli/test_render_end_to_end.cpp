@@ -83,7 +83,7 @@ TEST(RenderPictures, EachHostChoiceMatchesTheTestHost) {
         SCOPED_TRACE(c.option);
         const RunResult result =
             ws.lustra({"render", "--title", "title.png", "--background", "background.png", "-o",
-                       "out.png", c.option, "--quiet"});
+                       "out.png", c.option, "--quiet", "-y"});
         ASSERT_EQ(result.exitCode, 0) << result.err;
         const std::vector<Picture> expected =
             referenceRender(in.titles, in.backgrounds, c.reference);
@@ -129,7 +129,7 @@ TEST(RenderVideo, LosslessClipMatchesTheTestHostFrameByFrame) {
         SCOPED_TRACE(fieldWise ? "field-wise" : "frame-wise");
         std::vector<std::string> args = {"render",         "--title", "title.mov", "--background",
                                          "background.png", "-o",      "out.mov",   "--codec",
-                                         "qtrle",          "--quiet"};
+                                         "qtrle",          "--quiet", "-y"};
         if (fieldWise) args.push_back("--field-wise");
         const RunResult result = ws.lustra(args);
         ASSERT_EQ(result.exitCode, 0) << result.err;

@@ -34,10 +34,10 @@ TEST_F(DialogPresets, SavingWritesTheWholeRecord) {
     std::vector<uint8_t> saved;
     host.gadgetEvent(host.byLabel(203), 21);
     host.then([&] { saved = record(); });
-    presets(5, "bold.prs");
+    presets(5, "bold.prf");
     host.closeMessage();
     runDialog();
-    EXPECT_EQ(readBytes(presetPath("bold.prs")), saved);
+    EXPECT_EQ(readBytes(presetPath("bold.prf")), saved);
     ASSERT_EQ(host.filesAsked.size(), 1u);
     EXPECT_EQ(host.filesAsked[0].directory, "/programs/lustra/");
     EXPECT_EQ(host.filesAsked[0].mode, 2);
@@ -45,10 +45,45 @@ TEST_F(DialogPresets, SavingWritesTheWholeRecord) {
     EXPECT_EQ(host.filesAsked[0].pathSize, 256);
     EXPECT_EQ(host.filesAsked[0].nameSize, 256);
     EXPECT_EQ(host.archivesTitles, std::vector<int32_t>{121});
-    EXPECT_EQ(textBuffer(), u"bold.prs");
+    EXPECT_EQ(textBuffer(), u"bold.prf");
     // The presets requester's own string table is freed again.
     EXPECT_EQ(host.callsNamed("loadStrings").size(), 2u);
     EXPECT_EQ(host.liveStringTables, 0);
+}
+
+TEST_F(DialogPresets, ANameWithoutThePresetEndingIsSavedWithIt) {
+    // The load requester lists *.prf only: "gold-metal" must become
+    // gold-metal.prf; a name that ends in .prf in any case is kept, and so is
+    // the name the requester offers next time.
+    presets(5, "gold-metal");
+    presets(5, "Old.PRF");
+    presets(5, "notes.txt");
+    host.closeMessage();
+    runDialog();
+    EXPECT_EQ(readBytes(presetPath("gold-metal.prf")), readBytes(presetPath("Old.PRF")));
+    EXPECT_EQ(readBytes(presetPath("gold-metal.prf")).size(), 824u);
+    EXPECT_EQ(readBytes(presetPath("notes.txt.prf")).size(), 824u);
+    for (const char *name : {"gold-metal", "Old.PRF.prf", "notes.txt"})
+        EXPECT_FALSE(std::filesystem::exists(presetPath(name))) << name;
+    EXPECT_EQ(textBuffer(), u"notes.txt");
+}
+
+TEST_F(DialogPresets, SavingNeverWritesThroughALink) {
+    // Links to a file elsewhere, both as the preset and under the name a
+    // temporary file once had: that file stays as it was, the preset
+    // becomes a regular file.
+    const std::string outside = home.path() + "/outside.txt";
+    const std::vector<uint8_t> kept = {'k', 'e', 'e', 'p'};
+    writeBytes(outside, kept);
+    std::filesystem::create_directories(presetPath(""));
+    std::filesystem::create_symlink(outside, presetPath("linked.prf"));
+    std::filesystem::create_symlink(outside, presetPath("linked.prf.new"));
+    presets(5, "linked.prf");
+    host.closeMessage();
+    runDialog();
+    EXPECT_EQ(readBytes(outside), kept);
+    EXPECT_FALSE(std::filesystem::is_symlink(presetPath("linked.prf")));
+    EXPECT_EQ(readBytes(presetPath("linked.prf")).size(), 824u);
 }
 
 TEST_F(DialogPresets, LoadingReplacesTheSettingsButNotTheDialogsPlaceOrFrame) {

@@ -108,8 +108,8 @@ class Frei0rHosts : public ::testing::Test {
                                       int height = kHeight) {
         std::filesystem::remove_all(workspace.path("ref"));
         std::filesystem::create_directory(workspace.path("ref"));
-        std::vector<std::string> arguments = {"render", "--title",          title,
-                                              "-o",     "ref/ref-%04d.png", "--quiet"};
+        std::vector<std::string> arguments = {"render",           "--title", title, "-o",
+                                              "ref/ref-%04d.png", "--quiet", "-y"};
         arguments.insert(arguments.end(), options.begin(), options.end());
         const RunResult result = workspace.lustra(arguments);
         if (result.exitCode != 0) throw std::runtime_error("lustra render: " + result.err);

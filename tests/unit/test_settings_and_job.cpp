@@ -8,6 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <csignal>
+
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -126,11 +130,21 @@ TEST(Settings, MissingFilesAndHomesLeaveTheRecordAndTheOldFileAlone) {
 
     ScratchHome home;
     ASSERT_TRUE(writeSettingsFile());
-    // A failing write (the temporary name is taken by a directory) keeps the
-    // previous file whole.
-    fs::create_directory(home.settingsFile() + ".new");
+    // A failing write (a file-size limit below 824 bytes, as on a full disk)
+    // keeps the previous file whole and leaves no temporary file.
+    struct rlimit previous;
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
+    struct rlimit small = previous;
+    small.rlim_cur = 100;
+    void (*previousHandler)(int) = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     settings.bevelWidth = 3;
-    EXPECT_FALSE(writeSettingsFile());
+    const bool written = writeSettingsFile();
+    setrlimit(RLIMIT_FSIZE, &previous);
+    signal(SIGXFSZ, previousHandler);
+    EXPECT_FALSE(written);
+    for (const auto &entry : fs::directory_iterator(fs::path(home.settingsFile()).parent_path()))
+        EXPECT_EQ(entry.path(), fs::path(home.settingsFile())) << "left behind";
     EXPECT_EQ(fs::file_size(home.settingsFile()), kSettingsSize);
     std::vector<uint8_t> onDisk(kSettingsSize);
     std::ifstream(home.settingsFile(), std::ios::binary)

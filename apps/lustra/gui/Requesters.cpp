@@ -37,9 +37,17 @@ std::optional<QString> Requesters::file(QWidget *parent, FileMode mode, const QS
     case FileMode::Load:
         path = QFileDialog::getOpenFileName(parent, QStringLiteral("Load preset"), start, filter);
         break;
-    case FileMode::Save:
-        path = QFileDialog::getSaveFileName(parent, QStringLiteral("Save preset"), start, filter);
+    case FileMode::Save: {
+        // The ending is added here already, so that the question whether to
+        // replace an existing preset is asked about the file really written.
+        QFileDialog dialog(parent, QStringLiteral("Save preset"), directory, filter);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setDefaultSuffix(QStringLiteral("prf"));
+        dialog.selectFile(defaultName);
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+            path = dialog.selectedFiles().constFirst();
         break;
+    }
     case FileMode::Delete:
         path = QFileDialog::getOpenFileName(parent, QStringLiteral("Delete preset"), start, filter);
         break;
