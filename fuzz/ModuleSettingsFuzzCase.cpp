@@ -1,9 +1,16 @@
-// The module's settings read path: the input is written as the instance's
+// The module's settings read paths: the input is written as the instance's
 // settings file, which the set-up reads (a short file replaces only its
 // leading bytes, a long one only the first 824), and a small frame is then
-// rendered with the record read.
+// rendered with the record read; the same file is then loaded as a preset
+// is in the dialog and rendered by the preview.
 #include "FuzzCases.h"
 #include "FuzzHost.h"
+
+#include "driver/FrameRender.h"
+#include "driver/PreviewRender.h"
+#include "driver/SourceImages.h"
+#include "engine/Engine.h"
+#include "operator/FieldRendering.h"
 
 #include <unistd.h>
 
@@ -11,6 +18,45 @@
 #include <cstdlib>
 
 namespace lustra::fuzz {
+
+namespace {
+
+// What loading a preset does in the dialog: the record is read from the
+// file, the sources are loaded again and the preview is set up and rendered
+// whole, then one stage and the shading again, as after a change.
+void previewPreset(FuzzHost &host, const std::string &path) {
+    HostBackend *previous = lustraInstallBackend(&host);
+    GetOperatorInfo();
+    if (readSettingsFrom(path.c_str())) {
+        fieldState.inputFrame0 = host.frames[0].data();
+        fieldState.inputFrame1 = host.frames[1].data();
+        fieldState.projectFrameWidth = host.width;
+        fieldState.projectFrameHeight = host.height;
+        std::vector<uint32_t> preview(host.frames[1].size(), 0x000000FFu);
+        previewTarget.frame = preview.data();
+        previewTarget.display = nullptr;
+        driverState.engineError = 0;
+        driverState.maskBuilt = 0;
+        operatorState.sourcesCached = 0; // every loader asks the host again
+        for (auto load : {loadMap1Source, loadMap2Source, loadFill1Source, loadFill2Source,
+                          loadTexture1Source, loadTexture2Source})
+            load();
+        previewNeedsSetup = 1;
+        renderPreview(kStepAll);
+        renderPreview(kStepGlow);
+        renderPreview(kStepMap1);
+        engineTeardown();
+        driverState.engineReady = 0;
+        releaseWorkBuffers();
+        releaseSourceImages();
+        fieldState.inputFrame0 = fieldState.inputFrame1 = nullptr;
+        previewTarget = PreviewTarget{};
+        previewNeedsSetup = 0;
+    }
+    lustraInstallBackend(previous);
+}
+
+} // namespace
 
 void moduleSettingsFuzzCase(const uint8_t *data, size_t size) {
     const char *home = std::getenv("VXHOME");
@@ -44,6 +90,8 @@ void moduleSettingsFuzzCase(const uint8_t *data, size_t size) {
         context.fieldCount = 2;
         context.pixelAspect = 1000;
         renderBothFields(host, choices, context, nullptr);
+        host.sourceRequest = 0;
+        previewPreset(host, path);
     }
     std::remove(path.c_str());
 }
