@@ -21,5 +21,5 @@ cmake --build build-sanitize -j"$jobs"
     UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
     ctest --output-on-failure -j"$jobs")
 
-echo "== Render fuzzer, 60 seconds (clang, libFuzzer, AddressSanitizer, UBSan) =="
-bash scripts/fuzz.sh 60
+echo "== Fuzz targets, 20 seconds each (clang, libFuzzer, AddressSanitizer, UBSan) =="
+bash scripts/fuzz.sh 20

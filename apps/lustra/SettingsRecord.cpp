@@ -220,6 +220,11 @@ std::string suggestField(std::string_view name) {
     for (const FieldInfo &field : recordFields()) {
         const std::string candidate = lower(field.name);
         if (candidate == wanted) return field.name; // only the case differs
+        // The distance is at least the difference in length: a name that
+        // much longer or shorter cannot be suggested, and a long argument
+        // costs no quadratic comparison.
+        const size_t longer = std::max(wanted.size(), candidate.size());
+        if (longer - std::min(wanted.size(), candidate.size()) >= bestDistance) continue;
         const size_t d = editDistance(wanted, candidate);
         if (d < bestDistance) {
             bestDistance = d;

@@ -276,11 +276,13 @@ void frameSliderEvent(const GuiMessage &message, uint16_t code) {
 
 void resetEvent() {
     if (!askText(kStringResetQuestion, kTextStyleQuestion)) return;
-    // The defaults replace the effect's settings; the strip stays where it is.
+    // The defaults replace the whole record, the strip's placement included
+    // (its default is the bottom); on monitor 2, where the placement shows,
+    // a strip at the top is built anew at the bottom.
     const uint8_t atTop = settings.dialogAtTop;
     resetSettings();
-    settings.dialogAtTop = atTop;
     endPositionDrag();
+    if (dialog.guiMonitor == 2 && settings.dialogAtTop != atTop) rebuildMainPanels();
     if (dialog.pageButtons[0] != 0)
         dgActivateElement(dialog.pageButtonPanel, dialog.pageButtons[0]);
     changeElement(dialog.frameSliderPanel, dialog.frameSlider, kAttributeSliderMaximum,

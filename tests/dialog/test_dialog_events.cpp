@@ -444,7 +444,7 @@ TEST_F(DialogEvents, AFrameTheHostCannotDeliverLeavesThePreviewWhereItWas) {
     EXPECT_EQ(fieldAt(settingsFile(), 820, 2), 0);
 }
 
-TEST_F(DialogEvents, ResetAsksFirstAndKeepsFrameAndPlacement) {
+TEST_F(DialogEvents, ResetAsksFirstWritesTheDefaultsAndKeepsTheFrame) {
     prepare([](EffectSettings &s) {
         s.dialogAtTop = 1;
         s.bevelWidth = 25;
@@ -462,8 +462,8 @@ TEST_F(DialogEvents, ResetAsksFirstAndKeepsFrameAndPlacement) {
     snapshot();
     host.gadgetEvent(host.byLabel(122));
     host.then([this] {
+        // The placement too goes back to its default, the bottom.
         std::vector<uint8_t> expected = defaultSettingsBytes();
-        expected[0] = 1;
         put16(expected, 820, 1);
         put16(expected, 822, kClipFrames);
         EXPECT_EQ(record(), expected);

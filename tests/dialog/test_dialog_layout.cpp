@@ -323,6 +323,32 @@ TEST_F(MonitorTwo, TopBottomMovesTheStripAndThePointerFollowsTheButton) {
     EXPECT_EQ(readBytes(home.settingsPath())[0], 0);
 }
 
+TEST_F(MonitorTwo, ResetPutsAStripAtTheTopBackAtTheBottom) {
+    prepare([](EffectSettings &s) { s.dialogAtTop = 1; });
+    host.then([this] {
+        ASSERT_NE(outer(), nullptr);
+        EXPECT_EQ(outer()->y, 0);
+        host.textAnswers.push_back(1);
+    });
+    host.gadgetEvent(host.byLabel(122));
+    host.then([this] {
+        EXPECT_EQ(settings.dialogAtTop, 0);
+        ASSERT_NE(outer(), nullptr);
+        EXPECT_EQ(outer()->y, 402);
+        // The rebuilt strip is whole and live: the top/bottom button of the
+        // new strip moves it up again.
+        ASSERT_NE(host.gadget(122), nullptr);
+    });
+    host.gadgetEvent(host.guiButton(20));
+    host.then([this] {
+        EXPECT_EQ(settings.dialogAtTop, 1);
+        EXPECT_EQ(outer()->y, 0);
+    });
+    host.closeMessage();
+    runDialog();
+    EXPECT_EQ(readBytes(home.settingsPath())[0], 1);
+}
+
 TEST_F(MonitorTwo, CollapsingFoldsTheStripToTwoButtons) {
     host.gadgetEvent(host.guiButton(43));
     host.then([this] {

@@ -1,5 +1,5 @@
-// libFuzzer entry: every input is one render case through the module.
-#include "RenderFuzzCase.h"
+// libFuzzer entry of one target: LUSTRA_FUZZ_CASE names its case function.
+#include "FuzzCases.h"
 
 #include <cstdlib>
 
@@ -9,6 +9,6 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    lustra::fuzz::renderFuzzCase(data, size);
+    lustra::fuzz::LUSTRA_FUZZ_CASE(data, size);
     return 0;
 }
