@@ -74,7 +74,7 @@ struct CsvRecord {
     bool blank = false; // an empty line: one empty unquoted field
 };
 
-std::vector<CsvRecord> readCsvRecords(const std::string &text, size_t start) {
+std::vector<CsvRecord> readCsvRecords(const std::string &text, size_t start, char separator) {
     std::vector<CsvRecord> records;
     const size_t n = text.size();
     size_t i = start;
@@ -113,11 +113,11 @@ std::vector<CsvRecord> readCsvRecords(const std::string &text, size_t start) {
                     field += c;
                     ++i;
                 }
-                if (i < n && text[i] != ',' && text[i] != '\n' && text[i] != '\r')
+                if (i < n && text[i] != separator && text[i] != '\n' && text[i] != '\r')
                     throw BatchFileError(line, "text after the closing quote of a field (a quote "
                                                "inside a field is written \"\")");
             } else {
-                while (i < n && text[i] != ',' && text[i] != '\n' && text[i] != '\r') {
+                while (i < n && text[i] != separator && text[i] != '\n' && text[i] != '\r') {
                     if (text[i] == '"')
                         throw BatchFileError(line, "a quote inside a field that does not start "
                                                    "with one (quote the whole field and write the "
@@ -126,7 +126,7 @@ std::vector<CsvRecord> readCsvRecords(const std::string &text, size_t start) {
                 }
             }
             record.fields.push_back(std::move(field));
-            if (i < n && text[i] == ',') {
+            if (i < n && text[i] == separator) {
                 ++i;
                 continue;
             }
@@ -142,8 +142,27 @@ std::vector<CsvRecord> readCsvRecords(const std::string &text, size_t start) {
     return records;
 }
 
+// Commas separate the fields, unless the header line has semicolons and no
+// comma (outside quotes), as spreadsheets in some languages save CSV.
+char csvSeparator(const std::string &text, size_t start) {
+    bool quoted = false, comma = false, semicolon = false, content = false;
+    for (size_t i = start; i < text.size(); ++i) {
+        const char c = text[i];
+        if (!quoted && (c == '\n' || c == '\r')) {
+            if (content) break; // the end of the first line that is not empty
+            continue;
+        }
+        content = true;
+        if (c == '"')
+            quoted = !quoted;
+        else if (!quoted)
+            comma = comma || c == ',', semicolon = semicolon || c == ';';
+    }
+    return semicolon && !comma ? ';' : ',';
+}
+
 BatchTable parseCsv(const std::string &text, size_t start) {
-    std::vector<CsvRecord> records = readCsvRecords(text, start);
+    std::vector<CsvRecord> records = readCsvRecords(text, start, csvSeparator(text, start));
     records.erase(std::remove_if(records.begin(), records.end(),
                                  [](const CsvRecord &record) { return record.blank; }),
                   records.end());

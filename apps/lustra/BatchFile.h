@@ -46,7 +46,8 @@ struct BatchTable {
 enum class BatchFormat { Csv, Json };
 
 // Parses a whole batch file. CSV (RFC 4180): the first record names the
-// columns; fields separated by commas, records by CRLF or LF; quoted fields
+// columns; fields separated by commas (by semicolons when the header has
+// semicolons and no comma), records by CRLF or LF; quoted fields
 // may hold commas, newlines and doubled quotes ("") (a CRLF inside quotes
 // becomes LF); a UTF-8 byte order mark is skipped; empty lines are skipped;
 // every record has as many fields as the header. JSON (RFC 8259): an array

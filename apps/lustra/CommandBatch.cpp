@@ -57,7 +57,8 @@ Columns (CSV header or JSON member names; case does not matter):
   options      further render options, split into words like a shell does
   any other    a template field for {name} in output and --text-template
 An empty cell leaves the option out. CSV: RFC 4180 (quotes, "" for a quote,
-line breaks inside quotes), UTF-8 with or without a byte order mark. JSON:
+line breaks inside quotes; ';' separates when the header has no comma), UTF-8
+with or without a byte order mark. JSON:
 an array of objects; a member may be a list ("set": ["glowOn=on", ...]).
 
 Batch options:
@@ -613,8 +614,12 @@ int commandBatch(const std::vector<std::string> &arguments) {
     for (size_t i = 0; i < jobs.size(); ++i)
         if (inShard(jobs[i].job.row, options.shardIndex, options.shardCount)) selected.push_back(i);
     if (options.dryRun) {
+        // The program as it runs, so that the lines can be pasted.
+        std::error_code error;
+        std::string program = fs::read_symlink("/proc/self/exe", error).string();
+        if (error || program.empty()) program = "lustra";
         for (const size_t i : selected) {
-            std::string line = "lustra render";
+            std::string line = shellQuoted(program) + " render";
             for (const std::string &word : jobs[i].job.arguments) line += " " + shellQuoted(word);
             line += " -o " + shellQuoted(jobs[i].job.output);
             std::printf("%s\n", line.c_str());

@@ -12,6 +12,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <set>
 #include <thread>
 
@@ -242,4 +244,53 @@ TEST_F(Batch, TextColumnBecomesTypedTitles) {
               0);
     EXPECT_EQ(readFile(ws.path("b.png")), readFile(ws.path("direct.png")));
     EXPECT_NE(readFile(ws.path("a.png")), readFile(ws.path("b.png")));
+}
+
+namespace {
+
+// The `n`-th ```sh block of the README's batch section.
+std::string readmeBatchBlock(int n) {
+    std::ifstream file(LUSTRA_README);
+    std::stringstream whole;
+    whole << file.rdbuf();
+    const std::string readme = whole.str();
+    size_t at = readme.find("### Batches");
+    if (at == std::string::npos) return "";
+    for (int i = 0; i <= n; ++i) {
+        at = readme.find("```sh\n", at);
+        if (at == std::string::npos) return "";
+        at += 6;
+    }
+    return readme.substr(at, readme.find("```", at) - at);
+}
+
+} // namespace
+
+TEST_F(Batch, TheReadmeExamplesRunAsWritten) {
+    // As after the README's first command: build/lustra and lustra-demo/.
+    fs::create_directory(ws.path("build"));
+    fs::create_symlink(LUSTRA_PROGRAM, ws.path("build/lustra"));
+    ASSERT_EQ(ws.lustra({"demo", "--frames", "2"}).exitCode, 0);
+    const std::string looks = readmeBatchBlock(0);
+    ASSERT_NE(looks.find("lustra-demo/title.png"), std::string::npos) << looks;
+    const RunResult result =
+        runProgram({"/bin/bash", "-e", "-c", looks}, ws.dir(), {{"VXHOME", ws.home()}});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    EXPECT_NE(result.err.find("batch: 4 rendered, 0 skipped, 0 failed"), std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find("batch: 0 rendered, 4 skipped, 0 failed"), std::string::npos)
+        << result.err;
+    EXPECT_EQ(filesBelow(ws.path("looks")).size(), 4u);
+    EXPECT_NE(result.out.find("render --title lustra-demo/title.png"), std::string::npos)
+        << result.out;
+
+    if (ws.lustra({"render", "--help"}).out.find("--text") == std::string::npos)
+        GTEST_SKIP() << "this lustra render has no --text";
+    const RunResult typed =
+        runProgram({"/bin/bash", "-e", "-c", "L=./build/lustra\n" + readmeBatchBlock(1)}, ws.dir(),
+                   {{"VXHOME", ws.home()}});
+    ASSERT_EQ(typed.exitCode, 0) << typed.err;
+    for (const char *file :
+         {"night.png", "weather.png", "lower-thirds/Ann Lee.mp4", "lower-thirds/Ben O'Hara.mp4"})
+        EXPECT_TRUE(exists(ws.path(file))) << file;
 }

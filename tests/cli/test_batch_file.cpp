@@ -52,6 +52,12 @@ TEST(BatchCsv, QuotesLineBreaksBomAndEmptyCells) {
     const BatchTable trailing = parseBatchFile("a,b\nx,", BatchFormat::Csv);
     ASSERT_EQ(trailing.rows.size(), 1u);
     EXPECT_EQ(value(trailing.rows[0], "b"), "<none>");
+    // Semicolons when the header has no comma.
+    const BatchTable semicolons =
+        parseBatchFile("\ntext;output\n\"a;b, c\";x.png\n", BatchFormat::Csv);
+    EXPECT_EQ(value(semicolons.rows.at(0), "text"), "a;b, c");
+    EXPECT_EQ(value(semicolons.rows.at(0), "output"), "x.png");
+    EXPECT_EQ(parseBatchFile("text\na;b\n", BatchFormat::Csv).columns.size(), 1u);
 }
 
 TEST(BatchCsv, MalformedFilesNameTheLine) {
