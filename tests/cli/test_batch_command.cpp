@@ -284,7 +284,8 @@ TEST_F(Batch, TheReadmeExampleRunsAsWritten) {
         << result.err;
     EXPECT_NE(result.err.find("batch: 0 rendered, 4 skipped, 0 failed"), std::string::npos)
         << result.err;
-    EXPECT_EQ(filesBelow(ws.path("looks")).size(), 4u);
+    EXPECT_EQ(filesBelow(ws.path("looks")).size(), 5u);
+    EXPECT_EQ(probe(ws.path("looks/chrome.mp4"), "codec_name"), "h264");
     EXPECT_NE(result.out.find("render --title lustra-demo/title.png"), std::string::npos)
         << result.out;
 }
