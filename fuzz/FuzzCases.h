@@ -32,4 +32,8 @@ void frei0rParametersFuzzCase(const uint8_t *data, size_t size);
 // The bytes are the resource file "lustra_ops" of the stand-in host.
 void resourceFileFuzzCase(const uint8_t *data, size_t size);
 
+// The bytes are a batch file of lustra batch (the first byte picks CSV or
+// JSON and a text template); its rows become render command lines.
+void batchFileFuzzCase(const uint8_t *data, size_t size);
+
 } // namespace lustra::fuzz

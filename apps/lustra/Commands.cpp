@@ -23,6 +23,7 @@ Commands:
   demo       render the built-in title into a folder: a picture and a clip
   info       what the module reports, and where lustra finds its files
   edit       the effect's settings dialog with a live preview (needs Qt 6)
+  batch      render every row of a CSV or JSON batch file, several at once
 
 Run `lustra COMMAND --help` for the options of a command.
 
@@ -30,6 +31,7 @@ Exit codes: 0 success, 1 failure (an existing output without -y, missing or
 unreadable files, media that cannot be decoded or written, a frame the module
 fails on), 2 usage error (also an output that is one of the inputs), 130
 interrupted with Ctrl-C (the output holds the frames rendered so far).
+lustra batch: 10 + the number of rows that failed (11 to 110).
 )";
 
 int (*editCommand)(const std::vector<std::string> &arguments) = nullptr;
@@ -120,13 +122,14 @@ int runLustra(const std::vector<std::string> &arguments) {
         if (command == "settings") return commandSettings(rest);
         if (command == "demo") return commandDemo(rest);
         if (command == "info") return commandInfo(rest);
+        if (command == "batch") return commandBatch(rest);
         if (command == "edit") {
             if (!editCommand)
                 throw Failure("this lustra is built without Qt 6: edit is not available");
             return editCommand(rest);
         }
         throw UsageError("unknown command \"" + command +
-                         "\" (commands: render, settings, demo, info, edit)");
+                         "\" (commands: render, settings, demo, info, edit, batch)");
     } catch (const Refusal &error) {
         std::fprintf(stderr, "lustra: %s\n", error.what());
         return kExitUsage;

@@ -27,6 +27,7 @@ const Target kTargets[] = {
     {"settings_text", lustra::fuzz::settingsTextFuzzCase},
     {"frei0r_parameters", lustra::fuzz::frei0rParametersFuzzCase},
     {"resource_file", lustra::fuzz::resourceFileFuzzCase},
+    {"batch_file", lustra::fuzz::batchFileFuzzCase},
 };
 
 void PrintTo(const Target &target, std::ostream *out) {
