@@ -3,6 +3,7 @@
 #include "engine/Engine.h"
 
 #include "engine/BufferRecycler.h"
+#include "engine/Scratch.h"
 #include "operator/Operator.h"
 
 #include <cmath>
@@ -13,6 +14,8 @@
 namespace lustra {
 
 EngineState engine;
+
+ScratchAllocator scratchAllocator = [](size_t bytes) { return std::malloc(bytes); };
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include "engine/Blend.h"
 #include "engine/Engine.h"
 #include "engine/Footprints.h"
+#include "engine/Scratch.h"
 
 #include <cstddef>
 #include <cstdlib>
@@ -471,31 +472,32 @@ void resampleImageMap(int32_t which) {
     const Filter filter = chooseFilter(colScale, rowScale);
     const ColumnFootprints cols(tables.col, tables.colFrac, engine.frameWidth, picture.width);
     const size_t w = engine.frameWidth;
+    // Each filter's row loops need their own scratch rows; when those cannot
+    // be had the per-pixel loop of the same filter below gives the same
+    // result.
     if (cols.valid() && filter == Filter::Bilinear) {
-        uint32_t *across = static_cast<uint32_t *>(std::malloc(sizeof(uint32_t) * 2 * w));
+        uint32_t *across = static_cast<uint32_t *>(takeScratch(sizeof(uint32_t) * 2 * w));
         if (across) {
             resampleBilinear(picture, tables, cols, across, out);
             std::free(across);
             return;
         }
-    }
-    if (cols.valid() && filter == Filter::RowSpans) {
+    } else if (cols.valid() && filter == Filter::RowSpans) {
         uint64_t *sums =
-            static_cast<uint64_t *>(std::malloc(sizeof(uint64_t) * size_t(picture.width)));
+            static_cast<uint64_t *>(takeScratch(sizeof(uint64_t) * size_t(picture.width)));
         if (sums) {
             resampleRowSpans(picture, tables, cols, sums, out);
             std::free(sums);
             return;
         }
-    }
-    if (cols.valid()) {
+    } else if (cols.valid()) {
         const SpanColumns spans(cols, engine.frameWidth, picture.width);
         if (spans.valid()) {
             resampleSpans(filter, picture, tables, cols, spans, out);
             return;
         }
     }
-    // Without room for the column footprints every pixel builds its own.
+    // Without room for the row loops every pixel builds its own footprint.
     switch (filter) {
     case Filter::Bilinear:
         resampleAll<Filter::Bilinear>(picture, tables, out);

@@ -561,10 +561,10 @@ class FilterScratch {
   public:
     FilterScratch(const Texture &t, int32_t width)
         : words(
-              static_cast<uint32_t *>(std::malloc(sizeof(uint32_t) * size_t(t.width) * t.height))),
-          rowX(static_cast<int32_t *>(std::malloc(sizeof(int32_t) * 2 * size_t(width)))),
-          columns(static_cast<uint32_t *>(std::malloc(sizeof(uint32_t) * size_t(t.width)))),
-          across(static_cast<int32_t *>(std::malloc(sizeof(int32_t) * 4 * size_t(width)))) {
+              static_cast<uint32_t *>(takeScratch(sizeof(uint32_t) * size_t(t.width) * t.height))),
+          rowX(static_cast<int32_t *>(takeScratch(sizeof(int32_t) * 2 * size_t(width)))),
+          columns(static_cast<uint32_t *>(takeScratch(sizeof(uint32_t) * size_t(t.width)))),
+          across(static_cast<int32_t *>(takeScratch(sizeof(int32_t) * 4 * size_t(width)))) {
         if (!valid()) return;
         rowY = rowX + width;
         buildTexelWords(t.heights, t.gradientX, t.gradientY, t.windowLow, t.windowHigh,

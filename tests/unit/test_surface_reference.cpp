@@ -8,6 +8,7 @@
 #include "driver/RenderJob.h"
 #include "engine/Blend.h"
 #include "engine/Engine.h"
+#include "engine/Scratch.h"
 
 #include <unistd.h>
 
@@ -354,6 +355,31 @@ void imageMap(int32_t which, const uint32_t *pixels, int32_t pw, int32_t ph, int
 
 } // namespace reference
 
+// A scratch allocator that fails the allocation numbered `failAt` of a call
+// (counting from 0) and counts the allocations asked for.
+int scratchCalls = 0, scratchFailAt = -1;
+void *failingScratch(size_t bytes) {
+    return scratchCalls++ == scratchFailAt ? nullptr : std::malloc(bytes);
+}
+
+// Installs failingScratch for one stage call failing allocation `failAt`,
+// and restores malloc afterwards.
+struct FailingScratch {
+    explicit FailingScratch(int failAt) {
+        scratchCalls = 0;
+        scratchFailAt = failAt;
+        scratchAllocator = failingScratch;
+    }
+    ~FailingScratch() {
+        scratchAllocator = [](size_t bytes) { return std::malloc(bytes); };
+    }
+};
+
+// Zooms that choose each filter: magnified on both axes (bilinear), reduced
+// across and magnified down (column spans), the other way round (row spans),
+// reduced on both (box or area).
+const int8_t kFilterZooms[][2] = {{127, 127}, {-90, 60}, {60, -90}, {-100, -100}};
+
 constexpr int kBorder = 30;
 const char *const kPatternFiles[] = {"metal.pat", "normal.pat", "fractal.pat", "turbulence.pat",
                                      "fracturb.pat"};
@@ -466,6 +492,40 @@ class StageReference : public ::testing::Test {
                               : 0x00101010u;
     }
 
+    // The job fields of image map `which` (0 or 1), switched on.
+    void setMapJob(int which, const uint32_t *picture, int pw, int ph, int8_t zoomX, int8_t zoomY,
+                   int32_t offsetX, int32_t offsetY) {
+        if (which == 0) {
+            job.map1On = 1, job.map1Image = picture;
+            job.map1ImageWidth = int16_t(pw), job.map1ImageHeight = int16_t(ph);
+            job.map1ScaleX = zoomX, job.map1ScaleY = zoomY;
+            job.map1OffsetX = offsetX, job.map1OffsetY = offsetY;
+        } else {
+            job.map2On = 1, job.map2Image = picture;
+            job.map2ImageWidth = int16_t(pw), job.map2ImageHeight = int16_t(ph);
+            job.map2ScaleX = zoomX, job.map2ScaleY = zoomY;
+            job.map2OffsetX = offsetX, job.map2OffsetY = offsetY;
+        }
+    }
+    // The job fields of surface texture `index` (0 or 1).
+    void setTextureJob(int index, const reference::TextureJob &s) {
+        if (index == 0) {
+            job.texture1ScaleX = s.zoomX, job.texture1ScaleY = s.zoomY;
+            job.texture1Depth = s.depth, job.texture1HeightMax = s.heightMax;
+            job.texture1HeightMin = s.heightMin, job.texture1Type = s.type;
+            job.texture1On = s.on, job.texture1Invert = s.invert, job.texture1Image = s.image;
+            job.texture1ImageWidth = s.imageWidth, job.texture1ImageHeight = s.imageHeight;
+            job.texture1OffsetX = s.offsetX, job.texture1OffsetY = s.offsetY;
+        } else {
+            job.texture2ScaleX = s.zoomX, job.texture2ScaleY = s.zoomY;
+            job.texture2Depth = s.depth, job.texture2HeightMax = s.heightMax;
+            job.texture2HeightMin = s.heightMin, job.texture2Type = s.type;
+            job.texture2On = s.on, job.texture2Invert = s.invert, job.texture2Image = s.image;
+            job.texture2ImageWidth = s.imageWidth, job.texture2ImageHeight = s.imageHeight;
+            job.texture2OffsetX = s.offsetX, job.texture2OffsetY = s.offsetY;
+        }
+    }
+
     std::mt19937 rng{20261208};
     std::string directory;
     RenderJob job;
@@ -494,21 +554,7 @@ TEST_F(StageReference, SurfaceTexturesMatchTheReferenceOnRandomCases) {
         int pw = 0, ph = 0;
         randomPicture(picture, pw, ph);
         s.image = picture.data(), s.imageWidth = int16_t(pw), s.imageHeight = int16_t(ph);
-        if (index == 0) {
-            job.texture1ScaleX = s.zoomX, job.texture1ScaleY = s.zoomY;
-            job.texture1Depth = s.depth, job.texture1HeightMax = s.heightMax;
-            job.texture1HeightMin = s.heightMin, job.texture1Type = s.type;
-            job.texture1On = s.on, job.texture1Invert = s.invert, job.texture1Image = s.image;
-            job.texture1ImageWidth = s.imageWidth, job.texture1ImageHeight = s.imageHeight;
-            job.texture1OffsetX = s.offsetX, job.texture1OffsetY = s.offsetY;
-        } else {
-            job.texture2ScaleX = s.zoomX, job.texture2ScaleY = s.zoomY;
-            job.texture2Depth = s.depth, job.texture2HeightMax = s.heightMax;
-            job.texture2HeightMin = s.heightMin, job.texture2Type = s.type;
-            job.texture2On = s.on, job.texture2Invert = s.invert, job.texture2Image = s.image;
-            job.texture2ImageWidth = s.imageWidth, job.texture2ImageHeight = s.imageHeight;
-            job.texture2OffsetX = s.offsetX, job.texture2OffsetY = s.offsetY;
-        }
+        setTextureJob(index, s);
         int8_t *planeX = index == 0 ? engine.texturedSlopeX1 : engine.texturedSlopeX2;
         int8_t *planeY = index == 0 ? engine.texturedSlopeY1 : engine.texturedSlopeY2;
         std::vector<int8_t> expectX(planeX, planeX + frame), expectY(planeY, planeY + frame);
@@ -622,6 +668,110 @@ TEST_F(StageReference, ImageMapsMatchTheReferenceOnRandomCases) {
                                  "x" + std::to_string(job.height);
         for (size_t p = 0; p < frame; ++p) ASSERT_EQ(plane[p], expect[p]) << what << " pixel " << p;
     }
+}
+
+TEST_F(StageReference, ImageMapsMatchTheReferenceWhenScratchMemoryFails) {
+    // Every filter with each of its scratch allocations failing in turn: the
+    // stage falls back on a slower loop of the same filter.
+    std::vector<uint32_t> picture(size_t(37) * 23);
+    for (uint32_t &p : picture) p = uint32_t(rng()) & 0x00FFFFFFu;
+    for (const auto &zoom : kFilterZooms)
+        for (int which = 0; which < 2; ++which)
+            for (int failAt = 0;; ++failAt) {
+                randomFrame();
+                engine.edgeCount = 1;
+                const int32_t offsetX = random(-300, 300), offsetY = random(-300, 300);
+                uint32_t *plane = which == 0 ? engine.imageMap1 : engine.imageMap2;
+                std::vector<uint32_t> expect(plane, plane + frame);
+                reference::imageMap(which, picture.data(), 37, 23, zoom[0], zoom[1], offsetX,
+                                    offsetY, expect);
+                int calls = 0;
+                {
+                    const FailingScratch failing(failAt);
+                    setMapJob(which, picture.data(), 37, 23, zoom[0], zoom[1], offsetX, offsetY);
+                    which == 0 ? imageMapStage1(job) : imageMapStage2(job);
+                    calls = scratchCalls;
+                }
+                for (size_t p = 0; p < frame; ++p)
+                    ASSERT_EQ(plane[p], expect[p]) << "zoom " << int(zoom[0]) << "," << int(zoom[1])
+                                                   << " failing " << failAt << " pixel " << p;
+                if (failAt >= calls) break;
+            }
+}
+
+TEST_F(StageReference, AnImageMapMagnifiedFourTimesSurvivesFailingScratchMemory) {
+    // The 8 x 4 full frame with map 1 at 400 %: without its row buffer the
+    // bilinear map once came out as an almost black box average.
+    engineTeardown();
+    paddedMask.assign(size_t(8 + 2 * kBorder) * (4 + 2 * kBorder), 0);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 8; ++x)
+            paddedMask[size_t(y + kBorder) * (8 + 2 * kBorder) + x + kBorder] = 255;
+    pixels.assign(32, 0);
+    job = RenderJob();
+    job.width = 8, job.height = 4;
+    job.paddedMask = paddedMask.data();
+    job.pixels = pixels.data();
+    job.dataDirectory = directory.c_str();
+    ASSERT_EQ(engineSetup(job), 0);
+    ASSERT_EQ(engine.maskFull, 1);
+    std::vector<uint32_t> picture(16);
+    for (size_t i = 0; i < picture.size(); ++i) picture[i] = 0x00C0A080u + uint32_t(i);
+    setMapJob(0, picture.data(), 4, 4, 127, 127, 0, 0);
+    imageMapStage1(job);
+    const std::vector<uint32_t> expect(engine.imageMap1, engine.imageMap1 + 32);
+    for (int failAt = 0; failAt < 3; ++failAt) {
+        std::fill(engine.imageMap1, engine.imageMap1 + 32, 0u);
+        const FailingScratch failing(failAt);
+        imageMapStage1(job);
+        for (int p = 0; p < 32; ++p) {
+            ASSERT_EQ(engine.imageMap1[p], expect[p]) << "failing " << failAt << " pixel " << p;
+            EXPECT_GE(engine.imageMap1[p] & 0xFFu, 0x70u) << "pixel " << p;
+        }
+    }
+}
+
+TEST_F(StageReference, SurfaceTexturesMatchTheReferenceWhenScratchMemoryFails) {
+    const uint32_t small[6] = {0x000000u, 0x102030u, 0xFFFFFFu, 0x808080u, 0x00FF00u, 0x123456u};
+    for (const auto &zoom : kFilterZooms)
+        for (int type : {1, 4})
+            for (int index = 0; index < 2; ++index)
+                for (int failAt = 0;; ++failAt) {
+                    randomFrame();
+                    engine.edgeCount = 1;
+                    reference::TextureJob s{zoom[0],
+                                            zoom[1],
+                                            uint8_t(random(1, 255)),
+                                            uint8_t(random(128, 255)),
+                                            uint8_t(random(0, 100)),
+                                            uint8_t(type),
+                                            1,
+                                            uint8_t(random(0, 1)),
+                                            small,
+                                            3,
+                                            2,
+                                            random(-300, 300),
+                                            random(-300, 300)};
+                    setTextureJob(index, s);
+                    int8_t *planeX = index == 0 ? engine.texturedSlopeX1 : engine.texturedSlopeX2;
+                    int8_t *planeY = index == 0 ? engine.texturedSlopeY1 : engine.texturedSlopeY2;
+                    std::vector<int8_t> expectX(planeX, planeX + frame);
+                    std::vector<int8_t> expectY(planeY, planeY + frame);
+                    reference::textureStage(directory, index, s, expectX, expectY);
+                    int calls = 0;
+                    {
+                        const FailingScratch failing(failAt);
+                        index == 0 ? surfaceTextureStage1(job) : surfaceTextureStage2(job);
+                        calls = scratchCalls;
+                    }
+                    for (size_t p = 0; p < frame; ++p) {
+                        ASSERT_EQ(planeX[p], expectX[p])
+                            << "type " << type << " failing " << failAt;
+                        ASSERT_EQ(planeY[p], expectY[p])
+                            << "type " << type << " failing " << failAt;
+                    }
+                    if (failAt >= calls) break;
+                }
 }
 
 } // namespace
