@@ -166,10 +166,10 @@ void buildMask() {
         uint8_t &corner = driverState.mask[size_t(kMaskBorder) * pitch + kMaskBorder];
         if (settings.invertShape == 1) {
             corner = 0;
-            renderJob.bevelParams[kBevelWidth] = 0;
+            renderJob.bevel.width = 0;
         } else {
             corner = 1;
-            renderJob.glowOn = 0;
+            renderJob.glow.on = 0;
         }
     }
 }

@@ -33,17 +33,16 @@ struct BevelParams {
     int32_t scale;     // f = trunc(depth x 256 / 100) x direction
 };
 
-BevelParams readParams() {
-    const uint8_t *p = engine.bevelSettings;
+BevelParams readParams(const BevelJob &bevel) {
     BevelParams params;
-    params.width = limitToBorder(p[kBevelWidth]);
-    params.smoothing = limitToBorder(p[kBevelSmoothing]);
+    params.width = limitToBorder(bevel.width);
+    params.smoothing = limitToBorder(bevel.smoothing);
     // Profile slopes in units of 0.2, signed, rounded to single precision.
-    params.edgeSlope = static_cast<float>(static_cast<int8_t>(p[kBevelEdgeSlope]) * 0.2);
-    params.innerSlope = static_cast<float>(static_cast<int8_t>(p[kBevelInnerSlope]) * 0.2);
-    // Depth 0..255 gives at most 652; the direction byte is signed (+1 raised,
-    // -1 sunken), so |f| stays below 2^17.
-    params.scale = (p[kBevelDepth] * 256 / 100) * static_cast<int8_t>(p[kBevelDirection]);
+    params.edgeSlope = static_cast<float>(bevel.edgeSlope * 0.2);
+    params.innerSlope = static_cast<float>(bevel.innerSlope * 0.2);
+    // Depth 0..255 gives at most 652; the direction is +1 raised, -1 sunken,
+    // so |f| stays below 2^17.
+    params.scale = (bevel.depth * 256 / 100) * bevel.direction;
     return params;
 }
 
@@ -776,12 +775,10 @@ void smoothAndScale(int32_t r, int32_t f) {
 } // namespace
 
 int32_t bevelStage(const RenderJob &job) {
-    std::memcpy(engine.bevelSettings, job.bevelParams, sizeof engine.bevelSettings);
-    engine.bevelEnabled = job.bevelOn;
-    if (job.bevelOn != 1) return 0;
+    if (job.bevel.on != 1) return 0;
     if (engine.edgeCount <= 0 || !engine.mask) return 0;
 
-    const BevelParams params = readParams();
+    const BevelParams params = readParams(job.bevel);
     if (params.width > 0) buildStamps(params.width, params.edgeSlope, params.innerSlope);
 
     clearCoveredPixels();
@@ -802,7 +799,6 @@ int32_t bevelStage(const RenderJob &job) {
         return -1; // no room for the stamp extents or the smoothing's rows
     }
 
-    engine.bevelEnabled = 1;
     return 0;
 }
 

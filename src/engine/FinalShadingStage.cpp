@@ -29,6 +29,7 @@ struct FillTables {
 
 // Everything the pixel loop looks up, built once per call.
 struct ShadingPass {
+    const RenderJob *job; // the light, the fills, the glow and the shadow
     FillTables fillTables[2];
     uint32_t glowRamp[256]; // the glow colour at each glow weight, as an RGB work pixel
     uint8_t cosineLobe[kLobeSize];
@@ -61,53 +62,18 @@ inline uint32_t packRgb(int32_t r, int32_t g, int32_t b) {
 }
 
 // A fill of mode 3 without a usable picture shades as metal (mode 2).
-inline uint8_t effectiveMode(const FillSettings &fill) {
-    if (fill.mode > 3) return 0;
-    if (fill.mode == 3 && (!fill.image || fill.imageWidth == 0 || fill.imageHeight == 0)) return 2;
+inline uint8_t effectiveMode(const FillJob &fill) {
+    if (fill.mode > kFillPicture) return kFillPlain;
+    if (fill.mode == kFillPicture && (!fill.image || fill.imageWidth == 0 || fill.imageHeight == 0))
+        return kFillMetal;
     return fill.mode;
 }
 
 } // namespace
 
-void refreshShadingParameters(const RenderJob &job) {
-    engine.fillZoom = job.fillZoom;
-    engine.offsetX = job.offsetX;
-    engine.offsetY = job.offsetY;
-    FillSettings *fills = engine.fill;
-    fills[0].colourA = job.fill1ColourA;
-    fills[0].colourB = job.fill1ColourB;
-    fills[0].colourC = job.fill1ColourC;
-    fills[0].shininess = job.fill1Shininess;
-    fills[0].mode = job.fill1Mode;
-    if (job.fill1Mode == 3) {
-        fills[0].image = job.fill1Image;
-        fills[0].imageWidth = static_cast<uint16_t>(job.fill1ImageWidth);
-        fills[0].imageHeight = static_cast<uint16_t>(job.fill1ImageHeight);
-    }
-    fills[1].colourA = job.fill2ColourA;
-    fills[1].colourB = job.fill2ColourB;
-    fills[1].colourC = job.fill2ColourC;
-    fills[1].shininess = job.fill2Shininess;
-    fills[1].mode = job.fill2Mode;
-    if (job.fill2Mode == 3) {
-        fills[1].image = job.fill2Image;
-        fills[1].imageWidth = static_cast<uint16_t>(job.fill2ImageWidth);
-        fills[1].imageHeight = static_cast<uint16_t>(job.fill2ImageHeight);
-    }
-    for (int i = 0; i < 4; ++i) engine.glowSettings[i] = job.glowParams[i];
-    engine.glowColour1 = job.glowColour1;
-    engine.glowColour2 = job.glowColour2;
-    engine.glowEnabled = job.glowOn;
-    engine.shadowSettings[0] = job.shadowParams[0];
-    engine.shadowSettings[1] = job.shadowParams[1];
-    engine.shadowColour = job.shadowColour;
-    engine.shadowDistance = job.shadowDistance;
-    engine.shadowEnabled = job.shadowOn;
-}
-
 namespace {
 
-inline double highlightExponent(const FillSettings &fill) {
+inline double highlightExponent(const FillJob &fill) {
     return fill.shininess * 0.5 + 1.0;
 }
 
@@ -117,8 +83,9 @@ inline int32_t opacityWeight(uint8_t percent) {
 }
 
 void buildShadingTables(ShadingPass &pass) {
+    const RenderJob &job = *pass.job;
     for (int f = 0; f < 2; ++f) {
-        const FillSettings &fill = engine.fill[f];
+        const FillJob &fill = job.fill[f];
         if (fill.mode == 0) continue;
         const double e = highlightExponent(fill);
         for (int32_t i = 0; i < 256; ++i) {
@@ -133,21 +100,21 @@ void buildShadingTables(ShadingPass &pass) {
             }
         }
     }
-    if (engine.glowEnabled == 1) {
-        const int32_t pg = opacityWeight(engine.glowSettings[kGlowOpacity]);
+    if (job.glow.on == 1) {
+        const int32_t pg = opacityWeight(job.glow.opacity);
         for (int32_t i = 0; i < 256; ++i) {
             const int32_t r = ((pg * (i * 255 / 256)) >> 8) & 0xFF;
             // (G1 x r + G2 x (255 - r)) >> 8 per channel
             const auto mix = [r](int32_t g1, int32_t g2) { return (g1 * r + g2 * (255 - r)) >> 8; };
-            const Rgb &g1 = engine.glowColour1, &g2 = engine.glowColour2;
+            const Rgb &g1 = job.glow.colour1, &g2 = job.glow.colour2;
             pass.glowRamp[i] = packRgb(mix(g1.r, g2.r), mix(g1.g, g2.g), mix(g1.b, g2.b));
         }
     }
 }
 
 void buildLobeTables(ShadingPass &pass) {
-    const double exponents[2] = {highlightExponent(engine.fill[0]),
-                                 highlightExponent(engine.fill[1])};
+    const double exponents[2] = {highlightExponent(pass.job->fill[0]),
+                                 highlightExponent(pass.job->fill[1])};
     for (int32_t i = 0; i < kLobeSize; ++i) {
         const long double c = cosl(static_cast<long double>(i) *
                                    static_cast<long double>(1.57079635) * 0.0009765625L);
@@ -165,12 +132,13 @@ void buildLobeTables(ShadingPass &pass) {
 // positions; everything that depends on a column or a row alone.
 void buildCoordinates(ShadingPass &pass) {
     const int32_t w = engine.frameWidth, h = engine.frameHeight, n = engine.maxSide;
-    const int32_t k = 255 - engine.fillZoom;
+    const RenderJob &job = *pass.job;
+    const int32_t k = 255 - job.fillZoom;
     for (int f = 0; f < 2; ++f) {
-        const FillSettings &fill = engine.fill[f];
+        const FillJob &fill = job.fill[f];
         const bool picture = effectiveMode(fill) == 3;
-        pass.modulusU[f] = picture ? fill.imageWidth : 256;
-        pass.modulusV[f] = picture ? fill.imageHeight : 256;
+        pass.modulusU[f] = picture ? static_cast<uint16_t>(fill.imageWidth) : 256;
+        pass.modulusV[f] = picture ? static_cast<uint16_t>(fill.imageHeight) : 256;
         pass.colCoord[f].resize(w);
         pass.rowCoord[f].resize(h);
     }
@@ -180,27 +148,27 @@ void buildCoordinates(ShadingPass &pass) {
     pass.lobeV.resize(h);
 
     const int32_t step = (k * kLobeScale) / n;
-    const int64_t lobeOffsetX = clampRange(engine.offsetX, -kLobeOffsetLimit, kLobeOffsetLimit);
-    const int64_t lobeOffsetY = clampRange(engine.offsetY, -kLobeOffsetLimit, kLobeOffsetLimit);
+    const int64_t lobeOffsetX = clampRange(job.offsetX, -kLobeOffsetLimit, kLobeOffsetLimit);
+    const int64_t lobeOffsetY = clampRange(job.offsetY, -kLobeOffsetLimit, kLobeOffsetLimit);
     for (int32_t x = 0; x < w; ++x) {
         const int32_t t = ((x - w / 2) * k * 256) / n;
         for (int f = 0; f < 2; ++f)
-            pass.colCoord[f][x] = trueMod(int64_t(t >> 8) - engine.offsetX + 127, pass.modulusU[f]);
+            pass.colCoord[f][x] = trueMod(int64_t(t >> 8) - job.offsetX + 127, pass.modulusU[f]);
         pass.colFrac[x] = static_cast<uint8_t>(t & 255);
         pass.lobeU[x] = wrap32(int64_t(x - w / 2) * step - lobeOffsetX * kLobeScale);
     }
     for (int32_t y = 0; y < h; ++y) {
         const int32_t t = ((y - h / 2) * k * 256) / n;
         for (int f = 0; f < 2; ++f)
-            pass.rowCoord[f][y] = trueMod(int64_t(t >> 8) - engine.offsetY + 127, pass.modulusV[f]);
+            pass.rowCoord[f][y] = trueMod(int64_t(t >> 8) - job.offsetY + 127, pass.modulusV[f]);
         pass.rowFrac[y] = static_cast<uint8_t>(t & 255);
         pass.lobeV[y] = wrap32(int64_t(y - h / 2) * step - lobeOffsetY * kLobeScale);
     }
 
-    pass.glowWeight = opacityWeight(engine.glowSettings[kGlowOpacity]);
-    pass.shadowWeight = opacityWeight(engine.shadowSettings[kShadowOpacity]);
-    pass.shadowShiftX = int64_t(engine.shadowDistance) * engine.offsetX / 100;
-    pass.shadowShiftY = int64_t(engine.shadowDistance) * engine.offsetY / 100;
+    pass.glowWeight = opacityWeight(job.glow.opacity);
+    pass.shadowWeight = opacityWeight(job.shadow.opacity);
+    pass.shadowShiftX = int64_t(job.shadow.distance) * job.offsetX / 100;
+    pass.shadowShiftY = int64_t(job.shadow.distance) * job.offsetY / 100;
 }
 
 // Lobe index of a slope at a lobe position: |(slope x 2^19 + position) >> 16|,
@@ -216,7 +184,7 @@ inline int32_t lobeIndex(int32_t slope, int32_t position) {
 // A fill's colours as channel arrays (0 red, 1 green, 2 blue).
 struct FillColours {
     int32_t a[3], b[3], c[3];
-    explicit FillColours(const FillSettings &fill) {
+    explicit FillColours(const FillJob &fill) {
         for (int k = 0; k < 3; ++k) {
             a[k] = channelOf(fill.colourA, k);
             b[k] = channelOf(fill.colourB, k);
@@ -278,7 +246,7 @@ inline void fillColour(const ShadingPass &pass, const FillColours &colours, int3
             }
         } else {
             // Picture: bilinear sample of the fill picture times the tint.
-            const uint32_t *image = engine.fill[F].image;
+            const uint32_t *image = pass.job->fill[F].image;
             const size_t row = size_t(v) * mu, rowNext = size_t(vNext) * mu;
             const RgbChannels tl(image[row + u]), tr(image[row + uNext]);
             const RgbChannels bl(image[rowNext + u]), br(image[rowNext + uNext]);
@@ -542,9 +510,9 @@ inline int32_t nextUncovered(const uint8_t *coverage, int32_t x, int32_t count) 
     return x;
 }
 
-// An image map tints its fill when it is on and holds a picture.
-inline const uint32_t *tintMap(const ImageMapParams *params, const uint32_t *plane) {
-    return params && params->on == 1 && params->image ? plane : nullptr;
+// An image map tints its fill when its stage resampled a picture.
+inline const uint32_t *tintMap(int which, const uint32_t *plane) {
+    return engine.mapTints[which] == 1 ? plane : nullptr;
 }
 
 // The pass for object fill mode M1 and background fill mode M2, row by row.
@@ -558,20 +526,20 @@ template <int M1, int M2> void shadePixels(const ShadingPass &pass) {
     const int32_t border = engine.border;
     const int32_t paddedW = engine.paddedWidth, paddedH = engine.paddedHeight;
     const bool coverageValid = engine.edgeCount != 0 || engine.maskFull == 1;
-    const bool texture1 = engine.textureParams1 && engine.textureParams1->bytes[6] == 1;
-    const bool texture2 = engine.textureParams2 && engine.textureParams2->bytes[6] == 1;
-    const bool glowOn = engine.glowEnabled == 1, shadowOn = engine.shadowEnabled == 1;
-    const uint32_t *map1 = tintMap(engine.imageMapParams1, engine.imageMap1);
-    const uint32_t *map2 = tintMap(engine.imageMapParams2, engine.imageMap2);
+    const RenderJob &job = *pass.job;
+    const bool texture1 = engine.textureOn[0] == 1, texture2 = engine.textureOn[1] == 1;
+    const bool glowOn = job.glow.on == 1, shadowOn = job.shadow.on == 1;
+    const uint32_t *map1 = tintMap(0, engine.imageMap1);
+    const uint32_t *map2 = tintMap(1, engine.imageMap2);
     const int8_t *slopeX1 = texture1 ? engine.texturedSlopeX1 : engine.slopeX;
     const int8_t *slopeY1 = texture1 ? engine.texturedSlopeY1 : engine.slopeY;
-    const FillColours object(engine.fill[0]), background(engine.fill[1]);
+    const FillColours object(job.fill[0]), background(job.fill[1]);
     ShadowReach shadow{};
     shadow.offset = int64_t(border) + pass.shadowShiftX;
     shadow.first = 1 - shadow.offset > 0 ? 1 - shadow.offset : 0;
     shadow.end = paddedW - shadow.offset < w ? paddedW - shadow.offset : w;
     shadow.weight = pass.shadowWeight;
-    shadow.colour = packRgb(engine.shadowColour.r, engine.shadowColour.g, engine.shadowColour.b);
+    shadow.colour = packRgb(job.shadow.colour.r, job.shadow.colour.g, job.shadow.colour.b);
 
     for (int32_t y = 0; y < h; ++y) {
         pollAbort(y);
@@ -621,8 +589,8 @@ template <int M1> void shadeWithObjectMode(const ShadingPass &pass, int backgrou
 }
 
 void shade(const ShadingPass &pass) {
-    const int backgroundMode = effectiveMode(engine.fill[1]);
-    switch (effectiveMode(engine.fill[0])) {
+    const int backgroundMode = effectiveMode(pass.job->fill[1]);
+    switch (effectiveMode(pass.job->fill[0])) {
     case 0:
         return shadeWithObjectMode<0>(pass, backgroundMode);
     case 1:
@@ -637,10 +605,10 @@ void shade(const ShadingPass &pass) {
 } // namespace
 
 int32_t finalShadingStage(const RenderJob &job) {
-    refreshShadingParameters(job);
     if (!engine.framePixels || !engine.mask || engine.maxSide == 0) return 0;
     ShadingPass *pass = new (std::nothrow) ShadingPass();
     if (!pass) return -1;
+    pass->job = &job;
     try {
         buildShadingTables(*pass);
         buildLobeTables(*pass);

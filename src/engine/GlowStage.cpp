@@ -376,16 +376,12 @@ void blurredGlow(int32_t g) {
 } // namespace
 
 int32_t glowStage(const RenderJob &job) {
-    std::memcpy(engine.glowSettings, job.glowParams, sizeof engine.glowSettings);
-    engine.glowColour1 = job.glowColour1;
-    engine.glowColour2 = job.glowColour2;
-    engine.glowEnabled = job.glowOn;
-    if (job.glowOn != 1) return 0;
+    if (job.glow.on != 1) return 0;
     if (engine.edgeCount <= 0 || !engine.mask) return 0;
 
-    const int32_t g = limitToBorder(engine.glowSettings[kGlowWidth]);
-    if (engine.glowSettings[kGlowProfile] != 0)
-        profileGlow(g, engine.glowSettings[kGlowSoftness]);
+    const int32_t g = limitToBorder(job.glow.width);
+    if (job.glow.profile != kGlowBlurred)
+        profileGlow(g, job.glow.softness);
     else
         blurredGlow(g);
     return 0;

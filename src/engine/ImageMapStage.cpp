@@ -407,48 +407,11 @@ void copyOnePixelFootprints(const Picture &s, const CoordTables &c, uint32_t *ou
     }
 }
 
-ImageMapParams *paramsOf(int32_t which) {
-    return which == 0 ? engine.imageMapParams1 : engine.imageMapParams2;
-}
-
-// One image map stage; which 0 is map 1, 1 map 2.
-int32_t imageMapStage(const RenderJob &job, int32_t which) {
-    ImageMapParams *params = paramsOf(which);
-    if (!params) return 0;
-    const bool first = which == 0;
-    const int8_t zoomX = first ? job.map1ScaleX : job.map2ScaleX;
-    const int8_t zoomY = first ? job.map1ScaleY : job.map2ScaleY;
-    const int32_t offsetX = first ? job.map1OffsetX : job.map2OffsetX;
-    const int32_t offsetY = first ? job.map1OffsetY : job.map2OffsetY;
-    params->colOffsetExact = zoomedOffset(zoomX, offsetX);
-    params->rowOffsetExact = zoomedOffset(zoomY, offsetY);
-    params->colOffset = wrap32(params->colOffsetExact);
-    params->rowOffset = wrap32(params->rowOffsetExact);
-    params->zoomX = zoomX;
-    params->zoomY = zoomY;
-    params->on = first ? job.map1On : job.map2On;
-    if (params->on != 1) return 0;
-
-    // A missing or empty picture is recorded as none: the map is skipped.
-    const uint32_t *image = first ? job.map1Image : job.map2Image;
-    const int16_t width = first ? job.map1ImageWidth : job.map2ImageWidth;
-    const int16_t height = first ? job.map1ImageHeight : job.map2ImageHeight;
-    const bool usable = image && width > 0 && height > 0;
-    params->image = usable ? image : nullptr;
-    params->imageWidth = usable ? static_cast<uint16_t>(width) : 0;
-    params->imageHeight = usable ? static_cast<uint16_t>(height) : 0;
-    if (usable) resampleImageMap(which);
-    return 0;
-}
-
-} // namespace
-
-void resampleImageMap(int32_t which) {
-    if (which != 0 && which != 1) return;
-    const ImageMapParams *params = paramsOf(which);
+// Resamples image map `which` (0 for map 1, 1 for map 2) from the picture
+// of its job into imageMap1 or imageMap2.
+void resampleImageMap(int32_t which, const MapJob &map) {
     uint32_t *out = which == 0 ? engine.imageMap1 : engine.imageMap2;
-    if (!params || !out || !params->image || params->imageWidth == 0 || params->imageHeight == 0)
-        return;
+    if (!out) return;
     const CoordTables tables =
         which == 0
             ? CoordTables{engine.colCoords, engine.colFracs, engine.rowCoords, engine.rowFracs}
@@ -457,10 +420,15 @@ void resampleImageMap(int32_t which) {
     // Map 1 tints only the shape: with an empty mask there is nothing to tint.
     if (which == 0 && engine.edgeCount == 0 && engine.maskFull != 1) return;
 
-    const Picture picture{params->image, params->imageWidth, params->imageHeight};
-    const int32_t colScale = zoomScale(params->zoomX), rowScale = zoomScale(params->zoomY);
-    buildColumnCoords(colScale, tables.col, tables.colFrac, picture.width, params->colOffsetExact);
-    buildRowCoords(rowScale, tables.row, tables.rowFrac, picture.height, params->rowOffsetExact);
+    const Picture picture{map.image, static_cast<uint16_t>(map.imageWidth),
+                          static_cast<uint16_t>(map.imageHeight)};
+    const int32_t colScale = zoomScale(map.zoomX), rowScale = zoomScale(map.zoomY);
+    // The zoomed offsets at full width: zoomScale x offset can pass 32 bits,
+    // and the coordinate tables are built from the exact value.
+    buildColumnCoords(colScale, tables.col, tables.colFrac, picture.width,
+                      zoomedOffset(map.zoomX, map.offsetX));
+    buildRowCoords(rowScale, tables.row, tables.rowFrac, picture.height,
+                   zoomedOffset(map.zoomY, map.offsetY));
 
     // At zoom 0 on both axes, on a picture of at least 2 x 2, every footprint
     // is exactly one source pixel: the box average is that pixel itself.
@@ -513,6 +481,20 @@ void resampleImageMap(int32_t which) {
         break;
     }
 }
+
+// One image map stage; which 0 is map 1, 1 map 2. A missing or empty
+// picture leaves the map untinted.
+int32_t imageMapStage(const RenderJob &job, int32_t which) {
+    const MapJob &map = job.map[which];
+    engine.mapTints[which] = 0;
+    if (map.on != 1) return 0;
+    if (!map.image || map.imageWidth <= 0 || map.imageHeight <= 0) return 0;
+    engine.mapTints[which] = 1;
+    resampleImageMap(which, map);
+    return 0;
+}
+
+} // namespace
 
 int32_t imageMapStage1(const RenderJob &job) {
     return imageMapStage(job, 0);

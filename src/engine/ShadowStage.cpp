@@ -99,14 +99,10 @@ void blurShadow(int32_t c) {
 } // namespace
 
 int32_t shadowStage(const RenderJob &job) {
-    std::memcpy(engine.shadowSettings, job.shadowParams, sizeof engine.shadowSettings);
-    engine.shadowColour = job.shadowColour;
-    engine.shadowDistance = job.shadowDistance;
-    engine.shadowEnabled = job.shadowOn;
-    if (job.shadowOn != 1) return 0;
+    if (job.shadow.on != 1) return 0;
     if (engine.edgeCount <= 0 || !engine.mask) return 0;
 
-    const int32_t c = limitToBorder(engine.shadowSettings[kShadowSoftness]);
+    const int32_t c = limitToBorder(job.shadow.softness);
     std::memset(engine.columnSums, 0, sizeof(int32_t) * engine.columnSumsCount);
     if (c == 0)
         copyMask();

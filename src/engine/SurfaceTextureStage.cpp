@@ -18,47 +18,6 @@ namespace lustra {
 namespace {
 
 constexpr int32_t kPatternSide = 256;
-constexpr uint8_t kTypePicture = 4;
-
-// The job fields of one surface texture.
-struct TextureSettings {
-    int8_t zoomX, zoomY;
-    uint8_t depth, heightMax, heightMin, type, on, invert;
-    const uint32_t *image;
-    int16_t imageWidth, imageHeight;
-    int32_t offsetX, offsetY;
-};
-
-TextureSettings settingsOf(const RenderJob &job, int32_t index) {
-    if (index == 0)
-        return {job.texture1ScaleX,     job.texture1ScaleY,      job.texture1Depth,
-                job.texture1HeightMax,  job.texture1HeightMin,   job.texture1Type,
-                job.texture1On,         job.texture1Invert,      job.texture1Image,
-                job.texture1ImageWidth, job.texture1ImageHeight, job.texture1OffsetX,
-                job.texture1OffsetY};
-    return {job.texture2ScaleX,     job.texture2ScaleY,      job.texture2Depth,
-            job.texture2HeightMax,  job.texture2HeightMin,   job.texture2Type,
-            job.texture2On,         job.texture2Invert,      job.texture2Image,
-            job.texture2ImageWidth, job.texture2ImageHeight, job.texture2OffsetX,
-            job.texture2OffsetY};
-}
-
-// The eight parameter bytes in job order (zooms stored plus 128), the height
-// window as a 256-entry acceptance table, and the zoomed offsets (low 32 bits).
-void storeParams(TextureParams &params, const TextureSettings &s) {
-    params.bytes[0] = static_cast<uint8_t>(s.zoomX + 128);
-    params.bytes[1] = static_cast<uint8_t>(s.zoomY + 128);
-    params.bytes[2] = s.depth;
-    params.bytes[3] = s.heightMax;
-    params.bytes[4] = s.heightMin;
-    params.bytes[5] = s.type;
-    params.bytes[6] = s.on;
-    params.bytes[7] = s.invert;
-    for (int32_t h = 0; h < 256; ++h)
-        params.table[h] = (h >= s.heightMin && h <= s.heightMax) ? 1 : 0;
-    params.colOffset = wrap32(zoomedOffset(s.zoomX, s.offsetX));
-    params.rowOffset = wrap32(zoomedOffset(s.zoomY, s.offsetY));
-}
 
 // One texture as the sampler sees it: three planes of width x height texels
 // and the height window.
@@ -747,9 +706,8 @@ void releasePicturePlanes(PictureTexture &planes) {
 // 4, the pattern planes (reloaded from the pattern file) for types 0..3.
 // False when the texture cannot be used this run: no picture, the planes
 // cannot be allocated, an unknown type or an unreadable pattern file.
-bool prepareTexture(int32_t index, const TextureSettings &s, const RenderJob &job,
-                    Texture &texture) {
-    if (s.type == kTypePicture) {
+bool prepareTexture(int32_t index, const TextureJob &s, const RenderJob &job, Texture &texture) {
+    if (s.type == kTexturePicture) {
         PictureTexture &planes = engine.pictureTexture[index];
         planes.picture = s.image;
         planes.width = s.imageWidth;
@@ -788,16 +746,14 @@ bool engineReady(int32_t index) {
            engine.texturedSlopeX2 && engine.texturedSlopeY2 && engine.textureHeight[index] &&
            engine.textureSlopeX[index] && engine.textureSlopeY[index] && engine.colCoords &&
            engine.colCoords2 && engine.rowCoords && engine.rowCoords2 && engine.colFracs &&
-           engine.colFracs2 && engine.rowFracs && engine.rowFracs2 &&
-           (index == 0 ? engine.textureParams1 : engine.textureParams2);
+           engine.colFracs2 && engine.rowFracs && engine.rowFracs2;
 }
 
 // One surface texture stage; index 0 is texture 1, index 1 texture 2.
 int32_t surfaceTextureStage(const RenderJob &job, int32_t index) {
     if (!engineReady(index)) return 0;
-    const TextureSettings s = settingsOf(job, index);
-    TextureParams &params = index == 0 ? *engine.textureParams1 : *engine.textureParams2;
-    storeParams(params, s);
+    const TextureJob &s = job.texture[index];
+    engine.textureOn[index] = s.on;
     if (s.on != 1) return 0;
     // Texture 1 covers only the shape: an empty mask leaves nothing to texture.
     if (index == 0 && engine.edgeCount == 0 && engine.maskFull != 1) return 0;
@@ -806,11 +762,14 @@ int32_t surfaceTextureStage(const RenderJob &job, int32_t index) {
     // final shading lights the plain relief instead of stale textured slopes.
     Texture texture;
     if (!prepareTexture(index, s, job, texture)) {
-        params.bytes[6] = 0;
+        engine.textureOn[index] = 0;
         return 0;
     }
     if (s.invert == 1) invertPlanes(texture);
-    texture.accepted = params.table;
+    // The height window as a table: 1 for the accepted heights.
+    uint8_t accepted[256];
+    for (int32_t h = 0; h < 256; ++h) accepted[h] = (h >= s.heightMin && h <= s.heightMax) ? 1 : 0;
+    texture.accepted = accepted;
     texture.windowLow = s.heightMin;
     texture.windowHigh = s.heightMax;
 

@@ -227,8 +227,11 @@ class BevelReference : public ::testing::Test {
         std::memcpy(engine.slopeX, model.slopeX.data(), frame);
         std::memcpy(engine.slopeY, model.slopeY.data(), frame);
 
-        std::memcpy(job.bevelParams, settings, 6);
-        job.bevelOn = 1;
+        job.bevel.width = settings[0], job.bevel.depth = settings[1],
+        job.bevel.smoothing = settings[2];
+        job.bevel.edgeSlope = int8_t(settings[3]), job.bevel.innerSlope = int8_t(settings[4]);
+        job.bevel.direction = BevelDirection(int8_t(settings[5]));
+        job.bevel.on = 1;
         bevelStage(job);
         model.run(settings);
 

@@ -235,8 +235,9 @@ class GlowShadowReference : public ::testing::Test {
         std::memcpy(engine.stampMax, model.stampMax.data(), frame);
 
         const uint8_t params[4] = {uint8_t(width), 100, uint8_t(softness), uint8_t(profile)};
-        std::memcpy(job.glowParams, params, 4);
-        job.glowOn = 1;
+        job.glow.width = params[0], job.glow.opacity = params[1], job.glow.softness = params[2];
+        job.glow.profile = GlowProfile(params[3]);
+        job.glow.on = 1;
         glowStage(job);
         const std::string context =
             what(profile ? "profile glow" : "blurred glow", width, softness);
@@ -259,7 +260,7 @@ class GlowShadowReference : public ::testing::Test {
         model.map.resize(padded);
         for (uint8_t &v : model.map) v = uint8_t(random());
         std::memcpy(engine.shadowMap, model.map.data(), padded);
-        job.shadowParams[0] = uint8_t(softness), job.shadowParams[1] = 100, job.shadowOn = 1;
+        job.shadow.softness = uint8_t(softness), job.shadow.opacity = 100, job.shadow.on = 1;
         shadowStage(job);
         if (engine.edgeCount > 0) model.run(limitToBorder(softness));
         return same(engine.shadowMap, model.map.data(), padded, engine.paddedWidth, "shadowMap",

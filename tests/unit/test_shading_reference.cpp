@@ -29,6 +29,32 @@ namespace {
 // The stage as first written, kept apart from the engine's code.
 namespace reference {
 
+// The parameters the stage reads, copied from the job as the stage first did.
+struct Parameters {
+    FillJob fill[2];
+    uint8_t fillZoom = 0;
+    int32_t offsetX = 0, offsetY = 0;
+    uint8_t glowEnabled = 0, glowOpacity = 0;
+    Rgb glowColour1{}, glowColour2{};
+    uint8_t shadowEnabled = 0, shadowOpacity = 0, shadowDistance = 0;
+    Rgb shadowColour{};
+} P;
+
+void refreshShadingParameters(const RenderJob &job) {
+    P.fillZoom = job.fillZoom;
+    P.offsetX = job.offsetX;
+    P.offsetY = job.offsetY;
+    for (int f = 0; f < 2; ++f) P.fill[f] = job.fill[f];
+    P.glowOpacity = job.glow.opacity;
+    P.glowColour1 = job.glow.colour1;
+    P.glowColour2 = job.glow.colour2;
+    P.glowEnabled = job.glow.on;
+    P.shadowOpacity = job.shadow.opacity;
+    P.shadowColour = job.shadow.colour;
+    P.shadowDistance = job.shadow.distance;
+    P.shadowEnabled = job.shadow.on;
+}
+
 constexpr int32_t kLobeSize = 1024;
 constexpr int32_t kLobeScale = 524288; // 2^19: lobe positions in 1/2^19 texel
 
@@ -69,13 +95,13 @@ struct RgbChannels {
 };
 
 // A fill of mode 3 without a usable picture shades as metal (mode 2).
-inline uint8_t effectiveMode(const FillSettings &fill) {
+inline uint8_t effectiveMode(const FillJob &fill) {
     if (fill.mode > 3) return 0;
     if (fill.mode == 3 && (!fill.image || fill.imageWidth == 0 || fill.imageHeight == 0)) return 2;
     return fill.mode;
 }
 
-inline double highlightExponent(const FillSettings &fill) {
+inline double highlightExponent(const FillJob &fill) {
     return fill.shininess * 0.5 + 1.0;
 }
 
@@ -86,7 +112,7 @@ inline int32_t opacityWeight(uint8_t percent) {
 
 void buildShadingTables(ShadingPass &pass) {
     for (int f = 0; f < 2; ++f) {
-        const FillSettings &fill = engine.fill[f];
+        const FillJob &fill = P.fill[f];
         if (fill.mode == 0) continue;
         const double e = highlightExponent(fill);
         for (int32_t i = 0; i < 256; ++i) {
@@ -101,22 +127,20 @@ void buildShadingTables(ShadingPass &pass) {
             }
         }
     }
-    if (engine.glowEnabled == 1) {
-        const int32_t pg = opacityWeight(engine.glowSettings[kGlowOpacity]);
+    if (P.glowEnabled == 1) {
+        const int32_t pg = opacityWeight(P.glowOpacity);
         for (int32_t i = 0; i < 256; ++i) {
             const int32_t r = ((pg * (i * 255 / 256)) >> 8) & 0xFF;
             for (int k = 0; k < 3; ++k)
-                pass.glowRamp[k][i] =
-                    static_cast<uint8_t>((channelOf(engine.glowColour1, k) * r +
-                                          channelOf(engine.glowColour2, k) * (255 - r)) >>
-                                         8);
+                pass.glowRamp[k][i] = static_cast<uint8_t>(
+                    (channelOf(P.glowColour1, k) * r + channelOf(P.glowColour2, k) * (255 - r)) >>
+                    8);
         }
     }
 }
 
 void buildLobeTables(ShadingPass &pass) {
-    const double exponents[2] = {highlightExponent(engine.fill[0]),
-                                 highlightExponent(engine.fill[1])};
+    const double exponents[2] = {highlightExponent(P.fill[0]), highlightExponent(P.fill[1])};
     for (int32_t i = 0; i < kLobeSize; ++i) {
         const long double c = cosl(static_cast<long double>(i) *
                                    static_cast<long double>(1.57079635) * 0.0009765625L);
@@ -132,9 +156,9 @@ void buildLobeTables(ShadingPass &pass) {
 // positions; everything that depends on a column or a row alone.
 void buildCoordinates(ShadingPass &pass) {
     const int32_t w = engine.frameWidth, h = engine.frameHeight, n = engine.maxSide;
-    const int32_t k = 255 - engine.fillZoom;
+    const int32_t k = 255 - P.fillZoom;
     for (int f = 0; f < 2; ++f) {
-        const FillSettings &fill = engine.fill[f];
+        const FillJob &fill = P.fill[f];
         const bool picture = effectiveMode(fill) == 3;
         pass.modulusU[f] = picture ? fill.imageWidth : 256;
         pass.modulusV[f] = picture ? fill.imageHeight : 256;
@@ -147,27 +171,27 @@ void buildCoordinates(ShadingPass &pass) {
     pass.lobeV.resize(h);
 
     const int32_t step = (k * kLobeScale) / n;
-    const int64_t lobeOffsetX = clampRange(engine.offsetX, -kLobeOffsetLimit, kLobeOffsetLimit);
-    const int64_t lobeOffsetY = clampRange(engine.offsetY, -kLobeOffsetLimit, kLobeOffsetLimit);
+    const int64_t lobeOffsetX = clampRange(P.offsetX, -kLobeOffsetLimit, kLobeOffsetLimit);
+    const int64_t lobeOffsetY = clampRange(P.offsetY, -kLobeOffsetLimit, kLobeOffsetLimit);
     for (int32_t x = 0; x < w; ++x) {
         const int32_t t = ((x - w / 2) * k * 256) / n;
         for (int f = 0; f < 2; ++f)
-            pass.colCoord[f][x] = trueMod(int64_t(t >> 8) - engine.offsetX + 127, pass.modulusU[f]);
+            pass.colCoord[f][x] = trueMod(int64_t(t >> 8) - P.offsetX + 127, pass.modulusU[f]);
         pass.colFrac[x] = static_cast<uint8_t>(t & 255);
         pass.lobeU[x] = wrap32(int64_t(x - w / 2) * step - lobeOffsetX * kLobeScale);
     }
     for (int32_t y = 0; y < h; ++y) {
         const int32_t t = ((y - h / 2) * k * 256) / n;
         for (int f = 0; f < 2; ++f)
-            pass.rowCoord[f][y] = trueMod(int64_t(t >> 8) - engine.offsetY + 127, pass.modulusV[f]);
+            pass.rowCoord[f][y] = trueMod(int64_t(t >> 8) - P.offsetY + 127, pass.modulusV[f]);
         pass.rowFrac[y] = static_cast<uint8_t>(t & 255);
         pass.lobeV[y] = wrap32(int64_t(y - h / 2) * step - lobeOffsetY * kLobeScale);
     }
 
-    pass.glowWeight = opacityWeight(engine.glowSettings[kGlowOpacity]);
-    pass.shadowWeight = opacityWeight(engine.shadowSettings[kShadowOpacity]);
-    pass.shadowShiftX = int64_t(engine.shadowDistance) * engine.offsetX / 100;
-    pass.shadowShiftY = int64_t(engine.shadowDistance) * engine.offsetY / 100;
+    pass.glowWeight = opacityWeight(P.glowOpacity);
+    pass.shadowWeight = opacityWeight(P.shadowOpacity);
+    pass.shadowShiftX = int64_t(P.shadowDistance) * P.offsetX / 100;
+    pass.shadowShiftY = int64_t(P.shadowDistance) * P.offsetY / 100;
 }
 
 // Lobe index of a slope at a lobe position: |(slope x 2^19 + position) >> 16|,
@@ -181,7 +205,7 @@ inline int32_t lobeIndex(int32_t slope, int32_t position) {
 // A fill's colours as channel arrays (0 red, 1 green, 2 blue).
 struct FillColours {
     int32_t a[3], b[3], c[3];
-    explicit FillColours(const FillSettings &fill) {
+    explicit FillColours(const FillJob &fill) {
         for (int k = 0; k < 3; ++k) {
             a[k] = channelOf(fill.colourA, k);
             b[k] = channelOf(fill.colourB, k);
@@ -246,7 +270,7 @@ inline void fillColour(const ShadingPass &pass, const FillColours &colours, int3
             }
         } else {
             // Picture: bilinear sample of the fill picture times the tint.
-            const uint32_t *image = engine.fill[F].image;
+            const uint32_t *image = P.fill[F].image;
             const size_t row = size_t(v) * mu, rowNext = size_t(vNext) * mu;
             const RgbChannels tl(image[row + u]), tr(image[row + uNext]);
             const RgbChannels bl(image[rowNext + u]), br(image[rowNext + uNext]);
@@ -261,9 +285,9 @@ inline void fillColour(const ShadingPass &pass, const FillColours &colours, int3
     }
 }
 
-// An image map tints its fill when it is on and holds a picture.
-inline const uint32_t *tintMap(const ImageMapParams *params, const uint32_t *plane) {
-    return params && params->on == 1 && params->image ? plane : nullptr;
+// An image map tints its fill when its stage resampled a picture.
+inline const uint32_t *tintMap(int which, const uint32_t *plane) {
+    return engine.mapTints[which] == 1 ? plane : nullptr;
 }
 
 // The per-pixel pass for object fill mode M1 and background fill mode M2:
@@ -273,15 +297,14 @@ template <int M1, int M2> void shadePixels(const ShadingPass &pass) {
     const int32_t border = engine.border;
     const int32_t paddedW = engine.paddedWidth, paddedH = engine.paddedHeight;
     const bool coverageValid = engine.edgeCount != 0 || engine.maskFull == 1;
-    const bool texture1 = engine.textureParams1 && engine.textureParams1->bytes[6] == 1;
-    const bool texture2 = engine.textureParams2 && engine.textureParams2->bytes[6] == 1;
-    const bool glowOn = engine.glowEnabled == 1, shadowOn = engine.shadowEnabled == 1;
-    const uint32_t *map1 = tintMap(engine.imageMapParams1, engine.imageMap1);
-    const uint32_t *map2 = tintMap(engine.imageMapParams2, engine.imageMap2);
+    const bool texture1 = engine.textureOn[0] == 1, texture2 = engine.textureOn[1] == 1;
+    const bool glowOn = P.glowEnabled == 1, shadowOn = P.shadowEnabled == 1;
+    const uint32_t *map1 = tintMap(0, engine.imageMap1);
+    const uint32_t *map2 = tintMap(1, engine.imageMap2);
     const int8_t *slopeX1 = texture1 ? engine.texturedSlopeX1 : engine.slopeX;
     const int8_t *slopeY1 = texture1 ? engine.texturedSlopeY1 : engine.slopeY;
-    const FillColours object(engine.fill[0]), background(engine.fill[1]);
-    const int32_t shadow[3] = {engine.shadowColour.r, engine.shadowColour.g, engine.shadowColour.b};
+    const FillColours object(P.fill[0]), background(P.fill[1]);
+    const int32_t shadow[3] = {P.shadowColour.r, P.shadowColour.g, P.shadowColour.b};
 
     for (int32_t y = 0; y < h; ++y) {
         pollAbort(y);
@@ -344,8 +367,8 @@ template <int M1> void shadeWithObjectMode(const ShadingPass &pass, int backgrou
 }
 
 void shade(const ShadingPass &pass) {
-    const int backgroundMode = effectiveMode(engine.fill[1]);
-    switch (effectiveMode(engine.fill[0])) {
+    const int backgroundMode = effectiveMode(P.fill[1]);
+    switch (effectiveMode(P.fill[0])) {
     case 0:
         return shadeWithObjectMode<0>(pass, backgroundMode);
     case 1:
@@ -439,10 +462,12 @@ class ShadingExactness : public ::testing::Test {
         job.width = int16_t(c.width), job.height = int16_t(c.height), job.border = c.border;
         job.paddedMask = paddedMask.data(), job.pixels = pixels.data();
         job.dataDirectory = directory.c_str();
-        job.fill1Mode = uint8_t(c.fill1Mode), job.fill2Mode = uint8_t(c.fill2Mode);
-        job.fill1ColourA = colour(), job.fill1ColourB = colour(), job.fill1ColourC = colour();
-        job.fill2ColourA = colour(), job.fill2ColourB = colour(), job.fill2ColourC = colour();
-        job.fill1Shininess = byte(), job.fill2Shininess = byte();
+        job.fill[0].mode = FillMode(c.fill1Mode), job.fill[1].mode = FillMode(c.fill2Mode);
+        job.fill[0].colourA = colour(), job.fill[0].colourB = colour(),
+        job.fill[0].colourC = colour();
+        job.fill[1].colourA = colour(), job.fill[1].colourB = colour(),
+        job.fill[1].colourC = colour();
+        job.fill[0].shininess = byte(), job.fill[1].shininess = byte();
         const int sizes[][2] = {{1, 1}, {1, 7}, {7, 1}, {3, 2}, {5, 5}, {17, 3}, {64, 1}, {257, 2}};
         for (int f = 0; f < 2; ++f) {
             const int *size = sizes[below(8)];
@@ -451,9 +476,10 @@ class ShadingExactness : public ::testing::Test {
             c.pictureHeight[f] = none ? 0 : size[1];
             pictures[f].resize(size_t(size[0]) * size[1]);
             for (uint32_t &p : pictures[f]) p = uint32_t(random());
-            (f == 0 ? job.fill1Image : job.fill2Image) = none ? nullptr : pictures[f].data();
-            (f == 0 ? job.fill1ImageWidth : job.fill2ImageWidth) = int16_t(c.pictureWidth[f]);
-            (f == 0 ? job.fill1ImageHeight : job.fill2ImageHeight) = int16_t(c.pictureHeight[f]);
+            (f == 0 ? job.fill[0].image : job.fill[1].image) = none ? nullptr : pictures[f].data();
+            (f == 0 ? job.fill[0].imageWidth : job.fill[1].imageWidth) = int16_t(c.pictureWidth[f]);
+            (f == 0 ? job.fill[0].imageHeight : job.fill[1].imageHeight) =
+                int16_t(c.pictureHeight[f]);
         }
         const int32_t farOffsets[] = {INT32_MIN, INT32_MIN + 1, -1000000, -4096,    -4095,
                                       4095,      4096,          1000000,  INT32_MAX};
@@ -467,13 +493,13 @@ class ShadingExactness : public ::testing::Test {
             job.offsetX = below(201) - 100;
             job.offsetY = below(201) - 100;
         }
-        job.glowOn = uint8_t(below(3)); // 2 counts as off
-        job.glowParams[kGlowOpacity] = extremes ? pick(zooms) : byte();
-        job.glowColour1 = colour(), job.glowColour2 = colour();
-        job.shadowOn = uint8_t(below(4) ? 1 : below(3));
-        job.shadowParams[kShadowOpacity] = extremes ? pick(zooms) : byte();
-        job.shadowColour = colour();
-        job.shadowDistance = extremes ? pick(zooms) : byte();
+        job.glow.on = uint8_t(below(3)); // 2 counts as off
+        job.glow.opacity = extremes ? pick(zooms) : byte();
+        job.glow.colour1 = colour(), job.glow.colour2 = colour();
+        job.shadow.on = uint8_t(below(4) ? 1 : below(3));
+        job.shadow.opacity = extremes ? pick(zooms) : byte();
+        job.shadow.colour = colour();
+        job.shadow.distance = extremes ? pick(zooms) : byte();
     }
 
     // The planes the shading reads, filled at random after the set-up.
@@ -492,11 +518,12 @@ class ShadingExactness : public ::testing::Test {
         for (uint32_t *map : {engine.imageMap1, engine.imageMap2})
             for (size_t p = 0; p < frame; ++p) map[p] = uint32_t(random());
         const uint8_t onValues[] = {0, 1, 1, 2};
-        engine.textureParams1->bytes[6] = pick(onValues);
-        engine.textureParams2->bytes[6] = pick(onValues);
-        for (ImageMapParams *params : {engine.imageMapParams1, engine.imageMapParams2}) {
-            params->on = pick(onValues);
-            params->image = below(5) ? pictures[0].data() : nullptr; // only tested for null
+        engine.textureOn[0] = pick(onValues);
+        engine.textureOn[1] = pick(onValues);
+        for (int which = 0; which < 2; ++which) {
+            const uint8_t on = pick(onValues);
+            const bool picture = below(5) != 0;
+            engine.mapTints[which] = on == 1 && picture ? 1 : 0;
         }
         if (!c.coverageValid) engine.edgeCount = 0, engine.maskFull = 0;
     }
@@ -522,8 +549,8 @@ class ShadingExactness : public ::testing::Test {
             ASSERT_EQ(fast[p], pixels[p])
                 << "pixel (" << p % c.width << ", " << p / c.width << ") offsets " << job.offsetX
                 << ", " << job.offsetY << " zoom " << int(job.fillZoom) << " glow "
-                << int(job.glowOn) << " shadow " << int(job.shadowOn) << " distance "
-                << int(job.shadowDistance) << " texture 2 " << int(engine.textureParams2->bytes[6]);
+                << int(job.glow.on) << " shadow " << int(job.shadow.on) << " distance "
+                << int(job.shadow.distance) << " texture 2 " << int(engine.textureOn[1]);
     }
 
     ShadingCase randomCase(int fill1Mode, int fill2Mode) {

@@ -492,38 +492,23 @@ class StageReference : public ::testing::Test {
                               : 0x00101010u;
     }
 
-    // The job fields of image map `which` (0 or 1), switched on.
+    // The job record of image map `which` (0 or 1), switched on.
     void setMapJob(int which, const uint32_t *picture, int pw, int ph, int8_t zoomX, int8_t zoomY,
                    int32_t offsetX, int32_t offsetY) {
-        if (which == 0) {
-            job.map1On = 1, job.map1Image = picture;
-            job.map1ImageWidth = int16_t(pw), job.map1ImageHeight = int16_t(ph);
-            job.map1ScaleX = zoomX, job.map1ScaleY = zoomY;
-            job.map1OffsetX = offsetX, job.map1OffsetY = offsetY;
-        } else {
-            job.map2On = 1, job.map2Image = picture;
-            job.map2ImageWidth = int16_t(pw), job.map2ImageHeight = int16_t(ph);
-            job.map2ScaleX = zoomX, job.map2ScaleY = zoomY;
-            job.map2OffsetX = offsetX, job.map2OffsetY = offsetY;
-        }
+        MapJob &map = job.map[which];
+        map.on = 1, map.image = picture;
+        map.imageWidth = int16_t(pw), map.imageHeight = int16_t(ph);
+        map.zoomX = zoomX, map.zoomY = zoomY;
+        map.offsetX = offsetX, map.offsetY = offsetY;
     }
-    // The job fields of surface texture `index` (0 or 1).
+    // The job record of surface texture `index` (0 or 1).
     void setTextureJob(int index, const reference::TextureJob &s) {
-        if (index == 0) {
-            job.texture1ScaleX = s.zoomX, job.texture1ScaleY = s.zoomY;
-            job.texture1Depth = s.depth, job.texture1HeightMax = s.heightMax;
-            job.texture1HeightMin = s.heightMin, job.texture1Type = s.type;
-            job.texture1On = s.on, job.texture1Invert = s.invert, job.texture1Image = s.image;
-            job.texture1ImageWidth = s.imageWidth, job.texture1ImageHeight = s.imageHeight;
-            job.texture1OffsetX = s.offsetX, job.texture1OffsetY = s.offsetY;
-        } else {
-            job.texture2ScaleX = s.zoomX, job.texture2ScaleY = s.zoomY;
-            job.texture2Depth = s.depth, job.texture2HeightMax = s.heightMax;
-            job.texture2HeightMin = s.heightMin, job.texture2Type = s.type;
-            job.texture2On = s.on, job.texture2Invert = s.invert, job.texture2Image = s.image;
-            job.texture2ImageWidth = s.imageWidth, job.texture2ImageHeight = s.imageHeight;
-            job.texture2OffsetX = s.offsetX, job.texture2OffsetY = s.offsetY;
-        }
+        TextureJob &t = job.texture[index];
+        t.zoomX = s.zoomX, t.zoomY = s.zoomY;
+        t.depth = s.depth, t.heightMax = s.heightMax, t.heightMin = s.heightMin;
+        t.type = TextureType(s.type), t.on = s.on, t.invert = s.invert;
+        t.image = s.image, t.imageWidth = s.imageWidth, t.imageHeight = s.imageHeight;
+        t.offsetX = s.offsetX, t.offsetY = s.offsetY;
     }
 
     std::mt19937 rng{20261208};
@@ -598,19 +583,8 @@ TEST_F(StageReference, SurfaceTexturesMatchTheReferenceAtEveryZoom) {
                                     random(-300, 300),
                                     randomOffset()};
             const int index = zoom & 1;
-            job.texture1ScaleX = job.texture2ScaleX = s.zoomX;
-            job.texture1ScaleY = job.texture2ScaleY = s.zoomY;
-            job.texture1Depth = job.texture2Depth = s.depth;
-            job.texture1HeightMax = job.texture2HeightMax = s.heightMax;
-            job.texture1HeightMin = job.texture2HeightMin = s.heightMin;
-            job.texture1Type = job.texture2Type = s.type;
-            job.texture1On = job.texture2On = 1;
-            job.texture1Invert = job.texture2Invert = s.invert;
-            job.texture1Image = job.texture2Image = small;
-            job.texture1ImageWidth = job.texture2ImageWidth = 3;
-            job.texture1ImageHeight = job.texture2ImageHeight = 2;
-            job.texture1OffsetX = job.texture2OffsetX = s.offsetX;
-            job.texture1OffsetY = job.texture2OffsetY = s.offsetY;
+            setTextureJob(0, s);
+            setTextureJob(1, s);
             int8_t *planeX = index == 0 ? engine.texturedSlopeX1 : engine.texturedSlopeX2;
             int8_t *planeY = index == 0 ? engine.texturedSlopeY1 : engine.texturedSlopeY2;
             std::vector<int8_t> expectX(planeX, planeX + frame), expectY(planeY, planeY + frame);
@@ -641,17 +615,8 @@ TEST_F(StageReference, ImageMapsMatchTheReferenceOnRandomCases) {
         if (round >= 512 && round % 4 == 0) zoomX = zoomY = 0; // one source pixel per pixel
         const int32_t offsetX = randomOffset(), offsetY = randomOffset();
         const uint8_t on = uint8_t(random(0, 9) == 0 ? 0 : 1);
-        if (which == 0) {
-            job.map1On = on, job.map1Image = picture.data();
-            job.map1ImageWidth = int16_t(pw), job.map1ImageHeight = int16_t(ph);
-            job.map1ScaleX = zoomX, job.map1ScaleY = zoomY;
-            job.map1OffsetX = offsetX, job.map1OffsetY = offsetY;
-        } else {
-            job.map2On = on, job.map2Image = picture.data();
-            job.map2ImageWidth = int16_t(pw), job.map2ImageHeight = int16_t(ph);
-            job.map2ScaleX = zoomX, job.map2ScaleY = zoomY;
-            job.map2OffsetX = offsetX, job.map2OffsetY = offsetY;
-        }
+        setMapJob(which, picture.data(), pw, ph, zoomX, zoomY, offsetX, offsetY);
+        job.map[which].on = on;
         uint32_t *plane = which == 0 ? engine.imageMap1 : engine.imageMap2;
         std::vector<uint32_t> expect(plane, plane + frame);
         if (on == 1)
