@@ -4,12 +4,10 @@
 #include "driver/PreviewRender.h"
 
 #include "driver/FrameRender.h"
+#include "driver/DriverInputs.h"
 #include "driver/RenderJob.h"
 #include "engine/Engine.h"
 #include "lustrafex/host_sdk.h"
-#include "operator/FieldRendering.h"
-#include "operator/Operator.h"
-#include "operator/Settings.h"
 
 namespace lustra {
 
@@ -36,7 +34,7 @@ bool runStage(int32_t index) {
 // All eight stages, each only while no earlier one failed; no abort checks.
 void runAllStages() {
     for (int32_t index = kBevel; index <= kShading; ++index) runStage(index);
-    if (driverState.engineError != 0) logFailure(kLogPreviewStageFailed);
+    if (driverState.engineError != 0) driverInputs.logFailure(kLogPreviewStageFailed);
 }
 
 void pointJobAtWorkBuffers() {
@@ -52,7 +50,7 @@ void setUpEngine() {
     if (driverState.engineError == 0)
         driverState.engineReady = 1;
     else
-        logFailure(kLogEngineSetupFailed);
+        driverInputs.logFailure(kLogEngineSetupFailed);
 }
 
 bool workBuffersFitFrame() {
@@ -94,7 +92,7 @@ int32_t renderPreview(int32_t step) {
         dgStandardPointer();
     } else if (driverState.engineReady == 0 || !workBuffersFitFrame()) {
         if (allocateWorkBuffers(fieldState.projectFrameWidth, fieldState.projectFrameHeight) != 0) {
-            logFailure(kLogPreviewBuffersMissing);
+            driverInputs.logFailure(kLogPreviewBuffersMissing);
             driverState.engineError = -1;
             return -1;
         }
@@ -125,7 +123,7 @@ int32_t renderPreview(int32_t step) {
         case kStepBevel:
             dgBusyPointer();
             runStage(kBevel);
-            if (settings.texture1On == 1) runStage(kTexture1);
+            if (driverInputs.settings->texture1On == 1) runStage(kTexture1);
             runStage(kShading);
             dgStandardPointer();
             break;

@@ -1,14 +1,12 @@
 // The render job: settings translated for the engine (colours to RGB,
 // percentages to signed bytes, derived enable flags, source pictures, the
 // data directory).
+#include "driver/DriverInputs.h"
 #include "driver/RenderJob.h"
 
 #include "engine/Blend.h"
 
 #include "driver/SourceImages.h"
-#include "operator/FieldRendering.h"
-#include "operator/Operator.h"
-#include "operator/Settings.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -181,8 +179,8 @@ LUSTRA_VECTOR_CLONES void hostPixelsToRgb(const uint32_t *__restrict host, uint3
 
 void fillRenderJob(int32_t scaled) {
     RenderJob &job = renderJob;
-    const EffectSettings &s = settings;
-    const bool secondLayers = secondLayersOption.value == 1;
+    const EffectSettings &s = *driverInputs.settings;
+    const bool secondLayers = driverInputs.secondLayers->value == 1;
 
     job.singleFill = 0;
     job.invertMask = 0;
@@ -191,6 +189,7 @@ void fillRenderJob(int32_t scaled) {
     job.smoothMaps = 1;
     job.bevel.on = 1;
     job.border = kBorder;
+    job.abortPoll = driverInputs.checkAbort;
     setDataDirectory();
 
     job.fillZoom = s.fillZoom;

@@ -30,8 +30,9 @@ struct EngineState {
     uint8_t *paddedMask = nullptr; // the job's padded mask
     uint8_t *mask = nullptr;       // paddedMask + R * (paddedWidth + 1)
     uint32_t *framePixels = nullptr;
-    char dataDirectory[256] = {}; // the job's data directory ("" when unusable)
-    char dataPath[256] = {};      // the data directory with a file name appended
+    char dataDirectory[256] = {};     // the job's data directory ("" when unusable)
+    int32_t (*abortPoll)() = nullptr; // the job's abort poll
+    char dataPath[256] = {};          // the data directory with a file name appended
 
     // Tables.
     int32_t *rowOffset = nullptr;       // H: y * W
@@ -109,8 +110,8 @@ int32_t engineTeardown();
 // there is no usable directory or the path does not fit in 256 bytes.
 bool engineDataPath(const char *name);
 
-// The abort poll of the engine's loops: on every iteration whose counter has
-// bit 4 set.
+// The abort poll of the engine's loops: calls the job's abort poll on every
+// iteration whose counter has bit 4 set.
 void pollAbort(int32_t counter);
 
 // The eight stages, in the order the driver runs them. Each returns 0.

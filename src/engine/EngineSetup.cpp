@@ -4,7 +4,6 @@
 
 #include "engine/BufferRecycler.h"
 #include "engine/Scratch.h"
-#include "operator/Operator.h"
 
 #include <cmath>
 #include <cstdio>
@@ -202,7 +201,7 @@ void analyseMask() {
 } // namespace
 
 void pollAbort(int32_t counter) {
-    if (counter & 16) checkAbort();
+    if ((counter & 16) && engine.abortPoll) engine.abortPoll();
 }
 
 bool engineDataPath(const char *name) {
@@ -222,6 +221,7 @@ int32_t engineSetup(const RenderJob &job) {
     engine.frameHeight = static_cast<uint16_t>(job.height);
     engine.paddedMask = job.paddedMask;
     engine.framePixels = job.pixels;
+    engine.abortPoll = job.abortPoll;
     // A directory that does not fit the path buffer is refused like a missing
     // one: no data file opens.
     engine.dataDirectory[0] = 0;

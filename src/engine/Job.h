@@ -114,6 +114,8 @@ struct RenderJob {
     MapJob map[2];         // map 1 tints the object fill, map 2 the background fill
 
     const char *dataDirectory = nullptr; // VXHOME + "/lustra/"
+    // Polled by the engine's long loops (see pollAbort); null polls nothing.
+    int32_t (*abortPoll)() = nullptr;
     int32_t border = 30;
 };
 
