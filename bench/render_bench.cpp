@@ -9,6 +9,7 @@
 #include "driver/FrameRender.h"
 #include "driver/RenderJob.h"
 #include "driver/SourceImages.h"
+#include "driver/Stages.h"
 #include "engine/Engine.h"
 #include "common/MemoryHost.h"
 #include "common/TitleShape.h"
@@ -174,21 +175,17 @@ void benchmark(TimedHost &host, const Scenario &scenario, int width, int height,
     }
 
     // The same frame step by step.
-    const char *names[] = {
-        "sources + job", "work buffers + mask", "engine set-up",     "bevel",       "glow",
-        "shadow",        "surface texture 1",   "surface texture 2", "image map 1", "image map 2",
-        "final shading", "output conversion",   "tear-down"};
-    constexpr int kSteps = 13;
+    constexpr int kSteps = 3 + kStageCount + 2;
+    const char *names[kSteps] = {"sources + job", "work buffers + mask", "engine set-up"};
+    for (int s = 0; s < kStageCount; ++s) names[3 + s] = kStageList[s].name;
+    names[3 + kStageCount] = "output conversion";
+    names[4 + kStageCount] = "tear-down";
     std::vector<double> steps[kSteps];
     std::vector<uint32_t> frame0 = host.background, frame1 = host.title;
     fieldState.inputFrame0 = frame0.data();
     fieldState.inputFrame1 = frame1.data();
     fieldState.projectFrameWidth = width;
     fieldState.projectFrameHeight = height;
-    using StageFunction = int32_t (*)(const RenderJob &);
-    const StageFunction stages[] = {
-        bevelStage,           glowStage,      shadowStage,    surfaceTextureStage1,
-        surfaceTextureStage2, imageMapStage1, imageMapStage2, finalShadingStage};
     for (int i = 0; i < frames; ++i) {
         Clock::time_point start = Clock::now();
         for (auto load : {loadMap1Source, loadMap2Source, loadFill1Source, loadFill2Source,
@@ -208,18 +205,18 @@ void benchmark(TimedHost &host, const Scenario &scenario, int width, int height,
         start = Clock::now();
         if (engineSetup(renderJob) != 0) std::fprintf(stderr, "engine set-up failed\n");
         steps[2].push_back(millisecondsSince(start));
-        for (int s = 0; s < 8; ++s) {
+        for (int s = 0; s < kStageCount; ++s) {
             start = Clock::now();
-            stages[s](renderJob);
+            kStageList[s].run(renderJob);
             steps[3 + s].push_back(millisecondsSince(start));
         }
         start = Clock::now();
         convertOutput(frame1.data());
-        steps[11].push_back(millisecondsSince(start));
+        steps[3 + kStageCount].push_back(millisecondsSince(start));
         start = Clock::now();
         engineTeardown();
         releaseWorkBuffers();
-        steps[12].push_back(millisecondsSince(start));
+        steps[4 + kStageCount].push_back(millisecondsSince(start));
         frame1 = host.title;
     }
     fieldState.inputFrame0 = fieldState.inputFrame1 = nullptr;

@@ -6,6 +6,7 @@
 #include "driver/DriverInputs.h"
 #include "driver/RenderJob.h"
 #include "driver/SourceImages.h"
+#include "driver/Stages.h"
 #include "engine/Blend.h"
 #include "engine/BufferRecycler.h"
 #include "engine/Engine.h"
@@ -22,11 +23,6 @@ DriverState driverState;
 namespace {
 
 constexpr int32_t kMaskBorder = 30;
-
-using Stage = int32_t (*)(const RenderJob &);
-constexpr Stage kStages[] = {
-    bevelStage,           glowStage,      shadowStage,    surfaceTextureStage1,
-    surfaceTextureStage2, imageMapStage1, imageMapStage2, finalShadingStage};
 
 // Truncates a single-precision channel toward zero; the conversions below
 // always land in 0..255.
@@ -175,8 +171,8 @@ void buildMask() {
 }
 
 void runStages() {
-    for (Stage stage : kStages) {
-        if (driverState.engineError == 0) driverState.engineError = stage(renderJob);
+    for (const StageEntry &stage : kStageList) {
+        if (driverState.engineError == 0) driverState.engineError = stage.run(renderJob);
         driverInputs.checkAbort();
     }
     if (driverState.engineError != 0) driverInputs.logFailure(kLogStageFailed);
