@@ -95,45 +95,6 @@ void buildStamps(int32_t a, float E, float I) {
     }
 }
 
-// Whether any of the V bytes at p (a multiple of 8) is non-zero: a run of
-// transparent pixels takes nothing and is skipped.
-template <int V> inline bool anyNonZero(const void *p) {
-    uint64_t any = 0;
-    for (int k = 0; k < V; k += 8) {
-        uint64_t word;
-        std::memcpy(&word, static_cast<const uint8_t *>(p) + k, 8);
-        any |= word;
-    }
-    return any != 0;
-}
-
-// Whether all of the V bytes at p (a multiple of 8) are non-zero: a word has
-// a zero byte exactly when (word - 0x01...01) & ~word & 0x80...80 is not 0.
-// A run of covered pixels is written without reading what it held first
-// (which on fresh pages saves mapping them twice).
-template <int V> inline bool allNonZero(const void *p) {
-    for (int k = 0; k < V; k += 8) {
-        uint64_t word;
-        std::memcpy(&word, static_cast<const uint8_t *>(p) + k, 8);
-        if (((word - 0x0101010101010101u) & ~word & 0x8080808080808080u) != 0) return false;
-    }
-    return true;
-}
-
-// The bounding box of the covered and edge pixels, clipped to the frame:
-// columns x0 .. x1 - 1, rows y0 .. y1 - 1. Every covered pixel lies in it.
-struct Box {
-    int32_t x0, x1, y0, y1;
-};
-
-Box boundingBox() {
-    const int32_t w = engine.frameWidth, h = engine.frameHeight;
-    return {engine.boundsMinX > 0 ? engine.boundsMinX : 0,
-            engine.boundsMaxX + 1 < w ? engine.boundsMaxX + 1 : w,
-            engine.boundsMinY > 0 ? engine.boundsMinY : 0,
-            engine.boundsMaxY + 1 < h ? engine.boundsMaxY + 1 : h};
-}
-
 // Covered pixels start with no stamp and no slope; transparent ones keep
 // whatever they hold (nothing reads them).
 // One row of clearCoveredPixels in runs of 32 pixels: runs without a covered
@@ -160,7 +121,7 @@ LUSTRA_VECTOR_CLONES void clearCoveredRow(const uint8_t *__restrict mask, int32_
 }
 
 void clearCoveredPixels() {
-    const Box box = boundingBox();
+    const PixelRect box = maskBounds(0);
     for (int32_t y = box.y0; y < box.y1; ++y) {
         const int32_t row = engine.rowOffset[y] + box.x0;
         clearCoveredRow(engine.mask + engine.paddedRowOffset[y] + box.x0, box.x1 - box.x0,
@@ -674,7 +635,7 @@ LUSTRA_VECTOR_CLONES void takeCovered(const uint8_t *__restrict mask,
 // 127 x 652 x 128 / 256 in size.
 void smoothAndScale(int32_t r, int32_t f) {
     const int32_t h = engine.frameHeight;
-    const Box box = boundingBox();
+    const PixelRect box = maskBounds(0);
     const int32_t x0 = box.x0, x1 = box.x1, y0 = box.y0, y1 = box.y1;
     const int32_t tapCount = 2 * r + 1;
     const int32_t count = x1 - x0;

@@ -2,6 +2,7 @@
 // eight stages that turn the mask and the job into the finished picture.
 #pragma once
 
+#include "engine/Blend.h"
 #include "engine/Job.h"
 
 #include <cstdint>
@@ -37,7 +38,6 @@ struct EngineState {
     // Tables.
     int32_t *rowOffset = nullptr;       // H: y * W
     int32_t *paddedRowOffset = nullptr; // paddedHeight: y * paddedWidth
-    int32_t *times256 = nullptr;        // 256: i * 256
     uint8_t *cosineRamp = nullptr;      // 256
     uint8_t *metalTexture = nullptr;    // 65536, from metal.pat
 
@@ -105,6 +105,11 @@ extern EngineState engine;
 int32_t engineSetup(const RenderJob &job);
 // Releases every engine buffer; harmless when already released.
 int32_t engineTeardown();
+
+// The bounding box of the covered and edge pixels grown by `grow` on every
+// side and clipped to the frame. Every covered pixel lies in maskBounds(0),
+// every stamp of radius g in maskBounds(g).
+PixelRect maskBounds(int32_t grow);
 
 // Builds the data directory followed by `name` in engine.dataPath; false when
 // there is no usable directory or the path does not fit in 256 bytes.

@@ -2,6 +2,7 @@
 // the metal environment pattern and the mask analysis.
 #include "engine/Engine.h"
 
+#include "engine/Blend.h"
 #include "engine/BufferRecycler.h"
 #include "engine/Scratch.h"
 
@@ -49,8 +50,7 @@ bool allocateBuffers() {
     const size_t sums = 2 * size_t(engine.maxSide + engine.stampSpan);
     bool ok = allocate(engine.rowOffset, h) &&
               allocate(engine.paddedRowOffset, engine.paddedHeight) &&
-              allocate(engine.times256, 256) && allocate(engine.cosineRamp, 256) &&
-              allocate(engine.metalTexture, kPatternBytes);
+              allocate(engine.cosineRamp, 256) && allocate(engine.metalTexture, kPatternBytes);
     for (int t = 0; t < 2 && ok; ++t)
         ok = allocate(engine.textureHeight[t], kPatternBytes) &&
              allocate(engine.textureSlopeX[t], kPatternBytes) &&
@@ -85,7 +85,6 @@ void buildTables() {
     for (int32_t y = 0; y < engine.paddedHeight; ++y)
         engine.paddedRowOffset[y] = y * engine.paddedWidth;
     for (int32_t i = 0; i < 256; ++i) {
-        engine.times256[i] = i * 256;
         // 1 at i = 0, 99 at 64, 181 at 128, 236 at 192, 255 at 255.
         engine.cosineRamp[i] = static_cast<uint8_t>(255.0 * std::cos((255 - i) * 1.57079635 / 256));
     }
@@ -100,20 +99,6 @@ bool loadMetalPattern() {
     (void)read;
     std::fclose(file);
     return true;
-}
-
-// True when any of the `count` bytes from `bytes` is non-zero.
-bool anyNonZero(const uint8_t *bytes, int32_t count) {
-    uint8_t any = 0;
-    for (int32_t i = 0; i < count; ++i) any |= bytes[i];
-    return any != 0;
-}
-
-// True when all `count` bytes from `bytes` are non-zero.
-bool allNonZero(const uint8_t *bytes, int32_t count) {
-    uint8_t least = 255;
-    for (int32_t i = 0; i < count; ++i) least = bytes[i] < least ? bytes[i] : least;
-    return least != 0;
 }
 
 // Width of the runs that analyseMask tests as a whole.
@@ -204,6 +189,14 @@ void pollAbort(int32_t counter) {
     if ((counter & 16) && engine.abortPoll) engine.abortPoll();
 }
 
+PixelRect maskBounds(int32_t grow) {
+    const int32_t w = engine.frameWidth, h = engine.frameHeight;
+    return {engine.boundsMinX - grow > 0 ? engine.boundsMinX - grow : 0,
+            engine.boundsMaxX + 1 + grow < w ? engine.boundsMaxX + 1 + grow : w,
+            engine.boundsMinY - grow > 0 ? engine.boundsMinY - grow : 0,
+            engine.boundsMaxY + 1 + grow < h ? engine.boundsMaxY + 1 + grow : h};
+}
+
 bool engineDataPath(const char *name) {
     engine.dataPath[0] = 0;
     const size_t base = std::strlen(engine.dataDirectory);
@@ -254,7 +247,6 @@ int32_t engineSetup(const RenderJob &job) {
 int32_t engineTeardown() {
     release(engine.rowOffset);
     release(engine.paddedRowOffset);
-    release(engine.times256);
     release(engine.cosineRamp);
     release(engine.metalTexture);
     for (int t = 0; t < 2; ++t) {

@@ -56,11 +56,6 @@ struct RgbChannels {
             static_cast<int32_t>(p & 0xFF)} {}
 };
 
-// An RGB work pixel from its red, green and blue bytes (fourth byte 0).
-inline uint32_t packRgb(int32_t r, int32_t g, int32_t b) {
-    return uint32_t(r) << 16 | uint32_t(g) << 8 | uint32_t(b);
-}
-
 // A fill of mode 3 without a usable picture shades as metal (mode 2).
 inline uint8_t effectiveMode(const FillJob &fill) {
     if (fill.mode > kFillPicture) return kFillPlain;
@@ -94,7 +89,7 @@ void buildShadingTables(ShadingPass &pass) {
             for (int k = 0; k < 3; ++k) {
                 // (A x o + C x (255 - o)) >> 8 and (B x w) >> 8
                 pass.fillTables[f].diffuse[k][i] = static_cast<uint8_t>(
-                    (channelOf(fill.colourA, k) * o + channelOf(fill.colourC, k) * (255 - o)) >> 8);
+                    lerp8(channelOf(fill.colourC, k), channelOf(fill.colourA, k), o));
                 pass.fillTables[f].specular[k][i] =
                     static_cast<uint8_t>((channelOf(fill.colourB, k) * w) >> 8);
             }
@@ -105,7 +100,7 @@ void buildShadingTables(ShadingPass &pass) {
         for (int32_t i = 0; i < 256; ++i) {
             const int32_t r = ((pg * (i * 255 / 256)) >> 8) & 0xFF;
             // (G1 x r + G2 x (255 - r)) >> 8 per channel
-            const auto mix = [r](int32_t g1, int32_t g2) { return (g1 * r + g2 * (255 - r)) >> 8; };
+            const auto mix = [r](int32_t g1, int32_t g2) { return lerp8(g2, g1, r); };
             const Rgb &g1 = job.glow.colour1, &g2 = job.glow.colour2;
             pass.glowRamp[i] = packRgb(mix(g1.r, g2.r), mix(g1.g, g2.g), mix(g1.b, g2.b));
         }
@@ -234,9 +229,7 @@ inline void fillColour(const ShadingPass &pass, const FillColours &colours, int3
                 const int32_t bottom = (br * fu + bl * (255 - fu)) / 255;
                 j = (top * (255 - fv) + bottom * fv) / 255;
             } else {
-                const int32_t top = (tr * fu + tl * (255 - fu)) >> 8;
-                const int32_t bottom = (br * fu + bl * (255 - fu)) >> 8;
-                j = (top * (255 - fv) + bottom * fv) >> 8;
+                j = lerp8(lerp8(tl, tr, fu), lerp8(bl, br, fu), fv);
             }
             const FillTables &tables = pass.fillTables[F];
             const RgbChannels tint = map ? RgbChannels(*map) : RgbChannels(0x00FFFFFFu);
@@ -252,8 +245,8 @@ inline void fillColour(const ShadingPass &pass, const FillColours &colours, int3
             const RgbChannels bl(image[rowNext + u]), br(image[rowNext + uNext]);
             const RgbChannels mapTint(map ? *map : 0u);
             for (int k = 0; k < 3; ++k) {
-                const int32_t top = (tr.c[k] * fu + (255 - fu) * tl.c[k]) >> 8;
-                const int32_t bottom = (br.c[k] * fu + (255 - fu) * bl.c[k]) >> 8;
+                const int32_t top = lerp8(tl.c[k], tr.c[k], fu);
+                const int32_t bottom = lerp8(bl.c[k], br.c[k], fu);
                 const int32_t t = map ? mapTint.c[k] : colours.a[k];
                 out[k] = ((bottom * fv + (255 - fv) * top) * t) >> 16;
             }
@@ -264,15 +257,10 @@ inline void fillColour(const ShadingPass &pass, const FillColours &colours, int3
 // The fourth byte of a work pixel, which the shading keeps.
 constexpr uint32_t kFourthByte = 0xFF000000u;
 
-// blend8 of each channel of `pixel` toward `colour` with weight w (0..255),
-// keeping the pixel's fourth byte. Red and blue are blended side by side in
-// one 32-bit product: each 16-bit half holds at most 255 x 255, so neither
-// carries into the other.
+// lerp8 of each channel of `pixel` toward `colour` with weight w (0..255),
+// keeping the pixel's fourth byte.
 inline uint32_t blendPixel(uint32_t pixel, uint32_t colour, int32_t w) {
-    const uint32_t keep = uint32_t(255 - w), take = uint32_t(w);
-    const uint32_t redBlue = (pixel & 0xFF00FFu) * keep + (colour & 0xFF00FFu) * take;
-    const uint32_t green = ((pixel >> 8) & 0xFFu) * keep + ((colour >> 8) & 0xFFu) * take;
-    return (pixel & kFourthByte) | ((redBlue >> 8) & 0xFF00FFu) | (green & 0xFF00u);
+    return (pixel & kFourthByte) | lerpRgb(pixel, colour, uint32_t(w));
 }
 
 // One channel of the light lobe: diffuse weight d mixes C toward A, the
@@ -286,7 +274,7 @@ inline int32_t lobeChannel(int32_t a, int32_t b, int32_t c, int32_t d, int32_t s
 
 // How a fill meets the pixels beneath it: it replaces them (a background),
 // blends toward them with their coverage, or lies on fully covered pixels
-// (blend8 with weight 255, which keeps nothing of what lies beneath).
+// (lerp8 with weight 255, which keeps nothing of what lies beneath).
 enum class Lay { Replace, Blend, Opaque };
 
 // A fill colour laid on a pixel as L says, keeping the pixel's fourth byte.
@@ -481,15 +469,6 @@ void layBackground(const ShadingPass &pass, const FillColours &colours, const Fi
 // Coverage scans: the first column from x on (count when none) whose
 // coverage is full (255), not full, non-zero, or zero. The first three
 // step over eight bytes at a time while none of them can match.
-inline uint64_t eightBytes(const uint8_t *bytes) {
-    uint64_t eight;
-    std::memcpy(&eight, bytes, sizeof eight);
-    return eight;
-}
-// Whether any byte of v is zero: (v - 0x01..01) & ~v & 0x80..80 is non-zero.
-inline bool anyZeroByte(uint64_t v) {
-    return ((v - 0x0101010101010101u) & ~v & 0x8080808080808080u) != 0;
-}
 inline int32_t nextFull(const uint8_t *coverage, int32_t x, int32_t count) {
     while (x + 8 <= count && !anyZeroByte(~eightBytes(coverage + x))) x += 8;
     while (x < count && coverage[x] != 255) ++x;
@@ -519,7 +498,7 @@ inline const uint32_t *tintMap(int which, const uint32_t *plane) {
 // A row splits into runs of full coverage and runs below it. Below full
 // coverage the picture is built from back to front: background, shadow,
 // glow, and the object where covered. Under full coverage the object alone
-// decides: blend8 with weight 255 keeps nothing of what lies beneath, so
+// decides: lerp8 with weight 255 keeps nothing of what lies beneath, so
 // background, shadow and glow are not computed there.
 template <int M1, int M2> void shadePixels(const ShadingPass &pass) {
     const int32_t w = engine.frameWidth, h = engine.frameHeight;

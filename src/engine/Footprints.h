@@ -12,6 +12,17 @@
 
 namespace lustra {
 
+// The sampling filters of the texture and map stages, chosen once per call
+// from the two scales (128 is one texel or source pixel per frame pixel): a
+// frame pixel smaller than a texel is interpolated, one as large or larger
+// averaged over its span.
+enum class Filter { Bilinear, ColumnSpans, RowSpans, Box };
+
+inline Filter chooseFilter(int32_t colScale, int32_t rowScale) {
+    if (colScale < 128) return rowScale < 128 ? Filter::Bilinear : Filter::RowSpans;
+    return rowScale < 128 ? Filter::ColumnSpans : Filter::Box;
+}
+
 // Texels or source pixels from coordinate a up to coordinate b (exclusive)
 // of a picture that tiles after `size`: b - a, plus size when b lies before a.
 inline int32_t spanLength(int32_t a, int32_t b, int32_t size) {

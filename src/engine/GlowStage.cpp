@@ -236,24 +236,8 @@ void stampEdges(const PaddedStamp &stamp) {
     }
 }
 
-// The bounding box grown by g, clipped to the frame: columns x0 .. x1 - 1,
-// rows y0 .. y1 - 1. Every stamp and every blurred value lies in it; every
-// pixel outside it is transparent (the bounding box holds every covered
-// pixel).
-struct Region {
-    int32_t x0, x1, y0, y1;
-};
-
-Region grownBounds(int32_t g) {
-    const int32_t w = engine.frameWidth, h = engine.frameHeight;
-    return {engine.boundsMinX - g > 0 ? engine.boundsMinX - g : 0,
-            engine.boundsMaxX + 1 + g < w ? engine.boundsMaxX + 1 + g : w,
-            engine.boundsMinY - g > 0 ? engine.boundsMinY - g : 0,
-            engine.boundsMaxY + 1 + g < h ? engine.boundsMaxY + 1 + g : h};
-}
-
 // Sets the plane to 0 outside the region.
-void clearOutside(uint8_t *plane, const Region &r) {
+void clearOutside(uint8_t *plane, const PixelRect &r) {
     const int32_t w = engine.frameWidth, h = engine.frameHeight;
     std::memset(plane, 0, size_t(w) * r.y0);
     std::memset(plane + size_t(w) * r.y1, 0, size_t(w) * (h - r.y1));
@@ -265,7 +249,7 @@ void clearOutside(uint8_t *plane, const Region &r) {
 
 // Outside the grown bounding box nothing is stamped: both planes are 0.
 void profileGlow(int32_t g, int32_t softness) {
-    const Region r = grownBounds(g);
+    const PixelRect r = maskBounds(g);
     clearOutside(engine.stampMax, r);
     clearOutside(engine.glowMap, r);
     for (int32_t y = r.y0; y < r.y1; ++y)
@@ -327,7 +311,7 @@ void blurredGlow(int32_t g) {
     int32_t *rowSums = engine.columnSumsY; // the row pass's results, one row
     std::memset(engine.columnSums, 0, sizeof(int32_t) * engine.columnSumsCount);
 
-    const Region region = grownBounds(g);
+    const PixelRect region = maskBounds(g);
     const int32_t x0 = region.x0, x1 = region.x1, y0 = region.y0, y1 = region.y1;
     clearOutside(engine.glowMap, region);
 

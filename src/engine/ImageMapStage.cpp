@@ -15,16 +15,6 @@ namespace lustra {
 
 namespace {
 
-// The resampling filters, chosen once per call from the two scales: a frame
-// pixel smaller than a source pixel is interpolated, one as large or larger
-// averaged.
-enum class Filter { Bilinear, ColumnSpans, RowSpans, Box };
-
-Filter chooseFilter(int32_t colScale, int32_t rowScale) {
-    if (colScale < 128) return rowScale < 128 ? Filter::Bilinear : Filter::RowSpans;
-    return rowScale < 128 ? Filter::ColumnSpans : Filter::Box;
-}
-
 // Blue, green and red of one result or running sum.
 struct Colour {
     int32_t c[3];
@@ -59,9 +49,9 @@ template <> Colour resample<Filter::Bilinear>(const Picture &s, const Footprint 
     const Colour c = channelsOf(s.at(f.u, f.vNext)), d = channelsOf(s.at(f.uNext, f.vNext));
     Colour out;
     for (int k = 0; k < 3; ++k) {
-        const int32_t top = ((255 - f.fu) * a.c[k] + f.fu * b.c[k]) >> 8;
-        const int32_t bottom = ((255 - f.fu) * c.c[k] + f.fu * d.c[k]) >> 8;
-        out.c[k] = ((255 - f.fv) * top + f.fv * bottom) >> 8;
+        const int32_t top = lerp8(a.c[k], b.c[k], f.fu);
+        const int32_t bottom = lerp8(c.c[k], d.c[k], f.fu);
+        out.c[k] = lerp8(top, bottom, f.fv);
     }
     return out;
 }
@@ -82,7 +72,7 @@ template <> Colour resample<Filter::ColumnSpans>(const Picture &s, const Footpri
     for (int k = 0; k < 3; ++k) {
         const int32_t a0 = f.colSpan > 0 ? sum0[k] / f.colSpan : 0;
         const int32_t a1 = f.colSpan > 0 ? sum1[k] / f.colSpan : 0;
-        out.c[k] = (a1 * f.fv + (255 - f.fv) * a0) >> 8;
+        out.c[k] = lerp8(a0, a1, f.fv);
     }
     return out;
 }
@@ -103,7 +93,7 @@ template <> Colour resample<Filter::RowSpans>(const Picture &s, const Footprint 
     for (int k = 0; k < 3; ++k) {
         const int32_t a0 = f.rowSpan > 0 ? sum0[k] / f.rowSpan : 0;
         const int32_t a1 = f.rowSpan > 0 ? sum1[k] / f.rowSpan : 0;
-        out.c[k] = (a1 * f.fu + (255 - f.fu) * a0) >> 8;
+        out.c[k] = lerp8(a0, a1, f.fu);
     }
     return out;
 }
@@ -158,17 +148,6 @@ template <Filter F> void resampleAll(const Picture &s, const CoordTables &c, uin
     }
 }
 
-// ((255 - w) x a + w x b) >> 8 on blue and red at once, the channels in bits
-// 0..7 and 16..23: each 16-bit half holds at most 255 x 255 before the shift.
-inline uint32_t blendBlueRed(uint32_t a, uint32_t b, uint32_t w) {
-    return (((255 - w) * (a & 0xFF00FFu) + w * (b & 0xFF00FFu)) >> 8) & 0xFF00FFu;
-}
-
-// ((255 - w) x a + w x b) >> 8 on green (bits 8..15), result in bits 0..7.
-inline uint32_t blendGreen(uint32_t a, uint32_t b, uint32_t w) {
-    return ((255 - w) * ((a >> 8) & 0xFFu) + w * ((b >> 8) & 0xFFu)) >> 8;
-}
-
 // One source row blended across by the frame's column fractions: each
 // channel ((255 - fu) x a + fu x b) >> 8 of the pixels in columns u and
 // uNext, kept as a pixel (channels at most 254).
@@ -177,7 +156,7 @@ LUSTRA_VECTOR_CLONES void blendAcross(const uint32_t *__restrict row, const int3
                                       int32_t count, uint32_t *__restrict out) {
     for (int32_t x = 0; x < count; ++x) {
         const uint32_t a = row[u[x]], b = row[uNext[x]], w = static_cast<uint32_t>(fu[x]);
-        out[x] = blendBlueRed(a, b, w) | (blendGreen(a, b, w) << 8);
+        out[x] = lerpRgb(a, b, w);
     }
 }
 
@@ -187,8 +166,7 @@ LUSTRA_VECTOR_CLONES void blendDown(const uint32_t *__restrict top,
                                     const uint32_t *__restrict bottom, uint32_t fv, int32_t count,
                                     uint32_t *__restrict out) {
     for (int32_t x = 0; x < count; ++x)
-        out[x] = (out[x] & 0xFF000000u) | blendBlueRed(top[x], bottom[x], fv) |
-                 (blendGreen(top[x], bottom[x], fv) << 8);
+        out[x] = (out[x] & 0xFF000000u) | lerpRgb(top[x], bottom[x], fv);
 }
 
 // Blue, green and red of a pixel in the 16-bit lanes at bits 0, 16 and 32.

@@ -42,15 +42,6 @@ struct Texture {
     }
 };
 
-// The four sampling filters, chosen once per call from the two scales: a
-// pixel smaller than a texel is interpolated, one a texel or larger averaged.
-enum class Filter { Bilinear, ColumnSpans, RowSpans, Area };
-
-Filter chooseFilter(int32_t colScale, int32_t rowScale) {
-    if (colScale < 128) return rowScale < 128 ? Filter::Bilinear : Filter::RowSpans;
-    return rowScale < 128 ? Filter::ColumnSpans : Filter::Area;
-}
-
 // Where one pixel falls on the texture, from the coordinate tables. A span
 // runs between the texels of two neighbouring table entries, whose
 // positions differ by the scale, at most 512/128 = 4 texels: no span holds
@@ -68,10 +59,8 @@ template <> Gradient sample<Filter::Bilinear>(const Texture &t, const Footprint 
     const Gradient a = t.at(row + f.u), b = t.at(row + f.uNext);
     const Gradient c = t.at(rowNext + f.u), d = t.at(rowNext + f.uNext);
     const int32_t fu = f.fu, fv = f.fv;
-    const int32_t topX = (b.x * fu + (255 - fu) * a.x) >> 8;
-    const int32_t bottomX = (d.x * fu + (255 - fu) * c.x) >> 8;
-    const int32_t topY = (b.y * fu + (255 - fu) * a.y) >> 8;
-    const int32_t bottomY = (d.y * fu + (255 - fu) * c.y) >> 8;
+    const int32_t topX = lerp8(a.x, b.x, fu), bottomX = lerp8(c.x, d.x, fu);
+    const int32_t topY = lerp8(a.y, b.y, fu), bottomY = lerp8(c.y, d.y, fu);
     return {((bottomX * fv + (255 - fv) * topX) * depth) >> 16,
             ((bottomY * fv + (255 - fv) * topY) * depth) >> 16};
 }
@@ -129,7 +118,7 @@ template <> Gradient sample<Filter::RowSpans>(const Texture &t, const Footprint 
 
 // Average over the accepted texels of the pixel's rectangle only; texels
 // outside the height window do not count.
-template <> Gradient sample<Filter::Area>(const Texture &t, const Footprint &f, int32_t depth) {
+template <> Gradient sample<Filter::Box>(const Texture &t, const Footprint &f, int32_t depth) {
     int32_t sumX = 0, sumY = 0, count = 0;
     int32_t r = f.v;
     for (int32_t m = 0; m < f.rowSpan; ++m, r = nextWrapped(r, t.height)) {
@@ -160,20 +149,10 @@ CoordTables coordTablesOf(int32_t index) {
     return {engine.colCoords2, engine.colFracs2, engine.rowCoords2, engine.rowFracs2};
 }
 
-// The pixels a texture stage visits lie in columns x0..x1 of rows y0..y1.
-struct Bounds {
-    int32_t x0, x1, y0, y1;
-};
-
-// Texture 1 visits the mask's bounding box (clipped to the frame), texture 2
-// the whole frame.
-Bounds boundsOf(int32_t index) {
-    const int32_t w = engine.frameWidth, h = engine.frameHeight;
-    if (index != 0) return {0, w - 1, 0, h - 1};
-    return {engine.boundsMinX > 0 ? engine.boundsMinX : 0,
-            engine.boundsMaxX < w - 1 ? engine.boundsMaxX : w - 1,
-            engine.boundsMinY > 0 ? engine.boundsMinY : 0,
-            engine.boundsMaxY < h - 1 ? engine.boundsMaxY : h - 1};
+// Texture 1 visits the mask's bounding box, texture 2 the whole frame.
+PixelRect boundsOf(int32_t index) {
+    if (index != 0) return {0, engine.frameWidth, 0, engine.frameHeight};
+    return maskBounds(0);
 }
 
 // A pixel is visited by texture 1 when covered at all, by texture 2 when not
@@ -189,12 +168,12 @@ inline bool visited(bool object, uint8_t coverage) {
 // when there is no room for the tables of applyFiltered.
 template <Filter F>
 void applyTexture(int32_t index, const Texture &t, const CoordTables &c, int32_t depth,
-                  const Bounds &b) {
+                  const PixelRect &b) {
     const bool object = index == 0;
     int8_t *outX = object ? engine.texturedSlopeX1 : engine.texturedSlopeX2;
     int8_t *outY = object ? engine.texturedSlopeY1 : engine.texturedSlopeY2;
     Footprint f{};
-    for (int32_t y = b.y0; y <= b.y1; ++y) {
+    for (int32_t y = b.y0; y < b.y1; ++y) {
         pollAbort(y);
         f.v = c.row[y];
         f.vNext = nextWrapped(f.v, t.height);
@@ -203,9 +182,9 @@ void applyTexture(int32_t index, const Texture &t, const CoordTables &c, int32_t
         const uint8_t *maskRow = engine.mask + engine.paddedRowOffset[y];
         const int32_t rowStart = engine.rowOffset[y];
         int32_t x = b.x0;
-        while (x <= b.x1) {
-            while (x <= b.x1 && !visited(object, maskRow[x])) ++x;
-            for (; x <= b.x1 && visited(object, maskRow[x]); ++x) {
+        while (x < b.x1) {
+            while (x < b.x1 && !visited(object, maskRow[x])) ++x;
+            for (; x < b.x1 && visited(object, maskRow[x]); ++x) {
                 f.u = c.col[x];
                 f.uNext = nextWrapped(f.u, t.width);
                 f.fu = c.colFrac[x];
@@ -270,18 +249,18 @@ LUSTRA_VECTOR_CLONES void setUnitTexels(const uint8_t *__restrict coverage,
 // texel (spans of 1), the columns step through the texture one by one
 // between wraps, so each row is done in runs of consecutive texels.
 void applyUnitTexels(int32_t index, const Texture &t, const CoordTables &c, int32_t lo, int32_t hi,
-                     int32_t depth, const Bounds &b) {
+                     int32_t depth, const PixelRect &b) {
     const bool object = index == 0;
     int8_t *outX = object ? engine.texturedSlopeX1 : engine.texturedSlopeX2;
     int8_t *outY = object ? engine.texturedSlopeY1 : engine.texturedSlopeY2;
-    for (int32_t y = b.y0; y <= b.y1; ++y) {
+    for (int32_t y = b.y0; y < b.y1; ++y) {
         pollAbort(y);
         const size_t texelRow = size_t(c.row[y]) * t.width;
         const uint8_t *maskRow = engine.mask + engine.paddedRowOffset[y];
         const int32_t rowStart = engine.rowOffset[y];
-        for (int32_t x = b.x0; x <= b.x1;) {
+        for (int32_t x = b.x0; x < b.x1;) {
             const int32_t u = c.col[x];
-            const int32_t n = b.x1 + 1 - x < t.width - u ? b.x1 + 1 - x : t.width - u;
+            const int32_t n = b.x1 - x < t.width - u ? b.x1 - x : t.width - u;
             const size_t i = texelRow + u;
             const int32_t p = rowStart + x;
             if (object)
@@ -341,8 +320,8 @@ LUSTRA_VECTOR_CLONES void blendAcross(const uint32_t *__restrict words, const in
     for (int32_t i = 0; i < count; ++i) {
         const uint32_t a = words[u[i]], b = words[uNext[i]];
         const int32_t w = fu[i];
-        outX[i] = (wordX(b) * w + (255 - w) * wordX(a)) >> 8;
-        outY[i] = (wordY(b) * w + (255 - w) * wordY(a)) >> 8;
+        outX[i] = lerp8(wordX(a), wordX(b), w);
+        outY[i] = lerp8(wordY(a), wordY(b), w);
     }
 }
 
@@ -553,11 +532,11 @@ class FilterScratch {
 // running sums along the span columns.
 void applyFiltered(int32_t index, Filter filter, const Texture &t, const CoordTables &c,
                    const ColumnFootprints &cols, const SpanColumns &spans,
-                   const FilterScratch &scratch, int32_t depth, const Bounds &b) {
+                   const FilterScratch &scratch, int32_t depth, const PixelRect &b) {
     const bool object = index == 0;
     int8_t *outX = object ? engine.texturedSlopeX1 : engine.texturedSlopeX2;
     int8_t *outY = object ? engine.texturedSlopeY1 : engine.texturedSlopeY2;
-    const int32_t n = b.x1 >= b.x0 ? b.x1 + 1 - b.x0 : 0; // pixels per row
+    const int32_t n = b.x1 > b.x0 ? b.x1 - b.x0 : 0; // pixels per row
     uint64_t *sums = spans.sums[0];
     // A texture row taken across the frame's columns: blended by the column
     // fractions (bilinear) or averaged over the column spans. The two latest
@@ -575,7 +554,7 @@ void applyFiltered(int32_t index, Filter filter, const Texture &t, const CoordTa
     };
     int32_t *top = scratch.across, *bottom = scratch.across + 2 * size_t(n);
     int32_t topRow = -1, bottomRow = -1; // the texture rows top and bottom hold
-    for (int32_t y = b.y0; y <= b.y1; ++y) {
+    for (int32_t y = b.y0; y < b.y1; ++y) {
         pollAbort(y);
         const uint8_t *coverage = engine.mask + engine.paddedRowOffset[y] + b.x0;
         if (n == 0 || !anyVisited(object, coverage, n)) continue;
@@ -600,7 +579,7 @@ void applyFiltered(int32_t index, Filter filter, const Texture &t, const CoordTa
             }
             blendDown(top, top + n, bottom, bottom + n, c.rowFrac[y], depth, n, gx, gy);
             break;
-        case Filter::Area:
+        case Filter::Box:
             runningWordSums(scratch.words, t, v, rowSpan, spans, sums);
             areaRow(sums, spans.start + b.x0, spans.end + b.x0, depth, n, gx, gy);
             break;
@@ -781,7 +760,7 @@ int32_t surfaceTextureStage(const RenderJob &job, int32_t index) {
                    zoomedOffset(s.zoomY, s.offsetY));
 
     const int32_t depth = s.depth;
-    const Bounds bounds = boundsOf(index);
+    const PixelRect bounds = boundsOf(index);
     if (colScale == 128 && rowScale == 128 && texture.width > 1 && texture.height > 1) {
         applyUnitTexels(index, texture, tables, s.heightMin, s.heightMax, depth, bounds);
         return 0;
@@ -807,8 +786,8 @@ int32_t surfaceTextureStage(const RenderJob &job, int32_t index) {
     case Filter::RowSpans:
         applyTexture<Filter::RowSpans>(index, texture, tables, depth, bounds);
         break;
-    case Filter::Area:
-        applyTexture<Filter::Area>(index, texture, tables, depth, bounds);
+    case Filter::Box:
+        applyTexture<Filter::Box>(index, texture, tables, depth, bounds);
         break;
     }
     return 0;

@@ -343,9 +343,9 @@ template <int M1, int M2> void shadePixels(const ShadingPass &pass) {
                 }
             }
             for (int k = 0; k < 3; ++k) {
-                if (s > 0) back[k] = blend8(back[k], shadow[k], s);
-                if (g > 0) back[k] = blend8(back[k], pass.glowRamp[k][g], g);
-                if (c > 0) back[k] = blend8(back[k], fill1[k], c);
+                if (s > 0) back[k] = lerp8(back[k], shadow[k], s);
+                if (g > 0) back[k] = lerp8(back[k], pass.glowRamp[k][g], g);
+                if (c > 0) back[k] = lerp8(back[k], fill1[k], c);
             }
             out[x] = (out[x] & 0xFF000000u) | (uint32_t(back[0] & 0xFF) << 16) |
                      (uint32_t(back[1] & 0xFF) << 8) | uint32_t(back[2] & 0xFF);
