@@ -447,19 +447,38 @@ TEST_F(FinalShading, ShadowAndGlowWeightsComposeInOrder) {
 }
 
 TEST_F(FinalShading, ExtremeOffsetsAndOpacitiesStayDefined) {
+    // Offsets far beyond the frame: the light lobe holds at its limit, the
+    // metal texture wraps every 256 texels, and the shadow, shifted off its
+    // map, shows nowhere; opacities above 100 % count as 100 %.
     run.mask(3, 3) = 255;
-    run.job.fill[0].mode = FillMode(1);
-    run.job.fill[1].mode = FillMode(2);
-    run.job.shadow.on = 1;
+    run.job.fill[0].mode = kFillLight;
+    run.job.fill[1].mode = kFillMetal;
     run.job.glow.on = 1;
-    run.job.shadow.opacity = 255;
     run.job.glow.opacity = 255;
+    run.job.shadow.opacity = 255;
     run.job.shadow.distance = 255;
-    for (int32_t offset : {INT32_MIN, -4096, 4096, 8192, INT32_MAX}) {
+    auto render = [&](int32_t offset, uint8_t shadowOn) {
         run.job.offsetX = run.job.offsetY = offset;
-        shade();
+        run.job.shadow.on = shadowOn;
+        std::fill(run.pixels.begin(), run.pixels.end(), 0xAB000000u);
+        EXPECT_EQ(run.setup(), 0);
+        std::fill_n(engine.shadowMap, size_t(engine.paddedWidth) * engine.paddedHeight, 255);
+        EXPECT_EQ(finalShadingStage(run.job), 0);
+        const std::vector<uint32_t> out = run.pixels;
         engineTeardown();
+        return out;
+    };
+    for (int32_t offset : {INT32_MIN, -4096, 4096, 8192, INT32_MAX}) {
+        const std::vector<uint32_t> shaded = render(offset, 1);
+        EXPECT_EQ(shaded, render(offset, 0)) << "the shadow lies off its map at " << offset;
+        for (uint32_t p : shaded) EXPECT_EQ(p >> 24, 0xABu) << "the fourth byte is kept";
     }
+    EXPECT_EQ(render(4096, 1), render(8192, 1)) << "the same lobe, the same texels";
+    run.job.shadow.opacity = 100;
+    const std::vector<uint32_t> full = render(10, 1);
+    run.job.shadow.opacity = 255;
+    EXPECT_EQ(render(10, 1), full) << "255 % shades as 100 %";
+    EXPECT_NE(full, render(10, 0)) << "a shadow 25 pixels away lies on the frame";
 }
 
 TEST_F(FinalShading, PictureFillsWrapForAnyWidth) {
@@ -478,7 +497,15 @@ TEST_F(FinalShading, PictureFillsWrapForAnyWidth) {
     // top = (255 x 80) >> 8 = 79, colour = (255 x 79 x 255) >> 16 = 78.
     EXPECT_EQ(pixelRed(run.pixel(5, 4)), 78);
     // Without a picture, mode 3 shades as metal.
-    run.job.fill[1].image = nullptr;
-    engineTeardown();
-    shade();
+    const auto render = [&](FillMode mode, const uint32_t *image) {
+        run.job.fill[1].mode = mode;
+        run.job.fill[1].image = image;
+        std::fill(run.pixels.begin(), run.pixels.end(), 0xAB000000u);
+        engineTeardown();
+        shade();
+        return run.pixels;
+    };
+    const std::vector<uint32_t> metal = render(kFillMetal, nullptr);
+    EXPECT_EQ(render(kFillPicture, nullptr), metal);
+    EXPECT_NE(render(kFillPicture, picture.data()), metal);
 }
