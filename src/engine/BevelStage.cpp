@@ -3,6 +3,9 @@
 // into its neighbourhood; each covered pixel keeps the slopes of the highest
 // stamp it receives. The raw slopes are then smoothed inside the bounding box
 // and scaled by the bevel depth and direction into slopeX and slopeY.
+//
+// The readable per-pixel model, which the tests match this stage against
+// byte for byte: engine/reference/BevelModel.h.
 #include "engine/Blend.h"
 #include "engine/Engine.h"
 

@@ -3,6 +3,9 @@
 // background fill across the row, the drop shadow and the glow where their
 // weights are non-zero, and the object fill over the covered pixels with the
 // coverage mask as its weight.
+//
+// The readable per-pixel model, which the tests match this stage against
+// byte for byte: engine/reference/ShadingReference.cpp.
 #include "engine/Blend.h"
 #include "engine/Engine.h"
 

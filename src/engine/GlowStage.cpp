@@ -2,6 +2,9 @@
 // that are not fully opaque, within glowWidth pixels of the outline. Either a
 // distance profile stamped along the edge list, or a blurred copy of the
 // shape's fully opaque area normalised so that its strongest value is 255.
+//
+// The readable per-pixel model, which the tests match this stage against
+// byte for byte: engine/reference/GlowShadowModels.h (GlowModel).
 #include "engine/Blend.h"
 #include "engine/Engine.h"
 #include "engine/RowPasses.h"

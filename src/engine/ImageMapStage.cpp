@@ -2,6 +2,9 @@
 // offset, tiled, and resampled into a frame-sized colour buffer that the
 // final shading multiplies a fill's lit colour by. Map 1 tints the object
 // fill, map 2 the background fill.
+//
+// The readable per-pixel model, which the tests match this stage against
+// byte for byte: engine/reference/SurfaceReference.cpp (imageMap).
 #include "engine/Blend.h"
 #include "engine/Engine.h"
 #include "engine/Footprints.h"

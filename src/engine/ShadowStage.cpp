@@ -1,6 +1,9 @@
 // The shadow stage: shadowMap, a softened copy of the shape's fully opaque
 // area. The map has the size and layout of the padded mask, so that a blurred
 // or displaced shadow can reach up to `border` pixels beyond the frame.
+//
+// The readable per-pixel model, which the tests match this stage against
+// byte for byte: engine/reference/GlowShadowModels.h (ShadowModel).
 #include "engine/Blend.h"
 #include "engine/Engine.h"
 #include "engine/RowPasses.h"

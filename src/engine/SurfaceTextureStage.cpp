@@ -3,6 +3,9 @@
 // with filtering, and its gradients roughen the lit surface. Texture 1 adds
 // them to the bevel slopes inside the shape; texture 2 gives the background,
 // which has no relief of its own, the gradients alone.
+//
+// The readable per-pixel model, which the tests match this stage against
+// byte for byte: engine/reference/SurfaceReference.cpp (textureStage).
 #include "engine/Blend.h"
 #include "engine/Engine.h"
 #include "engine/Footprints.h"
