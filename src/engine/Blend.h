@@ -113,6 +113,21 @@ template <int V> inline bool allNonZero(const void *p) {
     return true;
 }
 
+// Whether all of the 32 bytes at p are 255 (fully opaque).
+inline bool allOpaque32(const uint8_t *p) {
+    uint64_t all = ~uint64_t(0);
+    for (int k = 0; k < 32; k += 8) all &= eightBytes(p + k);
+    return all == ~uint64_t(0);
+}
+
+// Whether none of the 32 bytes at p is 255: a word has a 0xFF byte exactly
+// when its complement has a zero byte.
+inline bool noneOpaque32(const uint8_t *p) {
+    for (int k = 0; k < 32; k += 8)
+        if (anyZeroByte(~eightBytes(p + k))) return false;
+    return true;
+}
+
 // Whether any of the `count` bytes at p is non-zero.
 inline bool anyNonZero(const uint8_t *p, int32_t count) {
     uint8_t any = 0;

@@ -6,6 +6,7 @@
 // byte for byte: engine/reference/GlowShadowModels.h (ShadowModel).
 #include "engine/Blend.h"
 #include "engine/Engine.h"
+#include "engine/kernels/ShadowKernels.h"
 #include "engine/RowPasses.h"
 
 #include <cstddef>
@@ -16,6 +17,8 @@
 namespace lustra {
 
 namespace {
+
+using namespace shadowKernels;
 
 // Clears the map outside columns x0 .. x1 - 1 of rows y0 .. y1 - 1 (frame
 // coordinates, from -R): the part of the map that the stage does not write.
@@ -30,12 +33,6 @@ void clearOutside(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
         std::memset(row, 0, size_t(x0 + R));
         std::memset(row + x1 + R, 0, pitch - size_t(x1 + R));
     }
-}
-
-// map[i] = sums[i] / 65536, kept as its low byte.
-LUSTRA_VECTOR_CLONES void storeShadowRow(const int32_t *__restrict sums, int32_t count,
-                                         uint8_t *__restrict map) {
-    for (int32_t i = 0; i < count; ++i) map[i] = static_cast<uint8_t>(sums[i] / 65536);
 }
 
 // The frame part of the mask, unsoftened; the margin stays 0.
