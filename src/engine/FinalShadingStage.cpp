@@ -42,6 +42,7 @@ struct ShadingPass {
     std::vector<uint8_t> colFrac, rowFrac;         // sub-texel fractions (shared by both fills)
     std::vector<int32_t> lobeU, lobeV;             // lobe positions per column and row
     int32_t modulusU[2], modulusV[2];
+    const uint32_t *fillImage[2];     // each fill's picture (read in picture mode only)
     int32_t glowWeight, shadowWeight; // opacity x 255 / 100
     int64_t shadowShiftX, shadowShiftY;
 };
@@ -137,6 +138,7 @@ void buildCoordinates(ShadingPass &pass) {
         const bool picture = effectiveMode(fill) == 3;
         pass.modulusU[f] = picture ? static_cast<uint16_t>(fill.imageWidth) : 256;
         pass.modulusV[f] = picture ? static_cast<uint16_t>(fill.imageHeight) : 256;
+        pass.fillImage[f] = fill.image;
         pass.colCoord[f].resize(w);
         pass.rowCoord[f].resize(h);
     }
@@ -242,7 +244,7 @@ inline void fillColour(const ShadingPass &pass, const FillColours &colours, int3
             }
         } else {
             // Picture: bilinear sample of the fill picture times the tint.
-            const uint32_t *image = pass.job->fill[F].image;
+            const uint32_t *image = pass.fillImage[F];
             const size_t row = size_t(v) * mu, rowNext = size_t(vNext) * mu;
             const RgbChannels tl(image[row + u]), tr(image[row + uNext]);
             const RgbChannels bl(image[rowNext + u]), br(image[rowNext + uNext]);
