@@ -1,7 +1,7 @@
 // Render benchmark: renders frames of a title-like shape with the default
 // settings through OperatorAction and times each engine step separately.
 //
-//   lustra_bench [--frames N]
+//   lustra_bench [--frames N] [--scenario NAME] [--check]
 //
 // Prints milliseconds of CPU time per frame (median of N runs) for 720 x 576 and
 // 1920 x 1080: the whole render call, the module's part of it (the call less
@@ -9,7 +9,9 @@
 #include "driver/FrameRender.h"
 #include "driver/RenderJob.h"
 #include "driver/SourceImages.h"
+#include "driver/Stages.h"
 #include "engine/Engine.h"
+#include "engine/reference/ShadingReference.h"
 #include "common/MemoryHost.h"
 #include "common/TitleShape.h"
 #include "lustrafex/host_backend.h"
@@ -147,6 +149,10 @@ const Scenario kScenarios[] = {
      }},
 };
 
+// Set by --check: the final shading of the first step-by-step frame is
+// compared with its readable per-pixel model.
+bool checkReference = false;
+
 void benchmark(TimedHost &host, const Scenario &scenario, int width, int height, int frames) {
     using namespace lustra;
     host.setFrames(width, height, lustra::tools::titleFrame(width, height),
@@ -174,21 +180,17 @@ void benchmark(TimedHost &host, const Scenario &scenario, int width, int height,
     }
 
     // The same frame step by step.
-    const char *names[] = {
-        "sources + job", "work buffers + mask", "engine set-up",     "bevel",       "glow",
-        "shadow",        "surface texture 1",   "surface texture 2", "image map 1", "image map 2",
-        "final shading", "output conversion",   "tear-down"};
-    constexpr int kSteps = 13;
+    constexpr int kSteps = 3 + kStageCount + 2;
+    const char *names[kSteps] = {"sources + job", "work buffers + mask", "engine set-up"};
+    for (int s = 0; s < kStageCount; ++s) names[3 + s] = kStageList[s].name;
+    names[3 + kStageCount] = "output conversion";
+    names[4 + kStageCount] = "tear-down";
     std::vector<double> steps[kSteps];
     std::vector<uint32_t> frame0 = host.background, frame1 = host.title;
     fieldState.inputFrame0 = frame0.data();
     fieldState.inputFrame1 = frame1.data();
     fieldState.projectFrameWidth = width;
     fieldState.projectFrameHeight = height;
-    using StageFunction = int32_t (*)(const RenderJob &);
-    const StageFunction stages[] = {
-        bevelStage,           glowStage,      shadowStage,    surfaceTextureStage1,
-        surfaceTextureStage2, imageMapStage1, imageMapStage2, finalShadingStage};
     for (int i = 0; i < frames; ++i) {
         Clock::time_point start = Clock::now();
         for (auto load : {loadMap1Source, loadMap2Source, loadFill1Source, loadFill2Source,
@@ -208,18 +210,30 @@ void benchmark(TimedHost &host, const Scenario &scenario, int width, int height,
         start = Clock::now();
         if (engineSetup(renderJob) != 0) std::fprintf(stderr, "engine set-up failed\n");
         steps[2].push_back(millisecondsSince(start));
-        for (int s = 0; s < 8; ++s) {
+        for (int s = 0; s < kStageCount; ++s) {
             start = Clock::now();
-            stages[s](renderJob);
+            kStageList[s].run(renderJob);
             steps[3 + s].push_back(millisecondsSince(start));
+        }
+        if (checkReference && i == 0) {
+            // Shade once more through the model, from the same pixels.
+            const size_t count = size_t(width) * height;
+            const std::vector<uint32_t> fast(renderJob.pixels, renderJob.pixels + count);
+            reference::finalShading(renderJob);
+            size_t differing = 0;
+            for (size_t p = 0; p < count; ++p) differing += renderJob.pixels[p] != fast[p];
+            std::printf("%s, %d x %d: final shading %s its model (%zu pixels differ)\n",
+                        scenario.name, width, height, differing ? "DIFFERS FROM" : "equals",
+                        differing);
+            if (differing) std::exit(1);
         }
         start = Clock::now();
         convertOutput(frame1.data());
-        steps[11].push_back(millisecondsSince(start));
+        steps[3 + kStageCount].push_back(millisecondsSince(start));
         start = Clock::now();
         engineTeardown();
         releaseWorkBuffers();
-        steps[12].push_back(millisecondsSince(start));
+        steps[4 + kStageCount].push_back(millisecondsSince(start));
         frame1 = host.title;
     }
     fieldState.inputFrame0 = fieldState.inputFrame1 = nullptr;
@@ -242,15 +256,19 @@ int main(int argc, char **argv) {
         const std::string argument = argv[i];
         if (argument == "--frames" && i + 1 < argc) {
             frames = std::max(1, std::atoi(argv[++i]));
+        } else if (argument == "--check") {
+            checkReference = true;
         } else if (argument == "--scenario" && i + 1 < argc) {
             only = argv[++i];
         } else if (argument == "--help" || argument == "-h") {
-            std::printf("usage: lustra_bench [--frames N] [--scenario NAME]\n"
+            std::printf("usage: lustra_bench [--frames N] [--scenario NAME] [--check]\n"
                         "Renders the built-in title over its background at 720x576 and\n"
                         "1920x1080 for each scenario (default, bevel-30-smoothing-30,\n"
                         "glow-profile-30, glow-blurred-30, shadow-softness-30,\n"
                         "textures-and-maps) and prints the render thread's CPU milliseconds\n"
-                        "per frame (median of N, default 9) and per engine step.\n");
+                        "per frame (median of N, default 9) and per engine step.\n"
+                        "--check compares the final shading of each scenario with its\n"
+                        "readable per-pixel model and stops at the first difference.\n");
             return 0;
         } else {
             std::fprintf(stderr, "lustra_bench: unknown argument '%s' (see --help)\n", argv[i]);

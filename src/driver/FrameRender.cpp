@@ -3,30 +3,26 @@
 // converts its RGB picture back into input 1's frame.
 #include "driver/FrameRender.h"
 
+#include "driver/DriverInputs.h"
 #include "driver/RenderJob.h"
 #include "driver/SourceImages.h"
+#include "driver/Stages.h"
 #include "engine/Blend.h"
 #include "engine/BufferRecycler.h"
 #include "engine/Engine.h"
-#include "operator/FieldRendering.h"
-#include "operator/Operator.h"
-#include "operator/Settings.h"
 
 #include <cstdlib>
 #include <cstring>
 
 namespace lustra {
 
+FieldRenderState fieldState;
+
 DriverState driverState;
 
 namespace {
 
 constexpr int32_t kMaskBorder = 30;
-
-using Stage = int32_t (*)(const RenderJob &);
-constexpr Stage kStages[] = {
-    bevelStage,           glowStage,      shadowStage,    surfaceTextureStage1,
-    surfaceTextureStage2, imageMapStage1, imageMapStage2, finalShadingStage};
 
 // Truncates a single-precision channel toward zero; the conversions below
 // always land in 0..255.
@@ -122,7 +118,7 @@ int32_t allocateWorkBuffers(int32_t width, int32_t height) {
     driverState.workPixels = static_cast<uint32_t *>(
         takeBuffer(size_t(width) * size_t(height) * 4, BufferContents::unspecified));
     if (!driverState.workPixels) {
-        logFailure(kLogWorkPixelsAllocation);
+        driverInputs.logFailure(kLogWorkPixelsAllocation);
         releaseWorkBuffers();
         return -1;
     }
@@ -130,7 +126,7 @@ int32_t allocateWorkBuffers(int32_t width, int32_t height) {
         takeBuffer(size_t(width + 2 * kMaskBorder) * size_t(height + 2 * kMaskBorder),
                    BufferContents::unspecified));
     if (!driverState.mask) {
-        logFailure(kLogMaskAllocation);
+        driverInputs.logFailure(kLogMaskAllocation);
         releaseWorkBuffers();
         return -1;
     }
@@ -149,7 +145,7 @@ void buildMask() {
         std::memset(driverState.mask + size_t(height + kMaskBorder) * pitch, 0,
                     size_t(pitch) * kMaskBorder);
         uint32_t notEmpty = 0;
-        const uint32_t flip = settings.invertShape == 1 ? 255 : 0;
+        const uint32_t flip = driverInputs.settings->invertShape == 1 ? 255 : 0;
         for (int32_t r = 0; r < height; ++r) {
             uint8_t *line = driverState.mask + size_t(r + kMaskBorder) * pitch;
             std::memset(line, 0, kMaskBorder);
@@ -164,22 +160,22 @@ void buildMask() {
         // bevel is switched off; otherwise one faint pixel keeps the engine's
         // mask analysis meaningful and the glow is switched off.
         uint8_t &corner = driverState.mask[size_t(kMaskBorder) * pitch + kMaskBorder];
-        if (settings.invertShape == 1) {
+        if (driverInputs.settings->invertShape == 1) {
             corner = 0;
-            renderJob.bevelParams[kBevelWidth] = 0;
+            renderJob.bevel.width = 0;
         } else {
             corner = 1;
-            renderJob.glowOn = 0;
+            renderJob.glow.on = 0;
         }
     }
 }
 
 void runStages() {
-    for (Stage stage : kStages) {
-        if (driverState.engineError == 0) driverState.engineError = stage(renderJob);
-        checkAbort();
+    for (const StageEntry &stage : kStageList) {
+        if (driverState.engineError == 0) driverState.engineError = stage.run(renderJob);
+        driverInputs.checkAbort();
     }
-    if (driverState.engineError != 0) logFailure(kLogStageFailed);
+    if (driverState.engineError != 0) driverInputs.logFailure(kLogStageFailed);
 }
 
 void smoothInterlineDifferences() {
@@ -203,7 +199,7 @@ void smoothInterlineDifferences() {
 }
 
 void convertOutput(uint32_t *destination) {
-    if (flickerFilterOption.value == 1) smoothInterlineDifferences();
+    if (driverInputs.flickerFilter->value == 1) smoothInterlineDifferences();
     const size_t count = size_t(driverState.width) * size_t(driverState.height);
     rgbToHostPixels(driverState.workPixels, destination, count);
 }
@@ -212,14 +208,14 @@ int32_t renderFrame(int32_t width, int32_t height, int32_t scaled) {
     using Loader = void (*)();
     constexpr Loader kLoaders[] = {loadMap1Source,  loadMap2Source,     loadFill1Source,
                                    loadFill2Source, loadTexture1Source, loadTexture2Source};
-    checkAbort();
+    driverInputs.checkAbort();
     for (Loader load : kLoaders) {
         load();
-        checkAbort();
+        driverInputs.checkAbort();
     }
     fillRenderJob(scaled);
     if (allocateWorkBuffers(width, height) != 0) {
-        logFailure(kLogWorkBuffersMissing);
+        driverInputs.logFailure(kLogWorkBuffersMissing);
         driverState.engineError = -1;
         return -1;
     }
@@ -229,27 +225,27 @@ int32_t renderFrame(int32_t width, int32_t height, int32_t scaled) {
     renderJob.height = static_cast<int16_t>(height);
 
     driverState.maskBuilt = 0;
-    checkAbort();
+    driverInputs.checkAbort();
     buildMask();
-    checkAbort();
+    driverInputs.checkAbort();
 
     driverState.engineError = engineSetup(renderJob);
     if (driverState.engineError == 0)
         driverState.engineReady = 1;
     else
-        logFailure(kLogEngineSetupFailed);
-    checkAbort();
+        driverInputs.logFailure(kLogEngineSetupFailed);
+    driverInputs.checkAbort();
     runStages();
-    checkAbort();
+    driverInputs.checkAbort();
     if (driverState.engineError == 0) convertOutput(fieldState.inputFrame1);
-    checkAbort();
+    driverInputs.checkAbort();
 
     const int32_t teardown = engineTeardown();
     if (driverState.engineError == 0) driverState.engineError = teardown;
     driverState.engineReady = 0;
     releaseWorkBuffers();
     sweepIdleBuffers();
-    checkAbort();
+    driverInputs.checkAbort();
     return 0;
 }
 

@@ -4,12 +4,11 @@
 #include "driver/PreviewRender.h"
 
 #include "driver/FrameRender.h"
+#include "driver/DriverInputs.h"
 #include "driver/RenderJob.h"
+#include "driver/Stages.h"
 #include "engine/Engine.h"
 #include "lustrafex/host_sdk.h"
-#include "operator/FieldRendering.h"
-#include "operator/Operator.h"
-#include "operator/Settings.h"
 
 namespace lustra {
 
@@ -19,24 +18,18 @@ PreviewTrace previewTrace;
 
 namespace {
 
-using Stage = int32_t (*)(const RenderJob &);
-constexpr Stage kStages[] = {
-    bevelStage,           glowStage,      shadowStage,    surfaceTextureStage1,
-    surfaceTextureStage2, imageMapStage1, imageMapStage2, finalShadingStage};
-enum StageIndex { kBevel, kGlow, kShadow, kTexture1, kTexture2, kMap1, kMap2, kShading };
-
 // Runs one stage unless an earlier step failed; false when it did not succeed.
 bool runStage(int32_t index) {
     if (driverState.engineError != 0) return false;
     previewTrace.stages |= 1u << index;
-    driverState.engineError = kStages[index](renderJob);
+    driverState.engineError = kStageList[index].run(renderJob);
     return driverState.engineError == 0;
 }
 
 // All eight stages, each only while no earlier one failed; no abort checks.
 void runAllStages() {
-    for (int32_t index = kBevel; index <= kShading; ++index) runStage(index);
-    if (driverState.engineError != 0) logFailure(kLogPreviewStageFailed);
+    for (int32_t index = 0; index < kStageCount; ++index) runStage(index);
+    if (driverState.engineError != 0) driverInputs.logFailure(kLogPreviewStageFailed);
 }
 
 void pointJobAtWorkBuffers() {
@@ -52,7 +45,7 @@ void setUpEngine() {
     if (driverState.engineError == 0)
         driverState.engineReady = 1;
     else
-        logFailure(kLogEngineSetupFailed);
+        driverInputs.logFailure(kLogEngineSetupFailed);
 }
 
 bool workBuffersFitFrame() {
@@ -61,12 +54,19 @@ bool workBuffersFitFrame() {
            driverState.height == fieldState.projectFrameHeight;
 }
 
-// Steps 2 to 8 on a ready engine: the step's stage (if any), then the final
-// shading. Nothing runs once an earlier step failed.
-void runPartialStep(int32_t step) {
-    if (driverState.engineError != 0) return;
-    if (step != kStepShading && !runStage(kBevel + step - kStepBevel)) return;
-    runStage(kShading);
+// One step on a ready engine: the step's stage, the stages that build on it
+// (when active), then the final shading. runStage runs nothing once an
+// earlier step failed.
+void runStep(int32_t step) {
+    const int32_t stage = stageOfStep(step);
+    const bool busy = stage >= 0 && kStageList[stage].slow;
+    if (busy) dgBusyPointer();
+    if (stage >= 0 && runStage(stage)) {
+        for (int32_t i = 0; i < kStageCount; ++i)
+            if (kStageList[i].dependsOn == stage && kStageList[i].active(renderJob)) runStage(i);
+    }
+    runStage(kShadingStage);
+    if (busy) dgStandardPointer();
 }
 
 } // namespace
@@ -94,7 +94,7 @@ int32_t renderPreview(int32_t step) {
         dgStandardPointer();
     } else if (driverState.engineReady == 0 || !workBuffersFitFrame()) {
         if (allocateWorkBuffers(fieldState.projectFrameWidth, fieldState.projectFrameHeight) != 0) {
-            logFailure(kLogPreviewBuffersMissing);
+            driverInputs.logFailure(kLogPreviewBuffersMissing);
             driverState.engineError = -1;
             return -1;
         }
@@ -123,12 +123,6 @@ int32_t renderPreview(int32_t step) {
             dgStandardPointer();
             break;
         case kStepBevel:
-            dgBusyPointer();
-            runStage(kBevel);
-            if (settings.texture1On == 1) runStage(kTexture1);
-            runStage(kShading);
-            dgStandardPointer();
-            break;
         case kStepGlow:
         case kStepShadow:
         case kStepTexture1:
@@ -136,8 +130,7 @@ int32_t renderPreview(int32_t step) {
         case kStepMap1:
         case kStepMap2:
         case kStepShading:
-            if (driverState.engineError != 0) return 0;
-            runPartialStep(step);
+            runStep(step);
             break;
         default:
             break; // the existing result is converted and shown again

@@ -1,14 +1,12 @@
 // The render job: settings translated for the engine (colours to RGB,
 // percentages to signed bytes, derived enable flags, source pictures, the
 // data directory).
+#include "driver/DriverInputs.h"
 #include "driver/RenderJob.h"
 
 #include "engine/Blend.h"
 
 #include "driver/SourceImages.h"
-#include "operator/FieldRendering.h"
-#include "operator/Operator.h"
-#include "operator/Settings.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -60,59 +58,51 @@ void setDataDirectory() {
     renderJob.dataDirectory = dataDirectoryBuffer;
 }
 
-void setMap(const SourceImage &image, bool on, int32_t offsetX, int32_t offsetY, int16_t scaleX,
-            int16_t scaleY, int32_t &jobOffsetX, int32_t &jobOffsetY, int8_t &jobScaleX,
-            int8_t &jobScaleY, int32_t &jobOn, const uint32_t *&jobImage, int16_t &jobWidth,
-            int16_t &jobHeight) {
-    if (on && sourceUsable(image)) {
-        jobImage = image.pixels;
-        jobWidth = static_cast<int16_t>(image.width);
-        jobHeight = static_cast<int16_t>(image.height);
-        jobOffsetX = offsetX;
-        jobOffsetY = offsetY;
-        jobOn = 1;
-        jobScaleX = percentToSigned(scaleX);
-        jobScaleY = percentToSigned(scaleY);
-    } else {
-        jobImage = nullptr;
-        jobWidth = jobHeight = 0;
-        jobOn = 0;
-        jobOffsetX = jobOffsetY = 0;
-        jobScaleX = jobScaleY = 0;
-    }
+// A map that is on and has a usable picture; otherwise off, with every
+// field cleared.
+void setMap(MapJob &map, const SourceImage &image, bool on, int32_t offsetX, int32_t offsetY,
+            int16_t scaleX, int16_t scaleY) {
+    map = MapJob();
+    if (!on || !sourceUsable(image)) return;
+    map.image = image.pixels;
+    map.imageWidth = static_cast<int16_t>(image.width);
+    map.imageHeight = static_cast<int16_t>(image.height);
+    map.offsetX = offsetX;
+    map.offsetY = offsetY;
+    map.on = 1;
+    map.zoomX = percentToSigned(scaleX);
+    map.zoomY = percentToSigned(scaleY);
 }
 
 // Fill mode: 0, 1, 2 as set; 3 or 4 with a picture become 3 (picture);
 // anything else is a plain fill without picture.
-void setFillMode(uint8_t mode, const SourceImage &image, uint8_t &jobMode,
-                 const uint32_t *&jobImage, int16_t &jobWidth, int16_t &jobHeight) {
-    jobImage = nullptr;
-    jobWidth = jobHeight = 0;
-    if (mode <= 2) {
-        jobMode = mode;
+void setFillMode(FillJob &fill, uint8_t mode, const SourceImage &image) {
+    fill.image = nullptr;
+    fill.imageWidth = fill.imageHeight = 0;
+    if (mode <= kFillMetal) {
+        fill.mode = static_cast<FillMode>(mode);
     } else if ((mode == 3 || mode == 4) && sourceUsable(image)) {
-        jobMode = 3;
-        jobImage = image.pixels;
-        jobWidth = static_cast<int16_t>(image.width);
-        jobHeight = static_cast<int16_t>(image.height);
+        fill.mode = kFillPicture;
+        fill.image = image.pixels;
+        fill.imageWidth = static_cast<int16_t>(image.width);
+        fill.imageHeight = static_cast<int16_t>(image.height);
     } else {
-        jobMode = 0;
+        fill.mode = kFillPlain;
     }
 }
 
 // Texture type: 4 or 5 with a picture become 4 (picture); pattern types
 // 0..3 as set; every other value (also 128..255) becomes pattern 0.
-void setTextureType(uint8_t type, const SourceImage &image, uint8_t &jobType,
-                    const uint32_t *&jobImage, int16_t &jobWidth, int16_t &jobHeight) {
+void setTextureType(TextureJob &texture, uint8_t type, const SourceImage &image) {
     if ((type == 4 || type == 5) && sourceUsable(image)) {
-        jobType = 4;
-        jobImage = image.pixels;
-        jobWidth = static_cast<int16_t>(image.width);
-        jobHeight = static_cast<int16_t>(image.height);
+        texture.type = kTexturePicture;
+        texture.image = image.pixels;
+        texture.imageWidth = static_cast<int16_t>(image.width);
+        texture.imageHeight = static_cast<int16_t>(image.height);
     } else {
-        jobImage = nullptr;
-        jobWidth = jobHeight = 0;
-        jobType = type < 4 ? type : 0;
+        texture.image = nullptr;
+        texture.imageWidth = texture.imageHeight = 0;
+        texture.type = static_cast<TextureType>(type < 4 ? type : 0);
     }
 }
 
@@ -189,16 +179,17 @@ LUSTRA_VECTOR_CLONES void hostPixelsToRgb(const uint32_t *__restrict host, uint3
 
 void fillRenderJob(int32_t scaled) {
     RenderJob &job = renderJob;
-    const EffectSettings &s = settings;
-    const bool secondLayers = secondLayersOption.value == 1;
+    const EffectSettings &s = *driverInputs.settings;
+    const bool secondLayers = driverInputs.secondLayers->value == 1;
 
     job.singleFill = 0;
     job.invertMask = 0;
     job.smoothShading = 1;
     job.smoothTextures = 1;
     job.smoothMaps = 1;
-    job.bevelOn = 1;
+    job.bevel.on = 1;
     job.border = kBorder;
+    job.abortPoll = driverInputs.checkAbort;
     setDataDirectory();
 
     job.fillZoom = s.fillZoom;
@@ -209,97 +200,87 @@ void fillRenderJob(int32_t scaled) {
     const int32_t numerator = fieldState.scaleNumerator;
     const int32_t denominator = fieldState.scaleDenominator;
     if (scaled == 1 && denominator != 0) {
-        job.bevelParams[kBevelWidth] = scaledRadius(s.bevelWidth, numerator, denominator);
-        job.bevelParams[kBevelSmoothing] = scaledRadius(s.bevelSmoothing, numerator, denominator);
+        job.bevel.width = scaledRadius(s.bevelWidth, numerator, denominator);
+        job.bevel.smoothing = scaledRadius(s.bevelSmoothing, numerator, denominator);
     } else {
-        job.bevelParams[kBevelWidth] = limitRadius(s.bevelWidth);
-        job.bevelParams[kBevelSmoothing] = limitRadius(s.bevelSmoothing);
+        job.bevel.width = limitRadius(s.bevelWidth);
+        job.bevel.smoothing = limitRadius(s.bevelSmoothing);
     }
-    job.bevelParams[kBevelDepth] = s.bevelDepth;
-    job.bevelParams[kBevelEdgeSlope] = static_cast<uint8_t>(s.bevelEdgeSlope);
-    job.bevelParams[kBevelInnerSlope] = static_cast<uint8_t>(s.bevelInnerSlope);
-    job.bevelParams[kBevelDirection] = s.bevelSunken == 1 ? 255 : 1;
+    job.bevel.depth = s.bevelDepth;
+    job.bevel.edgeSlope = s.bevelEdgeSlope;
+    job.bevel.innerSlope = s.bevelInnerSlope;
+    job.bevel.direction = s.bevelSunken == 1 ? kBevelSunken : kBevelRaised;
 
-    job.glowParams[kGlowWidth] = limitRadius(s.glowWidth);
-    job.glowParams[kGlowOpacity] = limitOpacity(s.glowOpacity);
-    job.glowParams[kGlowSoftness] = s.glowSoftness;
-    job.glowParams[kGlowProfile] = static_cast<uint8_t>(1 - s.glowBlurred);
-    job.glowColour1 = colourToRgb(s.glowColour1);
-    job.glowColour2 = colourToRgb(s.glowColour2);
-    job.glowOn = (static_cast<int8_t>(s.glowWidth) > 0 && static_cast<int8_t>(s.glowOpacity) > 0 &&
-                  s.glowOn == 1)
-                     ? 1
-                     : 0;
+    job.glow.width = limitRadius(s.glowWidth);
+    job.glow.opacity = limitOpacity(s.glowOpacity);
+    job.glow.softness = s.glowSoftness;
+    job.glow.profile = static_cast<GlowProfile>(static_cast<uint8_t>(1 - s.glowBlurred));
+    job.glow.colour1 = colourToRgb(s.glowColour1);
+    job.glow.colour2 = colourToRgb(s.glowColour2);
+    job.glow.on = (static_cast<int8_t>(s.glowWidth) > 0 && static_cast<int8_t>(s.glowOpacity) > 0 &&
+                   s.glowOn == 1)
+                      ? 1
+                      : 0;
 
-    job.shadowParams[kShadowSoftness] = limitRadius(s.shadowSoftness);
-    job.shadowParams[kShadowOpacity] = limitOpacity(s.shadowOpacity);
-    job.shadowDistance = s.shadowDistance;
-    job.shadowColour = colourToRgb(s.shadowColour);
-    job.shadowOn = (static_cast<int8_t>(s.shadowOpacity) > 0 && s.shadowOn == 1) ? 1 : 0;
+    job.shadow.softness = limitRadius(s.shadowSoftness);
+    job.shadow.opacity = limitOpacity(s.shadowOpacity);
+    job.shadow.distance = s.shadowDistance;
+    job.shadow.colour = colourToRgb(s.shadowColour);
+    job.shadow.on = (static_cast<int8_t>(s.shadowOpacity) > 0 && s.shadowOn == 1) ? 1 : 0;
 
-    setMap(sourceImages[kLayerMap1], s.map1On == 1, s.map1OffsetX, s.map1OffsetY, s.map1ScaleX,
-           s.map1ScaleY, job.map1OffsetX, job.map1OffsetY, job.map1ScaleX, job.map1ScaleY,
-           job.map1On, job.map1Image, job.map1ImageWidth, job.map1ImageHeight);
+    setMap(job.map[0], sourceImages[kLayerMap1], s.map1On == 1, s.map1OffsetX, s.map1OffsetY,
+           s.map1ScaleX, s.map1ScaleY);
+    if (secondLayers)
+        setMap(job.map[1], sourceImages[kLayerMap2], s.map2On == 1, s.map2OffsetX, s.map2OffsetY,
+               s.map2ScaleX, s.map2ScaleY);
+    else // image map 2 then always shows the current frame at 100 % and position 0
+        setMap(job.map[1], sourceImages[kLayerMap2], true, 0, 0, 100, 100);
+
+    job.fill[0].colourA = colourToRgb(s.fill1ColourA);
+    job.fill[0].colourB = colourToRgb(s.fill1ColourB);
+    job.fill[0].colourC = colourToRgb(s.fill1ColourC);
+    job.fill[0].shininess = s.fill1Shininess;
+    setFillMode(job.fill[0], s.fill1Mode, sourceImages[kLayerFill1]);
+
+    job.fill[1].colourA = colourToRgb(s.fill2ColourA);
+    job.fill[1].colourB = colourToRgb(s.fill2ColourB);
+    job.fill[1].colourC = colourToRgb(s.fill2ColourC);
+    job.fill[1].shininess = s.fill2Shininess;
     if (secondLayers) {
-        setMap(sourceImages[kLayerMap2], s.map2On == 1, s.map2OffsetX, s.map2OffsetY, s.map2ScaleX,
-               s.map2ScaleY, job.map2OffsetX, job.map2OffsetY, job.map2ScaleX, job.map2ScaleY,
-               job.map2On, job.map2Image, job.map2ImageWidth, job.map2ImageHeight);
+        setFillMode(job.fill[1], s.fill2Mode, sourceImages[kLayerFill2]);
     } else {
-        // Image map 2 then always shows the current frame at 100 % and position 0.
-        setMap(sourceImages[kLayerMap2], true, 0, 0, 100, 100, job.map2OffsetX, job.map2OffsetY,
-               job.map2ScaleX, job.map2ScaleY, job.map2On, job.map2Image, job.map2ImageWidth,
-               job.map2ImageHeight);
-    }
-
-    job.fill1ColourA = colourToRgb(s.fill1ColourA);
-    job.fill1ColourB = colourToRgb(s.fill1ColourB);
-    job.fill1ColourC = colourToRgb(s.fill1ColourC);
-    job.fill1Shininess = s.fill1Shininess;
-    setFillMode(s.fill1Mode, sourceImages[kLayerFill1], job.fill1Mode, job.fill1Image,
-                job.fill1ImageWidth, job.fill1ImageHeight);
-
-    job.fill2ColourA = colourToRgb(s.fill2ColourA);
-    job.fill2ColourB = colourToRgb(s.fill2ColourB);
-    job.fill2ColourC = colourToRgb(s.fill2ColourC);
-    job.fill2Shininess = s.fill2Shininess;
-    if (secondLayers) {
-        setFillMode(s.fill2Mode, sourceImages[kLayerFill2], job.fill2Mode, job.fill2Image,
-                    job.fill2ImageWidth, job.fill2ImageHeight);
-    } else {
-        job.fill2Mode = 0;
-        job.fill2Image = nullptr;
-        job.fill2ImageWidth = job.fill2ImageHeight = 0;
-        job.fill2ColourA = Rgb{255, 255, 255};
+        job.fill[1].mode = kFillPlain;
+        job.fill[1].image = nullptr;
+        job.fill[1].imageWidth = job.fill[1].imageHeight = 0;
+        job.fill[1].colourA = Rgb{255, 255, 255};
     }
 
-    job.texture1ScaleX = percentToSigned(s.texture1ScaleX);
-    job.texture1ScaleY = percentToSigned(s.texture1ScaleY);
-    job.texture1Depth = s.texture1Depth;
-    job.texture1HeightMax = s.texture1HeightMax;
-    job.texture1HeightMin = s.texture1HeightMin;
-    job.texture1On = s.texture1On;
-    job.texture1Invert = s.texture1Invert;
-    job.texture1OffsetX = s.texture1OffsetX;
-    job.texture1OffsetY = s.texture1OffsetY;
-    setTextureType(s.texture1Type, sourceImages[kLayerTexture1], job.texture1Type,
-                   job.texture1Image, job.texture1ImageWidth, job.texture1ImageHeight);
+    job.texture[0].zoomX = percentToSigned(s.texture1ScaleX);
+    job.texture[0].zoomY = percentToSigned(s.texture1ScaleY);
+    job.texture[0].depth = s.texture1Depth;
+    job.texture[0].heightMax = s.texture1HeightMax;
+    job.texture[0].heightMin = s.texture1HeightMin;
+    job.texture[0].on = s.texture1On;
+    job.texture[0].invert = s.texture1Invert;
+    job.texture[0].offsetX = s.texture1OffsetX;
+    job.texture[0].offsetY = s.texture1OffsetY;
+    setTextureType(job.texture[0], s.texture1Type, sourceImages[kLayerTexture1]);
 
-    job.texture2ScaleX = percentToSigned(s.texture2ScaleX);
-    job.texture2ScaleY = percentToSigned(s.texture2ScaleY);
-    job.texture2Depth = s.texture2Depth;
-    job.texture2HeightMax = s.texture2HeightMax;
-    job.texture2HeightMin = s.texture2HeightMin;
-    job.texture2On = s.texture2On;
-    job.texture2Invert = s.texture2Invert;
-    job.texture2OffsetX = s.texture2OffsetX;
-    job.texture2OffsetY = s.texture2OffsetY;
+    job.texture[1].zoomX = percentToSigned(s.texture2ScaleX);
+    job.texture[1].zoomY = percentToSigned(s.texture2ScaleY);
+    job.texture[1].depth = s.texture2Depth;
+    job.texture[1].heightMax = s.texture2HeightMax;
+    job.texture[1].heightMin = s.texture2HeightMin;
+    job.texture[1].on = s.texture2On;
+    job.texture[1].invert = s.texture2Invert;
+    job.texture[1].offsetX = s.texture2OffsetX;
+    job.texture[1].offsetY = s.texture2OffsetY;
     if (secondLayers) {
-        setTextureType(s.texture2Type, sourceImages[kLayerTexture2], job.texture2Type,
-                       job.texture2Image, job.texture2ImageWidth, job.texture2ImageHeight);
+        setTextureType(job.texture[1], s.texture2Type, sourceImages[kLayerTexture2]);
     } else {
-        job.texture2Type = 0;
-        job.texture2Image = nullptr;
-        job.texture2ImageWidth = job.texture2ImageHeight = 0;
+        job.texture[1].type = kTextureNormal;
+        job.texture[1].image = nullptr;
+        job.texture[1].imageWidth = job.texture[1].imageHeight = 0;
     }
 }
 

@@ -4,11 +4,9 @@
 // fetched once and reused while the sources are cached.
 #include "driver/SourceImages.h"
 
+#include "driver/DriverInputs.h"
 #include "driver/RenderJob.h"
 #include "engine/BufferRecycler.h"
-#include "operator/FieldRendering.h"
-#include "operator/Operator.h"
-#include "operator/Settings.h"
 
 #include <cstdlib>
 
@@ -46,17 +44,17 @@ void convertCurrentFrame(SourceImage &layer) {
 // current frame of input 0, `showsSource` when it selects the picture of its
 // source descriptor.
 void loadLayer(SourceImage &layer, bool showsFrame, bool showsSource, const uint8_t *descriptor) {
-    if (layer.pixels && !(operatorState.sourcesCached == 1 && !showsFrame)) freeLayer(layer);
+    if (layer.pixels && !(*driverInputs.sourcesCached == 1 && !showsFrame)) freeLayer(layer);
     if (showsFrame) {
         convertCurrentFrame(layer);
         return;
     }
     if (!showsSource) return;
-    if (operatorState.sourcesCached == 1 && layer.fetched) return;
+    if (*driverInputs.sourcesCached == 1 && layer.fetched) return;
     layer.fetched = 1;
     OpImage *image = txGetOpImage(descriptor, 1, 0);
     if (!image) {
-        logFailure(kLogSourceMissing);
+        driverInputs.logFailure(kLogSourceMissing);
         return;
     }
     // A picture without pixels or of no size is no picture.
@@ -66,7 +64,7 @@ void loadLayer(SourceImage &layer, bool showsFrame, bool showsSource, const uint
 }
 
 bool secondLayersOn() {
-    return secondLayersOption.value == 1;
+    return driverInputs.secondLayers->value == 1;
 }
 
 } // namespace
@@ -77,9 +75,9 @@ bool sourceUsable(const SourceImage &image) {
 }
 
 void loadMap1Source() {
-    if (settings.map1On != 1) return;
-    loadLayer(sourceImages[kLayerMap1], settings.map1FromSource == 0, settings.map1FromSource != 0,
-              settings.map1Source);
+    if (driverInputs.settings->map1On != 1) return;
+    loadLayer(sourceImages[kLayerMap1], driverInputs.settings->map1FromSource == 0,
+              driverInputs.settings->map1FromSource != 0, driverInputs.settings->map1Source);
 }
 
 void loadMap2Source() {
@@ -92,31 +90,31 @@ void loadMap2Source() {
         convertCurrentFrame(layer);
         return;
     }
-    if (settings.map2On != 1) return;
-    loadLayer(layer, settings.map2FromSource == 0, settings.map2FromSource != 0,
-              settings.map2Source);
+    if (driverInputs.settings->map2On != 1) return;
+    loadLayer(layer, driverInputs.settings->map2FromSource == 0,
+              driverInputs.settings->map2FromSource != 0, driverInputs.settings->map2Source);
 }
 
 void loadFill1Source() {
-    loadLayer(sourceImages[kLayerFill1], settings.fill1Mode == 3, settings.fill1Mode == 4,
-              settings.fill1Source);
+    loadLayer(sourceImages[kLayerFill1], driverInputs.settings->fill1Mode == 3,
+              driverInputs.settings->fill1Mode == 4, driverInputs.settings->fill1Source);
 }
 
 void loadFill2Source() {
     if (!secondLayersOn()) return;
-    loadLayer(sourceImages[kLayerFill2], settings.fill2Mode == 3, settings.fill2Mode == 4,
-              settings.fill2Source);
+    loadLayer(sourceImages[kLayerFill2], driverInputs.settings->fill2Mode == 3,
+              driverInputs.settings->fill2Mode == 4, driverInputs.settings->fill2Source);
 }
 
 void loadTexture1Source() {
-    loadLayer(sourceImages[kLayerTexture1], settings.texture1Type == 4, settings.texture1Type == 5,
-              settings.texture1Source);
+    loadLayer(sourceImages[kLayerTexture1], driverInputs.settings->texture1Type == 4,
+              driverInputs.settings->texture1Type == 5, driverInputs.settings->texture1Source);
 }
 
 void loadTexture2Source() {
     if (!secondLayersOn()) return;
-    loadLayer(sourceImages[kLayerTexture2], settings.texture2Type == 4, settings.texture2Type == 5,
-              settings.texture2Source);
+    loadLayer(sourceImages[kLayerTexture2], driverInputs.settings->texture2Type == 4,
+              driverInputs.settings->texture2Type == 5, driverInputs.settings->texture2Source);
 }
 
 void releaseSourceImages() {

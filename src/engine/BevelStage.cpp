@@ -3,6 +3,9 @@
 // into its neighbourhood; each covered pixel keeps the slopes of the highest
 // stamp it receives. The raw slopes are then smoothed inside the bounding box
 // and scaled by the bevel depth and direction into slopeX and slopeY.
+//
+// The readable per-pixel model, which the tests match this stage against
+// byte for byte: engine/reference/BevelModel.h.
 #include "engine/Blend.h"
 #include "engine/Engine.h"
 
@@ -33,17 +36,16 @@ struct BevelParams {
     int32_t scale;     // f = trunc(depth x 256 / 100) x direction
 };
 
-BevelParams readParams() {
-    const uint8_t *p = engine.bevelSettings;
+BevelParams readParams(const BevelJob &bevel) {
     BevelParams params;
-    params.width = limitToBorder(p[kBevelWidth]);
-    params.smoothing = limitToBorder(p[kBevelSmoothing]);
+    params.width = limitToBorder(bevel.width);
+    params.smoothing = limitToBorder(bevel.smoothing);
     // Profile slopes in units of 0.2, signed, rounded to single precision.
-    params.edgeSlope = static_cast<float>(static_cast<int8_t>(p[kBevelEdgeSlope]) * 0.2);
-    params.innerSlope = static_cast<float>(static_cast<int8_t>(p[kBevelInnerSlope]) * 0.2);
-    // Depth 0..255 gives at most 652; the direction byte is signed (+1 raised,
-    // -1 sunken), so |f| stays below 2^17.
-    params.scale = (p[kBevelDepth] * 256 / 100) * static_cast<int8_t>(p[kBevelDirection]);
+    params.edgeSlope = static_cast<float>(bevel.edgeSlope * 0.2);
+    params.innerSlope = static_cast<float>(bevel.innerSlope * 0.2);
+    // Depth 0..255 gives at most 652; the direction is +1 raised, -1 sunken,
+    // so |f| stays below 2^17.
+    params.scale = (bevel.depth * 256 / 100) * bevel.direction;
     return params;
 }
 
@@ -96,45 +98,6 @@ void buildStamps(int32_t a, float E, float I) {
     }
 }
 
-// Whether any of the V bytes at p (a multiple of 8) is non-zero: a run of
-// transparent pixels takes nothing and is skipped.
-template <int V> inline bool anyNonZero(const void *p) {
-    uint64_t any = 0;
-    for (int k = 0; k < V; k += 8) {
-        uint64_t word;
-        std::memcpy(&word, static_cast<const uint8_t *>(p) + k, 8);
-        any |= word;
-    }
-    return any != 0;
-}
-
-// Whether all of the V bytes at p (a multiple of 8) are non-zero: a word has
-// a zero byte exactly when (word - 0x01...01) & ~word & 0x80...80 is not 0.
-// A run of covered pixels is written without reading what it held first
-// (which on fresh pages saves mapping them twice).
-template <int V> inline bool allNonZero(const void *p) {
-    for (int k = 0; k < V; k += 8) {
-        uint64_t word;
-        std::memcpy(&word, static_cast<const uint8_t *>(p) + k, 8);
-        if (((word - 0x0101010101010101u) & ~word & 0x8080808080808080u) != 0) return false;
-    }
-    return true;
-}
-
-// The bounding box of the covered and edge pixels, clipped to the frame:
-// columns x0 .. x1 - 1, rows y0 .. y1 - 1. Every covered pixel lies in it.
-struct Box {
-    int32_t x0, x1, y0, y1;
-};
-
-Box boundingBox() {
-    const int32_t w = engine.frameWidth, h = engine.frameHeight;
-    return {engine.boundsMinX > 0 ? engine.boundsMinX : 0,
-            engine.boundsMaxX + 1 < w ? engine.boundsMaxX + 1 : w,
-            engine.boundsMinY > 0 ? engine.boundsMinY : 0,
-            engine.boundsMaxY + 1 < h ? engine.boundsMaxY + 1 : h};
-}
-
 // Covered pixels start with no stamp and no slope; transparent ones keep
 // whatever they hold (nothing reads them).
 // One row of clearCoveredPixels in runs of 32 pixels: runs without a covered
@@ -161,7 +124,7 @@ LUSTRA_VECTOR_CLONES void clearCoveredRow(const uint8_t *__restrict mask, int32_
 }
 
 void clearCoveredPixels() {
-    const Box box = boundingBox();
+    const PixelRect box = maskBounds(0);
     for (int32_t y = box.y0; y < box.y1; ++y) {
         const int32_t row = engine.rowOffset[y] + box.x0;
         clearCoveredRow(engine.mask + engine.paddedRowOffset[y] + box.x0, box.x1 - box.x0,
@@ -675,7 +638,7 @@ LUSTRA_VECTOR_CLONES void takeCovered(const uint8_t *__restrict mask,
 // 127 x 652 x 128 / 256 in size.
 void smoothAndScale(int32_t r, int32_t f) {
     const int32_t h = engine.frameHeight;
-    const Box box = boundingBox();
+    const PixelRect box = maskBounds(0);
     const int32_t x0 = box.x0, x1 = box.x1, y0 = box.y0, y1 = box.y1;
     const int32_t tapCount = 2 * r + 1;
     const int32_t count = x1 - x0;
@@ -776,12 +739,10 @@ void smoothAndScale(int32_t r, int32_t f) {
 } // namespace
 
 int32_t bevelStage(const RenderJob &job) {
-    std::memcpy(engine.bevelSettings, job.bevelParams, sizeof engine.bevelSettings);
-    engine.bevelEnabled = job.bevelOn;
-    if (job.bevelOn != 1) return 0;
+    if (job.bevel.on != 1) return 0;
     if (engine.edgeCount <= 0 || !engine.mask) return 0;
 
-    const BevelParams params = readParams();
+    const BevelParams params = readParams(job.bevel);
     if (params.width > 0) buildStamps(params.width, params.edgeSlope, params.innerSlope);
 
     clearCoveredPixels();
@@ -802,7 +763,6 @@ int32_t bevelStage(const RenderJob &job) {
         return -1; // no room for the stamp extents or the smoothing's rows
     }
 
-    engine.bevelEnabled = 1;
     return 0;
 }
 

@@ -2,47 +2,12 @@
 // eight stages that turn the mask and the job into the finished picture.
 #pragma once
 
-#include "driver/RenderJob.h"
+#include "engine/Blend.h"
+#include "engine/Job.h"
 
 #include <cstdint>
 
 namespace lustra {
-
-// Parameters of one surface texture: the eight job bytes (both zooms stored
-// plus 128), a 256-byte table, and the zoomed offsets.
-struct TextureParams {
-    uint8_t bytes[8];
-    uint8_t table[256];
-    int32_t colOffset;
-    int32_t rowOffset;
-};
-
-// Parameters of one image map, with the picture the stage recorded.
-struct ImageMapParams {
-    int32_t colOffset;
-    int32_t rowOffset;
-    int8_t zoomX;
-    int8_t zoomY;
-    int32_t on;
-    const uint32_t *image;
-    uint16_t imageWidth;
-    uint16_t imageHeight;
-    // The zoomed offsets at full width: zoomScale x offset can pass 32 bits,
-    // and the coordinate tables are built from the exact value.
-    int64_t colOffsetExact;
-    int64_t rowOffsetExact;
-};
-
-// The final shading's copy of one fill: colours A (lit), B (highlight),
-// C (shade), shininess, mode and, for mode 3, the fill picture.
-struct FillSettings {
-    Rgb colourA{}, colourB{}, colourC{};
-    uint8_t shininess = 0;
-    uint8_t mode = 0;
-    const uint32_t *image = nullptr;
-    uint16_t imageWidth = 0;
-    uint16_t imageHeight = 0;
-};
 
 // A picture texture's planes, allocated at the picture's size.
 struct PictureTexture {
@@ -66,13 +31,13 @@ struct EngineState {
     uint8_t *paddedMask = nullptr; // the job's padded mask
     uint8_t *mask = nullptr;       // paddedMask + R * (paddedWidth + 1)
     uint32_t *framePixels = nullptr;
-    char dataDirectory[256] = {}; // the job's data directory ("" when unusable)
-    char dataPath[256] = {};      // the data directory with a file name appended
+    char dataDirectory[256] = {};     // the job's data directory ("" when unusable)
+    int32_t (*abortPoll)() = nullptr; // the job's abort poll
+    char dataPath[256] = {};          // the data directory with a file name appended
 
     // Tables.
     int32_t *rowOffset = nullptr;       // H: y * W
     int32_t *paddedRowOffset = nullptr; // paddedHeight: y * paddedWidth
-    int32_t *times256 = nullptr;        // 256: i * 256
     uint8_t *cosineRamp = nullptr;      // 256
     uint8_t *metalTexture = nullptr;    // 65536, from metal.pat
 
@@ -126,23 +91,11 @@ struct EngineState {
     int32_t *columnSumsY = nullptr; // 2 * (maxSide + stampSpan)
     int32_t columnSumsCount = 0;
 
-    // Parameter copies.
-    uint8_t bevelSettings[6] = {};
-    uint8_t glowSettings[4] = {};
-    Rgb glowColour1{}, glowColour2{};
-    uint8_t shadowSettings[2] = {};
-    Rgb shadowColour{};
-    uint8_t shadowDistance = 0;
-    uint8_t bevelEnabled = 0, glowEnabled = 0, shadowEnabled = 0;
-
-    uint8_t fillZoom = 0;
-    int32_t offsetX = 0, offsetY = 0;
-    FillSettings fill[2]; // the object fill (0) and the background fill (1)
-
-    TextureParams *textureParams1 = nullptr;
-    TextureParams *textureParams2 = nullptr;
-    ImageMapParams *imageMapParams1 = nullptr;
-    ImageMapParams *imageMapParams2 = nullptr;
+    // What the texture and map stages made of their layers, for the final
+    // shading: a texture's on byte (0 once it proved unusable this run), and
+    // 1 for a map whose plane holds a resampled picture.
+    uint8_t textureOn[2] = {};
+    uint8_t mapTints[2] = {};
 };
 
 // The one engine state of the module.
@@ -153,12 +106,17 @@ int32_t engineSetup(const RenderJob &job);
 // Releases every engine buffer; harmless when already released.
 int32_t engineTeardown();
 
+// The bounding box of the covered and edge pixels grown by `grow` on every
+// side and clipped to the frame. Every covered pixel lies in maskBounds(0),
+// every stamp of radius g in maskBounds(g).
+PixelRect maskBounds(int32_t grow);
+
 // Builds the data directory followed by `name` in engine.dataPath; false when
 // there is no usable directory or the path does not fit in 256 bytes.
 bool engineDataPath(const char *name);
 
-// The abort poll of the engine's loops: on every iteration whose counter has
-// bit 4 set.
+// The abort poll of the engine's loops: calls the job's abort poll on every
+// iteration whose counter has bit 4 set.
 void pollAbort(int32_t counter);
 
 // The eight stages, in the order the driver runs them. Each returns 0.
@@ -170,10 +128,6 @@ int32_t surfaceTextureStage2(const RenderJob &job);
 int32_t imageMapStage1(const RenderJob &job);
 int32_t imageMapStage2(const RenderJob &job);
 int32_t finalShadingStage(const RenderJob &job);
-
-// Copies the fill, glow and shadow parameters the final shading uses from
-// the job into the engine state.
-void refreshShadingParameters(const RenderJob &job);
 
 // Pattern textures and the smoothing kernel.
 // Loads pattern `type` (0..3) into raw and derives both slope maps; 1 on
@@ -212,8 +166,5 @@ void buildRowCoords(int32_t scale, uint16_t *coords, uint8_t *fracs, int32_t mod
 // from its recorded picture; 1 on success, 0 when there is no picture or the
 // planes cannot be allocated (the planes are then released).
 int32_t pictureToTexture(int32_t which);
-// Resamples image map `which` (0 for map 1, 1 for map 2; anything else does
-// nothing) from its recorded picture into imageMap1 or imageMap2.
-void resampleImageMap(int32_t which);
 
 } // namespace lustra

@@ -1,9 +1,10 @@
 // Engine set-up and tear-down: geometry, planes and tables for the frame,
-// the metal environment pattern, the mask analysis and the parameter copies.
+// the metal environment pattern and the mask analysis.
 #include "engine/Engine.h"
 
+#include "engine/Blend.h"
 #include "engine/BufferRecycler.h"
-#include "operator/Operator.h"
+#include "engine/Scratch.h"
 
 #include <cmath>
 #include <cstdio>
@@ -13,6 +14,8 @@
 namespace lustra {
 
 EngineState engine;
+
+ScratchAllocator scratchAllocator = [](size_t bytes) { return std::malloc(bytes); };
 
 namespace {
 
@@ -47,8 +50,7 @@ bool allocateBuffers() {
     const size_t sums = 2 * size_t(engine.maxSide + engine.stampSpan);
     bool ok = allocate(engine.rowOffset, h) &&
               allocate(engine.paddedRowOffset, engine.paddedHeight) &&
-              allocate(engine.times256, 256) && allocate(engine.cosineRamp, 256) &&
-              allocate(engine.metalTexture, kPatternBytes);
+              allocate(engine.cosineRamp, 256) && allocate(engine.metalTexture, kPatternBytes);
     for (int t = 0; t < 2 && ok; ++t)
         ok = allocate(engine.textureHeight[t], kPatternBytes) &&
              allocate(engine.textureSlopeX[t], kPatternBytes) &&
@@ -72,9 +74,7 @@ bool allocateBuffers() {
          allocate(engine.bevelStampSlopeX, stamp) && allocate(engine.bevelStampSlopeY, stamp) &&
          allocate(engine.glowStamp, stamp) &&
          allocate(engine.blurKernel, size_t(engine.stampSpan + 1)) &&
-         allocate(engine.columnSums, sums) && allocate(engine.columnSumsY, sums) &&
-         allocate(engine.textureParams1, 1) && allocate(engine.textureParams2, 1) &&
-         allocate(engine.imageMapParams1, 1) && allocate(engine.imageMapParams2, 1);
+         allocate(engine.columnSums, sums) && allocate(engine.columnSumsY, sums);
     engine.edgeCapacity = static_cast<int32_t>(frame / 2);
     engine.columnSumsCount = static_cast<int32_t>(sums);
     return ok;
@@ -85,7 +85,6 @@ void buildTables() {
     for (int32_t y = 0; y < engine.paddedHeight; ++y)
         engine.paddedRowOffset[y] = y * engine.paddedWidth;
     for (int32_t i = 0; i < 256; ++i) {
-        engine.times256[i] = i * 256;
         // 1 at i = 0, 99 at 64, 181 at 128, 236 at 192, 255 at 255.
         engine.cosineRamp[i] = static_cast<uint8_t>(255.0 * std::cos((255 - i) * 1.57079635 / 256));
     }
@@ -100,20 +99,6 @@ bool loadMetalPattern() {
     (void)read;
     std::fclose(file);
     return true;
-}
-
-// True when any of the `count` bytes from `bytes` is non-zero.
-bool anyNonZero(const uint8_t *bytes, int32_t count) {
-    uint8_t any = 0;
-    for (int32_t i = 0; i < count; ++i) any |= bytes[i];
-    return any != 0;
-}
-
-// True when all `count` bytes from `bytes` are non-zero.
-bool allNonZero(const uint8_t *bytes, int32_t count) {
-    uint8_t least = 255;
-    for (int32_t i = 0; i < count; ++i) least = bytes[i] < least ? bytes[i] : least;
-    return least != 0;
 }
 
 // Width of the runs that analyseMask tests as a whole.
@@ -198,51 +183,18 @@ void analyseMask() {
     }
 }
 
-void copyParameters(const RenderJob &job) {
-    engine.fillZoom = job.fillZoom;
-    engine.offsetX = job.offsetX;
-    engine.offsetY = job.offsetY;
-    std::memcpy(engine.bevelSettings, job.bevelParams, sizeof engine.bevelSettings);
-    std::memcpy(engine.glowSettings, job.glowParams, sizeof engine.glowSettings);
-    engine.glowColour1 = job.glowColour1;
-    engine.glowColour2 = job.glowColour2;
-    std::memcpy(engine.shadowSettings, job.shadowParams, sizeof engine.shadowSettings);
-    engine.shadowColour = job.shadowColour;
-    engine.shadowDistance = job.shadowDistance;
-    engine.bevelEnabled = job.bevelOn;
-    engine.glowEnabled = job.glowOn;
-    engine.shadowEnabled = job.shadowOn;
-    refreshShadingParameters(job);
-}
-
-void fillTextureParams(TextureParams &params, int8_t scaleX, int8_t scaleY, uint8_t depth,
-                       uint8_t heightMax, uint8_t heightMin, uint8_t type, uint8_t on,
-                       uint8_t invert, int32_t offsetX, int32_t offsetY) {
-    params.bytes[0] = static_cast<uint8_t>(scaleX + 128);
-    params.bytes[1] = static_cast<uint8_t>(scaleY + 128);
-    params.bytes[2] = depth;
-    params.bytes[3] = heightMax;
-    params.bytes[4] = heightMin;
-    params.bytes[5] = type;
-    params.bytes[6] = on;
-    params.bytes[7] = invert;
-    params.colOffset = static_cast<int32_t>(static_cast<uint32_t>(zoomedOffset(scaleX, offsetX)));
-    params.rowOffset = static_cast<int32_t>(static_cast<uint32_t>(zoomedOffset(scaleY, offsetY)));
-}
-
-void fillImageMapParams(ImageMapParams &params, int8_t scaleX, int8_t scaleY, int32_t offsetX,
-                        int32_t offsetY, int32_t on) {
-    params.colOffset = static_cast<int32_t>(static_cast<uint32_t>(zoomedOffset(scaleX, offsetX)));
-    params.rowOffset = static_cast<int32_t>(static_cast<uint32_t>(zoomedOffset(scaleY, offsetY)));
-    params.zoomX = scaleX;
-    params.zoomY = scaleY;
-    params.on = on;
-}
-
 } // namespace
 
 void pollAbort(int32_t counter) {
-    if (counter & 16) checkAbort();
+    if ((counter & 16) && engine.abortPoll) engine.abortPoll();
+}
+
+PixelRect maskBounds(int32_t grow) {
+    const int32_t w = engine.frameWidth, h = engine.frameHeight;
+    return {engine.boundsMinX - grow > 0 ? engine.boundsMinX - grow : 0,
+            engine.boundsMaxX + 1 + grow < w ? engine.boundsMaxX + 1 + grow : w,
+            engine.boundsMinY - grow > 0 ? engine.boundsMinY - grow : 0,
+            engine.boundsMaxY + 1 + grow < h ? engine.boundsMaxY + 1 + grow : h};
 }
 
 bool engineDataPath(const char *name) {
@@ -262,6 +214,7 @@ int32_t engineSetup(const RenderJob &job) {
     engine.frameHeight = static_cast<uint16_t>(job.height);
     engine.paddedMask = job.paddedMask;
     engine.framePixels = job.pixels;
+    engine.abortPoll = job.abortPoll;
     // A directory that does not fit the path buffer is refused like a missing
     // one: no data file opens.
     engine.dataDirectory[0] = 0;
@@ -282,26 +235,18 @@ int32_t engineSetup(const RenderJob &job) {
     if (!loadMetalPattern()) return 1;
 
     analyseMask();
-    copyParameters(job);
-    fillTextureParams(*engine.textureParams1, job.texture1ScaleX, job.texture1ScaleY,
-                      job.texture1Depth, job.texture1HeightMax, job.texture1HeightMin,
-                      job.texture1Type, job.texture1On, job.texture1Invert, job.texture1OffsetX,
-                      job.texture1OffsetY);
-    fillTextureParams(*engine.textureParams2, job.texture2ScaleX, job.texture2ScaleY,
-                      job.texture2Depth, job.texture2HeightMax, job.texture2HeightMin,
-                      job.texture2Type, job.texture2On, job.texture2Invert, job.texture2OffsetX,
-                      job.texture2OffsetY);
-    fillImageMapParams(*engine.imageMapParams1, job.map1ScaleX, job.map1ScaleY, job.map1OffsetX,
-                       job.map1OffsetY, job.map1On);
-    fillImageMapParams(*engine.imageMapParams2, job.map2ScaleX, job.map2ScaleY, job.map2OffsetX,
-                       job.map2OffsetY, job.map2On);
+    // The final shading lights a texture that is on until its stage finds
+    // it unusable, and tints with a map only once its stage resampled one.
+    for (int i = 0; i < 2; ++i) {
+        engine.textureOn[i] = job.texture[i].on;
+        engine.mapTints[i] = 0;
+    }
     return 0;
 }
 
 int32_t engineTeardown() {
     release(engine.rowOffset);
     release(engine.paddedRowOffset);
-    release(engine.times256);
     release(engine.cosineRamp);
     release(engine.metalTexture);
     for (int t = 0; t < 2; ++t) {
@@ -344,10 +289,6 @@ int32_t engineTeardown() {
     release(engine.blurKernel);
     release(engine.columnSums);
     release(engine.columnSumsY);
-    release(engine.textureParams1);
-    release(engine.textureParams2);
-    release(engine.imageMapParams1);
-    release(engine.imageMapParams2);
     engine.edgeCapacity = 0;
     engine.edgeCount = 0;
     engine.columnSumsCount = 0;

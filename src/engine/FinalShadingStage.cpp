@@ -3,6 +3,9 @@
 // background fill across the row, the drop shadow and the glow where their
 // weights are non-zero, and the object fill over the covered pixels with the
 // coverage mask as its weight.
+//
+// The readable per-pixel model, which the tests match this stage against
+// byte for byte: engine/reference/ShadingReference.cpp.
 #include "engine/Blend.h"
 #include "engine/Engine.h"
 
@@ -29,6 +32,7 @@ struct FillTables {
 
 // Everything the pixel loop looks up, built once per call.
 struct ShadingPass {
+    const RenderJob *job; // the light, the fills, the glow and the shadow
     FillTables fillTables[2];
     uint32_t glowRamp[256]; // the glow colour at each glow weight, as an RGB work pixel
     uint8_t cosineLobe[kLobeSize];
@@ -38,6 +42,7 @@ struct ShadingPass {
     std::vector<uint8_t> colFrac, rowFrac;         // sub-texel fractions (shared by both fills)
     std::vector<int32_t> lobeU, lobeV;             // lobe positions per column and row
     int32_t modulusU[2], modulusV[2];
+    const uint32_t *fillImage[2];     // each fill's picture (read in picture mode only)
     int32_t glowWeight, shadowWeight; // opacity x 255 / 100
     int64_t shadowShiftX, shadowShiftY;
 };
@@ -55,59 +60,19 @@ struct RgbChannels {
             static_cast<int32_t>(p & 0xFF)} {}
 };
 
-// An RGB work pixel from its red, green and blue bytes (fourth byte 0).
-inline uint32_t packRgb(int32_t r, int32_t g, int32_t b) {
-    return uint32_t(r) << 16 | uint32_t(g) << 8 | uint32_t(b);
-}
-
 // A fill of mode 3 without a usable picture shades as metal (mode 2).
-inline uint8_t effectiveMode(const FillSettings &fill) {
-    if (fill.mode > 3) return 0;
-    if (fill.mode == 3 && (!fill.image || fill.imageWidth == 0 || fill.imageHeight == 0)) return 2;
+inline uint8_t effectiveMode(const FillJob &fill) {
+    if (fill.mode > kFillPicture) return kFillPlain;
+    if (fill.mode == kFillPicture && (!fill.image || fill.imageWidth == 0 || fill.imageHeight == 0))
+        return kFillMetal;
     return fill.mode;
 }
 
 } // namespace
 
-void refreshShadingParameters(const RenderJob &job) {
-    engine.fillZoom = job.fillZoom;
-    engine.offsetX = job.offsetX;
-    engine.offsetY = job.offsetY;
-    FillSettings *fills = engine.fill;
-    fills[0].colourA = job.fill1ColourA;
-    fills[0].colourB = job.fill1ColourB;
-    fills[0].colourC = job.fill1ColourC;
-    fills[0].shininess = job.fill1Shininess;
-    fills[0].mode = job.fill1Mode;
-    if (job.fill1Mode == 3) {
-        fills[0].image = job.fill1Image;
-        fills[0].imageWidth = static_cast<uint16_t>(job.fill1ImageWidth);
-        fills[0].imageHeight = static_cast<uint16_t>(job.fill1ImageHeight);
-    }
-    fills[1].colourA = job.fill2ColourA;
-    fills[1].colourB = job.fill2ColourB;
-    fills[1].colourC = job.fill2ColourC;
-    fills[1].shininess = job.fill2Shininess;
-    fills[1].mode = job.fill2Mode;
-    if (job.fill2Mode == 3) {
-        fills[1].image = job.fill2Image;
-        fills[1].imageWidth = static_cast<uint16_t>(job.fill2ImageWidth);
-        fills[1].imageHeight = static_cast<uint16_t>(job.fill2ImageHeight);
-    }
-    for (int i = 0; i < 4; ++i) engine.glowSettings[i] = job.glowParams[i];
-    engine.glowColour1 = job.glowColour1;
-    engine.glowColour2 = job.glowColour2;
-    engine.glowEnabled = job.glowOn;
-    engine.shadowSettings[0] = job.shadowParams[0];
-    engine.shadowSettings[1] = job.shadowParams[1];
-    engine.shadowColour = job.shadowColour;
-    engine.shadowDistance = job.shadowDistance;
-    engine.shadowEnabled = job.shadowOn;
-}
-
 namespace {
 
-inline double highlightExponent(const FillSettings &fill) {
+inline double highlightExponent(const FillJob &fill) {
     return fill.shininess * 0.5 + 1.0;
 }
 
@@ -117,8 +82,9 @@ inline int32_t opacityWeight(uint8_t percent) {
 }
 
 void buildShadingTables(ShadingPass &pass) {
+    const RenderJob &job = *pass.job;
     for (int f = 0; f < 2; ++f) {
-        const FillSettings &fill = engine.fill[f];
+        const FillJob &fill = job.fill[f];
         if (fill.mode == 0) continue;
         const double e = highlightExponent(fill);
         for (int32_t i = 0; i < 256; ++i) {
@@ -127,27 +93,27 @@ void buildShadingTables(ShadingPass &pass) {
             for (int k = 0; k < 3; ++k) {
                 // (A x o + C x (255 - o)) >> 8 and (B x w) >> 8
                 pass.fillTables[f].diffuse[k][i] = static_cast<uint8_t>(
-                    (channelOf(fill.colourA, k) * o + channelOf(fill.colourC, k) * (255 - o)) >> 8);
+                    lerp8(channelOf(fill.colourC, k), channelOf(fill.colourA, k), o));
                 pass.fillTables[f].specular[k][i] =
                     static_cast<uint8_t>((channelOf(fill.colourB, k) * w) >> 8);
             }
         }
     }
-    if (engine.glowEnabled == 1) {
-        const int32_t pg = opacityWeight(engine.glowSettings[kGlowOpacity]);
+    if (job.glow.on == 1) {
+        const int32_t pg = opacityWeight(job.glow.opacity);
         for (int32_t i = 0; i < 256; ++i) {
             const int32_t r = ((pg * (i * 255 / 256)) >> 8) & 0xFF;
             // (G1 x r + G2 x (255 - r)) >> 8 per channel
-            const auto mix = [r](int32_t g1, int32_t g2) { return (g1 * r + g2 * (255 - r)) >> 8; };
-            const Rgb &g1 = engine.glowColour1, &g2 = engine.glowColour2;
+            const auto mix = [r](int32_t g1, int32_t g2) { return lerp8(g2, g1, r); };
+            const Rgb &g1 = job.glow.colour1, &g2 = job.glow.colour2;
             pass.glowRamp[i] = packRgb(mix(g1.r, g2.r), mix(g1.g, g2.g), mix(g1.b, g2.b));
         }
     }
 }
 
 void buildLobeTables(ShadingPass &pass) {
-    const double exponents[2] = {highlightExponent(engine.fill[0]),
-                                 highlightExponent(engine.fill[1])};
+    const double exponents[2] = {highlightExponent(pass.job->fill[0]),
+                                 highlightExponent(pass.job->fill[1])};
     for (int32_t i = 0; i < kLobeSize; ++i) {
         const long double c = cosl(static_cast<long double>(i) *
                                    static_cast<long double>(1.57079635) * 0.0009765625L);
@@ -165,12 +131,14 @@ void buildLobeTables(ShadingPass &pass) {
 // positions; everything that depends on a column or a row alone.
 void buildCoordinates(ShadingPass &pass) {
     const int32_t w = engine.frameWidth, h = engine.frameHeight, n = engine.maxSide;
-    const int32_t k = 255 - engine.fillZoom;
+    const RenderJob &job = *pass.job;
+    const int32_t k = 255 - job.fillZoom;
     for (int f = 0; f < 2; ++f) {
-        const FillSettings &fill = engine.fill[f];
+        const FillJob &fill = job.fill[f];
         const bool picture = effectiveMode(fill) == 3;
-        pass.modulusU[f] = picture ? fill.imageWidth : 256;
-        pass.modulusV[f] = picture ? fill.imageHeight : 256;
+        pass.modulusU[f] = picture ? static_cast<uint16_t>(fill.imageWidth) : 256;
+        pass.modulusV[f] = picture ? static_cast<uint16_t>(fill.imageHeight) : 256;
+        pass.fillImage[f] = fill.image;
         pass.colCoord[f].resize(w);
         pass.rowCoord[f].resize(h);
     }
@@ -180,27 +148,27 @@ void buildCoordinates(ShadingPass &pass) {
     pass.lobeV.resize(h);
 
     const int32_t step = (k * kLobeScale) / n;
-    const int64_t lobeOffsetX = clampRange(engine.offsetX, -kLobeOffsetLimit, kLobeOffsetLimit);
-    const int64_t lobeOffsetY = clampRange(engine.offsetY, -kLobeOffsetLimit, kLobeOffsetLimit);
+    const int64_t lobeOffsetX = clampRange(job.offsetX, -kLobeOffsetLimit, kLobeOffsetLimit);
+    const int64_t lobeOffsetY = clampRange(job.offsetY, -kLobeOffsetLimit, kLobeOffsetLimit);
     for (int32_t x = 0; x < w; ++x) {
         const int32_t t = ((x - w / 2) * k * 256) / n;
         for (int f = 0; f < 2; ++f)
-            pass.colCoord[f][x] = trueMod(int64_t(t >> 8) - engine.offsetX + 127, pass.modulusU[f]);
+            pass.colCoord[f][x] = trueMod(int64_t(t >> 8) - job.offsetX + 127, pass.modulusU[f]);
         pass.colFrac[x] = static_cast<uint8_t>(t & 255);
         pass.lobeU[x] = wrap32(int64_t(x - w / 2) * step - lobeOffsetX * kLobeScale);
     }
     for (int32_t y = 0; y < h; ++y) {
         const int32_t t = ((y - h / 2) * k * 256) / n;
         for (int f = 0; f < 2; ++f)
-            pass.rowCoord[f][y] = trueMod(int64_t(t >> 8) - engine.offsetY + 127, pass.modulusV[f]);
+            pass.rowCoord[f][y] = trueMod(int64_t(t >> 8) - job.offsetY + 127, pass.modulusV[f]);
         pass.rowFrac[y] = static_cast<uint8_t>(t & 255);
         pass.lobeV[y] = wrap32(int64_t(y - h / 2) * step - lobeOffsetY * kLobeScale);
     }
 
-    pass.glowWeight = opacityWeight(engine.glowSettings[kGlowOpacity]);
-    pass.shadowWeight = opacityWeight(engine.shadowSettings[kShadowOpacity]);
-    pass.shadowShiftX = int64_t(engine.shadowDistance) * engine.offsetX / 100;
-    pass.shadowShiftY = int64_t(engine.shadowDistance) * engine.offsetY / 100;
+    pass.glowWeight = opacityWeight(job.glow.opacity);
+    pass.shadowWeight = opacityWeight(job.shadow.opacity);
+    pass.shadowShiftX = int64_t(job.shadow.distance) * job.offsetX / 100;
+    pass.shadowShiftY = int64_t(job.shadow.distance) * job.offsetY / 100;
 }
 
 // Lobe index of a slope at a lobe position: |(slope x 2^19 + position) >> 16|,
@@ -216,7 +184,7 @@ inline int32_t lobeIndex(int32_t slope, int32_t position) {
 // A fill's colours as channel arrays (0 red, 1 green, 2 blue).
 struct FillColours {
     int32_t a[3], b[3], c[3];
-    explicit FillColours(const FillSettings &fill) {
+    explicit FillColours(const FillJob &fill) {
         for (int k = 0; k < 3; ++k) {
             a[k] = channelOf(fill.colourA, k);
             b[k] = channelOf(fill.colourB, k);
@@ -266,9 +234,7 @@ inline void fillColour(const ShadingPass &pass, const FillColours &colours, int3
                 const int32_t bottom = (br * fu + bl * (255 - fu)) / 255;
                 j = (top * (255 - fv) + bottom * fv) / 255;
             } else {
-                const int32_t top = (tr * fu + tl * (255 - fu)) >> 8;
-                const int32_t bottom = (br * fu + bl * (255 - fu)) >> 8;
-                j = (top * (255 - fv) + bottom * fv) >> 8;
+                j = lerp8(lerp8(tl, tr, fu), lerp8(bl, br, fu), fv);
             }
             const FillTables &tables = pass.fillTables[F];
             const RgbChannels tint = map ? RgbChannels(*map) : RgbChannels(0x00FFFFFFu);
@@ -278,14 +244,14 @@ inline void fillColour(const ShadingPass &pass, const FillColours &colours, int3
             }
         } else {
             // Picture: bilinear sample of the fill picture times the tint.
-            const uint32_t *image = engine.fill[F].image;
+            const uint32_t *image = pass.fillImage[F];
             const size_t row = size_t(v) * mu, rowNext = size_t(vNext) * mu;
             const RgbChannels tl(image[row + u]), tr(image[row + uNext]);
             const RgbChannels bl(image[rowNext + u]), br(image[rowNext + uNext]);
             const RgbChannels mapTint(map ? *map : 0u);
             for (int k = 0; k < 3; ++k) {
-                const int32_t top = (tr.c[k] * fu + (255 - fu) * tl.c[k]) >> 8;
-                const int32_t bottom = (br.c[k] * fu + (255 - fu) * bl.c[k]) >> 8;
+                const int32_t top = lerp8(tl.c[k], tr.c[k], fu);
+                const int32_t bottom = lerp8(bl.c[k], br.c[k], fu);
                 const int32_t t = map ? mapTint.c[k] : colours.a[k];
                 out[k] = ((bottom * fv + (255 - fv) * top) * t) >> 16;
             }
@@ -296,15 +262,10 @@ inline void fillColour(const ShadingPass &pass, const FillColours &colours, int3
 // The fourth byte of a work pixel, which the shading keeps.
 constexpr uint32_t kFourthByte = 0xFF000000u;
 
-// blend8 of each channel of `pixel` toward `colour` with weight w (0..255),
-// keeping the pixel's fourth byte. Red and blue are blended side by side in
-// one 32-bit product: each 16-bit half holds at most 255 x 255, so neither
-// carries into the other.
+// lerp8 of each channel of `pixel` toward `colour` with weight w (0..255),
+// keeping the pixel's fourth byte.
 inline uint32_t blendPixel(uint32_t pixel, uint32_t colour, int32_t w) {
-    const uint32_t keep = uint32_t(255 - w), take = uint32_t(w);
-    const uint32_t redBlue = (pixel & 0xFF00FFu) * keep + (colour & 0xFF00FFu) * take;
-    const uint32_t green = ((pixel >> 8) & 0xFFu) * keep + ((colour >> 8) & 0xFFu) * take;
-    return (pixel & kFourthByte) | ((redBlue >> 8) & 0xFF00FFu) | (green & 0xFF00u);
+    return (pixel & kFourthByte) | lerpRgb(pixel, colour, uint32_t(w));
 }
 
 // One channel of the light lobe: diffuse weight d mixes C toward A, the
@@ -318,7 +279,7 @@ inline int32_t lobeChannel(int32_t a, int32_t b, int32_t c, int32_t d, int32_t s
 
 // How a fill meets the pixels beneath it: it replaces them (a background),
 // blends toward them with their coverage, or lies on fully covered pixels
-// (blend8 with weight 255, which keeps nothing of what lies beneath).
+// (lerp8 with weight 255, which keeps nothing of what lies beneath).
 enum class Lay { Replace, Blend, Opaque };
 
 // A fill colour laid on a pixel as L says, keeping the pixel's fourth byte.
@@ -513,15 +474,6 @@ void layBackground(const ShadingPass &pass, const FillColours &colours, const Fi
 // Coverage scans: the first column from x on (count when none) whose
 // coverage is full (255), not full, non-zero, or zero. The first three
 // step over eight bytes at a time while none of them can match.
-inline uint64_t eightBytes(const uint8_t *bytes) {
-    uint64_t eight;
-    std::memcpy(&eight, bytes, sizeof eight);
-    return eight;
-}
-// Whether any byte of v is zero: (v - 0x01..01) & ~v & 0x80..80 is non-zero.
-inline bool anyZeroByte(uint64_t v) {
-    return ((v - 0x0101010101010101u) & ~v & 0x8080808080808080u) != 0;
-}
 inline int32_t nextFull(const uint8_t *coverage, int32_t x, int32_t count) {
     while (x + 8 <= count && !anyZeroByte(~eightBytes(coverage + x))) x += 8;
     while (x < count && coverage[x] != 255) ++x;
@@ -542,36 +494,36 @@ inline int32_t nextUncovered(const uint8_t *coverage, int32_t x, int32_t count) 
     return x;
 }
 
-// An image map tints its fill when it is on and holds a picture.
-inline const uint32_t *tintMap(const ImageMapParams *params, const uint32_t *plane) {
-    return params && params->on == 1 && params->image ? plane : nullptr;
+// An image map tints its fill when its stage resampled a picture.
+inline const uint32_t *tintMap(int which, const uint32_t *plane) {
+    return engine.mapTints[which] == 1 ? plane : nullptr;
 }
 
 // The pass for object fill mode M1 and background fill mode M2, row by row.
 // A row splits into runs of full coverage and runs below it. Below full
 // coverage the picture is built from back to front: background, shadow,
 // glow, and the object where covered. Under full coverage the object alone
-// decides: blend8 with weight 255 keeps nothing of what lies beneath, so
+// decides: lerp8 with weight 255 keeps nothing of what lies beneath, so
 // background, shadow and glow are not computed there.
 template <int M1, int M2> void shadePixels(const ShadingPass &pass) {
     const int32_t w = engine.frameWidth, h = engine.frameHeight;
     const int32_t border = engine.border;
     const int32_t paddedW = engine.paddedWidth, paddedH = engine.paddedHeight;
     const bool coverageValid = engine.edgeCount != 0 || engine.maskFull == 1;
-    const bool texture1 = engine.textureParams1 && engine.textureParams1->bytes[6] == 1;
-    const bool texture2 = engine.textureParams2 && engine.textureParams2->bytes[6] == 1;
-    const bool glowOn = engine.glowEnabled == 1, shadowOn = engine.shadowEnabled == 1;
-    const uint32_t *map1 = tintMap(engine.imageMapParams1, engine.imageMap1);
-    const uint32_t *map2 = tintMap(engine.imageMapParams2, engine.imageMap2);
+    const RenderJob &job = *pass.job;
+    const bool texture1 = engine.textureOn[0] == 1, texture2 = engine.textureOn[1] == 1;
+    const bool glowOn = job.glow.on == 1, shadowOn = job.shadow.on == 1;
+    const uint32_t *map1 = tintMap(0, engine.imageMap1);
+    const uint32_t *map2 = tintMap(1, engine.imageMap2);
     const int8_t *slopeX1 = texture1 ? engine.texturedSlopeX1 : engine.slopeX;
     const int8_t *slopeY1 = texture1 ? engine.texturedSlopeY1 : engine.slopeY;
-    const FillColours object(engine.fill[0]), background(engine.fill[1]);
+    const FillColours object(job.fill[0]), background(job.fill[1]);
     ShadowReach shadow{};
     shadow.offset = int64_t(border) + pass.shadowShiftX;
     shadow.first = 1 - shadow.offset > 0 ? 1 - shadow.offset : 0;
     shadow.end = paddedW - shadow.offset < w ? paddedW - shadow.offset : w;
     shadow.weight = pass.shadowWeight;
-    shadow.colour = packRgb(engine.shadowColour.r, engine.shadowColour.g, engine.shadowColour.b);
+    shadow.colour = packRgb(job.shadow.colour.r, job.shadow.colour.g, job.shadow.colour.b);
 
     for (int32_t y = 0; y < h; ++y) {
         pollAbort(y);
@@ -621,8 +573,8 @@ template <int M1> void shadeWithObjectMode(const ShadingPass &pass, int backgrou
 }
 
 void shade(const ShadingPass &pass) {
-    const int backgroundMode = effectiveMode(engine.fill[1]);
-    switch (effectiveMode(engine.fill[0])) {
+    const int backgroundMode = effectiveMode(pass.job->fill[1]);
+    switch (effectiveMode(pass.job->fill[0])) {
     case 0:
         return shadeWithObjectMode<0>(pass, backgroundMode);
     case 1:
@@ -637,10 +589,10 @@ void shade(const ShadingPass &pass) {
 } // namespace
 
 int32_t finalShadingStage(const RenderJob &job) {
-    refreshShadingParameters(job);
     if (!engine.framePixels || !engine.mask || engine.maxSide == 0) return 0;
     ShadingPass *pass = new (std::nothrow) ShadingPass();
     if (!pass) return -1;
+    pass->job = &job;
     try {
         buildShadingTables(*pass);
         buildLobeTables(*pass);

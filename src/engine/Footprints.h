@@ -8,7 +8,20 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "engine/Scratch.h"
+
 namespace lustra {
+
+// The sampling filters of the texture and map stages, chosen once per call
+// from the two scales (128 is one texel or source pixel per frame pixel): a
+// frame pixel smaller than a texel is interpolated, one as large or larger
+// averaged over its span.
+enum class Filter { Bilinear, ColumnSpans, RowSpans, Box };
+
+inline Filter chooseFilter(int32_t colScale, int32_t rowScale) {
+    if (colScale < 128) return rowScale < 128 ? Filter::Bilinear : Filter::RowSpans;
+    return rowScale < 128 ? Filter::ColumnSpans : Filter::Box;
+}
 
 // Texels or source pixels from coordinate a up to coordinate b (exclusive)
 // of a picture that tiles after `size`: b - a, plus size when b lies before a.
@@ -26,7 +39,7 @@ inline int32_t nextWrapped(int32_t c, int32_t size) {
 class ColumnFootprints {
   public:
     ColumnFootprints(const uint16_t *col, const uint8_t *colFrac, int32_t width, int32_t size)
-        : data_(static_cast<int32_t *>(std::malloc(sizeof(int32_t) * 4 * size_t(width)))) {
+        : data_(static_cast<int32_t *>(takeScratch(sizeof(int32_t) * 4 * size_t(width)))) {
         if (!data_) return;
         u = data_, uNext = data_ + width, fu = data_ + 2 * size_t(width);
         span = data_ + 3 * size_t(width);
@@ -81,16 +94,16 @@ inline uint32_t divideSmall(uint32_t q, uint32_t reciprocal) {
 class SpanColumns {
   public:
     SpanColumns(const ColumnFootprints &cols, int32_t width, int32_t size)
-        : start(static_cast<int32_t *>(std::malloc(sizeof(int32_t) * 2 * size_t(width)))) {
+        : start(static_cast<int32_t *>(takeScratch(sizeof(int32_t) * 2 * size_t(width)))) {
         if (!start) return;
         end = start + width;
         int64_t laid = 0;
         for (int32_t x = 0; x < width; ++x) laid += cols.span[x];
         const bool shared = laid > int64_t(size) + 4;
         total = shared ? size + 4 : static_cast<int32_t>(laid);
-        column = static_cast<int32_t *>(std::malloc(sizeof(int32_t) * (size_t(total) + 1)));
-        sums[0] = static_cast<uint64_t *>(std::malloc(sizeof(uint64_t) * (size_t(total) + 1)));
-        sums[1] = static_cast<uint64_t *>(std::malloc(sizeof(uint64_t) * (size_t(total) + 1)));
+        column = static_cast<int32_t *>(takeScratch(sizeof(int32_t) * (size_t(total) + 1)));
+        sums[0] = static_cast<uint64_t *>(takeScratch(sizeof(uint64_t) * (size_t(total) + 1)));
+        sums[1] = static_cast<uint64_t *>(takeScratch(sizeof(uint64_t) * (size_t(total) + 1)));
         if (!column) return;
         int32_t next = 0;
         for (int32_t x = 0; x < width; ++x) {

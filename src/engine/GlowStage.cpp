@@ -2,8 +2,12 @@
 // that are not fully opaque, within glowWidth pixels of the outline. Either a
 // distance profile stamped along the edge list, or a blurred copy of the
 // shape's fully opaque area normalised so that its strongest value is 255.
+//
+// The readable per-pixel model, which the tests match this stage against
+// byte for byte: engine/reference/GlowShadowModels.h (GlowModel).
 #include "engine/Blend.h"
 #include "engine/Engine.h"
+#include "engine/kernels/GlowKernels.h"
 #include "engine/RowPasses.h"
 
 #include <cmath>
@@ -15,6 +19,8 @@
 namespace lustra {
 
 namespace {
+
+using namespace glowKernels;
 
 // Distance-profile stamp for radius g: a cubic from 1 at the outline to 0 at
 // distance g, with slope S x 0.02 at the outline and (100 - S) x 0.01 at the
@@ -37,65 +43,6 @@ void buildGlowStamp(int32_t g, int32_t softness) {
             // Truncated toward zero, kept as its low 8 bits.
             engine.glowStamp[cell] = static_cast<uint8_t>(static_cast<int32_t>(X * 255));
         }
-    }
-}
-
-// Whether all of the 32 bytes at p are 255 (fully opaque): no stamp lands
-// on such a run.
-inline bool allOpaque32(const uint8_t *p) {
-    uint64_t all = ~uint64_t(0);
-    for (int k = 0; k < 32; k += 8) {
-        uint64_t word;
-        std::memcpy(&word, p + k, 8);
-        all &= word;
-    }
-    return all == ~uint64_t(0);
-}
-
-// Whether none of the 32 bytes at p is 255: a word has a 0xFF byte exactly
-// when its complement has a zero byte, that is when (~word - 0x01...01) &
-// word & 0x80...80 is not 0.
-inline bool noneOpaque32(const uint8_t *p) {
-    for (int k = 0; k < 32; k += 8) {
-        uint64_t word;
-        std::memcpy(&word, p + k, 8);
-        if (((~word - 0x0101010101010101u) & word & 0x8080808080808080u) != 0) return false;
-    }
-    return true;
-}
-
-// Pixels that are not fully opaque start without glow: held[i] = mask[i]
-// == 255 ? held[i] : 0. Runs of 32 pixels none of which is fully opaque are
-// cleared without reading what they held (which on fresh pages saves
-// mapping them twice), fully opaque runs are skipped, and the others taken
-// branch-free so that it vectorises.
-LUSTRA_VECTOR_CLONES void clearUncoveredRow(const uint8_t *__restrict mask, int32_t count,
-                                            uint8_t *__restrict held) {
-    for (int32_t run = 0; run < count; run += 32) {
-        const int32_t end = count - run < 32 ? count : run + 32;
-        if (end == run + 32 && noneOpaque32(mask + run)) {
-            std::memset(held + run, 0, 32);
-            continue;
-        }
-        if (end == run + 32 && allOpaque32(mask + run)) continue;
-        for (int32_t i = run; i < end; ++i) held[i] = mask[i] == 255 ? held[i] : 0;
-    }
-}
-
-// glow[i] = mask[i] == 255 ? glow[i] : held[i]: the stamped heights become
-// the glow of the pixels that are not fully opaque; in runs of 32 as
-// clearUncoveredRow.
-LUSTRA_VECTOR_CLONES void copyStampedRow(const uint8_t *__restrict mask,
-                                         const uint8_t *__restrict held, int32_t count,
-                                         uint8_t *__restrict glow) {
-    for (int32_t run = 0; run < count; run += 32) {
-        const int32_t end = count - run < 32 ? count : run + 32;
-        if (end == run + 32 && noneOpaque32(mask + run)) {
-            std::memcpy(glow + run, held + run, 32);
-            continue;
-        }
-        if (end == run + 32 && allOpaque32(mask + run)) continue;
-        for (int32_t i = run; i < end; ++i) glow[i] = mask[i] == 255 ? glow[i] : held[i];
     }
 }
 
@@ -236,24 +183,8 @@ void stampEdges(const PaddedStamp &stamp) {
     }
 }
 
-// The bounding box grown by g, clipped to the frame: columns x0 .. x1 - 1,
-// rows y0 .. y1 - 1. Every stamp and every blurred value lies in it; every
-// pixel outside it is transparent (the bounding box holds every covered
-// pixel).
-struct Region {
-    int32_t x0, x1, y0, y1;
-};
-
-Region grownBounds(int32_t g) {
-    const int32_t w = engine.frameWidth, h = engine.frameHeight;
-    return {engine.boundsMinX - g > 0 ? engine.boundsMinX - g : 0,
-            engine.boundsMaxX + 1 + g < w ? engine.boundsMaxX + 1 + g : w,
-            engine.boundsMinY - g > 0 ? engine.boundsMinY - g : 0,
-            engine.boundsMaxY + 1 + g < h ? engine.boundsMaxY + 1 + g : h};
-}
-
 // Sets the plane to 0 outside the region.
-void clearOutside(uint8_t *plane, const Region &r) {
+void clearOutside(uint8_t *plane, const PixelRect &r) {
     const int32_t w = engine.frameWidth, h = engine.frameHeight;
     std::memset(plane, 0, size_t(w) * r.y0);
     std::memset(plane + size_t(w) * r.y1, 0, size_t(w) * (h - r.y1));
@@ -265,7 +196,7 @@ void clearOutside(uint8_t *plane, const Region &r) {
 
 // Outside the grown bounding box nothing is stamped: both planes are 0.
 void profileGlow(int32_t g, int32_t softness) {
-    const Region r = grownBounds(g);
+    const PixelRect r = maskBounds(g);
     clearOutside(engine.stampMax, r);
     clearOutside(engine.glowMap, r);
     for (int32_t y = r.y0; y < r.y1; ++y)
@@ -279,37 +210,6 @@ void profileGlow(int32_t g, int32_t softness) {
         copyStampedRow(engine.mask + engine.paddedRowOffset[y] + r.x0,
                        engine.stampMax + engine.rowOffset[y] + r.x0, r.x1 - r.x0,
                        engine.glowMap + engine.rowOffset[y] + r.x0);
-}
-
-// column[i] = trunc(column[i] x 1.3), in double precision as always (the
-// vector variant converts, multiplies and truncates lane by lane alike).
-LUSTRA_VECTOR_CLONES void scaleColumns(int32_t *column, int32_t count) {
-    for (int32_t i = 0; i < count; ++i) column[i] = static_cast<int32_t>(column[i] * 1.3);
-}
-
-// glow[i] = min(sums[i] / 65536, 255) where mask[i] is not 255, glow[i]
-// unchanged elsewhere; returns the highest value written (at least `peak`).
-// In chunks of 256: the clamped quotients as bytes first, then the bytes
-// stored and their peak taken, each loop of one width so that it vectorises.
-LUSTRA_VECTOR_CLONES int32_t storeGlowRow(const int32_t *__restrict sums,
-                                          const uint8_t *__restrict mask, int32_t count,
-                                          uint8_t *__restrict glow, int32_t peak) {
-    uint8_t top = static_cast<uint8_t>(peak); // peak is 1 .. 255
-    for (int32_t chunk = 0; chunk < count; chunk += 256) {
-        const int32_t n = count - chunk < 256 ? count - chunk : 256;
-        uint8_t value[256];
-        for (int32_t i = 0; i < n; ++i) {
-            const int32_t v = sums[chunk + i] / 65536;
-            value[i] = static_cast<uint8_t>(v > 255 ? 255 : v);
-        }
-        for (int32_t i = 0; i < n; ++i) {
-            const bool opaque = mask[chunk + i] == 255;
-            glow[chunk + i] = opaque ? glow[chunk + i] : value[i];
-            const uint8_t written = opaque ? 0 : value[i];
-            top = written > top ? written : top;
-        }
-    }
-    return top;
 }
 
 // Separable blur of the fully opaque area over the bounding box grown by g,
@@ -327,7 +227,7 @@ void blurredGlow(int32_t g) {
     int32_t *rowSums = engine.columnSumsY; // the row pass's results, one row
     std::memset(engine.columnSums, 0, sizeof(int32_t) * engine.columnSumsCount);
 
-    const Region region = grownBounds(g);
+    const PixelRect region = maskBounds(g);
     const int32_t x0 = region.x0, x1 = region.x1, y0 = region.y0, y1 = region.y1;
     clearOutside(engine.glowMap, region);
 
@@ -376,16 +276,12 @@ void blurredGlow(int32_t g) {
 } // namespace
 
 int32_t glowStage(const RenderJob &job) {
-    std::memcpy(engine.glowSettings, job.glowParams, sizeof engine.glowSettings);
-    engine.glowColour1 = job.glowColour1;
-    engine.glowColour2 = job.glowColour2;
-    engine.glowEnabled = job.glowOn;
-    if (job.glowOn != 1) return 0;
+    if (job.glow.on != 1) return 0;
     if (engine.edgeCount <= 0 || !engine.mask) return 0;
 
-    const int32_t g = limitToBorder(engine.glowSettings[kGlowWidth]);
-    if (engine.glowSettings[kGlowProfile] != 0)
-        profileGlow(g, engine.glowSettings[kGlowSoftness]);
+    const int32_t g = limitToBorder(job.glow.width);
+    if (job.glow.profile != kGlowBlurred)
+        profileGlow(g, job.glow.softness);
     else
         blurredGlow(g);
     return 0;

@@ -2,9 +2,14 @@
 // offset, tiled, and resampled into a frame-sized colour buffer that the
 // final shading multiplies a fill's lit colour by. Map 1 tints the object
 // fill, map 2 the background fill.
+//
+// The readable per-pixel model, which the tests match this stage against
+// byte for byte: engine/reference/SurfaceReference.cpp (imageMap).
 #include "engine/Blend.h"
 #include "engine/Engine.h"
+#include "engine/kernels/ImageMapKernels.h"
 #include "engine/Footprints.h"
+#include "engine/Scratch.h"
 
 #include <cstddef>
 #include <cstdlib>
@@ -14,15 +19,7 @@ namespace lustra {
 
 namespace {
 
-// The resampling filters, chosen once per call from the two scales: a frame
-// pixel smaller than a source pixel is interpolated, one as large or larger
-// averaged.
-enum class Filter { Bilinear, ColumnSpans, RowSpans, Box };
-
-Filter chooseFilter(int32_t colScale, int32_t rowScale) {
-    if (colScale < 128) return rowScale < 128 ? Filter::Bilinear : Filter::RowSpans;
-    return rowScale < 128 ? Filter::ColumnSpans : Filter::Box;
-}
+using namespace mapKernels;
 
 // Blue, green and red of one result or running sum.
 struct Colour {
@@ -58,9 +55,9 @@ template <> Colour resample<Filter::Bilinear>(const Picture &s, const Footprint 
     const Colour c = channelsOf(s.at(f.u, f.vNext)), d = channelsOf(s.at(f.uNext, f.vNext));
     Colour out;
     for (int k = 0; k < 3; ++k) {
-        const int32_t top = ((255 - f.fu) * a.c[k] + f.fu * b.c[k]) >> 8;
-        const int32_t bottom = ((255 - f.fu) * c.c[k] + f.fu * d.c[k]) >> 8;
-        out.c[k] = ((255 - f.fv) * top + f.fv * bottom) >> 8;
+        const int32_t top = lerp8(a.c[k], b.c[k], f.fu);
+        const int32_t bottom = lerp8(c.c[k], d.c[k], f.fu);
+        out.c[k] = lerp8(top, bottom, f.fv);
     }
     return out;
 }
@@ -81,7 +78,7 @@ template <> Colour resample<Filter::ColumnSpans>(const Picture &s, const Footpri
     for (int k = 0; k < 3; ++k) {
         const int32_t a0 = f.colSpan > 0 ? sum0[k] / f.colSpan : 0;
         const int32_t a1 = f.colSpan > 0 ? sum1[k] / f.colSpan : 0;
-        out.c[k] = (a1 * f.fv + (255 - f.fv) * a0) >> 8;
+        out.c[k] = lerp8(a0, a1, f.fv);
     }
     return out;
 }
@@ -102,7 +99,7 @@ template <> Colour resample<Filter::RowSpans>(const Picture &s, const Footprint 
     for (int k = 0; k < 3; ++k) {
         const int32_t a0 = f.rowSpan > 0 ? sum0[k] / f.rowSpan : 0;
         const int32_t a1 = f.rowSpan > 0 ? sum1[k] / f.rowSpan : 0;
-        out.c[k] = (a1 * f.fu + (255 - f.fu) * a0) >> 8;
+        out.c[k] = lerp8(a0, a1, f.fu);
     }
     return out;
 }
@@ -157,49 +154,6 @@ template <Filter F> void resampleAll(const Picture &s, const CoordTables &c, uin
     }
 }
 
-// ((255 - w) x a + w x b) >> 8 on blue and red at once, the channels in bits
-// 0..7 and 16..23: each 16-bit half holds at most 255 x 255 before the shift.
-inline uint32_t blendBlueRed(uint32_t a, uint32_t b, uint32_t w) {
-    return (((255 - w) * (a & 0xFF00FFu) + w * (b & 0xFF00FFu)) >> 8) & 0xFF00FFu;
-}
-
-// ((255 - w) x a + w x b) >> 8 on green (bits 8..15), result in bits 0..7.
-inline uint32_t blendGreen(uint32_t a, uint32_t b, uint32_t w) {
-    return ((255 - w) * ((a >> 8) & 0xFFu) + w * ((b >> 8) & 0xFFu)) >> 8;
-}
-
-// One source row blended across by the frame's column fractions: each
-// channel ((255 - fu) x a + fu x b) >> 8 of the pixels in columns u and
-// uNext, kept as a pixel (channels at most 254).
-LUSTRA_VECTOR_CLONES void blendAcross(const uint32_t *__restrict row, const int32_t *__restrict u,
-                                      const int32_t *__restrict uNext, const int32_t *__restrict fu,
-                                      int32_t count, uint32_t *__restrict out) {
-    for (int32_t x = 0; x < count; ++x) {
-        const uint32_t a = row[u[x]], b = row[uNext[x]], w = static_cast<uint32_t>(fu[x]);
-        out[x] = blendBlueRed(a, b, w) | (blendGreen(a, b, w) << 8);
-    }
-}
-
-// Two rows blended across, blended down by the row fraction fv: bytes 0..2
-// written, byte 3 kept.
-LUSTRA_VECTOR_CLONES void blendDown(const uint32_t *__restrict top,
-                                    const uint32_t *__restrict bottom, uint32_t fv, int32_t count,
-                                    uint32_t *__restrict out) {
-    for (int32_t x = 0; x < count; ++x)
-        out[x] = (out[x] & 0xFF000000u) | blendBlueRed(top[x], bottom[x], fv) |
-                 (blendGreen(top[x], bottom[x], fv) << 8);
-}
-
-// Blue, green and red of a pixel in the 16-bit lanes at bits 0, 16 and 32.
-inline uint64_t spreadChannels(uint32_t p) {
-    return (p & 0xFFu) | (uint64_t(p & 0xFF00u) << 8) | (uint64_t(p & 0xFF0000u) << 16);
-}
-
-// Lane k (0 blue, 1 green, 2 red) of a spread sum.
-inline uint32_t laneOf(uint64_t sum, int k) {
-    return static_cast<uint32_t>(sum >> (16 * k)) & 0xFFFFu;
-}
-
 // Running sums over the span columns of the `count` source rows from row v
 // (wrapping): sums[j] is entries 0..j-1 summed over those rows, in spread
 // lanes. Lanes may carry into each other here, but a difference of two
@@ -215,43 +169,6 @@ void runningSums(const Picture &s, int32_t v, int32_t count, const SpanColumns &
         const int32_t c = spans.column[j];
         for (int32_t m = 0; m < count; ++m) running += spreadChannels(rows[m][c]);
         sums[j + 1] = running;
-    }
-}
-
-// Box filter on one frame row: each pixel the average over its column span
-// and the row's `rowSpan` rows, from the running sums; 0 when empty.
-LUSTRA_VECTOR_CLONES void boxRow(const uint64_t *__restrict sums, const int32_t *__restrict start,
-                                 const int32_t *__restrict end, const int32_t *__restrict span,
-                                 int32_t rowSpan, int32_t count, uint32_t *__restrict out) {
-    for (int32_t x = 0; x < count; ++x) {
-        const uint64_t sum = sums[end[x]] - sums[start[x]];
-        const uint32_t r = kReciprocal[span[x] * rowSpan];
-        const uint32_t blue = divideSmall(laneOf(sum, 0), r);
-        const uint32_t green = divideSmall(laneOf(sum, 1), r);
-        const uint32_t red = divideSmall(laneOf(sum, 2), r);
-        out[x] = (out[x] & 0xFF000000u) | (red << 16) | (green << 8) | blue;
-    }
-}
-
-// Column spans on one frame row: averages over each pixel's column span on
-// source rows v (sums0) and vNext (sums1), blended by the row fraction fv.
-LUSTRA_VECTOR_CLONES void columnSpanRow(const uint64_t *__restrict sums0,
-                                        const uint64_t *__restrict sums1,
-                                        const int32_t *__restrict start,
-                                        const int32_t *__restrict end,
-                                        const int32_t *__restrict span, uint32_t fv, int32_t count,
-                                        uint32_t *__restrict out) {
-    for (int32_t x = 0; x < count; ++x) {
-        const uint64_t sum0 = sums0[end[x]] - sums0[start[x]];
-        const uint64_t sum1 = sums1[end[x]] - sums1[start[x]];
-        const uint32_t r = kReciprocal[span[x]];
-        uint32_t pixel = out[x] & 0xFF000000u;
-        for (int k = 0; k < 3; ++k) {
-            const uint32_t a0 = divideSmall(laneOf(sum0, k), r);
-            const uint32_t a1 = divideSmall(laneOf(sum1, k), r);
-            pixel |= ((a1 * fv + (255 - fv) * a0) >> 8) << (8 * k);
-        }
-        out[x] = pixel;
     }
 }
 
@@ -291,12 +208,6 @@ void resampleSpans(Filter filter, const Picture &s, const CoordTables &c,
     }
 }
 
-// Adds the spread channels of a source row to the column sums.
-LUSTRA_VECTOR_CLONES void addSpreadRow(const uint32_t *__restrict row, int32_t width,
-                                       uint64_t *__restrict sums) {
-    for (int32_t c = 0; c < width; ++c) sums[c] += spreadChannels(row[c]);
-}
-
 // Channel sums down the `count` source rows from row v (wrapping), spread,
 // of the source columns the frame's pixels read (u and uNext of each), into
 // sums[column]: all columns when the picture is narrow, else just those.
@@ -318,25 +229,6 @@ void columnSums(const Picture &s, int32_t v, int32_t count, const ColumnFootprin
     for (int32_t x = 0; x < width; ++x) {
         sumDown(cols.u[x]);
         sumDown(cols.uNext[x]);
-    }
-}
-
-// Row spans on one frame row: averages of the column sums in columns u and
-// uNext (divided by the row span through its reciprocal r), blended by the
-// column fraction.
-LUSTRA_VECTOR_CLONES void rowSpanRow(const uint64_t *__restrict sums, const int32_t *__restrict u,
-                                     const int32_t *__restrict uNext, const int32_t *__restrict fu,
-                                     uint32_t r, int32_t count, uint32_t *__restrict out) {
-    for (int32_t x = 0; x < count; ++x) {
-        const uint64_t sum0 = sums[u[x]], sum1 = sums[uNext[x]];
-        const uint32_t w = static_cast<uint32_t>(fu[x]);
-        uint32_t pixel = out[x] & 0xFF000000u;
-        for (int k = 0; k < 3; ++k) {
-            const uint32_t a0 = divideSmall(laneOf(sum0, k), r);
-            const uint32_t a1 = divideSmall(laneOf(sum1, k), r);
-            pixel |= ((a1 * w + (255 - w) * a0) >> 8) << (8 * k);
-        }
-        out[x] = pixel;
     }
 }
 
@@ -380,12 +272,6 @@ void resampleBilinear(const Picture &s, const CoordTables &c, const ColumnFootpr
     }
 }
 
-// Copies `count` pixels: bytes 0..2 from the source, byte 3 kept.
-LUSTRA_VECTOR_CLONES void copyColourBytes(const uint32_t *__restrict source, int32_t count,
-                                          uint32_t *__restrict out) {
-    for (int32_t i = 0; i < count; ++i) out[i] = (out[i] & 0xFF000000u) | (source[i] & 0x00FFFFFFu);
-}
-
 // Every footprint one source pixel: bytes 0..2 copied, byte 3 kept. The
 // columns run through the picture one by one between wraps (the scale is
 // exactly one source pixel per frame pixel), so each row is copied as runs
@@ -406,48 +292,11 @@ void copyOnePixelFootprints(const Picture &s, const CoordTables &c, uint32_t *ou
     }
 }
 
-ImageMapParams *paramsOf(int32_t which) {
-    return which == 0 ? engine.imageMapParams1 : engine.imageMapParams2;
-}
-
-// One image map stage; which 0 is map 1, 1 map 2.
-int32_t imageMapStage(const RenderJob &job, int32_t which) {
-    ImageMapParams *params = paramsOf(which);
-    if (!params) return 0;
-    const bool first = which == 0;
-    const int8_t zoomX = first ? job.map1ScaleX : job.map2ScaleX;
-    const int8_t zoomY = first ? job.map1ScaleY : job.map2ScaleY;
-    const int32_t offsetX = first ? job.map1OffsetX : job.map2OffsetX;
-    const int32_t offsetY = first ? job.map1OffsetY : job.map2OffsetY;
-    params->colOffsetExact = zoomedOffset(zoomX, offsetX);
-    params->rowOffsetExact = zoomedOffset(zoomY, offsetY);
-    params->colOffset = wrap32(params->colOffsetExact);
-    params->rowOffset = wrap32(params->rowOffsetExact);
-    params->zoomX = zoomX;
-    params->zoomY = zoomY;
-    params->on = first ? job.map1On : job.map2On;
-    if (params->on != 1) return 0;
-
-    // A missing or empty picture is recorded as none: the map is skipped.
-    const uint32_t *image = first ? job.map1Image : job.map2Image;
-    const int16_t width = first ? job.map1ImageWidth : job.map2ImageWidth;
-    const int16_t height = first ? job.map1ImageHeight : job.map2ImageHeight;
-    const bool usable = image && width > 0 && height > 0;
-    params->image = usable ? image : nullptr;
-    params->imageWidth = usable ? static_cast<uint16_t>(width) : 0;
-    params->imageHeight = usable ? static_cast<uint16_t>(height) : 0;
-    if (usable) resampleImageMap(which);
-    return 0;
-}
-
-} // namespace
-
-void resampleImageMap(int32_t which) {
-    if (which != 0 && which != 1) return;
-    const ImageMapParams *params = paramsOf(which);
+// Resamples image map `which` (0 for map 1, 1 for map 2) from the picture
+// of its job into imageMap1 or imageMap2.
+void resampleImageMap(int32_t which, const MapJob &map) {
     uint32_t *out = which == 0 ? engine.imageMap1 : engine.imageMap2;
-    if (!params || !out || !params->image || params->imageWidth == 0 || params->imageHeight == 0)
-        return;
+    if (!out) return;
     const CoordTables tables =
         which == 0
             ? CoordTables{engine.colCoords, engine.colFracs, engine.rowCoords, engine.rowFracs}
@@ -456,10 +305,15 @@ void resampleImageMap(int32_t which) {
     // Map 1 tints only the shape: with an empty mask there is nothing to tint.
     if (which == 0 && engine.edgeCount == 0 && engine.maskFull != 1) return;
 
-    const Picture picture{params->image, params->imageWidth, params->imageHeight};
-    const int32_t colScale = zoomScale(params->zoomX), rowScale = zoomScale(params->zoomY);
-    buildColumnCoords(colScale, tables.col, tables.colFrac, picture.width, params->colOffsetExact);
-    buildRowCoords(rowScale, tables.row, tables.rowFrac, picture.height, params->rowOffsetExact);
+    const Picture picture{map.image, static_cast<uint16_t>(map.imageWidth),
+                          static_cast<uint16_t>(map.imageHeight)};
+    const int32_t colScale = zoomScale(map.zoomX), rowScale = zoomScale(map.zoomY);
+    // The zoomed offsets at full width: zoomScale x offset can pass 32 bits,
+    // and the coordinate tables are built from the exact value.
+    buildColumnCoords(colScale, tables.col, tables.colFrac, picture.width,
+                      zoomedOffset(map.zoomX, map.offsetX));
+    buildRowCoords(rowScale, tables.row, tables.rowFrac, picture.height,
+                   zoomedOffset(map.zoomY, map.offsetY));
 
     // At zoom 0 on both axes, on a picture of at least 2 x 2, every footprint
     // is exactly one source pixel: the box average is that pixel itself.
@@ -471,31 +325,32 @@ void resampleImageMap(int32_t which) {
     const Filter filter = chooseFilter(colScale, rowScale);
     const ColumnFootprints cols(tables.col, tables.colFrac, engine.frameWidth, picture.width);
     const size_t w = engine.frameWidth;
+    // Each filter's row loops need their own scratch rows; when those cannot
+    // be had the per-pixel loop of the same filter below gives the same
+    // result.
     if (cols.valid() && filter == Filter::Bilinear) {
-        uint32_t *across = static_cast<uint32_t *>(std::malloc(sizeof(uint32_t) * 2 * w));
+        uint32_t *across = static_cast<uint32_t *>(takeScratch(sizeof(uint32_t) * 2 * w));
         if (across) {
             resampleBilinear(picture, tables, cols, across, out);
             std::free(across);
             return;
         }
-    }
-    if (cols.valid() && filter == Filter::RowSpans) {
+    } else if (cols.valid() && filter == Filter::RowSpans) {
         uint64_t *sums =
-            static_cast<uint64_t *>(std::malloc(sizeof(uint64_t) * size_t(picture.width)));
+            static_cast<uint64_t *>(takeScratch(sizeof(uint64_t) * size_t(picture.width)));
         if (sums) {
             resampleRowSpans(picture, tables, cols, sums, out);
             std::free(sums);
             return;
         }
-    }
-    if (cols.valid()) {
+    } else if (cols.valid()) {
         const SpanColumns spans(cols, engine.frameWidth, picture.width);
         if (spans.valid()) {
             resampleSpans(filter, picture, tables, cols, spans, out);
             return;
         }
     }
-    // Without room for the column footprints every pixel builds its own.
+    // Without room for the row loops every pixel builds its own footprint.
     switch (filter) {
     case Filter::Bilinear:
         resampleAll<Filter::Bilinear>(picture, tables, out);
@@ -511,6 +366,20 @@ void resampleImageMap(int32_t which) {
         break;
     }
 }
+
+// One image map stage; which 0 is map 1, 1 map 2. A missing or empty
+// picture leaves the map untinted.
+int32_t imageMapStage(const RenderJob &job, int32_t which) {
+    const MapJob &map = job.map[which];
+    engine.mapTints[which] = 0;
+    if (map.on != 1) return 0;
+    if (!map.image || map.imageWidth <= 0 || map.imageHeight <= 0) return 0;
+    engine.mapTints[which] = 1;
+    resampleImageMap(which, map);
+    return 0;
+}
+
+} // namespace
 
 int32_t imageMapStage1(const RenderJob &job) {
     return imageMapStage(job, 0);

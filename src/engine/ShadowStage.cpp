@@ -1,8 +1,12 @@
 // The shadow stage: shadowMap, a softened copy of the shape's fully opaque
 // area. The map has the size and layout of the padded mask, so that a blurred
 // or displaced shadow can reach up to `border` pixels beyond the frame.
+//
+// The readable per-pixel model, which the tests match this stage against
+// byte for byte: engine/reference/GlowShadowModels.h (ShadowModel).
 #include "engine/Blend.h"
 #include "engine/Engine.h"
+#include "engine/kernels/ShadowKernels.h"
 #include "engine/RowPasses.h"
 
 #include <cstddef>
@@ -13,6 +17,8 @@
 namespace lustra {
 
 namespace {
+
+using namespace shadowKernels;
 
 // Clears the map outside columns x0 .. x1 - 1 of rows y0 .. y1 - 1 (frame
 // coordinates, from -R): the part of the map that the stage does not write.
@@ -27,12 +33,6 @@ void clearOutside(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
         std::memset(row, 0, size_t(x0 + R));
         std::memset(row + x1 + R, 0, pitch - size_t(x1 + R));
     }
-}
-
-// map[i] = sums[i] / 65536, kept as its low byte.
-LUSTRA_VECTOR_CLONES void storeShadowRow(const int32_t *__restrict sums, int32_t count,
-                                         uint8_t *__restrict map) {
-    for (int32_t i = 0; i < count; ++i) map[i] = static_cast<uint8_t>(sums[i] / 65536);
 }
 
 // The frame part of the mask, unsoftened; the margin stays 0.
@@ -99,14 +99,10 @@ void blurShadow(int32_t c) {
 } // namespace
 
 int32_t shadowStage(const RenderJob &job) {
-    std::memcpy(engine.shadowSettings, job.shadowParams, sizeof engine.shadowSettings);
-    engine.shadowColour = job.shadowColour;
-    engine.shadowDistance = job.shadowDistance;
-    engine.shadowEnabled = job.shadowOn;
-    if (job.shadowOn != 1) return 0;
+    if (job.shadow.on != 1) return 0;
     if (engine.edgeCount <= 0 || !engine.mask) return 0;
 
-    const int32_t c = limitToBorder(engine.shadowSettings[kShadowSoftness]);
+    const int32_t c = limitToBorder(job.shadow.softness);
     std::memset(engine.columnSums, 0, sizeof(int32_t) * engine.columnSumsCount);
     if (c == 0)
         copyMask();

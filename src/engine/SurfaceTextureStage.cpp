@@ -3,8 +3,12 @@
 // with filtering, and its gradients roughen the lit surface. Texture 1 adds
 // them to the bevel slopes inside the shape; texture 2 gives the background,
 // which has no relief of its own, the gradients alone.
+//
+// The readable per-pixel model, which the tests match this stage against
+// byte for byte: engine/reference/SurfaceReference.cpp (textureStage).
 #include "engine/Blend.h"
 #include "engine/Engine.h"
+#include "engine/kernels/SurfaceTextureKernels.h"
 #include "engine/Footprints.h"
 #include "engine/Stretch.h"
 #include "engine/TextureGradients.h"
@@ -17,48 +21,9 @@ namespace lustra {
 
 namespace {
 
+using namespace textureKernels;
+
 constexpr int32_t kPatternSide = 256;
-constexpr uint8_t kTypePicture = 4;
-
-// The job fields of one surface texture.
-struct TextureSettings {
-    int8_t zoomX, zoomY;
-    uint8_t depth, heightMax, heightMin, type, on, invert;
-    const uint32_t *image;
-    int16_t imageWidth, imageHeight;
-    int32_t offsetX, offsetY;
-};
-
-TextureSettings settingsOf(const RenderJob &job, int32_t index) {
-    if (index == 0)
-        return {job.texture1ScaleX,     job.texture1ScaleY,      job.texture1Depth,
-                job.texture1HeightMax,  job.texture1HeightMin,   job.texture1Type,
-                job.texture1On,         job.texture1Invert,      job.texture1Image,
-                job.texture1ImageWidth, job.texture1ImageHeight, job.texture1OffsetX,
-                job.texture1OffsetY};
-    return {job.texture2ScaleX,     job.texture2ScaleY,      job.texture2Depth,
-            job.texture2HeightMax,  job.texture2HeightMin,   job.texture2Type,
-            job.texture2On,         job.texture2Invert,      job.texture2Image,
-            job.texture2ImageWidth, job.texture2ImageHeight, job.texture2OffsetX,
-            job.texture2OffsetY};
-}
-
-// The eight parameter bytes in job order (zooms stored plus 128), the height
-// window as a 256-entry acceptance table, and the zoomed offsets (low 32 bits).
-void storeParams(TextureParams &params, const TextureSettings &s) {
-    params.bytes[0] = static_cast<uint8_t>(s.zoomX + 128);
-    params.bytes[1] = static_cast<uint8_t>(s.zoomY + 128);
-    params.bytes[2] = s.depth;
-    params.bytes[3] = s.heightMax;
-    params.bytes[4] = s.heightMin;
-    params.bytes[5] = s.type;
-    params.bytes[6] = s.on;
-    params.bytes[7] = s.invert;
-    for (int32_t h = 0; h < 256; ++h)
-        params.table[h] = (h >= s.heightMin && h <= s.heightMax) ? 1 : 0;
-    params.colOffset = wrap32(zoomedOffset(s.zoomX, s.offsetX));
-    params.rowOffset = wrap32(zoomedOffset(s.zoomY, s.offsetY));
-}
 
 // One texture as the sampler sees it: three planes of width x height texels
 // and the height window.
@@ -83,15 +48,6 @@ struct Texture {
     }
 };
 
-// The four sampling filters, chosen once per call from the two scales: a
-// pixel smaller than a texel is interpolated, one a texel or larger averaged.
-enum class Filter { Bilinear, ColumnSpans, RowSpans, Area };
-
-Filter chooseFilter(int32_t colScale, int32_t rowScale) {
-    if (colScale < 128) return rowScale < 128 ? Filter::Bilinear : Filter::RowSpans;
-    return rowScale < 128 ? Filter::ColumnSpans : Filter::Area;
-}
-
 // Where one pixel falls on the texture, from the coordinate tables. A span
 // runs between the texels of two neighbouring table entries, whose
 // positions differ by the scale, at most 512/128 = 4 texels: no span holds
@@ -109,10 +65,8 @@ template <> Gradient sample<Filter::Bilinear>(const Texture &t, const Footprint 
     const Gradient a = t.at(row + f.u), b = t.at(row + f.uNext);
     const Gradient c = t.at(rowNext + f.u), d = t.at(rowNext + f.uNext);
     const int32_t fu = f.fu, fv = f.fv;
-    const int32_t topX = (b.x * fu + (255 - fu) * a.x) >> 8;
-    const int32_t bottomX = (d.x * fu + (255 - fu) * c.x) >> 8;
-    const int32_t topY = (b.y * fu + (255 - fu) * a.y) >> 8;
-    const int32_t bottomY = (d.y * fu + (255 - fu) * c.y) >> 8;
+    const int32_t topX = lerp8(a.x, b.x, fu), bottomX = lerp8(c.x, d.x, fu);
+    const int32_t topY = lerp8(a.y, b.y, fu), bottomY = lerp8(c.y, d.y, fu);
     return {((bottomX * fv + (255 - fv) * topX) * depth) >> 16,
             ((bottomY * fv + (255 - fv) * topY) * depth) >> 16};
 }
@@ -170,7 +124,7 @@ template <> Gradient sample<Filter::RowSpans>(const Texture &t, const Footprint 
 
 // Average over the accepted texels of the pixel's rectangle only; texels
 // outside the height window do not count.
-template <> Gradient sample<Filter::Area>(const Texture &t, const Footprint &f, int32_t depth) {
+template <> Gradient sample<Filter::Box>(const Texture &t, const Footprint &f, int32_t depth) {
     int32_t sumX = 0, sumY = 0, count = 0;
     int32_t r = f.v;
     for (int32_t m = 0; m < f.rowSpan; ++m, r = nextWrapped(r, t.height)) {
@@ -201,20 +155,10 @@ CoordTables coordTablesOf(int32_t index) {
     return {engine.colCoords2, engine.colFracs2, engine.rowCoords2, engine.rowFracs2};
 }
 
-// The pixels a texture stage visits lie in columns x0..x1 of rows y0..y1.
-struct Bounds {
-    int32_t x0, x1, y0, y1;
-};
-
-// Texture 1 visits the mask's bounding box (clipped to the frame), texture 2
-// the whole frame.
-Bounds boundsOf(int32_t index) {
-    const int32_t w = engine.frameWidth, h = engine.frameHeight;
-    if (index != 0) return {0, w - 1, 0, h - 1};
-    return {engine.boundsMinX > 0 ? engine.boundsMinX : 0,
-            engine.boundsMaxX < w - 1 ? engine.boundsMaxX : w - 1,
-            engine.boundsMinY > 0 ? engine.boundsMinY : 0,
-            engine.boundsMaxY < h - 1 ? engine.boundsMaxY : h - 1};
+// Texture 1 visits the mask's bounding box, texture 2 the whole frame.
+PixelRect boundsOf(int32_t index) {
+    if (index != 0) return {0, engine.frameWidth, 0, engine.frameHeight};
+    return maskBounds(0);
 }
 
 // A pixel is visited by texture 1 when covered at all, by texture 2 when not
@@ -230,12 +174,12 @@ inline bool visited(bool object, uint8_t coverage) {
 // when there is no room for the tables of applyFiltered.
 template <Filter F>
 void applyTexture(int32_t index, const Texture &t, const CoordTables &c, int32_t depth,
-                  const Bounds &b) {
+                  const PixelRect &b) {
     const bool object = index == 0;
     int8_t *outX = object ? engine.texturedSlopeX1 : engine.texturedSlopeX2;
     int8_t *outY = object ? engine.texturedSlopeY1 : engine.texturedSlopeY2;
     Footprint f{};
-    for (int32_t y = b.y0; y <= b.y1; ++y) {
+    for (int32_t y = b.y0; y < b.y1; ++y) {
         pollAbort(y);
         f.v = c.row[y];
         f.vNext = nextWrapped(f.v, t.height);
@@ -244,9 +188,9 @@ void applyTexture(int32_t index, const Texture &t, const CoordTables &c, int32_t
         const uint8_t *maskRow = engine.mask + engine.paddedRowOffset[y];
         const int32_t rowStart = engine.rowOffset[y];
         int32_t x = b.x0;
-        while (x <= b.x1) {
-            while (x <= b.x1 && !visited(object, maskRow[x])) ++x;
-            for (; x <= b.x1 && visited(object, maskRow[x]); ++x) {
+        while (x < b.x1) {
+            while (x < b.x1 && !visited(object, maskRow[x])) ++x;
+            for (; x < b.x1 && visited(object, maskRow[x]); ++x) {
                 f.u = c.col[x];
                 f.uNext = nextWrapped(f.u, t.width);
                 f.fu = c.colFrac[x];
@@ -262,67 +206,22 @@ void applyTexture(int32_t index, const Texture &t, const CoordTables &c, int32_t
     }
 }
 
-// (depth x g) >> 8 for a texel inside the height window lo..hi, else 0: the
-// area average of a footprint of exactly one texel.
-inline int32_t unitGradient(uint8_t height, int8_t g, int32_t lo, int32_t hi, int32_t depth) {
-    const int32_t inside = (height >= lo) & (height <= hi); // branch-free, so that it vectorises
-    return ((depth * g) >> 8) * inside;
-}
-
-// Texture 1 over n pixels that take n consecutive texels: covered pixels
-// get the relief slope plus the texel's gradient, clamped to -128..127.
-LUSTRA_VECTOR_CLONES void
-addUnitTexelsToRelief(const uint8_t *__restrict coverage, const int8_t *__restrict slopeX,
-                      const int8_t *__restrict slopeY, const uint8_t *__restrict heights,
-                      const int8_t *__restrict gradientX, const int8_t *__restrict gradientY,
-                      int32_t lo, int32_t hi, int32_t depth, int32_t n, int8_t *__restrict outX,
-                      int8_t *__restrict outY) {
-    for (int32_t i = 0; i < n; ++i) {
-        const int32_t gx = unitGradient(heights[i], gradientX[i], lo, hi, depth);
-        const int32_t gy = unitGradient(heights[i], gradientY[i], lo, hi, depth);
-        const int8_t x = static_cast<int8_t>(clampRange(slopeX[i] + gx, -128, 127));
-        const int8_t y = static_cast<int8_t>(clampRange(slopeY[i] + gy, -128, 127));
-        const bool visit = coverage[i] != 0;
-        const int8_t oldX = outX[i], oldY = outY[i]; // both read first: the loop vectorises
-        outX[i] = visit ? x : oldX;
-        outY[i] = visit ? y : oldY;
-    }
-}
-
-// Texture 2 over n pixels that take n consecutive texels: pixels not fully
-// covered get the texel's gradient (within -128..126, so no clamping).
-LUSTRA_VECTOR_CLONES void setUnitTexels(const uint8_t *__restrict coverage,
-                                        const uint8_t *__restrict heights,
-                                        const int8_t *__restrict gradientX,
-                                        const int8_t *__restrict gradientY, int32_t lo, int32_t hi,
-                                        int32_t depth, int32_t n, int8_t *__restrict outX,
-                                        int8_t *__restrict outY) {
-    for (int32_t i = 0; i < n; ++i) {
-        const int8_t x = static_cast<int8_t>(unitGradient(heights[i], gradientX[i], lo, hi, depth));
-        const int8_t y = static_cast<int8_t>(unitGradient(heights[i], gradientY[i], lo, hi, depth));
-        const bool visit = coverage[i] != 255;
-        const int8_t oldX = outX[i], oldY = outY[i]; // both read first: the loop vectorises
-        outX[i] = visit ? x : oldX;
-        outY[i] = visit ? y : oldY;
-    }
-}
-
 // Zoom 0 on both axes of a texture at least 2 x 2: every footprint is one
 // texel (spans of 1), the columns step through the texture one by one
 // between wraps, so each row is done in runs of consecutive texels.
 void applyUnitTexels(int32_t index, const Texture &t, const CoordTables &c, int32_t lo, int32_t hi,
-                     int32_t depth, const Bounds &b) {
+                     int32_t depth, const PixelRect &b) {
     const bool object = index == 0;
     int8_t *outX = object ? engine.texturedSlopeX1 : engine.texturedSlopeX2;
     int8_t *outY = object ? engine.texturedSlopeY1 : engine.texturedSlopeY2;
-    for (int32_t y = b.y0; y <= b.y1; ++y) {
+    for (int32_t y = b.y0; y < b.y1; ++y) {
         pollAbort(y);
         const size_t texelRow = size_t(c.row[y]) * t.width;
         const uint8_t *maskRow = engine.mask + engine.paddedRowOffset[y];
         const int32_t rowStart = engine.rowOffset[y];
-        for (int32_t x = b.x0; x <= b.x1;) {
+        for (int32_t x = b.x0; x < b.x1;) {
             const int32_t u = c.col[x];
-            const int32_t n = b.x1 + 1 - x < t.width - u ? b.x1 + 1 - x : t.width - u;
+            const int32_t n = b.x1 - x < t.width - u ? b.x1 - x : t.width - u;
             const size_t i = texelRow + u;
             const int32_t p = rowStart + x;
             if (object)
@@ -334,100 +233,6 @@ void applyUnitTexels(int32_t index, const Texture &t, const CoordTables &c, int3
                               depth, n, outX + p, outY + p);
             x += n;
         }
-    }
-}
-
-// A texel as the filters sum it: inside the height window lo..hi
-// (gx + 128) in bits 0..11, (gy + 128) in bits 12..23 and a count of 1 from
-// bit 24; outside it 0. A sum of up to 16 words keeps every field in its own
-// bits (16 x 255 < 2^12), so the window's gradient sums and texel count read
-// straight off it.
-LUSTRA_VECTOR_CLONES void buildTexelWords(const uint8_t *__restrict heights,
-                                          const int8_t *__restrict gradientX,
-                                          const int8_t *__restrict gradientY, int32_t lo,
-                                          int32_t hi, size_t count, uint32_t *__restrict words) {
-    for (size_t i = 0; i < count; ++i) {
-        const uint32_t word =
-            uint32_t(gradientX[i] + 128) | uint32_t(gradientY[i] + 128) << 12 | 1u << 24;
-        words[i] = (heights[i] >= lo) & (heights[i] <= hi) ? word : 0;
-    }
-}
-
-// Accepted texels in a word sum.
-inline int32_t wordCount(uint32_t w) {
-    return int32_t(w >> 24);
-}
-// Sum of x gradients over the accepted texels of a word sum (0 for none).
-inline int32_t wordX(uint32_t w) {
-    return int32_t(w & 0xFFFu) - 128 * wordCount(w);
-}
-// Sum of y gradients over the accepted texels of a word sum.
-inline int32_t wordY(uint32_t w) {
-    return int32_t((w >> 12) & 0xFFFu) - 128 * wordCount(w);
-}
-
-// s / n truncated toward zero, for |s| <= 16 x 128 and n in 1..16, from
-// n's reciprocal (see divideSmall); n = 0 gives 0.
-inline int32_t divideSigned(int32_t s, uint32_t reciprocal) {
-    const int32_t q = int32_t(divideSmall(uint32_t(s < 0 ? -s : s), reciprocal));
-    return s < 0 ? -q : q;
-}
-
-// One texture row of words blended across by the column fractions: the
-// windowed gradients of columns u and uNext, (b x fu + (255 - fu) x a) >> 8.
-LUSTRA_VECTOR_CLONES void blendAcross(const uint32_t *__restrict words, const int32_t *__restrict u,
-                                      const int32_t *__restrict uNext, const int32_t *__restrict fu,
-                                      int32_t count, int32_t *__restrict outX,
-                                      int32_t *__restrict outY) {
-    for (int32_t i = 0; i < count; ++i) {
-        const uint32_t a = words[u[i]], b = words[uNext[i]];
-        const int32_t w = fu[i];
-        outX[i] = (wordX(b) * w + (255 - w) * wordX(a)) >> 8;
-        outY[i] = (wordY(b) * w + (255 - w) * wordY(a)) >> 8;
-    }
-}
-
-// Two rows taken across, blended down by the row fraction fv and scaled by
-// depth: ((bottom x fv + (255 - fv) x top) x depth) >> 16, as
-// sample<Bilinear> and sample<ColumnSpans>.
-LUSTRA_VECTOR_CLONES void blendDown(const int32_t *__restrict topX, const int32_t *__restrict topY,
-                                    const int32_t *__restrict bottomX,
-                                    const int32_t *__restrict bottomY, int32_t fv, int32_t depth,
-                                    int32_t count, int32_t *__restrict outX,
-                                    int32_t *__restrict outY) {
-    for (int32_t i = 0; i < count; ++i) {
-        outX[i] = ((bottomX[i] * fv + (255 - fv) * topX[i]) * depth) >> 16;
-        outY[i] = ((bottomY[i] * fv + (255 - fv) * topY[i]) * depth) >> 16;
-    }
-}
-
-// Area averages, times depth, of `count` pixels from running word sums over
-// the span columns of the row span: (depth x (sum / accepted)) >> 8, 0 when
-// no texel of the footprint is accepted.
-LUSTRA_VECTOR_CLONES void areaRow(const uint64_t *__restrict sums, const int32_t *__restrict start,
-                                  const int32_t *__restrict end, int32_t depth, int32_t count,
-                                  int32_t *__restrict outX, int32_t *__restrict outY) {
-    for (int32_t i = 0; i < count; ++i) {
-        const uint32_t sum = static_cast<uint32_t>(sums[end[i]] - sums[start[i]]);
-        const uint32_t r = kReciprocal[wordCount(sum)];
-        outX[i] = (depth * divideSigned(wordX(sum), r)) >> 8;
-        outY[i] = (depth * divideSigned(wordY(sum), r)) >> 8;
-    }
-}
-
-// Column-span averages of one texture row, from its running word sums: the
-// windowed gradient sums over each pixel's column span, divided by the span
-// (0 for an empty span).
-LUSTRA_VECTOR_CLONES void spanAverages(const uint64_t *__restrict sums,
-                                       const int32_t *__restrict start,
-                                       const int32_t *__restrict end,
-                                       const int32_t *__restrict span, int32_t count,
-                                       int32_t *__restrict outX, int32_t *__restrict outY) {
-    for (int32_t i = 0; i < count; ++i) {
-        const uint32_t sum = static_cast<uint32_t>(sums[end[i]] - sums[start[i]]);
-        const uint32_t r = kReciprocal[span[i]];
-        outX[i] = divideSigned(wordX(sum), r);
-        outY[i] = divideSigned(wordY(sum), r);
     }
 }
 
@@ -467,12 +272,6 @@ void runningWordSums(const uint32_t *words, const Texture &t, int32_t v, int32_t
     }
 }
 
-// Adds a texture row of words to the column sums.
-LUSTRA_VECTOR_CLONES void addWordRow(const uint32_t *__restrict row, int32_t width,
-                                     uint32_t *__restrict sums) {
-    for (int32_t c = 0; c < width; ++c) sums[c] += row[c];
-}
-
 // Word sums down the `count` texture rows from row v (wrapping) of the
 // texture columns pixels x0 .. x0 + n - 1 read (u and uNext of each), into
 // sums[column]: all columns when the texture is narrow, else just those.
@@ -497,63 +296,6 @@ void columnWordSums(const uint32_t *words, const Texture &t, int32_t v, int32_t 
     }
 }
 
-// Row-span averages in columns u and uNext (from the column word sums,
-// divided by the row span through its reciprocal), blended by the column
-// fraction, times depth, as sample<RowSpans>.
-LUSTRA_VECTOR_CLONES void rowSpanRow(const uint32_t *__restrict sums, const int32_t *__restrict u,
-                                     const int32_t *__restrict uNext, const int32_t *__restrict fu,
-                                     uint32_t r, int32_t depth, int32_t count,
-                                     int32_t *__restrict outX, int32_t *__restrict outY) {
-    for (int32_t i = 0; i < count; ++i) {
-        const uint32_t sum0 = sums[u[i]], sum1 = sums[uNext[i]];
-        const int32_t a0x = divideSigned(wordX(sum0), r), a0y = divideSigned(wordY(sum0), r);
-        const int32_t a1x = divideSigned(wordX(sum1), r), a1y = divideSigned(wordY(sum1), r);
-        const int32_t w = fu[i];
-        outX[i] = ((a1x * w + (255 - w) * a0x) * depth) >> 16;
-        outY[i] = ((a1y * w + (255 - w) * a0y) * depth) >> 16;
-    }
-}
-
-// Writes the gradients of pixels x0..x1 of row y to the visited pixels:
-// texture 1 adds them to the relief slopes, clamped; texture 2 sets them.
-LUSTRA_VECTOR_CLONES void writeObjectRow(const uint8_t *__restrict coverage,
-                                         const int8_t *__restrict slopeX,
-                                         const int8_t *__restrict slopeY,
-                                         const int32_t *__restrict gx, const int32_t *__restrict gy,
-                                         int32_t count, int8_t *__restrict outX,
-                                         int8_t *__restrict outY) {
-    for (int32_t i = 0; i < count; ++i) {
-        const int8_t x = static_cast<int8_t>(clampRange(slopeX[i] + gx[i], -128, 127));
-        const int8_t y = static_cast<int8_t>(clampRange(slopeY[i] + gy[i], -128, 127));
-        const bool visit = coverage[i] != 0;
-        const int8_t oldX = outX[i], oldY = outY[i]; // both read first: the loop vectorises
-        outX[i] = visit ? x : oldX;
-        outY[i] = visit ? y : oldY;
-    }
-}
-
-LUSTRA_VECTOR_CLONES void writeBackgroundRow(const uint8_t *__restrict coverage,
-                                             const int32_t *__restrict gx,
-                                             const int32_t *__restrict gy, int32_t count,
-                                             int8_t *__restrict outX, int8_t *__restrict outY) {
-    for (int32_t i = 0; i < count; ++i) {
-        const int8_t x = static_cast<int8_t>(clampRange(gx[i], -128, 127));
-        const int8_t y = static_cast<int8_t>(clampRange(gy[i], -128, 127));
-        const bool visit = coverage[i] != 255;
-        const int8_t oldX = outX[i], oldY = outY[i]; // both read first: the loop vectorises
-        outX[i] = visit ? x : oldX;
-        outY[i] = visit ? y : oldY;
-    }
-}
-
-// Whether any of `count` pixels is visited (see visited).
-LUSTRA_VECTOR_CLONES bool anyVisited(bool object, const uint8_t *coverage, int32_t count) {
-    const uint8_t skipped = object ? 0 : 255;
-    uint8_t differs = 0;
-    for (int32_t i = 0; i < count; ++i) differs |= coverage[i] ^ skipped;
-    return differs != 0;
-}
-
 // Storage of one filtered call: the texel words of the whole texture, two
 // gradient rows and two rows blended across of the frame's width, and column
 // sums of the texture's width.
@@ -561,10 +303,10 @@ class FilterScratch {
   public:
     FilterScratch(const Texture &t, int32_t width)
         : words(
-              static_cast<uint32_t *>(std::malloc(sizeof(uint32_t) * size_t(t.width) * t.height))),
-          rowX(static_cast<int32_t *>(std::malloc(sizeof(int32_t) * 2 * size_t(width)))),
-          columns(static_cast<uint32_t *>(std::malloc(sizeof(uint32_t) * size_t(t.width)))),
-          across(static_cast<int32_t *>(std::malloc(sizeof(int32_t) * 4 * size_t(width)))) {
+              static_cast<uint32_t *>(takeScratch(sizeof(uint32_t) * size_t(t.width) * t.height))),
+          rowX(static_cast<int32_t *>(takeScratch(sizeof(int32_t) * 2 * size_t(width)))),
+          columns(static_cast<uint32_t *>(takeScratch(sizeof(uint32_t) * size_t(t.width)))),
+          across(static_cast<int32_t *>(takeScratch(sizeof(int32_t) * 4 * size_t(width)))) {
         if (!valid()) return;
         rowY = rowX + width;
         buildTexelWords(t.heights, t.gradientX, t.gradientY, t.windowLow, t.windowHigh,
@@ -594,11 +336,11 @@ class FilterScratch {
 // running sums along the span columns.
 void applyFiltered(int32_t index, Filter filter, const Texture &t, const CoordTables &c,
                    const ColumnFootprints &cols, const SpanColumns &spans,
-                   const FilterScratch &scratch, int32_t depth, const Bounds &b) {
+                   const FilterScratch &scratch, int32_t depth, const PixelRect &b) {
     const bool object = index == 0;
     int8_t *outX = object ? engine.texturedSlopeX1 : engine.texturedSlopeX2;
     int8_t *outY = object ? engine.texturedSlopeY1 : engine.texturedSlopeY2;
-    const int32_t n = b.x1 >= b.x0 ? b.x1 + 1 - b.x0 : 0; // pixels per row
+    const int32_t n = b.x1 > b.x0 ? b.x1 - b.x0 : 0; // pixels per row
     uint64_t *sums = spans.sums[0];
     // A texture row taken across the frame's columns: blended by the column
     // fractions (bilinear) or averaged over the column spans. The two latest
@@ -616,7 +358,7 @@ void applyFiltered(int32_t index, Filter filter, const Texture &t, const CoordTa
     };
     int32_t *top = scratch.across, *bottom = scratch.across + 2 * size_t(n);
     int32_t topRow = -1, bottomRow = -1; // the texture rows top and bottom hold
-    for (int32_t y = b.y0; y <= b.y1; ++y) {
+    for (int32_t y = b.y0; y < b.y1; ++y) {
         pollAbort(y);
         const uint8_t *coverage = engine.mask + engine.paddedRowOffset[y] + b.x0;
         if (n == 0 || !anyVisited(object, coverage, n)) continue;
@@ -641,7 +383,7 @@ void applyFiltered(int32_t index, Filter filter, const Texture &t, const CoordTa
             }
             blendDown(top, top + n, bottom, bottom + n, c.rowFrac[y], depth, n, gx, gy);
             break;
-        case Filter::Area:
+        case Filter::Box:
             runningWordSums(scratch.words, t, v, rowSpan, spans, sums);
             areaRow(sums, spans.start + b.x0, spans.end + b.x0, depth, n, gx, gy);
             break;
@@ -658,45 +400,6 @@ void applyFiltered(int32_t index, Filter filter, const Texture &t, const CoordTa
         else
             writeBackgroundRow(coverage, gx, gy, n, outX + p, outY + p);
     }
-}
-
-// Heights from minimum..maximum (minimum < maximum) stretched to 0..255:
-// v becomes (v - min) x 255 / (max - min).
-LUSTRA_VECTOR_CLONES void stretchHeights(uint8_t *__restrict plane, size_t count, int32_t minimum,
-                                         int32_t maximum) {
-    for (size_t i = 0; i < count; ++i)
-        plane[i] = static_cast<uint8_t>(stretched(plane[i] - minimum, maximum - minimum));
-}
-
-// Gradients from minimum..maximum (minimum < maximum) stretched to
-// -128..127: g becomes (g - min) x 255 / (max - min) - 128.
-LUSTRA_VECTOR_CLONES void stretchGradientPlane(int8_t *__restrict plane, size_t count,
-                                               int32_t minimum, int32_t maximum) {
-    for (size_t i = 0; i < count; ++i)
-        plane[i] = static_cast<int8_t>(stretched(plane[i] - minimum, maximum - minimum) - 128);
-}
-
-// Height of each pixel: the brightest of blue, green and red.
-LUSTRA_VECTOR_CLONES void brightestChannels(const uint32_t *__restrict picture, size_t count,
-                                            uint8_t *__restrict heights) {
-    for (size_t i = 0; i < count; ++i) {
-        const uint32_t pixel = picture[i];
-        const uint32_t blue = pixel & 0xFFu, green = (pixel >> 8) & 0xFFu;
-        const uint32_t red = (pixel >> 16) & 0xFFu;
-        const uint32_t brighter = green > blue ? green : blue;
-        heights[i] = static_cast<uint8_t>(red > brighter ? red : brighter);
-    }
-}
-
-// Least and greatest height of a plane.
-LUSTRA_VECTOR_CLONES void heightRange(const uint8_t *plane, size_t count, int32_t &least,
-                                      int32_t &most) {
-    uint8_t lo = 255, hi = 0;
-    for (size_t i = 0; i < count; ++i) {
-        lo = plane[i] < lo ? plane[i] : lo;
-        hi = plane[i] > hi ? plane[i] : hi;
-    }
-    least = lo, most = hi;
 }
 
 // Heights, then gradient planes, of the picture in `planes`: see
@@ -747,9 +450,8 @@ void releasePicturePlanes(PictureTexture &planes) {
 // 4, the pattern planes (reloaded from the pattern file) for types 0..3.
 // False when the texture cannot be used this run: no picture, the planes
 // cannot be allocated, an unknown type or an unreadable pattern file.
-bool prepareTexture(int32_t index, const TextureSettings &s, const RenderJob &job,
-                    Texture &texture) {
-    if (s.type == kTypePicture) {
+bool prepareTexture(int32_t index, const TextureJob &s, const RenderJob &job, Texture &texture) {
+    if (s.type == kTexturePicture) {
         PictureTexture &planes = engine.pictureTexture[index];
         planes.picture = s.image;
         planes.width = s.imageWidth;
@@ -788,16 +490,14 @@ bool engineReady(int32_t index) {
            engine.texturedSlopeX2 && engine.texturedSlopeY2 && engine.textureHeight[index] &&
            engine.textureSlopeX[index] && engine.textureSlopeY[index] && engine.colCoords &&
            engine.colCoords2 && engine.rowCoords && engine.rowCoords2 && engine.colFracs &&
-           engine.colFracs2 && engine.rowFracs && engine.rowFracs2 &&
-           (index == 0 ? engine.textureParams1 : engine.textureParams2);
+           engine.colFracs2 && engine.rowFracs && engine.rowFracs2;
 }
 
 // One surface texture stage; index 0 is texture 1, index 1 texture 2.
 int32_t surfaceTextureStage(const RenderJob &job, int32_t index) {
     if (!engineReady(index)) return 0;
-    const TextureSettings s = settingsOf(job, index);
-    TextureParams &params = index == 0 ? *engine.textureParams1 : *engine.textureParams2;
-    storeParams(params, s);
+    const TextureJob &s = job.texture[index];
+    engine.textureOn[index] = s.on;
     if (s.on != 1) return 0;
     // Texture 1 covers only the shape: an empty mask leaves nothing to texture.
     if (index == 0 && engine.edgeCount == 0 && engine.maskFull != 1) return 0;
@@ -806,11 +506,14 @@ int32_t surfaceTextureStage(const RenderJob &job, int32_t index) {
     // final shading lights the plain relief instead of stale textured slopes.
     Texture texture;
     if (!prepareTexture(index, s, job, texture)) {
-        params.bytes[6] = 0;
+        engine.textureOn[index] = 0;
         return 0;
     }
     if (s.invert == 1) invertPlanes(texture);
-    texture.accepted = params.table;
+    // The height window as a table: 1 for the accepted heights.
+    uint8_t accepted[256];
+    for (int32_t h = 0; h < 256; ++h) accepted[h] = (h >= s.heightMin && h <= s.heightMax) ? 1 : 0;
+    texture.accepted = accepted;
     texture.windowLow = s.heightMin;
     texture.windowHigh = s.heightMax;
 
@@ -822,7 +525,7 @@ int32_t surfaceTextureStage(const RenderJob &job, int32_t index) {
                    zoomedOffset(s.zoomY, s.offsetY));
 
     const int32_t depth = s.depth;
-    const Bounds bounds = boundsOf(index);
+    const PixelRect bounds = boundsOf(index);
     if (colScale == 128 && rowScale == 128 && texture.width > 1 && texture.height > 1) {
         applyUnitTexels(index, texture, tables, s.heightMin, s.heightMax, depth, bounds);
         return 0;
@@ -848,8 +551,8 @@ int32_t surfaceTextureStage(const RenderJob &job, int32_t index) {
     case Filter::RowSpans:
         applyTexture<Filter::RowSpans>(index, texture, tables, depth, bounds);
         break;
-    case Filter::Area:
-        applyTexture<Filter::Area>(index, texture, tables, depth, bounds);
+    case Filter::Box:
+        applyTexture<Filter::Box>(index, texture, tables, depth, bounds);
         break;
     }
     return 0;

@@ -13,8 +13,6 @@
 
 namespace lustra {
 
-FieldRenderState fieldState;
-
 namespace {
 
 void setScaleRatio(const OperatorContext &context) {

@@ -2,23 +2,12 @@
 // frame render driver render into input 1's frame, and hands fields back.
 #pragma once
 
+#include "driver/DriverInputs.h"
 #include "lustrafex/host_sdk.h"
 
 #include <cstdint>
 
 namespace lustra {
-
-struct FieldRenderState {
-    uint32_t *inputFrame0 = nullptr; // frame buffer of input 0 (host pixels)
-    uint32_t *inputFrame1 = nullptr; // frame buffer of input 1, receives the result
-    int32_t projectFrameWidth = 0;
-    int32_t projectFrameHeight = 0; // always twice the field height
-    int32_t scaleNumerator = 1;
-    int32_t scaleDenominator = 1;
-    int32_t frameDelivered = 0; // frame-wise toggle: 1 after the first call of a pair
-};
-
-extern FieldRenderState fieldState;
 
 // Renders the field the context asks for; returns the result of the last
 // opPutField, 0 for the skipped half of a frame pair, or -1 on failure.

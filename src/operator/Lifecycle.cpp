@@ -2,7 +2,6 @@
 // dispatch and the lifecycle state.
 #include "operator/Operator.h"
 
-#include "dialog/SettingsDialog.h"
 #include "driver/FrameRender.h"
 #include "driver/SourceImages.h"
 #include "engine/BufferRecycler.h"
@@ -33,6 +32,10 @@ const ThreeNumbers threeNumbers = {4, 101, 2};
 HostChoice secondLayersOption = {0, 102, 0, secondLayersOptionIds, 0};
 HostChoice flickerFilterOption = {0, 105, 0, flickerFilterOptionIds, 0};
 HostChoice fieldWiseOption = {0, 108, 0, fieldWiseOptionIds, 0};
+
+const DriverInputs driverInputs = {
+    &settings,  &secondLayersOption, &flickerFilterOption, &operatorState.sourcesCached,
+    checkAbort, logFailure};
 
 namespace {
 
@@ -81,7 +84,7 @@ int32_t edit(OperatorContext &context) {
     determineSettingsName(context);
     if (context.noDialog != 0) return 0;
     operatorState.dialogActive = 1;
-    runSettingsDialog(context);
+    if (settingsDialog) settingsDialog(context);
     operatorState.dialogActive = 0;
     return 0;
 }

@@ -34,6 +34,11 @@ extern HostChoice fieldWiseOption;
 constexpr const char *kSettingsPrefix = "/programs/lustra/settings/";
 constexpr const char *kDefaultSettingsName = "/programs/lustra/settings/last.prf";
 
+// The settings dialog, run by the edit action: it lies above the operator,
+// so the module's entry file, which sees both, provides it (null: no dialog).
+using SettingsDialogRunner = void (*)(OperatorContext &context);
+extern const SettingsDialogRunner settingsDialog;
+
 // Calls the host's abort check unless the dialog is active; the result is
 // passed on but no caller acts on it.
 int32_t checkAbort();

@@ -164,12 +164,8 @@ TEST_F(Frei0rHosts, FfmpegReportsBadParametersAndKeepsGoing) {
 }
 
 std::vector<std::string> meltOutput(const std::string &name) {
-    return {"-consumer",
-            "avformat:" + name + "-%04d.png",
-            "vcodec=png",
-            "width=" + std::to_string(kWidth),
-            "height=" + std::to_string(kHeight),
-            "progressive=1",
+    return {"-consumer", "avformat:" + name + "-%04d.png", "vcodec=png",
+            "width=" + std::to_string(kWidth), "height=" + std::to_string(kHeight), "progressive=1",
             // Without frame dropping: a loaded machine must still get every frame.
             "real_time=-1"};
 }

@@ -3,8 +3,13 @@
 // frames in tests/golden/. Any change of the rendering arithmetic shows here.
 //
 // To regenerate the references after an intended change (and explain the
-// change in the commit):
-//   LUSTRA_UPDATE_GOLDEN=1 build/tests/lustra_host_tests --gtest_filter='Golden*'
+// change in the commit), look at what changed first:
+//   scripts/update-golden.sh            (prints the changed pixels per case and
+//                                        writes old | new | difference PNGs)
+//   scripts/update-golden.sh --accept   (then replaces the references)
+// Underneath, LUSTRA_UPDATE_GOLDEN=1 writes the renders instead of comparing
+// them, into LUSTRA_GOLDEN_OUT when set, else over the references:
+//   LUSTRA_UPDATE_GOLDEN=1 build/tests/lustra_host_tests --gtest_filter='Renders/Golden.*'
 #include "common/TitleShape.h"
 #include "support/TestHost.h"
 
@@ -174,8 +179,11 @@ TEST_P(Golden, RenderMatchesTheReferenceFrame) {
     const GoldenCase &c = GetParam();
     const std::vector<uint8_t> rendered = renderCase(c);
     if (std::getenv("LUSTRA_UPDATE_GOLDEN")) {
-        writeBytes(goldenPath(c.name), rendered);
-        GTEST_SKIP() << "reference written: " << goldenPath(c.name);
+        const char *out = std::getenv("LUSTRA_GOLDEN_OUT");
+        const std::string path =
+            out ? std::string(out) + "/" + c.name + ".bin" : goldenPath(c.name);
+        writeBytes(path, rendered);
+        GTEST_SKIP() << "render written: " << path;
     }
     const std::vector<uint8_t> reference = readBytes(goldenPath(c.name));
     ASSERT_EQ(reference.size(), rendered.size()) << "missing reference " << goldenPath(c.name);

@@ -41,7 +41,7 @@ struct EngineRun {
         job.pixels = pixels.data();
         job.dataDirectory = data.path.c_str();
         job.border = 30;
-        job.bevelOn = 1;
+        job.bevel.on = 1;
     }
     ~EngineRun() { engineTeardown(); }
     uint8_t &mask(int32_t x, int32_t y) { return padded[size_t(y + 30) * (width + 60) + x + 30]; }
@@ -105,8 +105,8 @@ class Driver : public ::testing::Test {
         fieldState.inputFrame1 = frame.data();
         ASSERT_EQ(allocateWorkBuffers(w, h), 0);
         driverState.maskBuilt = 0;
-        renderJob.glowOn = 1;
-        renderJob.bevelParams[kBevelWidth] = 8;
+        renderJob.glow.on = 1;
+        renderJob.bevel.width = 8;
     }
     uint8_t maskAt(int32_t x, int32_t y) const {
         return driverState.mask[size_t(y + 30) * (driverState.width + 60) + x + 30];
@@ -129,8 +129,8 @@ TEST_F(Driver, EmptyShapesSwitchOffTheGlowOrTheBevel) {
     buildMask();
     EXPECT_EQ(maskAt(0, 0), 1);
     EXPECT_EQ(maskAt(1, 0), 0);
-    EXPECT_EQ(renderJob.glowOn, 0);
-    EXPECT_EQ(renderJob.bevelParams[kBevelWidth], 8);
+    EXPECT_EQ(renderJob.glow.on, 0);
+    EXPECT_EQ(renderJob.bevel.width, 8);
 
     prepare(6, 4, 48);
     settings.invertShape = 1;
@@ -138,8 +138,8 @@ TEST_F(Driver, EmptyShapesSwitchOffTheGlowOrTheBevel) {
     EXPECT_EQ(maskAt(0, 0), 0);
     EXPECT_EQ(maskAt(5, 3), 255);
     EXPECT_EQ(driverState.mask[0], 0) << "the margin stays 0 when inverted";
-    EXPECT_EQ(renderJob.bevelParams[kBevelWidth], 0);
-    EXPECT_EQ(renderJob.glowOn, 1);
+    EXPECT_EQ(renderJob.bevel.width, 0);
+    EXPECT_EQ(renderJob.glow.on, 1);
 }
 
 TEST_F(Driver, FlickerFilterAveragesLargeRowDifferencesDownwards) {
@@ -178,7 +178,7 @@ TEST(EngineSetup, TablesAndMetalPattern) {
     EXPECT_EQ(engine.paddedRowOffset[2], 130);
     EXPECT_EQ(engine.paddedWidth, 65);
     EXPECT_EQ(engine.mask, run.padded.data() + 30 * 66);
-    EXPECT_EQ(engine.textureParams1->bytes[0], 128);
+    EXPECT_EQ(engine.textureOn[0], run.job.texture[0].on);
     EXPECT_EQ(engineTeardown(), 0);
     EXPECT_EQ(engineTeardown(), 0) << "a second tear-down is harmless";
     EXPECT_EQ(engine.slopeX, nullptr);
@@ -368,9 +368,9 @@ class FinalShading : public ::testing::Test {
 
     void SetUp() override {
         RenderJob &job = run.job;
-        job.fill1ColourA = {200, 100, 50};
-        job.fill2ColourA = {10, 20, 30};
-        job.fill1Mode = job.fill2Mode = 0;
+        job.fill[0].colourA = {200, 100, 50};
+        job.fill[1].colourA = {10, 20, 30};
+        job.fill[0].mode = job.fill[1].mode = FillMode(0);
         job.fillZoom = 128;
     }
     void shade() {
@@ -398,10 +398,10 @@ TEST_F(FinalShading, EmptyMasksShowOnlyTheBackground) {
 
 TEST_F(FinalShading, MetalFillsReadTheirTablesAndTheBackgroundShifts) {
     run.mask(4, 3) = 255;
-    run.job.fill1Mode = run.job.fill2Mode = 2;
-    run.job.fill1ColourB = run.job.fill2ColourB = {0, 0, 0};
-    run.job.fill1ColourC = run.job.fill2ColourC = {0, 0, 0};
-    run.job.fill2ColourA = run.job.fill1ColourA;
+    run.job.fill[0].mode = run.job.fill[1].mode = FillMode(2);
+    run.job.fill[0].colourB = run.job.fill[1].colourB = {0, 0, 0};
+    run.job.fill[0].colourC = run.job.fill[1].colourC = {0, 0, 0};
+    run.job.fill[1].colourA = run.job.fill[0].colourA;
     shade();
     // Uniform texture 100: fill 1 reads entry 100, fill 2 reads
     // ((((100 x 255) >> 8) x 255) >> 8) = 98.
@@ -412,10 +412,10 @@ TEST_F(FinalShading, MetalFillsReadTheirTablesAndTheBackgroundShifts) {
 }
 
 TEST_F(FinalShading, LightLobeIsBrightestAtTheCentreTexel) {
-    run.job.fill2Mode = 1;
-    run.job.fill2ColourA = {255, 255, 255};
-    run.job.fill2ColourC = {0, 0, 0};
-    run.job.fill2ColourB = {0, 0, 0};
+    run.job.fill[1].mode = FillMode(1);
+    run.job.fill[1].colourA = {255, 255, 255};
+    run.job.fill[1].colourC = {0, 0, 0};
+    run.job.fill[1].colourB = {0, 0, 0};
     run.job.offsetX = run.job.offsetY = 0;
     shade();
     // The picture centre maps to the lobe's peak: d = (255 x 255) >> 8 = 254,
@@ -425,13 +425,13 @@ TEST_F(FinalShading, LightLobeIsBrightestAtTheCentreTexel) {
 }
 
 TEST_F(FinalShading, ShadowAndGlowWeightsComposeInOrder) {
-    run.job.shadowOn = 1;
-    run.job.shadowParams[kShadowOpacity] = 100;
-    run.job.shadowColour = {0, 0, 0};
-    run.job.shadowDistance = 0;
-    run.job.glowOn = 1;
-    run.job.glowParams[kGlowOpacity] = 100;
-    run.job.glowColour1 = run.job.glowColour2 = {250, 0, 0};
+    run.job.shadow.on = 1;
+    run.job.shadow.opacity = 100;
+    run.job.shadow.colour = {0, 0, 0};
+    run.job.shadow.distance = 0;
+    run.job.glow.on = 1;
+    run.job.glow.opacity = 100;
+    run.job.glow.colour1 = run.job.glow.colour2 = {250, 0, 0};
     run.mask(7, 5) = 255; // some shape so that coverage counts
     ASSERT_EQ(run.setup(), 0);
     engine.shadowMap[(30 + 1) * engine.paddedWidth + 30 + 1] = 255; // shadow at (1, 1)
@@ -447,29 +447,48 @@ TEST_F(FinalShading, ShadowAndGlowWeightsComposeInOrder) {
 }
 
 TEST_F(FinalShading, ExtremeOffsetsAndOpacitiesStayDefined) {
+    // Offsets far beyond the frame: the light lobe holds at its limit, the
+    // metal texture wraps every 256 texels, and the shadow, shifted off its
+    // map, shows nowhere; opacities above 100 % count as 100 %.
     run.mask(3, 3) = 255;
-    run.job.fill1Mode = 1;
-    run.job.fill2Mode = 2;
-    run.job.shadowOn = 1;
-    run.job.glowOn = 1;
-    run.job.shadowParams[kShadowOpacity] = 255;
-    run.job.glowParams[kGlowOpacity] = 255;
-    run.job.shadowDistance = 255;
-    for (int32_t offset : {INT32_MIN, -4096, 4096, 8192, INT32_MAX}) {
+    run.job.fill[0].mode = kFillLight;
+    run.job.fill[1].mode = kFillMetal;
+    run.job.glow.on = 1;
+    run.job.glow.opacity = 255;
+    run.job.shadow.opacity = 255;
+    run.job.shadow.distance = 255;
+    auto render = [&](int32_t offset, uint8_t shadowOn) {
         run.job.offsetX = run.job.offsetY = offset;
-        shade();
+        run.job.shadow.on = shadowOn;
+        std::fill(run.pixels.begin(), run.pixels.end(), 0xAB000000u);
+        EXPECT_EQ(run.setup(), 0);
+        std::fill_n(engine.shadowMap, size_t(engine.paddedWidth) * engine.paddedHeight, 255);
+        EXPECT_EQ(finalShadingStage(run.job), 0);
+        const std::vector<uint32_t> out = run.pixels;
         engineTeardown();
+        return out;
+    };
+    for (int32_t offset : {INT32_MIN, -4096, 4096, 8192, INT32_MAX}) {
+        const std::vector<uint32_t> shaded = render(offset, 1);
+        EXPECT_EQ(shaded, render(offset, 0)) << "the shadow lies off its map at " << offset;
+        for (uint32_t p : shaded) EXPECT_EQ(p >> 24, 0xABu) << "the fourth byte is kept";
     }
+    EXPECT_EQ(render(4096, 1), render(8192, 1)) << "the same lobe, the same texels";
+    run.job.shadow.opacity = 100;
+    const std::vector<uint32_t> full = render(10, 1);
+    run.job.shadow.opacity = 255;
+    EXPECT_EQ(render(10, 1), full) << "255 % shades as 100 %";
+    EXPECT_NE(full, render(10, 0)) << "a shadow 25 pixels away lies on the frame";
 }
 
 TEST_F(FinalShading, PictureFillsWrapForAnyWidth) {
     std::vector<uint32_t> picture(3 * 2);
     for (size_t i = 0; i < picture.size(); ++i) picture[i] = rgb(int(i) * 40, 0, 0);
-    run.job.fill2Mode = 3;
-    run.job.fill2Image = picture.data();
-    run.job.fill2ImageWidth = 3;
-    run.job.fill2ImageHeight = 2;
-    run.job.fill2ColourA = {255, 255, 255};
+    run.job.fill[1].mode = FillMode(3);
+    run.job.fill[1].image = picture.data();
+    run.job.fill[1].imageWidth = 3;
+    run.job.fill[1].imageHeight = 2;
+    run.job.fill[1].colourA = {255, 255, 255};
     run.job.fillZoom = 255; // every pixel samples texel 127 - offset
     run.job.offsetX = -1000;
     run.job.offsetY = 5;
@@ -478,7 +497,15 @@ TEST_F(FinalShading, PictureFillsWrapForAnyWidth) {
     // top = (255 x 80) >> 8 = 79, colour = (255 x 79 x 255) >> 16 = 78.
     EXPECT_EQ(pixelRed(run.pixel(5, 4)), 78);
     // Without a picture, mode 3 shades as metal.
-    run.job.fill2Image = nullptr;
-    engineTeardown();
-    shade();
+    const auto render = [&](FillMode mode, const uint32_t *image) {
+        run.job.fill[1].mode = mode;
+        run.job.fill[1].image = image;
+        std::fill(run.pixels.begin(), run.pixels.end(), 0xAB000000u);
+        engineTeardown();
+        shade();
+        return run.pixels;
+    };
+    const std::vector<uint32_t> metal = render(kFillMetal, nullptr);
+    EXPECT_EQ(render(kFillPicture, nullptr), metal);
+    EXPECT_NE(render(kFillPicture, picture.data()), metal);
 }

@@ -50,18 +50,21 @@ class ReliefFixture : public ::testing::Test {
                int edge = 0) {
         const uint8_t params[6] = {uint8_t(width), uint8_t(depth), uint8_t(smoothing),
                                    uint8_t(edge),  uint8_t(inner), uint8_t(direction)};
-        std::memcpy(job.bevelParams, params, 6);
-        job.bevelOn = 1;
+        job.bevel.width = params[0], job.bevel.depth = params[1], job.bevel.smoothing = params[2];
+        job.bevel.edgeSlope = int8_t(params[3]), job.bevel.innerSlope = int8_t(params[4]);
+        job.bevel.direction = BevelDirection(int8_t(params[5]));
+        job.bevel.on = 1;
         bevelStage(job);
     }
     void glow(int width, int softness, int profile) {
         const uint8_t params[4] = {uint8_t(width), 100, uint8_t(softness), uint8_t(profile)};
-        std::memcpy(job.glowParams, params, 4);
-        job.glowOn = 1;
+        job.glow.width = params[0], job.glow.opacity = params[1], job.glow.softness = params[2];
+        job.glow.profile = GlowProfile(params[3]);
+        job.glow.on = 1;
         glowStage(job);
     }
     void shadow(int softness) {
-        job.shadowParams[0] = uint8_t(softness), job.shadowParams[1] = 100, job.shadowOn = 1;
+        job.shadow.softness = uint8_t(softness), job.shadow.opacity = 100, job.shadow.on = 1;
         shadowStage(job);
     }
 

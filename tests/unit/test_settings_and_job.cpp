@@ -215,19 +215,19 @@ class JobFromSettings : public ::testing::Test {
 TEST_F(JobFromSettings, DefaultsGiveTheDocumentedJob) {
     fillRenderJob(0);
     const RenderJob &job = renderJob;
-    expectRgb(job.fill1ColourA, 153, 153, 0);
-    expectRgb(job.fill1ColourB, 235, 235, 235);
-    expectRgb(job.fill1ColourC, 16, 16, 16);
-    expectRgb(job.glowColour1, 235, 235, 11);
-    expectRgb(job.glowColour2, 238, 14, 13);
-    expectRgb(job.shadowColour, 16, 16, 16);
-    EXPECT_EQ(job.glowOn, 0);
-    EXPECT_EQ(job.shadowOn, 1);
-    EXPECT_EQ(job.bevelParams[kBevelDirection], 1);
-    EXPECT_EQ(job.glowParams[kGlowProfile], 1);
-    EXPECT_EQ(job.bevelParams[kBevelEdgeSlope], 0xFF);
+    expectRgb(job.fill[0].colourA, 153, 153, 0);
+    expectRgb(job.fill[0].colourB, 235, 235, 235);
+    expectRgb(job.fill[0].colourC, 16, 16, 16);
+    expectRgb(job.glow.colour1, 235, 235, 11);
+    expectRgb(job.glow.colour2, 238, 14, 13);
+    expectRgb(job.shadow.colour, 16, 16, 16);
+    EXPECT_EQ(job.glow.on, 0);
+    EXPECT_EQ(job.shadow.on, 1);
+    EXPECT_EQ(job.bevel.direction, kBevelRaised);
+    EXPECT_EQ(job.glow.profile, kGlowDistance);
+    EXPECT_EQ(job.bevel.edgeSlope, -1); // the settings byte 0xFF
     EXPECT_EQ(job.border, 30);
-    EXPECT_EQ(job.bevelOn, 1);
+    EXPECT_EQ(job.bevel.on, 1);
     EXPECT_EQ(job.smoothShading, 1);
 }
 
@@ -237,29 +237,29 @@ TEST_F(JobFromSettings, ScaledRendersScaleTheBevelRadiiUpToThirty) {
     fieldState.scaleNumerator = 2;
     fieldState.scaleDenominator = 1;
     fillRenderJob(1);
-    EXPECT_EQ(renderJob.bevelParams[kBevelWidth], 30);
-    EXPECT_EQ(renderJob.bevelParams[kBevelSmoothing], 14);
+    EXPECT_EQ(renderJob.bevel.width, 30);
+    EXPECT_EQ(renderJob.bevel.smoothing, 14);
     fieldState.scaleNumerator = 1;
     fieldState.scaleDenominator = 2;
     fillRenderJob(1);
-    EXPECT_EQ(renderJob.bevelParams[kBevelWidth], 10);
-    EXPECT_EQ(renderJob.bevelParams[kBevelSmoothing], 3);
+    EXPECT_EQ(renderJob.bevel.width, 10);
+    EXPECT_EQ(renderJob.bevel.smoothing, 3);
     // A zero denominator renders unscaled.
     fieldState.scaleDenominator = 0;
     fillRenderJob(1);
-    EXPECT_EQ(renderJob.bevelParams[kBevelWidth], 20);
+    EXPECT_EQ(renderJob.bevel.width, 20);
     // A negative ratio: the low byte of a negative result exceeds 30.
     fieldState.scaleNumerator = -1;
     fieldState.scaleDenominator = 1;
     fillRenderJob(1);
-    EXPECT_EQ(renderJob.bevelParams[kBevelWidth], 30);
+    EXPECT_EQ(renderJob.bevel.width, 30);
 }
 
 TEST_F(JobFromSettings, DerivedFlagsAndLimitsForValuesFromAFile) {
     settings.glowOn = 1;
     settings.glowWidth = 200; // negative as a signed byte
     fillRenderJob(0);
-    EXPECT_EQ(renderJob.glowOn, 0);
+    EXPECT_EQ(renderJob.glow.on, 0);
 
     settings.glowWidth = 100;
     settings.glowOpacity = 120;
@@ -268,21 +268,21 @@ TEST_F(JobFromSettings, DerivedFlagsAndLimitsForValuesFromAFile) {
     settings.bevelWidth = 255;
     settings.bevelSmoothing = 31;
     fillRenderJob(0);
-    EXPECT_EQ(renderJob.glowOn, 1);
-    EXPECT_EQ(renderJob.glowParams[kGlowWidth], 30);
-    EXPECT_EQ(renderJob.glowParams[kGlowOpacity], 100);
-    EXPECT_EQ(renderJob.shadowParams[kShadowOpacity], 100);
-    EXPECT_EQ(renderJob.shadowParams[kShadowSoftness], 30);
-    EXPECT_EQ(renderJob.bevelParams[kBevelWidth], 30);
-    EXPECT_EQ(renderJob.bevelParams[kBevelSmoothing], 30);
+    EXPECT_EQ(renderJob.glow.on, 1);
+    EXPECT_EQ(renderJob.glow.width, 30);
+    EXPECT_EQ(renderJob.glow.opacity, 100);
+    EXPECT_EQ(renderJob.shadow.opacity, 100);
+    EXPECT_EQ(renderJob.shadow.softness, 30);
+    EXPECT_EQ(renderJob.bevel.width, 30);
+    EXPECT_EQ(renderJob.bevel.smoothing, 30);
 
     settings.shadowOpacity = 200;
     settings.bevelSunken = 1;
     settings.glowBlurred = 1;
     fillRenderJob(0);
-    EXPECT_EQ(renderJob.shadowOn, 0);
-    EXPECT_EQ(renderJob.bevelParams[kBevelDirection], 255);
-    EXPECT_EQ(renderJob.glowParams[kGlowProfile], 0);
+    EXPECT_EQ(renderJob.shadow.on, 0);
+    EXPECT_EQ(renderJob.bevel.direction, kBevelSunken);
+    EXPECT_EQ(renderJob.glow.profile, kGlowBlurred);
 }
 
 TEST_F(JobFromSettings, PictureModesWithoutPicturesFallBack) {
@@ -290,20 +290,20 @@ TEST_F(JobFromSettings, PictureModesWithoutPicturesFallBack) {
     settings.texture1Type = 5;
     settings.map1On = 1;
     fillRenderJob(0);
-    EXPECT_EQ(renderJob.fill1Mode, 0);
-    EXPECT_EQ(renderJob.fill1Image, nullptr);
-    EXPECT_EQ(renderJob.texture1Type, 0);
-    EXPECT_EQ(renderJob.map1On, 0);
+    EXPECT_EQ(renderJob.fill[0].mode, 0);
+    EXPECT_EQ(renderJob.fill[0].image, nullptr);
+    EXPECT_EQ(renderJob.texture[0].type, 0);
+    EXPECT_EQ(renderJob.map[0].on, 0);
     for (uint8_t type : {200, 128, 255, 6}) {
         settings.texture1Type = type;
         fillRenderJob(0);
-        EXPECT_EQ(renderJob.texture1Type, 0) << int(type);
+        EXPECT_EQ(renderJob.texture[0].type, 0) << int(type);
     }
     settings.texture1Type = 3;
     settings.fill1Mode = 9;
     fillRenderJob(0);
-    EXPECT_EQ(renderJob.texture1Type, 3);
-    EXPECT_EQ(renderJob.fill1Mode, 0);
+    EXPECT_EQ(renderJob.texture[0].type, 3);
+    EXPECT_EQ(renderJob.fill[0].mode, 0);
 }
 
 TEST_F(JobFromSettings, WithoutSecondLayersTheBackgroundIsPlainWhite) {
@@ -313,12 +313,12 @@ TEST_F(JobFromSettings, WithoutSecondLayersTheBackgroundIsPlainWhite) {
     settings.map2On = 1;
     settings.map2ScaleX = 250;
     fillRenderJob(0);
-    expectRgb(renderJob.fill2ColourA, 255, 255, 255);
-    expectRgb(renderJob.fill2ColourB, 235, 235, 235);
-    EXPECT_EQ(renderJob.fill2Mode, 0);
-    EXPECT_EQ(renderJob.texture2Type, 0);
-    EXPECT_EQ(renderJob.texture2On, 1);
-    EXPECT_EQ(renderJob.map2On, 0) << "no picture of the current frame yet";
+    expectRgb(renderJob.fill[1].colourA, 255, 255, 255);
+    expectRgb(renderJob.fill[1].colourB, 235, 235, 235);
+    EXPECT_EQ(renderJob.fill[1].mode, 0);
+    EXPECT_EQ(renderJob.texture[1].type, 0);
+    EXPECT_EQ(renderJob.texture[1].on, 1);
+    EXPECT_EQ(renderJob.map[1].on, 0) << "no picture of the current frame yet";
 
     // With the current frame converted, map 2 shows it at 100 % and position 0.
     uint32_t frame[4] = {0x80808000u, 0x80808000u, 0x80808000u, 0x80808000u};
@@ -328,17 +328,17 @@ TEST_F(JobFromSettings, WithoutSecondLayersTheBackgroundIsPlainWhite) {
     loadMap2Source();
     fieldState.inputFrame0 = nullptr;
     fillRenderJob(0);
-    EXPECT_EQ(renderJob.map2On, 1);
-    EXPECT_EQ(renderJob.map2ScaleX, 0);
-    EXPECT_EQ(renderJob.map2OffsetX, 0);
-    EXPECT_EQ(renderJob.map2ImageWidth, 2);
+    EXPECT_EQ(renderJob.map[1].on, 1);
+    EXPECT_EQ(renderJob.map[1].zoomX, 0);
+    EXPECT_EQ(renderJob.map[1].offsetX, 0);
+    EXPECT_EQ(renderJob.map[1].imageWidth, 2);
 
     secondLayersOption.value = 1;
     fillRenderJob(0);
-    EXPECT_EQ(renderJob.fill2Mode, 2);
-    EXPECT_EQ(renderJob.texture2Type, 3);
-    EXPECT_EQ(renderJob.map2ScaleX, 63);
-    expectRgb(renderJob.fill2ColourA, 122, 122, 122);
+    EXPECT_EQ(renderJob.fill[1].mode, 2);
+    EXPECT_EQ(renderJob.texture[1].type, 3);
+    EXPECT_EQ(renderJob.map[1].zoomX, 63);
+    expectRgb(renderJob.fill[1].colourA, 122, 122, 122);
 }
 
 TEST_F(JobFromSettings, TheDataDirectoryFollowsVxhome) {

@@ -9,6 +9,7 @@
 #include "driver/RenderJob.h"
 #include "engine/Blend.h"
 #include "engine/Engine.h"
+#include "engine/reference/ShadingReference.h"
 
 #include <unistd.h>
 
@@ -25,353 +26,6 @@
 using namespace lustra;
 
 namespace {
-
-// The stage as first written, kept apart from the engine's code.
-namespace reference {
-
-constexpr int32_t kLobeSize = 1024;
-constexpr int32_t kLobeScale = 524288; // 2^19: lobe positions in 1/2^19 texel
-
-// Offsets beyond this make offset x 2^19 leave the signed 32-bit range; the
-// lobe is already dark 128 texels away, so larger offsets are held here.
-constexpr int32_t kLobeOffsetLimit = 4095;
-
-struct FillTables {
-    uint8_t diffuse[3][256];  // light-weighted mix of colour C and colour A
-    uint8_t specular[3][256]; // colour B scaled by the highlight curve
-};
-
-// Everything the pixel loop looks up, built once per call.
-struct ShadingPass {
-    FillTables fillTables[2];
-    uint8_t glowRamp[3][256];
-    uint8_t cosineLobe[kLobeSize];
-    uint8_t highlightLobe[2][kLobeSize];
-    std::vector<int32_t> colCoord[2], rowCoord[2]; // texel, reduced modulo the texture size
-    std::vector<uint8_t> colFrac, rowFrac;         // sub-texel fractions (shared by both fills)
-    std::vector<int32_t> lobeU, lobeV;             // lobe positions per column and row
-    int32_t modulusU[2], modulusV[2];
-    int32_t glowWeight, shadowWeight; // opacity x 255 / 100
-    int64_t shadowShiftX, shadowShiftY;
-};
-
-// Channel k of a colour triple: 0 red, 1 green, 2 blue.
-inline int32_t channelOf(const Rgb &c, int k) {
-    return k == 0 ? c.r : (k == 1 ? c.g : c.b);
-}
-
-// The red, green and blue bytes of an RGB work pixel, in that order.
-struct RgbChannels {
-    int32_t c[3];
-    explicit RgbChannels(uint32_t p)
-        : c{static_cast<int32_t>((p >> 16) & 0xFF), static_cast<int32_t>((p >> 8) & 0xFF),
-            static_cast<int32_t>(p & 0xFF)} {}
-};
-
-// A fill of mode 3 without a usable picture shades as metal (mode 2).
-inline uint8_t effectiveMode(const FillSettings &fill) {
-    if (fill.mode > 3) return 0;
-    if (fill.mode == 3 && (!fill.image || fill.imageWidth == 0 || fill.imageHeight == 0)) return 2;
-    return fill.mode;
-}
-
-inline double highlightExponent(const FillSettings &fill) {
-    return fill.shininess * 0.5 + 1.0;
-}
-
-// Opacity percent as a weight: min(opacity, 100) x 255 / 100.
-inline int32_t opacityWeight(uint8_t percent) {
-    return (percent > 100 ? 100 : percent) * 255 / 100;
-}
-
-void buildShadingTables(ShadingPass &pass) {
-    for (int f = 0; f < 2; ++f) {
-        const FillSettings &fill = engine.fill[f];
-        if (fill.mode == 0) continue;
-        const double e = highlightExponent(fill);
-        for (int32_t i = 0; i < 256; ++i) {
-            const int32_t o = engine.cosineRamp[i * 255 / 256];
-            const int32_t w = static_cast<int32_t>(255.0 * std::pow(o * 0.0039215686274, e));
-            for (int k = 0; k < 3; ++k) {
-                // (A x o + C x (255 - o)) >> 8 and (B x w) >> 8
-                pass.fillTables[f].diffuse[k][i] = static_cast<uint8_t>(
-                    (channelOf(fill.colourA, k) * o + channelOf(fill.colourC, k) * (255 - o)) >> 8);
-                pass.fillTables[f].specular[k][i] =
-                    static_cast<uint8_t>((channelOf(fill.colourB, k) * w) >> 8);
-            }
-        }
-    }
-    if (engine.glowEnabled == 1) {
-        const int32_t pg = opacityWeight(engine.glowSettings[kGlowOpacity]);
-        for (int32_t i = 0; i < 256; ++i) {
-            const int32_t r = ((pg * (i * 255 / 256)) >> 8) & 0xFF;
-            for (int k = 0; k < 3; ++k)
-                pass.glowRamp[k][i] =
-                    static_cast<uint8_t>((channelOf(engine.glowColour1, k) * r +
-                                          channelOf(engine.glowColour2, k) * (255 - r)) >>
-                                         8);
-        }
-    }
-}
-
-void buildLobeTables(ShadingPass &pass) {
-    const double exponents[2] = {highlightExponent(engine.fill[0]),
-                                 highlightExponent(engine.fill[1])};
-    for (int32_t i = 0; i < kLobeSize; ++i) {
-        const long double c = cosl(static_cast<long double>(i) *
-                                   static_cast<long double>(1.57079635) * 0.0009765625L);
-        pass.cosineLobe[i] = static_cast<uint8_t>(static_cast<int32_t>(255.0L * c));
-        const double single = static_cast<float>(c);
-        for (int f = 0; f < 2; ++f)
-            pass.highlightLobe[f][i] =
-                static_cast<uint8_t>(static_cast<int32_t>(255.0 * std::pow(single, exponents[f])));
-    }
-}
-
-// Texel coordinates and fractions per column and row, and the light lobe's
-// positions; everything that depends on a column or a row alone.
-void buildCoordinates(ShadingPass &pass) {
-    const int32_t w = engine.frameWidth, h = engine.frameHeight, n = engine.maxSide;
-    const int32_t k = 255 - engine.fillZoom;
-    for (int f = 0; f < 2; ++f) {
-        const FillSettings &fill = engine.fill[f];
-        const bool picture = effectiveMode(fill) == 3;
-        pass.modulusU[f] = picture ? fill.imageWidth : 256;
-        pass.modulusV[f] = picture ? fill.imageHeight : 256;
-        pass.colCoord[f].resize(w);
-        pass.rowCoord[f].resize(h);
-    }
-    pass.colFrac.resize(w);
-    pass.rowFrac.resize(h);
-    pass.lobeU.resize(w);
-    pass.lobeV.resize(h);
-
-    const int32_t step = (k * kLobeScale) / n;
-    const int64_t lobeOffsetX = clampRange(engine.offsetX, -kLobeOffsetLimit, kLobeOffsetLimit);
-    const int64_t lobeOffsetY = clampRange(engine.offsetY, -kLobeOffsetLimit, kLobeOffsetLimit);
-    for (int32_t x = 0; x < w; ++x) {
-        const int32_t t = ((x - w / 2) * k * 256) / n;
-        for (int f = 0; f < 2; ++f)
-            pass.colCoord[f][x] = trueMod(int64_t(t >> 8) - engine.offsetX + 127, pass.modulusU[f]);
-        pass.colFrac[x] = static_cast<uint8_t>(t & 255);
-        pass.lobeU[x] = wrap32(int64_t(x - w / 2) * step - lobeOffsetX * kLobeScale);
-    }
-    for (int32_t y = 0; y < h; ++y) {
-        const int32_t t = ((y - h / 2) * k * 256) / n;
-        for (int f = 0; f < 2; ++f)
-            pass.rowCoord[f][y] = trueMod(int64_t(t >> 8) - engine.offsetY + 127, pass.modulusV[f]);
-        pass.rowFrac[y] = static_cast<uint8_t>(t & 255);
-        pass.lobeV[y] = wrap32(int64_t(y - h / 2) * step - lobeOffsetY * kLobeScale);
-    }
-
-    pass.glowWeight = opacityWeight(engine.glowSettings[kGlowOpacity]);
-    pass.shadowWeight = opacityWeight(engine.shadowSettings[kShadowOpacity]);
-    pass.shadowShiftX = int64_t(engine.shadowDistance) * engine.offsetX / 100;
-    pass.shadowShiftY = int64_t(engine.shadowDistance) * engine.offsetY / 100;
-}
-
-// Lobe index of a slope at a lobe position: |(slope x 2^19 + position) >> 16|,
-// at most 1023 (32-bit arithmetic, shift before the absolute value).
-inline int32_t lobeIndex(int32_t slope, int32_t position) {
-    const int32_t shifted = wrap32(int64_t(slope) * kLobeScale + position) >> 16;
-    const int32_t magnitude = shifted < 0 ? -shifted : shifted;
-    return magnitude > kLobeSize - 1 ? kLobeSize - 1 : magnitude;
-}
-
-// A fill's colours as channel arrays (0 red, 1 green, 2 blue).
-struct FillColours {
-    int32_t a[3], b[3], c[3];
-    explicit FillColours(const FillSettings &fill) {
-        for (int k = 0; k < 3; ++k) {
-            a[k] = channelOf(fill.colourA, k);
-            b[k] = channelOf(fill.colourB, k);
-            c[k] = channelOf(fill.colourC, k);
-        }
-    }
-};
-
-// The colour of fill F (0 object, 1 background) in mode M at pixel (x, y)
-// with slopes (dx, dy); `map` is the fill's image-map pixel or null.
-template <int F, int M>
-inline void fillColour(const ShadingPass &pass, const FillColours &colours, int32_t x, int32_t y,
-                       int32_t dx, int32_t dy, const uint32_t *map, int32_t out[3]) {
-    if constexpr (M == 0) {
-        // Plain: colour A, tinted (M x A) >> 8 by an image map.
-        if (map) {
-            const RgbChannels m(*map);
-            for (int k = 0; k < 3; ++k) out[k] = mul8(m.c[k], colours.a[k]);
-        } else {
-            for (int k = 0; k < 3; ++k) out[k] = colours.a[k];
-        }
-    } else if constexpr (M == 1) {
-        // Light lobe: diffuse d mixes C toward A, highlight s adds B.
-        const int32_t a = lobeIndex(dx, pass.lobeU[x]);
-        const int32_t b = lobeIndex(dy, pass.lobeV[y]);
-        const int32_t d = (pass.cosineLobe[b] * pass.cosineLobe[a]) >> 8;
-        const int32_t s = (pass.highlightLobe[F][b] * pass.highlightLobe[F][a]) >> 8;
-        const RgbChannels tint = map ? RgbChannels(*map) : RgbChannels(0x00FFFFFFu);
-        for (int k = 0; k < 3; ++k) {
-            const int32_t t = tint.c[k];
-            const int32_t lit = (colours.c[k] * (255 - d) + colours.a[k] * d) >> 8;
-            out[k] = clampHigh255((lit * t + colours.b[k] * s) >> 8);
-        }
-    } else {
-        const int32_t mu = pass.modulusU[F], mv = pass.modulusV[F];
-        const int32_t u = trueMod(int64_t(pass.colCoord[F][x]) + dx, mu);
-        const int32_t v = trueMod(int64_t(pass.rowCoord[F][y]) + dy, mv);
-        const int32_t uNext = u + 1 == mu ? 0 : u + 1;
-        const int32_t vNext = v + 1 == mv ? 0 : v + 1;
-        const int32_t fu = pass.colFrac[x], fv = pass.rowFrac[y];
-        if constexpr (M == 2) {
-            // Metal: the environment intensity j, bilinear (object: / 255,
-            // background: >> 8), through the diffuse and specular tables.
-            const uint8_t *metal = engine.metalTexture;
-            const int32_t tl = metal[v * 256 + u], tr = metal[v * 256 + uNext];
-            const int32_t bl = metal[vNext * 256 + u], br = metal[vNext * 256 + uNext];
-            int32_t j;
-            if constexpr (F == 0) {
-                const int32_t top = (tr * fu + tl * (255 - fu)) / 255;
-                const int32_t bottom = (br * fu + bl * (255 - fu)) / 255;
-                j = (top * (255 - fv) + bottom * fv) / 255;
-            } else {
-                const int32_t top = (tr * fu + tl * (255 - fu)) >> 8;
-                const int32_t bottom = (br * fu + bl * (255 - fu)) >> 8;
-                j = (top * (255 - fv) + bottom * fv) >> 8;
-            }
-            const FillTables &tables = pass.fillTables[F];
-            const RgbChannels tint = map ? RgbChannels(*map) : RgbChannels(0x00FFFFFFu);
-            for (int k = 0; k < 3; ++k) {
-                const int32_t t = tint.c[k];
-                out[k] = clampHigh255(((tables.diffuse[k][j] * t) >> 8) + tables.specular[k][j]);
-            }
-        } else {
-            // Picture: bilinear sample of the fill picture times the tint.
-            const uint32_t *image = engine.fill[F].image;
-            const size_t row = size_t(v) * mu, rowNext = size_t(vNext) * mu;
-            const RgbChannels tl(image[row + u]), tr(image[row + uNext]);
-            const RgbChannels bl(image[rowNext + u]), br(image[rowNext + uNext]);
-            const RgbChannels mapTint(map ? *map : 0u);
-            for (int k = 0; k < 3; ++k) {
-                const int32_t top = (tr.c[k] * fu + (255 - fu) * tl.c[k]) >> 8;
-                const int32_t bottom = (br.c[k] * fu + (255 - fu) * bl.c[k]) >> 8;
-                const int32_t t = map ? mapTint.c[k] : colours.a[k];
-                out[k] = ((bottom * fv + (255 - fv) * top) * t) >> 16;
-            }
-        }
-    }
-}
-
-// An image map tints its fill when it is on and holds a picture.
-inline const uint32_t *tintMap(const ImageMapParams *params, const uint32_t *plane) {
-    return params && params->on == 1 && params->image ? plane : nullptr;
-}
-
-// The per-pixel pass for object fill mode M1 and background fill mode M2:
-// background, shadow, glow and object, composed back to front.
-template <int M1, int M2> void shadePixels(const ShadingPass &pass) {
-    const int32_t w = engine.frameWidth, h = engine.frameHeight;
-    const int32_t border = engine.border;
-    const int32_t paddedW = engine.paddedWidth, paddedH = engine.paddedHeight;
-    const bool coverageValid = engine.edgeCount != 0 || engine.maskFull == 1;
-    const bool texture1 = engine.textureParams1 && engine.textureParams1->bytes[6] == 1;
-    const bool texture2 = engine.textureParams2 && engine.textureParams2->bytes[6] == 1;
-    const bool glowOn = engine.glowEnabled == 1, shadowOn = engine.shadowEnabled == 1;
-    const uint32_t *map1 = tintMap(engine.imageMapParams1, engine.imageMap1);
-    const uint32_t *map2 = tintMap(engine.imageMapParams2, engine.imageMap2);
-    const int8_t *slopeX1 = texture1 ? engine.texturedSlopeX1 : engine.slopeX;
-    const int8_t *slopeY1 = texture1 ? engine.texturedSlopeY1 : engine.slopeY;
-    const FillColours object(engine.fill[0]), background(engine.fill[1]);
-    const int32_t shadow[3] = {engine.shadowColour.r, engine.shadowColour.g, engine.shadowColour.b};
-
-    for (int32_t y = 0; y < h; ++y) {
-        pollAbort(y);
-        const uint8_t *maskRow = engine.mask + engine.paddedRowOffset[y];
-        const size_t rowStart = size_t(engine.rowOffset[y]);
-        uint32_t *out = engine.framePixels + rowStart;
-        const int64_t sy = int64_t(border) + y + pass.shadowShiftY;
-        const bool shadowRow = shadowOn && sy > 0 && sy < paddedH;
-        const uint8_t *shadowMapRow = shadowRow ? engine.shadowMap + sy * paddedW : nullptr;
-        for (int32_t x = 0; x < w; ++x) {
-            const size_t p = rowStart + x;
-            const int32_t c = coverageValid ? maskRow[x] : 0;
-            int32_t fill1[3] = {0, 0, 0};
-            if (c > 0)
-                fillColour<0, M1>(pass, object, x, y, slopeX1[p], slopeY1[p],
-                                  map1 ? map1 + p : nullptr, fill1);
-            int32_t g = 0, s = 0, level = c;
-            int32_t back[3] = {0, 0, 0};
-            if (level < 255) {
-                if (glowOn) {
-                    g = (engine.glowMap[p] * pass.glowWeight) >> 8;
-                    level = g;
-                }
-                if (level < 255 && shadowRow) {
-                    const int64_t sx = int64_t(border) + x + pass.shadowShiftX;
-                    if (sx > 0 && sx < paddedW) {
-                        s = (shadowMapRow[sx] * pass.shadowWeight) >> 8;
-                        level = s;
-                    }
-                }
-                if (level < 255) {
-                    const int32_t dx = texture2 ? engine.texturedSlopeX2[p] : 0;
-                    const int32_t dy = texture2 ? engine.texturedSlopeY2[p] : 0;
-                    fillColour<1, M2>(pass, background, x, y, dx, dy, map2 ? map2 + p : nullptr,
-                                      back);
-                }
-            }
-            for (int k = 0; k < 3; ++k) {
-                if (s > 0) back[k] = blend8(back[k], shadow[k], s);
-                if (g > 0) back[k] = blend8(back[k], pass.glowRamp[k][g], g);
-                if (c > 0) back[k] = blend8(back[k], fill1[k], c);
-            }
-            out[x] = (out[x] & 0xFF000000u) | (uint32_t(back[0] & 0xFF) << 16) |
-                     (uint32_t(back[1] & 0xFF) << 8) | uint32_t(back[2] & 0xFF);
-        }
-    }
-}
-
-template <int M1> void shadeWithObjectMode(const ShadingPass &pass, int backgroundMode) {
-    switch (backgroundMode) {
-    case 0:
-        return shadePixels<M1, 0>(pass);
-    case 1:
-        return shadePixels<M1, 1>(pass);
-    case 2:
-        return shadePixels<M1, 2>(pass);
-    default:
-        return shadePixels<M1, 3>(pass);
-    }
-}
-
-void shade(const ShadingPass &pass) {
-    const int backgroundMode = effectiveMode(engine.fill[1]);
-    switch (effectiveMode(engine.fill[0])) {
-    case 0:
-        return shadeWithObjectMode<0>(pass, backgroundMode);
-    case 1:
-        return shadeWithObjectMode<1>(pass, backgroundMode);
-    case 2:
-        return shadeWithObjectMode<2>(pass, backgroundMode);
-    default:
-        return shadeWithObjectMode<3>(pass, backgroundMode);
-    }
-}
-
-// The whole stage as the reference computes it, on the engine's state.
-int32_t finalShading(const RenderJob &job) {
-    refreshShadingParameters(job);
-    if (!engine.framePixels || !engine.mask || engine.maxSide == 0) return 0;
-    ShadingPass *pass = new (std::nothrow) ShadingPass();
-    if (!pass) return -1;
-    buildShadingTables(*pass);
-    buildLobeTables(*pass);
-    buildCoordinates(*pass);
-    shade(*pass);
-    delete pass;
-    return 0;
-}
-
-} // namespace reference
 
 // One random engine state: the job's settings and the planes the shading
 // reads, with what was drawn recorded for the failure message.
@@ -439,10 +93,12 @@ class ShadingExactness : public ::testing::Test {
         job.width = int16_t(c.width), job.height = int16_t(c.height), job.border = c.border;
         job.paddedMask = paddedMask.data(), job.pixels = pixels.data();
         job.dataDirectory = directory.c_str();
-        job.fill1Mode = uint8_t(c.fill1Mode), job.fill2Mode = uint8_t(c.fill2Mode);
-        job.fill1ColourA = colour(), job.fill1ColourB = colour(), job.fill1ColourC = colour();
-        job.fill2ColourA = colour(), job.fill2ColourB = colour(), job.fill2ColourC = colour();
-        job.fill1Shininess = byte(), job.fill2Shininess = byte();
+        job.fill[0].mode = FillMode(c.fill1Mode), job.fill[1].mode = FillMode(c.fill2Mode);
+        job.fill[0].colourA = colour(), job.fill[0].colourB = colour(),
+        job.fill[0].colourC = colour();
+        job.fill[1].colourA = colour(), job.fill[1].colourB = colour(),
+        job.fill[1].colourC = colour();
+        job.fill[0].shininess = byte(), job.fill[1].shininess = byte();
         const int sizes[][2] = {{1, 1}, {1, 7}, {7, 1}, {3, 2}, {5, 5}, {17, 3}, {64, 1}, {257, 2}};
         for (int f = 0; f < 2; ++f) {
             const int *size = sizes[below(8)];
@@ -451,9 +107,10 @@ class ShadingExactness : public ::testing::Test {
             c.pictureHeight[f] = none ? 0 : size[1];
             pictures[f].resize(size_t(size[0]) * size[1]);
             for (uint32_t &p : pictures[f]) p = uint32_t(random());
-            (f == 0 ? job.fill1Image : job.fill2Image) = none ? nullptr : pictures[f].data();
-            (f == 0 ? job.fill1ImageWidth : job.fill2ImageWidth) = int16_t(c.pictureWidth[f]);
-            (f == 0 ? job.fill1ImageHeight : job.fill2ImageHeight) = int16_t(c.pictureHeight[f]);
+            (f == 0 ? job.fill[0].image : job.fill[1].image) = none ? nullptr : pictures[f].data();
+            (f == 0 ? job.fill[0].imageWidth : job.fill[1].imageWidth) = int16_t(c.pictureWidth[f]);
+            (f == 0 ? job.fill[0].imageHeight : job.fill[1].imageHeight) =
+                int16_t(c.pictureHeight[f]);
         }
         const int32_t farOffsets[] = {INT32_MIN, INT32_MIN + 1, -1000000, -4096,    -4095,
                                       4095,      4096,          1000000,  INT32_MAX};
@@ -467,13 +124,13 @@ class ShadingExactness : public ::testing::Test {
             job.offsetX = below(201) - 100;
             job.offsetY = below(201) - 100;
         }
-        job.glowOn = uint8_t(below(3)); // 2 counts as off
-        job.glowParams[kGlowOpacity] = extremes ? pick(zooms) : byte();
-        job.glowColour1 = colour(), job.glowColour2 = colour();
-        job.shadowOn = uint8_t(below(4) ? 1 : below(3));
-        job.shadowParams[kShadowOpacity] = extremes ? pick(zooms) : byte();
-        job.shadowColour = colour();
-        job.shadowDistance = extremes ? pick(zooms) : byte();
+        job.glow.on = uint8_t(below(3)); // 2 counts as off
+        job.glow.opacity = extremes ? pick(zooms) : byte();
+        job.glow.colour1 = colour(), job.glow.colour2 = colour();
+        job.shadow.on = uint8_t(below(4) ? 1 : below(3));
+        job.shadow.opacity = extremes ? pick(zooms) : byte();
+        job.shadow.colour = colour();
+        job.shadow.distance = extremes ? pick(zooms) : byte();
     }
 
     // The planes the shading reads, filled at random after the set-up.
@@ -492,11 +149,12 @@ class ShadingExactness : public ::testing::Test {
         for (uint32_t *map : {engine.imageMap1, engine.imageMap2})
             for (size_t p = 0; p < frame; ++p) map[p] = uint32_t(random());
         const uint8_t onValues[] = {0, 1, 1, 2};
-        engine.textureParams1->bytes[6] = pick(onValues);
-        engine.textureParams2->bytes[6] = pick(onValues);
-        for (ImageMapParams *params : {engine.imageMapParams1, engine.imageMapParams2}) {
-            params->on = pick(onValues);
-            params->image = below(5) ? pictures[0].data() : nullptr; // only tested for null
+        engine.textureOn[0] = pick(onValues);
+        engine.textureOn[1] = pick(onValues);
+        for (int which = 0; which < 2; ++which) {
+            const uint8_t on = pick(onValues);
+            const bool picture = below(5) != 0;
+            engine.mapTints[which] = on == 1 && picture ? 1 : 0;
         }
         if (!c.coverageValid) engine.edgeCount = 0, engine.maskFull = 0;
     }
@@ -522,8 +180,8 @@ class ShadingExactness : public ::testing::Test {
             ASSERT_EQ(fast[p], pixels[p])
                 << "pixel (" << p % c.width << ", " << p / c.width << ") offsets " << job.offsetX
                 << ", " << job.offsetY << " zoom " << int(job.fillZoom) << " glow "
-                << int(job.glowOn) << " shadow " << int(job.shadowOn) << " distance "
-                << int(job.shadowDistance) << " texture 2 " << int(engine.textureParams2->bytes[6]);
+                << int(job.glow.on) << " shadow " << int(job.shadow.on) << " distance "
+                << int(job.shadow.distance) << " texture 2 " << int(engine.textureOn[1]);
     }
 
     ShadingCase randomCase(int fill1Mode, int fill2Mode) {

@@ -82,33 +82,33 @@ class StageFixture : public ::testing::Test {
     void texture(int which, int type, int depth, int zoomX = 0, int zoomY = 0,
                  const uint32_t *image = nullptr, int w = 0, int h = 0) {
         if (which == 1) {
-            job.texture1ScaleX = int8_t(zoomX), job.texture1ScaleY = int8_t(zoomY);
-            job.texture1Depth = uint8_t(depth), job.texture1Type = uint8_t(type);
-            job.texture1HeightMin = 0, job.texture1HeightMax = 255, job.texture1On = 1;
-            job.texture1Invert = 0, job.texture1OffsetX = job.texture1OffsetY = 0;
-            job.texture1Image = image, job.texture1ImageWidth = int16_t(w);
-            job.texture1ImageHeight = int16_t(h);
+            job.texture[0].zoomX = int8_t(zoomX), job.texture[0].zoomY = int8_t(zoomY);
+            job.texture[0].depth = uint8_t(depth), job.texture[0].type = TextureType(type);
+            job.texture[0].heightMin = 0, job.texture[0].heightMax = 255, job.texture[0].on = 1;
+            job.texture[0].invert = 0, job.texture[0].offsetX = job.texture[0].offsetY = 0;
+            job.texture[0].image = image, job.texture[0].imageWidth = int16_t(w);
+            job.texture[0].imageHeight = int16_t(h);
         } else {
-            job.texture2ScaleX = int8_t(zoomX), job.texture2ScaleY = int8_t(zoomY);
-            job.texture2Depth = uint8_t(depth), job.texture2Type = uint8_t(type);
-            job.texture2HeightMin = 0, job.texture2HeightMax = 255, job.texture2On = 1;
-            job.texture2Invert = 0, job.texture2OffsetX = job.texture2OffsetY = 0;
-            job.texture2Image = image, job.texture2ImageWidth = int16_t(w);
-            job.texture2ImageHeight = int16_t(h);
+            job.texture[1].zoomX = int8_t(zoomX), job.texture[1].zoomY = int8_t(zoomY);
+            job.texture[1].depth = uint8_t(depth), job.texture[1].type = TextureType(type);
+            job.texture[1].heightMin = 0, job.texture[1].heightMax = 255, job.texture[1].on = 1;
+            job.texture[1].invert = 0, job.texture[1].offsetX = job.texture[1].offsetY = 0;
+            job.texture[1].image = image, job.texture[1].imageWidth = int16_t(w);
+            job.texture[1].imageHeight = int16_t(h);
         }
     }
     void map(int which, const std::vector<uint32_t> &picture, int w, int h, int zoomX = 0,
              int zoomY = 0, int32_t offsetX = 0, int32_t offsetY = 0) {
         if (which == 1) {
-            job.map1On = 1, job.map1Image = picture.data();
-            job.map1ImageWidth = int16_t(w), job.map1ImageHeight = int16_t(h);
-            job.map1ScaleX = int8_t(zoomX), job.map1ScaleY = int8_t(zoomY);
-            job.map1OffsetX = offsetX, job.map1OffsetY = offsetY;
+            job.map[0].on = 1, job.map[0].image = picture.data();
+            job.map[0].imageWidth = int16_t(w), job.map[0].imageHeight = int16_t(h);
+            job.map[0].zoomX = int8_t(zoomX), job.map[0].zoomY = int8_t(zoomY);
+            job.map[0].offsetX = offsetX, job.map[0].offsetY = offsetY;
         } else {
-            job.map2On = 1, job.map2Image = picture.data();
-            job.map2ImageWidth = int16_t(w), job.map2ImageHeight = int16_t(h);
-            job.map2ScaleX = int8_t(zoomX), job.map2ScaleY = int8_t(zoomY);
-            job.map2OffsetX = offsetX, job.map2OffsetY = offsetY;
+            job.map[1].on = 1, job.map[1].image = picture.data();
+            job.map[1].imageWidth = int16_t(w), job.map[1].imageHeight = int16_t(h);
+            job.map[1].zoomX = int8_t(zoomX), job.map[1].zoomY = int8_t(zoomY);
+            job.map[1].offsetX = offsetX, job.map[1].offsetY = offsetY;
         }
     }
     int gx(int which, int x, int y) const {
@@ -226,7 +226,7 @@ TEST_F(SurfaceTexture, UnusableTexturesLeaveTheOutputsAlone) {
     const int w[] = {2, 2, 2, 2, 2, 0, 2}, h[] = {2, 2, 2, 2, 2, 2, -2};
     for (int c = 0; c < 7; ++c) {
         for (int which : {1, 2}) texture(which, type[c], 255, 0, 0, image[c], w[c], h[c]);
-        job.texture1On = job.texture2On = uint8_t(on[c]);
+        job.texture[0].on = job.texture[1].on = uint8_t(on[c]);
         surfaceTextureStage1(job);
         surfaceTextureStage2(job);
         for (size_t p = 0; p < frame; ++p) {
@@ -234,8 +234,8 @@ TEST_F(SurfaceTexture, UnusableTexturesLeaveTheOutputsAlone) {
             ASSERT_EQ(engine.texturedSlopeY2[p], kUntouched) << c;
         }
         // Recorded as off, so that the shading does not read the stale slopes.
-        EXPECT_NE(engine.textureParams1->bytes[6], 1) << c;
-        EXPECT_NE(engine.textureParams2->bytes[6], 1) << c;
+        EXPECT_NE(engine.textureOn[0], 1) << c;
+        EXPECT_NE(engine.textureOn[1], 1) << c;
     }
 }
 
@@ -247,7 +247,7 @@ TEST_F(SurfaceTexture, DepthZeroOrAClosedWindowLeavesTheRelief) {
     for (const auto &z : zooms)
         for (int closed : {0, 1}) {
             for (int which : {1, 2}) texture(which, 1, closed ? 255 : 0, z[0], z[1]);
-            if (closed) job.texture1HeightMax = job.texture2HeightMax = 0; // all heights > 0
+            if (closed) job.texture[0].heightMax = job.texture[1].heightMax = 0; // all heights > 0
             surfaceTextureStage1(job);
             surfaceTextureStage2(job);
             for (size_t p = 0; p < frame; ++p)
@@ -264,7 +264,7 @@ TEST_F(SurfaceTexture, RejectedTexelsLeaveTheAreaAverageButCountInSpans) {
     setUp(64, 4, [](int, int) { return 0; });
     for (int zoomY : {-128, 127}) {
         texture(2, 0, 255, -128, zoomY);
-        job.texture2HeightMax = 125;
+        job.texture[1].heightMax = 125;
         surfaceTextureStage2(job);
         EXPECT_EQ(gx(2, 24, 1), -64); // columns 0..3: (127 - 3 x 128) / 4 truncates to -64
         EXPECT_EQ(gx(2, 56, 1), 0);   // columns 128..131: none accepted
@@ -280,8 +280,8 @@ TEST_F(SurfaceTexture, InversionMirrorsEveryByteOnce) {
     surfaceTextureStage2(job);
     const std::vector<uint8_t> heights(engine.textureHeight[1], engine.textureHeight[1] + 65536);
     const std::vector<int8_t> slopes(engine.textureSlopeX[1], engine.textureSlopeX[1] + 65536);
-    job.texture2Invert = 1;
-    job.texture2HeightMin = 250; // inverted heights 250..255: columns 0..5
+    job.texture[1].invert = 1;
+    job.texture[1].heightMin = 250; // inverted heights 250..255: columns 0..5
     for (int run = 0; run < 2; ++run) {
         surfaceTextureStage2(job);
         for (int i = 0; i < 65536; ++i) {
@@ -339,7 +339,7 @@ TEST_F(SurfaceTexture, BilinearSamplingWrapsAndFloors) {
     EXPECT_EQ(gy(2, 1, 0), -128);
     EXPECT_EQ(gx(2, 6, 6), 62);
     EXPECT_EQ(gy(2, 6, 6), 62);
-    job.texture2OffsetX = 8; // two texels: pixel (6, 6) on texel (2, 0) at (128, 128)
+    job.texture[1].offsetX = 8; // two texels: pixel (6, 6) on texel (2, 0) at (128, 128)
     surfaceTextureStage2(job);
     EXPECT_EQ(gx(2, 6, 6), -65);
     EXPECT_EQ(gy(2, 6, 6), 30);
@@ -354,14 +354,14 @@ TEST_F(SurfaceTexture, SpansBlendTheNextRowOrColumn) {
     for (int i = 0; i < 8; ++i) bright[i] = transposed[i * 8] = bgr(255, 255, 255);
     setUp(8, 8, [](int, int) { return 0; });
     texture(2, 4, 255, -128, 127, bright.data(), 8, 8);
-    job.texture2OffsetY = -12;
+    job.texture[1].offsetY = -12;
     surfaceTextureStage2(job);
     EXPECT_EQ(gy(2, 2, 0), -1);
     EXPECT_EQ(gy(2, 2, 1), 30); // ((127 x 64 + 191 x -1) x 255) >> 16
     EXPECT_EQ(gy(2, 2, 4), 126);
     EXPECT_EQ(gx(2, 2, 1), 0);
     texture(2, 4, 255, 127, -128, transposed.data(), 8, 8);
-    job.texture2OffsetX = -12;
+    job.texture[1].offsetX = -12;
     surfaceTextureStage2(job);
     EXPECT_EQ(gx(2, 0, 2), -1);
     EXPECT_EQ(gx(2, 1, 2), 30);
@@ -395,18 +395,18 @@ TEST_F(ImageMap, SkippedWhenOffWithoutPictureOrMapOneOnAnEmptyMask) {
     imageMapStage1(job); // empty mask
     map(2, picture, 6, 0);
     imageMapStage2(job);
-    EXPECT_EQ(engine.imageMapParams2->image, nullptr);
-    job.map2Image = nullptr;
-    job.map2ImageHeight = 4;
+    EXPECT_EQ(engine.mapTints[1], 0) << "a picture without rows does not tint";
+    job.map[1].image = nullptr;
+    job.map[1].imageHeight = 4;
     imageMapStage2(job);
     map(2, picture, 6, 4);
-    job.map2On = 0;
+    job.map[1].on = 0;
     imageMapStage2(job);
     for (size_t p = 0; p < frame; ++p) {
         ASSERT_EQ(engine.imageMap1[p], 0x11223344u);
         ASSERT_EQ(engine.imageMap2[p], 0x11223344u);
     }
-    job.map2On = 1; // map 2 ignores the mask
+    job.map[1].on = 1; // map 2 ignores the mask
     imageMapStage2(job);
     EXPECT_EQ(engine.imageMap2[5], 0x11030201u);
 }
@@ -477,16 +477,17 @@ TEST_F(SurfaceExtremes, EveryZoomSizeAndOffsetStaysInBounds) {
                 texture(which, which == 1 ? 4 : n % 5, 255, zx, zy, pictures[s].data(), w, h);
                 map(which, pictures[s], w, h, zx, zy, ox, oy);
             }
-            job.texture1OffsetX = job.texture2OffsetX = ox;
-            job.texture1OffsetY = job.texture2OffsetY = oy;
-            job.texture1Invert = job.texture2Invert = uint8_t(n % 2);
-            job.texture1HeightMin = uint8_t(n % 3), job.texture1HeightMax = uint8_t(255 - n % 7);
+            job.texture[0].offsetX = job.texture[1].offsetX = ox;
+            job.texture[0].offsetY = job.texture[1].offsetY = oy;
+            job.texture[0].invert = job.texture[1].invert = uint8_t(n % 2);
+            job.texture[0].heightMin = uint8_t(n % 3),
+            job.texture[0].heightMax = uint8_t(255 - n % 7);
             surfaceTextureStage1(job);
             surfaceTextureStage2(job);
             imageMapStage1(job);
             imageMapStage2(job);
             texture(2, 4, 255, zx, zy, &flat, 1, 1);
-            job.texture2OffsetX = ox;
+            job.texture[1].offsetX = ox;
             surfaceTextureStage2(job);
             for (size_t p = 0; p < frame; ++p) {
                 if (paddedMask[(p / 13 + kBorder) * 73 + p % 13 + kBorder] == 255) continue;

@@ -1,0 +1,2 @@
+// A host that includes a module internal: the check must refuse it.
+#include "engine/Engine.h"
