@@ -346,8 +346,8 @@ RenderOutcome runRender(RenderRequest &request) {
 
     // --alpha effect: uniform backgrounds, and what the module makes of them
     // where nothing covers them (a render of an empty title: black, or
-    // white when the settings invert the shape).
-    // They depend on the settings: made again when the settings change.
+    // white when the settings invert the shape); made again whenever the
+    // settings change between frames.
     DifferenceMatte matte;
     HostFrame black, white;
     auto makeMatteReferences = [&](int64_t index) {

@@ -1,8 +1,8 @@
 #include "RenderSetup.h"
 
+#include "Animation.h"
 #include "AudioCopy.h"
 #include "Errors.h"
-#include "Animation.h"
 #include "Installation.h"
 #include "Interrupt.h"
 #include "SettingsRecord.h"

@@ -1,12 +1,12 @@
 #include "EditSession.h"
 
-#include "Errors.h"
 #include "Colour.h"
+#include "Errors.h"
 #include "Installation.h"
 #include "Interrupt.h"
-#include "SettingsRecord.h"
 #include "LogMessages.h"
 #include "ModuleLoader.h"
+#include "SettingsRecord.h"
 
 #include <unistd.h>
 
