@@ -17,7 +17,7 @@ bool isPlacementTrack(std::string_view name) {
 void Animation::addOption(std::string_view option, bool force, std::vector<std::string> &warnings) {
     const size_t equals = option.find('=');
     if (equals == std::string_view::npos || equals == 0)
-        throw UsageError("--animate needs FIELD=KEYS, e.g. --animate lightAngle=0:-100,2s:100");
+        throw UsageError("--animate needs FIELD=KEYS, e.g. --animate offsetX=0:-40,2s:40");
     const std::string name(option.substr(0, equals));
     const std::string what = "--animate " + name;
     add(name, parseKeys(option.substr(equals + 1), what), what, force, warnings);

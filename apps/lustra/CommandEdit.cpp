@@ -43,7 +43,8 @@ Options:
                         with the animated values of that frame; the dialog
                         edits the other fields, and the instance's file
                         keeps its own values of the animated ones (the frame
-                        slider shows other frames with frame N's values)
+                        slider shows other frames with frame N's values; two
+                        pictures show their one frame with frame N's values)
   --quiet               no notes
 )";
 

@@ -45,7 +45,7 @@ Settings:
                         --set glowOn=on glowColour1=#FFD040
   --force               accept --set values outside the dialog's range
   --animate FIELD=KEYS  let a number or colour field change over time, e.g.
-                        --animate lightAngle=0:-100,2s:100:ease; KEYS are
+                        --animate offsetX=0:-40,2s:40:ease; KEYS are
                         TIME:VALUE[:INTERPOLATION] separated by commas, TIME a
                         frame number or seconds (2s, 1.5s), INTERPOLATION
                         linear (default), ease or hold: how the value moves

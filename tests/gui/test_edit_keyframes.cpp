@@ -142,7 +142,7 @@ TEST(EditKeyframes, OpensOnTheFramesAnimatedRecordAndKeepsKeyedFieldsOutOfTheFil
     EXPECT_GT(mismatches(screen, preview, render(false)), 0);
 }
 
-TEST(EditKeyframes, FrameOutsideTheClipIsAUsageErrorThatWritesNothing) {
+TEST(EditKeyframes, FrameOutsideAClipIsAUsageErrorTwoPicturesTakeAnyFrame) {
     Home home;
     auto animation = std::make_shared<cli::Animation>();
     std::vector<std::string> warnings;
@@ -155,6 +155,28 @@ TEST(EditKeyframes, FrameOutsideTheClipIsAUsageErrorThatWritesNothing) {
     request.animationFrame = kFrames;
     EXPECT_THROW(gui::runEdit(request), cli::UsageError);
     EXPECT_FALSE(std::filesystem::exists(home.settingsPath()));
+
+    // Two pictures are the same at every frame: any frame's values show.
+    request.title = cli::solidColourSource(255, 255, 255, kWidth, kHeight);
+    request.background = cli::solidColourSource(20, 20, 60, kWidth, kHeight);
+    request.screen.width = 1024;
+    request.screen.height = 640;
+    request.requesters =
+        std::make_unique<ScriptedRequesters>(std::make_shared<ScriptedRequesters::Script>());
+    request.animationFrame = 30;
+    int shownWidth = -1;
+    request.prepare = [&](gui::QtDialogHost &host) {
+        host.onIdle = [&] {
+            auto *slider =
+                dynamic_cast<gui::ValueSlider *>(host.widgetOf(host.findGadget("Bevel width")));
+            shownWidth = slider ? slider->value() : -2;
+            host.screenWindow()->close();
+            return true;
+        };
+    };
+    ASSERT_EQ(gui::runEdit(request).exitCode, 0);
+    EXPECT_EQ(shownWidth, 20);
+    EXPECT_EQ(field(cli::readRecordFile(home.settingsPath()).record, "bevelWidth"), 8);
 }
 
 } // namespace

@@ -102,13 +102,14 @@ int64_t previewFrames(const cli::FrameSource &title, const cli::FrameSource &bac
 class AnimatedEdit {
   public:
     AnimatedEdit(const cli::Home &home, const std::string &instance,
-                 const cli::Animation &animation, int64_t frame, cli::Rational rate)
+                 const cli::Animation &animation, int64_t frame, int64_t shownFrame,
+                 cli::Rational rate)
         : animation_(animation), instancePath_(cli::instanceSettingsPath(home, instance)) {
         const cli::RecordFile file = cli::readRecordFile(instancePath_);
         base_ = file.record;
         shown_ = base_;
         animation.apply(shown_, frame, rate.num, rate.den);
-        cli::setFieldValue(shown_, *cli::findField("previewFrame"), frame);
+        cli::setFieldValue(shown_, *cli::findField("previewFrame"), shownFrame);
         name_ = "/programs/lustra/settings/.edit-" + std::to_string(getpid()) + ".prf";
         path_ = home.path + name_;
         cli::watchTemporary(path_);
@@ -198,12 +199,16 @@ EditOutcome runEdit(EditRequest &request) {
         else if (!request.background->isStill() && request.background->frameRate().num > 0)
             keyRate = request.background->frameRate();
         request.animation->checkOrder(keyRate.num, keyRate.den);
-        if (request.animationFrame < 0 || request.animationFrame >= frames)
+        // Two pictures look the same at every frame: the dialog shows its one
+        // frame with the values of any frame asked for.
+        const bool still = request.title->isStill() && request.background->isStill();
+        if (request.animationFrame < 0 || (request.animationFrame >= frames && !still))
             throw cli::UsageError("--frame " + std::to_string(request.animationFrame) +
                                   ": the clip has " + std::to_string(frames) + " frame" +
                                   (frames == 1 ? "" : "s") + " (from 0)");
         animated = std::make_unique<AnimatedEdit>(home, request.instance, *request.animation,
-                                                  request.animationFrame, keyRate);
+                                                  request.animationFrame,
+                                                  still ? 0 : request.animationFrame, keyRate);
     }
 
     FrameCursor title(std::move(request.title), request.reopenTitle, width, height);
