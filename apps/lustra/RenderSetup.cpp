@@ -7,8 +7,10 @@
 #include "Interrupt.h"
 #include "SettingsRecord.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -49,11 +51,24 @@ class TemporarySettings {
         rewrite(record);
     }
     ~TemporarySettings() { remove(); }
+    // The first record goes through writeRecordFile; the records of later
+    // set-ups are written in place without its sync: the file lives only
+    // until the set-up that follows in this process has read it.
     void rewrite(const Record &record) {
+        const bool first = !written_;
         if (!present_) watchTemporary(path_);
-        present_ = true;
+        present_ = written_ = true;
         try {
-            writeRecordFile(path_, record);
+            if (first) {
+                writeRecordFile(path_, record);
+                return;
+            }
+            const int fd =
+                ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+            const bool ok =
+                fd >= 0 && ::write(fd, record.data(), kRecordSize) == ssize_t(kRecordSize);
+            if (fd >= 0 && ::close(fd) != 0) throw Failure(path_ + ": cannot write the settings");
+            if (!ok) throw Failure(path_ + ": cannot write the settings: " + std::strerror(errno));
         } catch (...) {
             remove();
             throw;
@@ -72,7 +87,7 @@ class TemporarySettings {
 
   private:
     std::string name_, path_;
-    bool present_ = false;
+    bool present_ = false, written_ = false;
     Record record_;
 };
 
