@@ -261,6 +261,9 @@ TEST_F(AnimatedRender, FrameKEqualsAStillRenderOfItsSettingsInBothFieldModes) {
         args.insert(args.end(), mode.begin(), mode.end());
         const RunResult result = ws.lustra(args);
         ASSERT_EQ(result.exitCode, 0) << result.err;
+        // Each frame's record went through the temporary settings file,
+        // which is gone.
+        EXPECT_TRUE(filesContaining(ws.home() + "/programs/lustra/settings", ".render-").empty());
         const std::vector<Picture> animated = decodeWithFfmpeg(ws.path("anim.mov"), W, H);
         ASSERT_EQ(animated.size(), size_t(Frames));
         std::vector<Picture> stills;
