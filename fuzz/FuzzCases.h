@@ -36,4 +36,8 @@ void resourceFileFuzzCase(const uint8_t *data, size_t size);
 // JSON and a text template); its rows become render command lines.
 void batchFileFuzzCase(const uint8_t *data, size_t size);
 
+// Keyframe text of --animate and keyframes files of --keyframes (the first
+// byte picks the form and the frame rate); what parses is evaluated.
+void keyframesFuzzCase(const uint8_t *data, size_t size);
+
 } // namespace lustra::fuzz

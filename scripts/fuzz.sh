@@ -20,10 +20,11 @@ declare -A max_len=(
     [frei0r_parameters]=4096
     [resource_file]=65536
     [batch_file]=8192
+    [keyframes]=4096
 )
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(render module_settings record_file settings_text
-                                     frei0r_parameters resource_file batch_file)
+                                     frei0r_parameters resource_file batch_file keyframes)
 
 LUSTRA_EXTRA_PACKAGES="clang-14 libclang-rt-14-dev" bash scripts/install-deps.sh
 

@@ -1,5 +1,6 @@
 // lustra edit: the effect's settings dialog on screen, with its live preview
 // on a frame of the clip. Built into lustra when Qt 6 is available.
+#include "Animation.h"
 #include "Commands.h"
 #include "Errors.h"
 #include "Installation.h"
@@ -36,6 +37,14 @@ Options:
                         output monitor)
   --monitor2 WxH        show monitor 2 (the video output) as a window of
                         this size (default: not shown, the clip's size)
+  --animate FIELD=KEYS  keyframed fields as lustra render takes them
+  --keyframes FILE      (repeatable; see lustra render --help)
+  --frame N             with keyframes: open on frame N (from 0, default 0)
+                        with the animated values of that frame; the dialog
+                        edits the other fields, and the instance's file
+                        keeps its own values of the animated ones (the frame
+                        slider shows other frames with frame N's values; two
+                        pictures show their one frame with frame N's values)
   --quiet               no notes
 )";
 
@@ -51,6 +60,8 @@ int commandEdit(const std::vector<std::string> &arguments) {
     std::string title, background;
     ArgumentReader reader(arguments);
     bool windowed = false;
+    std::vector<std::string> animations, keyframeFiles;
+    bool frameGiven = false;
     while (!reader.done()) {
         const std::string argument = reader.next();
         std::string value;
@@ -67,6 +78,13 @@ int commandEdit(const std::vector<std::string> &arguments) {
             request.secondLayers = true;
         } else if (argument == "--window") {
             windowed = true;
+        } else if (reader.option(argument, "--animate", value)) {
+            animations.push_back(value);
+        } else if (reader.option(argument, "--keyframes", value)) {
+            keyframeFiles.push_back(value);
+        } else if (reader.option(argument, "--frame", value)) {
+            request.animationFrame = parseInteger(value, "--frame", 0, 32766);
+            frameGiven = true;
         } else if (argument == "--quiet") {
             request.quiet = true;
         } else if (reader.option(argument, "--screen", value)) {
@@ -96,6 +114,19 @@ int commandEdit(const std::vector<std::string> &arguments) {
             throw UsageError("--monitor2 with --gui-monitor 2: the dialog needs at least 700x400");
     }
     instanceSettingsName(request.instance);
+    if (!animations.empty() || !keyframeFiles.empty()) {
+        auto animation = std::make_shared<Animation>();
+        std::vector<std::string> warnings;
+        for (const std::string &option : animations) animation->addOption(option, false, warnings);
+        for (const std::string &file : keyframeFiles) animation->addFile(file, false, warnings);
+        if (!request.quiet)
+            for (const std::string &warning : warnings)
+                std::fprintf(stderr, "lustra: warning: %s\n", warning.c_str());
+        request.animation = animation;
+    } else if (frameGiven) {
+        throw UsageError("--frame chooses the frame of the keyframes: give --animate or "
+                         "--keyframes");
+    }
 
     // The inputs first: a file that cannot be read is reported before any
     // window opens.

@@ -44,6 +44,18 @@ Settings:
                         FIELD=VALUE after --set (repeatable), e.g.
                         --set glowOn=on glowColour1=#FFD040
   --force               accept --set values outside the dialog's range
+  --animate FIELD=KEYS  let a number or colour field change over time, e.g.
+                        --animate offsetX=0:-40,2s:40:ease; KEYS are
+                        TIME:VALUE[:INTERPOLATION] separated by commas, TIME a
+                        frame number or seconds (2s, 1.5s), INTERPOLATION
+                        linear (default), ease or hold: how the value moves
+                        from the previous key to this one; colours #RRGGBB
+                        move per R, G, B channel; fields with named values
+                        (switches, modes) hold unless told otherwise; values
+                        outside the dialog range are clamped (repeatable)
+  --keyframes FILE      the same from a JSON file: {"FIELD": [{"time": 0,
+                        "value": -100}, {"time": "2s", "value": 100,
+                        "interpolation": "ease"}], ...}
   --source LAYER=FILE   the picture a layer's source fetches: map1, map2,
                         fill1, fill2, texture1, texture2 (repeatable); the
                         layer must select it (e.g. --set fill1Mode=source)
@@ -125,6 +137,10 @@ int commandRender(const std::vector<std::string> &arguments) {
             if (command.overwrite == OverwriteMode::Always)
                 throw UsageError("give either -y (--overwrite) or -n, not both");
             command.overwrite = OverwriteMode::Never;
+        } else if (reader.option(argument, "--animate", value)) {
+            command.animations.push_back(value);
+        } else if (reader.option(argument, "--keyframes", value)) {
+            command.keyframeFiles.push_back(value);
         } else if (argument == "--force") {
             command.force = true;
         } else if (reader.option(argument, "--source", value)) {

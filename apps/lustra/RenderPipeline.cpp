@@ -142,6 +142,8 @@ RenderOutcome runRender(RenderRequest &request) {
         *input = retimedSource(std::move(*input), rate);
     }
 
+    if (request.settingsRate) request.settingsRate(rate);
+
     FrameSource &title = *request.title;
     FrameSource &background = *request.background;
     if (!title.note().empty()) say("note: " + title.note());
@@ -267,6 +269,7 @@ RenderOutcome runRender(RenderRequest &request) {
                     : 1000);
     context.fieldCount = uint32_t(
         total > 0 ? std::min<int64_t>(2 * (request.firstFrame + total), UINT32_MAX) : UINT32_MAX);
+    if (request.settingsForFrame) request.settingsForFrame(request.firstFrame);
     context.action = 1;
     module.action(context);
     if (request.afterSetup) request.afterSetup();
@@ -343,19 +346,23 @@ RenderOutcome runRender(RenderRequest &request) {
 
     // --alpha effect: uniform backgrounds, and what the module makes of them
     // where nothing covers them (a render of an empty title: black, or
-    // white when the settings invert the shape).
+    // white when the settings invert the shape); made again whenever the
+    // settings change between frames.
     DifferenceMatte matte;
     HostFrame black, white;
-    if (request.alpha == AlphaMode::Effect) {
-        black = HostFrame(width, height + height % 2, rgbToHost(0, 0, 0));
-        white = HostFrame(width, height + height % 2, rgbToHost(255, 255, 255));
+    auto makeMatteReferences = [&](int64_t index) {
         const HostFrame empty = request.invertShape ? white : black;
         HostFrame overBlack(black.width, black.height), overWhite(black.width, black.height);
-        if (!renderFrame(request.firstFrame, black, empty, overBlack) ||
-            !renderFrame(request.firstFrame, white, empty, overWhite))
+        if (!renderFrame(index, black, empty, overBlack) ||
+            !renderFrame(index, white, empty, overWhite))
             throw Failure("the module failed to render the matte's reference frames:" +
                           joinLogLines(host.logLines));
         matte.setReferences(overBlack, overWhite);
+    };
+    if (request.alpha == AlphaMode::Effect) {
+        black = HostFrame(width, height + height % 2, rgbToHost(0, 0, 0));
+        white = HostFrame(width, height + height % 2, rgbToHost(255, 255, 255));
+        makeMatteReferences(request.firstFrame);
     }
 
     // Reader thread: inputs to host frames.
@@ -446,6 +453,17 @@ RenderOutcome runRender(RenderRequest &request) {
             result.index = frames.index;
             host.logLines.clear();
             const Clock::time_point start = Clock::now();
+            if (request.settingsForFrame && frames.index != request.firstFrame &&
+                request.settingsForFrame(frames.index)) {
+                // A new record: the module reads it at a new set-up, after a
+                // clean-up that frees the source pictures of the old one.
+                context.action = 2;
+                module.action(context);
+                context.action = 1;
+                module.action(context);
+                if (request.afterSetup) request.afterSetup();
+                if (request.alpha == AlphaMode::Effect) makeMatteReferences(frames.index);
+            }
             bool ok = true;
             if (request.alpha == AlphaMode::Effect) {
                 // The same frame over black and over white; the module keeps

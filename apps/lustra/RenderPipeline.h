@@ -40,6 +40,15 @@ struct RenderRequest {
     std::function<bool(OutputKind kind, int64_t first, int64_t last)> checkOutput;
     // Called right after the module's set-up has read the settings.
     std::function<void()> afterSetup;
+    // Settings that change between frames (unset: the first set-up's record
+    // holds for the whole render). `settingsRate` is called once with the
+    // output's frame rate before anything is rendered (it may throw
+    // UsageError); `settingsForFrame` with each frame's index before that
+    // frame renders, the first one before the first set-up. It returns true
+    // when it has written a record that differs from the last set-up's where
+    // the set-up reads it: the module is then cleaned up and set up again.
+    std::function<void(Rational rate)> settingsRate;
+    std::function<bool(int64_t frame)> settingsForFrame;
     // Pictures for source descriptors that hold a token instead of a path.
     std::map<std::string, std::string> sourceFiles;
     HostChoices choices;

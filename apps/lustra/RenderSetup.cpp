@@ -1,13 +1,16 @@
 #include "RenderSetup.h"
 
+#include "Animation.h"
 #include "AudioCopy.h"
 #include "Errors.h"
 #include "Installation.h"
 #include "Interrupt.h"
 #include "SettingsRecord.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -38,27 +41,45 @@ bool layerUsesSource(const Record &record, const std::string &layer) {
 }
 
 // A settings file the module reads for one render only, removed once the
-// module's set-up has read it (or when the render ends).
+// module's set-up has read it (or when the render ends); written again for
+// each new set-up of a render whose settings change between frames.
 class TemporarySettings {
   public:
     TemporarySettings(const Home &home, const Record &record) {
         name_ = "/programs/lustra/settings/.render-" + std::to_string(getpid()) + ".prf";
         path_ = home.path + name_;
-        watchTemporary(path_);
+        rewrite(record);
+    }
+    ~TemporarySettings() { remove(); }
+    // The first record goes through writeRecordFile; the records of later
+    // set-ups are written in place without its sync: the file lives only
+    // until the set-up that follows in this process has read it.
+    void rewrite(const Record &record) {
+        const bool first = !written_;
+        if (!present_) watchTemporary(path_);
+        present_ = written_ = true;
         try {
-            writeRecordFile(path_, record);
+            if (first) {
+                writeRecordFile(path_, record);
+                return;
+            }
+            const int fd =
+                ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+            const bool ok =
+                fd >= 0 && ::write(fd, record.data(), kRecordSize) == ssize_t(kRecordSize);
+            if (fd >= 0 && ::close(fd) != 0) throw Failure(path_ + ": cannot write the settings");
+            if (!ok) throw Failure(path_ + ": cannot write the settings: " + std::strerror(errno));
         } catch (...) {
-            unwatchTemporary(path_);
+            remove();
             throw;
         }
     }
-    ~TemporarySettings() { remove(); }
     void remove() {
-        if (!path_.empty()) {
+        if (present_) {
             std::remove(path_.c_str());
             unwatchTemporary(path_);
         }
-        path_.clear();
+        present_ = false;
     }
     const std::string &name() const { return name_; }
     void keep(const Record &record) { record_ = record; }
@@ -66,6 +87,7 @@ class TemporarySettings {
 
   private:
     std::string name_, path_;
+    bool present_ = false, written_ = false;
     Record record_;
 };
 
@@ -149,6 +171,15 @@ int runRenderCommand(RenderCommand &command) {
     for (const std::string &assignment : command.assignments)
         assignField(scratch, assignment, command.force);
     instanceSettingsName(command.instance);
+    Animation animation;
+    {
+        std::vector<std::string> warnings;
+        for (const std::string &option : command.animations)
+            animation.addOption(option, command.force, warnings);
+        for (const std::string &file : command.keyframeFiles)
+            animation.addFile(file, command.force, warnings);
+        for (const std::string &warning : warnings) say("warning: " + warning);
+    }
 
     // From here on a second Ctrl-C removes the temporary files on its way out.
     InterruptGuard interrupts;
@@ -157,6 +188,7 @@ int runRenderCommand(RenderCommand &command) {
     if (!command.backgroundSource && !command.background.empty() && command.background[0] != '#')
         safety.addInput("--background", command.background);
     for (const auto &[layer, file] : command.sources) safety.addInput("--source " + layer, file);
+    for (const std::string &file : command.keyframeFiles) safety.addInput("--keyframes", file);
     const Home home = prepareHome();
     std::string tried;
     RenderRequest request;
@@ -171,7 +203,7 @@ int runRenderCommand(RenderCommand &command) {
     // record built from it with this command's changes.
     std::unique_ptr<TemporarySettings> temporary;
     const bool changes = !command.settingsFile.empty() || !command.assignments.empty() ||
-                         !command.sources.empty() || command.useDefaults;
+                         !command.sources.empty() || command.useDefaults || !animation.empty();
     RecordFile base;
     if (command.useDefaults) {
         base.record = defaultRecord();
@@ -235,6 +267,25 @@ int runRenderCommand(RenderCommand &command) {
         request.afterSetup = [&temporary] { temporary->remove(); };
     } else {
         request.customName = instanceSettingsName(command.instance);
+    }
+    // Animated settings: the record of each frame, written for a new set-up
+    // only when it differs from the previous frame's.
+    Rational animationRate{25, 1};
+    Record setUpRecord = base.record;
+    if (!animation.empty()) {
+        request.settingsRate = [&](Rational rate) {
+            animation.checkOrder(rate.num, rate.den);
+            animationRate = rate;
+        };
+        request.settingsForFrame = [&](int64_t frame) {
+            Record record = base.record;
+            animation.apply(record, frame, animationRate.num, animationRate.den);
+            if (record == setUpRecord) return false;
+            temporary->rewrite(record);
+            setUpRecord = record;
+            request.invertShape = fieldValue(record, *findField("invertShape")) == 1;
+            return true;
+        };
     }
 
     request.alpha = command.alpha.value_or(AlphaMode::Opaque);

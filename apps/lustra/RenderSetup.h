@@ -18,6 +18,8 @@ struct RenderCommand {
     std::string settingsFile, instance;
     std::vector<std::string> assignments; // --set FIELD=VALUE
     bool force = false;
+    std::vector<std::string> animations;                      // --animate FIELD=KEYS
+    std::vector<std::string> keyframeFiles;                   // --keyframes FILE
     std::vector<std::pair<std::string, std::string>> sources; // --source LAYER=FILE
     HostChoices choices;
     std::optional<FieldOrder> fieldOrder;

@@ -28,6 +28,7 @@ const Target kTargets[] = {
     {"frei0r_parameters", lustra::fuzz::frei0rParametersFuzzCase},
     {"resource_file", lustra::fuzz::resourceFileFuzzCase},
     {"batch_file", lustra::fuzz::batchFileFuzzCase},
+    {"keyframes", lustra::fuzz::keyframesFuzzCase},
 };
 
 void PrintTo(const Target &target, std::ostream *out) {

@@ -1,9 +1,14 @@
 #include "EditSession.h"
 
+#include "Colour.h"
 #include "Errors.h"
 #include "Installation.h"
+#include "Interrupt.h"
 #include "LogMessages.h"
 #include "ModuleLoader.h"
+#include "SettingsRecord.h"
+
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -92,6 +97,71 @@ int64_t previewFrames(const cli::FrameSource &title, const cli::FrameSource &bac
     return std::min(frames, kMaxPreviewFrames);
 }
 
+// The record an animated edit opens on, in a settings file of its own that
+// the dialog reads and writes; removed when the edit ends.
+class AnimatedEdit {
+  public:
+    AnimatedEdit(const cli::Home &home, const std::string &instance,
+                 const cli::Animation &animation, int64_t frame, int64_t shownFrame,
+                 cli::Rational rate)
+        : animation_(animation), instancePath_(cli::instanceSettingsPath(home, instance)) {
+        const cli::RecordFile file = cli::readRecordFile(instancePath_);
+        base_ = file.record;
+        shown_ = base_;
+        animation.apply(shown_, frame, rate.num, rate.den);
+        cli::setFieldValue(shown_, *cli::findField("previewFrame"), shownFrame);
+        name_ = "/programs/lustra/settings/.edit-" + std::to_string(getpid()) + ".prf";
+        path_ = home.path + name_;
+        cli::watchTemporary(path_);
+        try {
+            cli::writeRecordFile(path_, shown_);
+        } catch (...) {
+            cli::unwatchTemporary(path_);
+            throw;
+        }
+    }
+    ~AnimatedEdit() {
+        std::remove(path_.c_str());
+        cli::unwatchTemporary(path_);
+    }
+    const std::string &name() const { return name_; }
+
+    // The dialog's record into the instance's file, but for the animated
+    // fields; one note for each animated field the user changed.
+    std::vector<std::string> finish(int64_t frame) {
+        std::vector<std::string> notes;
+        const cli::RecordFile edited = cli::readRecordFile(path_);
+        if (!edited.exists) return notes; // the dialog wrote nothing
+        cli::Record result = edited.record;
+        for (const cli::Animation::FieldTrack &entry : animation_.tracks()) {
+            const cli::FieldInfo &field = *entry.field;
+            const int64_t shown = cli::fieldValue(shown_, field);
+            const int64_t now = cli::fieldValue(edited.record, field);
+            if (now != shown)
+                notes.push_back(std::string(field.name) + " is animated: its change at frame " +
+                                std::to_string(frame) + " (" + valueText(field, shown) + " -> " +
+                                valueText(field, now) +
+                                ") is not kept; change its keys to keep it");
+            cli::setFieldValue(result, field, cli::fieldValue(base_, field));
+        }
+        cli::writeRecordFile(instancePath_, result);
+        return notes;
+    }
+
+  private:
+    static std::string valueText(const cli::FieldInfo &field, int64_t value) {
+        if (field.type != cli::FieldType::Colour) return std::to_string(value);
+        uint8_t rgb[3];
+        cli::hostToRgb(uint32_t(value), rgb);
+        char text[8];
+        std::snprintf(text, sizeof text, "#%02X%02X%02X", rgb[0], rgb[1], rgb[2]);
+        return text;
+    }
+    const cli::Animation &animation_;
+    std::string instancePath_, name_, path_;
+    cli::Record base_{}, shown_{};
+};
+
 } // namespace
 
 EditOutcome runEdit(EditRequest &request) {
@@ -120,12 +190,33 @@ EditOutcome runEdit(EditRequest &request) {
         request.screen.monitor2Height = height;
     }
 
+    // Keyframes: the frame's animated record, at the clip's rate.
+    std::unique_ptr<AnimatedEdit> animated;
+    if (request.animation && !request.animation->empty()) {
+        cli::Rational keyRate{25, 1};
+        if (!request.title->isStill() && rate.num > 0 && rate.den > 0)
+            keyRate = rate;
+        else if (!request.background->isStill() && request.background->frameRate().num > 0)
+            keyRate = request.background->frameRate();
+        request.animation->checkOrder(keyRate.num, keyRate.den);
+        // Two pictures look the same at every frame: the dialog shows its one
+        // frame with the values of any frame asked for.
+        const bool still = request.title->isStill() && request.background->isStill();
+        if (request.animationFrame < 0 || (request.animationFrame >= frames && !still))
+            throw cli::UsageError("--frame " + std::to_string(request.animationFrame) +
+                                  ": the clip has " + std::to_string(frames) + " frame" +
+                                  (frames == 1 ? "" : "s") + " (from 0)");
+        animated = std::make_unique<AnimatedEdit>(home, request.instance, *request.animation,
+                                                  request.animationFrame,
+                                                  still ? 0 : request.animationFrame, keyRate);
+    }
+
     FrameCursor title(std::move(request.title), request.reopenTitle, width, height);
     FrameCursor background(std::move(request.background), request.reopenBackground, width, height);
 
     cli::LoadedModule module(modulePath);
     EditHost host(request.screen, std::move(request.requesters), title, background);
-    host.customName = settingsName;
+    host.customName = animated ? animated->name() : settingsName;
     std::map<std::string, std::unique_ptr<cli::HostFrame>> pictures;
     host.resolveSource = [&](const std::string &descriptor) -> const cli::HostFrame * {
         auto found = pictures.find(descriptor);
@@ -157,6 +248,12 @@ EditOutcome runEdit(EditRequest &request) {
     module.action(context);
 
     EditOutcome outcome;
+    if (animated) {
+        outcome.notes = animated->finish(request.animationFrame);
+        if (!request.quiet)
+            for (const std::string &note : outcome.notes)
+                std::fprintf(stderr, "lustra: note: %s\n", note.c_str());
+    }
     outcome.logLines = host.logLines;
     outcome.settingsPath = cli::instanceSettingsPath(home, request.instance);
     for (int32_t line : host.logLines)

@@ -4,6 +4,7 @@
 // dialog closes, whichever way it closes.
 #pragma once
 
+#include "Animation.h"
 #include "FrameSources.h"
 #include "QtDialogHost.h"
 
@@ -20,6 +21,12 @@ struct EditRequest {
     // (null: the source cannot go back, earlier frames are unavailable).
     std::function<std::unique_ptr<cli::FrameSource>()> reopenTitle, reopenBackground;
     std::string instance; // "" = last.prf
+    // Keyframed settings (null or empty: none). The dialog then opens on
+    // frame `animationFrame` with the record animated to that frame; on
+    // closing, the instance's file takes the edits of the fields that are
+    // not animated and keeps its own values of the animated ones.
+    std::shared_ptr<const cli::Animation> animation;
+    int64_t animationFrame = 0;
     bool secondLayers = false;
     ScreenSetup screen;
     std::unique_ptr<Requesters> requesters;
@@ -32,6 +39,8 @@ struct EditOutcome {
     int exitCode = 0;
     std::string settingsPath;
     std::vector<int32_t> logLines;
+    // Edits of animated fields that the instance's file does not take.
+    std::vector<std::string> notes;
 };
 
 // Runs the dialog until the user closes it. Needs a QApplication. Throws
