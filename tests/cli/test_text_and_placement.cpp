@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <fstream>
+#include <sstream>
 
 namespace lustra::clitest {
 namespace {
@@ -360,6 +362,43 @@ TEST(TextRender, FrameSizeFitAndErrors) {
     EXPECT_NE(result.err.find("is not installed; using \"DejaVu Sans"), std::string::npos)
         << result.err;
     EXPECT_FALSE(exists(ws.path("d.png")));
+}
+
+// The README's examples of typed titles run as written, after lustra demo,
+// and the first makes the README's picture.
+TEST(TextRender, ReadmeExamplesRunAsWritten) {
+    std::ifstream file(std::string(LUSTRA_SOURCE_DIR) + "/README.md");
+    std::stringstream text;
+    text << file.rdbuf();
+    const std::string readme = text.str();
+    const size_t section = readme.find("### Typed titles and placement");
+    ASSERT_NE(section, std::string::npos);
+    const size_t begin = readme.find("```sh\n", section) + 6;
+    const std::string block = readme.substr(begin, readme.find("```", begin) - begin);
+    std::string script = "set -e\n";
+    std::istringstream lines(block);
+    int commands = 0;
+    for (std::string line; std::getline(lines, line);) {
+        if (line == "L=./build/lustra") line = std::string("L=") + LUSTRA_PROGRAM;
+        script += line + "\n";
+        commands += line.rfind("$L ", 0) == 0;
+    }
+    EXPECT_GE(commands, 5);
+    Workspace ws;
+    ASSERT_EQ(ws.lustra({"demo", "-o", "lustra-demo", "--quiet"}).exitCode, 0);
+    const RunResult result =
+        runProgram({"/bin/bash", "-c", script}, ws.dir(), {{"VXHOME", ws.home()}});
+    ASSERT_EQ(result.exitCode, 0) << result.err;
+    for (const char *output :
+         {"typed-title.png", "name.png", "lower-third.mp4", "arabic.png", "logo.mp4"})
+        EXPECT_TRUE(exists(ws.path(output))) << output;
+    EXPECT_EQ(result.err.find("warning"), std::string::npos) << result.err;
+    EXPECT_EQ(probe(ws.path("lower-third.mp4"), "field_order"), "tt");
+    EXPECT_EQ(
+        maxDifference(decodeWithFfmpeg(ws.path("typed-title.png"), 1280, 720)[0],
+                      decodeWithFfmpeg(std::string(LUSTRA_SOURCE_DIR) + "/docs/lustra-text.png",
+                                       1280, 720)[0]),
+        0);
 }
 
 #endif
