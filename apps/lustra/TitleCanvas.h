@@ -26,6 +26,9 @@ struct TitleOptions {
     // --anchor, --position, --title-scale.
     TitlePlacement placement;
     bool placementGiven = false;
+    // The placement of each frame index when it changes over time (set:
+    // used instead of `placement`, which stays the placement of frame 0).
+    PlacementAt placementAt;
 
     bool typed() const { return text.has_value() || !textFile.empty(); }
 };
