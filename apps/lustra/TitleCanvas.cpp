@@ -150,13 +150,14 @@ ArrangedInputs arrangeInputs(TitleOptions &options, std::unique_ptr<FrameSource>
     }
 
     const TitlePlacement placement = options.placement;
-    const bool wrap =
-        title->width() != width || title->height() != height || !defaultPlacement(placement);
+    PlacementAt placementAt = options.placementAt;
+    if (!placementAt) placementAt = [placement](int64_t) { return placement; };
+    const bool wrap = title->width() != width || title->height() != height ||
+                      !defaultPlacement(placement) || bool(options.placementAt);
     auto place = [=](std::unique_ptr<FrameSource> source) {
         if (!wrap) return source;
-        return placedSource(
-            std::move(source), width, height, [placement](int64_t) { return placement; },
-            scaleNumerator, scaleDenominator);
+        return placedSource(std::move(source), width, height, placementAt, scaleNumerator,
+                            scaleDenominator);
     };
     arranged.title = place(std::move(title));
     if (reopen) arranged.reopenTitle = [reopen, place] { return place(reopen()); };
