@@ -34,7 +34,7 @@ Frame and placement:
                         same point of the frame
   --position X,Y        where that point goes: pixels from the frame's
                         top-left (960,540) or percentages (50%,80%); on
-                        interlaced material the title moves by whole lines
+                        interlaced material the title moves by line
                         pairs (its top row even), so fields stay in order
   --title-scale S       scale the title by S (0.5 or 50%); a title that
                         does not fit the frame at its place is cropped
