@@ -50,7 +50,9 @@ template <typename T, void (*Free)(T *)> struct Owned {
     Owned &operator=(const Owned &) = delete;
     operator T *() const { return p; }
 };
-void freeString(char *text) { g_free(text); }
+void freeString(char *text) {
+    g_free(text);
+}
 void freeObject(void *object) {
     g_object_unref(object);
 }
