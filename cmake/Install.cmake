@@ -37,6 +37,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "libavformat59, libavcodec59, libswscale6, libavutil57, libstdc++6, libc6")
+if(LUSTRA_HAVE_TEXT)
+  # Typed titles: the layout libraries and the default font.
+  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS
+         ", libpangocairo-1.0-0, libpango-1.0-0, libcairo2, libfontconfig1, fonts-dejavu-core")
+endif()
 include(CPack)
 
 # The frei0r plug-ins: PREFIX/lib/frei0r-1/lustrafex.so (filter) and

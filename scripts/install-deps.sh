@@ -3,7 +3,7 @@
 # they are missing. Runs apt-get only if something is missing.
 set -euo pipefail
 
-packages=(g++ cmake make libgtest-dev binutils pkg-config libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libswresample-dev ffmpeg frei0r-plugins-dev melt qt6-base-dev clang-format python3)
+packages=(g++ cmake make libgtest-dev binutils pkg-config libavformat-dev libavcodec-dev libswscale-dev libavutil-dev libswresample-dev libpango1.0-dev libcairo2-dev fonts-dejavu-core ffmpeg frei0r-plugins-dev melt qt6-base-dev clang-format python3)
 # Callers may ask for more, e.g. LUSTRA_EXTRA_PACKAGES="clang-14 libclang-rt-14-dev".
 if [ -n "${LUSTRA_EXTRA_PACKAGES:-}" ]; then
     read -r -a extra <<<"$LUSTRA_EXTRA_PACKAGES"

@@ -5,6 +5,7 @@
 #include "Errors.h"
 #include "Installation.h"
 #include "RenderSetup.h"
+#include "TitleCanvas.h"
 #include "gui/EditSession.h"
 
 #include <QApplication>
@@ -16,6 +17,7 @@ namespace lustra::cli {
 namespace {
 
 const char *const kEditHelp = R"(usage: lustra edit --title FILE --background FILE|#RRGGBB [options]
+       lustra edit --text TEXT --background FILE|#RRGGBB [options]
 
 Opens the effect's full-screen settings dialog with a live preview of the
 title over the background. Every change shows in the preview at once; the
@@ -46,6 +48,7 @@ Options:
                         slider shows other frames with frame N's values; two
                         pictures show their one frame with frame N's values)
   --quiet               no notes
+The typed-title, frame and placement options of lustra render apply too:
 )";
 
 void parseSize(const std::string &text, const std::string &what, int &width, int &height) {
@@ -58,6 +61,7 @@ void parseSize(const std::string &text, const std::string &what, int &width, int
 int commandEdit(const std::vector<std::string> &arguments) {
     gui::EditRequest request;
     std::string title, background;
+    TitleOptions titleOptions;
     ArgumentReader reader(arguments);
     bool windowed = false;
     std::vector<std::string> animations, keyframeFiles;
@@ -67,7 +71,10 @@ int commandEdit(const std::vector<std::string> &arguments) {
         std::string value;
         if (argument == "-h" || argument == "--help") {
             std::fputs(kEditHelp, stdout);
+            std::fputs(kTitleOptionsHelp, stdout);
             return kExitSuccess;
+        } else if (readTitleOption(reader, argument, titleOptions)) {
+            // typed text, frame size, placement
         } else if (reader.option(argument, "--title", value)) {
             title = value;
         } else if (reader.option(argument, "--background", value)) {
@@ -103,7 +110,10 @@ int commandEdit(const std::vector<std::string> &arguments) {
             throw UsageError("edit: unknown option " + argument);
         }
     }
-    if (title.empty()) throw UsageError("edit needs --title FILE");
+    if (title.empty() && !titleOptions.typed())
+        throw UsageError("edit needs --title FILE, --text TEXT or --text-file FILE");
+    if (!title.empty() && titleOptions.typed())
+        throw UsageError("give one title: --title, --text or --text-file");
     if (background.empty()) throw UsageError("edit needs --background FILE or #RRGGBB");
     if (uint8_t r, g, b; background[0] == '#' && !parseHexColour(background, r, g, b))
         throw UsageError("--background " + background + ": a colour is written #RRGGBB");
@@ -130,15 +140,28 @@ int commandEdit(const std::vector<std::string> &arguments) {
 
     // The inputs first: a file that cannot be read is reported before any
     // window opens.
-    request.title = openMediaSource(title);
-    request.reopenTitle = [title] { return openMediaSource(title); };
-    if (uint8_t r, g, b; parseHexColour(background, r, g, b)) {
-        const int width = request.title->width(), height = request.title->height();
-        request.background = solidColourSource(r, g, b, width, height);
-    } else {
-        request.background = openMediaSource(background);
+    auto say = [&request](const std::string &text) {
+        if (!request.quiet) std::fprintf(stderr, "lustra: %s\n", text.c_str());
+    };
+    std::unique_ptr<cli::FrameSource> titleSource;
+    std::function<std::unique_ptr<cli::FrameSource>()> reopenTitle;
+    if (!titleOptions.typed()) {
+        titleSource = openMediaSource(title);
+        reopenTitle = [title] { return openMediaSource(title); };
+    }
+    uint8_t colour[3] = {0, 0, 0};
+    const bool colourGiven = parseHexColour(background, colour[0], colour[1], colour[2]);
+    std::unique_ptr<cli::FrameSource> backgroundSource;
+    if (!colourGiven) {
+        backgroundSource = openMediaSource(background);
         request.reopenBackground = [background] { return openMediaSource(background); };
     }
+    ArrangedInputs inputs =
+        arrangeInputs(titleOptions, std::move(titleSource), reopenTitle,
+                      std::move(backgroundSource), colourGiven ? colour : nullptr, 1, 1, say);
+    request.title = std::move(inputs.title);
+    request.reopenTitle = inputs.reopenTitle;
+    request.background = std::move(inputs.background);
 
     auto set = [](const char *name) {
         const char *value = std::getenv(name);

@@ -17,6 +17,7 @@ namespace lustra::cli {
 
 const char *const kRenderHelp =
     R"(usage: lustra render --title FILE --background FILE|#RRGGBB -o OUTPUT [options]
+       lustra render --text TEXT --background FILE|#RRGGBB -o OUTPUT [options]
        lustra render --title FILE --alpha effect -o OUTPUT [options]
 
 Renders the effect: the title's luminance becomes the shape of a lit relief
@@ -25,7 +26,7 @@ composited over the background.
 Inputs and output:
   --title FILE          input 1: a picture or a video (any format FFmpeg reads)
   --background FILE     input 0: a picture, a video, or a solid colour #RRGGBB;
-                        scaled to the title's frame size when it differs;
+                        it sets the output frame's size (see --size);
                         not needed with --alpha effect
   -o, --output OUTPUT   out.png (one frame), out-%04d.png (numbered pictures,
                         numbered by frame), out.mp4 (H.264), out.mov (H.264,
@@ -112,7 +113,10 @@ int commandRender(const std::vector<std::string> &arguments) {
         const std::string argument = reader.next();
         if (argument == "-h" || argument == "--help") {
             std::fputs(kRenderHelp, stdout);
+            std::fputs(kTitleOptionsHelp, stdout);
             return kExitSuccess;
+        } else if (readTitleOption(reader, argument, command.titleOptions)) {
+            // typed text, frame size, placement
         } else if (reader.option(argument, "--title", value)) {
             command.title = value;
         } else if (reader.option(argument, "--background", value)) {
@@ -199,7 +203,12 @@ int commandRender(const std::vector<std::string> &arguments) {
             throw UsageError("render: unknown argument \"" + argument + "\"");
         }
     }
-    if (command.title.empty()) throw UsageError("render needs --title FILE");
+    if (command.title.empty() && !command.titleOptions.typed())
+        throw UsageError("render needs --title FILE, --text TEXT or --text-file FILE");
+    if (int(!command.title.empty()) + int(command.titleOptions.text.has_value()) +
+            int(!command.titleOptions.textFile.empty()) >
+        1)
+        throw UsageError("give one title: --title, --text or --text-file");
     if (command.background.empty() && command.alpha != AlphaMode::Effect)
         throw UsageError("render needs --background FILE or #RRGGBB (or --alpha effect)");
     if (command.output.empty()) throw UsageError("render needs -o OUTPUT");

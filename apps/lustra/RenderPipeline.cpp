@@ -183,7 +183,7 @@ RenderOutcome runRender(RenderRequest &request) {
         } else {
             say("background " + background.name() + " (" +
                 sizeText(background.width(), background.height()) +
-                ") is scaled to the title's frame size " + sizeText(title.width(), title.height()));
+                ") is scaled to the frame size " + sizeText(title.width(), title.height()));
         }
     }
     background.setOutputSize(width, height, interlaced);

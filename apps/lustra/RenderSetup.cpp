@@ -184,7 +184,9 @@ int runRenderCommand(RenderCommand &command) {
     // From here on a second Ctrl-C removes the temporary files on its way out.
     InterruptGuard interrupts;
     OutputSafety safety(command.overwrite);
-    if (!command.titleSource) safety.addInput("--title", command.title);
+    if (!command.titleSource && !command.title.empty()) safety.addInput("--title", command.title);
+    if (!command.titleOptions.textFile.empty())
+        safety.addInput("--text-file", command.titleOptions.textFile);
     if (!command.backgroundSource && !command.background.empty() && command.background[0] != '#')
         safety.addInput("--background", command.background);
     for (const auto &[layer, file] : command.sources) safety.addInput("--source " + layer, file);
@@ -299,26 +301,35 @@ int runRenderCommand(RenderCommand &command) {
                     "and white: its colours cannot be recovered");
     }
 
-    // Inputs.
-    request.title =
-        command.titleSource ? std::move(command.titleSource) : openMediaSource(command.title);
+    // Inputs, and the title placed on the output frame.
+    std::unique_ptr<FrameSource> title;
+    if (command.titleSource)
+        title = std::move(command.titleSource);
+    else if (!command.titleOptions.typed())
+        title = openMediaSource(command.title);
+    std::unique_ptr<FrameSource> background;
+    uint8_t colour[3] = {0, 0, 0};
+    bool colourGiven = false;
+    if (command.backgroundSource) {
+        background = std::move(command.backgroundSource);
+    } else if (command.background.empty()) {
+        // --alpha effect needs no background: the matte's own black stands in.
+    } else if (parseHexColour(command.background, colour[0], colour[1], colour[2])) {
+        colourGiven = true;
+    } else if (command.background[0] == '#') {
+        throw UsageError("--background " + command.background + ": a colour is written #RRGGBB");
+    } else {
+        background = openMediaSource(command.background);
+    }
+    ArrangedInputs inputs =
+        arrangeInputs(command.titleOptions, std::move(title), nullptr, std::move(background),
+                      colourGiven ? colour : nullptr, command.scaled ? command.scaleNumerator : 1,
+                      command.scaled ? command.scaleDenominator : 1, say);
+    request.title = std::move(inputs.title);
+    request.background = std::move(inputs.background);
     if (request.alpha == AlphaMode::Title && !request.title->hasAlpha())
         say("note: " + request.title->name() +
             " has no alpha channel: --alpha title writes alpha 255 everywhere");
-    if (command.background.empty() && !command.backgroundSource) {
-        // --alpha effect needs no background: the matte's own black stands in.
-        request.background =
-            solidColourSource(0, 0, 0, request.title->width(), request.title->height());
-    } else if (command.backgroundSource) {
-        request.background = std::move(command.backgroundSource);
-    } else if (uint8_t r, g, b; parseHexColour(command.background, r, g, b)) {
-        request.background =
-            solidColourSource(r, g, b, request.title->width(), request.title->height());
-    } else if (!command.background.empty() && command.background[0] == '#') {
-        throw UsageError("--background " + command.background + ": a colour is written #RRGGBB");
-    } else {
-        request.background = openMediaSource(command.background);
-    }
 
     request.audioPath = chooseAudio(command);
     request.outputPath = command.output;

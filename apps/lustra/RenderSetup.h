@@ -4,6 +4,7 @@
 
 #include "OutputSafety.h"
 #include "RenderPipeline.h"
+#include "TitleCanvas.h"
 
 #include <memory>
 #include <optional>
@@ -15,6 +16,7 @@ namespace lustra::cli {
 
 struct RenderCommand {
     std::string title, background, output;
+    TitleOptions titleOptions; // typed text, the frame size, the title's place
     std::string settingsFile, instance;
     std::vector<std::string> assignments; // --set FIELD=VALUE
     bool force = false;

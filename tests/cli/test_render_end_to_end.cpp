@@ -200,15 +200,17 @@ TEST(RenderVideo, FramesRangeSequenceAndFieldOrder) {
     EXPECT_EQ(probe(ws.path("again.mkv"), "field_order"), "tt"); // taken over from the input
 }
 
-TEST(RenderVideo, BackgroundOfAnotherSizeIsScaledAndSaidSo) {
+TEST(RenderVideo, BackgroundOfAnotherSizeSetsTheFrame) {
+    // The background sets the output frame; the larger title is centred and
+    // cropped, with a note. (--size title keeps the title's frame.)
     Workspace ws;
     writeWithFfmpeg({titlePicture(W, H)}, ws.path("title.png"));
     writeWithFfmpeg({backgroundPicture(32, 24)}, ws.path("small.png"));
     const RunResult result =
         ws.lustra({"render", "--title", "title.png", "--background", "small.png", "-o", "out.png"});
     ASSERT_EQ(result.exitCode, 0) << result.err;
-    EXPECT_NE(result.err.find("is scaled to the title's frame size 64x48"), std::string::npos);
-    EXPECT_EQ(decodeWithFfmpeg(ws.path("out.png"), W, H).size(), 1u);
+    EXPECT_NE(result.err.find("does not fit the 32x24 frame"), std::string::npos) << result.err;
+    EXPECT_EQ(decodeWithFfmpeg(ws.path("out.png"), 32, 24).size(), 1u);
 }
 
 TEST(RenderVideo, ScaledRenderHalvesTheFrame) {

@@ -6,6 +6,7 @@
 #include "Colour.h"
 #include "RenderSetup.h"
 #include "SettingsRecord.h"
+#include "TitleCanvas.h"
 #include "Widgets.h"
 
 #include <QApplication>
@@ -187,6 +188,77 @@ TEST(EditDialog, MouseEditsReachTheSettingsFileAndThePreviewMatchesARender) {
         }
     EXPECT_EQ(mismatches, 0);
 }
+
+#ifdef LUSTRA_HAVE_TEXT
+TEST(EditDialog, TypedTitleShowsInThePreviewAsLustraRenderDrawsIt) {
+    // lustra edit --text NEWS --background #203040 --size 320x180.
+    Home home;
+    cli::TitleOptions options;
+    options.text = "NEWS";
+    options.width = kClipWidth;
+    options.height = kClipHeight;
+    options.style.size = 30;
+    const uint8_t colour[3] = {0x20, 0x30, 0x40};
+    cli::ArrangedInputs inputs =
+        cli::arrangeInputs(options, nullptr, nullptr, nullptr, colour, 1, 1, [](auto &) {});
+    gui::EditRequest request;
+    request.title = std::move(inputs.title);
+    request.reopenTitle = inputs.reopenTitle;
+    request.background = std::move(inputs.background);
+    request.screen = smallScreen();
+    request.quiet = true;
+    request.requesters =
+        std::make_unique<ScriptedRequesters>(std::make_shared<ScriptedRequesters::Script>());
+    QImage shown;
+    QRect preview;
+    request.prepare = [&](gui::QtDialogHost &host) {
+        host.onIdle = [&] {
+            shown = grabScreen(host);
+            preview = previewRect(host);
+            if (host.screenWindow()) host.screenWindow()->close();
+            return true;
+        };
+    };
+    ASSERT_EQ(gui::runEdit(request).exitCode, 0);
+    ASSERT_FALSE(shown.isNull());
+
+    cli::RenderCommand render;
+    render.titleOptions = options;
+    render.background = "#203040";
+    render.output = home.path() + "/text.png";
+    render.quiet = true;
+    render.useDefaults = true;
+    ASSERT_EQ(cli::runRenderCommand(render), 0);
+    const cli::HostFrame rendered = cli::loadPicture(render.output);
+    ASSERT_EQ(rendered.width, kClipWidth);
+    // Along the middle row, through the letters: the preview's pixels are
+    // the render's (scaled to the preview, edges may move by a pixel), and
+    // the letters are there.
+    int mismatches = 0, lit = 0;
+    for (int i = 1; i < 24; ++i) {
+        const int px = preview.width() * i / 24, py = preview.height() / 2;
+        const int fx = px * kClipWidth / preview.width(), fy = py * kClipHeight / preview.height();
+        const QRgb pixel = shown.pixel(preview.x() + px, preview.y() + py);
+        int best = 255;
+        for (int dy = -1; dy <= 1; ++dy)
+            for (int dx = -1; dx <= 1; ++dx) {
+                uint8_t rgb[3];
+                cli::hostToRgb(
+                    rendered.row(std::clamp(
+                        fy + dy, 0, kClipHeight - 1))[std::clamp(fx + dx, 0, kClipWidth - 1)],
+                    rgb);
+                best = std::min(best, channelDistance(pixel, qRgb(rgb[0], rgb[1], rgb[2])));
+            }
+        mismatches += best > 16;
+        lit += channelDistance(pixel, qRgb(0x20, 0x30, 0x40)) > 40;
+    }
+    if (const char *dump = std::getenv("LUSTRA_GUI_TEST_DUMP"))
+        shown.copy(preview).save(QString(dump) + "/typed-preview.png");
+    // The row crosses letter edges, which the preview's scaling moves.
+    EXPECT_LE(mismatches, 2);
+    EXPECT_GT(lit, 2) << "the letters show";
+}
+#endif
 
 TEST(EditDialog, ReadsTheSettingsOfTheInstanceAndKeepsThemWhenNothingChanges) {
     Home home;
