@@ -16,6 +16,7 @@ namespace lustra::cli {
 struct RenderCommand {
     std::string title, background, output;
     std::string settingsFile, instance;
+    std::string preset;                   // --preset NAME; settingsFile then holds its file
     std::vector<std::string> assignments; // --set FIELD=VALUE
     bool force = false;
     std::vector<std::pair<std::string, std::string>> sources; // --source LAYER=FILE
