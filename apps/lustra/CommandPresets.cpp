@@ -80,6 +80,7 @@ void copyRecord(const Record &record, const std::string &target, OverwriteMode o
     const bool replace = allowReplacing(overwrite, existing, what);
     const fs::path path(target);
     const fs::path folder = path.has_parent_path() ? path.parent_path() : fs::path(".");
+    if (!fs::is_directory(folder, error)) throw Failure(target + ": no such folder");
     const std::string temporary =
         (folder / ("." + path.filename().string() + ".partial-" + std::to_string(getpid())))
             .string();

@@ -158,6 +158,9 @@ std::vector<Preset> listPresets(const PresetFolders &folders) {
 }
 
 std::optional<Preset> findPreset(const PresetFolders &folders, const std::string &name) {
+    if (name.find('/') != std::string::npos)
+        throw UsageError("\"" + name +
+                         "\" is not a preset name (a file? see lustra presets import)");
     const std::string plain = presetName(name);
     for (const Preset &preset : listPresets(folders))
         if (preset.name == plain) return preset; // the user's comes first
