@@ -5,6 +5,7 @@
 #   PREFIX/lib/lustra/LustraFex.so         the effect module (found by lustra
 #   PREFIX/lib/lustra/libLustraHost.so     next to itself, via ../lib/lustra)
 #   PREFIX/share/lustra/data/lustra/*.pat  the data directory (pattern files)
+#   PREFIX/share/lustra/data/presets/*.prf the shipped looks (lustra presets)
 #   PREFIX/share/man/man1/lustra.1         the manual page
 #   PREFIX/share/doc/lustra/README.md
 include(GNUInstallDirs)
@@ -21,6 +22,10 @@ install(TARGETS LustraFex LIBRARY DESTINATION ${LUSTRA_INSTALL_LIBDIR})
 install(TARGETS LustraHost LIBRARY DESTINATION ${LUSTRA_INSTALL_LIBDIR})
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/data/ DESTINATION share/lustra/data)
 install(DIRECTORY DESTINATION share/lustra/data/programs/lustra/settings)
+# The shipped looks (data/presets) also where the dialog's preset requester
+# opens; lustra installs them into the user's VXHOME the same way.
+install(DIRECTORY ${CMAKE_SOURCE_DIR}/data/presets/ DESTINATION share/lustra/data/programs/lustra/looks
+        FILES_MATCHING PATTERN "*.prf")
 install(FILES ${CMAKE_SOURCE_DIR}/README.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
 if(EXISTS ${CMAKE_SOURCE_DIR}/docs/lustra.1)
   install(FILES ${CMAKE_SOURCE_DIR}/docs/lustra.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

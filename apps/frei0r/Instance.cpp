@@ -2,6 +2,7 @@
 
 #include "Errors.h"
 #include "MediaInput.h"
+#include "Presets.h"
 
 #include <algorithm>
 #include <cctype>
@@ -60,7 +61,20 @@ Instance::~Instance() = default;
 
 void Instance::loadSettingsFile() {
     fileRecord_ = cli::defaultRecord();
-    if (!settingsPath_.empty()) {
+    const std::string presetName = presetName_.empty() ? presetFromSet_ : presetName_;
+    if (!presetName.empty()) {
+        if (!settingsPath_.empty())
+            warnOnce("preset=" + presetName + " and settings=" + settingsPath_ +
+                     ": the preset is used, the settings file is not");
+        try {
+            const cli::Preset preset = cli::resolvePreset(presetFolders(), presetName);
+            const cli::RecordFile file = cli::readRecordFile(preset.path);
+            fileRecord_ = file.record;
+            if (!file.warning.empty()) warnOnce("preset: " + file.warning);
+        } catch (const std::exception &error) {
+            warnOnce(std::string("preset: ") + error.what() + "; using the default settings");
+        }
+    } else if (!settingsPath_.empty()) {
         try {
             const cli::RecordFile file = cli::readRecordFile(settingsPath_);
             if (!file.exists)
@@ -77,10 +91,18 @@ void Instance::loadSettingsFile() {
 }
 
 void Instance::applyAssignmentText() {
-    fieldRecord_ = fileRecord_;
+    cli::Record record = fileRecord_;
     std::vector<std::string> notes;
     alphaFromSet_.reset();
-    applyAssignments(fieldRecord_, assignments_, notes, &alphaFromSet_);
+    std::string preset;
+    applyAssignments(record, assignments_, notes, &alphaFromSet_, &preset);
+    if (preset != presetFromSet_) {
+        // Another base record: loaded first, the changes then apply to it.
+        presetFromSet_ = preset;
+        loadSettingsFile();
+        return;
+    }
+    fieldRecord_ = record;
     for (const std::string &note : notes) warnOnce(note);
 }
 
@@ -103,7 +125,8 @@ void Instance::setParameter(int index, const void *value) {
     case ParameterKind::Background:
     case ParameterKind::SettingsFile:
     case ParameterKind::Assignments:
-    case ParameterKind::Alpha: {
+    case ParameterKind::Alpha:
+    case ParameterKind::Preset: {
         const char *text = *static_cast<const char *const *>(value);
         const std::string newText = text ? text : "";
         if (parameter.kind == ParameterKind::Alpha) {
@@ -120,6 +143,10 @@ void Instance::setParameter(int index, const void *value) {
         } else if (parameter.kind == ParameterKind::SettingsFile) {
             if (newText == settingsPath_) return;
             settingsPath_ = newText;
+            loadSettingsFile();
+        } else if (parameter.kind == ParameterKind::Preset) {
+            if (newText == presetName_) return;
+            presetName_ = newText;
             loadSettingsFile();
         } else {
             if (newText == assignments_) return;
@@ -163,6 +190,9 @@ void Instance::getParameter(int index, void *value) {
         return;
     case ParameterKind::Alpha:
         *static_cast<const char **>(value) = alphaModeName(alphaMode());
+        return;
+    case ParameterKind::Preset:
+        *static_cast<const char **>(value) = presetName_.c_str();
         return;
     case ParameterKind::Number:
     case ParameterKind::Switch: {

@@ -38,8 +38,9 @@ class Instance {
     void update(double time, const uint32_t *title, const uint32_t *background, uint32_t *output,
                 const uint32_t *fallback);
 
-    // The record the next render uses: the settings file, the field changes,
-    // then the direct parameters the host has set.
+    // The record the next render uses: the preset (when given) or else the
+    // settings file, then the field changes, then the direct parameters the
+    // host has set.
     cli::Record record() const;
     HostChoices choices() const { return choices_; }
 
@@ -57,6 +58,8 @@ class Instance {
     const std::vector<Parameter> &parameters_;
     std::string backgroundText_ = "#000000";
     std::string settingsPath_;
+    std::string presetName_;    // the preset parameter
+    std::string presetFromSet_; // preset:NAME in `set`, used when the parameter is empty
     std::string assignments_;
     cli::Record fileRecord_;  // the settings file (or the defaults)
     cli::Record fieldRecord_; // with the field changes applied

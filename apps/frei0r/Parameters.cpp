@@ -72,6 +72,11 @@ std::vector<Parameter> makeParameters(bool mixer) {
     list.push_back({"alpha", ParameterKind::Alpha,
                     "the output's alpha: opaque (default: the composite, alpha 255), title (the "
                     "title's alpha) or effect (object, glow and shadow; two renders a frame)"});
+    // After alpha, for the same reason.
+    list.push_back({"preset", ParameterKind::Preset,
+                    "a preset by name (lustra presets list: your presets, then the shipped "
+                    "looks); used instead of the settings file, `set` and the direct "
+                    "parameters apply on top"});
     return list;
 }
 
@@ -154,8 +159,15 @@ std::vector<std::string> splitAssignments(const std::string &text,
 }
 
 void applyAssignments(cli::Record &record, const std::string &text, std::vector<std::string> &notes,
-                      std::optional<AlphaMode> *alpha) {
+                      std::optional<AlphaMode> *alpha, std::string *preset) {
     for (const std::string &assignment : splitAssignments(text, notes)) {
+        if (assignment.compare(0, 7, "preset=") == 0) {
+            if (preset)
+                *preset = assignment.substr(7);
+            else
+                notes.push_back("set: " + assignment + ": no preset here; left out");
+            continue;
+        }
         if (assignment.compare(0, 6, "alpha=") == 0) {
             const auto mode = parseAlphaMode(assignment.substr(6));
             if (!mode)

@@ -15,7 +15,16 @@
 
 namespace lustra::frei0r {
 
-enum class ParameterKind { Background, SettingsFile, Assignments, Number, Switch, Choice, Alpha };
+enum class ParameterKind {
+    Background,
+    SettingsFile,
+    Assignments,
+    Number,
+    Switch,
+    Choice,
+    Alpha,
+    Preset
+};
 enum class Choice { SecondLayers, FlickerFilter, FieldWise };
 
 struct Parameter {
@@ -61,8 +70,9 @@ std::vector<std::string> splitAssignments(const std::string &text, std::vector<s
 // apply is left out and described in `notes`. `alpha:MODE` is no field of
 // the record but the plug-in's alpha parameter (in ffmpeg, whose
 // parameters are positional, the only short way to reach it): it goes to
-// `alpha` when given, else it is left out as well.
+// `alpha` when given, else it is left out as well. `preset:NAME` likewise
+// is the preset parameter: it goes to `preset` when given.
 void applyAssignments(cli::Record &record, const std::string &text, std::vector<std::string> &notes,
-                      std::optional<AlphaMode> *alpha = nullptr);
+                      std::optional<AlphaMode> *alpha = nullptr, std::string *preset = nullptr);
 
 } // namespace lustra::frei0r

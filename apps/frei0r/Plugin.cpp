@@ -64,6 +64,7 @@ void f0r_get_param_info(f0r_param_info_t *info, int index) {
     case Kind::SettingsFile:
     case Kind::Assignments:
     case Kind::Alpha:
+    case Kind::Preset:
         info->type = F0R_PARAM_STRING;
         break;
     case Kind::Number:

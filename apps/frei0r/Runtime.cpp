@@ -3,6 +3,7 @@
 #include "CliHost.h"
 #include "Errors.h"
 #include "FrameSources.h"
+#include "Installation.h"
 #include "LogMessages.h"
 #include "MediaInput.h"
 #include "ModuleLoader.h"
@@ -47,7 +48,27 @@ bool isDataDirectory(const fs::path &path) {
     return fs::exists(path / "lustra" / "metal.pat", error);
 }
 
+// The installation's data directory beside this library, or "".
+fs::path findData(const fs::path &here) {
+    for (const fs::path &candidate :
+         {here / "data", here / ".." / ".." / "share" / "lustra" / "data"})
+        if (isDataDirectory(candidate)) return fs::weakly_canonical(candidate);
+    return {};
+}
+
 } // namespace
+
+const cli::PresetFolders &presetFolders() {
+    static const cli::PresetFolders folders = [] {
+        std::string home;
+        try {
+            home = cli::locateHome().path;
+        } catch (const std::exception &) {
+        }
+        return cli::presetFolders(home, findData(ownDirectory()).string());
+    }();
+    return folders;
+}
 
 void warnOnce(const std::string &text) {
     std::lock_guard<std::mutex> lock(runtimeMutex);
@@ -100,6 +121,7 @@ void Runtime::detach() {
 
 Runtime::Runtime() : libraryDirectory_(ownDirectory()) {
     const fs::path here(libraryDirectory_);
+    presetFolders(); // while VXHOME is still the user's
     // VXHOME: the user's, or a private one that links the installation's
     // pattern files and holds the settings records handed to the module.
     if (const char *home = std::getenv("VXHOME"); home && *home) {
@@ -109,13 +131,7 @@ Runtime::Runtime() : libraryDirectory_(ownDirectory()) {
                      " has no lustra/metal.pat: the module cannot render without its pattern "
                      "files");
     } else {
-        fs::path data;
-        for (const fs::path &candidate :
-             {here / "data", here / ".." / ".." / "share" / "lustra" / "data"})
-            if (isDataDirectory(candidate)) {
-                data = fs::weakly_canonical(candidate);
-                break;
-            }
+        const fs::path data = findData(here);
         if (data.empty()) {
             error_ = "cannot find the pattern files (looked for data/lustra/metal.pat beside " +
                      libraryDirectory_ + " and in ../../share/lustra/data)";

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "Colour.h"
+#include "Presets.h"
 #include "SettingsRecord.h"
 
 #include <map>
@@ -37,6 +38,12 @@ struct HostChoices {
                fieldWise == other.fieldWise;
     }
 };
+
+// Where the `preset` parameter finds presets: the user's folder under the
+// VXHOME lustra uses (the environment's, else the user's data directory),
+// then the looks shipped in the installation's data directory beside the
+// plug-ins. Worked out once, before the runtime's private VXHOME exists.
+const cli::PresetFolders &presetFolders();
 
 // Prints "lustrafex: TEXT" on stderr, each distinct text once per process.
 void warnOnce(const std::string &text);

@@ -3,6 +3,7 @@
 #include "Commands.h"
 #include "Errors.h"
 #include "Installation.h"
+#include "Presets.h"
 #include "ModuleLoader.h"
 
 extern "C" {
@@ -76,6 +77,9 @@ int commandInfo(const std::vector<std::string> &arguments) {
     std::printf("pattern files:   %s/lustra/%s\n", home.path.c_str(),
                 std::filesystem::exists(home.path + "/lustra/metal.pat") ? "" : " (missing!)");
     std::printf("settings file:   %s\n", instanceSettingsPath(home, "").c_str());
+    const PresetFolders presets = presetFolders(home.path, data);
+    std::printf("presets:         %s (yours), %s (shipped)\n", presets.user.c_str(),
+                presets.shipped.empty() ? "(not found)" : presets.shipped.c_str());
     std::printf("FFmpeg:          libavformat %s, libavcodec %s, libswscale %s, libavutil %s\n",
                 version(avformat_version()).c_str(), version(avcodec_version()).c_str(),
                 version(swscale_version()).c_str(), version(avutil_version()).c_str());

@@ -3,6 +3,7 @@
 #include "Errors.h"
 #include "Installation.h"
 #include "Interrupt.h"
+#include "Presets.h"
 #include "RenderPipeline.h"
 #include "RenderSetup.h"
 #include "SettingsRecord.h"
@@ -41,6 +42,9 @@ Settings:
                         instance's file under VXHOME, see lustra settings)
   --instance NAME       the per-instance settings name the module is given:
                         VXHOME/programs/lustra/settings/NAME.prf
+  --preset NAME         render with a preset instead (your presets first,
+                        then the shipped looks: lustra presets list); --set
+                        changes apply on top; not with --settings/--instance
   --set FIELD=VALUE ... change fields for this render only: one or more
                         FIELD=VALUE after --set (repeatable), e.g.
                         --set glowOn=on glowColour1=#FFD040
@@ -127,6 +131,8 @@ int commandRender(const std::vector<std::string> &arguments) {
             command.settingsFile = value;
         } else if (reader.option(argument, "--instance", value)) {
             command.instance = value;
+        } else if (reader.option(argument, "--preset", value)) {
+            command.preset = value;
         } else if (reader.option(argument, "--set", value)) {
             // Several FIELD=VALUE may follow one --set; the first argument of
             // another form ends the list.
@@ -214,6 +220,11 @@ int commandRender(const std::vector<std::string> &arguments) {
     if (command.output.empty()) throw UsageError("render needs -o OUTPUT");
     if (!command.settingsFile.empty() && !command.instance.empty())
         throw UsageError("give either --settings or --instance, not both");
+    if (!command.preset.empty()) {
+        if (!command.settingsFile.empty() || !command.instance.empty())
+            throw UsageError("give either --preset or --settings/--instance, not both");
+        command.settingsFile = presetFileForRender(command.preset);
+    }
     if (command.rangeGiven && command.lastFrame < 0 && command.firstFrame >= 0) {
         // "A-": to the end of the videos.
     }

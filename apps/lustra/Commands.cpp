@@ -20,6 +20,7 @@ Commands:
   render     render a title over a background into a picture, a numbered
              picture sequence or a video
   settings   show, change or reset the effect's 824-byte settings record
+  presets    the library of looks: list, show, export and import presets
   demo       render the built-in title into a folder: a picture and a clip
   info       what the module reports, and where lustra finds its files
   edit       the effect's settings dialog with a live preview (needs Qt 6)
@@ -120,6 +121,7 @@ int runLustra(const std::vector<std::string> &arguments) {
         }
         if (command == "render") return commandRender(rest);
         if (command == "settings") return commandSettings(rest);
+        if (command == "presets") return commandPresets(rest);
         if (command == "demo") return commandDemo(rest);
         if (command == "info") return commandInfo(rest);
         if (command == "batch") return commandBatch(rest);
@@ -129,7 +131,7 @@ int runLustra(const std::vector<std::string> &arguments) {
             return editCommand(rest);
         }
         throw UsageError("unknown command \"" + command +
-                         "\" (commands: render, settings, demo, info, edit, batch)");
+                         "\" (commands: render, settings, presets, demo, info, edit, batch)");
     } catch (const Refusal &error) {
         std::fprintf(stderr, "lustra: %s\n", error.what());
         return kExitUsage;

@@ -15,6 +15,7 @@ int commandSettings(const std::vector<std::string> &arguments);
 int commandDemo(const std::vector<std::string> &arguments);
 int commandInfo(const std::vector<std::string> &arguments);
 int commandBatch(const std::vector<std::string> &arguments);
+int commandPresets(const std::vector<std::string> &arguments);
 // `lustra edit`, set when lustra is built with its Qt settings dialog (null
 // otherwise).
 extern int (*editCommand)(const std::vector<std::string> &arguments);
@@ -26,6 +27,7 @@ extern const char *const kSettingsHelp;
 extern const char *const kDemoHelp;
 extern const char *const kInfoHelp;
 extern const char *const kBatchHelp;
+extern const char *const kPresetsHelp;
 
 // Walks over the arguments of one command: options with a value take it
 // from "--name VALUE" or "--name=VALUE".

@@ -1,6 +1,7 @@
 #include "Installation.h"
 
 #include "Errors.h"
+#include "Presets.h"
 
 #include <unistd.h>
 
@@ -32,7 +33,9 @@ void refreshDataFiles(const fs::path &data, const fs::path &home) {
          !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
         const fs::path relative = fs::relative(it->path(), data, error);
         if (error) break;
-        if (*relative.begin() == "programs") {
+        // The user's settings and presets stay; the shipped looks go to
+        // programs/lustra/looks/ (installLooks), not here.
+        if (*relative.begin() == "programs" || *relative.begin() == "presets") {
             if (it->is_directory()) it.disable_recursion_pending();
             continue;
         }
@@ -114,11 +117,24 @@ Home prepareHome() {
         if (error)
             throw Failure(home.path + ": cannot create lustra's directory: " + error.message());
         const std::string data = findDataDirectory();
-        if (!data.empty()) refreshDataFiles(data, home.path);
+        if (!data.empty()) {
+            refreshDataFiles(data, home.path);
+            if (fs::is_directory(data + "/presets", error))
+                installLooks(data + "/presets", home.path + "/programs/lustra/looks");
+        }
     } else if (!fs::is_directory(home.path, error)) {
         throw Failure("VXHOME=" + home.path + ": no such directory");
     } else {
         fs::create_directories(home.settingsDirectory(), error); // best effort
+        // The shipped looks for the dialog's preset requester, as far as
+        // this VXHOME can take them.
+        const std::string data = findDataDirectory();
+        if (!data.empty() && fs::is_directory(data + "/presets", error)) {
+            try {
+                installLooks(data + "/presets", home.path + "/programs/lustra/looks");
+            } catch (const Failure &) {
+            }
+        }
     }
     setenv("VXHOME", home.path.c_str(), 1);
     return home;

@@ -224,7 +224,10 @@ int runRenderCommand(RenderCommand &command) {
                          "lustra: warning: instance \"%s\" has no settings file (looked for "
                          "%s): rendering with the defaults\n",
                          command.instance.c_str(), path.c_str());
-        safety.addInput(command.settingsFile.empty() ? "settings file" : "--settings", path);
+        safety.addInput(command.settingsFile.empty() ? "settings file"
+                        : command.preset.empty()     ? "--settings"
+                                                     : "--preset " + command.preset,
+                        path);
     }
     if (changes) {
         Record record = base.record;

@@ -18,6 +18,7 @@ struct RenderCommand {
     std::string title, background, output;
     TitleOptions titleOptions; // typed text, the frame size, the title's place
     std::string settingsFile, instance;
+    std::string preset;                   // --preset NAME; settingsFile then holds its file
     std::vector<std::string> assignments; // --set FIELD=VALUE
     bool force = false;
     std::vector<std::string> animations;                      // --animate FIELD=KEYS

@@ -463,3 +463,63 @@ TEST_F(Frei0rPlugins, UnusableCallsDoNotCrash) {
     const Picture title = titlePicture(8, 8);
     EXPECT_EQ(instance.mix(solid(8, 8, 1, 2, 3), title).bytes.size(), 8u * 8 * 4);
 }
+
+TEST_F(Frei0rPlugins, PresetReplacesTheSettingsFileAndSetAndParametersApplyOnTop) {
+    Workspace workspace;
+    const std::string gold = std::string(LUSTRA_DATA_DIR) + "/presets/gold.prf";
+    // The layers' record made by hand: the shipped gold with the changes.
+    {
+        const auto result =
+            workspace.lustra({"presets", "export", "gold", workspace.path("g.prf")});
+        ASSERT_EQ(result.exitCode, 0) << result.err;
+        ASSERT_EQ(
+            workspace
+                .lustra({"settings", "set", workspace.path("g.prf"), "glowOn=on", "bevelWidth=15"})
+                .exitCode,
+            0);
+    }
+    const Picture title = titlePicture(kWidth, kHeight, 1);
+    const Picture background = backgroundPicture(kWidth, kHeight, 2);
+    ReferenceOptions plain, layered;
+    plain.settings = readBytes(gold);
+    layered.settings = readBytes(workspace.path("g.prf"));
+    const Picture expectedPlain = reference(title, background, plain);
+    const Picture expectedLayered = reference(title, background, layered);
+
+    // The parameter is the last one, after alpha.
+    for (const Plugin *plugin : {&filter, &mixer}) {
+        const int count = plugin->info().num_params;
+        EXPECT_EQ(plugin->parameter("preset"), count - 1);
+        EXPECT_EQ(plugin->parameterInfo(count - 1).type, F0R_PARAM_STRING);
+        EXPECT_EQ(plugin->parameter("alpha"), count - 2);
+    }
+    Instance instance(mixer, kWidth, kHeight);
+    const std::string base = settingsFile(workspace, "base.prf", {"fill1Mode=plain"});
+    testing::internal::CaptureStderr();
+    instance.set("settings", base);
+    instance.set("preset", std::string("gold"));
+    EXPECT_EQ(maxDifference(instance.mix(background, title), expectedPlain), 0);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("the preset is used, the settings file is not"), std::string::npos) << err;
+    EXPECT_EQ(instance.text("preset"), "gold");
+    instance.set("set", std::string("glowOn:on"));
+    instance.set("bevelWidth", 0.5);
+    EXPECT_EQ(maxDifference(instance.mix(background, title), expectedLayered), 0);
+
+    // In ffmpeg, whose parameters are positional, preset:NAME in `set`.
+    Instance viaSet(filter, kWidth, kHeight);
+    viaSet.set("background", std::string("#000000"));
+    viaSet.set("set", std::string("preset:gold glowOn:on bevelWidth:15"));
+    const Picture black = solid(kWidth, kHeight, 0, 0, 0);
+    EXPECT_EQ(
+        maxDifference(viaSet.filter(withAlpha(title)), opaque(reference(title, black, layered))),
+        0);
+
+    // An unknown preset: the defaults, with the names that exist.
+    Instance unknown(filter, kWidth, kHeight);
+    testing::internal::CaptureStderr();
+    unknown.set("preset", std::string("golden"));
+    err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("no preset \"golden\" (available: "), std::string::npos) << err;
+    EXPECT_NE(err.find("using the default settings"), std::string::npos) << err;
+}

@@ -10,6 +10,7 @@
 #include "Widgets.h"
 
 #include <QApplication>
+#include <QDir>
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -366,6 +367,37 @@ TEST(EditDialog, GuiOnMonitorTwoFillsTheScreenAroundTheStrip) {
     const QRgb empty = qRgb(16, 16, 18);
     EXPECT_NE(shown.pixel(5, 5), empty);
     EXPECT_NE(shown.pixel(954, 534), empty);
+}
+
+TEST(EditDialog, PresetsLoadListsTheShippedLooksAndLoadsOne) {
+    Home home;
+    const std::string looks = home.path() + "/programs/lustra/looks";
+    auto script = std::make_shared<ScriptedRequesters::Script>();
+    script->presets = {gui::PresetAction::Load};
+    script->files = {QString::fromStdString(looks + "/neon-glow.prf")};
+    std::deque<Step> steps;
+    steps.push_back([](gui::QtDialogHost &host) {
+        QWidget *slider = host.widgetOf(host.findGadget("Bevel width"));
+        ASSERT_NE(slider, nullptr);
+        slider->setFocus();
+    });
+    steps.push_back([](gui::QtDialogHost &host) { key(host.screenWindow(), Qt::Key_R); });
+    steps.push_back([](gui::QtDialogHost &) {}); // the key is handled in between
+    runDialog(std::move(steps), smallScreen(), script);
+    // The requester opens in VXHOME/programs/lustra, whose folder looks/
+    // holds every shipped look.
+    ASSERT_EQ(script->directoriesAsked.size(), 1u);
+    EXPECT_EQ(script->directoriesAsked[0],
+              QString::fromStdString(home.path()) + "/programs/lustra");
+    const QStringList listed =
+        QDir(script->directoriesAsked[0] + "/looks").entryList({"*.prf"}, QDir::Files);
+    for (const char *name : {"gold.prf", "chrome.prf", "neon-glow.prf", "glass.prf"})
+        EXPECT_TRUE(listed.contains(name)) << name;
+    EXPECT_GE(listed.size(), 12);
+    const cli::RecordFile look = cli::readRecordFile(looks + "/neon-glow.prf");
+    const cli::RecordFile saved = cli::readRecordFile(home.settingsPath());
+    EXPECT_EQ(changedFields(look.record, saved.record),
+              (std::set<std::string>{"previewFrameCount"}));
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QUrl>
 #include <QVBoxLayout>
 
 namespace lustra::gui {
@@ -34,9 +35,21 @@ std::optional<QString> Requesters::file(QWidget *parent, FileMode mode, const QS
     const QString filter = QStringLiteral("Presets (*.prf);;All files (*)");
     QString path;
     switch (mode) {
-    case FileMode::Load:
-        path = QFileDialog::getOpenFileName(parent, QStringLiteral("Load preset"), start, filter);
+    case FileMode::Load: {
+        // The shipped looks lie in the folder looks/ of the presets folder:
+        // both are offered as places beside the user's usual ones.
+        QFileDialog dialog(parent, QStringLiteral("Load preset"), directory, filter);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        QList<QUrl> places = dialog.sidebarUrls();
+        places << QUrl::fromLocalFile(directory);
+        if (QFileInfo(directory + "/looks").isDir())
+            places << QUrl::fromLocalFile(directory + "/looks");
+        dialog.setSidebarUrls(places);
+        dialog.selectFile(defaultName);
+        if (dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty())
+            path = dialog.selectedFiles().constFirst();
         break;
+    }
     case FileMode::Save: {
         // The ending is added here already, so that the question whether to
         // replace an existing preset is asked about the file really written.
