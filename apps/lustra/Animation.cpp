@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
@@ -35,9 +37,7 @@ void Animation::addFile(const std::string &path, bool force, std::vector<std::st
 
 void Animation::add(const std::string &name, const std::vector<KeyText> &keys,
                     const std::string &what, bool force, std::vector<std::string> &warnings) {
-    if (isPlacementTrack(name))
-        throw UsageError(what + ": the title's placement (position.x, position.y, titleScale) "
-                                "is not yet available in this lustra");
+    if (isPlacementTrack(name)) return addPlacement(name, keys, what, warnings);
     const FieldInfo *field = findField(name);
     if (!field) {
         const std::string hint = suggestField(name);
@@ -113,8 +113,81 @@ void Animation::add(const std::string &name, const std::vector<KeyText> &keys,
     tracks_.push_back(std::move(entry));
 }
 
+double parsePlacementValue(const std::string &name, const std::string &text, bool &percent,
+                           const std::string &at, std::vector<std::string> &warnings) {
+    std::string number = text;
+    percent = !number.empty() && number.back() == '%';
+    if (percent) number.pop_back();
+    char *end = nullptr;
+    const double value = number.empty() ? NAN : std::strtod(number.c_str(), &end);
+    if (number.empty() || *end != '\0' || !std::isfinite(value) || std::fabs(value) > 1e6)
+        throw UsageError(at + ": \"" + text + "\" is not a number (" +
+                         (name == "titleScale" ? "a factor, or a percentage: 50%)"
+                                               : "pixels, or a percentage: 10%)"));
+    if (name != "titleScale") return value;
+    const double factor = percent ? value / 100 : value;
+    const double lo = 0.001, hi = 100;
+    if (factor >= lo && factor <= hi) return factor;
+    const double clamped = std::clamp(factor, lo, hi);
+    std::ostringstream line;
+    line << at << ": " << text << " is outside the title scale's range 0.001..100 (0.1%..10000%)"
+         << ", clamped to " << clamped;
+    warnings.push_back(line.str());
+    return clamped;
+}
+
+void Animation::addPlacement(const std::string &name, const std::vector<KeyText> &keys,
+                             const std::string &what, std::vector<std::string> &warnings) {
+    std::optional<PlacementTrack> &slot = name == "position.x"   ? x_
+                                          : name == "position.y" ? y_
+                                                                 : scale_;
+    if (slot) throw UsageError(what + ": the field is animated twice");
+    PlacementTrack entry;
+    entry.track.name = name;
+    for (const KeyText &text : keys) {
+        const std::string at = what + " at " + text.time.text;
+        bool percent = false;
+        Key key;
+        key.time = text.time;
+        key.interpolation = text.interpolationGiven ? text.interpolation : Interpolation::Linear;
+        key.value = {parsePlacementValue(name, text.value, percent, at, warnings), 0, 0};
+        if (name != "titleScale") {
+            if (&text == &keys.front())
+                entry.percent = percent;
+            else if (percent != entry.percent)
+                throw UsageError(at + ": \"" + text.value +
+                                 "\" mixes pixels and percent in one "
+                                 "track; write every key of " +
+                                 name + " in one unit");
+        }
+        entry.track.keys.push_back(key);
+    }
+    const bool mixed = std::any_of(keys.begin(), keys.end(), [&](const KeyText &key) {
+        return key.time.seconds != keys.front().time.seconds;
+    });
+    if (!mixed) lustra::cli::checkOrder(entry.track, 1, 1);
+    slot = std::move(entry);
+}
+
 void Animation::checkOrder(int rateNum, int rateDen) const {
     for (const FieldTrack &entry : tracks_) lustra::cli::checkOrder(entry.track, rateNum, rateDen);
+    for (const std::optional<PlacementTrack> *entry : {&x_, &y_, &scale_})
+        if (*entry) lustra::cli::checkOrder((*entry)->track, rateNum, rateDen);
+}
+
+TitlePlacement Animation::placement(const TitlePlacement &base, int64_t frame, int rateNum,
+                                    int rateDen) const {
+    TitlePlacement placement = base;
+    if (x_) {
+        placement.x = {evaluate(x_->track, frame, rateNum, rateDen)[0], x_->percent};
+        placement.xPlaced = true;
+    }
+    if (y_) {
+        placement.y = {evaluate(y_->track, frame, rateNum, rateDen)[0], y_->percent};
+        placement.yPlaced = true;
+    }
+    if (scale_) placement.scale = evaluate(scale_->track, frame, rateNum, rateDen)[0];
+    return placement;
 }
 
 void Animation::apply(Record &record, int64_t frame, int rateNum, int rateDen) const {

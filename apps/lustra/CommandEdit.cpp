@@ -156,6 +156,21 @@ int commandEdit(const std::vector<std::string> &arguments) {
         backgroundSource = openMediaSource(background);
         request.reopenBackground = [background] { return openMediaSource(background); };
     }
+    if (request.animation && request.animation->animatesPlacement()) {
+        // The dialog shows frame --frame: the title sits where the keyframes
+        // put it on that frame (keys timed at the clip's rate, as the
+        // record's are).
+        cli::Rational keyRate{25, 1};
+        if (titleSource && !titleSource->isStill() && titleSource->frameRate().num > 0)
+            keyRate = titleSource->frameRate();
+        else if (backgroundSource && !backgroundSource->isStill() &&
+                 backgroundSource->frameRate().num > 0)
+            keyRate = backgroundSource->frameRate();
+        request.animation->checkOrder(keyRate.num, keyRate.den);
+        const TitlePlacement placement = request.animation->placement(
+            titleOptions.placement, request.animationFrame, keyRate.num, keyRate.den);
+        titleOptions.placementAt = [placement](int64_t) { return placement; };
+    }
     ArrangedInputs inputs =
         arrangeInputs(titleOptions, std::move(titleSource), reopenTitle,
                       std::move(backgroundSource), colourGiven ? colour : nullptr, 1, 1, say);

@@ -57,7 +57,10 @@ Settings:
                         from the previous key to this one; colours #RRGGBB
                         move per R, G, B channel; fields with named values
                         (switches, modes) hold unless told otherwise; values
-                        outside the dialog range are clamped (repeatable)
+                        outside the dialog range are clamped (repeatable);
+                        position.x, position.y (pixels or percent, one unit
+                        a track) and titleScale (0.5 or 50%) move and scale
+                        the title from its --anchor/--position/--title-scale
   --keyframes FILE      the same from a JSON file: {"FIELD": [{"time": 0,
                         "value": -100}, {"time": "2s", "value": 100,
                         "interpolation": "ease"}], ...}

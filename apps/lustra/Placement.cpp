@@ -93,6 +93,8 @@ class PlacedSource : public FrameSource {
         cached_ = false;
     }
 
+    void startAt(int64_t index) override { next_ = index; }
+
     bool next(HostFrame &frame) override {
         if (!title_->next(titleFrame_)) return false;
         const PlacedRect rect =
@@ -171,12 +173,12 @@ PlacedRect placeTitle(int canvasWidth, int canvasHeight, int titleWidth, int tit
     }
     const AnchorPoint &point = anchorPoint(placement.anchor);
     double x = point.canvasX * canvasWidth, y = point.canvasY * canvasHeight;
-    if (placement.positioned) {
+    if (placement.positioned || placement.xPlaced)
         x = placement.x.percent ? placement.x.value / 100 * canvasWidth
                                 : placement.x.value * pixelScale;
+    if (placement.positioned || placement.yPlaced)
         y = placement.y.percent ? placement.y.value / 100 * canvasHeight
                                 : placement.y.value * pixelScale;
-    }
     const double left = x - point.titleX * rect.width, top = y - point.titleY * rect.height;
     rect.x = int(std::floor(left + 0.5));
     // An even top row keeps each title row in its field.

@@ -40,6 +40,8 @@ struct Coordinate {
 struct TitlePlacement {
     Anchor anchor = Anchor::Centre;
     bool positioned = false; // x, y given; else the anchor's own canvas point
+    bool xPlaced = false;    // x alone given (by keyframes), y from `positioned`
+    bool yPlaced = false;    // y alone given, likewise
     Coordinate x, y;         // where the title's anchor point goes
     double scale = 1.0;      // the title's size factor (> 0)
 };

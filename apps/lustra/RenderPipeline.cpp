@@ -374,6 +374,8 @@ RenderOutcome runRender(RenderRequest &request) {
     std::thread reader([&] {
         try {
             HostFrame skipTitle, skipBackground;
+            // Stills are not read up to the first frame: told where they start.
+            if (allStill) title.startAt(request.firstFrame);
             for (int64_t i = 0; i < request.firstFrame && !allStill; ++i) {
                 const Clock::time_point start = Clock::now();
                 const bool more = title.next(skipTitle) && background.next(skipBackground);

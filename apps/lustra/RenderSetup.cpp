@@ -205,7 +205,8 @@ int runRenderCommand(RenderCommand &command) {
     // record built from it with this command's changes.
     std::unique_ptr<TemporarySettings> temporary;
     const bool changes = !command.settingsFile.empty() || !command.assignments.empty() ||
-                         !command.sources.empty() || command.useDefaults || !animation.empty();
+                         !command.sources.empty() || command.useDefaults ||
+                         animation.animatesRecord();
     RecordFile base;
     if (command.useDefaults) {
         base.record = defaultRecord();
@@ -282,6 +283,8 @@ int runRenderCommand(RenderCommand &command) {
             animation.checkOrder(rate.num, rate.den);
             animationRate = rate;
         };
+    }
+    if (animation.animatesRecord()) {
         request.settingsForFrame = [&](int64_t frame) {
             Record record = base.record;
             animation.apply(record, frame, animationRate.num, animationRate.den);
@@ -323,6 +326,14 @@ int runRenderCommand(RenderCommand &command) {
         throw UsageError("--background " + command.background + ": a colour is written #RRGGBB");
     } else {
         background = openMediaSource(command.background);
+    }
+    if (animation.animatesPlacement()) {
+        // The title's place on each output frame; the module is not set up
+        // again for it.
+        const TitlePlacement placement = command.titleOptions.placement;
+        command.titleOptions.placementAt = [&animation, &animationRate, placement](int64_t frame) {
+            return animation.placement(placement, frame, animationRate.num, animationRate.den);
+        };
     }
     ArrangedInputs inputs =
         arrangeInputs(command.titleOptions, std::move(title), nullptr, std::move(background),

@@ -27,10 +27,9 @@ struct TitleOptions {
     TitlePlacement placement;
     bool placementGiven = false;
     // The placement of each frame when it changes over time (set: used
-    // instead of `placement`, which stays the placement of frame 0). Its
-    // argument counts the frames the title delivered: the frame index when
-    // the render starts at frame 0 or a video is skipped to its first frame;
-    // a render of two pictures with --frames A-B starts counting at 0.
+    // instead of `placement`, which stays the base the keyframes change).
+    // Its argument is the output frame's index (the same index as the
+    // record's keyframes, --frames A-B included).
     PlacementAt placementAt;
 
     bool typed() const { return text.has_value() || !textFile.empty(); }

@@ -190,8 +190,6 @@ TEST(AnimatedRecord, FieldsValuesClampingAndReservedNames) {
         return usageError([&] { a.addOption(option, false, warnings); });
     };
     EXPECT_NE(fails("bevelWidht=0:1").find("did you mean bevelWidth"), std::string::npos);
-    EXPECT_NE(fails("position.x=0:10").find("not yet available"), std::string::npos);
-    EXPECT_NE(fails("titleScale=0:10").find("not yet available"), std::string::npos);
     EXPECT_NE(fails("fill1Source=0:a.png").find("cannot change over time"), std::string::npos);
     EXPECT_NE(fails("glowColour1=0:0x801092FF").find("#RRGGBB"), std::string::npos);
     EXPECT_NE(fails("glowOn=0:maybe").find("not a number"), std::string::npos);
@@ -201,6 +199,66 @@ TEST(AnimatedRecord, FieldsValuesClampingAndReservedNames) {
     twice.addOption("bevelWidth=0:1", false, warnings);
     EXPECT_NE(usageError([&] {
                   twice.addOption("bevelWidth=0:2", false, warnings);
+              }).find("animated twice"),
+              std::string::npos);
+}
+
+TEST(AnimatedPlacement, UnitsOverridesAndErrors) {
+    std::vector<std::string> warnings;
+    Animation animation;
+    animation.addOption("position.x=0:10%,4:50%", false, warnings);
+    animation.addOption("titleScale=0:50%,4:2", false, warnings); // percent and factor alike
+    EXPECT_TRUE(animation.animatesPlacement());
+    EXPECT_FALSE(animation.animatesRecord());
+    EXPECT_FALSE(animation.empty());
+
+    // Only the animated components change; y keeps the anchor's own point.
+    TitlePlacement base;
+    base.anchor = Anchor::LowerThird;
+    const TitlePlacement at1 = animation.placement(base, 1, 25, 1);
+    EXPECT_EQ(at1.anchor, Anchor::LowerThird);
+    EXPECT_FALSE(at1.positioned);
+    EXPECT_TRUE(at1.xPlaced);
+    EXPECT_FALSE(at1.yPlaced);
+    EXPECT_TRUE(at1.x.percent);
+    EXPECT_DOUBLE_EQ(at1.x.value, 20);
+    EXPECT_DOUBLE_EQ(at1.scale, 0.875);
+    // Unscaled on 1000x600: x at 20 %, y at the lower third's 5/6 as without keys.
+    TitlePlacement still = base;
+    still.scale = at1.scale;
+    const PlacedRect moved = placeTitle(1000, 600, 100, 40, at1, 1.0, false);
+    const PlacedRect fixed = placeTitle(1000, 600, 100, 40, still, 1.0, false);
+    EXPECT_EQ(moved.x, 200);
+    EXPECT_EQ(moved.y, fixed.y);
+    // Pixel positions follow the render's --scale like --position's.
+    Animation pixels;
+    pixels.addOption("position.y=0:100,2:200", false, warnings);
+    const TitlePlacement y1 = pixels.placement(base, 1, 25, 1);
+    EXPECT_FALSE(y1.y.percent);
+    EXPECT_DOUBLE_EQ(y1.y.value, 150);
+    EXPECT_EQ(placeTitle(500, 300, 100, 40, y1, 0.5, false).y, 75 - 20);
+    // Interlaced material keeps its even top row.
+    EXPECT_EQ(placeTitle(500, 301, 100, 41, pixels.placement(base, 0, 25, 1), 1.0, true).y % 2, 0);
+
+    // Scale out of range is clamped with a warning; units may not mix.
+    warnings.clear();
+    Animation clamped;
+    clamped.addOption("titleScale=0:0,1:20000%", false, warnings);
+    ASSERT_EQ(warnings.size(), 2u);
+    EXPECT_NE(warnings[0].find("clamped to 0.001"), std::string::npos);
+    EXPECT_DOUBLE_EQ(clamped.placement(base, 1, 25, 1).scale, 100);
+    auto fails = [&](const std::string &option) {
+        Animation a;
+        return usageError([&] { a.addOption(option, false, warnings); });
+    };
+    EXPECT_NE(fails("position.x=0:10,1s:50%").find("mixes pixels and percent"), std::string::npos);
+    EXPECT_NE(fails("position.y=0:1e9").find("not a number"), std::string::npos);
+    EXPECT_NE(fails("position.x=0:10%%").find("not a number"), std::string::npos);
+    EXPECT_NE(fails("position.x=3:1,1:2").find("must increase"), std::string::npos);
+    Animation twice;
+    twice.addOption("titleScale=0:1", false, warnings);
+    EXPECT_NE(usageError([&] {
+                  twice.addOption("titleScale=0:2", false, warnings);
               }).find("animated twice"),
               std::string::npos);
 }
@@ -293,6 +351,84 @@ TEST_F(AnimatedRender, FrameKEqualsAStillRenderOfItsSettingsInBothFieldModes) {
     }
 }
 
+// The title's place and size over time: frame k against a still render at
+// --position/--title-scale of the values of frame k (x 25 % -> 75 %, y
+// 10 -> 30 px, scale 50 % -> 100 %, all exact in decimals).
+TEST_F(AnimatedRender, AnimatedPlacementEqualsStillPlacementAtEachFrame) {
+    writeWithFfmpeg({titlePicture(W, H, 1)}, ws.path("title.png"));
+    std::FILE *file = std::fopen(ws.path("place.json").c_str(), "w");
+    ASSERT_TRUE(file);
+    std::fputs(R"({"titleScale": [{"time": 0, "value": "50%"}, {"time": 4, "value": 1}]})", file);
+    std::fclose(file);
+    auto stillArgs = [](int k) {
+        const char *xs[] = {"25%", "37.5%", "50%", "62.5%", "75%"};
+        const char *scales[] = {"0.5", "0.625", "0.75", "0.875", "1"};
+        return std::vector<std::string>{"--position",
+                                        std::string(xs[k]) + "," + std::to_string(10 + 5 * k),
+                                        "--title-scale", scales[k]};
+    };
+    // A video title from frame 0, and two pictures from frame 2 on (the
+    // keys count output frames, not frames read).
+    for (const bool pictures : {false, true}) {
+        for (const bool fieldWise : {false, true}) {
+            SCOPED_TRACE(std::string(pictures ? "pictures" : "video") +
+                         (fieldWise ? ", field-wise" : ", frame-wise"));
+            std::vector<std::string> mode;
+            if (fieldWise) mode = {"--field-wise", "--field-order", "tff"};
+            const std::string title = pictures ? "title.png" : "title.mov";
+            const int first = pictures ? 2 : 0;
+            std::vector<std::string> args = {"render",
+                                             "--title",
+                                             title,
+                                             "--background",
+                                             "background.png",
+                                             "-o",
+                                             "anim.mov",
+                                             "--codec",
+                                             "qtrle",
+                                             "--animate",
+                                             "position.x=0:25%,4:75%",
+                                             "--animate",
+                                             "position.y=0:10,0.16s:30",
+                                             "--keyframes",
+                                             "place.json",
+                                             "--quiet",
+                                             "-y"};
+            if (pictures) args.insert(args.end(), {"--frames", "2-4"});
+            args.insert(args.end(), mode.begin(), mode.end());
+            const RunResult result = ws.lustra(args);
+            ASSERT_EQ(result.exitCode, 0) << result.err;
+            const std::vector<Picture> animated = decodeWithFfmpeg(ws.path("anim.mov"), W, H);
+            ASSERT_EQ(animated.size(), size_t(Frames - first));
+            for (int k = first; k < Frames; ++k) {
+                const std::string name = "still-" + std::to_string(k) + ".png";
+                std::vector<std::string> still = {"render",
+                                                  "--title",
+                                                  title,
+                                                  "--background",
+                                                  "background.png",
+                                                  "-o",
+                                                  name,
+                                                  "--frames",
+                                                  std::to_string(k) + "-" + std::to_string(k),
+                                                  "--quiet",
+                                                  "-y"};
+                const std::vector<std::string> place = stillArgs(k);
+                still.insert(still.end(), place.begin(), place.end());
+                still.insert(still.end(), mode.begin(), mode.end());
+                const RunResult one = ws.lustra(still);
+                ASSERT_EQ(one.exitCode, 0) << one.err;
+                const Picture picture = decodeWithFfmpeg(ws.path(name), W, H).at(0);
+                EXPECT_EQ(maxDifference(animated[k - first], picture), 0) << "frame " << k;
+                if (k > first) {
+                    EXPECT_GT(maxDifference(animated[k - first], animated[k - first - 1]), 0)
+                        << "frame " << k;
+                }
+            }
+        }
+    }
+}
+
 TEST_F(AnimatedRender, AlphaEffectMattesFollowTheAnimatedSettings) {
     const RunResult result =
         ws.lustra({"render", "--title", "title.mov", "--alpha", "effect", "-o", "anim-%d.png",
@@ -327,7 +463,8 @@ TEST_F(AnimatedRender, BadKeysAreUsageErrorsBeforeAnythingIsWritten) {
         // Mixed units are checked at the clip's rate: 1 s is frame 25.
         {{"--animate", "bevelWidth=0:1,30:2,1s:3"}, "does not come after"},
         {{"--animate", "bevelWidth=0-1"}, "is not a key"},
-        {{"--animate", "position.y=0:10"}, "not yet available"},
+        {{"--animate", "position.y=0:10,2:50%"}, "mixes pixels and percent"},
+        {{"--animate", "titleScale=0:big"}, "is not a number"},
         {{"--keyframes", "missing.json"}, "cannot read"},
     };
     for (const auto &[extra, message] : cases) {

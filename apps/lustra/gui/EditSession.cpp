@@ -206,9 +206,12 @@ EditOutcome runEdit(EditRequest &request) {
             throw cli::UsageError("--frame " + std::to_string(request.animationFrame) +
                                   ": the clip has " + std::to_string(frames) + " frame" +
                                   (frames == 1 ? "" : "s") + " (from 0)");
-        animated = std::make_unique<AnimatedEdit>(home, request.instance, *request.animation,
-                                                  request.animationFrame,
-                                                  still ? 0 : request.animationFrame, keyRate);
+        // The title's animated place was fixed at that frame when it was
+        // placed; only record fields need a record of their own.
+        if (request.animation->animatesRecord())
+            animated = std::make_unique<AnimatedEdit>(home, request.instance, *request.animation,
+                                                      request.animationFrame,
+                                                      still ? 0 : request.animationFrame, keyRate);
     }
 
     FrameCursor title(std::move(request.title), request.reopenTitle, width, height);
