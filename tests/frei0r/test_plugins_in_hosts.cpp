@@ -103,6 +103,28 @@ class Frei0rHosts : public ::testing::Test {
         return runProgram({"/bin/sh", "-c", line}, workspace.dir(), environment());
     }
 
+    // Runs melt writing <name>-NNNN.png. Under load melt now and then exits
+    // with status 0 before its consumer wrote a single frame (the plug-in is
+    // never called then); such a run is repeated, at most three times in all.
+    RunResult melt(const std::vector<std::string> &command, const std::string &name) {
+        RunResult result;
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            result = host(command);
+            if (result.exitCode != 0 || pngsNamed(name) > 0) break;
+        }
+        return result;
+    }
+    int pngsNamed(const std::string &name) const {
+        int count = 0;
+        for (const auto &entry : std::filesystem::directory_iterator(workspace.dir())) {
+            const std::string file = entry.path().filename().string();
+            if (file.rfind(name + "-", 0) == 0 && file.size() > 4 &&
+                file.compare(file.size() - 4, 4, ".png") == 0)
+                ++count;
+        }
+        return count;
+    }
+
     std::vector<Picture> lustraRender(const std::vector<std::string> &options,
                                       const std::string &title = "title.mkv", int width = kWidth,
                                       int height = kHeight) {
@@ -192,7 +214,7 @@ TEST_F(Frei0rHosts, MeltMixerTakesSetOnTheCommandLineAndInXml) {
                                         "set=glowOn:on fill1Mode:metal",
                                         "bevelWidth=0.4"};
     for (const std::string &word : meltOutput("melt")) command.push_back(word);
-    const RunResult line = host(command);
+    const RunResult line = melt(command, "melt");
     ASSERT_EQ(line.exitCode, 0) << line.err;
     EXPECT_EQ(pluginLines(line.err), "");
     const auto frames = decodeWithFfmpeg(workspace.path("melt-%04d.png"), kWidth, kHeight);
@@ -214,7 +236,7 @@ TEST_F(Frei0rHosts, MeltMixerTakesSetOnTheCommandLineAndInXml) {
            "</tractor></mlt>";
     command = {LUSTRA_MELT_TOOL, "-silent", "-profile", "square_pal", "look.mlt"};
     for (const std::string &word : meltOutput("xml")) command.push_back(word);
-    const RunResult xml = host(command);
+    const RunResult xml = melt(command, "xml");
     ASSERT_EQ(xml.exitCode, 0) << xml.err;
     EXPECT_EQ(pluginLines(xml.err), "");
     const auto fromXml = decodeWithFfmpeg(workspace.path("xml-%04d.png"), kWidth, kHeight);
@@ -288,7 +310,7 @@ TEST_F(Frei0rHosts, MeltStripsPassTheInputThroughWithOneLine) {
                                             "b_track=1",
                                             "threads=" + threads};
         for (const std::string &word : meltOutput("mix" + threads)) command.push_back(word);
-        const RunResult mixed = host(command);
+        const RunResult mixed = melt(command, "mix" + threads);
         ASSERT_EQ(mixed.exitCode, 0) << mixed.err;
         EXPECT_EQ(pluginLines(mixed.err),
                   "lustrafex: MLT hands over each frame in strips of 160x45 (threads=0 or above "
@@ -312,7 +334,7 @@ TEST_F(Frei0rHosts, MeltStripsPassTheInputThroughWithOneLine) {
                    "threads=" + threads,
                    "background=background.png"};
         for (const std::string &word : meltOutput("filter" + threads)) command.push_back(word);
-        const RunResult filtered = host(command);
+        const RunResult filtered = melt(command, "filter" + threads);
         ASSERT_EQ(filtered.exitCode, 0) << filtered.err;
         EXPECT_NE(pluginLines(filtered.err).find("frames pass through unchanged"),
                   std::string::npos)
@@ -338,7 +360,7 @@ TEST_F(Frei0rHosts, MeltKeyframesAnimateTheLightAndTheBevel) {
                                         "lightX=0=0.2;2=0.8",
                                         "bevelWidth=0=0.2;2=0.6"};
     for (const std::string &word : meltOutput("keys")) command.push_back(word);
-    const RunResult result = host(command);
+    const RunResult result = melt(command, "keys");
     ASSERT_EQ(result.exitCode, 0) << result.err;
     EXPECT_EQ(pluginLines(result.err), "");
     const auto frames = decodeWithFfmpeg(workspace.path("keys-%04d.png"), kWidth, kHeight);
