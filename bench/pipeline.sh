@@ -1,0 +1,146 @@
+#!/usr/bin/env bash
+# Whole-process speed of `lustra render`: frames per second (wall clock),
+# CPU time over wall time and peak memory of the process, for the jobs a
+# user runs, each repeated so that the minimum and median can be told apart
+# on a shared machine.
+set -euo pipefail
+script_name=pipeline.sh
+source "$(dirname "${BASH_SOURCE[0]}")/bench_lib.sh"
+
+usage() {
+    cat <<'EOF'
+usage: bench/pipeline.sh [--build DIR] [--clips DIR] [--repeat R] [--frames N]
+                         [--size 1080|576] [--cases LIST] [--jobs LIST] [--keep DIR]
+
+Runs `lustra render` (H.264 out: libx264 preset veryfast, crf 18) for
+  clip   the title clip over the background clip (two H.264 videos in)
+  still  the title clip over the still picture
+  jobs   the title clip over the background clip with -j N for each N of
+         --jobs, when `lustra render --help` offers -j (else it says so)
+R times each, and prints per case the wall time and frames per second (best
+and median run), CPU time (user + system, all threads) over wall time, and
+the peak resident memory in MiB (from wait4() of the process, through
+bench/measure.py), then the `--stats` line of the median run.
+
+  --build DIR    the build directory holding lustra (default: build)
+  --clips DIR    the material of bench/make_clips.sh; made there if missing
+                 (default: made in a new temporary directory)
+  --repeat R     runs per case (default 3)
+  --frames N     frames per run (default 250: ten seconds)
+  --size S       1080 (default) or 576 (the PAL 25i material)
+  --cases LIST   comma-separated, from clip,still,jobs (default: all)
+  --jobs LIST    the worker counts of the jobs case (default "1 2 4")
+  --keep DIR     keep the rendered videos and logs in DIR (default: removed)
+  -h, --help     this text
+
+Figures are wall-clock figures: on a machine shared with other work they
+vary; compare the best runs, and run before and after a change in one go.
+EOF
+}
+
+build=build
+clips_dir=""
+repeat=3
+frames=250
+size=1080
+cases="clip,still,jobs"
+jobs_list="1 2 4"
+keep=""
+while [ $# -gt 0 ]; do
+    case "$1" in
+    -h | --help) usage; exit 0 ;;
+    --build) need_value "$1" $#; build="$2"; shift 2 ;;
+    --clips) need_value "$1" $#; clips_dir="$2"; shift 2 ;;
+    --repeat) need_value "$1" $#; need_count "$1" "$2"; repeat="$2"; shift 2 ;;
+    --frames) need_value "$1" $#; need_count "$1" "$2"; frames="$2"; shift 2 ;;
+    --size) need_value "$1" $#; size="$2"; shift 2 ;;
+    --cases) need_value "$1" $#; cases="$2"; shift 2 ;;
+    --jobs) need_value "$1" $#; jobs_list="$2"; shift 2 ;;
+    --keep) need_value "$1" $#; keep="$2"; shift 2 ;;
+    *) usage_error "unknown argument '$1'" ;;
+    esac
+done
+case "$size" in
+1080) title=title-1080.mp4 video=bg-1080.mp4 still=bg-1080.png ;;
+576) title=title-576i.mp4 video=bg-576i.mp4 still=bg-576.png ;;
+*) usage_error "--size takes 1080 or 576, got '$size'" ;;
+esac
+for c in ${cases//,/ }; do
+    case "$c" in clip | still | jobs) ;; *) usage_error "unknown case '$c' (clip, still, jobs)" ;; esac
+done
+for n in $jobs_list; do need_count "--jobs" "$n"; done
+
+need_python
+need_ffmpeg
+find_lustra "$build"
+clips_in "$clips_dir"
+
+if [ -n "$keep" ]; then
+    mkdir -p "$keep"
+    work="$(cd "$keep" && pwd)"
+else
+    work=$(mktemp -d "${TMPDIR:-/tmp}/lustra-pipeline-XXXXXX")
+    trap 'rm -rf "$work"' EXIT
+fi
+
+has_jobs=0
+"$lustra" render --help 2>/dev/null | grep -Eq '^ +-j[ ,]|--jobs' && has_jobs=1
+
+encoder=(--codec libx264 --codec-option preset=veryfast --codec-option crf=18)
+
+# run_case NAME BACKGROUND [EXTRA OPTIONS...]: R runs, one summary line.
+run_case() {
+    local name="$1" background="$2"
+    shift 2
+    local walls=() fps=() ratios=() peaks=() stats=() r line wall cpu count
+    for ((r = 1; r <= repeat; r++)); do
+        local log="$work/$name-$r.log"
+        line=$(measured "$log" "$lustra" render --title "$clips/$title" --background "$clips/$background" \
+            -o "$work/$name.mp4" -y --quiet --stats --frames "0-$((frames - 1))" "${encoder[@]}" "$@")
+        wall=$(field "$line" wall)
+        cpu=$(field "$line" cpu)
+        count=$(sed -n 's/^lustra: \([0-9]*\) frames in .*/\1/p' "$log" | tail -n 1)
+        [ -n "$count" ] || count=$(ffprobe -v error -select_streams v:0 -count_packets \
+            -show_entries stream=nb_read_packets -of csv=p=0 "$work/$name.mp4")
+        walls+=("$wall")
+        fps+=("$(calc "$count / $wall")")
+        ratios+=("$(calc "$cpu / $wall")")
+        peaks+=("$(field "$line" peak_mib)")
+        stats+=("$(grep '^lustra: [0-9]* frames in' "$log" | tail -n 1)")
+    done
+    local median_wall
+    median_wall=$(median_of "${walls[@]}")
+    printf '%-10s %6s %8.2f %8.2f %8.1f %8.1f %9.2f %8.0f %8.0f\n' "$name" "$count" \
+        "$(min_of "${walls[@]}")" "$median_wall" "$(max_of "${fps[@]}")" "$(median_of "${fps[@]}")" \
+        "$(median_of "${ratios[@]}")" "$(min_of "${peaks[@]}")" "$(median_of "${peaks[@]}")"
+    # The --stats line of the run whose wall time is nearest the median.
+    local best=0 i
+    for ((i = 0; i < ${#walls[@]}; i++)); do
+        if awk "BEGIN { exit !((${walls[i]} - $median_wall)^2 < (${walls[best]} - $median_wall)^2) }"; then
+            best=$i
+        fi
+    done
+    summaries+=("  $name: ${stats[best]#lustra: }")
+}
+
+echo "lustra render, $size material from $clips, $frames frames a run, $repeat runs a case"
+echo "lustra: $lustra"
+machine_note
+printf '%-10s %6s %8s %8s %8s %8s %9s %8s %8s\n' case frames "wall min" "wall med" "fps best" \
+    "fps med" "cpu/wall" "MiB min" "MiB med"
+summaries=()
+for c in ${cases//,/ }; do
+    case "$c" in
+    clip) run_case clip "$video" ;;
+    still) run_case still "$still" ;;
+    jobs)
+        if [ "$has_jobs" -eq 1 ]; then
+            for n in $jobs_list; do run_case "clip-j$n" "$video" -j "$n"; done
+        else
+            summaries+=("  jobs: skipped: this lustra render has no -j option")
+        fi
+        ;;
+    esac
+done
+echo "--stats of the median run of each case:"
+printf '%s\n' "${summaries[@]}"
