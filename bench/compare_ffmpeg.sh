@@ -118,8 +118,8 @@ if [ "$print_graph" -eq 1 ]; then
 fi
 
 need_python
-need_ffmpeg
 find_lustra "$build"
+need_ffmpeg
 build_dir="$(cd "$build" && pwd)"
 clips_in "$clips_dir"
 

@@ -71,8 +71,8 @@ done
 for n in $jobs_list; do need_count "--jobs" "$n"; done
 
 need_python
-need_ffmpeg
 find_lustra "$build"
+need_ffmpeg
 clips_in "$clips_dir"
 
 if [ -n "$keep" ]; then
