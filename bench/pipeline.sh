@@ -17,8 +17,9 @@ Runs `lustra render` (H.264 out: libx264 preset veryfast, crf 18) for
   still  the title clip over the still picture
   jobs   the title clip over the background clip with -j N for each N of
          --jobs, when `lustra render --help` offers -j (else it says so)
-R times each, and prints per case the wall time and frames per second (best
-and median run), CPU time (user + system, all threads) over wall time, and
+R times each (the cases in turn, so that a change in the machine's load
+hits all alike), and prints per case the wall time and frames per second
+(best and median run), CPU time (user + system, all threads) over wall time, and
 the peak resident memory in MiB (from wait4() of the process, through
 bench/measure.py), then the `--stats` line of the median run.
 
@@ -88,59 +89,74 @@ has_jobs=0
 
 encoder=(--codec libx264 --codec-option preset=veryfast --codec-option crf=18)
 
-# run_case NAME BACKGROUND [EXTRA OPTIONS...]: R runs, one summary line.
-run_case() {
-    local name="$1" background="$2"
-    shift 2
-    local walls=() fps=() ratios=() peaks=() stats=() r line wall cpu count
-    for ((r = 1; r <= repeat; r++)); do
-        local log="$work/$name-$r.log"
-        line=$(measured "$log" "$lustra" render --title "$clips/$title" --background "$clips/$background" \
-            -o "$work/$name.mp4" -y --quiet --stats --frames "0-$((frames - 1))" "${encoder[@]}" "$@")
-        wall=$(field "$line" wall)
-        cpu=$(field "$line" cpu)
-        count=$(sed -n 's/^lustra: \([0-9]*\) frames in .*/\1/p' "$log" | tail -n 1)
-        [ -n "$count" ] || count=$(ffprobe -v error -select_streams v:0 -count_packets \
-            -show_entries stream=nb_read_packets -of csv=p=0 "$work/$name.mp4")
-        walls+=("$wall")
-        fps+=("$(calc "$count / $wall")")
-        ratios+=("$(calc "$cpu / $wall")")
-        peaks+=("$(field "$line" peak_mib)")
-        stats+=("$(grep '^lustra: [0-9]* frames in' "$log" | tail -n 1)")
-    done
+# The runs: case names, their backgrounds and extra options.
+names=() backgrounds=() extras=()
+skipped=()
+for c in ${cases//,/ }; do
+    case "$c" in
+    clip) names+=(clip) backgrounds+=("$video") extras+=("") ;;
+    still) names+=(still) backgrounds+=("$still") extras+=("") ;;
+    jobs)
+        if [ "$has_jobs" -eq 1 ]; then
+            for n in $jobs_list; do names+=("clip-j$n") backgrounds+=("$video") extras+=("-j $n"); done
+        else
+            skipped+=("  jobs: skipped: this lustra render has no -j option")
+        fi
+        ;;
+    esac
+done
+
+# run_once INDEX RUN: one run of a case; appends "wall fps cpu/wall MiB" to
+# WORK/NAME.runs and keeps its --stats line.
+run_once() {
+    local i="$1" r="$2" name="${names[$1]}" line wall cpu count extra=()
+    read -r -a extra <<<"${extras[i]}"
+    local log="$work/$name-$r.log"
+    line=$(measured "$log" "$lustra" render --title "$clips/$title" --background "$clips/${backgrounds[i]}" \
+        -o "$work/$name.mp4" -y --quiet --stats --frames "0-$((frames - 1))" "${encoder[@]}" "${extra[@]}")
+    wall=$(field "$line" wall)
+    cpu=$(field "$line" cpu)
+    count=$(sed -n 's/^lustra: \([0-9]*\) frames in .*/\1/p' "$log" | tail -n 1)
+    [ -n "$count" ] || count=$(ffprobe -v error -select_streams v:0 -count_packets \
+        -show_entries stream=nb_read_packets -of csv=p=0 "$work/$name.mp4")
+    echo "$wall $(calc "$count / $wall") $(calc "$cpu / $wall") $(field "$line" peak_mib) $count" >>"$work/$name.runs"
+    grep '^lustra: [0-9]* frames in' "$log" | tail -n 1 >"$work/$name-$r.stats" || true
+}
+
+# summary NAME: the line of one case, and its median run's --stats line.
+summary() {
+    local name="$1" walls=() fps=() ratios=() peaks=() count="" wall f ratio peak n
+    while read -r wall f ratio peak n; do
+        walls+=("$wall") fps+=("$f") ratios+=("$ratio") peaks+=("$peak") count="$n"
+    done <"$work/$name.runs"
     local median_wall
     median_wall=$(median_of "${walls[@]}")
     printf '%-10s %6s %8.2f %8.2f %8.1f %8.1f %9.2f %8.0f %8.0f\n' "$name" "$count" \
         "$(min_of "${walls[@]}")" "$median_wall" "$(max_of "${fps[@]}")" "$(median_of "${fps[@]}")" \
         "$(median_of "${ratios[@]}")" "$(min_of "${peaks[@]}")" "$(median_of "${peaks[@]}")"
-    # The --stats line of the run whose wall time is nearest the median.
+    # The run whose wall time is nearest the median.
     local best=0 i
     for ((i = 0; i < ${#walls[@]}; i++)); do
         if awk "BEGIN { exit !((${walls[i]} - $median_wall)^2 < (${walls[best]} - $median_wall)^2) }"; then
             best=$i
         fi
     done
-    summaries+=("  $name: ${stats[best]#lustra: }")
+    local stats
+    stats=$(cat "$work/$name-$((best + 1)).stats")
+    summaries+=("  $name: ${stats#lustra: }")
 }
 
-echo "lustra render, $size material from $clips, $frames frames a run, $repeat runs a case"
+echo "lustra render, $size material from $clips, $frames frames a run, $repeat runs a case (interleaved)"
 echo "lustra: $lustra"
 machine_note
+rm -f "$work"/*.runs
+for ((r = 1; r <= repeat; r++)); do
+    for ((i = 0; i < ${#names[@]}; i++)); do run_once "$i" "$r"; done
+done
 printf '%-10s %6s %8s %8s %8s %8s %9s %8s %8s\n' case frames "wall min" "wall med" "fps best" \
     "fps med" "cpu/wall" "MiB min" "MiB med"
 summaries=()
-for c in ${cases//,/ }; do
-    case "$c" in
-    clip) run_case clip "$video" ;;
-    still) run_case still "$still" ;;
-    jobs)
-        if [ "$has_jobs" -eq 1 ]; then
-            for n in $jobs_list; do run_case "clip-j$n" "$video" -j "$n"; done
-        else
-            summaries+=("  jobs: skipped: this lustra render has no -j option")
-        fi
-        ;;
-    esac
-done
+for name in "${names[@]}"; do summary "$name"; done
 echo "--stats of the median run of each case:"
-printf '%s\n' "${summaries[@]}"
+printf '%s\n' "${summaries[@]}" "${skipped[@]}"
+echo "load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
