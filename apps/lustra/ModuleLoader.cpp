@@ -8,8 +8,30 @@
 
 namespace lustra::cli {
 
-LoadedModule::LoadedModule(const std::string &path) : path_(path) {
-    handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+namespace {
+
+// lustraInstallBackend's name in the stand-in library's symbol table.
+constexpr const char *kInstallSymbol = "_ZN6lustra20lustraInstallBackendEPNS_11HostBackendE";
+
+} // namespace
+
+bool namespacesSupported() {
+#if defined(__SANITIZE_ADDRESS__)
+    return false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+    return false;
+#else
+    return true;
+#endif
+#else
+    return true;
+#endif
+}
+
+LoadedModule::LoadedModule(const std::string &path, bool ownNamespace) : path_(path) {
+    handle_ = ownNamespace ? dlmopen(LM_ID_NEWLM, path.c_str(), RTLD_NOW | RTLD_LOCAL)
+                           : dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle_) {
         const char *message = dlerror();
         throw Failure(path + ": cannot load the effect module: " + (message ? message : "unknown"));
@@ -22,6 +44,17 @@ LoadedModule::LoadedModule(const std::string &path) : path_(path) {
         dlclose(handle_);
         handle_ = nullptr;
         throw Failure(path + ": not an effect module (OperatorAction or GetOperatorInfo missing)");
+    }
+    if (ownNamespace) {
+        // The copy of the stand-in library loaded with this module.
+        installBackend_ = reinterpret_cast<Installer>(dlsym(handle_, kInstallSymbol));
+        if (!installBackend_) {
+            dlclose(handle_);
+            handle_ = nullptr;
+            throw Failure(path + ": the host library it links has no lustraInstallBackend");
+        }
+    } else {
+        installBackend_ = &lustraInstallBackend;
     }
 }
 
