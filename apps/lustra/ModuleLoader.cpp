@@ -30,10 +30,22 @@ bool namespacesSupported() {
 }
 
 LoadedModule::LoadedModule(const std::string &path, bool ownNamespace) : path_(path) {
-    handle_ = ownNamespace ? dlmopen(LM_ID_NEWLM, path.c_str(), RTLD_NOW | RTLD_LOCAL)
-                           : dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (ownNamespace) {
+        // The new namespace first gets the stand-in library this program
+        // runs with, so that the module finds the same one there whatever
+        // its own search path says.
+        Dl_info library{};
+        if (dladdr(reinterpret_cast<void *>(&lustraInstallBackend), &library) && library.dli_fname)
+            hostHandle_ = dlmopen(LM_ID_NEWLM, library.dli_fname, RTLD_NOW | RTLD_LOCAL);
+        Lmid_t space = LM_ID_NEWLM;
+        if (hostHandle_ && dlinfo(hostHandle_, RTLD_DI_LMID, &space) != 0) space = LM_ID_NEWLM;
+        handle_ = dlmopen(space, path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    } else {
+        handle_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    }
     if (!handle_) {
         const char *message = dlerror();
+        if (hostHandle_) dlclose(hostHandle_);
         throw Failure(path + ": cannot load the effect module: " + (message ? message : "unknown"));
     }
     operatorAction_ =
@@ -43,6 +55,7 @@ LoadedModule::LoadedModule(const std::string &path, bool ownNamespace) : path_(p
     if (!operatorAction_ || !getOperatorInfo_) {
         dlclose(handle_);
         handle_ = nullptr;
+        if (hostHandle_) dlclose(hostHandle_);
         throw Failure(path + ": not an effect module (OperatorAction or GetOperatorInfo missing)");
     }
     if (ownNamespace) {
@@ -50,6 +63,7 @@ LoadedModule::LoadedModule(const std::string &path, bool ownNamespace) : path_(p
         installBackend_ = reinterpret_cast<Installer>(dlsym(handle_, kInstallSymbol));
         if (!installBackend_) {
             dlclose(handle_);
+            if (hostHandle_) dlclose(hostHandle_);
             handle_ = nullptr;
             throw Failure(path + ": the host library it links has no lustraInstallBackend");
         }
@@ -60,6 +74,7 @@ LoadedModule::LoadedModule(const std::string &path, bool ownNamespace) : path_(p
 
 LoadedModule::~LoadedModule() {
     if (handle_) dlclose(handle_);
+    if (hostHandle_) dlclose(hostHandle_);
 }
 
 const OperatorInfoTag *LoadedModule::describe() {

@@ -49,6 +49,7 @@ class LoadedModule {
   private:
     std::string path_;
     void *handle_ = nullptr;
+    void *hostHandle_ = nullptr; // the stand-in library in the module's own namespace
     int32_t (*operatorAction_)(OperatorContext *) = nullptr;
     const OperatorInfoTag *(*getOperatorInfo_)() = nullptr;
     const OperatorInfoTag *tags_ = nullptr;
