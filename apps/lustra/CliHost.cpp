@@ -6,10 +6,10 @@
 
 namespace lustra::cli {
 
-CliHost::CliHost() : previous_(lustraInstallBackend(this)) {}
+CliHost::CliHost(Installer install) : install_(install), previous_(install(this)) {}
 
 CliHost::~CliHost() {
-    lustraInstallBackend(previous_);
+    install_(previous_);
 }
 
 void CliHost::setFrames(int64_t frameIndex, const HostFrame *background, const HostFrame *title) {

@@ -18,7 +18,11 @@ namespace lustra::cli {
 
 class CliHost : public HostBackend {
   public:
-    CliHost();
+    // Installs itself with `install` (the stand-in library's
+    // lustraInstallBackend of the module copy it serves) and puts the
+    // previous backend back when it goes.
+    using Installer = HostBackend *(*)(HostBackend *);
+    explicit CliHost(Installer install = &lustraInstallBackend);
     ~CliHost() override;
     CliHost(const CliHost &) = delete;
     CliHost &operator=(const CliHost &) = delete;
@@ -59,6 +63,7 @@ class CliHost : public HostBackend {
   private:
     OpImage *newImage(int32_t width, int32_t height);
 
+    Installer install_;
     HostBackend *previous_ = nullptr;
     int64_t frameIndex_ = -1;
     const HostFrame *frames_[2] = {nullptr, nullptr};

@@ -1,5 +1,7 @@
 // lustra batch: one `lustra render` a row of a batch file, several at once,
-// each a child process of this same program (its own module instance).
+// each a child process of this same program (its own module instance). The
+// cores are shared out: a row renders its frames with the render workers
+// that are left when fewer rows than cores run at once.
 //
 // A row renders into a hidden name next to its output and is moved into
 // place only when its render succeeded, so an output that exists is
@@ -11,6 +13,7 @@
 #include "Installation.h"
 #include "MediaOutput.h"
 #include "OutputSafety.h"
+#include "RenderPipeline.h"
 
 #include <fcntl.h>
 #include <sched.h>
@@ -65,7 +68,9 @@ Batch options:
   -o, --output PATTERN  the output of rows without an output column
   --text-template TEXT  the text of each row from fields, e.g.
                         "{name}\n{role}" (\n: a line break)
-  -j, --jobs N          rows rendered at once (default: the number of cores)
+  -j, --jobs N          rows rendered at once (default: the number of cores);
+                        with fewer rows than cores at once, each row renders
+                        its frames with the cores left (render -j)
   --shard I/N           render only share I of N (1 <= I <= N): the rows r
                         with (r - 1) mod N = I - 1
   -y, --overwrite       render every row again, replacing existing outputs
@@ -92,19 +97,6 @@ extern "C" void onBatchSignal(int number) {
 }
 
 extern "C" void onChild(int) {}
-
-// Cores this process may run on (a Slurm task or a container may have fewer
-// than the machine).
-int coreCount() {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    if (sched_getaffinity(0, sizeof set, &set) == 0) {
-        const int count = CPU_COUNT(&set);
-        if (count > 0) return count;
-    }
-    const long online = sysconf(_SC_NPROCESSORS_ONLN);
-    return online > 0 ? int(online) : 1;
-}
 
 std::string shellQuoted(const std::string &word) {
     if (!word.empty() &&
@@ -407,6 +399,9 @@ class BatchRunner {
 
         const int parallel = options_.jobs > 0 ? options_.jobs : coreCount();
         total_ = selected.size();
+        // The render workers of a row: the cores over the rows under way at
+        // once, at least one (a row's own -j wins).
+        rowWorkers_ = std::clamp(coreCount() / int(std::min<size_t>(parallel, total_)), 1, 16);
         size_t next = 0;
         int forwarded = 0;
         for (;;) {
@@ -489,7 +484,7 @@ class BatchRunner {
             fail(job, failure);
             return;
         }
-        std::vector<std::string> command = {"lustra", "render"};
+        std::vector<std::string> command = {"lustra", "render", "-j", std::to_string(rowWorkers_)};
         command.insert(command.end(), job.job.arguments.begin(), job.job.arguments.end());
         command.insert(command.end(), {"--quiet", "-n", "-o", running.staging.renderOutput});
         std::vector<char *> argv;
@@ -584,6 +579,7 @@ class BatchRunner {
     std::map<pid_t, Running> running_;
     sigset_t previousMask_;
     size_t total_ = 0, finished_ = 0, skippedByStop_ = 0;
+    int rowWorkers_ = 1;
     int rendered_ = 0, skipped_ = 0, failed_ = 0, stopped_ = 0;
     std::vector<int> failedRows_;
 };

@@ -8,6 +8,7 @@
 #include "RenderSetup.h"
 #include "SettingsRecord.h"
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -107,6 +108,10 @@ Encoding:
                         yuv422p (libx264 high10, high422), yuv444p; default:
                         yuv420p for H.264, odd frame sizes padded to even
 Other:
+  -j, --jobs N          frames rendered at once, each by its own copy of the
+                        module (1 to 16; default: the number of cores);
+                        frames are still written in order and the output is
+                        the same for every N
   --quiet               no progress bar and no notes
   --stats               print where the time went: decode, module, encode
   -h, --help            this text
@@ -208,6 +213,11 @@ int commandRender(const std::vector<std::string> &arguments) {
             command.quiet = true;
         } else if (argument == "--stats") {
             command.stats = true;
+        } else if (reader.option(argument, "-j", "--jobs", value)) {
+            command.workers = int(parseInteger(value, "--jobs", 1, 16));
+        } else if (argument.size() > 2 && argument.compare(0, 2, "-j") == 0 &&
+                   std::isdigit(static_cast<unsigned char>(argument[2]))) {
+            command.workers = int(parseInteger(argument.substr(2), "-j", 1, 16)); // -j4
         } else {
             throw UsageError("render: unknown argument \"" + argument + "\"");
         }

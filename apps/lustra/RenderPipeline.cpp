@@ -7,7 +7,10 @@
 #include "ModuleLoader.h"
 #include "Progress.h"
 
+#include <sched.h>
+
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -15,6 +18,7 @@
 #include <deque>
 #include <exception>
 #include <limits>
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -28,50 +32,6 @@ double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// A bounded queue between two threads; close() wakes both sides for good.
-template <typename T> class BoundedQueue {
-  public:
-    explicit BoundedQueue(size_t capacity) : capacity_(capacity) {}
-    bool push(T item) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        notFull_.wait(lock, [&] { return closed_ || items_.size() < capacity_; });
-        if (closed_) return false;
-        items_.push_back(std::move(item));
-        notEmpty_.notify_one();
-        return true;
-    }
-    // False when the queue is finished (ended or closed) and empty.
-    bool pop(T &item) {
-        std::unique_lock<std::mutex> lock(mutex_);
-        notEmpty_.wait(lock, [&] { return closed_ || ended_ || !items_.empty(); });
-        if (closed_ || items_.empty()) return false;
-        item = std::move(items_.front());
-        items_.pop_front();
-        notFull_.notify_one();
-        return true;
-    }
-    // No more items will come; the consumer drains what is there.
-    void end() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        ended_ = true;
-        notEmpty_.notify_all();
-    }
-    // Stop at once: both sides give up.
-    void close() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        closed_ = true;
-        notEmpty_.notify_all();
-        notFull_.notify_all();
-    }
-
-  private:
-    std::mutex mutex_;
-    std::condition_variable notEmpty_, notFull_;
-    std::deque<T> items_;
-    size_t capacity_;
-    bool closed_ = false, ended_ = false;
-};
-
 struct InputFrames {
     int64_t index = 0;
     HostFrame title, background;
@@ -81,6 +41,129 @@ struct OutputFrame {
     int64_t index = 0;
     HostFrame frame;
     RgbaPicture rgba; // instead of `frame` when not empty
+};
+
+// At most this many copies of the module: the loader has about sixteen
+// namespaces, and each copy holds its own buffers.
+constexpr int kMaxWorkers = 16;
+
+// The frames between the reader, the workers and the writer: decoded in
+// order, taken by the workers in order, rendered in any order, written in
+// order. The reader waits while `window` frames lie between the next frame
+// to write and the next to decode, which bounds the frames in memory.
+class FrameFlow {
+  public:
+    FrameFlow(int64_t first, int64_t window, int workers)
+        : nextWrite_(first), window_(window), workers_(workers) {}
+
+    // The reader: waits until frame `index` may be decoded; false when the
+    // render stops.
+    bool waitForRoom(int64_t index) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return stopped_ || index < nextWrite_ + window_; });
+        return !stopped_;
+    }
+    bool push(InputFrames frames) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stopped_) return false;
+        pending_.push_back(std::move(frames));
+        changed_.notify_all();
+        return true;
+    }
+    // No more frames will be decoded.
+    void endInput() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ended_ = true;
+        changed_.notify_all();
+    }
+
+    // A worker: the next decoded frame; false when there is none to come.
+    bool take(InputFrames &frames) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return stopped_ || ended_ || !pending_.empty(); });
+        if (stopped_ || pending_.empty()) return false;
+        frames = std::move(pending_.front());
+        pending_.pop_front();
+        return true;
+    }
+    bool deliver(OutputFrame frame) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stopped_) return false;
+        const int64_t index = frame.index;
+        rendered_.emplace(index, std::move(frame));
+        changed_.notify_all();
+        return true;
+    }
+    void workerDone() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++finished_;
+        changed_.notify_all();
+    }
+
+    // The writer: the next frame in order; false when the render stops or
+    // every worker has finished without it (nothing after a gap is written).
+    bool nextToWrite(OutputFrame &frame) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] {
+            return stopped_ || rendered_.count(nextWrite_) != 0 || finished_ == workers_;
+        });
+        const auto found = rendered_.find(nextWrite_);
+        if (stopped_ || found == rendered_.end()) return false;
+        frame = std::move(found->second);
+        rendered_.erase(found);
+        return true;
+    }
+    void written() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        ++nextWrite_;
+        changed_.notify_all();
+    }
+
+    // Everyone gives up at once.
+    void stop() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopped_ = true;
+        changed_.notify_all();
+    }
+
+  private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<InputFrames> pending_;
+    std::map<int64_t, OutputFrame> rendered_;
+    int64_t nextWrite_;
+    const int64_t window_;
+    const int workers_;
+    int finished_ = 0;
+    bool stopped_ = false, ended_ = false;
+};
+
+// One copy of the module with the backend that serves it, its instance's
+// context and its own matte references.
+struct Worker {
+    int number = 0;
+    std::unique_ptr<LoadedModule> module;
+    std::unique_ptr<CliHost> host;
+    OperatorContext context{};
+    bool setUp = false;
+    bool invertShape = false;
+    DifferenceMatte matte;
+    double moduleSeconds = 0;
+    std::thread thread;
+
+    Worker() = default;
+    Worker(const Worker &) = delete;
+    Worker &operator=(const Worker &) = delete;
+    // Clean-up, then the backend removed before its module is unloaded.
+    ~Worker() {
+        if (setUp) {
+            OperatorContext cleanup{};
+            cleanup.action = 2;
+            module->action(cleanup);
+        }
+        host.reset();
+        module.reset();
+    }
 };
 
 bool sameRate(Rational a, Rational b) {
@@ -224,12 +307,24 @@ RenderOutcome runRender(RenderRequest &request) {
     const bool replaceOutput =
         request.checkOutput ? request.checkOutput(kind, request.firstFrame, lastIndex) : true;
 
-    // The module, driven through the stand-in host library.
-    LoadedModule module(request.modulePath);
-    CliHost host;
-    host.customName = request.customName;
+    // How many workers: one a core unless told, no more than frames, and
+    // one where the module cannot be loaded more than once.
+    int wanted = request.workers > 0 ? request.workers : coreCount();
+    if (total > 0) wanted = int(std::min<int64_t>(wanted, total));
+    wanted = std::clamp(wanted, 1, kMaxWorkers);
+    if (wanted > 1 && !namespacesSupported()) {
+        if (request.workers > 1)
+            say("note: this build (AddressSanitizer) cannot load the module more than once: "
+                "rendering with one worker");
+        wanted = 1;
+    }
+
+    // The pictures that source descriptors name, loaded once and shared by
+    // the workers (each copies them into its module's images).
+    std::mutex picturesMutex;
     std::map<std::string, std::unique_ptr<HostFrame>> pictures;
-    host.resolveSource = [&](const std::string &descriptor) -> const HostFrame * {
+    auto resolveSource = [&](const std::string &descriptor) -> const HostFrame * {
+        std::lock_guard<std::mutex> lock(picturesMutex);
         auto found = pictures.find(descriptor);
         if (found != pictures.end()) return found->second.get();
         std::unique_ptr<HostFrame> picture;
@@ -250,37 +345,67 @@ RenderOutcome runRender(RenderRequest &request) {
         return (pictures[descriptor] = std::move(picture)).get();
     };
 
-    module.describe();
-    HostChoice *choices[3] = {module.secondLayers(), module.flickerFilter(), module.fieldWise()};
-    if (!choices[0] || !choices[1] || !choices[2])
-        throw Failure(module.path() + ": the module does not offer the three host choices");
-    choices[0]->value = request.choices.secondLayers ? 1 : 0;
-    choices[1]->value = request.choices.flickerFilter ? 1 : 0;
-    choices[2]->value = request.choices.fieldWise ? 1 : 0;
-
-    OperatorContext context{};
-    context.node = 1;
-    context.scaleNumerator = int16_t(request.scaleNumerator);
-    context.scaleDenominator = int16_t(request.scaleDenominator);
     const Rational aspect = title.sampleAspect();
-    context.pixelAspect =
-        int16_t(aspect.num > 0 && aspect.den > 0
-                    ? std::clamp<int64_t>(int64_t(aspect.num) * 1000 / aspect.den, 1, 32767)
-                    : 1000);
-    context.fieldCount = uint32_t(
-        total > 0 ? std::min<int64_t>(2 * (request.firstFrame + total), UINT32_MAX) : UINT32_MAX);
-    if (request.settingsForFrame) request.settingsForFrame(request.firstFrame);
-    context.action = 1;
-    module.action(context);
-    if (request.afterSetup) request.afterSetup();
-    struct Cleanup {
-        LoadedModule &module;
-        ~Cleanup() {
-            OperatorContext cleanup{};
-            cleanup.action = 2;
-            module.action(cleanup);
+    auto setUpWorker = [&](Worker &worker) {
+        LoadedModule &module = *worker.module;
+        module.describe();
+        HostChoice *choices[3] = {module.secondLayers(), module.flickerFilter(),
+                                  module.fieldWise()};
+        if (!choices[0] || !choices[1] || !choices[2])
+            throw Failure(module.path() + ": the module does not offer the three host choices");
+        choices[0]->value = request.choices.secondLayers ? 1 : 0;
+        choices[1]->value = request.choices.flickerFilter ? 1 : 0;
+        choices[2]->value = request.choices.fieldWise ? 1 : 0;
+
+        CliHost &host = *worker.host;
+        host.customName = worker.number > 0 && request.customNameOf
+                              ? request.customNameOf(worker.number)
+                              : request.customName;
+        host.resolveSource = resolveSource;
+        OperatorContext &context = worker.context;
+        context = OperatorContext{};
+        context.node = 1;
+        context.scaleNumerator = int16_t(request.scaleNumerator);
+        context.scaleDenominator = int16_t(request.scaleDenominator);
+        context.pixelAspect =
+            int16_t(aspect.num > 0 && aspect.den > 0
+                        ? std::clamp<int64_t>(int64_t(aspect.num) * 1000 / aspect.den, 1, 32767)
+                        : 1000);
+        context.fieldCount =
+            uint32_t(total > 0 ? std::min<int64_t>(2 * (request.firstFrame + total), UINT32_MAX)
+                               : UINT32_MAX);
+        worker.invertShape = request.invertShape;
+        if (request.settingsForFrame)
+            request.settingsForFrame(worker.number, request.firstFrame, worker.invertShape);
+        context.action = 1;
+        module.action(context);
+        worker.setUp = true;
+        if (request.afterSetup) request.afterSetup(worker.number);
+    };
+
+    // The module, driven through the stand-in host library: the first
+    // worker's copy in the program's own namespace, every further copy in a
+    // namespace of its own with its own copy of the library.
+    std::vector<std::unique_ptr<Worker>> workers;
+    for (int number = 0; number < wanted; ++number) {
+        auto worker = std::make_unique<Worker>();
+        worker->number = number;
+        try {
+            worker->module = std::make_unique<LoadedModule>(request.modulePath, number > 0);
+        } catch (const Failure &error) {
+            if (number == 0) throw;
+            // Said once: the workers loaded so far render.
+            say("warning: no more than " + std::to_string(number) +
+                (number == 1 ? " copy" : " copies") + " of the module could be loaded (" +
+                error.what() + "): rendering " + std::to_string(number) +
+                (number == 1 ? " frame" : " frames") + " at once");
+            break;
         }
-    } cleanup{module};
+        worker->host = std::make_unique<CliHost>(worker->module->installer());
+        setUpWorker(*worker);
+        workers.push_back(std::move(worker));
+    }
+    outcome.workers = int(workers.size());
 
     OutputParameters params;
     params.path = request.outputPath;
@@ -305,11 +430,17 @@ RenderOutcome runRender(RenderRequest &request) {
     say("rendering " + title.name() + " over " + over + " at " + sizeText(width, height) +
         (interlaced ? std::string(", ") + fieldOrderName(order) : std::string(", progressive")) +
         (request.choices.fieldWise ? ", field-wise" : ", frame-wise") + " into " +
-        request.outputPath + " (" + output->describe() + ")");
+        request.outputPath + " (" + output->describe() + ")" +
+        (workers.size() > 1 ? ", " + std::to_string(workers.size()) + " frames at once"
+                            : std::string()));
 
-    // One frame through the module into `out`; false when the module fails.
-    auto renderFrame = [&](int64_t index, const HostFrame &backgroundFrame,
+    // One frame through a worker's module into `out`; false when the module
+    // fails.
+    auto renderFrame = [&](Worker &worker, int64_t index, const HostFrame &backgroundFrame,
                            const HostFrame &titleFrame, HostFrame &out) {
+        CliHost &host = *worker.host;
+        LoadedModule &module = *worker.module;
+        OperatorContext &context = worker.context;
         host.setFrames(index, &backgroundFrame, &titleFrame);
         host.setOutput(&out);
         const int32_t first = int32_t(2 * index);
@@ -344,34 +475,70 @@ RenderOutcome runRender(RenderRequest &request) {
         return ok;
     };
 
-    // --alpha effect: uniform backgrounds, and what the module makes of them
-    // where nothing covers them (a render of an empty title: black, or
-    // white when the settings invert the shape); made again whenever the
-    // settings change between frames.
-    DifferenceMatte matte;
+    // --alpha effect: uniform backgrounds, and what a worker's module makes
+    // of them where nothing covers them (a render of an empty title: black,
+    // or white when the settings invert the shape); made again whenever the
+    // worker's settings change between frames.
     HostFrame black, white;
-    auto makeMatteReferences = [&](int64_t index) {
-        const HostFrame empty = request.invertShape ? white : black;
+    auto makeMatteReferences = [&](Worker &worker, int64_t index) {
+        const HostFrame &empty = worker.invertShape ? white : black;
         HostFrame overBlack(black.width, black.height), overWhite(black.width, black.height);
-        if (!renderFrame(index, black, empty, overBlack) ||
-            !renderFrame(index, white, empty, overWhite))
+        if (!renderFrame(worker, index, black, empty, overBlack) ||
+            !renderFrame(worker, index, white, empty, overWhite))
             throw Failure("the module failed to render the matte's reference frames:" +
-                          joinLogLines(host.logLines));
-        matte.setReferences(overBlack, overWhite);
+                          joinLogLines(worker.host->logLines));
+        worker.matte.setReferences(overBlack, overWhite);
     };
     if (request.alpha == AlphaMode::Effect) {
         black = HostFrame(width, height + height % 2, rgbToHost(0, 0, 0));
         white = HostFrame(width, height + height % 2, rgbToHost(255, 255, 255));
-        makeMatteReferences(request.firstFrame);
+        for (auto &worker : workers) makeMatteReferences(*worker, request.firstFrame);
     }
 
-    // Reader thread: inputs to host frames.
-    BoundedQueue<InputFrames> inputs(3);
-    BoundedQueue<OutputFrame> outputs(3);
-    std::exception_ptr readerError, writerError;
+    // Frames in order from the reader, rendered by the workers in any
+    // order, written in order by the writer: no more than `window` frames
+    // between the next one written and the last one decoded.
+    FrameFlow flow(request.firstFrame, 2 * int64_t(workers.size()) + 2, int(workers.size()));
+    std::exception_ptr readerError, writerError, workerError;
     double decodeSeconds = 0, encodeSeconds = 0;
     const Clock::time_point wallStart = Clock::now();
-    std::thread reader([&] {
+
+    // Messages from the workers and the writer, between progress updates.
+    std::mutex messageMutex;
+    ProgressBar progress(total, !request.quiet);
+    std::set<int32_t> warnedLines;
+    std::atomic<bool> stopping{false};
+    std::atomic<bool> stopSaid{false};
+    for (auto &worker : workers)
+        worker->host->onAbortCheck = [&] {
+            if (!interruptRequested() || stopSaid.exchange(true)) return;
+            stopping = true;
+            std::lock_guard<std::mutex> lock(messageMutex);
+            progress.clear();
+            std::fprintf(stderr,
+                         "lustra: interrupted: finishing the current frame, then closing %s\n",
+                         request.outputPath.c_str());
+        };
+
+    std::atomic<int64_t> done{0};
+    std::mutex failureMutex;
+    std::string failure;
+    int64_t failedFrame = -1;
+
+    // Whatever ends this function, no thread outlives what it uses.
+    std::thread reader, writer;
+    struct StopAndJoin {
+        FrameFlow &flow;
+        std::vector<std::thread *> threads;
+        ~StopAndJoin() {
+            flow.stop();
+            for (std::thread *thread : threads)
+                if (thread->joinable()) thread->join();
+        }
+    } joinAll{flow, {&reader, &writer}};
+    for (auto &worker : workers) joinAll.threads.push_back(&worker->thread);
+
+    reader = std::thread([&] {
         try {
             HostFrame skipTitle, skipBackground;
             // Stills are not read up to the first frame: told where they start.
@@ -386,6 +553,7 @@ RenderOutcome runRender(RenderRequest &request) {
             }
             for (int64_t index = request.firstFrame;; ++index) {
                 if (lastIndex >= 0 && index > lastIndex) break;
+                if (!flow.waitForRoom(index)) return;
                 InputFrames frames;
                 frames.index = index;
                 const Clock::time_point start = Clock::now();
@@ -396,118 +564,128 @@ RenderOutcome runRender(RenderRequest &request) {
                 }
                 decodeSeconds += secondsSince(start);
                 if (!more) break;
-                if (!inputs.push(std::move(frames))) return;
+                if (!flow.push(std::move(frames))) return;
             }
         } catch (...) {
             readerError = std::current_exception();
         }
-        inputs.end();
+        flow.endInput();
     });
 
-    std::thread writer([&] {
+    writer = std::thread([&] {
         try {
             OutputFrame frame;
-            while (outputs.pop(frame)) {
+            while (flow.nextToWrite(frame)) {
                 const Clock::time_point start = Clock::now();
                 if (!frame.rgba.empty())
                     output->writeRgba(frame.rgba, frame.index);
                 else
                     output->write(frame.frame, frame.index);
                 encodeSeconds += secondsSince(start);
+                flow.written();
+                ++done;
+                std::lock_guard<std::mutex> lock(messageMutex);
+                progress.update(done);
             }
         } catch (...) {
             writerError = std::current_exception();
-            outputs.close();
+            flow.stop();
         }
     });
 
-    // Stops both threads and waits for them; safe to call more than once.
-    bool joined = false;
-    auto stopThreads = [&](bool drainOutput) {
-        if (joined) return;
-        inputs.close();
-        if (drainOutput)
-            outputs.end();
-        else
-            outputs.close();
-        reader.join();
-        writer.join();
-        joined = true;
-    };
-
-    bool stopping = false;
-    int64_t done = 0;
-    ProgressBar progress(total, !request.quiet);
-    host.onAbortCheck = [&] {
-        if (stopping || !interruptRequested()) return;
-        stopping = true;
-        progress.clear();
-        std::fprintf(stderr, "lustra: interrupted: finishing the current frame, then closing %s\n",
-                     request.outputPath.c_str());
-    };
-
-    std::string failure;
-    try {
-        InputFrames frames;
-        double moduleSeconds = 0;
-        while (!stopping && !interruptRequested() && inputs.pop(frames)) {
-            OutputFrame result;
-            result.index = frames.index;
-            host.logLines.clear();
-            const Clock::time_point start = Clock::now();
-            if (request.settingsForFrame && frames.index != request.firstFrame &&
-                request.settingsForFrame(frames.index)) {
-                // A new record: the module reads it at a new set-up, after a
-                // clean-up that frees the source pictures of the old one.
-                context.action = 2;
-                module.action(context);
-                context.action = 1;
-                module.action(context);
-                if (request.afterSetup) request.afterSetup();
-                if (request.alpha == AlphaMode::Effect) makeMatteReferences(frames.index);
+    // A worker: frames from the reader through its module to the writer.
+    auto work = [&](Worker &worker) {
+        CliHost &host = *worker.host;
+        try {
+            InputFrames frames;
+            while (!stopping && !interruptRequested() && flow.take(frames)) {
+                OutputFrame result;
+                result.index = frames.index;
+                host.logLines.clear();
+                const Clock::time_point start = Clock::now();
+                bool invertShape = worker.invertShape;
+                if (request.settingsForFrame && frames.index != request.firstFrame &&
+                    request.settingsForFrame(worker.number, frames.index, invertShape)) {
+                    // A new record: the module reads it at a new set-up,
+                    // after a clean-up that frees the source pictures of the
+                    // old one.
+                    worker.invertShape = invertShape;
+                    worker.context.action = 2;
+                    worker.module->action(worker.context);
+                    worker.context.action = 1;
+                    worker.module->action(worker.context);
+                    if (request.afterSetup) request.afterSetup(worker.number);
+                    if (request.alpha == AlphaMode::Effect)
+                        makeMatteReferences(worker, frames.index);
+                }
+                bool ok = true;
+                if (request.alpha == AlphaMode::Effect) {
+                    // The same frame over black and over white; the module
+                    // keeps nothing of one render for the next but the
+                    // fetched source pictures, so both see the same title,
+                    // fields and settings.
+                    HostFrame overWhite(frames.title.width, frames.title.height);
+                    result.frame = HostFrame(frames.title.width, frames.title.height);
+                    ok = renderFrame(worker, frames.index, black, frames.title, result.frame) &&
+                         renderFrame(worker, frames.index, white, frames.title, overWhite);
+                    if (ok) worker.matte.extract(result.frame, overWhite, result.rgba);
+                } else {
+                    result.frame = HostFrame(frames.title.width, frames.title.height);
+                    ok = renderFrame(worker, frames.index, frames.background, frames.title,
+                                     result.frame);
+                }
+                worker.moduleSeconds += secondsSince(start);
+                for (int32_t line : host.logLines) {
+                    if (line != 5855) continue;
+                    // Said once, not once a worker.
+                    std::lock_guard<std::mutex> lock(messageMutex);
+                    if (!warnedLines.insert(line).second) continue;
+                    progress.clear();
+                    say("warning: " + describeLogLine(line));
+                }
+                if (!ok) {
+                    // The earliest frame that failed is the one reported.
+                    std::lock_guard<std::mutex> lock(failureMutex);
+                    if (failedFrame < 0 || frames.index < failedFrame) {
+                        failedFrame = frames.index;
+                        failure = "the module failed to render frame " +
+                                  std::to_string(frames.index) + ":" + joinLogLines(host.logLines);
+                    }
+                    flow.stop();
+                    return;
+                }
+                if (result.frame.height != height) {
+                    result.frame.pixels.resize(size_t(width) * height);
+                    result.frame.height = height;
+                }
+                if (result.rgba.size() > size_t(width) * height * 4)
+                    result.rgba.resize(size_t(width) * height * 4);
+                if (!flow.deliver(std::move(result))) return; // the render stops
             }
-            bool ok = true;
-            if (request.alpha == AlphaMode::Effect) {
-                // The same frame over black and over white; the module keeps
-                // nothing of one render for the next but the fetched source
-                // pictures, so both see the same title, fields and settings.
-                HostFrame overWhite(frames.title.width, frames.title.height);
-                result.frame = HostFrame(frames.title.width, frames.title.height);
-                ok = renderFrame(frames.index, black, frames.title, result.frame) &&
-                     renderFrame(frames.index, white, frames.title, overWhite);
-                if (ok) matte.extract(result.frame, overWhite, result.rgba);
-            } else {
-                result.frame = HostFrame(frames.title.width, frames.title.height);
-                ok = renderFrame(frames.index, frames.background, frames.title, result.frame);
-            }
-            moduleSeconds += secondsSince(start);
-            for (int32_t line : host.logLines)
-                if (line == 5855) say("warning: " + describeLogLine(line));
-            if (!ok) {
-                failure = "the module failed to render frame " + std::to_string(frames.index) +
-                          ":" + joinLogLines(host.logLines);
-                break;
-            }
-            if (result.frame.height != height) {
-                result.frame.pixels.resize(size_t(width) * height);
-                result.frame.height = height;
-            }
-            if (result.rgba.size() > size_t(width) * height * 4)
-                result.rgba.resize(size_t(width) * height * 4);
-            if (!outputs.push(std::move(result))) break; // the writer failed
-            ++done;
-            progress.update(done);
+        } catch (...) {
+            std::lock_guard<std::mutex> lock(failureMutex);
+            if (!workerError) workerError = std::current_exception();
+            flow.stop();
         }
-        outcome.times.module = moduleSeconds;
-    } catch (...) {
-        progress.clear();
-        stopThreads(false);
-        output->abandon();
-        throw;
-    }
-    const bool interrupted = stopping || interruptRequested();
-    stopThreads(failure.empty());
+    };
+    // The first worker renders on this thread, the others on their own.
+    for (size_t i = 1; i < workers.size(); ++i)
+        workers[i]->thread = std::thread([&, i] {
+            work(*workers[i]);
+            flow.workerDone();
+        });
+    work(*workers[0]);
+    flow.workerDone();
+    for (size_t i = 1; i < workers.size(); ++i) workers[i]->thread.join();
+    // The writer writes what is complete in order (none after a failure),
+    // then the reader is told to stop.
+    if (!failure.empty() || workerError) flow.stop();
+    writer.join();
+    flow.stop();
+    reader.join();
     progress.clear();
+    const bool interrupted = stopping || interruptRequested();
+    for (auto &worker : workers) outcome.times.module += worker->moduleSeconds;
     outcome.times.decode = decodeSeconds;
     outcome.times.encode = encodeSeconds;
 
@@ -515,6 +693,10 @@ RenderOutcome runRender(RenderRequest &request) {
         output->abandon();
         throw Failure(message);
     };
+    if (workerError) {
+        output->abandon();
+        std::rethrow_exception(workerError);
+    }
     if (writerError) {
         output->abandon();
         std::rethrow_exception(writerError);
@@ -529,9 +711,10 @@ RenderOutcome runRender(RenderRequest &request) {
         output->abandon();
         std::rethrow_exception(readerError);
     }
-    if (done == 0 && !interrupted)
+    const int64_t written = done;
+    if (written == 0 && !interrupted)
         fail(title.name() + ": no frames to render in the range asked for");
-    if (done == 0) {
+    if (written == 0) {
         output->abandon();
         std::fprintf(stderr, "lustra: interrupted before the first frame; nothing written\n");
         outcome.exitCode = kExitInterrupted;
@@ -539,19 +722,32 @@ RenderOutcome runRender(RenderRequest &request) {
     }
     output->finish();
     outcome.times.wall = secondsSince(wallStart);
-    outcome.frames = done;
+    outcome.frames = written;
     outcome.files = output->files();
     if (interrupted) {
         std::fprintf(
             stderr,
             "lustra: interrupted after %lld of %s frames; %s holds the frames rendered so far\n",
-            (long long)done, total > 0 ? std::to_string(total).c_str() : "the",
+            (long long)written, total > 0 ? std::to_string(total).c_str() : "the",
             request.outputPath.c_str());
         outcome.exitCode = kExitInterrupted;
     }
-    if (host.liveImages() != 0)
-        say("warning: the module kept " + std::to_string(host.liveImages()) + " host images");
+    int liveImages = 0;
+    for (auto &worker : workers) liveImages += worker->host->liveImages();
+    if (liveImages != 0)
+        say("warning: the module kept " + std::to_string(liveImages) + " host images");
     return outcome;
+}
+
+int coreCount() {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    if (sched_getaffinity(0, sizeof set, &set) == 0) {
+        const int count = CPU_COUNT(&set);
+        if (count > 0) return count;
+    }
+    const unsigned hardware = std::thread::hardware_concurrency();
+    return hardware > 0 ? int(hardware) : 1;
 }
 
 } // namespace lustra::cli

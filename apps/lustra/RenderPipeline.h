@@ -1,7 +1,7 @@
-// One render: the module loaded, inputs read and converted in a reader
-// thread, every frame rendered through OperatorAction on this thread (the
-// module is single-threaded), output converted and encoded in a writer
-// thread.
+// One render: inputs read and converted in a reader thread, frames rendered
+// through OperatorAction by one or more workers, each with a copy of the
+// module of its own (the module is single-threaded and serves one instance
+// per load), output converted and encoded in order in a writer thread.
 #pragma once
 
 #include "AlphaMatte.h"
@@ -34,21 +34,31 @@ struct RenderRequest {
     std::string modulePath;
     // What opGetCustomPrefsName answers ("" = no per-instance name).
     std::string customName;
+    // Frames rendered at once, each by a worker with its own copy of the
+    // module (0: one a core). Fewer when the render has fewer frames or the
+    // loader cannot load that many copies.
+    int workers = 0;
+    // The name worker `worker` (1, 2, ...) is given instead of customName,
+    // for a settings file written for this render (unset: customName).
+    std::function<std::string(int worker)> customNameOf;
     // Checks the files the output would write (frames `first` to `last`,
     // -1: no known end) before anything is rendered; returns whether
     // existing files may be replaced. Unset: they may.
     std::function<bool(OutputKind kind, int64_t first, int64_t last)> checkOutput;
-    // Called right after the module's set-up has read the settings.
-    std::function<void()> afterSetup;
+    // Called right after a worker's module set-up has read the settings.
+    std::function<void(int worker)> afterSetup;
     // Settings that change between frames (unset: the first set-up's record
     // holds for the whole render). `settingsRate` is called once with the
     // output's frame rate before anything is rendered (it may throw
-    // UsageError); `settingsForFrame` with each frame's index before that
-    // frame renders, the first one before the first set-up. It returns true
-    // when it has written a record that differs from the last set-up's where
-    // the set-up reads it: the module is then cleaned up and set up again.
+    // UsageError); `settingsForFrame` with each frame's index before a
+    // worker renders that frame, and with the first frame's index before
+    // each worker's first set-up; workers call it from their own threads at
+    // the same time. It returns true when it has written a record that
+    // differs from the worker's last set-up's where that worker's set-up
+    // reads it (and sets `invertShape` to the record's): the worker's
+    // module is then cleaned up and set up again.
     std::function<void(Rational rate)> settingsRate;
-    std::function<bool(int64_t frame)> settingsForFrame;
+    std::function<bool(int worker, int64_t frame, bool &invertShape)> settingsForFrame;
     // Pictures for source descriptors that hold a token instead of a path.
     std::map<std::string, std::string> sourceFiles;
     HostChoices choices;
@@ -71,7 +81,7 @@ struct RenderRequest {
 
 struct RenderTimes {
     double decode = 0; // reader thread: decoding, scaling, conversion to host pixels
-    double module = 0; // OperatorAction calls
+    double module = 0; // OperatorAction calls, summed over the workers
     double encode = 0; // writer thread: conversion and encoding
     double wall = 0;
 };
@@ -79,6 +89,7 @@ struct RenderTimes {
 struct RenderOutcome {
     int exitCode = 0;
     int64_t frames = 0;
+    int workers = 1; // the workers that rendered
     std::vector<std::string> files;
     std::string outputDescription;
     RenderTimes times;
@@ -88,5 +99,9 @@ struct RenderOutcome {
 // problems Failure; a frame the module fails on gives exit code 1 with its
 // log lines printed, Ctrl-C exit code 130 with the output closed properly.
 RenderOutcome runRender(RenderRequest &request);
+
+// The cores this process may run on (its CPU affinity; a container or a
+// batch system may allow fewer than the machine has).
+int coreCount();
 
 } // namespace lustra::cli

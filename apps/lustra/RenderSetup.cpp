@@ -13,7 +13,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <filesystem>
+#include <mutex>
 
 namespace fs = std::filesystem;
 
@@ -45,8 +47,11 @@ bool layerUsesSource(const Record &record, const std::string &layer) {
 // each new set-up of a render whose settings change between frames.
 class TemporarySettings {
   public:
-    TemporarySettings(const Home &home, const Record &record) {
-        name_ = "/programs/lustra/settings/.render-" + std::to_string(getpid()) + ".prf";
+    // `worker` > 0: the file of that render worker, which sets up its own
+    // copy of the module.
+    TemporarySettings(const Home &home, const Record &record, int worker = 0) {
+        name_ = "/programs/lustra/settings/.render-" + std::to_string(getpid()) +
+                (worker > 0 ? "-" + std::to_string(worker) : std::string()) + ".prf";
         path_ = home.path + name_;
         rewrite(record);
     }
@@ -266,18 +271,30 @@ int runRenderCommand(RenderCommand &command) {
         const bool replace = safety.check(command.output, classifyOutput(command.output), 0, 0);
         request.checkOutput = [replace](OutputKind, int64_t, int64_t) { return replace; };
     }
+    // Each render worker past the first reads a file of its own, made when
+    // the worker is set up (before any worker renders).
+    std::vector<std::unique_ptr<TemporarySettings>> workerSettings;
     if (changes) {
         temporary = std::make_unique<TemporarySettings>(home, base.record);
         temporary->keep(base.record);
         request.customName = temporary->name();
-        request.afterSetup = [&temporary] { temporary->remove(); };
+        request.customNameOf = [&](int worker) {
+            if (workerSettings.size() < size_t(worker) + 1) workerSettings.resize(worker + 1);
+            workerSettings[worker] = std::make_unique<TemporarySettings>(home, base.record, worker);
+            return workerSettings[worker]->name();
+        };
+        request.afterSetup = [&](int worker) {
+            (worker == 0 ? temporary : workerSettings[worker])->remove();
+        };
     } else {
         request.customName = instanceSettingsName(command.instance);
     }
     // Animated settings: the record of each frame, written for a new set-up
-    // only when it differs from the previous frame's.
+    // of a worker only when it differs from the record of that worker's
+    // last set-up.
     Rational animationRate{25, 1};
-    Record setUpRecord = base.record;
+    std::mutex setUpRecordsMutex;
+    std::deque<Record> setUpRecords; // its references stay as it grows
     if (!animation.empty()) {
         request.settingsRate = [&](Rational rate) {
             animation.checkOrder(rate.num, rate.den);
@@ -285,13 +302,20 @@ int runRenderCommand(RenderCommand &command) {
         };
     }
     if (animation.animatesRecord()) {
-        request.settingsForFrame = [&](int64_t frame) {
+        request.settingsForFrame = [&](int worker, int64_t frame, bool &invertShape) {
             Record record = base.record;
             animation.apply(record, frame, animationRate.num, animationRate.den);
-            if (record == setUpRecord) return false;
-            temporary->rewrite(record);
-            setUpRecord = record;
-            request.invertShape = fieldValue(record, *findField("invertShape")) == 1;
+            Record *setUpRecord;
+            {
+                // Workers ask from their own threads; each has its own entry.
+                std::lock_guard<std::mutex> lock(setUpRecordsMutex);
+                while (setUpRecords.size() <= size_t(worker)) setUpRecords.push_back(base.record);
+                setUpRecord = &setUpRecords[worker];
+            }
+            if (record == *setUpRecord) return false;
+            (worker == 0 ? temporary : workerSettings[worker])->rewrite(record);
+            *setUpRecord = record;
+            invertShape = fieldValue(record, *findField("invertShape")) == 1;
             return true;
         };
     }
@@ -361,6 +385,7 @@ int runRenderCommand(RenderCommand &command) {
     request.frameRate = command.frameRate;
     request.quiet = command.quiet;
     request.stats = command.stats;
+    request.workers = command.workers;
 
     const RenderOutcome outcome = runRender(request);
     if (outcome.exitCode == kExitSuccess || outcome.exitCode == kExitInterrupted) {
@@ -376,9 +401,11 @@ int runRenderCommand(RenderCommand &command) {
             const double n = double(outcome.frames);
             std::fprintf(stderr,
                          "lustra: %lld frames in %.2f s = %.2f fps; per frame: decode %.1f ms "
-                         "(reader thread), module %.1f ms, encode %.1f ms (writer thread)\n",
+                         "(reader thread), module %.1f ms (%d worker%s), encode %.1f ms (writer "
+                         "thread)\n",
                          (long long)outcome.frames, outcome.times.wall, fps,
                          1000 * outcome.times.decode / n, 1000 * outcome.times.module / n,
+                         outcome.workers, outcome.workers == 1 ? "" : "s",
                          1000 * outcome.times.encode / n);
         }
     }
