@@ -339,6 +339,8 @@ Passes passesFor(CpuVariant wanted) {
     // The row pass keeps its AVX2 variant on AVX-512 processors.
     if (v == CpuVariant::kAvx512) return {v, sumColumnsAvx512, convolveAvx2};
     if (v == CpuVariant::kAvx2) return {v, sumColumnsAvx2, convolveAvx2};
+#else
+    (void)v;
 #endif
     return {CpuVariant::kBaseline, sumColumnsBaseline, convolveBaseline};
 }

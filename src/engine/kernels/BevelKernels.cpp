@@ -425,6 +425,8 @@ Passes passesFor(CpuVariant wanted) {
     // The column pass keeps its AVX2 variant on AVX-512 processors.
     if (v == CpuVariant::kAvx512) return {v, sumColumnPairsAvx2, convolvePairsAvx512};
     if (v == CpuVariant::kAvx2) return {v, sumColumnPairsAvx2, convolvePairsAvx2};
+#else
+    (void)v;
 #endif
     return {CpuVariant::kBaseline, sumColumnPairsBaseline, convolvePairsBaseline};
 }
