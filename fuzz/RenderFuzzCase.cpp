@@ -1,6 +1,9 @@
-// The render case: every byte of the input steers one render.
+// The render case: every byte of the input steers one render; the bytes
+// after those of the render then steer a check of the bevel, glow and
+// shadow stages against their per-pixel models on the title's mask.
 #include "FuzzCases.h"
 #include "FuzzHost.h"
+#include "StageModelCheck.h"
 
 namespace lustra::fuzz {
 
@@ -41,6 +44,18 @@ void renderFuzzCase(const uint8_t *data, size_t size) {
     }
 
     renderBothFields(host, choices, context, changes);
+
+    // The title's luminance as the mask, with near-extreme levels taken as
+    // transparent or fully opaque so that both occur in runs.
+    std::vector<uint8_t> mask(pixels);
+    for (size_t i = 0; i < pixels; ++i) {
+        const uint8_t level = uint8_t(host.frames[1][i] >> 24);
+        mask[i] = level >= 0xF0 ? 255 : level < 0x20 ? 0 : level;
+    }
+    const int32_t border = in.byte() % 41;
+    uint8_t parameters[9];
+    in.bytes(parameters, sizeof parameters);
+    checkStagesAgainstModels(host.width, host.height, border, mask, parameters);
 }
 
 } // namespace lustra::fuzz

@@ -4,12 +4,13 @@
 // stamp it receives. The raw slopes are then smoothed inside the bounding box
 // and scaled by the bevel depth and direction into slopeX and slopeY.
 //
-// The readable per-pixel model, which the tests match this stage against
-// byte for byte: engine/reference/BevelModel.h.
+// The readable per-pixel model, which the tests and the render fuzzer match
+// this stage against byte for byte: engine/reference/BevelModel.h. The row
+// kernels it calls: engine/kernels/BevelKernels.h.
 #include "engine/Blend.h"
 #include "engine/Engine.h"
+#include "engine/kernels/BevelKernels.h"
 
-#include <climits>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -17,16 +18,28 @@
 #include <new>
 #include <vector>
 
-// The smoothing's passes have AVX2 variants written with its multiply-add
-// instructions, besides portable ones (GCC picks one when the module loads).
-#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
-#include <immintrin.h>
-#define LUSTRA_PAIRED_PASSES 1
-#endif
-
 namespace lustra {
 
+namespace bevelKernels {
+
+// The padded copy of the stamp tables of radius a (see BevelKernels.h).
+PaddedStamp::PaddedStamp(int32_t a) : pitch(2 * a + 1 + 2 * kMargin) {
+    const size_t size = size_t(2 * a + 1) * pitch;
+    height.assign(size, 0), slopeX.assign(size, 0), slopeY.assign(size, 0);
+    const int32_t stride = engine.stampSpan + 1;
+    for (int32_t row = 0; row <= 2 * a; ++row) {
+        const size_t to = size_t(row) * pitch + kMargin, from = size_t(row) * stride;
+        std::memcpy(&height[to], engine.bevelStampHeight + from, 2 * size_t(a) + 1);
+        std::memcpy(&slopeX[to], engine.bevelStampSlopeX + from, 2 * size_t(a) + 1);
+        std::memcpy(&slopeY[to], engine.bevelStampSlopeY + from, 2 * size_t(a) + 1);
+    }
+}
+
+} // namespace bevelKernels
+
 namespace {
+
+using namespace bevelKernels;
 
 struct BevelParams {
     int32_t width;     // profile radius a, limited to the border
@@ -47,11 +60,6 @@ BevelParams readParams(const BevelJob &bevel) {
     // so |f| stays below 2^17.
     params.scale = (bevel.depth * 256 / 100) * bevel.direction;
     return params;
-}
-
-// The low 8 bits of v as a signed byte.
-int8_t lowByte(int64_t v) {
-    return static_cast<int8_t>(static_cast<uint8_t>(v & 0xFF));
 }
 
 // A stamp slope: clamped to -127..127, then truncated toward zero.
@@ -100,29 +108,6 @@ void buildStamps(int32_t a, float E, float I) {
 
 // Covered pixels start with no stamp and no slope; transparent ones keep
 // whatever they hold (nothing reads them).
-// One row of clearCoveredPixels in runs of 32 pixels: runs without a covered
-// pixel are skipped, runs of covered pixels cleared, and the others taken
-// branch-free so that it vectorises.
-LUSTRA_VECTOR_CLONES void clearCoveredRow(const uint8_t *__restrict mask, int32_t count,
-                                          uint8_t *__restrict stampMax, int8_t *__restrict rawX,
-                                          int8_t *__restrict rawY) {
-    for (int32_t run = 0; run < count; run += 32) {
-        const int32_t end = count - run < 32 ? count : run + 32;
-        if (end == run + 32 && !anyNonZero<32>(mask + run)) continue;
-        if (end == run + 32 && allNonZero<32>(mask + run)) {
-            std::memset(stampMax + run, 0, 32);
-            std::memset(rawX + run, 0, 32), std::memset(rawY + run, 0, 32);
-            continue;
-        }
-        for (int32_t x = run; x < end; ++x) {
-            const bool covered = mask[x] != 0;
-            stampMax[x] = covered ? 0 : stampMax[x];
-            rawX[x] = covered ? 0 : rawX[x];
-            rawY[x] = covered ? 0 : rawY[x];
-        }
-    }
-}
-
 void clearCoveredPixels() {
     const PixelRect box = maskBounds(0);
     for (int32_t y = box.y0; y < box.y1; ++y) {
@@ -132,97 +117,7 @@ void clearCoveredPixels() {
     }
 }
 
-// Stamp rows are applied in runs of V cells with GCC vector extensions: V
-// bytes of each plane at once, compiled for the widest registers the clone
-// targets (two halves each where a vector is wider than the registers).
-// (The vector attribute needs a literal size, hence one type per width.)
-template <int V> struct ByteVector;
-template <> struct ByteVector<8> { typedef uint8_t type __attribute__((vector_size(8))); };
-template <> struct ByteVector<16> { typedef uint8_t type __attribute__((vector_size(16))); };
-template <> struct ByteVector<32> { typedef uint8_t type __attribute__((vector_size(32))); };
-template <int V> using Bytes = typename ByteVector<V>::type;
-
-// Vectors go by reference: passed by value, their ABI differs between the
-// clones.
-template <typename Vector> void load(Vector &v, const void *p) {
-    std::memcpy(&v, p, sizeof v);
-}
-
-template <typename Vector> void store(void *p, const Vector &v) {
-    std::memcpy(p, &v, sizeof v);
-}
-
-// The pointers of one stamp row and of the frame row it lands on, all at the
-// column of the edge pixel (offset dx = 0).
-struct StampRow {
-    const uint8_t *mask;
-    uint8_t *stampMax;
-    uint8_t *rawX, *rawY;
-    const uint8_t *height, *slopeX, *slopeY;
-};
-
-// One run of V cells starting at s, loaded and worked out; store() writes it.
-template <int V> struct StampRun {
-    int32_t s;
-    Bytes<V> height, held, slopeX, slopeY, rawX, rawY, take;
-
-    StampRun(const StampRow &row, int32_t start) : s(start) {
-        Bytes<V> mask;
-        load(mask, row.mask + s), load(height, row.height + s), load(held, row.stampMax + s);
-        load(slopeX, row.slopeX + s), load(slopeY, row.slopeY + s);
-        load(rawX, row.rawX + s), load(rawY, row.rawY + s);
-        take = Bytes<V>((mask != 0) & (height > held));
-    }
-    void store(const StampRow &row) const {
-        lustra::store(row.stampMax + s, Bytes<V>(take != 0 ? height : held));
-        lustra::store(row.rawX + s, Bytes<V>(take != 0 ? slopeX : rawX));
-        lustra::store(row.rawY + s, Bytes<V>(take != 0 ? slopeY : rawY));
-    }
-};
-
-// Stamps cells s .. s + V - 1 of the row: a covered pixel whose held height
-// is lower (unsigned) than the stamp's takes the stamp's height and slopes.
-// Stamping the same cells again changes nothing, so runs may overlap. A run
-// without a covered pixel takes nothing and is skipped.
-template <int V> inline void stampRun(const StampRow &row, int32_t s) {
-    if (anyNonZero<V>(row.mask + s)) StampRun<V>(row, s).store(row);
-}
-
-// Two runs that may overlap, both loaded before either is stored (a load
-// that overlaps a store just made stalls): the same as one after the other,
-// since the cells they share take the same values in both.
-template <int V> inline void stampRunPair(const StampRow &row, int32_t s1, int32_t s2) {
-    const StampRun<V> first(row, s1), second(row, s2);
-    first.store(row);
-    second.store(row);
-}
-
-// Stamps cells first .. last of the row when cells lo .. hi (a range around
-// them inside the frame and the stamp) hold at least V cells: the range is
-// widened to V cells where shorter and covered by runs of V, the last one
-// ending at the last cell. False when lo .. hi is too short.
-template <int V>
-inline bool stampRuns(const StampRow &row, int32_t first, int32_t last, int32_t lo, int32_t hi) {
-    if (hi - lo + 1 < V) return false;
-    if (last - first + 1 < V) {
-        first = first < hi - V + 1 ? first : hi - V + 1;
-        last = first + V - 1;
-    }
-    int32_t s = first;
-    for (; last - s + 1 > 2 * V; s += V) stampRun<V>(row, s);
-    if (last - s + 1 > V)
-        stampRunPair<V>(row, s, last - V + 1);
-    else
-        stampRun<V>(row, last - V + 1);
-    return true;
-}
-
-// The cells of stamp row dy that can take anything, those of non-zero
-// height: first .. last (first > last when there are none).
-struct StampExtent {
-    int32_t first, last;
-};
-
+// The extents of the stamp rows of radius a, per row dy + a.
 std::vector<StampExtent> stampExtents(int32_t a) {
     const int32_t stride = engine.stampSpan + 1;
     std::vector<StampExtent> extents(2 * size_t(a) + 1, StampExtent{a + 1, a});
@@ -238,390 +133,11 @@ std::vector<StampExtent> stampExtents(int32_t a) {
     return extents;
 }
 
-// The stamps of radius a <= 15 copied with 32 empty cells on each side of
-// every row, so that a run of 32 frame pixels can take a stamp row at any
-// offset from it whose cells all lie in the run: cell (dx, dy) at row dy + a,
-// column dx + a + 32.
-struct PaddedStamp {
-    static constexpr int32_t kMargin = 32;
-    int32_t pitch = 0;
-    std::vector<uint8_t> height, slopeX, slopeY;
-
-    explicit PaddedStamp(int32_t a) : pitch(2 * a + 1 + 2 * kMargin) {
-        const size_t size = size_t(2 * a + 1) * pitch;
-        height.assign(size, 0), slopeX.assign(size, 0), slopeY.assign(size, 0);
-        const int32_t stride = engine.stampSpan + 1;
-        for (int32_t row = 0; row <= 2 * a; ++row) {
-            const size_t to = size_t(row) * pitch + kMargin, from = size_t(row) * stride;
-            std::memcpy(&height[to], engine.bevelStampHeight + from, 2 * size_t(a) + 1);
-            std::memcpy(&slopeX[to], engine.bevelStampSlopeX + from, 2 * size_t(a) + 1);
-            std::memcpy(&slopeY[to], engine.bevelStampSlopeY + from, 2 * size_t(a) + 1);
-        }
-    }
-};
-
-// Stamps edge pixels first .. last - 1, all on row ey, whose stamps all lie
-// in the 32 frame pixels from column s: each frame row is loaded once, takes
-// the stamp rows of the edge pixels in list order, and is stored once. Each
-// pixel thus sees the same stamps in the same order as when the edge pixels
-// are taken one by one.
-inline void stampGroup(int32_t a, const PaddedStamp &stamp, int32_t first, int32_t last,
-                       int32_t s) {
-    const int32_t w = engine.frameWidth, h = engine.frameHeight;
-    const int32_t ey = engine.edgeY[first];
-    const int32_t dyFirst = -a > -ey ? -a : -ey;
-    const int32_t dyLast = a < h - 1 - ey ? a : h - 1 - ey;
-    const uint8_t *mask = engine.mask + engine.paddedRowOffset[ey + dyFirst] + s;
-    const size_t pixel = size_t(engine.rowOffset[ey + dyFirst]) + s;
-    uint8_t *stampMax = engine.stampMax + pixel;
-    uint8_t *rawX = reinterpret_cast<uint8_t *>(engine.rawSlopeX + pixel);
-    uint8_t *rawY = reinterpret_cast<uint8_t *>(engine.rawSlopeY + pixel);
-    for (int32_t dy = dyFirst; dy <= dyLast; ++dy) {
-        if (anyNonZero<32>(mask)) {
-            Bytes<32> covered, held, x, y;
-            load(covered, mask), load(held, stampMax), load(x, rawX), load(y, rawY);
-            const auto isCovered = covered != 0;
-            // The stamp row of an edge pixel at column ex starts at cell
-            // dx = s - ex, that is column s - ex + a + 32 of the padded row.
-            const size_t row = size_t(dy + a) * stamp.pitch + PaddedStamp::kMargin + a + s;
-            for (int32_t i = first; i < last; ++i) {
-                const size_t cell = row - engine.edgeX[i];
-                Bytes<32> height, slopeX, slopeY;
-                load(height, &stamp.height[cell]), load(slopeX, &stamp.slopeX[cell]);
-                load(slopeY, &stamp.slopeY[cell]);
-                const auto take = isCovered & (height > held);
-                held = take ? height : held;
-                x = take ? slopeX : x;
-                y = take ? slopeY : y;
-            }
-            store(stampMax, held), store(rawX, x), store(rawY, y);
-        }
-        mask += engine.paddedWidth;
-        stampMax += w, rawX += w, rawY += w;
-    }
-}
-
-// Stamps the profile around every edge pixel in list (scan) order. A covered
-// pixel takes a stamp only when it is strictly higher (unsigned) than the one
-// it holds, so among equal heights the first edge pixel wins; as each stamp
-// row is finished before the next begins, a row may be taken in vector runs.
-// Cells of height 0 never take anything and are skipped; the stamp rows and
-// columns are clipped to the frame once per edge pixel. With a padded stamp
-// (radius 15 or less), neighbouring edge pixels of one row whose stamps fit
-// 32 frame pixels inside the frame are taken together (stampGroup).
-LUSTRA_VECTOR_CLONES void stampEdges(int32_t a, const StampExtent *extents,
-                                     const PaddedStamp *padded) {
-    const int32_t w = engine.frameWidth, h = engine.frameHeight;
-    const int32_t stride = engine.stampSpan + 1;
-    for (int32_t i = 0; i < engine.edgeCount;) {
-        const int32_t ex = engine.edgeX[i], ey = engine.edgeY[i];
-        if (padded && ex - a >= 0 && ex - a + 31 <= w - 1) {
-            int32_t last = i + 1;
-            while (last < engine.edgeCount && engine.edgeY[last] == ey &&
-                   engine.edgeX[last] + a <= ex - a + 31)
-                ++last;
-            for (int32_t k = i; k < last; ++k) pollAbort(k);
-            stampGroup(a, *padded, i, last, ex - a);
-            i = last;
-            continue;
-        }
-        pollAbort(i);
-        const int32_t dyFirst = -a > -ey ? -a : -ey;
-        const int32_t dyLast = a < h - 1 - ey ? a : h - 1 - ey;
-        const int32_t dxFirst = -a > -ex ? -a : -ex;
-        const int32_t dxLast = a < w - 1 - ex ? a : w - 1 - ex;
-        for (int32_t dy = dyFirst; dy <= dyLast; ++dy) {
-            const StampExtent e = extents[dy + a];
-            const int32_t first = e.first > dxFirst ? e.first : dxFirst;
-            const int32_t last = e.last < dxLast ? e.last : dxLast;
-            if (first > last) continue;
-            const int32_t pixel = engine.rowOffset[ey + dy] + ex;
-            const int32_t cell = (dy + a) * stride + a;
-            const StampRow row = {
-                engine.mask + engine.paddedRowOffset[ey + dy] + ex,
-                engine.stampMax + pixel,
-                reinterpret_cast<uint8_t *>(engine.rawSlopeX + pixel),
-                reinterpret_cast<uint8_t *>(engine.rawSlopeY + pixel),
-                engine.bevelStampHeight + cell,
-                reinterpret_cast<const uint8_t *>(engine.bevelStampSlopeX + cell),
-                reinterpret_cast<const uint8_t *>(engine.bevelStampSlopeY + cell)};
-            if (stampRuns<32>(row, first, last, dxFirst, dxLast) ||
-                stampRuns<16>(row, first, last, dxFirst, dxLast) ||
-                stampRuns<8>(row, first, last, dxFirst, dxLast))
-                continue;
-            for (int32_t dx = first; dx <= last; ++dx) {
-                if (row.mask[dx] == 0 || row.stampMax[dx] >= row.height[dx]) continue;
-                row.stampMax[dx] = row.height[dx];
-                row.rawX[dx] = row.slopeX[dx];
-                row.rawY[dx] = row.slopeY[dx];
-            }
-        }
-        ++i;
-    }
-}
-
 // Without smoothing: every frame pixel's raw slope times f, shifted right
 // arithmetically by 8 (rounding toward minus infinity).
 void scaleUnsmoothed(int32_t f) {
-    const size_t count = size_t(engine.frameWidth) * engine.frameHeight;
-    for (size_t i = 0; i < count; ++i) {
-        engine.slopeX[i] = lowByte((engine.rawSlopeX[i] * f) >> 8);
-        engine.slopeY[i] = lowByte((engine.rawSlopeY[i] * f) >> 8);
-    }
-}
-
-// The smoothing runs on vectors of 16 columns: the column pass in 16-bit
-// lanes, the row pass in 32-bit lanes, both two taps at a time, the means in
-// 32-bit lanes with a single-precision estimate. Every value stays an
-// integer that these types hold exactly (see smoothAndScale). The row pass
-// and the means skip vectors of 8 transparent pixels, which take nothing.
-constexpr int32_t kColumnLanes = 16;
-constexpr int32_t kRowLanes = 8;
-
-// One frame row of the bounding box, ready for the column pass: the raw
-// slopes of covered pixels (0 elsewhere) and the coverage (1 or 0).
-LUSTRA_VECTOR_CLONES void prepareRow(const uint8_t *__restrict mask, const int8_t *__restrict rawX,
-                                     const int8_t *__restrict rawY, int32_t count,
-                                     int8_t *__restrict coveredX, int8_t *__restrict coveredY,
-                                     int8_t *__restrict coverage) {
-    // Branch-free, with every byte read, so that it vectorises.
-    for (int32_t i = 0; i < count; ++i) {
-        const int8_t keep = mask[i] != 0 ? -1 : 0;
-        coveredX[i] = static_cast<int8_t>(rawX[i] & keep);
-        coveredY[i] = static_cast<int8_t>(rawY[i] & keep);
-        coverage[i] = static_cast<int8_t>(keep & 1);
-    }
-}
-
-// previous[c] and current[c] side by side at pairs[2c] and pairs[2c + 1], so
-// that one multiply-add takes two rows of a column.
-LUSTRA_VECTOR_CLONES void interleaveRows(const int8_t *__restrict previous,
-                                         const int8_t *__restrict current, int32_t count,
-                                         int8_t *__restrict pairs) {
-    for (int32_t c = 0; c < count; ++c) {
-        pairs[2 * c] = previous[c];
-        pairs[2 * c + 1] = current[c];
-    }
-}
-
-// Two neighbouring 16-bit values in one 32-bit word: low in the low half.
-inline int32_t pairOf(int16_t low, int16_t high) {
-    return static_cast<int32_t>(static_cast<uint16_t>(low) |
-                                static_cast<uint32_t>(static_cast<uint16_t>(high)) << 16);
-}
-
-// The column pass's planes: for each pair of rows, its interleaved bytes for
-// x, y and coverage (each plane 2 x width bytes after the previous) and its
-// two taps (the upper row's in the low byte); out, for each plane, the pairs
-// of neighbouring column sums that the row pass takes.
-struct ColumnPass {
-    const int8_t *const *rows; // the interleaved planes of each row pair
-    const uint16_t *taps;
-    int32_t pairCount;
-    int32_t width;     // a whole number of column vectors
-    int32_t *pairs[3]; // at column 0; written from column -1 to width - 1
-    int16_t *sums[3];  // room for width sums, for the portable variant
-    // Per column vector: how many of the rows have a covered pixel there.
-    // Where none has, every sum is 0 and the rows are not read.
-    const int32_t *occupancy;
-};
-
-// Column pass: sum[c] = sum over the row pairs p of low(taps[p]) x
-// rows[p][plane][2c] + high(taps[p]) x rows[p][plane][2c + 1], for c in
-// 0 .. width - 1 and 0 outside; then pairs[plane][c] = pairOf(sum[c],
-// sum[c + 1]) for c in -1 .. width - 1.
-#ifdef LUSTRA_PAIRED_PASSES
-// pairs[i] = pairOf(sums[i], sums[i + 1]) for the 16 sums of a vector, the
-// one after them the first of `next`.
-__attribute__((target("avx2"))) inline void storeSumPairs(int32_t *pairs, __m256i sums,
-                                                          __m256i next) {
-    const __m256i following =
-        _mm256_alignr_epi8(_mm256_permute2x128_si256(sums, next, 0x21), sums, 2);
-    const __m256i low = _mm256_unpacklo_epi16(sums, following);  // pairs 0-3 and 8-11
-    const __m256i high = _mm256_unpackhi_epi16(sums, following); // pairs 4-7 and 12-15
-    _mm256_storeu_si256(reinterpret_cast<__m256i *>(pairs),
-                        _mm256_permute2x128_si256(low, high, 0x20));
-    _mm256_storeu_si256(reinterpret_cast<__m256i *>(pairs + 8),
-                        _mm256_permute2x128_si256(low, high, 0x31));
-}
-
-// The AVX2 variant: one instruction multiplies 32 unsigned taps by signed
-// bytes and adds each pair's products (they stay within 16 bits). A
-// vector's pairs are stored once the next vector's sums are known.
-__attribute__((target("avx2"))) void sumColumnPairs(const ColumnPass &pass) {
-    const size_t stride = 2 * size_t(pass.width);
-    __m256i previous[3];
-    for (int32_t c = 0; c < pass.width; c += kColumnLanes) {
-        __m256i sum[3] = {_mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256()};
-        const int32_t pairCount = pass.occupancy[c / kColumnLanes] > 0 ? pass.pairCount : 0;
-        for (int32_t p = 0; p < pairCount; ++p) {
-            const int8_t *two = pass.rows[p] + 2 * c;
-            const __m256i taps = _mm256_set1_epi16(static_cast<int16_t>(pass.taps[p]));
-            for (int plane = 0; plane < 3; ++plane) {
-                const __m256i bytes =
-                    _mm256_loadu_si256(reinterpret_cast<const __m256i *>(two + plane * stride));
-                sum[plane] = _mm256_add_epi16(sum[plane], _mm256_maddubs_epi16(taps, bytes));
-            }
-        }
-        for (int plane = 0; plane < 3; ++plane) {
-            if (c == 0)
-                pass.pairs[plane][-1] =
-                    pairOf(0, static_cast<int16_t>(_mm256_extract_epi16(sum[plane], 0)));
-            else
-                storeSumPairs(pass.pairs[plane] + c - kColumnLanes, previous[plane], sum[plane]);
-            previous[plane] = sum[plane];
-        }
-    }
-    for (int plane = 0; plane < 3; ++plane)
-        storeSumPairs(pass.pairs[plane] + pass.width - kColumnLanes, previous[plane],
-                      _mm256_setzero_si256());
-}
-__attribute__((target("default")))
-#endif
-void sumColumnPairs(const ColumnPass &pass) {
-    const size_t stride = 2 * size_t(pass.width);
-    for (int plane = 0; plane < 3; ++plane) {
-        int16_t *sums = pass.sums[plane];
-        for (int32_t c = 0; c < pass.width; ++c) {
-            int32_t sum = 0;
-            const int32_t pairCount = pass.occupancy[c / kColumnLanes] > 0 ? pass.pairCount : 0;
-            for (int32_t p = 0; p < pairCount; ++p) {
-                const int8_t *two = pass.rows[p] + plane * stride + 2 * c;
-                sum += (pass.taps[p] & 0xFF) * two[0] + (pass.taps[p] >> 8) * two[1];
-            }
-            sums[c] = static_cast<int16_t>(sum);
-        }
-        for (int32_t c = -1; c < pass.width; ++c)
-            pass.pairs[plane][c] =
-                pairOf(c >= 0 ? sums[c] : 0, c + 1 < pass.width ? sums[c + 1] : 0);
-    }
-}
-
-// The row pass's planes: column-sum pairs in (x, y and weight, each plane
-// `stride` words after the previous), totals out.
-struct RowPass {
-    const int32_t *pairs;
-    size_t stride;
-    int32_t *totals[3];
-    const int32_t *tapPairs; // pairOf(taps[2p], taps[2p + 1]), the last odd tap 0
-    int32_t pairCount;
-    const int8_t *coverage; // the row's prepared coverage
-    int32_t width;          // a whole number of row vectors
-};
-
-// Row pass: total[c] = sum over k of taps[k] x sum[c + k], taken as the sum
-// over p of the two products of pairs[c + 2p] with tapPairs[p], for the
-// vectors of the row with a covered pixel.
-#ifdef LUSTRA_PAIRED_PASSES
-// The AVX2 variant: one instruction multiplies both halves of 8 pairs and
-// adds each pair's products.
-__attribute__((target("avx2"))) void convolvePairs(const RowPass &pass) {
-    for (int32_t c = 0; c < pass.width; c += kRowLanes) {
-        if (!anyNonZero<8>(pass.coverage + c)) continue;
-        __m256i total[3] = {_mm256_setzero_si256(), _mm256_setzero_si256(), _mm256_setzero_si256()};
-        for (int32_t p = 0; p < pass.pairCount; ++p) {
-            const int32_t *pairs = pass.pairs + c + 2 * p;
-            const __m256i taps = _mm256_set1_epi32(pass.tapPairs[p]);
-            for (int plane = 0; plane < 3; ++plane) {
-                const __m256i two = _mm256_loadu_si256(
-                    reinterpret_cast<const __m256i *>(pairs + plane * pass.stride));
-                total[plane] = _mm256_add_epi32(total[plane], _mm256_madd_epi16(two, taps));
-            }
-        }
-        for (int plane = 0; plane < 3; ++plane)
-            _mm256_storeu_si256(reinterpret_cast<__m256i *>(pass.totals[plane] + c), total[plane]);
-    }
-}
-__attribute__((target("default")))
-#endif
-void convolvePairs(const RowPass &pass) {
-    for (int32_t c = 0; c < pass.width; c += kRowLanes) {
-        if (!anyNonZero<8>(pass.coverage + c)) continue;
-        for (int plane = 0; plane < 3; ++plane)
-            for (int32_t i = c; i < c + kRowLanes; ++i) {
-                int32_t total = 0;
-                for (int32_t p = 0; p < pass.pairCount; ++p) {
-                    const int32_t pair = pass.pairs[plane * pass.stride + i + 2 * p];
-                    const int32_t taps = pass.tapPairs[p];
-                    total +=
-                        static_cast<int16_t>(pair & 0xFFFF) * static_cast<int16_t>(taps & 0xFFFF) +
-                        static_cast<int16_t>(pair >> 16) * static_cast<int16_t>(taps >> 16);
-                }
-                pass.totals[plane][i] = total;
-            }
-    }
-}
-
-typedef int32_t Lanes __attribute__((vector_size(32)));
-typedef uint32_t LaneWords __attribute__((vector_size(32)));
-typedef float LaneFloats __attribute__((vector_size(32)));
-constexpr int32_t kMeanLanes = 8;
-
-// trunc(size x g / d) for sizes >= 0, g >= 0 and 0 < d < 2^24 whose quotients
-// are below 2^30, given scale within a relative 2^-23 of g / d: the product
-// size x scale in single precision lies well within one of the quotient, so
-// its truncation is off by at most one. The remainder size x g - q x d then
-// lies in [-d, 2d) and is exact when taken modulo 2^32; it says which way to
-// go.
-inline void truncatedQuotients(const Lanes &size, uint32_t g, const LaneFloats &scale,
-                               const Lanes &d, Lanes &q) {
-    q = __builtin_convertvector(__builtin_convertvector(size, LaneFloats) * scale, Lanes);
-    const Lanes remainder = (Lanes)((LaneWords)size * g - (LaneWords)q * (LaneWords)d);
-    // Comparisons give -1 where true.
-    q = q - (remainder >= d) + (remainder < 0);
-}
-
-// The smoothed slopes of `width` pixels (a whole number of vectors):
-// trunc(T x f / (W x 256)) for the vectors with a covered pixel, 0 where no
-// weight reached the pixel (there the sums are 0 too, and so is the quotient
-// by the stand-in divisor 256). The sizes are divided and the sign of
-// T x f put back. Ranges: |T| < 2^23 and W x 256 < 2^24 (exact in single
-// precision), |f| < 2^17, and a quotient is at most 127 x |f| / 256.
-LUSTRA_VECTOR_CLONES void meanSlopes(const int32_t *totalX, const int32_t *totalY,
-                                     const int32_t *totalW, const int8_t *coverage, int32_t width,
-                                     int32_t f, int32_t *__restrict meanX,
-                                     int32_t *__restrict meanY) {
-    const uint32_t g = static_cast<uint32_t>(f < 0 ? -f : f);
-    const Lanes none = {}, one = none + 1;
-    for (int32_t i = 0; i < width; i += kMeanLanes) {
-        if (!anyNonZero<8>(coverage + i)) continue;
-        Lanes tx, ty, tw;
-        load(tx, totalX + i), load(ty, totalY + i), load(tw, totalW + i);
-        const Lanes weighed = tw > 0; // -1 where true
-        const Lanes d = (weighed != 0 ? tw : one) * 256;
-        const LaneFloats scale = static_cast<float>(g) / __builtin_convertvector(d, LaneFloats);
-        // The sign of T x f as 0 or -1; (q ^ s) - s is q with that sign.
-        const Lanes sx = (tx ^ f) >> 31, sy = (ty ^ f) >> 31;
-        Lanes qx, qy;
-        truncatedQuotients(tx < 0 ? -tx : tx, g, scale, d, qx);
-        truncatedQuotients(ty < 0 ? -ty : ty, g, scale, d, qy);
-        store(meanX + i, Lanes(((qx ^ sx) - sx) & weighed));
-        store(meanY + i, Lanes(((qy ^ sy) - sy) & weighed));
-    }
-}
-
-// Covered pixels of a row segment take the low bytes of their smoothed
-// slopes; the others keep what they hold. In runs of 32 pixels: runs of
-// covered pixels are written straight, the others branch-free.
-LUSTRA_VECTOR_CLONES void takeCovered(const uint8_t *__restrict mask,
-                                      const int32_t *__restrict meanX,
-                                      const int32_t *__restrict meanY, int32_t count,
-                                      int8_t *__restrict slopeX, int8_t *__restrict slopeY) {
-    for (int32_t run = 0; run < count; run += 32) {
-        const int32_t end = count - run < 32 ? count : run + 32;
-        if (end == run + 32 && allNonZero<32>(mask + run)) {
-            for (int32_t i = run; i < end; ++i) {
-                slopeX[i] = lowByte(meanX[i]);
-                slopeY[i] = lowByte(meanY[i]);
-            }
-            continue;
-        }
-        for (int32_t i = run; i < end; ++i) {
-            const bool covered = mask[i] != 0;
-            slopeX[i] = covered ? lowByte(meanX[i]) : slopeX[i];
-            slopeY[i] = covered ? lowByte(meanY[i]) : slopeY[i];
-        }
-    }
+    scaleRawSlopes(engine.rawSlopeX, engine.rawSlopeY,
+                   size_t(engine.frameWidth) * engine.frameHeight, f, engine.slopeX, engine.slopeY);
 }
 
 // Separable weighted mean of the raw slopes of covered pixels within radius

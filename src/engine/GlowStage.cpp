@@ -3,8 +3,10 @@
 // distance profile stamped along the edge list, or a blurred copy of the
 // shape's fully opaque area normalised so that its strongest value is 255.
 //
-// The readable per-pixel model, which the tests match this stage against
-// byte for byte: engine/reference/GlowShadowModels.h (GlowModel).
+// The readable per-pixel model, which the tests and the render fuzzer match
+// this stage against byte for byte: engine/reference/GlowShadowModels.h
+// (GlowModel). The row kernels it calls: engine/kernels/GlowKernels.h and
+// engine/RowPasses.h (the blur).
 #include "engine/Blend.h"
 #include "engine/Engine.h"
 #include "engine/kernels/GlowKernels.h"
@@ -14,9 +16,33 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace lustra {
+
+namespace glowKernels {
+
+// The padded copy of the stamp of radius g (see GlowKernels.h), with the
+// extents of its rows.
+PaddedStamp::PaddedStamp(int32_t radius)
+    : g(radius), pitch(2 * radius + 1 + 2 * kMargin), cells(size_t(2 * radius + 1) * pitch, 0),
+      extents(2 * size_t(radius) + 1) {
+    const int32_t stride = engine.stampSpan + 1;
+    for (int32_t row = 0; row <= 2 * g; ++row) {
+        const uint8_t *from = engine.glowStamp + size_t(row) * stride;
+        std::memcpy(&cells[size_t(row) * pitch + kMargin], from, 2 * size_t(g) + 1);
+        StampExtent &e = extents[row];
+        e = {g + 1, g};
+        for (int32_t dx = -g; dx <= g; ++dx) {
+            if (from[dx + g] == 0) continue;
+            if (e.first > dx) e.first = dx;
+            e.last = dx;
+        }
+    }
+}
+
+} // namespace glowKernels
 
 namespace {
 
@@ -43,99 +69,6 @@ void buildGlowStamp(int32_t g, int32_t softness) {
             // Truncated toward zero, kept as its low 8 bits.
             engine.glowStamp[cell] = static_cast<uint8_t>(static_cast<int32_t>(X * 255));
         }
-    }
-}
-
-// The cells of stamp row dy that are not 0: first .. last (first > last
-// when there are none). Cells of height 0 never raise a pixel.
-struct StampExtent {
-    int32_t first, last;
-};
-
-// The stamp of radius g with 32 cells of 0 on each side of every row, so
-// that a run of 32 frame pixels can read a stamp row at any offset from it
-// that overlaps the stamp: cell (dx, dy) at row dy + g, column dx + g + 32.
-struct PaddedStamp {
-    static constexpr int32_t kMargin = 32;
-    int32_t g, pitch;
-    std::vector<uint8_t> cells;
-    std::vector<StampExtent> extents; // per row dy + g
-
-    explicit PaddedStamp(int32_t radius)
-        : g(radius), pitch(2 * radius + 1 + 2 * kMargin), cells(size_t(2 * radius + 1) * pitch, 0),
-          extents(2 * size_t(radius) + 1) {
-        const int32_t stride = engine.stampSpan + 1;
-        for (int32_t row = 0; row <= 2 * g; ++row) {
-            const uint8_t *from = engine.glowStamp + size_t(row) * stride;
-            std::memcpy(&cells[size_t(row) * pitch + kMargin], from, 2 * size_t(g) + 1);
-            StampExtent &e = extents[row];
-            e = {g + 1, g};
-            for (int32_t dx = -g; dx <= g; ++dx) {
-                if (from[dx + g] == 0) continue;
-                if (e.first > dx) e.first = dx;
-                e.last = dx;
-            }
-        }
-    }
-    // Cell (dx, dy)
-    const uint8_t *at(int32_t dx, int32_t dy) const {
-        return &cells[size_t(dy + g) * pitch + kMargin + g + dx];
-    }
-};
-
-typedef uint8_t Bytes32 __attribute__((vector_size(32)));
-
-// The frame rows that one stamp row lands on: rows ey + dy and ey - dy,
-// which take the same cells (a cell's height depends on dx^2 + dy^2 only);
-// `count` of them (1 or 2) lie in the frame. Mask and stampMax at column 0.
-struct TargetRows {
-    int32_t count;
-    const uint8_t *mask[2];
-    uint8_t *held[2];
-};
-
-// Runs of 32 pixels take, where not fully opaque, the higher of the cells
-// and of what they hold: held[i] = max(held[i], mask[i] == 255 ? 0 : top[i]).
-inline void raiseRun(const Bytes32 &top, const uint8_t *mask, uint8_t *held) {
-    if (allOpaque32(mask)) return;
-    Bytes32 covered, value;
-    std::memcpy(&covered, mask, 32), std::memcpy(&value, held, 32);
-    const Bytes32 none = {};
-    const Bytes32 cells = covered == 255 ? none : top;
-    value = cells > value ? cells : value;
-    std::memcpy(held, &value, 32);
-}
-
-// Stamps stamp row dy of the edge pixels first .. last - 1 (all on row ey,
-// in increasing columns) onto the target rows, from column x0 to x1 - 1, in
-// runs of 32 pixels (the frame at least 32 wide): the highest of the cells
-// that land on a run is worked out once and raises each target row. Stretches
-// without any cell are skipped, and so are runs of fully opaque pixels. Runs
-// may overlap at the frame's right edge: taking the maximum twice changes
-// nothing.
-LUSTRA_VECTOR_CLONES void stampRow(const PaddedStamp &stamp, int32_t first, int32_t last,
-                                   int32_t dy, const TargetRows &rows, int32_t x0, int32_t x1,
-                                   int32_t w) {
-    const StampExtent e = stamp.extents[dy + stamp.g];
-    const uint8_t *cellsAt = stamp.at(0, dy); // cell (0, dy)
-    int32_t lo = first;                       // the first edge pixel whose cells may reach the run
-    for (int32_t s = x0; s < x1;) {
-        if (s > w - 32) s = w - 32;
-        while (lo < last && engine.edgeX[lo] + e.last < s) ++lo;
-        if (lo == last) break;
-        // Nothing lands before the next edge pixel's first cell: jump there.
-        if (engine.edgeX[lo] + e.first > s + 31) {
-            s = engine.edgeX[lo] + e.first;
-            continue;
-        }
-        Bytes32 top = {};
-        for (int32_t i = lo; i < last && engine.edgeX[i] + e.first <= s + 31; ++i) {
-            Bytes32 cells;
-            std::memcpy(&cells, cellsAt + (s - engine.edgeX[i]), 32);
-            top = cells > top ? cells : top;
-        }
-        for (int32_t r = 0; r < rows.count; ++r) raiseRun(top, rows.mask[r] + s, rows.held[r] + s);
-        s += 32;
     }
 }
 
@@ -167,17 +100,7 @@ void stampEdges(const PaddedStamp &stamp) {
             const int32_t x0 = engine.edgeX[i] + e.first > 0 ? engine.edgeX[i] + e.first : 0;
             const int32_t x1 =
                 engine.edgeX[last - 1] + e.last + 1 < w ? engine.edgeX[last - 1] + e.last + 1 : w;
-            if (w >= 32) {
-                stampRow(stamp, i, last, dy, rows, x0, x1, w);
-                continue;
-            }
-            for (int32_t r = 0; r < rows.count; ++r)
-                for (int32_t k = i; k < last; ++k)
-                    for (int32_t x = x0; x < x1; ++x) {
-                        const uint8_t cell = *stamp.at(x - engine.edgeX[k], dy);
-                        if (rows.mask[r][x] != 255 && cell > rows.held[r][x])
-                            rows.held[r][x] = cell;
-                    }
+            stampRow(stamp, i, last, dy, rows, x0, x1, w);
         }
         i = last;
     }
@@ -280,10 +203,14 @@ int32_t glowStage(const RenderJob &job) {
     if (engine.edgeCount <= 0 || !engine.mask) return 0;
 
     const int32_t g = limitToBorder(job.glow.width);
-    if (job.glow.profile != kGlowBlurred)
-        profileGlow(g, job.glow.softness);
-    else
-        blurredGlow(g);
+    try {
+        if (job.glow.profile != kGlowBlurred)
+            profileGlow(g, job.glow.softness);
+        else
+            blurredGlow(g);
+    } catch (const std::bad_alloc &) {
+        return -1; // no room for the padded stamp or the blur's row counts
+    }
     return 0;
 }
 

@@ -1,12 +1,17 @@
 #include "engine/RowPasses.h"
 
 #include "engine/Blend.h"
+#include "engine/kernels/CpuVariant.h"
 
 #include <cstring>
 #include <vector>
 
+// The column and row passes have AVX2 (and the column pass AVX-512)
+// variants written with intrinsics, besides portable ones; the file picks
+// one when the module loads (see engine/kernels/CpuVariant.h).
 #if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
 #include <immintrin.h>
+#define LUSTRA_ROW_PASS_INTRINSICS 1
 #endif
 
 namespace lustra {
@@ -20,6 +25,16 @@ typedef int16_t ColumnSums __attribute__((vector_size(32)));
 typedef int32_t ColumnWords __attribute__((vector_size(64)));
 typedef uint8_t RunBytes __attribute__((vector_size(32))); // a run of 32 columns
 
+// The variants of the column and row passes that the file runs (see the end
+// of the file).
+struct Passes {
+    CpuVariant variant;
+    void (*sumColumns)(const uint8_t *, ptrdiff_t, const int32_t *, int32_t, int32_t, int32_t *);
+    void (*convolve)(const int32_t *, int32_t, const int32_t *, int32_t, int32_t *,
+                     std::vector<int32_t> &, const uint8_t *);
+};
+Passes &passes();
+
 } // namespace
 
 namespace {
@@ -30,10 +45,10 @@ namespace {
 // into 16-bit lanes by unpacking, give two vectors of sums whose lanes hold
 // columns 0-7 and 16-23, and 8-15 and 24-31; they are put back in order when
 // stored.
-#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
-__attribute__((target("avx2"))) void sumColumnsVariant(const uint8_t *firstRow, ptrdiff_t stride,
-                                                       const int32_t *weights, int32_t taps,
-                                                       int32_t count, int32_t *column) {
+#ifdef LUSTRA_ROW_PASS_INTRINSICS
+__attribute__((target("avx2"))) void sumColumnsAvx2(const uint8_t *firstRow, ptrdiff_t stride,
+                                                    const int32_t *weights, int32_t taps,
+                                                    int32_t count, int32_t *column) {
     const __m256i opaque = _mm256_set1_epi8(static_cast<char>(255));
     int32_t i = 0;
     for (; i + 32 <= count; i += 32) {
@@ -63,10 +78,63 @@ __attribute__((target("avx2"))) void sumColumnsVariant(const uint8_t *firstRow, 
         column[i] = sum;
     }
 }
-__attribute__((target("default")))
+
+// The AVX-512 variant takes 32 columns per vector: the compare gives a bit
+// per column, and the weight is added to the 16-bit lanes of the columns
+// whose bit is set. (The zero-masked forms of the conversions keep GCC from
+// warning about the undefined vectors of the plain ones.)
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void
+sumColumnsAvx512(const uint8_t *firstRow, ptrdiff_t stride, const int32_t *weights, int32_t taps,
+                 int32_t count, int32_t *column) {
+    const __m256i opaque = _mm256_set1_epi8(static_cast<char>(255));
+    int32_t i = 0;
+    for (; i + 64 <= count; i += 64) {
+        __m512i sumA = _mm512_setzero_si512(), sumB = _mm512_setzero_si512();
+        const uint8_t *row = firstRow + i;
+        for (int32_t k = 0; k < taps; ++k, row += stride) {
+            const __m256i first = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(row));
+            const __m256i second = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(row + 32));
+            const __m512i weight = _mm512_set1_epi16(static_cast<int16_t>(weights[k]));
+            sumA = _mm512_mask_add_epi16(sumA, _mm256_cmpeq_epi8_mask(first, opaque), sumA, weight);
+            sumB =
+                _mm512_mask_add_epi16(sumB, _mm256_cmpeq_epi8_mask(second, opaque), sumB, weight);
+        }
+        _mm512_storeu_si512(column + i, _mm512_maskz_cvtepi16_epi32(
+                                            0xFFFF, _mm512_maskz_extracti64x4_epi64(0xF, sumA, 0)));
+        _mm512_storeu_si512(
+            column + i + 16,
+            _mm512_maskz_cvtepi16_epi32(0xFFFF, _mm512_maskz_extracti64x4_epi64(0xF, sumA, 1)));
+        _mm512_storeu_si512(
+            column + i + 32,
+            _mm512_maskz_cvtepi16_epi32(0xFFFF, _mm512_maskz_extracti64x4_epi64(0xF, sumB, 0)));
+        _mm512_storeu_si512(
+            column + i + 48,
+            _mm512_maskz_cvtepi16_epi32(0xFFFF, _mm512_maskz_extracti64x4_epi64(0xF, sumB, 1)));
+    }
+    for (; i + 32 <= count; i += 32) {
+        __m512i sum = _mm512_setzero_si512();
+        const uint8_t *row = firstRow + i;
+        for (int32_t k = 0; k < taps; ++k, row += stride) {
+            const __m256i mask = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(row));
+            const __m512i weight = _mm512_set1_epi16(static_cast<int16_t>(weights[k]));
+            sum = _mm512_mask_add_epi16(sum, _mm256_cmpeq_epi8_mask(mask, opaque), sum, weight);
+        }
+        _mm512_storeu_si512(column + i, _mm512_maskz_cvtepi16_epi32(
+                                            0xFFFF, _mm512_maskz_extracti64x4_epi64(0xF, sum, 0)));
+        _mm512_storeu_si512(
+            column + i + 16,
+            _mm512_maskz_cvtepi16_epi32(0xFFFF, _mm512_maskz_extracti64x4_epi64(0xF, sum, 1)));
+    }
+    for (; i < count; ++i) {
+        int32_t sum = 0;
+        for (int32_t k = 0; k < taps; ++k) sum += firstRow[k * stride + i] == 255 ? weights[k] : 0;
+        column[i] = sum;
+    }
+}
 #endif
-void sumColumnsVariant(const uint8_t *firstRow, ptrdiff_t stride, const int32_t *weights,
-                       int32_t taps, int32_t count, int32_t *__restrict column) {
+
+void sumColumnsBaseline(const uint8_t *firstRow, ptrdiff_t stride, const int32_t *weights,
+                        int32_t taps, int32_t count, int32_t *__restrict column) {
     int32_t i = 0;
     for (; i + 16 <= count; i += 16) {
         ColumnSums sum = {};
@@ -100,7 +168,7 @@ LUSTRA_VECTOR_CLONES void fillUniformRun(const uint8_t *row, int32_t total, int3
 void sumOpaqueColumns(const uint8_t *firstRow, ptrdiff_t stride, const int32_t *weights,
                       int32_t taps, int32_t count, int32_t *column, const int32_t *changes) {
     if (!changes) {
-        sumColumnsVariant(firstRow, stride, weights, taps, count, column);
+        passes().sumColumns(firstRow, stride, weights, taps, count, column);
         return;
     }
     int32_t total = 0;
@@ -111,7 +179,7 @@ void sumOpaqueColumns(const uint8_t *firstRow, ptrdiff_t stride, const int32_t *
         while (end < count && changes[end / 32] != 0) end += 32;
         end = end < count ? end : count;
         if (end > i) {
-            sumColumnsVariant(firstRow + i, stride, weights, taps, end - i, column + i);
+            passes().sumColumns(firstRow + i, stride, weights, taps, end - i, column + i);
             i = end;
             continue;
         }
@@ -146,13 +214,13 @@ namespace {
 // two taps and adds. Those pairs are made once per row, into `pairs`. Eight
 // outputs whose columns all hold the same value v (as inside a shape or away
 // from it) are v times the sum of the taps, taken modulo 2^32 as the sums
-// are. The loader picks the variant the processor supports; both give the
+// are. The file picks the variant the processor supports; both give the
 // same sums.
-#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
-__attribute__((target("avx2"))) void convolveVariant(const int32_t *kernel, int32_t taps,
-                                                     const int32_t *column, int32_t count,
-                                                     int32_t *out, std::vector<int32_t> &scratch,
-                                                     const uint8_t *skip) {
+#ifdef LUSTRA_ROW_PASS_INTRINSICS
+__attribute__((target("avx2"))) void convolveAvx2(const int32_t *kernel, int32_t taps,
+                                                  const int32_t *column, int32_t count,
+                                                  int32_t *out, std::vector<int32_t> &scratch,
+                                                  const uint8_t *skip) {
     // pairs[c]: column c in the low half, column c + 1 in the high half, for
     // the columns c = 0 .. count + taps - 3 that the pairs of taps reach.
     // changesBefore[b]: how many of the blocks of eight pairs before block b
@@ -252,10 +320,10 @@ __attribute__((target("avx2"))) void convolveVariant(const int32_t *kernel, int3
         out[i] = sum;
     }
 }
-__attribute__((target("default")))
 #endif
-void convolveVariant(const int32_t *kernel, int32_t taps, const int32_t *column, int32_t count,
-                     int32_t *out, std::vector<int32_t> &, const uint8_t *) {
+
+void convolveBaseline(const int32_t *kernel, int32_t taps, const int32_t *column, int32_t count,
+                      int32_t *out, std::vector<int32_t> &, const uint8_t *) {
     for (int32_t i = 0; i < count; ++i) out[i] = 0;
     for (int32_t k = 0; k < taps; ++k) {
         const int32_t tap = kernel[k];
@@ -264,18 +332,49 @@ void convolveVariant(const int32_t *kernel, int32_t taps, const int32_t *column,
     }
 }
 
+Passes passesFor(CpuVariant wanted) {
+    const CpuVariant best = detectedCpuVariant();
+    const CpuVariant v = wanted < best ? wanted : best;
+#ifdef LUSTRA_ROW_PASS_INTRINSICS
+    // The row pass keeps its AVX2 variant on AVX-512 processors.
+    if (v == CpuVariant::kAvx512) return {v, sumColumnsAvx512, convolveAvx2};
+    if (v == CpuVariant::kAvx2) return {v, sumColumnsAvx2, convolveAvx2};
+#else
+    (void)v;
+#endif
+    return {CpuVariant::kBaseline, sumColumnsBaseline, convolveBaseline};
+}
+
+Passes chosen = passesFor(CpuVariant::kAvx512);
+
+Passes &passes() {
+    return chosen;
+}
+
 } // namespace
 
-// The variants are internal: GCC dispatches calls to them from this file only.
+namespace rowPasses {
+
+CpuVariant variant() {
+    return chosen.variant;
+}
+
+CpuVariant selectVariant(CpuVariant wanted) {
+    chosen = passesFor(wanted);
+    return chosen.variant;
+}
+
+} // namespace rowPasses
+
 void convolveRow(const int32_t *kernel, int32_t taps, const int32_t *column, int32_t count,
                  int32_t *out, std::vector<int32_t> &scratch, const uint8_t *skip) {
-    convolveVariant(kernel, taps, column, count, out, scratch, skip);
+    passes().convolve(kernel, taps, column, count, out, scratch, skip);
 }
 
 void convolveRow(const int32_t *kernel, int32_t taps, const int32_t *column, int32_t count,
                  int32_t *out) {
     std::vector<int32_t> scratch;
-    convolveVariant(kernel, taps, column, count, out, scratch, nullptr);
+    passes().convolve(kernel, taps, column, count, out, scratch, nullptr);
 }
 
 } // namespace lustra

@@ -9,6 +9,7 @@
 
 #include "DataDirectory.h"
 #include "engine/Engine.h"
+#include "engine/kernels/CpuVariant.h"
 #include "engine/reference/BevelModel.h"
 
 #include <unistd.h>
@@ -29,7 +30,10 @@ using namespace lustra::reference;
 
 class BevelReference : public ::testing::Test {
   protected:
-    void TearDown() override { engineTeardown(); }
+    void TearDown() override {
+        engineTeardown();
+        bevelKernels::selectVariant(detectedCpuVariant()); // the load-time choice
+    }
 
     // A random mask: a transparent or full background, rectangles and discs
     // that may run past the frame edges, and scattered noise pixels.
@@ -181,6 +185,28 @@ TEST_F(BevelReference, LargerFramesEveryWidthAndSmoothing) {
             uint8_t settings[6] = {uint8_t(width), 100, uint8_t(smoothing), 0, 0, 1};
             ASSERT_TRUE(matches(settings));
         }
+}
+
+// Each variant of the smoothing's passes that this processor runs (the
+// portable one, AVX2, AVX-512), forced in turn, matches the model for every
+// smoothing radius, on frames whose box ends inside and at the vectors.
+TEST_F(BevelReference, EveryCpuVariantMatchesTheModel) {
+    std::string checked;
+    for (int v = 0; v <= int(detectedCpuVariant()); ++v) {
+        ASSERT_EQ(bevelKernels::selectVariant(CpuVariant(v)), CpuVariant(v));
+        checked += std::string(checked.empty() ? "" : " ") + cpuVariantName(CpuVariant(v));
+        const int sizes[][2] = {{17, 9}, {48, 33}, {95, 70}, {161, 47}};
+        for (const auto &size : sizes) {
+            setUpRandomMask(size[0], size[1], 30);
+            for (int smoothing = 1; smoothing <= 30; ++smoothing) {
+                uint8_t settings[6] = {uint8_t(random() % 31), 0, uint8_t(smoothing)};
+                randomSettings(settings);
+                ASSERT_TRUE(matches(settings)) << cpuVariantName(CpuVariant(v));
+            }
+        }
+    }
+    RecordProperty("variants", checked);
+    std::printf("bevel variants checked: %s\n", checked.c_str());
 }
 
 // Radii past the border act as the border, with borders down to 0.

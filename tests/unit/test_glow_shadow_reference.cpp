@@ -11,6 +11,7 @@
 
 #include "DataDirectory.h"
 #include "engine/Engine.h"
+#include "engine/kernels/CpuVariant.h"
 #include "engine/reference/GlowShadowModels.h"
 
 #include <unistd.h>
@@ -31,7 +32,10 @@ using namespace lustra::reference;
 
 class GlowShadowReference : public ::testing::Test {
   protected:
-    void TearDown() override { engineTeardown(); }
+    void TearDown() override {
+        engineTeardown();
+        rowPasses::selectVariant(detectedCpuVariant()); // the load-time choice
+    }
 
     // A random mask: a transparent or fully opaque background, rectangles
     // and discs that may run past the frame edges (often fully opaque),
@@ -186,6 +190,28 @@ TEST_F(GlowShadowReference, LargerFramesEveryWidthAndSoftness) {
         ASSERT_TRUE(glowMatches(width, 0, false));
         ASSERT_TRUE(shadowMatches(width));
     }
+}
+
+// Each variant of the blurs' column and row passes that this processor runs
+// (the portable one, AVX2, AVX-512), forced in turn, matches the models for
+// every blurred glow width and shadow softness, on frames wider than the
+// passes' vectors and with tails of every length.
+TEST_F(GlowShadowReference, EveryCpuVariantMatchesTheModels) {
+    std::string checked;
+    for (int v = 0; v <= int(detectedCpuVariant()); ++v) {
+        ASSERT_EQ(rowPasses::selectVariant(CpuVariant(v)), CpuVariant(v));
+        checked += std::string(checked.empty() ? "" : " ") + cpuVariantName(CpuVariant(v));
+        const int sizes[][2] = {{40, 33}, {95, 70}, {161, 47}, {200, 21}};
+        for (const auto &size : sizes) {
+            setUpRandomMask(size[0], size[1], 30);
+            for (int width = 1; width <= 30; ++width) {
+                ASSERT_TRUE(glowMatches(width, 0, false)) << cpuVariantName(CpuVariant(v));
+                ASSERT_TRUE(shadowMatches(width)) << cpuVariantName(CpuVariant(v));
+            }
+        }
+    }
+    RecordProperty("variants", checked);
+    std::printf("glow and shadow blur variants checked: %s\n", checked.c_str());
 }
 
 // Every profile softness 0..255 (the stamp overshoots and wraps past 100).

@@ -1,0 +1,115 @@
+// See StageModelCheck.h.
+#include "StageModelCheck.h"
+
+#include "engine/Engine.h"
+#include "engine/reference/BevelModel.h"
+#include "engine/reference/GlowShadowModels.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace lustra::fuzz {
+
+namespace {
+
+// Aborts at the first byte where the stage's plane differs from the model's.
+void expectSame(const void *stage, const void *model, size_t count, const char *plane) {
+    const uint8_t *s = static_cast<const uint8_t *>(stage);
+    const uint8_t *m = static_cast<const uint8_t *>(model);
+    for (size_t p = 0; p < count; ++p) {
+        if (s[p] == m[p]) continue;
+        std::fprintf(stderr, "%s differs from its model at byte %zu: %d instead of %d\n", plane, p,
+                     s[p], m[p]);
+        std::abort();
+    }
+}
+
+// Both sides start from the same plane contents: a pattern that the
+// stage's untouched pixels must keep.
+template <typename T> void fillPattern(T *plane, std::vector<T> &model, size_t count, int seed) {
+    model.resize(count);
+    for (size_t p = 0; p < count; ++p) model[p] = static_cast<T>(p * 37 + size_t(seed) * 101);
+    std::memcpy(plane, model.data(), count);
+}
+
+void checkBevel(RenderJob &job, const uint8_t (&parameters)[9]) {
+    const size_t frame = size_t(engine.frameWidth) * engine.frameHeight;
+    reference::BevelModel model;
+    fillPattern(engine.stampMax, model.stampMax, frame, 1);
+    fillPattern(engine.rawSlopeX, model.rawX, frame, 2);
+    fillPattern(engine.rawSlopeY, model.rawY, frame, 3);
+    fillPattern(engine.slopeX, model.slopeX, frame, 4);
+    fillPattern(engine.slopeY, model.slopeY, frame, 5);
+    job.bevel.on = 1;
+    job.bevel.width = parameters[0], job.bevel.depth = parameters[1];
+    job.bevel.smoothing = parameters[2];
+    job.bevel.edgeSlope = int8_t(parameters[3]), job.bevel.innerSlope = int8_t(parameters[4]);
+    job.bevel.direction = BevelDirection(int8_t(parameters[5]));
+    if (bevelStage(job) != 0) return;
+    const uint8_t settings[6] = {parameters[0], parameters[1], parameters[2],
+                                 parameters[3], parameters[4], parameters[5]};
+    model.run(settings);
+    expectSame(engine.stampMax, model.stampMax.data(), frame, "bevel stampMax");
+    expectSame(engine.rawSlopeX, model.rawX.data(), frame, "bevel rawSlopeX");
+    expectSame(engine.rawSlopeY, model.rawY.data(), frame, "bevel rawSlopeY");
+    expectSame(engine.slopeX, model.slopeX.data(), frame, "bevel slopeX");
+    expectSame(engine.slopeY, model.slopeY.data(), frame, "bevel slopeY");
+}
+
+void checkGlow(RenderJob &job, int32_t width, int32_t softness, bool profile) {
+    const size_t frame = size_t(engine.frameWidth) * engine.frameHeight;
+    reference::GlowModel model;
+    fillPattern(engine.glowMap, model.glow, frame, 6);
+    fillPattern(engine.stampMax, model.stampMax, frame, 7);
+    job.glow.on = 1;
+    job.glow.width = uint8_t(width), job.glow.softness = uint8_t(softness);
+    job.glow.profile = profile ? kGlowDistance : kGlowBlurred;
+    if (glowStage(job) != 0) return;
+    const int32_t g = limitToBorder(width);
+    if (profile)
+        model.profile(g, softness);
+    else
+        model.blurred(g);
+    expectSame(engine.glowMap, model.glow.data(), frame, profile ? "profile glow" : "blurred glow");
+    expectSame(engine.stampMax, model.stampMax.data(), frame, "glow stampMax");
+}
+
+void checkShadow(RenderJob &job, int32_t softness) {
+    const size_t padded = size_t(engine.paddedWidth) * engine.paddedHeight;
+    reference::ShadowModel model;
+    fillPattern(engine.shadowMap, model.map, padded, 8);
+    job.shadow.on = 1, job.shadow.softness = uint8_t(softness), job.shadow.opacity = 100;
+    if (shadowStage(job) != 0) return;
+    model.run(limitToBorder(softness));
+    expectSame(engine.shadowMap, model.map.data(), padded, "shadowMap");
+}
+
+} // namespace
+
+void checkStagesAgainstModels(int32_t width, int32_t height, int32_t border,
+                              const std::vector<uint8_t> &mask, const uint8_t (&parameters)[9]) {
+    const char *home = std::getenv("VXHOME");
+    if (!home) return;
+    const std::string data = std::string(home) + "/lustra/";
+    const int32_t paddedWidth = width + 2 * border;
+    std::vector<uint8_t> paddedMask(size_t(paddedWidth) * (height + 2 * border), 0);
+    for (int32_t y = 0; y < height; ++y)
+        std::memcpy(&paddedMask[size_t(y + border) * paddedWidth + border],
+                    &mask[size_t(y) * width], size_t(width));
+    std::vector<uint32_t> pixels(size_t(width) * height, 0);
+    RenderJob job;
+    job.width = int16_t(width), job.height = int16_t(height), job.border = border;
+    job.paddedMask = paddedMask.data(), job.pixels = pixels.data();
+    job.dataDirectory = data.c_str();
+    if (engineSetup(job) == 0 && engine.edgeCount > 0) {
+        checkBevel(job, parameters);
+        checkGlow(job, parameters[6], parameters[7], true);
+        checkGlow(job, parameters[6], parameters[7], false);
+        checkShadow(job, parameters[8]);
+    }
+    engineTeardown();
+}
+
+} // namespace lustra::fuzz
