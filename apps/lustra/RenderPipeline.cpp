@@ -2,6 +2,7 @@
 
 #include "CliHost.h"
 #include "Errors.h"
+#include "FramePool.h"
 #include "Interrupt.h"
 #include "LogMessages.h"
 #include "ModuleLoader.h"
@@ -72,14 +73,18 @@ template <typename T> class BoundedQueue {
     bool closed_ = false, ended_ = false;
 };
 
+// Frames come from the render's frame pool and go back to it when the
+// module (inputs) or the writer (outputs) is done with them; a still the
+// source keeps converted is read in place (`title`, `background` point to it).
 struct InputFrames {
     int64_t index = 0;
-    HostFrame title, background;
+    FramePool::Lease titleLease, backgroundLease;
+    const HostFrame *title = nullptr, *background = nullptr;
 };
 
 struct OutputFrame {
     int64_t index = 0;
-    HostFrame frame;
+    FramePool::Lease frame;
     RgbaPicture rgba; // instead of `frame` when not empty
 };
 
@@ -365,6 +370,9 @@ RenderOutcome runRender(RenderRequest &request) {
         makeMatteReferences(request.firstFrame);
     }
 
+    // Every frame of the loop below comes from here (declared before the
+    // queues: it outlives every lease they hold).
+    FramePool pool;
     // Reader thread: inputs to host frames.
     BoundedQueue<InputFrames> inputs(3);
     BoundedQueue<OutputFrame> outputs(3);
@@ -374,6 +382,30 @@ RenderOutcome runRender(RenderRequest &request) {
     std::thread reader([&] {
         try {
             HostFrame skipTitle, skipBackground;
+            // A still converted once and read in place; an odd height padded once.
+            HostFrame paddedStills[2];
+            auto sharedStill = [&](FrameSource &source, HostFrame &padded) -> const HostFrame * {
+                const HostFrame *still = source.sharedStill();
+                if (!still || still->height % 2 == 0) return still;
+                padded = *still;
+                padToEven(padded);
+                return &padded;
+            };
+            const HostFrame *stillTitle = sharedStill(title, paddedStills[0]);
+            const HostFrame *stillBackground = sharedStill(background, paddedStills[1]);
+            // One frame of `source` into a pooled frame, or the shared still.
+            auto read = [&](FrameSource &source, const HostFrame *still, FramePool::Lease &lease,
+                            const HostFrame *&frame) {
+                if (still) {
+                    frame = still;
+                    return true;
+                }
+                lease = pool.take(width, height);
+                if (!source.next(*lease)) return false;
+                padToEven(*lease);
+                frame = lease.get();
+                return true;
+            };
             // Stills are not read up to the first frame: told where they start.
             if (allStill) title.startAt(request.firstFrame);
             for (int64_t i = 0; i < request.firstFrame && !allStill; ++i) {
@@ -389,11 +421,9 @@ RenderOutcome runRender(RenderRequest &request) {
                 InputFrames frames;
                 frames.index = index;
                 const Clock::time_point start = Clock::now();
-                const bool more = title.next(frames.title) && background.next(frames.background);
-                if (more) {
-                    padToEven(frames.title);
-                    padToEven(frames.background);
-                }
+                const bool more =
+                    read(title, stillTitle, frames.titleLease, frames.title) &&
+                    read(background, stillBackground, frames.backgroundLease, frames.background);
                 decodeSeconds += secondsSince(start);
                 if (!more) break;
                 if (!inputs.push(std::move(frames))) return;
@@ -412,7 +442,8 @@ RenderOutcome runRender(RenderRequest &request) {
                 if (!frame.rgba.empty())
                     output->writeRgba(frame.rgba, frame.index);
                 else
-                    output->write(frame.frame, frame.index);
+                    output->write(*frame.frame, frame.index);
+                frame.frame.release(); // encoded: the frame may be used again
                 encodeSeconds += secondsSince(start);
             }
         } catch (...) {
@@ -471,15 +502,18 @@ RenderOutcome runRender(RenderRequest &request) {
                 // The same frame over black and over white; the module keeps
                 // nothing of one render for the next but the fetched source
                 // pictures, so both see the same title, fields and settings.
-                HostFrame overWhite(frames.title.width, frames.title.height);
-                result.frame = HostFrame(frames.title.width, frames.title.height);
-                ok = renderFrame(frames.index, black, frames.title, result.frame) &&
-                     renderFrame(frames.index, white, frames.title, overWhite);
-                if (ok) matte.extract(result.frame, overWhite, result.rgba);
+                FramePool::Lease overWhite = pool.take(frames.title->width, frames.title->height);
+                result.frame = pool.take(frames.title->width, frames.title->height);
+                ok = renderFrame(frames.index, black, *frames.title, *result.frame) &&
+                     renderFrame(frames.index, white, *frames.title, *overWhite);
+                if (ok) matte.extract(*result.frame, *overWhite, result.rgba);
             } else {
-                result.frame = HostFrame(frames.title.width, frames.title.height);
-                ok = renderFrame(frames.index, frames.background, frames.title, result.frame);
+                result.frame = pool.take(frames.title->width, frames.title->height);
+                ok = renderFrame(frames.index, *frames.background, *frames.title, *result.frame);
             }
+            // The module is done with the inputs.
+            frames.titleLease.release();
+            frames.backgroundLease.release();
             moduleSeconds += secondsSince(start);
             for (int32_t line : host.logLines)
                 if (line == 5855) say("warning: " + describeLogLine(line));
@@ -488,9 +522,9 @@ RenderOutcome runRender(RenderRequest &request) {
                           ":" + joinLogLines(host.logLines);
                 break;
             }
-            if (result.frame.height != height) {
-                result.frame.pixels.resize(size_t(width) * height);
-                result.frame.height = height;
+            if (result.frame->height != height) {
+                result.frame->pixels.resize(size_t(width) * height);
+                result.frame->height = height;
             }
             if (result.rgba.size() > size_t(width) * height * 4)
                 result.rgba.resize(size_t(width) * height * 4);
