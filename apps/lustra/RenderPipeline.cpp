@@ -373,6 +373,9 @@ RenderOutcome runRender(RenderRequest &request) {
     // Every frame of the loop below comes from here (declared before the
     // queues: it outlives every lease they hold).
     FramePool pool;
+    // A still converted once and read in place; one of an odd height is
+    // padded once, here (the frames in the queues point to it).
+    HostFrame paddedStills[2];
     // Reader thread: inputs to host frames.
     BoundedQueue<InputFrames> inputs(3);
     BoundedQueue<OutputFrame> outputs(3);
@@ -382,8 +385,6 @@ RenderOutcome runRender(RenderRequest &request) {
     std::thread reader([&] {
         try {
             HostFrame skipTitle, skipBackground;
-            // A still converted once and read in place; an odd height padded once.
-            HostFrame paddedStills[2];
             auto sharedStill = [&](FrameSource &source, HostFrame &padded) -> const HostFrame * {
                 const HostFrame *still = source.sharedStill();
                 if (!still || still->height % 2 == 0) return still;
