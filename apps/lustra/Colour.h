@@ -46,4 +46,21 @@ void rgbaToHostFrame(const uint8_t *rgba, int stride, bool useAlpha, HostFrame &
 void hostFrameToRgba(const HostFrame &frame, uint8_t *rgba, int stride);
 void hostFrameToRgb(const HostFrame &frame, uint8_t *rgb, int stride);
 
+// The row loops of the frame conversions, each pixel exactly as rgbToHost
+// and hostToRgb compute it (the products computed instead of looked up, in
+// the same order, never fused). One variant is compiled per instruction set
+// and the fastest one the processor runs is chosen once, at start-up.
+struct ColourRows {
+    const char *name; // "avx512", "avx2", "baseline"
+    // `count` RGBA pixels to host pixels; the key byte is the alpha byte,
+    // or 255 when `useAlpha` is false.
+    void (*rgbaToHost)(const uint8_t *rgba, int count, bool useAlpha, uint32_t *host);
+    void (*hostToRgba)(const uint32_t *host, int count, uint8_t *rgba);
+    void (*hostToRgb)(const uint32_t *host, int count, uint8_t *rgb);
+};
+// The variant in use.
+const ColourRows &colourRows();
+// Every variant this processor runs, the one in use first.
+std::vector<const ColourRows *> colourRowVariants();
+
 } // namespace lustra::cli

@@ -2,6 +2,7 @@
 
 #include "Errors.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace lustra::cli {
@@ -31,9 +32,15 @@ class MediaSource : public FrameSource {
         cached_ = false;
     }
 
+    const HostFrame *sharedStill() override {
+        if (!reader_.isStill()) return nullptr;
+        if (!cached_ && !next(stillFrame_)) return nullptr;
+        return &stillFrame_;
+    }
+
     bool next(HostFrame &frame) override {
         if (reader_.isStill() && cached_) {
-            frame = stillFrame_;
+            if (&frame != &stillFrame_) frame = stillFrame_;
             return true;
         }
         if (!reader_.next(rgba_)) return false;
@@ -46,7 +53,7 @@ class MediaSource : public FrameSource {
             frame = HostFrame(outWidth_, outHeight_);
         rgbaToHostFrame(pixels->data(), outWidth_ * 4, reader_.hasAlpha(), frame);
         if (reader_.isStill()) {
-            stillFrame_ = frame;
+            if (&frame != &stillFrame_) stillFrame_ = frame;
             cached_ = true;
         }
         return true;
@@ -79,13 +86,18 @@ class SolidSource : public FrameSource {
         height_ = h;
     }
     bool next(HostFrame &frame) override {
-        if (frame.width != width_ || frame.height != height_ || frame.pixels.empty() ||
-            frame.pixels[0] != pixel_)
-            frame = HostFrame(width_, height_, pixel_);
+        if (frame.width != width_ || frame.height != height_) frame = HostFrame(width_, height_);
+        std::fill(frame.pixels.begin(), frame.pixels.end(), pixel_);
         return true;
+    }
+    const HostFrame *sharedStill() override {
+        if (still_.width != width_ || still_.height != height_)
+            still_ = HostFrame(width_, height_, pixel_);
+        return &still_;
     }
 
   private:
+    HostFrame still_;
     uint32_t pixel_;
     int width_, height_;
     std::string name_;

@@ -39,6 +39,11 @@ class FrameSource {
     // read (a render of stills from a later frame on); for sources whose
     // frames depend on their index.
     virtual void startAt(int64_t index) { (void)index; }
+    // A still whose every frame is the same picture: that picture, converted
+    // once and kept by the source, to be read in place of next()'s copies
+    // (read-only; valid until setOutputSize or the source goes). Null for
+    // other sources.
+    virtual const HostFrame *sharedStill() { return nullptr; }
 };
 
 // A picture or video file.

@@ -321,8 +321,10 @@ bool MediaReader::next(std::vector<uint8_t> &rgba) {
         return true;
     }
     if (!m.firstHandedOut) {
+        // A video shows its first frame once: handed over, not copied.
         m.firstHandedOut = true;
-        rgba = m.first;
+        rgba.swap(m.first);
+        std::vector<uint8_t>().swap(m.first);
         return true;
     }
     if (!m.havePending && !m.decode(path_, badPackets_)) return false;

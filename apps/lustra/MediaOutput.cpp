@@ -99,14 +99,6 @@ std::vector<T> padPixels(const std::vector<T> &pixels, int elements, int width, 
     return out;
 }
 
-HostFrame padFrame(const HostFrame &frame, int width, int height) {
-    HostFrame out;
-    out.width = width;
-    out.height = height;
-    out.pixels = padPixels(frame.pixels, 1, frame.width, frame.height, width, height);
-    return out;
-}
-
 // Host frames to an encoder's frames: the module's YCbCr to RGB conversion,
 // then swscale to the encoder's pixel format, field by field for interlaced
 // material with vertically subsampled chroma.
@@ -130,11 +122,28 @@ class FrameConverter {
     FrameConverter(const FrameConverter &) = delete;
     FrameConverter &operator=(const FrameConverter &) = delete;
 
+    // A frame of at most the converter's size; a smaller one grows by its
+    // last column and row, repeated after conversion (which is per pixel, so
+    // the bytes are those of the grown frame converted).
     void convert(const HostFrame &frame, AVFrame *out) {
-        if (alpha_)
-            hostFrameToRgba(frame, rgb_.data(), width_ * 4);
-        else
-            hostFrameToRgb(frame, rgb_.data(), width_ * 3);
+        if (frame.width > width_ || frame.height > height_ || frame.width < 1 || frame.height < 1)
+            throw Failure("internal error: a frame of the wrong size");
+        const ColourRows &rows = colourRows();
+        const int bytes = alpha_ ? 4 : 3;
+        const size_t rowBytes = size_t(width_) * bytes;
+        for (int y = 0; y < frame.height; ++y) {
+            uint8_t *to = rgb_.data() + size_t(y) * rowBytes;
+            if (alpha_)
+                rows.hostToRgba(frame.row(y), frame.width, to);
+            else
+                rows.hostToRgb(frame.row(y), frame.width, to);
+            for (int x = frame.width; x < width_; ++x)
+                std::memcpy(to + size_t(x) * bytes, to + size_t(frame.width - 1) * bytes,
+                            size_t(bytes));
+        }
+        for (int y = frame.height; y < height_; ++y)
+            std::memcpy(rgb_.data() + size_t(y) * rowBytes,
+                        rgb_.data() + size_t(frame.height - 1) * rowBytes, rowBytes);
         convertPacked(rgb_.data(), out);
     }
     // Straight RGBA rows (4 bytes a pixel, no gap) of the frame size.
@@ -551,8 +560,6 @@ class VideoOutput : public MediaOutput {
                 e_.frame);
         else if (rgba_)
             e_.converter->convertRgba(*rgba_, e_.frame);
-        else if (pad)
-            e_.converter->convert(padFrame(frame, codedWidth_, codedHeight_), e_.frame);
         else
             e_.converter->convert(frame, e_.frame);
         e_.frame->pts = pts_++;

@@ -2,6 +2,7 @@
 
 #include "CliHost.h"
 #include "Errors.h"
+#include "FramePool.h"
 #include "Interrupt.h"
 #include "LogMessages.h"
 #include "ModuleLoader.h"
@@ -32,14 +33,18 @@ double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// Frames come from the render's frame pool and go back to it when the
+// module (inputs) or the writer (outputs) is done with them; a still the
+// source keeps converted is read in place (`title`, `background` point to it).
 struct InputFrames {
     int64_t index = 0;
-    HostFrame title, background;
+    FramePool::Lease titleLease, backgroundLease;
+    const HostFrame *title = nullptr, *background = nullptr;
 };
 
 struct OutputFrame {
     int64_t index = 0;
-    HostFrame frame;
+    FramePool::Lease frame;
     RgbaPicture rgba; // instead of `frame` when not empty
 };
 
@@ -495,6 +500,12 @@ RenderOutcome runRender(RenderRequest &request) {
         for (auto &worker : workers) makeMatteReferences(*worker, request.firstFrame);
     }
 
+    // Every frame of the loop below comes from here (declared before the
+    // flow: it outlives every lease the flow holds).
+    FramePool pool;
+    // A still converted once and read in place; one of an odd height is
+    // padded once, here (the frames in the flow point to it).
+    HostFrame paddedStills[2];
     // Frames in order from the reader, rendered by the workers in any
     // order, written in order by the writer: no more than `window` frames
     // between the next one written and the last one decoded.
@@ -541,6 +552,28 @@ RenderOutcome runRender(RenderRequest &request) {
     reader = std::thread([&] {
         try {
             HostFrame skipTitle, skipBackground;
+            auto sharedStill = [&](FrameSource &source, HostFrame &padded) -> const HostFrame * {
+                const HostFrame *still = source.sharedStill();
+                if (!still || still->height % 2 == 0) return still;
+                padded = *still;
+                padToEven(padded);
+                return &padded;
+            };
+            const HostFrame *stillTitle = sharedStill(title, paddedStills[0]);
+            const HostFrame *stillBackground = sharedStill(background, paddedStills[1]);
+            // One frame of `source` into a pooled frame, or the shared still.
+            auto read = [&](FrameSource &source, const HostFrame *still, FramePool::Lease &lease,
+                            const HostFrame *&frame) {
+                if (still) {
+                    frame = still;
+                    return true;
+                }
+                lease = pool.take(width, height);
+                if (!source.next(*lease)) return false;
+                padToEven(*lease);
+                frame = lease.get();
+                return true;
+            };
             // Stills are not read up to the first frame: told where they start.
             if (allStill) title.startAt(request.firstFrame);
             for (int64_t i = 0; i < request.firstFrame && !allStill; ++i) {
@@ -557,11 +590,9 @@ RenderOutcome runRender(RenderRequest &request) {
                 InputFrames frames;
                 frames.index = index;
                 const Clock::time_point start = Clock::now();
-                const bool more = title.next(frames.title) && background.next(frames.background);
-                if (more) {
-                    padToEven(frames.title);
-                    padToEven(frames.background);
-                }
+                const bool more =
+                    read(title, stillTitle, frames.titleLease, frames.title) &&
+                    read(background, stillBackground, frames.backgroundLease, frames.background);
                 decodeSeconds += secondsSince(start);
                 if (!more) break;
                 if (!flow.push(std::move(frames))) return;
@@ -580,7 +611,8 @@ RenderOutcome runRender(RenderRequest &request) {
                 if (!frame.rgba.empty())
                     output->writeRgba(frame.rgba, frame.index);
                 else
-                    output->write(frame.frame, frame.index);
+                    output->write(*frame.frame, frame.index);
+                frame.frame.release(); // encoded: the frame may be used again
                 encodeSeconds += secondsSince(start);
                 flow.written();
                 ++done;
@@ -624,16 +656,20 @@ RenderOutcome runRender(RenderRequest &request) {
                     // keeps nothing of one render for the next but the
                     // fetched source pictures, so both see the same title,
                     // fields and settings.
-                    HostFrame overWhite(frames.title.width, frames.title.height);
-                    result.frame = HostFrame(frames.title.width, frames.title.height);
-                    ok = renderFrame(worker, frames.index, black, frames.title, result.frame) &&
-                         renderFrame(worker, frames.index, white, frames.title, overWhite);
-                    if (ok) worker.matte.extract(result.frame, overWhite, result.rgba);
+                    FramePool::Lease overWhite =
+                        pool.take(frames.title->width, frames.title->height);
+                    result.frame = pool.take(frames.title->width, frames.title->height);
+                    ok = renderFrame(worker, frames.index, black, *frames.title, *result.frame) &&
+                         renderFrame(worker, frames.index, white, *frames.title, *overWhite);
+                    if (ok) worker.matte.extract(*result.frame, *overWhite, result.rgba);
                 } else {
-                    result.frame = HostFrame(frames.title.width, frames.title.height);
-                    ok = renderFrame(worker, frames.index, frames.background, frames.title,
-                                     result.frame);
+                    result.frame = pool.take(frames.title->width, frames.title->height);
+                    ok = renderFrame(worker, frames.index, *frames.background, *frames.title,
+                                     *result.frame);
                 }
+                // The module is done with the inputs.
+                frames.titleLease.release();
+                frames.backgroundLease.release();
                 worker.moduleSeconds += secondsSince(start);
                 for (int32_t line : host.logLines) {
                     if (line != 5855) continue;
@@ -654,9 +690,9 @@ RenderOutcome runRender(RenderRequest &request) {
                     flow.stop();
                     return;
                 }
-                if (result.frame.height != height) {
-                    result.frame.pixels.resize(size_t(width) * height);
-                    result.frame.height = height;
+                if (result.frame->height != height) {
+                    result.frame->pixels.resize(size_t(width) * height);
+                    result.frame->height = height;
                 }
                 if (result.rgba.size() > size_t(width) * height * 4)
                     result.rgba.resize(size_t(width) * height * 4);
