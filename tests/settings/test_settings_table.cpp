@@ -22,6 +22,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -226,6 +227,28 @@ TEST(SettingsTable, DialogPagesAreTodays) {
             }
     }
     expectSavedText("dialog_pages", out.str());
+}
+
+// What the table's users take for granted: one row per name, a frei0r
+// parameter at each place 1..N exactly once and under a name of its own,
+// and switches with the on/off range.
+TEST(SettingsTable, NamesAndFrei0rPlacesAreUnique) {
+    std::set<std::string> names, frei0rNames;
+    std::set<int> places;
+    for (const lustrafex::SettingsField &field : lustrafex::kSettingsFields) {
+        EXPECT_TRUE(names.insert(field.name).second) << field.name;
+        if (field.valueNames == lustrafex::kOffOn) {
+            EXPECT_EQ(field.minimum, 0) << field.name;
+            EXPECT_EQ(field.maximum, 1) << field.name;
+        }
+        if (field.frei0r.position == 0) continue;
+        EXPECT_TRUE(places.insert(field.frei0r.position).second) << field.name;
+        EXPECT_TRUE(frei0rNames.insert(field.frei0r.name ? field.frei0r.name : field.name).second)
+            << field.name;
+    }
+    ASSERT_FALSE(places.empty());
+    EXPECT_EQ(*places.begin(), 1);
+    EXPECT_EQ(*places.rbegin(), int(places.size()));
 }
 
 } // namespace
