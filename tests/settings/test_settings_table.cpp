@@ -50,7 +50,7 @@ void expectSavedText(const std::string &name, const std::string &text) {
 
 std::string hexDump(const uint8_t *bytes, size_t size) {
     std::string out;
-    char text[8];
+    char text[32];
     for (size_t i = 0; i < size; ++i) {
         if (i % 32 == 0) {
             std::snprintf(text, sizeof text, "%s%3zu:", i ? "\n" : "", i);
