@@ -1,29 +1,52 @@
 #include "Parameters.h"
 
+#include "lustrafex/settings_fields.h"
+
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstdio>
+#include <deque>
 
 namespace lustra::frei0r {
 namespace {
 
-Parameter number(const char *name, const char *field, const char *help) {
-    Parameter parameter{name, ParameterKind::Number, help, field};
-    const cli::FieldInfo *info = cli::findField(field);
-    parameter.minimum = info ? info->minimum : 0;
-    parameter.maximum = info ? info->maximum : 0;
-    return parameter;
-}
-
-Parameter light(const char *name, const char *field, const char *help) {
-    Parameter parameter{name, ParameterKind::Number, help, field};
-    parameter.minimum = -200;
-    parameter.maximum = 200;
-    return parameter;
-}
-
-Parameter toggle(const char *name, const char *field, const char *help) {
-    return Parameter{name, ParameterKind::Switch, help, field};
+// The fields that the table of settings fields offers as parameters of
+// their own, in its order: a switch for an on/off field, else a number whose
+// 0..1 maps onto the field's dialog range (or the parameter's own range),
+// described as "LABEL: 0..1 is MIN..MAX UNIT".
+const std::vector<Parameter> &fieldParameters() {
+    static const std::vector<Parameter> list = [] {
+        std::vector<const lustrafex::SettingsField *> fields;
+        for (const lustrafex::SettingsField &field : lustrafex::kSettingsFields)
+            if (field.frei0r.position != 0) fields.push_back(&field);
+        std::sort(fields.begin(), fields.end(), [](const auto *a, const auto *b) {
+            return a->frei0r.position < b->frei0r.position;
+        });
+        // The descriptions live as long as the parameters that point to them.
+        static std::deque<std::string> descriptions;
+        std::vector<Parameter> list;
+        for (const lustrafex::SettingsField *field : fields) {
+            const lustrafex::Frei0rParameter &offer = field->frei0r;
+            const char *name = offer.name ? offer.name : field->name;
+            if (field->valueNames == lustrafex::kOffOn) {
+                list.push_back(Parameter{name, ParameterKind::Switch, offer.label, field->name});
+                continue;
+            }
+            Parameter parameter{name, ParameterKind::Number, nullptr, field->name};
+            parameter.minimum = offer.ownRange ? offer.minimum : field->minimum;
+            parameter.maximum = offer.ownRange ? offer.maximum : field->maximum;
+            std::string text = std::string(offer.label) + ": 0..1 is " +
+                               std::to_string(parameter.minimum) + ".." +
+                               std::to_string(parameter.maximum);
+            if (*field->unit) text += std::string(" ") + field->unit;
+            descriptions.push_back(std::move(text));
+            parameter.help = descriptions.back().c_str();
+            list.push_back(parameter);
+        }
+        return list;
+    }();
+    return list;
 }
 
 Parameter choice(const char *name, Choice which, const char *help) {
@@ -43,25 +66,7 @@ std::vector<Parameter> makeParameters(bool mixer) {
                     "field changes applied over the settings file: FIELD:VALUE or FIELD=VALUE, "
                     "separated by spaces or ';', as for lustra settings set (MLT needs "
                     "FIELD:VALUE)"});
-    list.push_back(number("bevelWidth", "bevelWidth", "bevel radius: 0..1 is 0..30 pixels"));
-    list.push_back(number("bevelDepth", "bevelDepth", "bevel depth: 0..1 is 0..100 percent"));
-    list.push_back(
-        number("bevelSmoothing", "bevelSmoothing", "bevel smoothing radius: 0..1 is 0..30 pixels"));
-    list.push_back(light("lightX", "offsetX",
-                         "horizontal light and fill-texture offset: 0..1 is -200..200 pixels"));
-    list.push_back(light("lightY", "offsetY",
-                         "vertical light and fill-texture offset: 0..1 is -200..200 pixels"));
-    list.push_back(toggle("glowOn", "glowOn", "outer glow on"));
-    list.push_back(number("glowWidth", "glowWidth", "glow radius: 0..1 is 0..30 pixels"));
-    list.push_back(number("glowOpacity", "glowOpacity", "glow opacity: 0..1 is 0..100 percent"));
-    list.push_back(toggle("shadowOn", "shadowOn", "drop shadow on"));
-    list.push_back(
-        number("shadowOpacity", "shadowOpacity", "shadow opacity: 0..1 is 0..100 percent"));
-    list.push_back(
-        number("shadowSoftness", "shadowSoftness", "shadow blur radius: 0..1 is 0..30 pixels"));
-    list.push_back(number("shadowDistance", "shadowDistance",
-                          "shadow distance: 0..1 is 0..100 percent of the light offset"));
-    list.push_back(number("fillZoom", "fillZoom", "zoom of the fill textures: 0..1 is 0..255"));
+    for (const Parameter &parameter : fieldParameters()) list.push_back(parameter);
     list.push_back(
         choice("secondLayers", Choice::SecondLayers,
                "host choice: render the second layers (image map 2, fill 2, texture 2)"));

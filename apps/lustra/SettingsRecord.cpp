@@ -20,137 +20,8 @@ namespace fs = std::filesystem;
 namespace lustra::cli {
 namespace {
 
-const char *const kOffOn[] = {"off", "on", nullptr};
-const char *const kRaisedSunken[] = {"raised", "sunken", nullptr};
-const char *const kFrameSource[] = {"frame", "source", nullptr};
-const char *const kFillModes[] = {"plain", "light", "metal", "frame", "source", nullptr};
-const char *const kTextureTypes[] = {"normal", "fractal", "turbulence", "fracturb",
-                                     "frame",  "source",  nullptr};
-
 constexpr int64_t kI32Min = std::numeric_limits<int32_t>::min();
 constexpr int64_t kI32Max = std::numeric_limits<int32_t>::max();
-
-FieldInfo u8(const char *name, uint16_t offset, int64_t lo, int64_t hi, int64_t def,
-             const char *meaning, const char *const *names = nullptr) {
-    return {name, offset, 1, FieldType::U8, lo, hi, true, true, def, names, meaning};
-}
-FieldInfo flag(const char *name, uint16_t offset, int64_t def, const char *meaning,
-               const char *const *names = kOffOn) {
-    return {name, offset, 1, FieldType::U8, 0, 1, true, true, def, names, meaning};
-}
-FieldInfo i8(const char *name, uint16_t offset, int64_t lo, int64_t hi, int64_t def,
-             const char *meaning) {
-    return {name, offset, 1, FieldType::I8, lo, hi, true, true, def, nullptr, meaning};
-}
-FieldInfo i32(const char *name, uint16_t offset, int64_t def, const char *meaning) {
-    return {name, offset, 4, FieldType::I32, kI32Min, kI32Max, false, true, def, nullptr, meaning};
-}
-FieldInfo percent(const char *name, uint16_t offset, const char *meaning) {
-    return {name, offset, 2, FieldType::Percent, 25, 400, true, true, 100, nullptr, meaning};
-}
-FieldInfo colour(const char *name, uint16_t offset, uint32_t def, const char *meaning) {
-    return {name,  offset, 4,   FieldType::Colour, 0,      0xFFFFFFFFll,
-            false, true,   def, nullptr,           meaning};
-}
-FieldInfo source(const char *name, uint16_t offset, const char *meaning) {
-    return {name,    offset, uint16_t(kSourceSize), FieldType::Source, 0, 0, false, true, 0,
-            nullptr, meaning};
-}
-FieldInfo dialogOnly16(const char *name, uint16_t offset, const char *meaning) {
-    return {name, offset, 2, FieldType::I16, -32768, 32767, false, false, 0, nullptr, meaning};
-}
-
-std::vector<FieldInfo> buildFields() {
-    std::vector<FieldInfo> f;
-    f.push_back(flag("dialogAtTop", 0, 0, "dialog at the top of the screen (1) or the bottom"));
-    f.push_back(u8("currentPage", 1, 0, 9, 0, "dialog page shown"));
-    f.push_back(u8("reliefView", 2, 0, 1, 0, "bevel page: control group shown"));
-    f.push_back(u8("glowView", 3, 0, 1, 0, "glow page: sliders (0) or colours (1)"));
-    f.push_back(u8("map1View", 5, 0, 1, 0, "image map 1 page: source and scale (0) or position"));
-    f.push_back(u8("map2View", 6, 0, 1, 0, "image map 2 page: source and scale (0) or position"));
-    f.push_back(u8("fill1View", 7, 0, 1, 0, "fill 1 page: mode (0) or colours (1)"));
-    f.push_back(u8("fill2View", 8, 0, 1, 0, "fill 2 page: mode (0) or colours (1)"));
-    f.push_back(u8("texture1View", 9, 0, 2, 0, "texture 1 page: type, levels or position"));
-    f.push_back(u8("texture2View", 10, 0, 2, 0, "texture 2 page: type, levels or position"));
-    f.push_back(u8("bevelWidth", 11, 0, 30, 8, "bevel radius in pixels"));
-    f.push_back(u8("bevelDepth", 12, 0, 100, 100, "bevel depth in percent"));
-    f.push_back(u8("bevelSmoothing", 13, 0, 30, 7, "bevel smoothing radius in pixels"));
-    f.push_back(i8("bevelEdgeSlope", 14, 0, 10, -1, "slope of the bevel's outer edge"));
-    f.push_back(i8("bevelInnerSlope", 15, 0, 10, 0, "slope of the bevel's inner part"));
-    f.push_back(flag("bevelSunken", 16, 0, "sunken (1) or raised bevel", kRaisedSunken));
-    f.push_back(flag("invertShape", 17, 0, "invert the shape taken from the title"));
-    f.push_back(u8("glowWidth", 18, 0, 30, 10, "glow radius in pixels"));
-    f.push_back(u8("glowOpacity", 19, 0, 100, 100, "glow opacity in percent"));
-    f.push_back(u8("glowSoftness", 20, 0, 100, 100, "glow softness in percent"));
-    f.push_back(flag("glowBlurred", 21, 0, "glow is a blurred copy of the shape"));
-    f.push_back(flag("glowOn", 22, 0, "glow enabled"));
-    f.push_back(u8("shadowSoftness", 23, 0, 30, 5, "shadow blur radius in pixels"));
-    f.push_back(u8("shadowOpacity", 24, 0, 100, 100, "shadow opacity in percent"));
-    f.push_back(
-        u8("shadowDistance", 25, 0, 100, 30, "shadow displacement in percent of the offset"));
-    f.push_back(flag("shadowOn", 26, 1, "shadow enabled"));
-    f.push_back(u8("fillZoom", 27, 0, 255, 128, "zoom of the fill textures"));
-    f.push_back(i32("offsetX", 28, -18, "horizontal light and fill-texture offset"));
-    f.push_back(i32("offsetY", 32, -18, "vertical light and fill-texture offset"));
-    f.push_back(source("map1Source", 36, "picture of image map 1"));
-    f.push_back(percent("map1ScaleX", 148, "horizontal scale of image map 1"));
-    f.push_back(percent("map1ScaleY", 150, "vertical scale of image map 1"));
-    f.push_back(i32("map1OffsetX", 152, 0, "horizontal position of image map 1"));
-    f.push_back(i32("map1OffsetY", 156, 0, "vertical position of image map 1"));
-    f.push_back(flag("map1On", 160, 0, "image map 1 enabled"));
-    f.push_back(flag("map1FromSource", 161, 0, "image map 1 shows map1Source (1) or the background",
-                     kFrameSource));
-    f.push_back(source("map2Source", 162, "picture of image map 2"));
-    f.push_back(percent("map2ScaleX", 274, "horizontal scale of image map 2"));
-    f.push_back(percent("map2ScaleY", 276, "vertical scale of image map 2"));
-    f.push_back(i32("map2OffsetX", 280, 0, "horizontal position of image map 2"));
-    f.push_back(i32("map2OffsetY", 284, 0, "vertical position of image map 2"));
-    f.push_back(flag("map2On", 288, 0, "image map 2 enabled (second layers)"));
-    f.push_back(flag("map2FromSource", 289, 0, "image map 2 shows map2Source (1) or the background",
-                     kFrameSource));
-    f.push_back(source("fill1Source", 290, "picture of fill 1 (mode source)"));
-    f.push_back(colour("fill1ColourA", 404, 0x801092FFu, "first colour of fill 1"));
-    f.push_back(colour("fill1ColourB", 408, 0xEB8080FFu, "second colour of fill 1"));
-    f.push_back(colour("fill1ColourC", 412, 0x108080FFu, "third colour of fill 1"));
-    f.push_back(
-        u8("fill1Shininess", 416, 0, 100, 0, "highlight of fill 1 (dialog shows 100 - value)"));
-    f.push_back(u8("fill1Mode", 417, 0, 4, 1, "fill 1 mode", kFillModes));
-    f.push_back(source("fill2Source", 418, "picture of fill 2 (mode source)"));
-    f.push_back(colour("fill2ColourA", 532, 0x7A8080FFu, "first colour of fill 2"));
-    f.push_back(colour("fill2ColourB", 536, 0xEB8080FFu, "second colour of fill 2"));
-    f.push_back(colour("fill2ColourC", 540, 0x108080FFu, "third colour of fill 2"));
-    f.push_back(
-        u8("fill2Shininess", 544, 0, 100, 25, "highlight of fill 2 (dialog shows 100 - value)"));
-    f.push_back(u8("fill2Mode", 545, 0, 4, 1, "fill 2 mode (second layers)", kFillModes));
-    f.push_back(source("texture1Source", 546, "picture of surface texture 1 (type source)"));
-    f.push_back(percent("texture1ScaleX", 658, "horizontal scale of surface texture 1"));
-    f.push_back(percent("texture1ScaleY", 660, "vertical scale of surface texture 1"));
-    f.push_back(u8("texture1Depth", 662, 0, 255, 255, "bump depth of surface texture 1"));
-    f.push_back(u8("texture1HeightMax", 663, 0, 255, 255, "highest texel height used"));
-    f.push_back(u8("texture1HeightMin", 664, 0, 255, 0, "lowest texel height used"));
-    f.push_back(flag("texture1On", 665, 0, "surface texture 1 enabled"));
-    f.push_back(u8("texture1Type", 666, 0, 5, 0, "surface texture 1 type", kTextureTypes));
-    f.push_back(flag("texture1Invert", 667, 0, "surface texture 1 inverted"));
-    f.push_back(i32("texture1OffsetX", 668, 0, "horizontal position of surface texture 1"));
-    f.push_back(i32("texture1OffsetY", 672, 0, "vertical position of surface texture 1"));
-    f.push_back(source("texture2Source", 676, "picture of surface texture 2 (type source)"));
-    f.push_back(percent("texture2ScaleX", 788, "horizontal scale of surface texture 2"));
-    f.push_back(percent("texture2ScaleY", 790, "vertical scale of surface texture 2"));
-    f.push_back(u8("texture2Depth", 792, 0, 255, 255, "bump depth of surface texture 2"));
-    f.push_back(u8("texture2HeightMax", 793, 0, 255, 255, "highest texel height used"));
-    f.push_back(u8("texture2HeightMin", 794, 0, 255, 0, "lowest texel height used"));
-    f.push_back(flag("texture2On", 795, 0, "surface texture 2 enabled (second layers)"));
-    f.push_back(u8("texture2Type", 796, 0, 5, 0, "surface texture 2 type", kTextureTypes));
-    f.push_back(flag("texture2Invert", 797, 0, "surface texture 2 inverted"));
-    f.push_back(i32("texture2OffsetX", 800, 0, "horizontal position of surface texture 2"));
-    f.push_back(i32("texture2OffsetY", 804, 0, "vertical position of surface texture 2"));
-    f.push_back(colour("glowColour1", 808, 0xD21092FFu, "first glow colour"));
-    f.push_back(colour("glowColour2", 812, 0x515AF0FFu, "second glow colour"));
-    f.push_back(colour("shadowColour", 816, 0x108080FFu, "shadow colour"));
-    f.push_back(dialogOnly16("previewFrame", 820, "dialog: frame shown in the preview"));
-    f.push_back(dialogOnly16("previewFrameCount", 822, "dialog: frames of the clip"));
-    return f;
-}
 
 uint32_t load(const Record &r, size_t offset, size_t size) {
     uint32_t v = 0;
@@ -203,7 +74,8 @@ std::string hexWord(uint32_t v) {
 } // namespace
 
 const std::vector<FieldInfo> &recordFields() {
-    static const std::vector<FieldInfo> fields = buildFields();
+    static const std::vector<FieldInfo> fields(std::begin(lustrafex::kSettingsFields),
+                                               std::end(lustrafex::kSettingsFields));
     return fields;
 }
 
@@ -330,14 +202,7 @@ Record defaultRecord() {
 }
 
 void resetRecord(Record &record) {
-    for (const FieldInfo &field : recordFields()) {
-        if (!field.hasDefault) continue;
-        if (field.type == FieldType::Source)
-            std::memset(record.data() + field.offset, 0, kSourceSize);
-        else
-            setFieldValue(record, field, field.defaultValue);
-    }
-    record[4] = 0; // offsets 0..35 are written as whole words: byte 4 too
+    lustrafex::writeSettingsDefaults(record.data()); // as the module writes them
 }
 
 std::string formatField(const Record &record, const FieldInfo &field) {

@@ -1,7 +1,9 @@
-// The effect's 824-byte settings record as the host sees it: every field's
-// name, offset, type, dialog range and default, reading and writing the raw
+// The effect's 824-byte settings record as the host sees it: its fields (the
+// table of settings fields shared with the module), reading and writing the raw
 // record files, and the text form that `lustra settings` shows and parses.
 #pragma once
+
+#include "lustrafex/settings_fields.h"
 
 #include <array>
 #include <cstdint>
@@ -11,33 +13,15 @@
 
 namespace lustra::cli {
 
-constexpr size_t kRecordSize = 824;
-constexpr size_t kSourceSize = 112;
+constexpr size_t kRecordSize = lustrafex::kSettingsRecordSize;
+constexpr size_t kSourceSize = lustrafex::kSettingsSourceSize;
 using Record = std::array<uint8_t, kRecordSize>;
 
-enum class FieldType {
-    U8,      // unsigned byte
-    I8,      // signed byte
-    I16,     // little-endian int16
-    I32,     // little-endian int32
-    Percent, // int16 percentage
-    Colour,  // YCbCr colour word: Y, Cb, Cr, alpha from the high byte down
-    Source,  // 112-byte picture source: here a zero-terminated file path
-};
-
-struct FieldInfo {
-    const char *name;
-    uint16_t offset;
-    uint16_t size;
-    FieldType type;
-    int64_t minimum; // the dialog's range, or the type's range when the
-    int64_t maximum; // dialog offers no control for the field
-    bool dialogRange;
-    bool hasDefault; // false: the defaults leave the field alone
-    int64_t defaultValue;
-    const char *const *valueNames; // names of the values 0.., or null
-    const char *meaning;
-};
+// A field's type, and the field: a row of the table of settings fields that
+// the module shares (name, offset, type, dialog range, default, value
+// names, meaning, unit, stage, frei0r parameter).
+using FieldType = lustrafex::FieldType;
+using FieldInfo = lustrafex::SettingsField;
 
 // Every field of the record, in offset order (reserved bytes excluded).
 const std::vector<FieldInfo> &recordFields();

@@ -7,17 +7,47 @@
 #include "operator/Settings.h"
 
 #include <cstring>
-#include <type_traits>
 
 namespace lustra {
 
-#define FIELD(name)                                                                                \
-    FieldRef {                                                                                     \
-        static_cast<uint16_t>(offsetof(EffectSettings, name)),                                     \
-            static_cast<uint8_t>(sizeof(EffectSettings::name)),                                    \
-            static_cast<uint8_t>(                                                                  \
-                std::is_signed<std::remove_extent_t<decltype(EffectSettings::name)>>::value)       \
-    }
+namespace {
+
+using lustrafex::FieldType;
+using lustrafex::SettingsField;
+
+// The dialog's preview steps are the table's.
+static_assert(int(lustrafex::PreviewStep::None) == kNoStep &&
+                  int(lustrafex::PreviewStep::All) == kStepAll &&
+                  int(lustrafex::PreviewStep::Bevel) == kStepBevel &&
+                  int(lustrafex::PreviewStep::Glow) == kStepGlow &&
+                  int(lustrafex::PreviewStep::Shadow) == kStepShadow &&
+                  int(lustrafex::PreviewStep::Texture1) == kStepTexture1 &&
+                  int(lustrafex::PreviewStep::Texture2) == kStepTexture2 &&
+                  int(lustrafex::PreviewStep::Map1) == kStepMap1 &&
+                  int(lustrafex::PreviewStep::Map2) == kStepMap2 &&
+                  int(lustrafex::PreviewStep::Shading) == kStepShading,
+              "preview steps");
+
+constexpr FieldRef fieldRef(const SettingsField &field) {
+    const bool isSigned = field.type == FieldType::I8 || field.type == FieldType::I16 ||
+                          field.type == FieldType::I32 || field.type == FieldType::Percent;
+    return FieldRef{field.offset, static_cast<uint8_t>(field.size), static_cast<uint8_t>(isSigned)};
+}
+
+constexpr int8_t stepOf(const SettingsField &field) {
+    return static_cast<int8_t>(field.step);
+}
+
+// A popup offers one item per value of the field's range.
+constexpr int32_t itemsOf(const SettingsField &field) {
+    return static_cast<int32_t>(field.maximum - field.minimum + 1);
+}
+
+} // namespace
+
+// The row of the table of settings fields, and its place in the record.
+#define ROW(name) lustrafex::settingsField(#name)
+#define FIELD(name) fieldRef(ROW(name))
 
 uint8_t *fieldAddress(FieldRef field) {
     return reinterpret_cast<uint8_t *>(&settings) + field.offset;
@@ -75,43 +105,76 @@ constexpr DisabledWhen when(Test test, FieldRef condition, int32_t value) {
     return DisabledWhen{false, test, condition, value};
 }
 
-constexpr GadgetEntry slider(uint8_t row, int32_t label, FieldRef field, int32_t minimum,
-                             int32_t maximum, int32_t key, DisabledWhen disabled, int8_t step,
-                             int32_t valueText = kStringValue, Role role = Role::Value) {
-    return GadgetEntry{
-        GadgetKind::Slider, row,       label, role,     field, {},    minimum, maximum, 0, 0, key,
-        disabled,           valueText, step,  kNoLayer, false, {0, 0}};
+// A slider over the field's dialog range (for an inverted percentage, the
+// range of 100 - field), with the field's preview step.
+constexpr GadgetEntry slider(uint8_t row, int32_t label, const SettingsField &field, int32_t key,
+                             DisabledWhen disabled, int32_t valueText = kStringValue,
+                             Role role = Role::Value) {
+    const bool inverted = role == Role::InvertedPercent;
+    const int32_t minimum = static_cast<int32_t>(inverted ? 100 - field.maximum : field.minimum);
+    const int32_t maximum = static_cast<int32_t>(inverted ? 100 - field.minimum : field.maximum);
+    return GadgetEntry{GadgetKind::Slider,
+                       row,
+                       label,
+                       role,
+                       fieldRef(field),
+                       {},
+                       minimum,
+                       maximum,
+                       0,
+                       0,
+                       key,
+                       disabled,
+                       valueText,
+                       stepOf(field),
+                       kNoLayer,
+                       false,
+                       {0, 0}};
 }
 
-constexpr GadgetEntry checkBox(uint8_t row, int32_t label, FieldRef field, int32_t key,
-                               DisabledWhen disabled, int8_t step, int32_t refresh = 0,
+constexpr GadgetEntry checkBox(uint8_t row, int32_t label, const SettingsField &field, int32_t key,
+                               DisabledWhen disabled, int32_t refresh = 0,
                                bool needsSetup = false) {
     return GadgetEntry{GadgetKind::CheckBox,
                        row,
                        label,
                        Role::Value,
-                       field,
+                       fieldRef(field),
                        {},
-                       0,
-                       1,
+                       static_cast<int32_t>(field.minimum),
+                       static_cast<int32_t>(field.maximum),
                        0,
                        0,
                        key,
                        disabled,
                        0,
-                       step,
+                       stepOf(field),
                        kNoLayer,
                        needsSetup,
                        {refresh, 0}};
 }
 
-constexpr GadgetEntry popup(uint8_t row, int32_t label, int32_t firstItem, int32_t itemCount,
-                            FieldRef field, int32_t key, DisabledWhen disabled, int8_t step,
+// A popup with an item per value of the field, from `firstItem` on.
+constexpr GadgetEntry popup(uint8_t row, int32_t label, int32_t firstItem,
+                            const SettingsField &field, int32_t key, DisabledWhen disabled,
                             int8_t reload, int32_t refresh0, int32_t refresh1 = 0) {
-    return GadgetEntry{
-        GadgetKind::Popup,   row,       label, Role::Value, field, {},   0,      itemCount - 1,
-        firstItem,           itemCount, key,   disabled,    0,     step, reload, false,
-        {refresh0, refresh1}};
+    return GadgetEntry{GadgetKind::Popup,
+                       row,
+                       label,
+                       Role::Value,
+                       fieldRef(field),
+                       {},
+                       0,
+                       itemsOf(field) - 1,
+                       firstItem,
+                       itemsOf(field),
+                       key,
+                       disabled,
+                       0,
+                       stepOf(field),
+                       reload,
+                       false,
+                       {refresh0, refresh1}};
 }
 
 constexpr GadgetEntry button(uint8_t row, int32_t label, Role role, FieldRef field, FieldRef fieldY,
@@ -136,6 +199,14 @@ constexpr GadgetEntry button(uint8_t row, int32_t label, Role role, FieldRef fie
                        {0, 0}};
 }
 
+// A button that sets the field (a picture source) or, with `y`, a position
+// pair; the preview then redoes the field's step.
+constexpr GadgetEntry button(uint8_t row, int32_t label, Role role, const SettingsField &field,
+                             FieldRef fieldY, int32_t key, DisabledWhen disabled,
+                             int8_t reload = kNoLayer) {
+    return button(row, label, role, fieldRef(field), fieldY, key, disabled, stepOf(field), reload);
+}
+
 constexpr GadgetEntry positionText(uint8_t row, int32_t label, FieldRef x, FieldRef y) {
     return GadgetEntry{GadgetKind::TextGadget,
                        row,
@@ -156,153 +227,167 @@ constexpr GadgetEntry positionText(uint8_t row, int32_t label, FieldRef x, Field
                        {0, 0}};
 }
 
-constexpr GadgetEntry colour(uint8_t row, int32_t label, FieldRef field, int32_t key,
-                             DisabledWhen disabled, int8_t step) {
-    return GadgetEntry{
-        GadgetKind::Colour, row, label, Role::PickColour, field, {},    0, 0, 0, 0, key,
-        disabled,           0,   step,  kNoLayer,         false, {0, 0}};
+constexpr GadgetEntry colour(uint8_t row, int32_t label, const SettingsField &field, int32_t key,
+                             DisabledWhen disabled) {
+    return GadgetEntry{GadgetKind::Colour,
+                       row,
+                       label,
+                       Role::PickColour,
+                       fieldRef(field),
+                       {},
+                       0,
+                       0,
+                       0,
+                       0,
+                       key,
+                       disabled,
+                       0,
+                       stepOf(field),
+                       kNoLayer,
+                       false,
+                       {0, 0}};
 }
 
 constexpr FieldRef kNoField{};
 
+// Ranges, item counts and preview steps are the table's (ROW); the drag
+// start buttons redo no step of their own: the drag does.
+
 // Page 0: bevel.
-const GadgetEntry kBevelShape[] = {
-    slider(0, 203, FIELD(bevelWidth), 0, 30, '1', kNever, kStepBevel),
-    slider(1, 204, FIELD(bevelDepth), 0, 100, '2', kNever, kStepBevel),
-    slider(2, 205, FIELD(bevelSmoothing), 0, 30, '3', kNever, kStepBevel),
-    checkBox(3, 206, FIELD(invertShape), '4', kNever, kStepAll, 0, true),
+constexpr GadgetEntry kBevelShape[] = {
+    slider(0, 203, ROW(bevelWidth), '1', kNever),
+    slider(1, 204, ROW(bevelDepth), '2', kNever),
+    slider(2, 205, ROW(bevelSmoothing), '3', kNever),
+    checkBox(3, 206, ROW(invertShape), '4', kNever, 0, true),
 };
-const GadgetEntry kBevelEdge[] = {
-    slider(0, 210, FIELD(bevelEdgeSlope), 0, 10, '1', kNever, kStepBevel),
-    slider(1, 211, FIELD(bevelInnerSlope), 0, 10, '2', kNever, kStepBevel),
-    checkBox(2, 207, FIELD(bevelSunken), '3', kNever, kStepBevel),
+constexpr GadgetEntry kBevelEdge[] = {
+    slider(0, 210, ROW(bevelEdgeSlope), '1', kNever),
+    slider(1, 211, ROW(bevelInnerSlope), '2', kNever),
+    checkBox(2, 207, ROW(bevelSunken), '3', kNever),
 };
 
 // Page 1: light.
-const GadgetEntry kLight[] = {
-    slider(0, 251, FIELD(fillZoom), 0, 255, '1', kNever, kStepShading),
-    button(1, 255, Role::LightDrag, FIELD(offsetX), FIELD(offsetY), '2', kNever, kStepShading),
+constexpr GadgetEntry kLight[] = {
+    slider(0, 251, ROW(fillZoom), '1', kNever),
+    button(1, 255, Role::LightDrag, ROW(offsetX), FIELD(offsetY), '2', kNever),
     positionText(2, 252, FIELD(offsetX), FIELD(offsetY)),
-    button(3, 254, Role::PositionReset, FIELD(offsetX), FIELD(offsetY), '4', kNever, kStepShading),
+    button(3, 254, Role::PositionReset, ROW(offsetX), FIELD(offsetY), '4', kNever),
 };
 
 // Page 2: glow.
-const GadgetEntry kGlowShape[] = {
-    slider(0, 220, FIELD(glowWidth), 0, 30, '1', kBySwitch, kStepGlow),
-    slider(1, 221, FIELD(glowOpacity), 0, 100, '2', kBySwitch, kStepGlow),
-    slider(2, 222, FIELD(glowSoftness), 0, 100, '3',
-           switchOr(Test::NotEqual, FIELD(glowBlurred), 0), kStepGlow),
-    checkBox(3, 223, FIELD(glowBlurred), '4', kBySwitch, kStepGlow, 222),
+constexpr GadgetEntry kGlowShape[] = {
+    slider(0, 220, ROW(glowWidth), '1', kBySwitch),
+    slider(1, 221, ROW(glowOpacity), '2', kBySwitch),
+    slider(2, 222, ROW(glowSoftness), '3', switchOr(Test::NotEqual, FIELD(glowBlurred), 0)),
+    checkBox(3, 223, ROW(glowBlurred), '4', kBySwitch, 222),
 };
-const GadgetEntry kGlowColours[] = {
-    colour(0, 226, FIELD(glowColour1), '1', kBySwitch, kStepGlow),
-    colour(1, 227, FIELD(glowColour2), '2', kBySwitch, kStepGlow),
+constexpr GadgetEntry kGlowColours[] = {
+    colour(0, 226, ROW(glowColour1), '1', kBySwitch),
+    colour(1, 227, ROW(glowColour2), '2', kBySwitch),
 };
 
 // Page 3: shadow.
-const GadgetEntry kShadow[] = {
-    slider(0, 242, FIELD(shadowOpacity), 0, 100, '1', kBySwitch, kStepShadow),
-    slider(1, 241, FIELD(shadowSoftness), 0, 30, '2', kBySwitch, kStepShadow),
-    slider(2, 243, FIELD(shadowDistance), 0, 100, '3', kBySwitch, kStepShadow),
-    colour(3, 244, FIELD(shadowColour), '4', kBySwitch, kStepShadow),
+constexpr GadgetEntry kShadow[] = {
+    slider(0, 242, ROW(shadowOpacity), '1', kBySwitch),
+    slider(1, 241, ROW(shadowSoftness), '2', kBySwitch),
+    slider(2, 243, ROW(shadowDistance), '3', kBySwitch),
+    colour(3, 244, ROW(shadowColour), '4', kBySwitch),
 };
 
 // Pages 4 and 5: image maps.
-const GadgetEntry kMap1Picture[] = {
-    popup(0, 263, 264, 2, FIELD(map1FromSource), '1', kBySwitch, kStepMap1, kLayerMap1, 266),
-    button(1, 266, Role::PickSource, FIELD(map1Source), kNoField, '2',
-           switchOr(Test::Equal, FIELD(map1FromSource), 0), kStepMap1, kLayerMap1),
-    slider(2, 267, FIELD(map1ScaleX), 25, 400, '3', kBySwitch, kStepMap1),
-    slider(3, 268, FIELD(map1ScaleY), 25, 400, '4', kBySwitch, kStepMap1),
+constexpr GadgetEntry kMap1Picture[] = {
+    popup(0, 263, 264, ROW(map1FromSource), '1', kBySwitch, kLayerMap1, 266),
+    button(1, 266, Role::PickSource, ROW(map1Source), kNoField, '2',
+           switchOr(Test::Equal, FIELD(map1FromSource), 0), kLayerMap1),
+    slider(2, 267, ROW(map1ScaleX), '3', kBySwitch),
+    slider(3, 268, ROW(map1ScaleY), '4', kBySwitch),
 };
-const GadgetEntry kMap1Position[] = {
+constexpr GadgetEntry kMap1Position[] = {
     button(0, 272, Role::PositionDrag, FIELD(map1OffsetX), FIELD(map1OffsetY), '1', kBySwitch,
            kNoStep),
     positionText(1, 269, FIELD(map1OffsetX), FIELD(map1OffsetY)),
-    button(2, 271, Role::PositionReset, FIELD(map1OffsetX), FIELD(map1OffsetY), '3', kBySwitch,
-           kStepMap1),
+    button(2, 271, Role::PositionReset, ROW(map1OffsetX), FIELD(map1OffsetY), '3', kBySwitch),
 };
-const GadgetEntry kMap2Picture[] = {
-    popup(0, 283, 284, 2, FIELD(map2FromSource), '1', kBySwitch, kStepMap2, kLayerMap2, 286),
-    button(1, 286, Role::PickSource, FIELD(map2Source), kNoField, '2',
-           switchOr(Test::Equal, FIELD(map2FromSource), 0), kStepMap2, kLayerMap2),
-    slider(2, 287, FIELD(map2ScaleX), 25, 400, '3', kBySwitch, kStepMap2),
-    slider(3, 288, FIELD(map2ScaleY), 25, 400, '4', kBySwitch, kStepMap2),
+constexpr GadgetEntry kMap2Picture[] = {
+    popup(0, 283, 284, ROW(map2FromSource), '1', kBySwitch, kLayerMap2, 286),
+    button(1, 286, Role::PickSource, ROW(map2Source), kNoField, '2',
+           switchOr(Test::Equal, FIELD(map2FromSource), 0), kLayerMap2),
+    slider(2, 287, ROW(map2ScaleX), '3', kBySwitch),
+    slider(3, 288, ROW(map2ScaleY), '4', kBySwitch),
 };
-const GadgetEntry kMap2Position[] = {
+constexpr GadgetEntry kMap2Position[] = {
     button(0, 292, Role::PositionDrag, FIELD(map2OffsetX), FIELD(map2OffsetY), '1', kBySwitch,
            kNoStep),
     positionText(1, 289, FIELD(map2OffsetX), FIELD(map2OffsetY)),
-    button(2, 291, Role::PositionReset, FIELD(map2OffsetX), FIELD(map2OffsetY), '3', kBySwitch,
-           kStepMap2),
+    button(2, 291, Role::PositionReset, ROW(map2OffsetX), FIELD(map2OffsetY), '3', kBySwitch),
 };
 
-// Pages 6 and 7: fills.
-const GadgetEntry kFill1Mode[] = {
-    popup(0, 303, 304, 5, FIELD(fill1Mode), '1', kNever, kStepShading, kLayerFill1, 310, 309),
-    slider(1, 309, FIELD(fill1Shininess), 0, 100, '2', when(Test::Equal, FIELD(fill1Mode), 0),
-           kStepShading, kStringPercentValue, Role::InvertedPercent),
-    button(2, 310, Role::PickSource, FIELD(fill1Source), kNoField, '3',
-           when(Test::NotEqual, FIELD(fill1Mode), 4), kStepShading, kLayerFill1),
+// Pages 6 and 7: fills. The shininess slider shows 100 - the field.
+constexpr GadgetEntry kFill1Mode[] = {
+    popup(0, 303, 304, ROW(fill1Mode), '1', kNever, kLayerFill1, 310, 309),
+    slider(1, 309, ROW(fill1Shininess), '2', when(Test::Equal, FIELD(fill1Mode), 0),
+           kStringPercentValue, Role::InvertedPercent),
+    button(2, 310, Role::PickSource, ROW(fill1Source), kNoField, '3',
+           when(Test::NotEqual, FIELD(fill1Mode), 4), kLayerFill1),
 };
-const GadgetEntry kFill1Colours[] = {
-    colour(0, 311, FIELD(fill1ColourA), '1', kNever, kStepShading),
-    colour(1, 312, FIELD(fill1ColourB), '2', when(Test::Equal, FIELD(fill1Mode), 0), kStepShading),
-    colour(2, 313, FIELD(fill1ColourC), '3', kNever, kStepShading),
+constexpr GadgetEntry kFill1Colours[] = {
+    colour(0, 311, ROW(fill1ColourA), '1', kNever),
+    colour(1, 312, ROW(fill1ColourB), '2', when(Test::Equal, FIELD(fill1Mode), 0)),
+    colour(2, 313, ROW(fill1ColourC), '3', kNever),
 };
-const GadgetEntry kFill2Mode[] = {
-    popup(0, 353, 354, 5, FIELD(fill2Mode), '1', kNever, kStepShading, kLayerFill2, 360, 359),
-    slider(1, 359, FIELD(fill2Shininess), 0, 100, '2', when(Test::Equal, FIELD(fill2Mode), 0),
-           kStepShading, kStringPercentValue, Role::InvertedPercent),
-    button(2, 360, Role::PickSource, FIELD(fill2Source), kNoField, '3',
-           when(Test::NotEqual, FIELD(fill2Mode), 4), kStepShading, kLayerFill2),
+constexpr GadgetEntry kFill2Mode[] = {
+    popup(0, 353, 354, ROW(fill2Mode), '1', kNever, kLayerFill2, 360, 359),
+    slider(1, 359, ROW(fill2Shininess), '2', when(Test::Equal, FIELD(fill2Mode), 0),
+           kStringPercentValue, Role::InvertedPercent),
+    button(2, 360, Role::PickSource, ROW(fill2Source), kNoField, '3',
+           when(Test::NotEqual, FIELD(fill2Mode), 4), kLayerFill2),
 };
-const GadgetEntry kFill2Colours[] = {
-    colour(0, 361, FIELD(fill2ColourA), '1', kNever, kStepShading),
-    colour(1, 362, FIELD(fill2ColourB), '2', when(Test::Equal, FIELD(fill2Mode), 0), kStepShading),
-    colour(2, 363, FIELD(fill2ColourC), '3', kNever, kStepShading),
+constexpr GadgetEntry kFill2Colours[] = {
+    colour(0, 361, ROW(fill2ColourA), '1', kNever),
+    colour(1, 362, ROW(fill2ColourB), '2', when(Test::Equal, FIELD(fill2Mode), 0)),
+    colour(2, 363, ROW(fill2ColourC), '3', kNever),
 };
 
 // Pages 8 and 9: surface textures.
-const GadgetEntry kTexture1Source[] = {
-    popup(0, 404, 405, 6, FIELD(texture1Type), '1', kBySwitch, kStepTexture1, kLayerTexture1, 411),
-    button(1, 411, Role::PickSource, FIELD(texture1Source), kNoField, '2',
-           switchOr(Test::NotEqual, FIELD(texture1Type), 5), kStepTexture1, kLayerTexture1),
-    slider(2, 412, FIELD(texture1ScaleX), 25, 400, '3', kBySwitch, kStepTexture1),
-    slider(3, 413, FIELD(texture1ScaleY), 25, 400, '4', kBySwitch, kStepTexture1),
+constexpr GadgetEntry kTexture1Source[] = {
+    popup(0, 404, 405, ROW(texture1Type), '1', kBySwitch, kLayerTexture1, 411),
+    button(1, 411, Role::PickSource, ROW(texture1Source), kNoField, '2',
+           switchOr(Test::NotEqual, FIELD(texture1Type), 5), kLayerTexture1),
+    slider(2, 412, ROW(texture1ScaleX), '3', kBySwitch),
+    slider(3, 413, ROW(texture1ScaleY), '4', kBySwitch),
 };
-const GadgetEntry kTexture1Relief[] = {
-    slider(0, 414, FIELD(texture1Depth), 0, 255, '1', kBySwitch, kStepTexture1),
-    slider(1, 415, FIELD(texture1HeightMax), 0, 255, '2', kBySwitch, kStepTexture1),
-    slider(2, 416, FIELD(texture1HeightMin), 0, 255, '3', kBySwitch, kStepTexture1),
-    checkBox(3, 417, FIELD(texture1Invert), '4', kBySwitch, kStepTexture1),
+constexpr GadgetEntry kTexture1Relief[] = {
+    slider(0, 414, ROW(texture1Depth), '1', kBySwitch),
+    slider(1, 415, ROW(texture1HeightMax), '2', kBySwitch),
+    slider(2, 416, ROW(texture1HeightMin), '3', kBySwitch),
+    checkBox(3, 417, ROW(texture1Invert), '4', kBySwitch),
 };
-const GadgetEntry kTexture1Position[] = {
+constexpr GadgetEntry kTexture1Position[] = {
     button(0, 421, Role::PositionDrag, FIELD(texture1OffsetX), FIELD(texture1OffsetY), 0, kBySwitch,
            kNoStep),
     positionText(1, 418, FIELD(texture1OffsetX), FIELD(texture1OffsetY)),
-    button(2, 420, Role::PositionReset, FIELD(texture1OffsetX), FIELD(texture1OffsetY), '3',
-           kBySwitch, kStepTexture1),
+    button(2, 420, Role::PositionReset, ROW(texture1OffsetX), FIELD(texture1OffsetY), '3',
+           kBySwitch),
 };
-const GadgetEntry kTexture2Source[] = {
-    popup(0, 434, 435, 6, FIELD(texture2Type), '1', kBySwitch, kStepTexture2, kLayerTexture2, 441),
-    button(1, 441, Role::PickSource, FIELD(texture2Source), kNoField, '2',
-           switchOr(Test::NotEqual, FIELD(texture2Type), 5), kStepTexture2, kLayerTexture2),
-    slider(2, 442, FIELD(texture2ScaleX), 25, 400, '3', kBySwitch, kStepTexture2),
-    slider(3, 443, FIELD(texture2ScaleY), 25, 400, '4', kBySwitch, kStepTexture2),
+constexpr GadgetEntry kTexture2Source[] = {
+    popup(0, 434, 435, ROW(texture2Type), '1', kBySwitch, kLayerTexture2, 441),
+    button(1, 441, Role::PickSource, ROW(texture2Source), kNoField, '2',
+           switchOr(Test::NotEqual, FIELD(texture2Type), 5), kLayerTexture2),
+    slider(2, 442, ROW(texture2ScaleX), '3', kBySwitch),
+    slider(3, 443, ROW(texture2ScaleY), '4', kBySwitch),
 };
-const GadgetEntry kTexture2Relief[] = {
-    slider(0, 444, FIELD(texture2Depth), 0, 255, '1', kBySwitch, kStepTexture2),
-    slider(1, 445, FIELD(texture2HeightMax), 0, 255, '2', kBySwitch, kStepTexture2),
-    slider(2, 446, FIELD(texture2HeightMin), 0, 255, '3', kBySwitch, kStepTexture2),
-    checkBox(3, 447, FIELD(texture2Invert), '4', kBySwitch, kStepTexture2),
+constexpr GadgetEntry kTexture2Relief[] = {
+    slider(0, 444, ROW(texture2Depth), '1', kBySwitch),
+    slider(1, 445, ROW(texture2HeightMax), '2', kBySwitch),
+    slider(2, 446, ROW(texture2HeightMin), '3', kBySwitch),
+    checkBox(3, 447, ROW(texture2Invert), '4', kBySwitch),
 };
-const GadgetEntry kTexture2Position[] = {
+constexpr GadgetEntry kTexture2Position[] = {
     button(0, 451, Role::PositionDrag, FIELD(texture2OffsetX), FIELD(texture2OffsetY), 0, kBySwitch,
            kNoStep),
     positionText(1, 448, FIELD(texture2OffsetX), FIELD(texture2OffsetY)),
-    button(2, 450, Role::PositionReset, FIELD(texture2OffsetX), FIELD(texture2OffsetY), '3',
-           kBySwitch, kStepTexture2),
+    button(2, 450, Role::PositionReset, ROW(texture2OffsetX), FIELD(texture2OffsetY), '3',
+           kBySwitch),
 };
 
 template <size_t N> constexpr PageView view(const GadgetEntry (&gadgets)[N]) {
@@ -311,13 +396,15 @@ template <size_t N> constexpr PageView view(const GadgetEntry (&gadgets)[N]) {
 
 } // namespace
 
-const PageEntry kPages[10] = {
+// The header popup offers an item per value of the view field; the switch
+// redoes its field's preview step.
+constexpr PageEntry kPages[10] = {
     {kNoField,
      false,
      true,
      200,
      201,
-     2,
+     itemsOf(ROW(reliefView)),
      FIELD(reliefView),
      kStepBevel,
      kNoStep,
@@ -349,10 +436,10 @@ const PageEntry kPages[10] = {
      true,
      228,
      229,
-     2,
+     itemsOf(ROW(glowView)),
      FIELD(glowView),
      kStepGlow,
-     kStepGlow,
+     stepOf(ROW(glowOn)),
      kNoLayer,
      false,
      kNoField,
@@ -368,7 +455,7 @@ const PageEntry kPages[10] = {
      0,
      kNoField,
      kStepShadow,
-     kStepShadow,
+     stepOf(ROW(shadowOn)),
      kNoLayer,
      false,
      kNoField,
@@ -381,10 +468,10 @@ const PageEntry kPages[10] = {
      true,
      260,
      261,
-     2,
+     itemsOf(ROW(map1View)),
      FIELD(map1View),
      kStepMap1,
-     kStepMap1,
+     stepOf(ROW(map1On)),
      kLayerMap1,
      false,
      FIELD(map1OffsetX),
@@ -397,10 +484,10 @@ const PageEntry kPages[10] = {
      true,
      280,
      281,
-     2,
+     itemsOf(ROW(map2View)),
      FIELD(map2View),
      kStepMap2,
-     kStepMap2,
+     stepOf(ROW(map2On)),
      kLayerMap2,
      false,
      FIELD(map2OffsetX),
@@ -413,7 +500,7 @@ const PageEntry kPages[10] = {
      true,
      300,
      301,
-     2,
+     itemsOf(ROW(fill1View)),
      FIELD(fill1View),
      kStepShading,
      kNoStep,
@@ -429,7 +516,7 @@ const PageEntry kPages[10] = {
      true,
      350,
      351,
-     2,
+     itemsOf(ROW(fill2View)),
      FIELD(fill2View),
      kStepShading,
      kNoStep,
@@ -445,10 +532,10 @@ const PageEntry kPages[10] = {
      true,
      400,
      401,
-     3,
+     itemsOf(ROW(texture1View)),
      FIELD(texture1View),
      kStepTexture1,
-     kStepAll,
+     stepOf(ROW(texture1On)),
      kNoLayer,
      true,
      FIELD(texture1OffsetX),
@@ -461,10 +548,10 @@ const PageEntry kPages[10] = {
      true,
      430,
      431,
-     3,
+     itemsOf(ROW(texture2View)),
      FIELD(texture2View),
      kStepTexture2,
-     kStepAll,
+     stepOf(ROW(texture2On)),
      kNoLayer,
      true,
      FIELD(texture2OffsetX),

@@ -14,90 +14,9 @@ namespace lustra {
 
 EffectSettings settings;
 
-namespace {
-
-constexpr uint32_t kColourYellowOchre = 0x801092FF; // Y 128, Cb 16, Cr 146
-constexpr uint32_t kColourWhite235 = 0xEB8080FF;    // Y 235
-constexpr uint32_t kColourBlack16 = 0x108080FF;     // Y 16
-constexpr uint32_t kColourGrey122 = 0x7A8080FF;     // Y 122
-constexpr uint32_t kColourGlowInner = 0xD21092FF;   // Y 210, Cb 16, Cr 146
-constexpr uint32_t kColourGlowOuter = 0x515AF0FF;   // Y 81, Cb 90, Cr 240
-
-} // namespace
-
 void resetSettings() {
-    EffectSettings &s = settings;
-    // Offsets 0..35: the dialog's view bytes (with the reserved byte 4), the
-    // relief, glow and shadow parameters, the fill zoom and the light offset.
-    s.dialogAtTop = s.currentPage = s.reliefView = s.glowView = s.reserved4 = 0;
-    s.map1View = s.map2View = s.fill1View = s.fill2View = s.texture1View = s.texture2View = 0;
-    s.bevelWidth = 8;
-    s.bevelDepth = 100;
-    s.bevelSmoothing = 7;
-    s.bevelEdgeSlope = -1;
-    s.bevelInnerSlope = 0;
-    s.bevelSunken = 0;
-    s.invertShape = 0;
-    s.glowWidth = 10;
-    s.glowOpacity = 100;
-    s.glowSoftness = 100;
-    s.glowBlurred = 0;
-    s.glowOn = 0;
-    s.shadowSoftness = 5;
-    s.shadowOpacity = 100;
-    s.shadowDistance = 30;
-    s.shadowOn = 1;
-    s.fillZoom = 128;
-    s.offsetX = -18;
-    s.offsetY = -18;
-
-    std::memset(s.map1Source, 0, kSourceSize);
-    s.map1ScaleX = s.map1ScaleY = 100;
-    s.map1OffsetX = s.map1OffsetY = 0;
-    s.map1On = s.map1FromSource = 0;
-
-    std::memset(s.map2Source, 0, kSourceSize);
-    s.map2ScaleX = s.map2ScaleY = 100;
-    s.map2OffsetX = s.map2OffsetY = 0;
-    s.map2On = s.map2FromSource = 0;
-
-    std::memset(s.fill1Source, 0, kSourceSize);
-    s.fill1ColourA = kColourYellowOchre;
-    s.fill1ColourB = kColourWhite235;
-    s.fill1ColourC = kColourBlack16;
-    s.fill1Shininess = 0;
-    s.fill1Mode = 1;
-
-    std::memset(s.fill2Source, 0, kSourceSize);
-    s.fill2ColourA = kColourGrey122;
-    s.fill2ColourB = kColourWhite235;
-    s.fill2ColourC = kColourBlack16;
-    s.fill2Shininess = 25;
-    s.fill2Mode = 1;
-
-    std::memset(s.texture1Source, 0, kSourceSize);
-    s.texture1ScaleX = s.texture1ScaleY = 100;
-    s.texture1Depth = 255;
-    s.texture1HeightMax = 255;
-    s.texture1HeightMin = 0;
-    s.texture1On = 0;
-    s.texture1Type = 0;
-    s.texture1Invert = 0;
-    s.texture1OffsetX = s.texture1OffsetY = 0;
-
-    std::memset(s.texture2Source, 0, kSourceSize);
-    s.texture2ScaleX = s.texture2ScaleY = 100;
-    s.texture2Depth = 255;
-    s.texture2HeightMax = 255;
-    s.texture2HeightMin = 0;
-    s.texture2On = 0;
-    s.texture2Type = 0;
-    s.texture2Invert = 0;
-    s.texture2OffsetX = s.texture2OffsetY = 0;
-
-    s.glowColour1 = kColourGlowInner;
-    s.glowColour2 = kColourGlowOuter;
-    s.shadowColour = kColourBlack16;
+    // The defaults of the table of settings fields, the one the hosts use.
+    lustrafex::writeSettingsDefaults(reinterpret_cast<uint8_t *>(&settings));
 }
 
 bool buildHomePath(const char *name, char (&out)[kPathCapacity]) {

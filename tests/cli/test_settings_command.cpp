@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 using namespace lustra::clitest;
 
@@ -106,6 +108,32 @@ TEST(SettingsCommand, FieldsListAndHelp) {
     EXPECT_NE(fields.out.find("25..400"), std::string::npos);
     EXPECT_EQ(ws.lustra({"settings", "--help"}).exitCode, 0);
     EXPECT_EQ(ws.lustra({"settings", "set", "--bogus", "a=1"}).exitCode, 2);
+}
+
+// The field list and the text of a record as users and their scripts have
+// read them so far, to the byte (saved in tests/settings/expected).
+TEST(SettingsCommand, FieldsAndShowPrintTheSavedText) {
+    auto saved = [](const std::string &name) {
+        std::ifstream file(std::string(LUSTRA_SOURCE_DIR) + "/tests/settings/expected/" + name,
+                           std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    };
+    Workspace ws;
+    const RunResult fields = ws.lustra({"settings", "fields"});
+    ASSERT_EQ(fields.exitCode, 0) << fields.err;
+    EXPECT_EQ(fields.out, saved("settings_fields.txt"));
+    std::vector<uint8_t> record(824);
+    for (size_t i = 0; i < record.size(); ++i) record[i] = uint8_t(i * 37 + 11);
+    lustra::test::writeBytes(ws.path("pattern.prf"), record);
+    for (const std::string &file : {std::string("none.prf"), std::string("pattern.prf")}) {
+        const RunResult shown = ws.lustra({"settings", "show", file});
+        ASSERT_EQ(shown.exitCode, 0) << shown.err;
+        // The first line names the file.
+        EXPECT_EQ(shown.out.substr(0, shown.out.find('\n')),
+                  "# " + file + (file == "none.prf" ? " (no such file: the defaults)" : ""));
+        EXPECT_EQ(shown.out.substr(shown.out.find('\n') + 1),
+                  saved("settings_show_" + file.substr(0, file.find('.')) + ".txt"));
+    }
 }
 
 } // namespace
