@@ -1,7 +1,7 @@
 // Render benchmark: renders frames of a title-like shape with the default
 // settings through OperatorAction and times each engine step separately.
 //
-//   lustra_bench [--frames N] [--scenario NAME] [--check]
+//   lustra_bench [--frames N] [--scenario NAME] [--check] [--whole-frame]
 //
 // Prints milliseconds of CPU time per frame (median of N runs) for 720 x 576 and
 // 1920 x 1080: the whole render call, the module's part of it (the call less
@@ -88,7 +88,45 @@ struct Scenario {
     const char *name;
     int secondLayers;
     void (*change)(lustra::EffectSettings &);
+    bool smallTitle = false; // the title shape at a tenth of the frame
 };
+
+// The title shape drawn into a box of 4/10 of the width and 1/4 of the
+// height in the lower part of the frame, luminance 16 around it: a title that
+// covers about a tenth of the frame, as a lower third does.
+std::vector<uint32_t> smallTitleFrame(int width, int height) {
+    const int w = width * 4 / 10, h = height / 4;
+    const int left = width * 3 / 10, top = height * 2 / 3;
+    const std::vector<uint32_t> title = lustra::tools::titleFrame(w, h);
+    std::vector<uint32_t> frame(size_t(width) * height, lustra::tools::hostPixel(16, 128, 128));
+    for (int y = 0; y < h; ++y)
+        std::copy(title.begin() + size_t(y) * w, title.begin() + size_t(y + 1) * w,
+                  frame.begin() + size_t(top + y) * width + left);
+    return frame;
+}
+
+// The variant of the kernels compiled three times (LUSTRA_VECTOR_CLONES) that
+// the loader picks on this processor, in the loader's order of preference.
+const char *cloneVariant() {
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f")) return "avx512f";
+    if (__builtin_cpu_supports("avx2")) return "avx2";
+    return "default";
+#else
+    return "portable (no clones)";
+#endif
+}
+
+// The variant of the bevel's hand-written passes (AVX2 or portable).
+const char *bevelVariant() {
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") ? "avx2" : "default";
+#else
+    return "portable";
+#endif
+}
 
 const Scenario kScenarios[] = {
     {"default", 0, [](lustra::EffectSettings &) {}},
@@ -147,6 +185,8 @@ const Scenario kScenarios[] = {
          s.map1ScaleX = s.map2ScaleY = 60;
          s.map1ScaleY = s.map2ScaleX = 140;
      }},
+    // The default look on a title that covers a tenth of the frame.
+    {"small-title", 0, [](lustra::EffectSettings &) {}, true},
 };
 
 // Set by --check: the final shading of the first step-by-step frame is
@@ -155,7 +195,9 @@ bool checkReference = false;
 
 void benchmark(TimedHost &host, const Scenario &scenario, int width, int height, int frames) {
     using namespace lustra;
-    host.setFrames(width, height, lustra::tools::titleFrame(width, height),
+    host.setFrames(width, height,
+                   scenario.smallTitle ? smallTitleFrame(width, height)
+                                       : lustra::tools::titleFrame(width, height),
                    lustra::tools::backgroundFrame(width, height));
 
     OperatorContext context{};
@@ -204,6 +246,9 @@ void benchmark(TimedHost &host, const Scenario &scenario, int width, int height,
         renderJob.paddedMask = driverState.mask;
         renderJob.width = int16_t(width);
         renderJob.height = int16_t(height);
+        // As the frame render does; the model shades the whole frame, so the
+        // frame it checks is shaded whole.
+        renderJob.fuseFarRegion = checkReference && i == 0 ? 0 : driverState.fuseFarRegion;
         driverState.maskBuilt = 0;
         buildMask();
         steps[1].push_back(millisecondsSince(start));
@@ -256,19 +301,25 @@ int main(int argc, char **argv) {
         const std::string argument = argv[i];
         if (argument == "--frames" && i + 1 < argc) {
             frames = std::max(1, std::atoi(argv[++i]));
+        } else if (argument == "--whole-frame") {
+            lustra::driverState.fuseFarRegion = 0;
         } else if (argument == "--check") {
             checkReference = true;
         } else if (argument == "--scenario" && i + 1 < argc) {
             only = argv[++i];
         } else if (argument == "--help" || argument == "-h") {
-            std::printf("usage: lustra_bench [--frames N] [--scenario NAME] [--check]\n"
+            std::printf("usage: lustra_bench [--frames N] [--scenario NAME] [--check] "
+                        "[--whole-frame]\n"
                         "Renders the built-in title over its background at 720x576 and\n"
                         "1920x1080 for each scenario (default, bevel-30-smoothing-30,\n"
                         "glow-profile-30, glow-blurred-30, shadow-softness-30,\n"
-                        "textures-and-maps) and prints the render thread's CPU milliseconds\n"
+                        "textures-and-maps..., small-title) and prints the render thread's CPU "
+                        "milliseconds\n"
                         "per frame (median of N, default 9) and per engine step.\n"
                         "--check compares the final shading of each scenario with its\n"
-                        "readable per-pixel model and stops at the first difference.\n");
+                        "readable per-pixel model and stops at the first difference.\n"
+                        "--whole-frame renders every pixel through every stage, also where\n"
+                        "the title cannot reach.\n");
             return 0;
         } else {
             std::fprintf(stderr, "lustra_bench: unknown argument '%s' (see --help)\n", argv[i]);
@@ -276,6 +327,11 @@ int main(int argc, char **argv) {
         }
     }
     if (!std::getenv("VXHOME")) setenv("VXHOME", LUSTRA_DATA_DIR, 1);
+    // Every kernel file but the bevel's uses the loader-chosen clones.
+    const char *clones = cloneVariant();
+    std::printf("CPU variants: bevel %s; glow, shadow, surface texture, image map, final "
+                "shading and driver kernels %s\n",
+                bevelVariant(), clones);
     TimedHost host;
     lustra::lustraInstallBackend(&host);
     for (const Scenario &scenario : kScenarios) {

@@ -198,10 +198,72 @@ void smoothInterlineDifferences() {
     }
 }
 
+namespace {
+
+// (M x A) >> 8 per channel of `count` map pixels M, for colour A.
+LUSTRA_VECTOR_CLONES void tintRun(const uint32_t *__restrict map, Rgb a, int32_t count,
+                                  uint32_t *__restrict out) {
+    for (int32_t i = 0; i < count; ++i) {
+        const uint32_t m = map[i];
+        out[i] = packRgb(mul8(pixelRed(m), a.r), mul8(pixelGreen(m), a.g), mul8(pixelBlue(m), a.b));
+    }
+}
+
+// The plain background fill colour A over `count` pixels from column x of
+// row y, as the final shading lays it: (M x A) >> 8 per channel under map
+// 2's pixel M or A itself. Map 2's picture is copied one pixel per pixel:
+// its columns run on one by one until the picture's edge, where they wrap.
+void backgroundRun(int32_t x, int32_t y, int32_t count, uint32_t *out) {
+    const Rgb &a = renderJob.fill[1].colourA;
+    if (!engine.farMapPixels || engine.mapTints[1] != 1) {
+        const uint32_t colour = packRgb(a.r, a.g, a.b);
+        for (int32_t i = 0; i < count; ++i) out[i] = colour;
+        return;
+    }
+    const int32_t mapWidth = engine.farMapWidth;
+    const uint32_t *source = engine.farMapPixels + size_t(engine.rowCoords2[y]) * mapWidth;
+    for (int32_t i = 0; i < count;) {
+        const int32_t u = engine.colCoords2[x + i];
+        const int32_t run = count - i < mapWidth - u ? count - i : mapWidth - u;
+        tintRun(source + u, a, run, out + i);
+        i += run;
+    }
+}
+
+// The far region of row y from column x0 to x1, through `scratch`: the
+// background fill and its conversion in one pass over the row.
+void convertFarRun(int32_t y, int32_t x0, int32_t x1, uint32_t *scratch, uint32_t *row) {
+    constexpr int32_t kChunk = 512;
+    for (int32_t x = x0; x < x1; x += kChunk) {
+        const int32_t count = x1 - x < kChunk ? x1 - x : kChunk;
+        backgroundRun(x, y, count, scratch);
+        rgbToHostPixels(scratch, row + x, size_t(count));
+    }
+}
+
+} // namespace
+
 void convertOutput(uint32_t *destination) {
     if (driverInputs.flickerFilter->value == 1) smoothInterlineDifferences();
-    const size_t count = size_t(driverState.width) * size_t(driverState.height);
-    rgbToHostPixels(driverState.workPixels, destination, count);
+    const int32_t width = driverState.width, height = driverState.height;
+    if (engine.farFused != 1) {
+        rgbToHostPixels(driverState.workPixels, destination, size_t(width) * size_t(height));
+        return;
+    }
+    // The near box from the work pixels, the far region from the fill.
+    const PixelRect box = engine.nearBox;
+    uint32_t scratch[512];
+    for (int32_t y = 0; y < height; ++y) {
+        uint32_t *row = destination + size_t(y) * width;
+        if (y < box.y0 || y >= box.y1) {
+            convertFarRun(y, 0, width, scratch, row);
+            continue;
+        }
+        convertFarRun(y, 0, box.x0, scratch, row);
+        rgbToHostPixels(driverState.workPixels + size_t(y) * width + box.x0, row + box.x0,
+                        size_t(box.x1 - box.x0));
+        convertFarRun(y, box.x1, width, scratch, row);
+    }
 }
 
 int32_t renderFrame(int32_t width, int32_t height, int32_t scaled) {
@@ -223,6 +285,10 @@ int32_t renderFrame(int32_t width, int32_t height, int32_t scaled) {
     renderJob.paddedMask = driverState.mask;
     renderJob.width = static_cast<int16_t>(width);
     renderJob.height = static_cast<int16_t>(height);
+    // The output conversion below computes the far region; the flicker
+    // filter mixes neighbouring rows, so it needs every work pixel.
+    renderJob.fuseFarRegion =
+        driverState.fuseFarRegion == 1 && driverInputs.flickerFilter->value != 1 ? 1 : 0;
 
     driverState.maskBuilt = 0;
     driverInputs.checkAbort();

@@ -16,6 +16,9 @@ struct DriverState {
     int32_t maskNotEmpty = 0; // saved with the mask: some pixel is covered
     int32_t engineError = 0;  // result of the last engine step, 0 = success
     int32_t engineReady = 0;  // the engine is set up and owes a tear-down
+    // 0 renders every pixel through every stage, as when the title reaches
+    // the whole frame (the tests compare both ways of rendering).
+    int32_t fuseFarRegion = 1;
 };
 
 extern DriverState driverState;

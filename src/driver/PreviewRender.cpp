@@ -41,6 +41,7 @@ void pointJobAtWorkBuffers() {
 
 void setUpEngine() {
     previewTrace.setUp = 1;
+    renderJob.fuseFarRegion = 0;
     driverState.engineError = engineSetup(renderJob);
     if (driverState.engineError == 0)
         driverState.engineReady = 1;

@@ -96,6 +96,17 @@ struct EngineState {
     // 1 for a map whose plane holds a resampled picture.
     uint8_t textureOn[2] = {};
     uint8_t mapTints[2] = {};
+
+    // The far region: with farFused = 1 the stages write the picture only in
+    // nearBox, the part of the frame that the covered pixels, their glow and
+    // their shadow can reach. Outside it every pixel is the plain background
+    // fill, untinted or tinted by map 2's picture copied one pixel per pixel
+    // (farMapPixels, farMapWidth, through colCoords2 and rowCoords2), and the
+    // output conversion computes it there in the same pass.
+    uint8_t farFused = 0;
+    PixelRect nearBox{0, 0, 0, 0};
+    const uint32_t *farMapPixels = nullptr;
+    int32_t farMapWidth = 0;
 };
 
 // The one engine state of the module.

@@ -6,6 +6,7 @@
 #include "engine/BufferRecycler.h"
 #include "engine/Scratch.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -183,6 +184,48 @@ void analyseMask() {
     }
 }
 
+// Decides whether the frame has a far region (see EngineState::farFused) and
+// where its near box lies: the bounds of the covered pixels grown by the
+// widest reach of a stamp (border, glow width, shadow softness) plus one,
+// together with the same box moved against the shadow's displacement, since
+// the shading reads the shadow of pixel x at x + displacement. Only a plain
+// background makes the picture there independent of the title; the image
+// map stage withdraws the far region when map 2 is resampled otherwise than
+// one pixel per pixel.
+void decideFarRegion(const RenderJob &job) {
+    engine.farFused = 0;
+    engine.farMapPixels = nullptr;
+    engine.farMapWidth = 0;
+    engine.nearBox = {0, 0, 0, 0};
+    if (job.fuseFarRegion != 1 || engine.maskFull == 1 || engine.edgeCount == 0) return;
+    const uint8_t mode = job.fill[1].mode;
+    if (mode != kFillPlain && mode <= kFillPicture) return;
+    const int64_t w = engine.frameWidth, h = engine.frameHeight;
+    int64_t grow = engine.border;
+    if (job.glow.width > grow) grow = job.glow.width;
+    if (job.shadow.softness > grow) grow = job.shadow.softness;
+    ++grow;
+    int64_t x0 = int64_t(engine.boundsMinX) - grow, x1 = int64_t(engine.boundsMaxX) + 1 + grow;
+    int64_t y0 = int64_t(engine.boundsMinY) - grow, y1 = int64_t(engine.boundsMaxY) + 1 + grow;
+    if (job.shadow.on == 1) {
+        const int64_t shiftX = int64_t(job.shadow.distance) * job.offsetX / 100;
+        const int64_t shiftY = int64_t(job.shadow.distance) * job.offsetY / 100;
+        x0 = std::min(x0, x0 - shiftX);
+        x1 = std::max(x1, x1 - shiftX);
+        y0 = std::min(y0, y0 - shiftY);
+        y1 = std::max(y1, y1 - shiftY);
+    }
+    x0 = std::max<int64_t>(x0, 0);
+    y0 = std::max<int64_t>(y0, 0);
+    x1 = std::min(x1, w);
+    y1 = std::min(y1, h);
+    if (x0 >= x1 || y0 >= y1) x0 = x1 = y0 = y1 = 0;
+    // A near box that spans the frame leaves nothing to fuse.
+    if (x0 == 0 && y0 == 0 && x1 == w && y1 == h) return;
+    engine.nearBox = {int32_t(x0), int32_t(x1), int32_t(y0), int32_t(y1)};
+    engine.farFused = 1;
+}
+
 } // namespace
 
 void pollAbort(int32_t counter) {
@@ -208,6 +251,7 @@ bool engineDataPath(const char *name) {
 }
 
 int32_t engineSetup(const RenderJob &job) {
+    engine.farFused = 0;
     engine.border = job.border;
     engine.stampSpan = 2 * engine.border;
     engine.frameWidth = static_cast<uint16_t>(job.width);
@@ -241,6 +285,7 @@ int32_t engineSetup(const RenderJob &job) {
         engine.textureOn[i] = job.texture[i].on;
         engine.mapTints[i] = 0;
     }
+    decideFarRegion(job);
     return 0;
 }
 
@@ -295,6 +340,8 @@ int32_t engineTeardown() {
     engine.mask = nullptr;
     engine.paddedMask = nullptr;
     engine.framePixels = nullptr;
+    engine.farFused = 0;
+    engine.farMapPixels = nullptr;
     return 0;
 }
 

@@ -525,7 +525,12 @@ template <int M1, int M2> void shadePixels(const ShadingPass &pass) {
     shadow.weight = pass.shadowWeight;
     shadow.colour = packRgb(job.shadow.colour.r, job.shadow.colour.g, job.shadow.colour.b);
 
-    for (int32_t y = 0; y < h; ++y) {
+    // With a far region only the near box is shaded; the output conversion
+    // lays the background fill on the rest.
+    const bool far = engine.farFused == 1;
+    const int32_t xBegin = far ? engine.nearBox.x0 : 0, xEnd = far ? engine.nearBox.x1 : w;
+    const int32_t yBegin = far ? engine.nearBox.y0 : 0, yEnd = far ? engine.nearBox.y1 : h;
+    for (int32_t y = yBegin; y < yEnd; ++y) {
         pollAbort(y);
         const size_t rowStart = size_t(engine.rowOffset[y]);
         uint32_t *out = engine.framePixels + rowStart;
@@ -539,10 +544,10 @@ template <int M1, int M2> void shadePixels(const ShadingPass &pass) {
         const int64_t sy = int64_t(border) + y + pass.shadowShiftY;
         shadow.row = shadowOn && sy > 0 && sy < paddedH ? engine.shadowMap + sy * paddedW : nullptr;
 
-        for (int32_t x = 0; x < w;) {
+        for (int32_t x = xBegin; x < xEnd;) {
             // Below full coverage: background and shadow, glow, and the
             // object blended with the coverage where there is some.
-            const int32_t open = coverageValid ? nextFull(coverage, x, w) : w;
+            const int32_t open = coverageValid ? nextFull(coverage, x, xEnd) : xEnd;
             if (x < open) {
                 layBackground<M2>(pass, background, backgroundRow, shadow, y, x, open, out);
                 if (glowOn) glowRow(glow + x, pass.glowWeight, pass.glowRamp, open - x, out + x);
@@ -553,7 +558,7 @@ template <int M1, int M2> void shadePixels(const ShadingPass &pass) {
                 }
             }
             // Full coverage: the object alone.
-            x = open < w ? nextNotFull(coverage, open, w) : w;
+            x = open < xEnd ? nextNotFull(coverage, open, xEnd) : xEnd;
             fillSpan<0, M1, Lay::Opaque>(pass, object, objectRow, y, coverage, open, x, out);
         }
     }

@@ -276,16 +276,18 @@ void resampleBilinear(const Picture &s, const CoordTables &c, const ColumnFootpr
 // columns run through the picture one by one between wraps (the scale is
 // exactly one source pixel per frame pixel), so each row is copied as runs
 // that end at the frame's edge or the picture's.
-void copyOnePixelFootprints(const Picture &s, const CoordTables &c, uint32_t *out) {
-    const int32_t w = engine.frameWidth, h = engine.frameHeight;
-    for (int32_t y = 0; y < h; ++y) {
+// Only the pixels of `box` are written: the final shading reads no others.
+void copyOnePixelFootprints(const Picture &s, const CoordTables &c, const PixelRect &box,
+                            uint32_t *out) {
+    const int32_t w = engine.frameWidth;
+    for (int32_t y = box.y0; y < box.y1; ++y) {
         pollAbort(y);
         const uint32_t *source = s.pixels + size_t(c.row[y]) * s.width;
         uint32_t *line = out + size_t(y) * w;
-        int32_t x = 0;
-        while (x < w) {
+        int32_t x = box.x0;
+        while (x < box.x1) {
             const int32_t u = c.col[x];
-            const int32_t run = w - x < s.width - u ? w - x : s.width - u;
+            const int32_t run = box.x1 - x < s.width - u ? box.x1 - x : s.width - u;
             copyColourBytes(source + u, run, line + x);
             x += run;
         }
@@ -301,7 +303,10 @@ void resampleImageMap(int32_t which, const MapJob &map) {
         which == 0
             ? CoordTables{engine.colCoords, engine.colFracs, engine.rowCoords, engine.rowFracs}
             : CoordTables{engine.colCoords2, engine.colFracs2, engine.rowCoords2, engine.rowFracs2};
-    if (!tables.col || !tables.colFrac || !tables.row || !tables.rowFrac) return;
+    if (!tables.col || !tables.colFrac || !tables.row || !tables.rowFrac) {
+        if (which == 1) engine.farFused = 0;
+        return;
+    }
     // Map 1 tints only the shape: with an empty mask there is nothing to tint.
     if (which == 0 && engine.edgeCount == 0 && engine.maskFull != 1) return;
 
@@ -318,9 +323,19 @@ void resampleImageMap(int32_t which, const MapJob &map) {
     // At zoom 0 on both axes, on a picture of at least 2 x 2, every footprint
     // is exactly one source pixel: the box average is that pixel itself.
     if (colScale == 128 && rowScale == 128 && picture.width > 1 && picture.height > 1) {
-        copyOnePixelFootprints(picture, tables, out);
+        const bool far = which == 1 && engine.farFused == 1;
+        const PixelRect frame{0, engine.frameWidth, 0, engine.frameHeight};
+        copyOnePixelFootprints(picture, tables, far ? engine.nearBox : frame, out);
+        if (far) {
+            // The output conversion reads the picture itself outside the near box.
+            engine.farMapPixels = picture.pixels;
+            engine.farMapWidth = picture.width;
+        }
         return;
     }
+    // Map 2 resampled from several source pixels: the far region gives way to
+    // the whole frame.
+    if (which == 1) engine.farFused = 0;
 
     const Filter filter = chooseFilter(colScale, rowScale);
     const ColumnFootprints cols(tables.col, tables.colFrac, engine.frameWidth, picture.width);

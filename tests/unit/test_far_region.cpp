@@ -1,0 +1,206 @@
+// The far region: where the title, its glow and its shadow cannot reach, the
+// output conversion lays the background fill itself instead of the stages.
+// (A background lit, of metal or of a picture, the default with second
+// layers, varies with the position: there the stages render the whole frame.)
+// Every frame here is rendered both ways through the operator and must come
+// out the same to the byte, with the title at the edges, empty, inverted,
+// with maps, textures and other background fills, field by field and on odd
+// sizes.
+#include "driver/FrameRender.h"
+#include "lustrafex/host_backend.h"
+#include "operator/Operator.h"
+#include "operator/Settings.h"
+#include "tools/common/MemoryHost.h"
+#include "tools/common/TitleShape.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+using namespace lustra;
+
+namespace {
+
+using tools::hostPixel;
+
+// A title frame: luminance 16 with a block of luminance 235 (anti-aliased at
+// its left edge) at [x0, x1) x [y0, y1); an empty block gives an empty title.
+std::vector<uint32_t> blockTitle(int w, int h, int x0, int x1, int y0, int y1) {
+    std::vector<uint32_t> frame(size_t(w) * h, hostPixel(16, 128, 128));
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x)
+            frame[size_t(y) * w + x] = hostPixel(x == x0 ? 120 : 235, 128, 128);
+    return frame;
+}
+
+struct Case {
+    std::string name;
+    int width, height;
+    std::vector<uint32_t> title;
+    std::function<void(EffectSettings &)> change;
+    int secondLayers = 0;
+    int fieldWise = 0;
+};
+
+class FarRegion : public ::testing::Test {
+  protected:
+    tools::MemoryHost host;
+    void SetUp() override {
+        if (!std::getenv("VXHOME")) setenv("VXHOME", LUSTRA_DATA_DIR, 1);
+        lustraInstallBackend(&host);
+    }
+    void TearDown() override {
+        driverState.fuseFarRegion = 1;
+        fieldWiseOption.value = 0;
+        secondLayersOption.value = 0;
+        lustraInstallBackend(nullptr);
+    }
+
+    // Renders one frame of the case (both fields) with or without the far region.
+    std::vector<uint32_t> render(const Case &c, int fuse) {
+        host.setFrames(c.width, c.height, c.title, tools::backgroundFrame(c.width, c.height));
+        OperatorContext context{};
+        GetOperatorInfo();
+        secondLayersOption.value = c.secondLayers;
+        fieldWiseOption.value = c.fieldWise;
+        context.action = 1;
+        OperatorAction(&context);
+        if (c.change) c.change(settings);
+        driverState.fuseFarRegion = fuse;
+        for (int field = 0; field < 2; ++field) {
+            context.action = 3;
+            context.fieldNumber = field;
+            EXPECT_EQ(OperatorAction(&context), 0) << c.name;
+        }
+        context.action = 2;
+        OperatorAction(&context);
+        return host.rendered;
+    }
+
+    void expectSame(const Case &c) {
+        const std::vector<uint32_t> whole = render(c, 0);
+        const std::vector<uint32_t> fused = render(c, 1);
+        ASSERT_EQ(whole.size(), size_t(c.width) * c.height) << c.name;
+        ASSERT_EQ(fused.size(), whole.size()) << c.name;
+        size_t differing = 0, first = whole.size();
+        for (size_t i = 0; i < whole.size(); ++i)
+            if (whole[i] != fused[i]) {
+                if (differing++ == 0) first = i;
+            }
+        EXPECT_EQ(differing, 0u) << c.name << ": first at x " << first % c.width << " y "
+                                 << first / c.width;
+    }
+};
+
+void plain(EffectSettings &) {}
+
+} // namespace
+
+TEST_F(FarRegion, TitlesAtTheEdgesEmptyAndInvertedRenderAsTheWholeFrame) {
+    const int w = 161, h = 97; // odd sizes
+    const std::vector<Case> cases = {
+        {"centre", w, h, blockTitle(w, h, 70, 90, 40, 55), plain},
+        {"left edge", w, h, blockTitle(w, h, 0, 12, 30, 60), plain},
+        {"right edge", w, h, blockTitle(w, h, w - 9, w, 10, 20), plain},
+        {"top edge", w, h, blockTitle(w, h, 40, 80, 0, 6), plain},
+        {"bottom corner", w, h, blockTitle(w, h, w - 20, w, h - 7, h), plain},
+        {"one pixel", w, h, blockTitle(w, h, 100, 101, 50, 51), plain},
+        {"empty", w, h, blockTitle(w, h, 0, 0, 0, 0), plain},
+        {"empty inverted", w, h, blockTitle(w, h, 0, 0, 0, 0),
+         [](EffectSettings &s) { s.invertShape = 1; }},
+        {"inverted", w, h, blockTitle(w, h, 60, 90, 30, 50),
+         [](EffectSettings &s) { s.invertShape = 1; }},
+        {"small title shape", 320, 181, blockTitle(320, 181, 0, 0, 0, 0), plain},
+    };
+    for (const Case &c : cases) expectSame(c);
+    Case shape{"title shape", 331, 187, {}, plain};
+    shape.title = tools::titleFrame(331, 187);
+    expectSame(shape);
+}
+
+TEST_F(FarRegion, GlowShadowAndFillsRenderAsTheWholeFrame) {
+    const int w = 203, h = 111;
+    const std::vector<uint32_t> title = blockTitle(w, h, 90, 120, 40, 70);
+    const std::vector<Case> cases = {
+        {"glow", w, h, title,
+         [](EffectSettings &s) {
+             s.glowOn = 1;
+             s.glowWidth = 30;
+         }},
+        {"long shadow", w, h, title,
+         [](EffectSettings &s) {
+             s.shadowOn = 1;
+             s.shadowDistance = 250;
+             s.shadowSoftness = 30;
+             s.offsetX = -40;
+             s.offsetY = 35;
+         }},
+        {"shadow off", w, h, title, [](EffectSettings &s) { s.shadowOn = 0; }},
+        {"background colour", w, h, title, [](EffectSettings &s) { s.fill2ColourA = 0x00C08040u; }},
+        {"lit background", w, h, title, [](EffectSettings &s) { s.fill2Mode = 1; }, 1},
+        {"metal background", w, h, title, [](EffectSettings &s) { s.fill2Mode = 2; }, 1},
+        {"background picture", w, h, title, [](EffectSettings &s) { s.fill2Mode = 3; }, 1},
+    };
+    for (const Case &c : cases) expectSame(c);
+}
+
+TEST_F(FarRegion, MapsTexturesAndFieldsRenderAsTheWholeFrame) {
+    const int w = 187, h = 121;
+    const std::vector<uint32_t> title = blockTitle(w, h, 20, 60, 70, 90);
+    const std::vector<Case> cases = {
+        {"maps and textures", w, h, title,
+         [](EffectSettings &s) {
+             s.texture1On = s.texture2On = 1;
+             s.texture1Type = 1;
+             s.texture2Type = 2;
+             s.map1On = s.map2On = 1;
+             s.map1ScaleX = s.map1ScaleY = 150;
+             s.fill2Mode = 0;
+         },
+         1},
+        {"map 2 moved", w, h, title,
+         [](EffectSettings &s) {
+             s.map2On = 1;
+             s.fill2Mode = 0;
+             s.map2OffsetX = 37;
+             s.map2OffsetY = -23;
+         },
+         1},
+        {"map 2 zoomed", w, h, title,
+         [](EffectSettings &s) {
+             s.map2On = 1;
+             s.fill2Mode = 0;
+             s.map2ScaleX = s.map2ScaleY = 300;
+         },
+         1},
+        {"map 2 off", w, h, title,
+         [](EffectSettings &s) {
+             s.map2On = 0;
+             s.fill2Mode = 0;
+         },
+         1},
+        {"picture texture 2", w, h, title,
+         [](EffectSettings &s) {
+             s.texture2On = 1;
+             s.texture2Type = 4;
+             s.fill2Mode = 0;
+         },
+         1},
+        {"field by field", w, h, title, plain, 0, 1},
+        {"field by field, second layers", w, h, title,
+         [](EffectSettings &s) {
+             s.map2On = 1;
+             s.fill2Mode = 0;
+         },
+         1, 1},
+    };
+    for (const Case &c : cases) expectSame(c);
+    // The flicker filter needs the whole frame: both settings agree.
+    Case flicker{"flicker filter", w, h, title, plain};
+    flickerFilterOption.value = 1;
+    expectSame(flicker);
+    flickerFilterOption.value = 0;
+}
