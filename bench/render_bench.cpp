@@ -11,6 +11,7 @@
 #include "driver/SourceImages.h"
 #include "driver/Stages.h"
 #include "engine/Engine.h"
+#include "engine/kernels/CpuVariant.h"
 #include "engine/reference/ShadingReference.h"
 #include "common/MemoryHost.h"
 #include "common/TitleShape.h"
@@ -103,29 +104,6 @@ std::vector<uint32_t> smallTitleFrame(int width, int height) {
         std::copy(title.begin() + size_t(y) * w, title.begin() + size_t(y + 1) * w,
                   frame.begin() + size_t(top + y) * width + left);
     return frame;
-}
-
-// The variant of the kernels compiled three times (LUSTRA_VECTOR_CLONES) that
-// the loader picks on this processor, in the loader's order of preference.
-const char *cloneVariant() {
-#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f")) return "avx512f";
-    if (__builtin_cpu_supports("avx2")) return "avx2";
-    return "default";
-#else
-    return "portable (no clones)";
-#endif
-}
-
-// The variant of the bevel's hand-written passes (AVX2 or portable).
-const char *bevelVariant() {
-#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") ? "avx2" : "default";
-#else
-    return "portable";
-#endif
 }
 
 const Scenario kScenarios[] = {
@@ -327,11 +305,8 @@ int main(int argc, char **argv) {
         }
     }
     if (!std::getenv("VXHOME")) setenv("VXHOME", LUSTRA_DATA_DIR, 1);
-    // Every kernel file but the bevel's uses the loader-chosen clones.
-    const char *clones = cloneVariant();
-    std::printf("CPU variants: bevel %s; glow, shadow, surface texture, image map, final "
-                "shading and driver kernels %s\n",
-                bevelVariant(), clones);
+    // The variant each kernel file chose when the module loaded.
+    std::printf("CPU variants: %s\n", lustra::kernelVariantReport().c_str());
     TimedHost host;
     lustra::lustraInstallBackend(&host);
     for (const Scenario &scenario : kScenarios) {
