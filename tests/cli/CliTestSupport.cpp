@@ -1,7 +1,7 @@
 #include "CliTestSupport.h"
 
 #include "support/TestHost.h"
-#include "common/PngWriter.h"
+#include "PngWriter.h"
 
 #include <fcntl.h>
 #include <sys/wait.h>

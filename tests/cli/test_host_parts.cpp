@@ -13,7 +13,7 @@
 #include "Progress.h"
 #include "SettingsRecord.h"
 
-#include "common/PngWriter.h"
+#include "PngWriter.h"
 #include "support/TestHost.h"
 
 #include <gtest/gtest.h>
