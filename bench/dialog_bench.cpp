@@ -8,8 +8,8 @@
 // from the moment the dialog receives the event to the end of the last
 // overlay draw it causes: with the preview rectangle only (two GUI monitors)
 // and with the full-screen picture on monitor 2 as well.
-#include "common/MemoryHost.h"
-#include "common/TitleShape.h"
+#include "support/MemoryHost.h"
+#include "support/TitleShape.h"
 #include "lustrafex/host_backend.h"
 #include "operator/Operator.h"
 #include "operator/Settings.h"

@@ -3,9 +3,9 @@
 // part of the effect does.
 //
 //   lustra_stills OUTPUT_DIR [--size WxH]
-#include "common/MemoryHost.h"
-#include "common/PngWriter.h"
-#include "common/TitleShape.h"
+#include "support/MemoryHost.h"
+#include "PngWriter.h"
+#include "support/TitleShape.h"
 #include "operator/Operator.h"
 #include "operator/Settings.h"
 

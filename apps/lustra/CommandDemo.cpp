@@ -5,7 +5,7 @@
 #include "Errors.h"
 #include "RenderSetup.h"
 
-#include "common/PngWriter.h"
+#include "PngWriter.h"
 
 #include <cstdio>
 #include <filesystem>

@@ -1,7 +1,8 @@
 #include "CliTestSupport.h"
 
 #include "support/TestHost.h"
-#include "common/PngWriter.h"
+#include "PngWriter.h"
+#include "lustrafex/host_pixels.h"
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -19,14 +20,6 @@ namespace fs = std::filesystem;
 namespace lustra::clitest {
 namespace {
 
-uint32_t rgbToHostReference(uint8_t r, uint8_t g, uint8_t b, uint8_t alpha) {
-    const float R = r, G = g, B = b;
-    const float y = 0.299f * R + 0.587f * G + 0.114f * B;
-    const float cb = 0.5f * B - (0.168736f * R + 0.331264f * G) + 128.0f;
-    const float cr = 0.5f * R - 0.418688f * G - 0.081312f * B + 128.0f;
-    return (uint32_t(int(y)) << 24) | (uint32_t(int(cb)) << 16) | (uint32_t(int(cr)) << 8) | alpha;
-}
-
 lustra::test::Frame toHostFrame(const Picture &picture) {
     lustra::test::Frame frame;
     frame.width = picture.width;
@@ -36,7 +29,7 @@ lustra::test::Frame toHostFrame(const Picture &picture) {
         for (int x = 0; x < picture.width; ++x) {
             const uint8_t *p = picture.at(x, y);
             frame.pixels[size_t(y) * picture.width + x] =
-                rgbToHostReference(p[0], p[1], p[2], picture.channels == 4 ? p[3] : 255);
+                lustra::hostPixelFromRgb(p[0], p[1], p[2], picture.channels == 4 ? p[3] : 255);
         }
     return frame;
 }
@@ -249,7 +242,7 @@ std::vector<Picture> referenceRender(const std::vector<Picture> &titles,
                     const uint32_t pixel =
                         host.putFields[size_t(field)].pixels[size_t(y) * width + x];
                     uint8_t *p = &out.bytes[(size_t(2 * y + parity) * width + x) * out.channels];
-                    lustra::tools::hostPixelToRgb8(pixel, p);
+                    lustra::hostPixelToRgb(pixel, p);
                     if (alpha) p[3] = uint8_t(pixel & 0xFF);
                 }
         }

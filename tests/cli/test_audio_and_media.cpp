@@ -3,7 +3,7 @@
 // what lustra says about inputs it cannot read or has to guess about.
 #include "CliTestSupport.h"
 
-#include "common/PngWriter.h"
+#include "PngWriter.h"
 
 #include <gtest/gtest.h>
 

@@ -13,7 +13,8 @@
 #include "Progress.h"
 #include "SettingsRecord.h"
 
-#include "common/PngWriter.h"
+#include "PngWriter.h"
+#include "lustrafex/host_pixels.h"
 #include "support/TestHost.h"
 
 #include <gtest/gtest.h>
@@ -32,12 +33,8 @@ TEST(HostColour, RgbToHostMatchesTheDirectFormulaForEveryColour) {
     for (int r = 0; r < 256; ++r)
         for (int g = 0; g < 256; ++g)
             for (int b = 0; b < 256; ++b) {
-                const float R = float(r), G = float(g), B = float(b);
-                const float y = 0.299f * R + 0.587f * G + 0.114f * B;
-                const float cb = 0.5f * B - (0.168736f * R + 0.331264f * G) + 128.0f;
-                const float cr = 0.5f * R - 0.418688f * G - 0.081312f * B + 128.0f;
-                const uint32_t expected = (uint32_t(int(y)) << 24) | (uint32_t(int(cb)) << 16) |
-                                          (uint32_t(int(cr)) << 8) | 0x7Fu;
+                const uint32_t expected =
+                    lustra::hostPixelFromRgb(uint8_t(r), uint8_t(g), uint8_t(b), 0x7F);
                 ASSERT_EQ(rgbToHost(uint8_t(r), uint8_t(g), uint8_t(b), 0x7F), expected)
                     << r << "," << g << "," << b;
             }
@@ -48,7 +45,7 @@ TEST(HostColour, HostToRgbMatchesTheModuleConversionForEveryPixel) {
     for (uint32_t ycc = 0; ycc < (1u << 24); ++ycc) {
         const uint32_t pixel = (ycc << 8) | 0x11;
         hostToRgb(pixel, ours);
-        lustra::tools::hostPixelToRgb8(pixel, reference);
+        lustra::hostPixelToRgb(pixel, reference);
         ASSERT_EQ(std::memcmp(ours, reference, 3), 0) << std::hex << pixel;
     }
 }

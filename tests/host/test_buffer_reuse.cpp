@@ -2,7 +2,7 @@
 // must never show anything of an earlier one: each frame rendered after a
 // series of renders with other settings must equal the same frame rendered by
 // a freshly loaded module.
-#include "common/TitleShape.h"
+#include "support/TitleShape.h"
 #include "support/TestHost.h"
 
 #include <gtest/gtest.h>

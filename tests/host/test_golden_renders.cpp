@@ -10,7 +10,7 @@
 // Underneath, LUSTRA_UPDATE_GOLDEN=1 writes the renders instead of comparing
 // them, into LUSTRA_GOLDEN_OUT when set, else over the references:
 //   LUSTRA_UPDATE_GOLDEN=1 build/tests/lustra_host_tests --gtest_filter='Renders/Golden.*'
-#include "common/TitleShape.h"
+#include "support/TitleShape.h"
 #include "support/TestHost.h"
 
 #include <gtest/gtest.h>

@@ -5,6 +5,7 @@
 #include "driver/RenderJob.h"
 #include "engine/Blend.h"
 #include "engine/Engine.h"
+#include "lustrafex/host_pixels.h"
 #include "operator/FieldRendering.h"
 #include "operator/Operator.h"
 #include "operator/Settings.h"
@@ -73,18 +74,17 @@ TEST(OutputConversion, RgbBecomesFullRangeYCbCrAndKeepsTheAlpha) {
     EXPECT_EQ(rgbToHostPixel(rgb(255, 0, 0), 0), 0x4C54FF00u); // Y 76, Cb 84, Cr 255
     EXPECT_EQ(rgbToHostPixel(rgb(0, 0, 255), 0), 0x1DFF6B00u); // Y 29, Cb 255, Cr 107
     EXPECT_EQ(rgbToHostPixel(rgb(0, 0, 0), 0xAB), 0x008080ABu);
-    // Every colour: the table-driven conversion equals the single-precision
-    // formula written out, and lands in 0..255 without clamping.
+    // Every colour: the table-driven conversion equals the hosts conversion
+    // (lustrafex/host_pixels.h), and lands in 0..255 without clamping.
     for (int r = 0; r < 256; ++r)
         for (int g = 0; g < 256; ++g)
             for (int b = 0; b < 256; ++b) {
-                const float fr = float(r), fg = float(g), fb = float(b);
-                const float y = 0.299f * fr + 0.587f * fg + 0.114f * fb;
-                const float cb = 0.5f * fb - (0.168736f * fr + 0.331264f * fg) + 128.0f;
-                const float cr = 0.5f * fr - 0.418688f * fg - 0.081312f * fb + 128.0f;
-                ASSERT_TRUE(y >= 0 && y < 256 && cb >= 0 && cb < 256 && cr >= 0 && cr < 256);
+                float ycc[3];
+                lustra::hostYCbCrFromRgb(uint8_t(r), uint8_t(g), uint8_t(b), ycc);
+                ASSERT_TRUE(ycc[0] >= 0 && ycc[0] < 256 && ycc[1] >= 0 && ycc[1] < 256 &&
+                            ycc[2] >= 0 && ycc[2] < 256);
                 const uint32_t expected =
-                    uint32_t(int(y)) << 24 | uint32_t(int(cb)) << 16 | uint32_t(int(cr)) << 8;
+                    lustra::hostPixelFromRgb(uint8_t(r), uint8_t(g), uint8_t(b), 0);
                 ASSERT_EQ(rgbToHostPixel(rgb(r, g, b), 0), expected) << r << " " << g << " " << b;
             }
 }

@@ -10,8 +10,8 @@
 #include "lustrafex/host_backend.h"
 #include "operator/Operator.h"
 #include "operator/Settings.h"
-#include "tools/common/MemoryHost.h"
-#include "tools/common/TitleShape.h"
+#include "support/MemoryHost.h"
+#include "support/TitleShape.h"
 
 #include <gtest/gtest.h>
 

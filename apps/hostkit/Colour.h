@@ -7,15 +7,15 @@
 // converted by the host and by the module comes out byte for byte the same.
 #pragma once
 
+#include "lustrafex/host_pixels.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 namespace lustra::cli {
 
-constexpr uint32_t hostPixel(uint32_t y, uint32_t cb, uint32_t cr, uint32_t alpha = 255) {
-    return (y << 24) | (cb << 16) | (cr << 8) | alpha;
-}
+using lustra::hostPixel;
 
 // RGB to a host pixel: Y = 0.299 R + 0.587 G + 0.114 B,
 // Cb = 0.5 B - (0.168736 R + 0.331264 G) + 128,

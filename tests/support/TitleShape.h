@@ -3,6 +3,8 @@
 // as host pixels (Y, Cb, Cr, alpha).
 #pragma once
 
+#include "lustrafex/host_pixels.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -10,9 +12,7 @@
 
 namespace lustra::tools {
 
-inline uint32_t hostPixel(uint32_t y, uint32_t cb, uint32_t cr, uint32_t alpha = 255) {
-    return (y << 24) | (cb << 16) | (cr << 8) | alpha;
-}
+using lustra::hostPixel;
 
 // Title: luminance 16 outside, 235 inside, anti-aliased edges.
 inline std::vector<uint32_t> titleFrame(int width, int height) {

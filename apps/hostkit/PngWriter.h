@@ -1,6 +1,8 @@
 // A small PNG writer (8-bit RGB, stored deflate blocks, no compression
-// library needed) and the conversion of host pixels to RGB for viewing.
+// library needed); host pixels become RGB by lustrafex/host_pixels.h.
 #pragma once
+
+#include "lustrafex/host_pixels.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -9,19 +11,6 @@
 #include <vector>
 
 namespace lustra::tools {
-
-// Host pixel (Y, Cb, Cr in bytes 3, 2, 1) to 8-bit RGB with the module's
-// conversion (single precision, truncated, clamped).
-inline void hostPixelToRgb8(uint32_t pixel, uint8_t out[3]) {
-    const float y = float(pixel >> 24);
-    const float cb = float(int((pixel >> 16) & 0xFF) - 128),
-                cr = float(int((pixel >> 8) & 0xFF) - 128);
-    const float values[3] = {y + 1.402f * cr, y - 0.344136f * cb - 0.714136f * cr, y + 1.772f * cb};
-    for (int k = 0; k < 3; ++k) {
-        const int v = int(values[k]);
-        out[k] = uint8_t(v < 0 ? 0 : (v > 255 ? 255 : v));
-    }
-}
 
 namespace png_detail {
 
@@ -98,7 +87,7 @@ inline bool writePng(const std::string &path, int width, int height,
 inline bool writeHostFramePng(const std::string &path, int width, int height,
                               const std::vector<uint32_t> &frame) {
     std::vector<uint8_t> rgb(size_t(width) * height * 3);
-    for (size_t i = 0; i < frame.size(); ++i) hostPixelToRgb8(frame[i], &rgb[i * 3]);
+    for (size_t i = 0; i < frame.size(); ++i) lustra::hostPixelToRgb(frame[i], &rgb[i * 3]);
     return writePng(path, width, height, rgb);
 }
 

@@ -1,0 +1,2 @@
+// One of lustra's own headers.
+#pragma once

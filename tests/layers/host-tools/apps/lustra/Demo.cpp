@@ -1,0 +1,2 @@
+// A shipped host that includes a generator's header: the check must refuse it.
+#include "common/PngWriter.h"
