@@ -287,8 +287,9 @@ int32_t renderFrame(int32_t width, int32_t height, int32_t scaled) {
     renderJob.height = static_cast<int16_t>(height);
     // The output conversion below computes the far region; the flicker
     // filter mixes neighbouring rows, so it needs every work pixel.
-    renderJob.fuseFarRegion =
-        driverState.fuseFarRegion == 1 && driverInputs.flickerFilter->value != 1 ? 1 : 0;
+    renderJob.fuseFarRegion = driverInputs.flickerFilter->value != 1
+                                  ? static_cast<uint8_t>(driverState.fuseFarRegion)
+                                  : uint8_t(0);
 
     driverState.maskBuilt = 0;
     driverInputs.checkAbort();

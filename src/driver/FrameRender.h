@@ -17,7 +17,9 @@ struct DriverState {
     int32_t engineError = 0;  // result of the last engine step, 0 = success
     int32_t engineReady = 0;  // the engine is set up and owes a tear-down
     // 0 renders every pixel through every stage, as when the title reaches
-    // the whole frame (the tests compare both ways of rendering).
+    // the whole frame; 1 fuses the far region when the near box is at most
+    // half the frame, 2 whenever there is one (the tests compare both ways
+    // of rendering).
     int32_t fuseFarRegion = 1;
 };
 

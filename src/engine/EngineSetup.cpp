@@ -220,8 +220,11 @@ void decideFarRegion(const RenderJob &job) {
     x1 = std::min(x1, w);
     y1 = std::min(y1, h);
     if (x0 >= x1 || y0 >= y1) x0 = x1 = y0 = y1 = 0;
-    // A near box that spans the frame leaves nothing to fuse.
+    // A near box that spans the frame leaves nothing to fuse; one that
+    // covers more than half of it leaves too little for the one pass to
+    // win back what it costs (1 fuses only then, 2 always).
     if (x0 == 0 && y0 == 0 && x1 == w && y1 == h) return;
+    if (job.fuseFarRegion == 1 && 2 * (x1 - x0) * (y1 - y0) > w * h) return;
     engine.nearBox = {int32_t(x0), int32_t(x1), int32_t(y0), int32_t(y1)};
     engine.farFused = 1;
 }

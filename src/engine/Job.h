@@ -117,9 +117,10 @@ struct RenderJob {
     // Polled by the engine's long loops (see pollAbort); null polls nothing.
     int32_t (*abortPoll)() = nullptr;
     int32_t border = 30;
-    // 1 when the caller converts the picture with convertOutput and no
+    // 1 or 2 when the caller converts the picture with convertOutput and no
     // flicker filter: the engine may then leave the part of the frame that
-    // the title cannot reach to that conversion (see EngineState::farFused).
+    // the title cannot reach to that conversion (see EngineState::farFused);
+    // 1 only when the near box is at most half the frame, 2 always.
     uint8_t fuseFarRegion = 0;
 };
 

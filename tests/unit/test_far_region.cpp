@@ -82,7 +82,7 @@ class FarRegion : public ::testing::Test {
 
     void expectSame(const Case &c) {
         const std::vector<uint32_t> whole = render(c, 0);
-        const std::vector<uint32_t> fused = render(c, 1);
+        const std::vector<uint32_t> fused = render(c, 2);
         ASSERT_EQ(whole.size(), size_t(c.width) * c.height) << c.name;
         ASSERT_EQ(fused.size(), whole.size()) << c.name;
         size_t differing = 0, first = whole.size();
