@@ -67,7 +67,11 @@ run_checks() {
     expect 0 "^still  *2 " bash "$bench/pipeline.sh" --build "$build" --clips "$dir" --frames 2 \
         --repeat 1 --cases clip,still
     local cases=graph-still
-    [ ! -e "$build/frei0r-1/lustrafex.so" ] || cases+=,frei0r-still
+    # A sanitized plug-in cannot be loaded by an ffmpeg built without the
+    # sanitizers, so that build leaves the frei0r case out.
+    if [ -e "$build/frei0r-1/lustrafex.so" ] && [ -z "${LUSTRA_SANITIZED_BUILD:-}" ]; then
+        cases+=,frei0r-still
+    fi
     expect 0 "median of paired ratios" bash "$bench/compare_ffmpeg.sh" --build "$build" --clips "$dir" \
         --frames 2 --repeat 1 --cases "$cases"
 }
