@@ -37,7 +37,8 @@ std::string kernelVariantReport() {
         clones = "avx2";
 #endif
     return std::string("bevel=") + cpuVariantName(bevelKernels::variant()) +
-           " glow-shadow-blur=" + cpuVariantName(rowPasses::variant()) + " clones=" + clones;
+           " glow-shadow-blur=" + cpuVariantName(rowPasses::variant()) +
+           " final-shading=" + clones + " clones=" + clones;
 }
 
 } // namespace lustra

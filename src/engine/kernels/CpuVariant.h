@@ -21,7 +21,8 @@ const char *cpuVariantName(CpuVariant variant);
 
 // The variant each kernel file runs, one "name=variant" per file separated
 // by spaces; the auto-vectorised kernels (LUSTRA_VECTOR_CLONES) are listed
-// as "clones", picked by the loader the same way.
+// as "clones", picked by the loader the same way, and so is the final
+// shading, whose row kernels are all of that kind.
 std::string kernelVariantReport();
 
 namespace bevelKernels {

@@ -1,0 +1,315 @@
+// Row kernels of the final shading; see FinalShadingKernels.h.
+#include "engine/kernels/FinalShadingKernels.h"
+
+namespace lustra::shadingKernels {
+
+namespace {
+
+// The red, green and blue bytes of an RGB work pixel, in that order.
+struct RgbChannels {
+    int32_t c[3];
+    explicit RgbChannels(uint32_t p)
+        : c{static_cast<int32_t>((p >> 16) & 0xFF), static_cast<int32_t>((p >> 8) & 0xFF),
+            static_cast<int32_t>(p & 0xFF)} {}
+};
+
+// Lobe index of a slope at a lobe position: |(slope x 2^19 + position) >> 16|,
+// at most 1023 (32-bit arithmetic that wraps, shift before the absolute
+// value). The sum is formed unsigned, which wraps alike and vectorises.
+inline int32_t lobeIndex(int32_t slope, int32_t position) {
+    const int32_t shifted =
+        wrap32(uint32_t(slope) * uint32_t(kLobeScale) + uint32_t(position)) >> 16;
+    const int32_t magnitude = shifted < 0 ? -shifted : shifted;
+    return magnitude > kLobeSize - 1 ? kLobeSize - 1 : magnitude;
+}
+
+// Texel coordinate c (0 .. m - 1) moved by slope d: (c + d) mod m, true
+// modulo; only a move past either end needs the division.
+inline int32_t shiftTexel(int32_t c, int32_t d, int32_t m) {
+    const int32_t moved = c + d;
+    return moved >= 0 && moved < m ? moved : trueMod(moved, m);
+}
+
+// The colour of fill F (0 object, 1 background) in mode M (0, 2 or 3) at pixel (x, y)
+// with slopes (dx, dy); `map` is the fill's image-map pixel or null.
+template <int F, int M>
+inline void fillColour(const ShadingLookup &lookup, int32_t x, int32_t y, int32_t dx, int32_t dy,
+                       const uint32_t *map, int32_t out[3]) {
+    const FillLookup &fill = lookup.fill[F];
+    const FillColours &colours = fill.colours;
+    if constexpr (M == 0) {
+        // Plain: colour A, tinted (M x A) >> 8 by an image map.
+        if (map) {
+            const RgbChannels m(*map);
+            for (int k = 0; k < 3; ++k) out[k] = mul8(m.c[k], colours.a[k]);
+        } else {
+            for (int k = 0; k < 3; ++k) out[k] = colours.a[k];
+        }
+    } else {
+        static_assert(M == 2 || M == 3, "the light lobe (mode 1) shades whole rows: lobeRow");
+        // The metal texture is 256 x 256; a picture has its own size.
+        const int32_t mu = M == 2 ? 256 : fill.modulusU, mv = M == 2 ? 256 : fill.modulusV;
+        const int32_t u = shiftTexel(fill.colCoord[x], dx, mu);
+        const int32_t v = shiftTexel(fill.rowCoord[y], dy, mv);
+        const int32_t uNext = u + 1 == mu ? 0 : u + 1;
+        const int32_t vNext = v + 1 == mv ? 0 : v + 1;
+        const int32_t fu = lookup.colFrac[x], fv = lookup.rowFrac[y];
+        if constexpr (M == 2) {
+            // Metal: the environment intensity j, bilinear (object: / 255,
+            // background: >> 8), through the diffuse and specular tables.
+            const uint8_t *metal = lookup.metal;
+            const int32_t tl = metal[v * 256 + u], tr = metal[v * 256 + uNext];
+            const int32_t bl = metal[vNext * 256 + u], br = metal[vNext * 256 + uNext];
+            int32_t j;
+            if constexpr (F == 0) {
+                const int32_t top = (tr * fu + tl * (255 - fu)) / 255;
+                const int32_t bottom = (br * fu + bl * (255 - fu)) / 255;
+                j = (top * (255 - fv) + bottom * fv) / 255;
+            } else {
+                j = lerp8(lerp8(tl, tr, fu), lerp8(bl, br, fu), fv);
+            }
+            const RgbChannels tint = map ? RgbChannels(*map) : RgbChannels(0x00FFFFFFu);
+            for (int k = 0; k < 3; ++k) {
+                const int32_t t = tint.c[k];
+                out[k] = clampHigh255(((fill.diffuse[k][j] * t) >> 8) + fill.specular[k][j]);
+            }
+        } else {
+            // Picture: bilinear sample of the fill picture times the tint.
+            const uint32_t *image = fill.image;
+            const size_t row = size_t(v) * mu, rowNext = size_t(vNext) * mu;
+            const RgbChannels tl(image[row + u]), tr(image[row + uNext]);
+            const RgbChannels bl(image[rowNext + u]), br(image[rowNext + uNext]);
+            const RgbChannels mapTint(map ? *map : 0u);
+            for (int k = 0; k < 3; ++k) {
+                const int32_t top = lerp8(tl.c[k], tr.c[k], fu);
+                const int32_t bottom = lerp8(bl.c[k], br.c[k], fu);
+                const int32_t t = map ? mapTint.c[k] : colours.a[k];
+                out[k] = ((bottom * fv + (255 - fv) * top) * t) >> 16;
+            }
+        }
+    }
+}
+
+// The fourth byte of a work pixel, which the shading keeps.
+constexpr uint32_t kFourthByte = 0xFF000000u;
+
+// lerp8 of each channel of `pixel` toward `colour` with weight w (0..255),
+// keeping the pixel's fourth byte.
+inline uint32_t blendPixel(uint32_t pixel, uint32_t colour, int32_t w) {
+    return (pixel & kFourthByte) | lerpRgb(pixel, colour, uint32_t(w));
+}
+
+// One channel of the light lobe: diffuse weight d mixes C toward A, the
+// tint t scales it and highlight s adds B:
+// min(255, ((((C x (255 - d) + A x d) >> 8) x t + B x s) >> 8), the mix
+// formed as 255 C + (A - C) d (the same sum with one product).
+inline int32_t lobeChannel(int32_t a, int32_t b, int32_t c, int32_t d, int32_t s, int32_t t) {
+    const int32_t lit = (c * 255 + (a - c) * d) >> 8;
+    return clampHigh255((lit * t + b * s) >> 8);
+}
+
+// A fill colour laid on a pixel as L says, keeping the pixel's fourth byte.
+template <Lay L> inline uint32_t layFill(uint32_t pixel, uint32_t fill, int32_t coverage) {
+    if constexpr (L == Lay::Replace) return (pixel & kFourthByte) | fill;
+    if constexpr (L == Lay::Blend) return blendPixel(pixel, fill, coverage);
+    return blendPixel(pixel, fill, 255);
+}
+
+// The light-lobe fill (mode 1) at one pixel with slopes (dx, dy) and lobe
+// positions (u, v), laid on `pixel` as L says. Lobe index a comes from dx
+// and u, b from dy and v; `lobe` pairs the cosine lobe (low half) with the
+// fill's highlight lobe (high half).
+template <Lay L>
+inline uint32_t lobePixel(const uint32_t *lobe, int32_t dx, int32_t dy, int32_t u, int32_t v,
+                          uint32_t tint, const FillColours &colours, uint32_t pixel,
+                          int32_t coverage) {
+    const uint32_t across = lobe[lobeIndex(dx, u)];
+    const uint32_t down = lobe[lobeIndex(dy, v)];
+    // d = (cosine(b) x cosine(a)) >> 8, s = (highlight(b) x highlight(a)) >> 8
+    const int32_t d = int32_t(((down & 0xFFFF) * (across & 0xFFFF)) >> 8);
+    const int32_t s = int32_t(((down >> 16) * (across >> 16)) >> 8);
+    const uint32_t fill =
+        packRgb(lobeChannel(colours.a[0], colours.b[0], colours.c[0], d, s, pixelRed(tint)),
+                lobeChannel(colours.a[1], colours.b[1], colours.c[1], d, s, pixelGreen(tint)),
+                lobeChannel(colours.a[2], colours.b[2], colours.c[2], d, s, pixelBlue(tint)));
+    return layFill<L>(pixel, fill, coverage);
+}
+
+// The light-lobe fill along a row segment, in a loop that vectorises. The
+// slopes are 0 unless Sloped, the tint white unless Tinted; `coverage` is
+// read only to blend. The colours come by value, so that the loop holds
+// them in registers.
+template <bool Tinted, bool Sloped, Lay L>
+LUSTRA_VECTOR_CLONES void lobeRow(const uint32_t *__restrict lobe, const int32_t *__restrict lobeU,
+                                  int32_t lobeV, const int8_t *__restrict slopeX,
+                                  const int8_t *__restrict slopeY, const uint32_t *__restrict map,
+                                  const uint8_t *__restrict coverage, const FillColours colours,
+                                  int32_t count, uint32_t *__restrict out) {
+    for (int32_t x = 0; x < count; ++x)
+        out[x] = lobePixel<L>(lobe, Sloped ? slopeX[x] : 0, Sloped ? slopeY[x] : 0, lobeU[x], lobeV,
+                              Tinted ? map[x] : 0x00FFFFFFu, colours, out[x],
+                              L == Lay::Blend ? coverage[x] : 255);
+}
+
+// Plain fill (mode 0) replacing a row segment: colour A (packed), or
+// (M x A) >> 8 per channel under the image map when Tinted. When Shaded the
+// shadow is laid over it in the same pass: weight s = (S x shadow weight)
+// >> 8, and where s > 0 the pixel blends toward the shadow colour.
+template <bool Tinted, bool Shaded>
+LUSTRA_VECTOR_CLONES void plainRow(const uint32_t *__restrict map, uint32_t colour,
+                                   const uint8_t *__restrict shadow, int32_t weight,
+                                   uint32_t shadowColour, int32_t count, uint32_t *__restrict out) {
+    const int32_t r = pixelRed(colour), g = pixelGreen(colour), b = pixelBlue(colour);
+    for (int32_t x = 0; x < count; ++x) {
+        const uint32_t m = Tinted ? map[x] : 0;
+        const uint32_t fill =
+            Tinted ? packRgb(mul8(pixelRed(m), r), mul8(pixelGreen(m), g), mul8(pixelBlue(m), b))
+                   : colour;
+        const uint32_t back = (out[x] & kFourthByte) | fill;
+        if constexpr (Shaded) {
+            const int32_t s = (shadow[x] * weight) >> 8;
+            const uint32_t shaded = blendPixel(back, shadowColour, s);
+            out[x] = s > 0 ? shaded : back;
+        } else {
+            out[x] = back;
+        }
+    }
+}
+
+// Shadow along a row segment: weight s = (S x shadow weight) >> 8; where
+// s > 0 the pixel blends toward the shadow colour with weight s.
+LUSTRA_VECTOR_CLONES void shadowRow(const uint8_t *__restrict shadow, int32_t weight,
+                                    uint32_t colour, int32_t count, uint32_t *__restrict out) {
+    for (int32_t x = 0; x < count; ++x) {
+        const int32_t s = (shadow[x] * weight) >> 8;
+        const uint32_t blended = blendPixel(out[x], colour, s);
+        out[x] = s > 0 ? blended : out[x];
+    }
+}
+
+// Spans shorter than this are shaded pixel by pixel rather than by a row
+// loop, whose set-up would cost more than the pixels.
+constexpr int32_t kShortSpan = 16;
+
+// Fill F in mode M over columns [x0, x1) of the row, laid on the pixels as L
+// says.
+template <int F, int M, Lay L>
+void fillSpan(const ShadingLookup &lookup, const FillRow &row, const uint8_t *coverage, int32_t x0,
+              int32_t x1, uint32_t *out) {
+    const FillColours &colours = lookup.fill[F].colours;
+    const int32_t count = x1 - x0, y = row.y;
+    if constexpr (M == 0 && L == Lay::Replace) {
+        const uint32_t a = packRgb(colours.a[0], colours.a[1], colours.a[2]);
+        if (row.map)
+            plainRow<true, false>(row.map + x0, a, nullptr, 0, 0, count, out + x0);
+        else
+            plainRow<false, false>(nullptr, a, nullptr, 0, 0, count, out + x0);
+    } else if constexpr (M == 1) {
+        const uint32_t *lobe = lookup.fill[F].lobePairs;
+        if (count < kShortSpan) {
+            // A few pixels, as at the soft edge of a shape: one at a time.
+            for (int32_t x = x0; x < x1; ++x)
+                out[x] = lobePixel<L>(lobe, row.slopeX ? row.slopeX[x] : 0,
+                                      row.slopeY ? row.slopeY[x] : 0, lookup.lobeU[x],
+                                      lookup.lobeV[y], row.map ? row.map[x] : 0x00FFFFFFu, colours,
+                                      out[x], L == Lay::Blend ? coverage[x] : 255);
+            return;
+        }
+        const int32_t *lobeU = lookup.lobeU + x0;
+        const int32_t v = lookup.lobeV[y];
+        const uint8_t *weights = L == Lay::Blend ? coverage + x0 : nullptr;
+        if (row.map && row.slopeX)
+            lobeRow<true, true, L>(lobe, lobeU, v, row.slopeX + x0, row.slopeY + x0, row.map + x0,
+                                   weights, colours, count, out + x0);
+        else if (row.map)
+            lobeRow<true, false, L>(lobe, lobeU, v, nullptr, nullptr, row.map + x0, weights,
+                                    colours, count, out + x0);
+        else if (row.slopeX)
+            lobeRow<false, true, L>(lobe, lobeU, v, row.slopeX + x0, row.slopeY + x0, nullptr,
+                                    weights, colours, count, out + x0);
+        else
+            lobeRow<false, false, L>(lobe, lobeU, v, nullptr, nullptr, nullptr, weights, colours,
+                                     count, out + x0);
+    } else {
+        for (int32_t x = x0; x < x1; ++x) {
+            int32_t fill[3];
+            fillColour<F, M>(lookup, x, y, row.slopeX ? row.slopeX[x] : 0,
+                             row.slopeY ? row.slopeY[x] : 0, row.map ? row.map + x : nullptr, fill);
+            const uint32_t colour = packRgb(fill[0], fill[1], fill[2]);
+            out[x] = layFill<L>(out[x], colour, L == Lay::Blend ? coverage[x] : 255);
+        }
+    }
+}
+
+// The background fill of mode M replacing columns [x0, x1) of the row, with
+// the shadow laid over it where it reaches; a plain background takes its
+// shadow in the same pass.
+template <int M>
+void layBackground(const ShadingLookup &lookup, const FillRow &row, const ShadowReach &shadow,
+                   int32_t x0, int32_t x1, uint32_t *out) {
+    const int64_t reachFirst = shadow.first > x0 ? shadow.first : x0;
+    const int64_t reachEnd = shadow.end < x1 ? shadow.end : x1;
+    if (!shadow.row || reachFirst >= reachEnd)
+        return fillSpan<1, M, Lay::Replace>(lookup, row, nullptr, x0, x1, out);
+    const int32_t first = int32_t(reachFirst), end = int32_t(reachEnd);
+    const uint8_t *weights = shadow.row + shadow.offset + first;
+    if constexpr (M == 0) {
+        const FillColours &colours = lookup.fill[1].colours;
+        const uint32_t a = packRgb(colours.a[0], colours.a[1], colours.a[2]);
+        fillSpan<1, M, Lay::Replace>(lookup, row, nullptr, x0, first, out);
+        if (row.map)
+            plainRow<true, true>(row.map + first, a, weights, shadow.weight, shadow.colour,
+                                 end - first, out + first);
+        else
+            plainRow<false, true>(nullptr, a, weights, shadow.weight, shadow.colour, end - first,
+                                  out + first);
+        fillSpan<1, M, Lay::Replace>(lookup, row, nullptr, end, x1, out);
+    } else {
+        fillSpan<1, M, Lay::Replace>(lookup, row, nullptr, x0, x1, out);
+        shadowRow(weights, shadow.weight, shadow.colour, end - first, out + first);
+    }
+}
+
+template <int M> ObjectSpan objectSpanOfMode(Lay lay) {
+    return lay == Lay::Blend ? &fillSpan<0, M, Lay::Blend> : &fillSpan<0, M, Lay::Opaque>;
+}
+
+} // namespace
+
+ObjectSpan objectSpan(int mode, Lay lay) {
+    switch (mode) {
+    case 0:
+        return objectSpanOfMode<0>(lay);
+    case 1:
+        return objectSpanOfMode<1>(lay);
+    case 2:
+        return objectSpanOfMode<2>(lay);
+    default:
+        return objectSpanOfMode<3>(lay);
+    }
+}
+
+BackgroundSpan backgroundSpan(int mode) {
+    switch (mode) {
+    case 0:
+        return &layBackground<0>;
+    case 1:
+        return &layBackground<1>;
+    case 2:
+        return &layBackground<2>;
+    default:
+        return &layBackground<3>;
+    }
+}
+
+LUSTRA_VECTOR_CLONES void glowRow(const uint8_t *__restrict glow, int32_t weight,
+                                  const uint32_t *__restrict ramp, int32_t count,
+                                  uint32_t *__restrict out) {
+    for (int32_t x = 0; x < count; ++x) {
+        const int32_t g = (glow[x] * weight) >> 8;
+        const uint32_t blended = blendPixel(out[x], ramp[g], g);
+        out[x] = g > 0 ? blended : out[x];
+    }
+}
+
+} // namespace lustra::shadingKernels
