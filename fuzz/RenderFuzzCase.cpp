@@ -1,6 +1,7 @@
 // The render case: every byte of the input steers one render; the bytes
-// after those of the render then steer a check of the bevel, glow and
-// shadow stages against their per-pixel models on the title's mask.
+// after those of the render then steer a check of the bevel, glow, shadow
+// and final shading stages against their per-pixel models on the title's
+// mask.
 #include "FuzzCases.h"
 #include "FuzzHost.h"
 #include "StageModelCheck.h"
@@ -55,7 +56,9 @@ void renderFuzzCase(const uint8_t *data, size_t size) {
     const int32_t border = in.byte() % 41;
     uint8_t parameters[9];
     in.bytes(parameters, sizeof parameters);
-    checkStagesAgainstModels(host.width, host.height, border, mask, parameters);
+    uint8_t shading[8];
+    in.bytes(shading, sizeof shading);
+    checkStagesAgainstModels(host.width, host.height, border, mask, parameters, shading);
 }
 
 } // namespace lustra::fuzz

@@ -4,6 +4,7 @@
 #include "engine/Engine.h"
 #include "engine/reference/BevelModel.h"
 #include "engine/reference/GlowShadowModels.h"
+#include "engine/reference/ShadingReference.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -86,10 +87,51 @@ void checkShadow(RenderJob &job, int32_t softness) {
     expectSame(engine.shadowMap, model.map.data(), padded, "shadowMap");
 }
 
+// The final shading of every pair of fill modes on the planes the stages
+// above left, with the light, zoom, glow and shadow that `shading` steers,
+// from the same starting pixels as its model.
+void checkShading(RenderJob &job, std::vector<uint32_t> &pixels, const uint8_t (&shading)[8]) {
+    uint32_t seed = shading[7] * 2654435761u + 1;
+    const auto next = [&seed] { return uint8_t((seed = seed * 1103515245u + 12345u) >> 16); };
+    const auto colour = [&next] { return Rgb{next(), next(), next()}; };
+    // A picture of a size that wraps within the frame, or none (shaded as metal).
+    const int16_t pictureWidth = int16_t(1 + shading[7] % 7),
+                  pictureHeight = int16_t(1 + next() % 5);
+    std::vector<uint32_t> picture(size_t(pictureWidth) * pictureHeight);
+    for (uint32_t &p : picture) p = uint32_t(next()) << 16 | uint32_t(next()) << 8 | next();
+    const bool noPicture = (shading[0] & 0x40) != 0;
+    job.fillZoom = shading[1];
+    job.offsetX = int8_t(shading[2]) * ((shading[0] & 0x80) ? 64 : 1);
+    job.offsetY = int8_t(shading[3]) * ((shading[0] & 0x80) ? 64 : 1);
+    job.glow.on = (shading[0] >> 4) & 1, job.glow.opacity = shading[4];
+    job.glow.colour1 = colour(), job.glow.colour2 = colour();
+    job.shadow.on = (shading[0] >> 5) & 1, job.shadow.opacity = shading[5];
+    job.shadow.distance = shading[6], job.shadow.colour = colour();
+    for (FillJob &fill : job.fill) {
+        fill.colourA = colour(), fill.colourB = colour(), fill.colourC = colour();
+        fill.shininess = next();
+        fill.image = noPicture ? nullptr : picture.data();
+        fill.imageWidth = pictureWidth, fill.imageHeight = pictureHeight;
+    }
+    std::vector<uint32_t> start(pixels.size()), fast;
+    for (size_t p = 0; p < start.size(); ++p) start[p] = uint32_t(p * 2654435761u) ^ next();
+    for (int modes = 0; modes < 16; ++modes) {
+        job.fill[0].mode = FillMode((modes + shading[0]) & 3);
+        job.fill[1].mode = FillMode(((modes >> 2) + (shading[0] >> 2)) & 3);
+        pixels = start;
+        if (finalShadingStage(job) != 0) return;
+        fast = pixels;
+        pixels = start;
+        if (reference::finalShading(job) != 0) return;
+        expectSame(fast.data(), pixels.data(), pixels.size() * sizeof(uint32_t), "final shading");
+    }
+}
+
 } // namespace
 
 void checkStagesAgainstModels(int32_t width, int32_t height, int32_t border,
-                              const std::vector<uint8_t> &mask, const uint8_t (&parameters)[9]) {
+                              const std::vector<uint8_t> &mask, const uint8_t (&parameters)[9],
+                              const uint8_t (&shading)[8]) {
     const char *home = std::getenv("VXHOME");
     if (!home) return;
     const std::string data = std::string(home) + "/lustra/";
@@ -108,6 +150,7 @@ void checkStagesAgainstModels(int32_t width, int32_t height, int32_t border,
         checkGlow(job, parameters[6], parameters[7], true);
         checkGlow(job, parameters[6], parameters[7], false);
         checkShadow(job, parameters[8]);
+        checkShading(job, pixels, shading);
     }
     engineTeardown();
 }
