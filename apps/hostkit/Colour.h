@@ -47,9 +47,9 @@ void hostFrameToRgba(const HostFrame &frame, uint8_t *rgba, int stride);
 void hostFrameToRgb(const HostFrame &frame, uint8_t *rgb, int stride);
 
 // The row loops of the frame conversions, each pixel exactly as rgbToHost
-// and hostToRgb compute it (the products computed instead of looked up, in
-// the same order, never fused). One variant is compiled per instruction set
-// and the fastest one the processor runs is chosen once, at start-up.
+// and hostToRgb compute it (the functions of lustrafex/host_pixels.h,
+// inlined). One variant is compiled per instruction set and the fastest one
+// the processor runs is chosen once, at start-up.
 struct ColourRows {
     const char *name; // "avx512", "avx2", "baseline"
     // `count` RGBA pixels to host pixels; the key byte is the alpha byte,

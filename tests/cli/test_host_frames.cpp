@@ -18,7 +18,7 @@ namespace {
 
 constexpr uint8_t kGuard = 0xA5;
 
-TEST(ColourRows, EveryVariantConvertsEveryColourAsTheTables) {
+TEST(ColourRows, EveryVariantConvertsEveryColourAsThePixelConversion) {
     const std::vector<const ColourRows *> variants = colourRowVariants();
     ASSERT_FALSE(variants.empty());
     EXPECT_STREQ(variants.front()->name, colourRows().name);
@@ -47,7 +47,7 @@ TEST(ColourRows, EveryVariantConvertsEveryColourAsTheTables) {
     }
 }
 
-TEST(ColourRows, EveryVariantConvertsEveryHostPixelAsTheTables) {
+TEST(ColourRows, EveryVariantConvertsEveryHostPixelAsThePixelConversion) {
     std::vector<uint32_t> host(65536);
     std::vector<uint8_t> rgb(65536 * 3), rgba(65536 * 4);
     for (const ColourRows *rows : colourRowVariants()) {
