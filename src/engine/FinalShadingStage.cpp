@@ -5,11 +5,11 @@
 // coverage mask as its weight.
 //
 // The stage reads its parameters from the job, builds the tables and the
-// per-column and per-row coordinates that the pixels look up, and splits each
-// row into runs of coverage for the row kernels it calls:
-// engine/kernels/FinalShadingKernels.h. The readable per-pixel model, which
-// the tests, the benchmark's check and the render fuzzer match this stage
-// against byte for byte: engine/reference/ShadingReference.cpp.
+// per-column and per-row coordinates that the pixels look up, and hands
+// each row to the row kernel of the two fills' modes, which splits it into
+// runs of coverage and composes them: engine/kernels/FinalShadingKernels.h. The readable per-pixel
+// model, which the tests, the benchmark's check and the render fuzzer match this stage against byte
+// for byte: engine/reference/ShadingReference.cpp.
 #include "engine/Blend.h"
 #include "engine/Engine.h"
 #include "engine/kernels/FinalShadingKernels.h"
@@ -174,18 +174,12 @@ inline const uint32_t *tintMap(int which, const uint32_t *plane) {
     return engine.mapTints[which] == 1 ? plane : nullptr;
 }
 
-// The pass over the frame, row by row. A row splits into runs of full
-// coverage and runs below it. Below full coverage the picture is built from
-// back to front: background, shadow, glow, and the object where covered.
-// Under full coverage the object alone decides: lerp8 with weight 255 keeps
-// nothing of what lies beneath, so background, shadow and glow are not
-// computed there. The kernels for the two fills' modes are chosen once.
+// The pass over the frame, row by row: each row's planes handed to the row
+// kernel for the two fills' modes, chosen once.
 void shade(const ShadingPass &pass) {
-    using namespace shadingKernels;
     const int32_t w = engine.frameWidth, h = engine.frameHeight;
     const int32_t border = engine.border;
     const int32_t paddedW = engine.paddedWidth, paddedH = engine.paddedHeight;
-    const bool coverageValid = engine.edgeCount != 0 || engine.maskFull == 1;
     const RenderJob &job = *pass.job;
     const bool texture1 = engine.textureOn[0] == 1, texture2 = engine.textureOn[1] == 1;
     const bool glowOn = job.glow.on == 1, shadowOn = job.shadow.on == 1;
@@ -193,12 +187,14 @@ void shade(const ShadingPass &pass) {
     const uint32_t *map2 = tintMap(1, engine.imageMap2);
     const int8_t *slopeX1 = texture1 ? engine.texturedSlopeX1 : engine.slopeX;
     const int8_t *slopeY1 = texture1 ? engine.texturedSlopeY1 : engine.slopeY;
-    const int objectMode = effectiveMode(job.fill[0]);
-    const ObjectSpan objectBlended = objectSpan(objectMode, Lay::Blend);
-    const ObjectSpan objectOpaque = objectSpan(objectMode, Lay::Opaque);
-    const BackgroundSpan background = backgroundSpan(effectiveMode(job.fill[1]));
-    const ShadingLookup &lookup = pass.lookup;
-    ShadowReach shadow{};
+    const shadingKernels::ShadeRow shadeRow =
+        shadingKernels::shadeRow(effectiveMode(job.fill[0]), effectiveMode(job.fill[1]));
+
+    shadingKernels::RowInputs row{};
+    row.coverageValid = engine.edgeCount != 0 || engine.maskFull == 1;
+    row.glowWeight = pass.glowWeight;
+    // The shadow map is padded by the border and shifted along the light.
+    shadingKernels::ShadowReach &shadow = row.shadow;
     shadow.offset = int64_t(border) + pass.shadowShiftX;
     shadow.first = 1 - shadow.offset > 0 ? 1 - shadow.offset : 0;
     shadow.end = paddedW - shadow.offset < w ? paddedW - shadow.offset : w;
@@ -213,34 +209,15 @@ void shade(const ShadingPass &pass) {
     for (int32_t y = yBegin; y < yEnd; ++y) {
         pollAbort(y);
         const size_t rowStart = size_t(engine.rowOffset[y]);
-        uint32_t *out = engine.framePixels + rowStart;
-        const uint8_t *coverage = engine.mask + engine.paddedRowOffset[y];
-        const FillRow objectRow{slopeX1 + rowStart, slopeY1 + rowStart,
-                                map1 ? map1 + rowStart : nullptr, y};
-        const FillRow backgroundRow{texture2 ? engine.texturedSlopeX2 + rowStart : nullptr,
-                                    texture2 ? engine.texturedSlopeY2 + rowStart : nullptr,
-                                    map2 ? map2 + rowStart : nullptr, y};
-        const uint8_t *glow = engine.glowMap + rowStart;
+        row.coverage = engine.mask + engine.paddedRowOffset[y];
+        row.object = {slopeX1 + rowStart, slopeY1 + rowStart, map1 ? map1 + rowStart : nullptr, y};
+        row.background = {texture2 ? engine.texturedSlopeX2 + rowStart : nullptr,
+                          texture2 ? engine.texturedSlopeY2 + rowStart : nullptr,
+                          map2 ? map2 + rowStart : nullptr, y};
+        row.glow = glowOn ? engine.glowMap + rowStart : nullptr;
         const int64_t sy = int64_t(border) + y + pass.shadowShiftY;
         shadow.row = shadowOn && sy > 0 && sy < paddedH ? engine.shadowMap + sy * paddedW : nullptr;
-
-        for (int32_t x = xBegin; x < xEnd;) {
-            // Below full coverage: background and shadow, glow, and the
-            // object blended with the coverage where there is some.
-            const int32_t open = coverageValid ? nextFull(coverage, x, xEnd) : xEnd;
-            if (x < open) {
-                background(lookup, backgroundRow, shadow, x, open, out);
-                if (glowOn) glowRow(glow + x, pass.glowWeight, lookup.glowRamp, open - x, out + x);
-                for (int32_t c = coverageValid ? nextCovered(coverage, x, open) : open; c < open;) {
-                    const int32_t end = nextUncovered(coverage, c, open);
-                    objectBlended(lookup, objectRow, coverage, c, end, out);
-                    c = nextCovered(coverage, end, open);
-                }
-            }
-            // Full coverage: the object alone.
-            x = open < xEnd ? nextNotFull(coverage, open, xEnd) : xEnd;
-            if (open < x) objectOpaque(lookup, objectRow, coverage, open, x, out);
-        }
+        shadeRow(pass.lookup, row, xBegin, xEnd, engine.framePixels + rowStart);
     }
 }
 

@@ -108,6 +108,11 @@ inline int32_t lobeChannel(int32_t a, int32_t b, int32_t c, int32_t d, int32_t s
     return clampHigh255((lit * t + b * s) >> 8);
 }
 
+// How a fill meets the pixels beneath it: it replaces them (a background),
+// blends toward them with their coverage, or lies on fully covered pixels
+// (lerp8 with weight 255, which keeps nothing of what lies beneath).
+enum class Lay { Replace, Blend, Opaque };
+
 // A fill colour laid on a pixel as L says, keeping the pixel's fourth byte.
 template <Lay L> inline uint32_t layFill(uint32_t pixel, uint32_t fill, int32_t coverage) {
     if constexpr (L == Lay::Replace) return (pixel & kFourthByte) | fill;
@@ -270,38 +275,8 @@ void layBackground(const ShadingLookup &lookup, const FillRow &row, const Shadow
     }
 }
 
-template <int M> ObjectSpan objectSpanOfMode(Lay lay) {
-    return lay == Lay::Blend ? &fillSpan<0, M, Lay::Blend> : &fillSpan<0, M, Lay::Opaque>;
-}
-
-} // namespace
-
-ObjectSpan objectSpan(int mode, Lay lay) {
-    switch (mode) {
-    case 0:
-        return objectSpanOfMode<0>(lay);
-    case 1:
-        return objectSpanOfMode<1>(lay);
-    case 2:
-        return objectSpanOfMode<2>(lay);
-    default:
-        return objectSpanOfMode<3>(lay);
-    }
-}
-
-BackgroundSpan backgroundSpan(int mode) {
-    switch (mode) {
-    case 0:
-        return &layBackground<0>;
-    case 1:
-        return &layBackground<1>;
-    case 2:
-        return &layBackground<2>;
-    default:
-        return &layBackground<3>;
-    }
-}
-
+// Glow along a row segment: weight g = (G x glow weight) >> 8; where g > 0
+// the pixel blends toward the glow ramp's colour at g with weight g.
 LUSTRA_VECTOR_CLONES void glowRow(const uint8_t *__restrict glow, int32_t weight,
                                   const uint32_t *__restrict ramp, int32_t count,
                                   uint32_t *__restrict out) {
@@ -309,6 +284,84 @@ LUSTRA_VECTOR_CLONES void glowRow(const uint8_t *__restrict glow, int32_t weight
         const int32_t g = (glow[x] * weight) >> 8;
         const uint32_t blended = blendPixel(out[x], ramp[g], g);
         out[x] = g > 0 ? blended : out[x];
+    }
+}
+
+// Coverage scans: the first column from x on (count when none) whose
+// coverage is full (255), not full, non-zero, or zero. The first three
+// step over eight bytes at a time while none of them can match.
+inline int32_t nextFull(const uint8_t *coverage, int32_t x, int32_t count) {
+    while (x + 8 <= count && !anyZeroByte(~eightBytes(coverage + x))) x += 8;
+    while (x < count && coverage[x] != 255) ++x;
+    return x;
+}
+inline int32_t nextNotFull(const uint8_t *coverage, int32_t x, int32_t count) {
+    while (x + 8 <= count && eightBytes(coverage + x) == ~uint64_t(0)) x += 8;
+    while (x < count && coverage[x] == 255) ++x;
+    return x;
+}
+inline int32_t nextCovered(const uint8_t *coverage, int32_t x, int32_t count) {
+    while (x + 8 <= count && eightBytes(coverage + x) == 0) x += 8;
+    while (x < count && coverage[x] == 0) ++x;
+    return x;
+}
+inline int32_t nextUncovered(const uint8_t *coverage, int32_t x, int32_t count) {
+    while (x < count && coverage[x] != 0) ++x;
+    return x;
+}
+
+// One frame row for object fill mode M1 and background fill mode M2 (see
+// ShadeRow): every span of the row inlined here, so that the many short
+// spans at the soft edges of a shape cost no call.
+template <int M1, int M2>
+void shadeRowOf(const ShadingLookup &lookup, const RowInputs &inputs, int32_t x0, int32_t x1,
+                uint32_t *out) {
+    const RowInputs row = inputs;
+    const uint8_t *coverage = row.coverage;
+    for (int32_t x = x0; x < x1;) {
+        // Below full coverage: background and shadow, glow, and the
+        // object blended with the coverage where there is some.
+        const int32_t open = row.coverageValid ? nextFull(coverage, x, x1) : x1;
+        if (x < open) {
+            layBackground<M2>(lookup, row.background, row.shadow, x, open, out);
+            if (row.glow) glowRow(row.glow + x, row.glowWeight, lookup.glowRamp, open - x, out + x);
+            for (int32_t c = row.coverageValid ? nextCovered(coverage, x, open) : open; c < open;) {
+                const int32_t end = nextUncovered(coverage, c, open);
+                fillSpan<0, M1, Lay::Blend>(lookup, row.object, coverage, c, end, out);
+                c = nextCovered(coverage, end, open);
+            }
+        }
+        // Full coverage: the object alone.
+        x = open < x1 ? nextNotFull(coverage, open, x1) : x1;
+        fillSpan<0, M1, Lay::Opaque>(lookup, row.object, coverage, open, x, out);
+    }
+}
+
+template <int M1> ShadeRow shadeRowWithObjectMode(int backgroundMode) {
+    switch (backgroundMode) {
+    case 0:
+        return &shadeRowOf<M1, 0>;
+    case 1:
+        return &shadeRowOf<M1, 1>;
+    case 2:
+        return &shadeRowOf<M1, 2>;
+    default:
+        return &shadeRowOf<M1, 3>;
+    }
+}
+
+} // namespace
+
+ShadeRow shadeRow(int objectMode, int backgroundMode) {
+    switch (objectMode) {
+    case 0:
+        return shadeRowWithObjectMode<0>(backgroundMode);
+    case 1:
+        return shadeRowWithObjectMode<1>(backgroundMode);
+    case 2:
+        return shadeRowWithObjectMode<2>(backgroundMode);
+    default:
+        return shadeRowWithObjectMode<3>(backgroundMode);
     }
 }
 

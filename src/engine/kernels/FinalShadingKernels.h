@@ -1,10 +1,10 @@
-// Row kernels of the final shading: the span and row loops the stage calls
-// for each run of a row. They only look up what the stage built for the call
-// (ShadingLookup): the fills' colour tables and light lobes, the texel
-// coordinates of each column and row, the glow ramp. The light lobe, the
-// plain background, the shadow and the glow rows are compiled for each
-// instruction set, and the loader picks one variant per kernel once, when
-// the module loads (see LUSTRA_VECTOR_CLONES). Every kernel states its exact
+// Row kernels of the final shading: the loops that shade one frame row,
+// which the stage calls row by row. They only look up what the stage built
+// for the call (ShadingLookup): the fills' colour tables and light lobes,
+// the texel coordinates of each column and row, the glow ramp. The light
+// lobe, plain background, shadow and glow loops are compiled for each
+// instruction set, and the loader picks one variant per loop once, when the
+// module loads (see LUSTRA_VECTOR_CLONES). Every kernel states its exact
 // arithmetic.
 #pragma once
 
@@ -64,56 +64,35 @@ struct ShadowReach {
     uint32_t colour;
 };
 
-// How a fill meets the pixels beneath it: it replaces them (a background),
-// blends toward them with their coverage, or lies on fully covered pixels
-// (lerp8 with weight 255, which keeps nothing of what lies beneath).
-enum class Lay { Replace, Blend, Opaque };
+// What one frame row reads besides the lookups: its coverage (at column 0;
+// when not valid every pixel is taken as below full coverage and
+// uncovered), both fills' rows, the shadow's reach and the row's glow
+// weights (null when the glow is off).
+struct RowInputs {
+    const uint8_t *coverage;
+    bool coverageValid;
+    FillRow object, background;
+    ShadowReach shadow;
+    const uint8_t *glow;
+    int32_t glowWeight; // glow opacity x 255 / 100
+};
 
-// The object fill over columns [x0, x1) of a row, laid on `out` (the frame
-// row at column 0) as the kernel's Lay says; `coverage` (at column 0) is
-// read only to blend. Each fill keeps the pixel's fourth byte.
-typedef void (*ObjectSpan)(const ShadingLookup &lookup, const FillRow &row, const uint8_t *coverage,
-                           int32_t x0, int32_t x1, uint32_t *out);
+// Shades columns [x0, x1) of one frame row (`out` at column 0), from back
+// to front. The row splits into runs of full coverage and runs below it.
+// Below full coverage: the background fill replacing the pixels, the shadow
+// where it reaches (weight s = (S x shadow weight) >> 8, blending toward the
+// shadow colour where s > 0), the glow (weight g = (G x glow weight) >> 8,
+// blending toward the glow ramp's colour at g where g > 0), and the object
+// fill blended with the coverage where there is some. Under full coverage
+// the object alone: lerp8 with weight 255 keeps nothing of what lies
+// beneath, so background, shadow and glow are not computed there. Every
+// pixel keeps its fourth byte.
+typedef void (*ShadeRow)(const ShadingLookup &lookup, const RowInputs &row, int32_t x0, int32_t x1,
+                         uint32_t *out);
 
-// The kernel of object fill mode `mode` (0 plain, 1 light lobe, 2 metal,
-// 3 picture: the mode the stage settled on) laid as `lay` (Blend or Opaque).
-ObjectSpan objectSpan(int mode, Lay lay);
-
-// The background fill replacing columns [x0, x1) of a row, with the shadow
-// laid over it where it reaches: weight s = (S x shadow weight) >> 8, and
-// where s > 0 the pixel blends toward the shadow colour with weight s.
-typedef void (*BackgroundSpan)(const ShadingLookup &lookup, const FillRow &row,
-                               const ShadowReach &shadow, int32_t x0, int32_t x1, uint32_t *out);
-
-// The kernel of background fill mode `mode` (as for objectSpan).
-BackgroundSpan backgroundSpan(int mode);
-
-// Glow along a row segment: weight g = (G x glow weight) >> 8; where g > 0
-// the pixel blends toward the glow ramp's colour at g with weight g.
-void glowRow(const uint8_t *__restrict glow, int32_t weight, const uint32_t *__restrict ramp,
-             int32_t count, uint32_t *__restrict out);
-
-// Coverage scans: the first column from x on (count when none) whose
-// coverage is full (255), not full, non-zero, or zero. The first three
-// step over eight bytes at a time while none of them can match.
-inline int32_t nextFull(const uint8_t *coverage, int32_t x, int32_t count) {
-    while (x + 8 <= count && !anyZeroByte(~eightBytes(coverage + x))) x += 8;
-    while (x < count && coverage[x] != 255) ++x;
-    return x;
-}
-inline int32_t nextNotFull(const uint8_t *coverage, int32_t x, int32_t count) {
-    while (x + 8 <= count && eightBytes(coverage + x) == ~uint64_t(0)) x += 8;
-    while (x < count && coverage[x] == 255) ++x;
-    return x;
-}
-inline int32_t nextCovered(const uint8_t *coverage, int32_t x, int32_t count) {
-    while (x + 8 <= count && eightBytes(coverage + x) == 0) x += 8;
-    while (x < count && coverage[x] == 0) ++x;
-    return x;
-}
-inline int32_t nextUncovered(const uint8_t *coverage, int32_t x, int32_t count) {
-    while (x < count && coverage[x] != 0) ++x;
-    return x;
-}
+// The row kernel for object fill mode `objectMode` and background fill mode
+// `backgroundMode` (0 plain, 1 light lobe, 2 metal, 3 picture: the modes the
+// stage settled on), chosen once per frame.
+ShadeRow shadeRow(int objectMode, int backgroundMode);
 
 } // namespace lustra::shadingKernels
