@@ -263,7 +263,7 @@ int32_t bevelStage(const RenderJob &job) {
 
     clearCoveredPixels();
     try {
-        if (params.width > 0 && params.width <= 15) {
+        if (params.width > 0 && params.width <= PaddedStamp::kLargestRadius) {
             const PaddedStamp padded(params.width);
             stampEdges(params.width, stampExtents(params.width).data(), &padded);
         } else if (params.width > 0) {
