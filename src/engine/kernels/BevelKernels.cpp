@@ -337,10 +337,15 @@ __attribute__((target("avx2"))) void stampEdgesAvx2(int32_t a, const StampExtent
     stampEdgesWith<32>(a, extents, padded);
 }
 
-// Byte compares and blends on 64-byte vectors need AVX-512BW.
+// Byte compares and blends on 64-byte vectors need AVX-512BW. A stamp row
+// that fits 32 pixels is taken in groups of 32 as with AVX2, which measured
+// faster at such widths than vectors of 64 that it would often straddle.
 __attribute__((target("avx512f,avx512bw,avx512vl"))) void
 stampEdgesAvx512(int32_t a, const StampExtent *extents, const PaddedStamp *padded) {
-    stampEdgesWith<64>(a, extents, padded);
+    if (2 * a + 1 <= 32)
+        stampEdgesWith<32>(a, extents, padded);
+    else
+        stampEdgesWith<64>(a, extents, padded);
 }
 #endif
 
