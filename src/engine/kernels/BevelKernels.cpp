@@ -5,6 +5,7 @@
 #include "engine/kernels/CpuVariant.h"
 
 #include <cstring>
+#include <vector>
 
 // The smoothing's passes have AVX2 and AVX-512 variants written with their
 // multiply-add instructions, besides portable ones; the file picks one when
@@ -211,9 +212,12 @@ stampGroupWide(int32_t a, const PaddedStamp &stamp, int32_t first, int32_t last,
                     if (N > 1 && (ex + a < s + 64 * j || ex - a > s + 64 * j + 63)) continue;
                     const size_t cell = row + 64 * j - ex;
                     const __m512i cellHeight = _mm512_loadu_si512(height + cell);
+                    // The held height rises to the larger of the two (the
+                    // same as taking the cell where it is higher), so the
+                    // next edge pixel's compare waits on one max only.
                     const __mmask64 take =
                         _mm512_mask_cmpgt_epu8_mask(isCovered[j], cellHeight, held[j]);
-                    held[j] = _mm512_mask_mov_epi8(held[j], take, cellHeight);
+                    held[j] = _mm512_mask_max_epu8(held[j], isCovered[j], held[j], cellHeight);
                     x[j] = _mm512_mask_loadu_epi8(x[j], take, slopeX + cell);
                     y[j] = _mm512_mask_loadu_epi8(y[j], take, slopeY + cell);
                 }
@@ -337,6 +341,101 @@ __attribute__((target("avx2"))) void stampEdgesAvx2(int32_t a, const StampExtent
     stampEdgesWith<32>(a, extents, padded);
 }
 
+#ifdef LUSTRA_PAIRED_PASSES
+// The stamping taken frame row by frame row, with AVX-512BW: each frame row
+// is held in chunks of 256 pixels (four vectors of 64 per plane, the last
+// chunk of a row cut to the frame with masked loads and stores), and every
+// edge pixel of the rows y - a .. y + a whose stamp reaches the chunk
+// applies its stamp row to it, edge rows in order and each row's edge pixels
+// left to right. A pixel thus sees exactly the stamps that reach it, in list
+// order, as when the edge pixels are taken one by one, while the frame
+// planes are loaded and stored once per row instead of once per edge pixel.
+// The abort poll sees every edge index once, when the last frame row its
+// stamp reaches is done.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void
+stampByFrameRows(int32_t a, const PaddedStamp &stamp) {
+    constexpr int32_t kVectors = 4, kChunk = 64 * kVectors;
+    const int32_t w = engine.frameWidth, h = engine.frameHeight, count = engine.edgeCount;
+    const int32_t *edgeX = engine.edgeX;
+    // rowFirst[y]: the first edge pixel on row y or below (the list is in
+    // scan order); rowFirst[h] = count.
+    std::vector<int32_t> rowFirst(size_t(h) + 1);
+    for (int32_t y = 0, i = 0; y <= h; ++y) {
+        while (i < count && engine.edgeY[i] < y) ++i;
+        rowFirst[y] = i;
+    }
+    std::vector<int32_t> cursor(2 * size_t(a) + 1);
+    const uint8_t *height = stamp.height.data(), *slopeX = stamp.slopeX.data();
+    const uint8_t *slopeY = stamp.slopeY.data();
+    const int32_t yFirst = engine.edgeY[0] - a > 0 ? engine.edgeY[0] - a : 0;
+    const int32_t yLast = engine.edgeY[count - 1] + a < h - 1 ? engine.edgeY[count - 1] + a : h - 1;
+    for (int32_t y = yFirst; y <= yLast; ++y) {
+        const int32_t e0 = y - a > 0 ? y - a : 0, e1 = y + a < h - 1 ? y + a : h - 1;
+        for (int32_t ey = e0; ey <= e1; ++ey) cursor[ey - e0] = rowFirst[ey];
+        const uint8_t *mask = engine.mask + engine.paddedRowOffset[y];
+        const size_t pixel = size_t(engine.rowOffset[y]);
+        uint8_t *stampMax = engine.stampMax + pixel;
+        int8_t *rawX = engine.rawSlopeX + pixel, *rawY = engine.rawSlopeY + pixel;
+        for (int32_t c0 = 0; c0 < w; c0 += kChunk) {
+            // The chunk's pixels inside the frame, per vector.
+            __mmask64 inFrame[kVectors], isCovered[kVectors];
+            bool any = false;
+            for (int j = 0; j < kVectors; ++j) {
+                const int32_t left = w - c0 - 64 * j;
+                inFrame[j] = left >= 64 ? ~__mmask64(0)
+                             : left > 0 ? (__mmask64(1) << left) - 1
+                                        : __mmask64(0);
+                const __m512i covered = _mm512_maskz_loadu_epi8(inFrame[j], mask + c0 + 64 * j);
+                isCovered[j] = _mm512_mask_test_epi8_mask(inFrame[j], covered, covered);
+                any = any || isCovered[j] != 0;
+            }
+            if (!any) continue;
+            __m512i held[kVectors], x[kVectors], yv[kVectors];
+            for (int j = 0; j < kVectors; ++j) {
+                const int32_t c = c0 + 64 * j;
+                held[j] = _mm512_maskz_loadu_epi8(inFrame[j], stampMax + c);
+                x[j] = _mm512_maskz_loadu_epi8(inFrame[j], rawX + c);
+                yv[j] = _mm512_maskz_loadu_epi8(inFrame[j], rawY + c);
+            }
+            for (int32_t ey = e0; ey <= e1; ++ey) {
+                int32_t k = cursor[ey - e0];
+                const int32_t end = rowFirst[ey + 1];
+                while (k < end && edgeX[k] + a < c0) ++k; // stamps left of the chunk
+                cursor[ey - e0] = k;
+                // The cell under vector j's first pixel for the edge pixel
+                // at column ex: row + c0 + 64 j - ex.
+                const size_t row = size_t(y - ey + a) * stamp.pitch + PaddedStamp::kMargin + a;
+                for (; k < end && edgeX[k] - a < c0 + kChunk; ++k) {
+                    const int32_t ex = edgeX[k];
+                    for (int j = 0; j < kVectors; ++j) {
+                        const int32_t c = c0 + 64 * j; // vector j: columns c .. c + 63
+                        if (ex + a < c || ex - a > c + 63) continue;
+                        const size_t cell = row + c - ex;
+                        const __m512i cellHeight = _mm512_loadu_si512(height + cell);
+                        const __mmask64 take =
+                            _mm512_mask_cmpgt_epu8_mask(isCovered[j], cellHeight, held[j]);
+                        held[j] = _mm512_mask_max_epu8(held[j], isCovered[j], held[j], cellHeight);
+                        x[j] = _mm512_mask_loadu_epi8(x[j], take, slopeX + cell);
+                        yv[j] = _mm512_mask_loadu_epi8(yv[j], take, slopeY + cell);
+                    }
+                }
+            }
+            for (int j = 0; j < kVectors; ++j) {
+                const int32_t c = c0 + 64 * j;
+                _mm512_mask_storeu_epi8(stampMax + c, inFrame[j], held[j]);
+                _mm512_mask_storeu_epi8(rawX + c, inFrame[j], x[j]);
+                _mm512_mask_storeu_epi8(rawY + c, inFrame[j], yv[j]);
+            }
+        }
+        // Edge rows whose stamps end at this frame row (all that remain at
+        // the last one).
+        const int32_t doneFirst = y == yLast ? e0 : y - a, doneLast = y == yLast ? h - 1 : y - a;
+        for (int32_t ey = doneFirst > 0 ? doneFirst : 0; ey <= doneLast; ++ey)
+            for (int32_t k = rowFirst[ey]; k < rowFirst[ey + 1]; ++k) pollAbort(k);
+    }
+}
+#endif
+
 // Byte compares and blends on 64-byte vectors need AVX-512BW. A stamp row
 // that fits 32 pixels is taken in groups of 32 as with AVX2, which measured
 // faster at such widths than vectors of 64 that it would often straddle.
@@ -344,6 +443,8 @@ __attribute__((target("avx512f,avx512bw,avx512vl"))) void
 stampEdgesAvx512(int32_t a, const StampExtent *extents, const PaddedStamp *padded) {
     if (2 * a + 1 <= 32)
         stampEdgesWith<32>(a, extents, padded);
+    else if (padded)
+        stampByFrameRows(a, *padded);
     else
         stampEdgesWith<64>(a, extents, padded);
 }
