@@ -323,18 +323,20 @@ void smoothAndScale(int32_t r, int32_t f) {
         convolvePairs(pass);
         const int32_t row = engine.rowOffset[y] + x0;
         meanSlopes(totalX, totalY, totalW, liveCoverage.data(), width, f, meanX, meanY);
-        for (int32_t g = 0; g < groups;) {
+        const uint8_t *mask = engine.mask + engine.paddedRowOffset[y] + x0;
+        for (int32_t g = 0; g * kRowLanes < count;) {
             const bool on = isSet(live, g);
             const int32_t end = runEnd(live, g, on);
-            if (!on) {
-                const size_t first = size_t(g) * kRowLanes, length = size_t(end - g) * kRowLanes;
-                std::memset(meanX + first, 0, length * sizeof(int32_t));
-                std::memset(meanY + first, 0, length * sizeof(int32_t));
-            }
+            const int32_t first = g * kRowLanes;
+            const int32_t length = (end * kRowLanes < count ? end * kRowLanes : count) - first;
+            if (on)
+                takeCovered(mask + first, meanX + first, meanY + first, length,
+                            engine.slopeX + row + first, engine.slopeY + row + first);
+            else
+                clearCoveredSlopes(mask + first, length, engine.slopeX + row + first,
+                                   engine.slopeY + row + first);
             g = end;
         }
-        takeCovered(engine.mask + engine.paddedRowOffset[y] + x0, meanX, meanY, count,
-                    engine.slopeX + row, engine.slopeY + row);
     }
 }
 

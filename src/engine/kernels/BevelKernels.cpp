@@ -715,6 +715,25 @@ LUSTRA_VECTOR_CLONES void meanSlopes(const int32_t *totalX, const int32_t *total
     }
 }
 
+// In runs of 32 pixels: runs without a covered pixel are skipped, runs of
+// covered pixels cleared, the others taken branch-free.
+LUSTRA_VECTOR_CLONES void clearCoveredSlopes(const uint8_t *__restrict mask, int32_t count,
+                                             int8_t *__restrict slopeX, int8_t *__restrict slopeY) {
+    for (int32_t run = 0; run < count; run += 32) {
+        const int32_t end = count - run < 32 ? count : run + 32;
+        if (end == run + 32 && !anyNonZero<32>(mask + run)) continue;
+        if (end == run + 32 && allNonZero<32>(mask + run)) {
+            std::memset(slopeX + run, 0, 32), std::memset(slopeY + run, 0, 32);
+            continue;
+        }
+        for (int32_t x = run; x < end; ++x) {
+            const bool covered = mask[x] != 0;
+            slopeX[x] = covered ? 0 : slopeX[x];
+            slopeY[x] = covered ? 0 : slopeY[x];
+        }
+    }
+}
+
 // Covered pixels of a row segment take the low bytes of their smoothed
 // slopes; the others keep what they hold. In runs of 32 pixels: runs of
 // covered pixels are written straight, the others branch-free.

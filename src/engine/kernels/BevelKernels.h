@@ -134,6 +134,11 @@ void meanSlopes(const int32_t *totalX, const int32_t *totalY, const int32_t *tot
                 const int8_t *coverage, int32_t width, int32_t f, int32_t *__restrict meanX,
                 int32_t *__restrict meanY);
 
+// Covered pixels of a row segment take the slopes 0 (a smoothed slope from
+// sums of 0); the others keep what they hold.
+void clearCoveredSlopes(const uint8_t *__restrict mask, int32_t count, int8_t *__restrict slopeX,
+                        int8_t *__restrict slopeY);
+
 // Covered pixels of a row segment take the low bytes of their smoothed
 // slopes; the others keep what they hold.
 void takeCovered(const uint8_t *__restrict mask, const int32_t *__restrict meanX,
