@@ -210,10 +210,11 @@ TEST_F(BevelReference, EveryCpuVariantMatchesTheModel) {
 }
 
 // The stamping's variants take the edge pixels of a row in groups whose
-// stamps share vectors of 32 or 64 pixels (up to four of 64): long
+// stamps share 32 pixels, or (AVX-512, radii 16 to 31) frame row by frame
+// row in chunks of 256 pixels cut at the frame's right edge: long
 // horizontal outlines, frames whose width is no multiple of the vectors,
-// shapes against the left and right edges, and widths on both sides of the
-// largest grouped one (31) with a border of 40, in every variant.
+// shapes against the left and right edges, and widths on both sides of 15
+// and of 31 with a border of 40, in every variant.
 TEST_F(BevelReference, GroupedStampingInEveryVariant) {
     for (int v = 0; v <= int(detectedCpuVariant()); ++v) {
         ASSERT_EQ(bevelKernels::selectVariant(CpuVariant(v)), CpuVariant(v));

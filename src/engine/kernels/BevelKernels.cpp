@@ -47,7 +47,6 @@ template <int V> struct ByteVector;
 template <> struct ByteVector<8> { typedef uint8_t type __attribute__((vector_size(8))); };
 template <> struct ByteVector<16> { typedef uint8_t type __attribute__((vector_size(16))); };
 template <> struct ByteVector<32> { typedef uint8_t type __attribute__((vector_size(32))); };
-template <> struct ByteVector<64> { typedef uint8_t type __attribute__((vector_size(64))); };
 template <int V> using Bytes = typename ByteVector<V>::type;
 
 // Vectors go by reference: passed by value, their ABI differs between the
@@ -126,7 +125,7 @@ inline bool stampRuns(const StampRow &row, int32_t first, int32_t last, int32_t 
 }
 
 // Stamps edge pixels first .. last - 1, all on row ey, whose stamps all lie
-// in the V frame pixels from column s (V = 32 or 64): each frame row is
+// in the V frame pixels from column s: each frame row is
 // loaded once, takes the stamp rows of the edge pixels in list order, and is
 // stored once. Each pixel thus sees the same stamps in the same order as
 // when the edge pixels are taken one by one.
@@ -168,131 +167,29 @@ __attribute__((always_inline)) inline void stampGroup(int32_t a, const PaddedSta
     }
 }
 
-#ifdef LUSTRA_PAIRED_PASSES
-// stampGroup on N x 64 frame pixels with AVX-512BW: each frame row is held
-// in N vectors per plane, and each edge pixel's stamp row is applied to the
-// vectors it overlaps (a stamp row of at most 63 cells overlaps one or two;
-// the padded stamp's empty cells fill the rest). The takes are mask
-// registers (covered and strictly higher, unsigned), the blends masked
-// moves. A vector's pixels see the stamps in list order, as one by one.
-template <int N>
-__attribute__((target("avx512f,avx512bw,avx512vl"))) void
-stampGroupWide(int32_t a, const PaddedStamp &stamp, int32_t first, int32_t last, int32_t s) {
-    const int32_t w = engine.frameWidth, h = engine.frameHeight;
-    const int32_t ey = engine.edgeY[first];
-    const int32_t dyFirst = -a > -ey ? -a : -ey;
-    const int32_t dyLast = a < h - 1 - ey ? a : h - 1 - ey;
-    const uint8_t *mask = engine.mask + engine.paddedRowOffset[ey + dyFirst] + s;
-    const size_t pixel = size_t(engine.rowOffset[ey + dyFirst]) + s;
-    uint8_t *stampMax = engine.stampMax + pixel;
-    int8_t *rawX = engine.rawSlopeX + pixel, *rawY = engine.rawSlopeY + pixel;
-    const uint8_t *height = stamp.height.data(), *slopeX = stamp.slopeX.data();
-    const uint8_t *slopeY = stamp.slopeY.data();
-    for (int32_t dy = dyFirst; dy <= dyLast; ++dy) {
-        __mmask64 isCovered[N];
-        bool any = false;
-        for (int j = 0; j < N; ++j) {
-            const __m512i covered = _mm512_loadu_si512(mask + 64 * j);
-            isCovered[j] = _mm512_test_epi8_mask(covered, covered);
-            any = any || isCovered[j] != 0;
-        }
-        if (any) {
-            __m512i held[N], x[N], y[N];
-            for (int j = 0; j < N; ++j) {
-                held[j] = _mm512_loadu_si512(stampMax + 64 * j);
-                x[j] = _mm512_loadu_si512(rawX + 64 * j), y[j] = _mm512_loadu_si512(rawY + 64 * j);
-            }
-            // The cell under vector j's first pixel for the edge pixel at
-            // column ex: row + 64 j - ex.
-            const size_t row = size_t(dy + a) * stamp.pitch + PaddedStamp::kMargin + a + s;
-            for (int32_t i = first; i < last; ++i) {
-                const int32_t ex = engine.edgeX[i];
-                for (int j = 0; j < N; ++j) {
-                    // Vector j holds columns s + 64 j .. s + 64 j + 63.
-                    if (N > 1 && (ex + a < s + 64 * j || ex - a > s + 64 * j + 63)) continue;
-                    const size_t cell = row + 64 * j - ex;
-                    const __m512i cellHeight = _mm512_loadu_si512(height + cell);
-                    // The held height rises to the larger of the two (the
-                    // same as taking the cell where it is higher), so the
-                    // next edge pixel's compare waits on one max only.
-                    const __mmask64 take =
-                        _mm512_mask_cmpgt_epu8_mask(isCovered[j], cellHeight, held[j]);
-                    held[j] = _mm512_mask_max_epu8(held[j], isCovered[j], held[j], cellHeight);
-                    x[j] = _mm512_mask_loadu_epi8(x[j], take, slopeX + cell);
-                    y[j] = _mm512_mask_loadu_epi8(y[j], take, slopeY + cell);
-                }
-            }
-            for (int j = 0; j < N; ++j) {
-                _mm512_storeu_si512(stampMax + 64 * j, held[j]);
-                _mm512_storeu_si512(rawX + 64 * j, x[j]), _mm512_storeu_si512(rawY + 64 * j, y[j]);
-            }
-        }
-        mask += engine.paddedWidth;
-        stampMax += w, rawX += w, rawY += w;
-    }
-}
-
-// Stamps edge pixels first .. last - 1 of one row, whose stamps lie in the
-// `span` frame pixels from column s, in the fewest vectors of 64 that hold
-// them (at most 4).
-__attribute__((target("avx512f,avx512bw,avx512vl"))) void stampGroup64(int32_t a,
-                                                                       const PaddedStamp &stamp,
-                                                                       int32_t first, int32_t last,
-                                                                       int32_t s, int32_t span) {
-    switch ((span + 63) / 64) {
-    case 1:
-        stampGroupWide<1>(a, stamp, first, last, s);
-        break;
-    case 2:
-        stampGroupWide<2>(a, stamp, first, last, s);
-        break;
-    case 3:
-        stampGroupWide<3>(a, stamp, first, last, s);
-        break;
-    default:
-        stampGroupWide<4>(a, stamp, first, last, s);
-        break;
-    }
-}
-#endif
-
 // Stamps the profile around every edge pixel in list (scan) order. A covered
 // pixel takes a stamp only when it is strictly higher (unsigned) than the one
 // it holds, so among equal heights the first edge pixel wins; as each stamp
 // row is finished before the next begins, a row may be taken in vector runs.
 // Cells of height 0 never take anything and are skipped; the stamp rows and
 // columns are clipped to the frame once per edge pixel. With a padded stamp
-// whose rows fit V frame pixels (2a + 1 <= V), neighbouring edge pixels of
-// one row whose stamps fit V frame pixels inside the frame are taken
-// together (stampGroup), a lone one as a group of one. V is the widest
-// vector of the variant: 32 bytes, or 64 with AVX-512.
-template <int V>
+// whose rows fit 32 frame pixels (radius 15 or less), neighbouring edge
+// pixels of one row whose stamps fit 32 frame pixels inside the frame are
+// taken together (stampGroup). Compiled into each variant (always inline).
 __attribute__((always_inline)) inline void stampEdgesWith(int32_t a, const StampExtent *extents,
                                                           const PaddedStamp *padded) {
     const int32_t w = engine.frameWidth, h = engine.frameHeight;
     const int32_t stride = engine.stampSpan + 1;
-    const bool grouped = padded && 2 * a + 1 <= V;
+    const bool grouped = padded && 2 * a + 1 <= 32;
     for (int32_t i = 0; i < engine.edgeCount;) {
         const int32_t ex = engine.edgeX[i], ey = engine.edgeY[i];
-        if (grouped && ex - a >= 0 && ex - a + V - 1 <= w - 1) {
-            // The group's window: columns s .. end - 1, one vector, or with
-            // 64-byte vectors up to 4 of them that lie inside the frame.
-            const int32_t s = ex - a;
-            const int32_t vectors = V == 64 && (w - s) / 64 < 4 ? (w - s) / 64 : V == 64 ? 4 : 1;
-            const int32_t end = s + vectors * V;
+        if (grouped && ex - a >= 0 && ex - a + 31 <= w - 1) {
             int32_t last = i + 1;
             while (last < engine.edgeCount && engine.edgeY[last] == ey &&
-                   engine.edgeX[last] + a <= end - 1)
+                   engine.edgeX[last] + a <= ex - a + 31)
                 ++last;
             for (int32_t k = i; k < last; ++k) pollAbort(k);
-#ifdef LUSTRA_PAIRED_PASSES
-            if constexpr (V == 64) {
-                stampGroup64(a, *padded, i, last, s, engine.edgeX[last - 1] + a - s + 1);
-            } else
-#endif
-            {
-                stampGroup<V == 64 ? 32 : V>(a, *padded, i, last, s);
-            }
+            stampGroup<32>(a, *padded, i, last, ex - a);
             i = last;
             continue;
         }
@@ -332,13 +229,13 @@ __attribute__((always_inline)) inline void stampEdgesWith(int32_t a, const Stamp
 }
 
 void stampEdgesBaseline(int32_t a, const StampExtent *extents, const PaddedStamp *padded) {
-    stampEdgesWith<32>(a, extents, padded);
+    stampEdgesWith(a, extents, padded);
 }
 
 #ifdef LUSTRA_PAIRED_PASSES
 __attribute__((target("avx2"))) void stampEdgesAvx2(int32_t a, const StampExtent *extents,
                                                     const PaddedStamp *padded) {
-    stampEdgesWith<32>(a, extents, padded);
+    stampEdgesWith(a, extents, padded);
 }
 
 #ifdef LUSTRA_PAIRED_PASSES
@@ -436,17 +333,16 @@ stampByFrameRows(int32_t a, const PaddedStamp &stamp) {
 }
 #endif
 
-// Byte compares and blends on 64-byte vectors need AVX-512BW. A stamp row
-// that fits 32 pixels is taken in groups of 32 as with AVX2, which measured
-// faster at such widths than vectors of 64 that it would often straddle.
+// Radii 16 to 31 frame row by frame row in vectors of 64 (byte compares and
+// blends on them need AVX-512BW); radius 15 or less in groups of 32 as with
+// AVX2, which measured faster there; larger radii (borders past 31) edge
+// pixel by edge pixel.
 __attribute__((target("avx512f,avx512bw,avx512vl"))) void
 stampEdgesAvx512(int32_t a, const StampExtent *extents, const PaddedStamp *padded) {
-    if (2 * a + 1 <= 32)
-        stampEdgesWith<32>(a, extents, padded);
-    else if (padded)
+    if (2 * a + 1 > 32 && padded)
         stampByFrameRows(a, *padded);
     else
-        stampEdgesWith<64>(a, extents, padded);
+        stampEdgesWith(a, extents, padded);
 }
 #endif
 

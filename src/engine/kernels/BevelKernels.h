@@ -34,7 +34,7 @@ struct StampExtent {
 
 // The stamps of radius a <= kLargestRadius copied with 64 empty cells on
 // each side of every row, so that a run of 32 or 64 frame pixels can take a
-// stamp row at any offset from it whose cells all lie in the run: cell
+// stamp row at any offset from it that overlaps the run: cell
 // (dx, dy) at row dy + a, column dx + a + 64. Built by the stage from its
 // stamp tables.
 struct PaddedStamp {
@@ -52,9 +52,10 @@ struct PaddedStamp {
 // strictly higher (unsigned) than the height it holds, so among equal
 // heights the first edge pixel wins. `extents` gives the cells of non-zero
 // height of each stamp row dy + a; `padded` (radius kLargestRadius or less,
-// else null) lets neighbouring edge pixels of one row be taken together:
-// those whose stamps fit 32 frame pixels, or 64 with the AVX-512 variant.
-// The variant is the smoothing passes' (selectVariant).
+// else null) lets neighbouring edge pixels of one row whose stamps fit 32
+// frame pixels be taken together, and the AVX-512 variant take radii past 15
+// frame row by frame row. The variant is the smoothing passes'
+// (selectVariant).
 void stampEdges(int32_t a, const StampExtent *extents, const PaddedStamp *padded);
 
 // Without smoothing: slope[i] = low byte of (raw[i] x f) >> 8, the shift
