@@ -113,6 +113,11 @@ const Scenario kScenarios[] = {
          s.bevelWidth = 30;
          s.bevelSmoothing = 30;
      }},
+    // The bevel's width alone (default smoothing); 60 is limited to the
+    // border, 30.
+    {"bevel-15", 0, [](lustra::EffectSettings &s) { s.bevelWidth = 15; }},
+    {"bevel-30", 0, [](lustra::EffectSettings &s) { s.bevelWidth = 30; }},
+    {"bevel-60", 0, [](lustra::EffectSettings &s) { s.bevelWidth = 60; }},
     {"glow-profile-30", 0,
      [](lustra::EffectSettings &s) {
          s.glowOn = 1;
@@ -289,7 +294,8 @@ int main(int argc, char **argv) {
             std::printf("usage: lustra_bench [--frames N] [--scenario NAME] [--check] "
                         "[--whole-frame]\n"
                         "Renders the built-in title over its background at 720x576 and\n"
-                        "1920x1080 for each scenario (default, bevel-30-smoothing-30,\n"
+                        "1920x1080 for each scenario (default, bevel-15, bevel-30, bevel-60,\n"
+                        "bevel-30-smoothing-30, "
                         "glow-profile-30, glow-blurred-30, shadow-softness-30,\n"
                         "textures-and-maps..., small-title) and prints the render thread's CPU "
                         "milliseconds\n"

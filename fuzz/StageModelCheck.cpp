@@ -2,6 +2,7 @@
 #include "StageModelCheck.h"
 
 #include "engine/Engine.h"
+#include "engine/kernels/CpuVariant.h"
 #include "engine/reference/BevelModel.h"
 #include "engine/reference/GlowShadowModels.h"
 #include "engine/reference/ShadingReference.h"
@@ -35,7 +36,8 @@ template <typename T> void fillPattern(T *plane, std::vector<T> &model, size_t c
     std::memcpy(plane, model.data(), count);
 }
 
-void checkBevel(RenderJob &job, const uint8_t (&parameters)[9]) {
+// The bevel in the variant of its kernels now selected.
+void checkBevelVariant(RenderJob &job, const uint8_t (&parameters)[9]) {
     const size_t frame = size_t(engine.frameWidth) * engine.frameHeight;
     reference::BevelModel model;
     fillPattern(engine.stampMax, model.stampMax, frame, 1);
@@ -57,6 +59,18 @@ void checkBevel(RenderJob &job, const uint8_t (&parameters)[9]) {
     expectSame(engine.rawSlopeY, model.rawY.data(), frame, "bevel rawSlopeY");
     expectSame(engine.slopeX, model.slopeX.data(), frame, "bevel slopeX");
     expectSame(engine.slopeY, model.slopeY.data(), frame, "bevel slopeY");
+}
+
+// The bevel in every variant of its kernels that this processor runs (the
+// stamping and the smoothing differ between them), then back to the one
+// chosen at load.
+void checkBevel(RenderJob &job, const uint8_t (&parameters)[9]) {
+    const CpuVariant loaded = bevelKernels::variant();
+    for (int v = 0; v <= int(detectedCpuVariant()); ++v) {
+        bevelKernels::selectVariant(CpuVariant(v));
+        checkBevelVariant(job, parameters);
+    }
+    bevelKernels::selectVariant(loaded);
 }
 
 void checkGlow(RenderJob &job, int32_t width, int32_t softness, bool profile) {

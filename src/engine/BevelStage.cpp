@@ -194,8 +194,54 @@ void smoothAndScale(int32_t r, int32_t f) {
         const int8_t *flags = slot(yy) + 9 * size_t(width);
         for (int32_t v = 0; v < vectors; ++v) occupancy[v] += sign * flags[v];
     };
+    // A pixel whose window (rows y - r .. y + r, columns x - r .. x + r)
+    // holds no non-zero slope has sums of 0 and so the mean 0 whatever its
+    // weights; far inside a shape, beyond the stamps' reach, that is much
+    // of the bounding box. Sets of groups of kRowLanes columns, as bits, 64 to a word:
+    // per prepared row the groups with a non-zero slope; per output row the
+    // groups some of whose windows hold one (`live`, worked out as usual;
+    // the others take 0), and the groups within r columns of a live one,
+    // whose column sums are needed (elsewhere the column pass takes the
+    // occupancy as 0).
+    static_assert(kRowLanes == 8 && kColumnLanes == 2 * kRowLanes, "groups of 8, vectors of 2");
+    const int32_t groups = width / kRowLanes, words = (groups + 63) / 64;
+    const int32_t reach = (r + kRowLanes - 1) / kRowLanes; // in groups
+    std::vector<uint64_t> slopeBits(size_t(tapCount) * words, 0);
+    auto bitsOf = [&](int32_t yy) { return slopeBits.data() + size_t(yy % tapCount) * words; };
+    std::vector<uint64_t> window(words), live(words), nearLive(words);
+    // out = in grown by `reach` groups to each side.
+    auto grow = [&](const std::vector<uint64_t> &in, std::vector<uint64_t> &out) {
+        out = in;
+        if (reach >= 64) { // radii past 504 (borders that wide): all of the row
+            for (uint64_t &bits : out) bits = ~uint64_t(0);
+            return;
+        }
+        for (int32_t k = 1; k <= reach; ++k)
+            for (int32_t v = 0; v < words; ++v) {
+                const uint64_t before = v > 0 ? in[v - 1] >> (64 - k) : 0;
+                const uint64_t after = v + 1 < words ? in[v + 1] << (64 - k) : 0;
+                out[v] |= in[v] << k | before | in[v] >> k | after;
+            }
+    };
+    auto isSet = [](const std::vector<uint64_t> &bits, int32_t g) {
+        return (bits[g / 64] >> (g % 64) & 1) != 0;
+    };
+    // The first group from g on whose bit is not `on` (groups if none).
+    auto runEnd = [&](const std::vector<uint64_t> &bits, int32_t g, bool on) {
+        for (int32_t v = g / 64; v < words; ++v) {
+            uint64_t other = on ? ~bits[v] : bits[v];
+            if (v == g / 64) other &= ~uint64_t(0) << (g % 64);
+            if (other != 0) {
+                const int32_t end = v * 64 + __builtin_ctzll(other);
+                return end < groups ? end : groups;
+            }
+        }
+        return groups;
+    };
+    std::vector<int32_t> needed(vectors, 0);
+    std::vector<int8_t> liveCoverage(width, 0);
     ColumnPass columns;
-    columns.occupancy = occupancy.data();
+    columns.occupancy = needed.data();
     columns.rows = rowPairs.data(), columns.taps = rowTaps.data(), columns.width = width;
     for (int plane = 0; plane < 3; ++plane) {
         columns.pairs[plane] = pairs.data() + plane * sumsLength + r;
@@ -227,6 +273,15 @@ void smoothAndScale(int32_t r, int32_t f) {
             int8_t *flags = out + 9 * size_t(width);
             for (int32_t v = 0; v < vectors; ++v)
                 flags[v] = anyNonZero<kColumnLanes>(out + 2 * width + v * kColumnLanes) ? 1 : 0;
+            uint64_t *bits = bitsOf(yy);
+            for (int32_t v = 0; v < words; ++v) bits[v] = 0;
+            for (int32_t g = 0; g < groups; ++g) {
+                // kRowLanes = 8 bytes of each plane as one word.
+                const uint64_t any =
+                    eightBytes(reinterpret_cast<const uint8_t *>(out) + g * 8) |
+                    eightBytes(reinterpret_cast<const uint8_t *>(out) + width + g * 8);
+                bits[g / 64] |= uint64_t(any != 0) << (g % 64);
+            }
             countRow(yy, 1);
         }
 
@@ -240,15 +295,48 @@ void smoothAndScale(int32_t r, int32_t f) {
         int32_t k = kFirst;
         if ((kLast - kFirst) % 2 == 0) addPair(k++, 0);
         for (; k < kLast; k += 2) addPair(k + 1, taps16[k]);
+        for (int32_t v = 0; v < words; ++v) window[v] = 0;
+        for (int32_t kk = kFirst; kk <= kLast; ++kk) {
+            const uint64_t *bits = bitsOf(y - r + kk);
+            for (int32_t v = 0; v < words; ++v) window[v] |= bits[v];
+        }
+        grow(window, live);
+        grow(live, nearLive);
+        // A column vector is two groups.
+        for (int32_t v = 0; v < vectors; ++v)
+            needed[v] = occupancy[v] & -int32_t(nearLive[v / 32] >> (2 * v % 64) & 3 ? 1 : 0);
         sumColumnPairs(columns);
 
+        // The row pass and the means for the live groups only, in runs.
         const int8_t *coverage = slot(y) + 2 * width;
-        pass.coverage = coverage;
+        for (int32_t g = 0; g < groups;) {
+            const bool on = isSet(live, g);
+            const int32_t end = runEnd(live, g, on);
+            const size_t first = size_t(g) * kRowLanes, length = size_t(end - g) * kRowLanes;
+            if (on)
+                std::memcpy(liveCoverage.data() + first, coverage + first, length);
+            else
+                std::memset(liveCoverage.data() + first, 0, length);
+            g = end;
+        }
+        pass.coverage = liveCoverage.data();
         convolvePairs(pass);
         const int32_t row = engine.rowOffset[y] + x0;
-        meanSlopes(totalX, totalY, totalW, coverage, width, f, meanX, meanY);
-        takeCovered(engine.mask + engine.paddedRowOffset[y] + x0, meanX, meanY, count,
-                    engine.slopeX + row, engine.slopeY + row);
+        meanSlopes(totalX, totalY, totalW, liveCoverage.data(), width, f, meanX, meanY);
+        const uint8_t *mask = engine.mask + engine.paddedRowOffset[y] + x0;
+        for (int32_t g = 0; g * kRowLanes < count;) {
+            const bool on = isSet(live, g);
+            const int32_t end = runEnd(live, g, on);
+            const int32_t first = g * kRowLanes;
+            const int32_t length = (end * kRowLanes < count ? end * kRowLanes : count) - first;
+            if (on)
+                takeCovered(mask + first, meanX + first, meanY + first, length,
+                            engine.slopeX + row + first, engine.slopeY + row + first);
+            else
+                clearCoveredSlopes(mask + first, length, engine.slopeX + row + first,
+                                   engine.slopeY + row + first);
+            g = end;
+        }
     }
 }
 
@@ -263,7 +351,7 @@ int32_t bevelStage(const RenderJob &job) {
 
     clearCoveredPixels();
     try {
-        if (params.width > 0 && params.width <= 15) {
+        if (params.width > 0 && params.width <= PaddedStamp::kLargestRadius) {
             const PaddedStamp padded(params.width);
             stampEdges(params.width, stampExtents(params.width).data(), &padded);
         } else if (params.width > 0) {

@@ -209,6 +209,26 @@ TEST_F(BevelReference, EveryCpuVariantMatchesTheModel) {
     std::printf("bevel variants checked: %s\n", checked.c_str());
 }
 
+// The stamping's variants take the edge pixels of a row in groups whose
+// stamps share 32 pixels, or (AVX-512, radii 16 to 31) frame row by frame
+// row in chunks of 256 pixels cut at the frame's right edge: long
+// horizontal outlines, frames whose width is no multiple of the vectors,
+// shapes against the left and right edges, and widths on both sides of 15
+// and of 31 with a border of 40, in every variant.
+TEST_F(BevelReference, GroupedStampingInEveryVariant) {
+    for (int v = 0; v <= int(detectedCpuVariant()); ++v) {
+        ASSERT_EQ(bevelKernels::selectVariant(CpuVariant(v)), CpuVariant(v));
+        for (int w : {97, 293}) {
+            setUpRandomMask(w, 38, 40);
+            for (int width : {1, 7, 8, 15, 16, 17, 24, 30, 31, 32, 40}) {
+                uint8_t settings[6] = {uint8_t(width), 0, uint8_t(random() % 8)};
+                randomSettings(settings);
+                ASSERT_TRUE(matches(settings)) << cpuVariantName(CpuVariant(v));
+            }
+        }
+    }
+}
+
 // Radii past the border act as the border, with borders down to 0.
 TEST_F(BevelReference, RadiiBeyondTheBorder) {
     for (int border : {0, 1, 2, 7, 40})

@@ -5,6 +5,7 @@
 #include "engine/kernels/CpuVariant.h"
 
 #include <cstring>
+#include <vector>
 
 // The smoothing's passes have AVX2 and AVX-512 variants written with their
 // multiply-add instructions, besides portable ones; the file picks one when
@@ -124,12 +125,13 @@ inline bool stampRuns(const StampRow &row, int32_t first, int32_t last, int32_t 
 }
 
 // Stamps edge pixels first .. last - 1, all on row ey, whose stamps all lie
-// in the 32 frame pixels from column s: each frame row is loaded once, takes
-// the stamp rows of the edge pixels in list order, and is stored once. Each
-// pixel thus sees the same stamps in the same order as when the edge pixels
-// are taken one by one.
-inline void stampGroup(int32_t a, const PaddedStamp &stamp, int32_t first, int32_t last,
-                       int32_t s) {
+// in the V frame pixels from column s: each frame row is
+// loaded once, takes the stamp rows of the edge pixels in list order, and is
+// stored once. Each pixel thus sees the same stamps in the same order as
+// when the edge pixels are taken one by one.
+template <int V>
+__attribute__((always_inline)) inline void stampGroup(int32_t a, const PaddedStamp &stamp,
+                                                      int32_t first, int32_t last, int32_t s) {
     const int32_t w = engine.frameWidth, h = engine.frameHeight;
     const int32_t ey = engine.edgeY[first];
     const int32_t dyFirst = -a > -ey ? -a : -ey;
@@ -140,16 +142,17 @@ inline void stampGroup(int32_t a, const PaddedStamp &stamp, int32_t first, int32
     uint8_t *rawX = reinterpret_cast<uint8_t *>(engine.rawSlopeX + pixel);
     uint8_t *rawY = reinterpret_cast<uint8_t *>(engine.rawSlopeY + pixel);
     for (int32_t dy = dyFirst; dy <= dyLast; ++dy) {
-        if (anyNonZero<32>(mask)) {
-            Bytes<32> covered, held, x, y;
+        if (anyNonZero<V>(mask)) {
+            Bytes<V> covered, held, x, y;
             load(covered, mask), load(held, stampMax), load(x, rawX), load(y, rawY);
             const auto isCovered = covered != 0;
             // The stamp row of an edge pixel at column ex starts at cell
-            // dx = s - ex, that is column s - ex + a + 32 of the padded row.
+            // dx = s - ex, that is column s - ex + a + kMargin of the padded
+            // row; the cells past the stamp read as height 0.
             const size_t row = size_t(dy + a) * stamp.pitch + PaddedStamp::kMargin + a + s;
             for (int32_t i = first; i < last; ++i) {
                 const size_t cell = row - engine.edgeX[i];
-                Bytes<32> height, slopeX, slopeY;
+                Bytes<V> height, slopeX, slopeY;
                 load(height, &stamp.height[cell]), load(slopeX, &stamp.slopeX[cell]);
                 load(slopeY, &stamp.slopeY[cell]);
                 const auto take = isCovered & (height > held);
@@ -164,29 +167,29 @@ inline void stampGroup(int32_t a, const PaddedStamp &stamp, int32_t first, int32
     }
 }
 
-} // namespace
-
 // Stamps the profile around every edge pixel in list (scan) order. A covered
 // pixel takes a stamp only when it is strictly higher (unsigned) than the one
 // it holds, so among equal heights the first edge pixel wins; as each stamp
 // row is finished before the next begins, a row may be taken in vector runs.
 // Cells of height 0 never take anything and are skipped; the stamp rows and
 // columns are clipped to the frame once per edge pixel. With a padded stamp
-// (radius 15 or less), neighbouring edge pixels of one row whose stamps fit
-// 32 frame pixels inside the frame are taken together (stampGroup).
-LUSTRA_VECTOR_CLONES void stampEdges(int32_t a, const StampExtent *extents,
-                                     const PaddedStamp *padded) {
+// whose rows fit 32 frame pixels (radius 15 or less), neighbouring edge
+// pixels of one row whose stamps fit 32 frame pixels inside the frame are
+// taken together (stampGroup). Compiled into each variant (always inline).
+__attribute__((always_inline)) inline void stampEdgesWith(int32_t a, const StampExtent *extents,
+                                                          const PaddedStamp *padded) {
     const int32_t w = engine.frameWidth, h = engine.frameHeight;
     const int32_t stride = engine.stampSpan + 1;
+    const bool grouped = padded && 2 * a + 1 <= 32;
     for (int32_t i = 0; i < engine.edgeCount;) {
         const int32_t ex = engine.edgeX[i], ey = engine.edgeY[i];
-        if (padded && ex - a >= 0 && ex - a + 31 <= w - 1) {
+        if (grouped && ex - a >= 0 && ex - a + 31 <= w - 1) {
             int32_t last = i + 1;
             while (last < engine.edgeCount && engine.edgeY[last] == ey &&
                    engine.edgeX[last] + a <= ex - a + 31)
                 ++last;
             for (int32_t k = i; k < last; ++k) pollAbort(k);
-            stampGroup(a, *padded, i, last, ex - a);
+            stampGroup<32>(a, *padded, i, last, ex - a);
             i = last;
             continue;
         }
@@ -224,6 +227,126 @@ LUSTRA_VECTOR_CLONES void stampEdges(int32_t a, const StampExtent *extents,
         ++i;
     }
 }
+
+void stampEdgesBaseline(int32_t a, const StampExtent *extents, const PaddedStamp *padded) {
+    stampEdgesWith(a, extents, padded);
+}
+
+#ifdef LUSTRA_PAIRED_PASSES
+__attribute__((target("avx2"))) void stampEdgesAvx2(int32_t a, const StampExtent *extents,
+                                                    const PaddedStamp *padded) {
+    stampEdgesWith(a, extents, padded);
+}
+
+#ifdef LUSTRA_PAIRED_PASSES
+// The stamping taken frame row by frame row, with AVX-512BW: each frame row
+// is held in chunks of 256 pixels (four vectors of 64 per plane, the last
+// chunk of a row cut to the frame with masked loads and stores), and every
+// edge pixel of the rows y - a .. y + a whose stamp reaches the chunk
+// applies its stamp row to it, edge rows in order and each row's edge pixels
+// left to right. A pixel thus sees exactly the stamps that reach it, in list
+// order, as when the edge pixels are taken one by one, while the frame
+// planes are loaded and stored once per row instead of once per edge pixel.
+// The abort poll sees every edge index once, when the last frame row its
+// stamp reaches is done.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void
+stampByFrameRows(int32_t a, const PaddedStamp &stamp) {
+    constexpr int32_t kVectors = 4, kChunk = 64 * kVectors;
+    const int32_t w = engine.frameWidth, h = engine.frameHeight, count = engine.edgeCount;
+    const int32_t *edgeX = engine.edgeX;
+    // rowFirst[y]: the first edge pixel on row y or below (the list is in
+    // scan order); rowFirst[h] = count.
+    std::vector<int32_t> rowFirst(size_t(h) + 1);
+    for (int32_t y = 0, i = 0; y <= h; ++y) {
+        while (i < count && engine.edgeY[i] < y) ++i;
+        rowFirst[y] = i;
+    }
+    std::vector<int32_t> cursor(2 * size_t(a) + 1);
+    const uint8_t *height = stamp.height.data(), *slopeX = stamp.slopeX.data();
+    const uint8_t *slopeY = stamp.slopeY.data();
+    const int32_t yFirst = engine.edgeY[0] - a > 0 ? engine.edgeY[0] - a : 0;
+    const int32_t yLast = engine.edgeY[count - 1] + a < h - 1 ? engine.edgeY[count - 1] + a : h - 1;
+    for (int32_t y = yFirst; y <= yLast; ++y) {
+        const int32_t e0 = y - a > 0 ? y - a : 0, e1 = y + a < h - 1 ? y + a : h - 1;
+        for (int32_t ey = e0; ey <= e1; ++ey) cursor[ey - e0] = rowFirst[ey];
+        const uint8_t *mask = engine.mask + engine.paddedRowOffset[y];
+        const size_t pixel = size_t(engine.rowOffset[y]);
+        uint8_t *stampMax = engine.stampMax + pixel;
+        int8_t *rawX = engine.rawSlopeX + pixel, *rawY = engine.rawSlopeY + pixel;
+        for (int32_t c0 = 0; c0 < w; c0 += kChunk) {
+            // The chunk's pixels inside the frame, per vector.
+            __mmask64 inFrame[kVectors], isCovered[kVectors];
+            bool any = false;
+            for (int j = 0; j < kVectors; ++j) {
+                const int32_t left = w - c0 - 64 * j;
+                inFrame[j] = left >= 64 ? ~__mmask64(0)
+                             : left > 0 ? (__mmask64(1) << left) - 1
+                                        : __mmask64(0);
+                const __m512i covered = _mm512_maskz_loadu_epi8(inFrame[j], mask + c0 + 64 * j);
+                isCovered[j] = _mm512_mask_test_epi8_mask(inFrame[j], covered, covered);
+                any = any || isCovered[j] != 0;
+            }
+            if (!any) continue;
+            __m512i held[kVectors], x[kVectors], yv[kVectors];
+            for (int j = 0; j < kVectors; ++j) {
+                const int32_t c = c0 + 64 * j;
+                held[j] = _mm512_maskz_loadu_epi8(inFrame[j], stampMax + c);
+                x[j] = _mm512_maskz_loadu_epi8(inFrame[j], rawX + c);
+                yv[j] = _mm512_maskz_loadu_epi8(inFrame[j], rawY + c);
+            }
+            for (int32_t ey = e0; ey <= e1; ++ey) {
+                int32_t k = cursor[ey - e0];
+                const int32_t end = rowFirst[ey + 1];
+                while (k < end && edgeX[k] + a < c0) ++k; // stamps left of the chunk
+                cursor[ey - e0] = k;
+                // The cell under vector j's first pixel for the edge pixel
+                // at column ex: row + c0 + 64 j - ex.
+                const size_t row = size_t(y - ey + a) * stamp.pitch + PaddedStamp::kMargin + a;
+                for (; k < end && edgeX[k] - a < c0 + kChunk; ++k) {
+                    const int32_t ex = edgeX[k];
+                    for (int j = 0; j < kVectors; ++j) {
+                        const int32_t c = c0 + 64 * j; // vector j: columns c .. c + 63
+                        if (ex + a < c || ex - a > c + 63) continue;
+                        const size_t cell = row + c - ex;
+                        const __m512i cellHeight = _mm512_loadu_si512(height + cell);
+                        const __mmask64 take =
+                            _mm512_mask_cmpgt_epu8_mask(isCovered[j], cellHeight, held[j]);
+                        held[j] = _mm512_mask_max_epu8(held[j], isCovered[j], held[j], cellHeight);
+                        x[j] = _mm512_mask_loadu_epi8(x[j], take, slopeX + cell);
+                        yv[j] = _mm512_mask_loadu_epi8(yv[j], take, slopeY + cell);
+                    }
+                }
+            }
+            for (int j = 0; j < kVectors; ++j) {
+                const int32_t c = c0 + 64 * j;
+                _mm512_mask_storeu_epi8(stampMax + c, inFrame[j], held[j]);
+                _mm512_mask_storeu_epi8(rawX + c, inFrame[j], x[j]);
+                _mm512_mask_storeu_epi8(rawY + c, inFrame[j], yv[j]);
+            }
+        }
+        // Edge rows whose stamps end at this frame row (all that remain at
+        // the last one).
+        const int32_t doneFirst = y == yLast ? e0 : y - a, doneLast = y == yLast ? h - 1 : y - a;
+        for (int32_t ey = doneFirst > 0 ? doneFirst : 0; ey <= doneLast; ++ey)
+            for (int32_t k = rowFirst[ey]; k < rowFirst[ey + 1]; ++k) pollAbort(k);
+    }
+}
+#endif
+
+// Radii 16 to 31 frame row by frame row in vectors of 64 (byte compares and
+// blends on them need AVX-512BW); radius 15 or less in groups of 32 as with
+// AVX2, which measured faster there; larger radii (borders past 31) edge
+// pixel by edge pixel.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void
+stampEdgesAvx512(int32_t a, const StampExtent *extents, const PaddedStamp *padded) {
+    if (2 * a + 1 > 32 && padded)
+        stampByFrameRows(a, *padded);
+    else
+        stampEdgesWith(a, extents, padded);
+}
+#endif
+
+} // namespace
 
 LUSTRA_VECTOR_CLONES void scaleRawSlopes(const int8_t *__restrict rawX,
                                          const int8_t *__restrict rawY, size_t count, int32_t f,
@@ -416,6 +539,7 @@ struct Passes {
     CpuVariant variant;
     void (*sumColumnPairs)(const ColumnPass &);
     void (*convolvePairs)(const RowPass &);
+    void (*stampEdges)(int32_t, const StampExtent *, const PaddedStamp *);
 };
 
 Passes passesFor(CpuVariant wanted) {
@@ -423,12 +547,14 @@ Passes passesFor(CpuVariant wanted) {
     const CpuVariant v = wanted < best ? wanted : best;
 #ifdef LUSTRA_PAIRED_PASSES
     // The column pass keeps its AVX2 variant on AVX-512 processors.
-    if (v == CpuVariant::kAvx512) return {v, sumColumnPairsAvx2, convolvePairsAvx512};
-    if (v == CpuVariant::kAvx2) return {v, sumColumnPairsAvx2, convolvePairsAvx2};
+    if (v == CpuVariant::kAvx512)
+        return {v, sumColumnPairsAvx2, convolvePairsAvx512, stampEdgesAvx512};
+    if (v == CpuVariant::kAvx2) return {v, sumColumnPairsAvx2, convolvePairsAvx2, stampEdgesAvx2};
 #else
     (void)v;
 #endif
-    return {CpuVariant::kBaseline, sumColumnPairsBaseline, convolvePairsBaseline};
+    return {CpuVariant::kBaseline, sumColumnPairsBaseline, convolvePairsBaseline,
+            stampEdgesBaseline};
 }
 
 Passes passes = passesFor(CpuVariant::kAvx512);
@@ -450,6 +576,10 @@ void sumColumnPairs(const ColumnPass &pass) {
 
 void convolvePairs(const RowPass &pass) {
     passes.convolvePairs(pass);
+}
+
+void stampEdges(int32_t a, const StampExtent *extents, const PaddedStamp *padded) {
+    passes.stampEdges(a, extents, padded);
 }
 
 // The smoothed slopes of `width` pixels (a whole number of vectors):
@@ -478,6 +608,25 @@ LUSTRA_VECTOR_CLONES void meanSlopes(const int32_t *totalX, const int32_t *total
         truncatedQuotients(ty < 0 ? -ty : ty, g, scale, d, qy);
         store(meanX + i, Lanes(((qx ^ sx) - sx) & weighed));
         store(meanY + i, Lanes(((qy ^ sy) - sy) & weighed));
+    }
+}
+
+// In runs of 32 pixels: runs without a covered pixel are skipped, runs of
+// covered pixels cleared, the others taken branch-free.
+LUSTRA_VECTOR_CLONES void clearCoveredSlopes(const uint8_t *__restrict mask, int32_t count,
+                                             int8_t *__restrict slopeX, int8_t *__restrict slopeY) {
+    for (int32_t run = 0; run < count; run += 32) {
+        const int32_t end = count - run < 32 ? count : run + 32;
+        if (end == run + 32 && !anyNonZero<32>(mask + run)) continue;
+        if (end == run + 32 && allNonZero<32>(mask + run)) {
+            std::memset(slopeX + run, 0, 32), std::memset(slopeY + run, 0, 32);
+            continue;
+        }
+        for (int32_t x = run; x < end; ++x) {
+            const bool covered = mask[x] != 0;
+            slopeX[x] = covered ? 0 : slopeX[x];
+            slopeY[x] = covered ? 0 : slopeY[x];
+        }
     }
 }
 

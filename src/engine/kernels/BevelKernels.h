@@ -32,12 +32,14 @@ struct StampExtent {
     int32_t first, last;
 };
 
-// The stamps of radius a <= 15 copied with 32 empty cells on each side of
-// every row, so that a run of 32 frame pixels can take a stamp row at any
-// offset from it whose cells all lie in the run: cell (dx, dy) at row dy + a,
-// column dx + a + 32. Built by the stage from its stamp tables.
+// The stamps of radius a <= kLargestRadius copied with 64 empty cells on
+// each side of every row, so that a run of 32 or 64 frame pixels can take a
+// stamp row at any offset from it that overlaps the run: cell
+// (dx, dy) at row dy + a, column dx + a + 64. Built by the stage from its
+// stamp tables.
 struct PaddedStamp {
-    static constexpr int32_t kMargin = 32;
+    static constexpr int32_t kMargin = 64;
+    static constexpr int32_t kLargestRadius = 31; // a stamp row fits 64 cells
     int32_t pitch = 0;
     std::vector<uint8_t> height, slopeX, slopeY;
 
@@ -49,8 +51,11 @@ struct PaddedStamp {
 // covered pixel takes a stamp cell (height and slopes) only when the cell is
 // strictly higher (unsigned) than the height it holds, so among equal
 // heights the first edge pixel wins. `extents` gives the cells of non-zero
-// height of each stamp row dy + a; `padded` (radius 15 or less, else null)
-// lets neighbouring edge pixels of one row be taken together.
+// height of each stamp row dy + a; `padded` (radius kLargestRadius or less,
+// else null) lets neighbouring edge pixels of one row whose stamps fit 32
+// frame pixels be taken together, and the AVX-512 variant take radii past 15
+// frame row by frame row. The variant is the smoothing passes'
+// (selectVariant).
 void stampEdges(int32_t a, const StampExtent *extents, const PaddedStamp *padded);
 
 // Without smoothing: slope[i] = low byte of (raw[i] x f) >> 8, the shift
@@ -129,6 +134,11 @@ void convolvePairs(const RowPass &pass);
 void meanSlopes(const int32_t *totalX, const int32_t *totalY, const int32_t *totalW,
                 const int8_t *coverage, int32_t width, int32_t f, int32_t *__restrict meanX,
                 int32_t *__restrict meanY);
+
+// Covered pixels of a row segment take the slopes 0 (a smoothed slope from
+// sums of 0); the others keep what they hold.
+void clearCoveredSlopes(const uint8_t *__restrict mask, int32_t count, int8_t *__restrict slopeX,
+                        int8_t *__restrict slopeY);
 
 // Covered pixels of a row segment take the low bytes of their smoothed
 // slopes; the others keep what they hold.

@@ -26,7 +26,8 @@ const char *cpuVariantName(CpuVariant variant);
 std::string kernelVariantReport();
 
 namespace bevelKernels {
-// The variant of the bevel smoothing's column and row passes.
+// The variant of the bevel stage's stamping and of its smoothing's column and
+// row passes.
 CpuVariant variant();
 // Forces a variant (for tests); one the processor lacks is lowered to the
 // widest it runs. Returns the variant now in use.
