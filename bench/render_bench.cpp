@@ -10,6 +10,7 @@
 #include "driver/RenderJob.h"
 #include "driver/SourceImages.h"
 #include "driver/Stages.h"
+#include "engine/BufferRecycler.h"
 #include "engine/Engine.h"
 #include "engine/kernels/CpuVariant.h"
 #include "engine/reference/ShadingReference.h"
@@ -188,6 +189,7 @@ void benchmark(TimedHost &host, const Scenario &scenario, int width, int height,
     // Whole frames through the operator's entry point (frame-wise: the first
     // call of each pair renders and returns both fields).
     std::vector<double> whole, module;
+    lustra::resetPeakBufferBytes();
     for (int i = 0; i < frames; ++i) {
         context.action = 3;
         context.fieldNumber = 0;
@@ -198,6 +200,11 @@ void benchmark(TimedHost &host, const Scenario &scenario, int width, int height,
         module.push_back(whole.back() - host.hostMilliseconds);
         OperatorAction(&context); // the second field of the pair
     }
+    // The module's large buffers (frames, sources, work buffer, mask, engine
+    // planes) at their most during a call, and those kept between calls.
+    const size_t peakBytes = lustra::peakBufferBytes();
+    const size_t keptBytes = lustra::keptBufferBytes();
+    size_t engineBytes = 0;
 
     // The same frame step by step.
     constexpr int kSteps = 3 + kStageCount + 2;
@@ -232,6 +239,7 @@ void benchmark(TimedHost &host, const Scenario &scenario, int width, int height,
         steps[1].push_back(millisecondsSince(start));
         start = Clock::now();
         if (engineSetup(renderJob) != 0) std::fprintf(stderr, "engine set-up failed\n");
+        engineBytes = engineBufferBytes();
         steps[2].push_back(millisecondsSince(start));
         for (int s = 0; s < kStageCount; ++s) {
             start = Clock::now();
@@ -268,6 +276,10 @@ void benchmark(TimedHost &host, const Scenario &scenario, int width, int height,
                 scenario.name, width, height, median(whole), frames, median(module),
                 median(whole) - median(module));
     for (int s = 0; s < kSteps; ++s) std::printf("  %-20s %8.2f ms\n", names[s], median(steps[s]));
+    constexpr double kMiB = 1024.0 * 1024.0;
+    std::printf("  memory: engine set-up %.1f MiB; the module's buffers %.1f MiB at most in a "
+                "call, %.1f MiB kept between calls\n",
+                engineBytes / kMiB, peakBytes / kMiB, keptBytes / kMiB);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "engine/Blend.h"
 #include "engine/Job.h"
 
+#include <cstddef>
 #include <cstdint>
 
 namespace lustra {
@@ -116,6 +117,8 @@ extern EngineState engine;
 int32_t engineSetup(const RenderJob &job);
 // Releases every engine buffer; harmless when already released.
 int32_t engineTeardown();
+// Bytes of the buffers that the last set-up took (planes, tables, lists).
+size_t engineBufferBytes();
 
 // The bounding box of the covered and edge pixels grown by `grow` on every
 // side and clipped to the frame. Every covered pixel lies in maskBounds(0),

@@ -25,9 +25,14 @@ constexpr size_t kPatternBytes = 65536;
 // A buffer of `count` elements (at least one, so that an empty frame
 // dimension never looks like an allocation failure), zeroed unless the
 // caller knows that every element is written before it is read.
+// Bytes of the buffers the set-up took (see engineBufferBytes).
+size_t setupBytes = 0;
+
 template <typename T>
 bool allocate(T *&pointer, size_t count, BufferContents contents = BufferContents::zeroed) {
-    pointer = static_cast<T *>(takeBuffer((count ? count : 1) * sizeof(T), contents));
+    const size_t bytes = (count ? count : 1) * sizeof(T);
+    pointer = static_cast<T *>(takeBuffer(bytes, contents));
+    if (pointer) setupBytes += bytes;
     return pointer != nullptr;
 }
 
@@ -272,6 +277,7 @@ int32_t engineSetup(const RenderJob &job) {
         engine.frameWidth > engine.frameHeight ? engine.frameWidth : engine.frameHeight;
     engine.paddedWidth = static_cast<uint16_t>(engine.frameWidth + engine.stampSpan);
     engine.paddedHeight = static_cast<uint16_t>(engine.frameHeight + engine.stampSpan);
+    setupBytes = 0;
     if (!allocateBuffers()) {
         engineTeardown();
         return 2;
@@ -290,6 +296,10 @@ int32_t engineSetup(const RenderJob &job) {
     }
     decideFarRegion(job);
     return 0;
+}
+
+size_t engineBufferBytes() {
+    return setupBytes;
 }
 
 int32_t engineTeardown() {
