@@ -234,6 +234,7 @@ void benchmark(TimedHost &host, const Scenario &scenario, int width, int height,
         // As the frame render does; the model shades the whole frame, so the
         // frame it checks is shaded whole.
         renderJob.fuseFarRegion = checkReference && i == 0 ? 0 : driverState.fuseFarRegion;
+        renderJob.singleRun = 1;
         driverState.maskBuilt = 0;
         buildMask();
         steps[1].push_back(millisecondsSince(start));

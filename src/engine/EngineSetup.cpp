@@ -22,18 +22,25 @@ namespace {
 
 constexpr size_t kPatternBytes = 65536;
 
-// A buffer of `count` elements (at least one, so that an empty frame
-// dimension never looks like an allocation failure), zeroed unless the
-// caller knows that every element is written before it is read.
 // Bytes of the buffers the set-up took (see engineBufferBytes).
 size_t setupBytes = 0;
 
+// A buffer of `count` elements (at least one, so that an empty frame
+// dimension never looks like an allocation failure), zeroed unless the
+// caller knows that every element is written before it is read.
 template <typename T>
 bool allocate(T *&pointer, size_t count, BufferContents contents = BufferContents::zeroed) {
     const size_t bytes = (count ? count : 1) * sizeof(T);
     pointer = static_cast<T *>(takeBuffer(bytes, contents));
     if (pointer) setupBytes += bytes;
     return pointer != nullptr;
+}
+
+// A plane that only a stage which is on reads; left out (null) otherwise.
+template <typename T>
+bool allocateIf(bool wanted, T *&pointer, size_t count, BufferContents contents) {
+    pointer = nullptr;
+    return !wanted || allocate(pointer, count, contents);
 }
 
 template <typename T> void release(T *&pointer) {
@@ -48,12 +55,22 @@ template <typename T> void releasePicturePlane(T *&pointer) {
     pointer = nullptr;
 }
 
-bool allocateBuffers() {
+// With a single run (RenderJob::singleRun) the planes of the stages that are
+// off are left out and no plane is zeroed here: clearUnwrittenParts clears
+// what the stages read without writing it. Otherwise every plane is there,
+// zeroed, whatever the job says.
+bool allocateBuffers(const RenderJob &job) {
     const size_t w = engine.frameWidth, h = engine.frameHeight;
     const size_t frame = w * h;
     const size_t padded = size_t(engine.paddedWidth) * engine.paddedHeight;
     const size_t stamp = size_t(engine.stampSpan + 1) * size_t(engine.stampSpan + 1);
     const size_t sums = 2 * size_t(engine.maxSide + engine.stampSpan);
+    const bool all = job.singleRun != 1;
+    const BufferContents planes = all ? BufferContents::zeroed : BufferContents::unspecified;
+    const bool bevel = all || job.bevel.on == 1, glow = all || job.glow.on == 1;
+    const bool shadow = all || job.shadow.on == 1;
+    const bool texture1 = all || job.texture[0].on == 1, texture2 = all || job.texture[1].on == 1;
+    const bool map1 = all || job.map[0].on == 1, map2 = all || job.map[1].on == 1;
     bool ok = allocate(engine.rowOffset, h) &&
               allocate(engine.paddedRowOffset, engine.paddedHeight) &&
               allocate(engine.cosineRamp, 256) && allocate(engine.metalTexture, kPatternBytes);
@@ -67,20 +84,27 @@ bool allocateBuffers() {
          allocate(engine.rowCoords, h + 1) && allocate(engine.rowCoords2, h + 1) &&
          // A map is read only after its stage has written every pixel, and
          // only the first edgeCount entries of the edge list are read.
-         allocate(engine.imageMap1, frame, BufferContents::unspecified) &&
-         allocate(engine.imageMap2, frame, BufferContents::unspecified) &&
+         allocateIf(map1, engine.imageMap1, frame, BufferContents::unspecified) &&
+         allocateIf(map2, engine.imageMap2, frame, BufferContents::unspecified) &&
          allocate(engine.edgeX, frame / 2, BufferContents::unspecified) &&
          allocate(engine.edgeY, frame / 2, BufferContents::unspecified) &&
-         allocate(engine.stampMax, frame) && allocate(engine.rawSlopeX, frame) &&
-         allocate(engine.rawSlopeY, frame) && allocate(engine.slopeX, frame) &&
-         allocate(engine.slopeY, frame) && allocate(engine.texturedSlopeX1, frame) &&
-         allocate(engine.texturedSlopeY1, frame) && allocate(engine.texturedSlopeX2, frame) &&
-         allocate(engine.texturedSlopeY2, frame) && allocate(engine.glowMap, frame) &&
-         allocate(engine.shadowMap, padded) && allocate(engine.bevelStampHeight, stamp) &&
-         allocate(engine.bevelStampSlopeX, stamp) && allocate(engine.bevelStampSlopeY, stamp) &&
-         allocate(engine.glowStamp, stamp) &&
+         allocate(engine.stampMax, frame, planes) &&
+         allocateIf(bevel, engine.rawSlopeX, frame, planes) &&
+         allocateIf(bevel, engine.rawSlopeY, frame, planes) &&
+         allocate(engine.slopeX, frame, planes) && allocate(engine.slopeY, frame, planes) &&
+         allocateIf(texture1, engine.texturedSlopeX1, frame, planes) &&
+         allocateIf(texture1, engine.texturedSlopeY1, frame, planes) &&
+         allocateIf(texture2, engine.texturedSlopeX2, frame, planes) &&
+         allocateIf(texture2, engine.texturedSlopeY2, frame, planes) &&
+         allocateIf(glow, engine.glowMap, frame, planes) &&
+         allocateIf(shadow, engine.shadowMap, padded, planes) &&
+         allocate(engine.bevelStampHeight, stamp) && allocate(engine.bevelStampSlopeX, stamp) &&
+         allocate(engine.bevelStampSlopeY, stamp) && allocate(engine.glowStamp, stamp) &&
          allocate(engine.blurKernel, size_t(engine.stampSpan + 1)) &&
          allocate(engine.columnSums, sums) && allocate(engine.columnSumsY, sums);
+    // Without the glow its plane is never read, but the final shading still
+    // points into it row by row: it borrows stampMax's storage.
+    if (ok && !glow) engine.glowMap = engine.stampMax;
     engine.edgeCapacity = static_cast<int32_t>(frame / 2);
     engine.columnSumsCount = static_cast<int32_t>(sums);
     return ok;
@@ -179,13 +203,51 @@ void analyseMask() {
     if (sawOpaque && !sawTransparent) {
         engine.maskFull = 1;
         const size_t frame = size_t(w) * h;
-        std::memset(engine.stampMax, 0, frame);
-        std::memset(engine.rawSlopeX, 0, frame);
-        std::memset(engine.rawSlopeY, 0, frame);
-        std::memset(engine.slopeX, 0, frame);
-        std::memset(engine.slopeY, 0, frame);
-        std::memset(engine.texturedSlopeX1, 0, frame);
-        std::memset(engine.texturedSlopeY1, 0, frame);
+        for (void *plane :
+             {static_cast<void *>(engine.stampMax), static_cast<void *>(engine.rawSlopeX),
+              static_cast<void *>(engine.rawSlopeY), static_cast<void *>(engine.slopeX),
+              static_cast<void *>(engine.slopeY), static_cast<void *>(engine.texturedSlopeX1),
+              static_cast<void *>(engine.texturedSlopeY1)})
+            if (plane) std::memset(plane, 0, frame);
+    }
+}
+
+// Sets the plane to 0 in the rectangle.
+void clearRect(void *plane, const PixelRect &r) {
+    if (r.x1 <= r.x0) return;
+    for (int32_t y = r.y0; y < r.y1; ++y)
+        std::memset(static_cast<uint8_t *>(plane) + engine.rowOffset[y] + r.x0, 0,
+                    size_t(r.x1 - r.x0));
+}
+
+// With a single run no plane comes zeroed: this clears the parts that the
+// stages of this job read without writing them first. Everything else is
+// written before it is read: the bevel clears and stamps the covered pixels
+// and gives every covered pixel its slopes, a texture writes the pixels
+// that the shading reads from its plane, the glow and the shadow write or
+// clear their whole plane once there is an edge, and the slopes of the
+// transparent pixels are read by no one.
+// - Without the bevel the covered pixels (all inside maskBounds(0)) have no
+//   slopes and no stamp height: the shading and texture 1 read the slopes
+//   there, the glow profile the stamp heights of the covered pixels that
+//   are not fully opaque.
+// - An empty mask (no edge, not full): the glow and the shadow stage write
+//   nothing, and the shading reads both planes everywhere.
+// (A full mask has its planes cleared by analyseMask.)
+void clearUnwrittenParts(const RenderJob &job) {
+    if (job.singleRun != 1 || engine.maskFull == 1) return;
+    const size_t frame = size_t(engine.frameWidth) * engine.frameHeight;
+    if (engine.edgeCount == 0) {
+        if (job.glow.on == 1) std::memset(engine.glowMap, 0, frame);
+        if (job.shadow.on == 1)
+            std::memset(engine.shadowMap, 0, size_t(engine.paddedWidth) * engine.paddedHeight);
+        return;
+    }
+    if (job.bevel.on != 1) {
+        const PixelRect covered = maskBounds(0);
+        clearRect(engine.stampMax, covered);
+        clearRect(engine.slopeX, covered);
+        clearRect(engine.slopeY, covered);
     }
 }
 
@@ -278,7 +340,7 @@ int32_t engineSetup(const RenderJob &job) {
     engine.paddedWidth = static_cast<uint16_t>(engine.frameWidth + engine.stampSpan);
     engine.paddedHeight = static_cast<uint16_t>(engine.frameHeight + engine.stampSpan);
     setupBytes = 0;
-    if (!allocateBuffers()) {
+    if (!allocateBuffers(job)) {
         engineTeardown();
         return 2;
     }
@@ -295,6 +357,7 @@ int32_t engineSetup(const RenderJob &job) {
         engine.mapTints[i] = 0;
     }
     decideFarRegion(job);
+    clearUnwrittenParts(job);
     return 0;
 }
 
@@ -303,6 +366,7 @@ size_t engineBufferBytes() {
 }
 
 int32_t engineTeardown() {
+    if (engine.glowMap == engine.stampMax) engine.glowMap = nullptr; // borrowed storage
     release(engine.rowOffset);
     release(engine.paddedRowOffset);
     release(engine.cosineRamp);
