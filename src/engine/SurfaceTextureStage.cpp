@@ -155,8 +155,10 @@ CoordTables coordTablesOf(int32_t index) {
     return {engine.colCoords2, engine.colFracs2, engine.rowCoords2, engine.rowFracs2};
 }
 
-// Texture 1 visits the mask's bounding box, texture 2 the whole frame.
+// Texture 1 visits the mask's bounding box, texture 2 the whole frame (the
+// near box, when the output conversion lays the far region).
 PixelRect boundsOf(int32_t index) {
+    if (index != 0 && engine.farFused == 1) return engine.nearBox;
     if (index != 0) return {0, engine.frameWidth, 0, engine.frameHeight};
     return maskBounds(0);
 }

@@ -296,6 +296,13 @@ TEST_F(FarRegion, PlanesOfAnEarlierFrameDoNotShowThrough) {
              s.texture1On = 1;
          }},
         {"title shape", w, h, tools::titleFrame(w, h), plain},
+        {"texture 2 under a plain background", w, h, title,
+         [](EffectSettings &s) {
+             s.texture2On = 1;
+             s.texture2Type = 3;
+             s.fill2Mode = 0;
+         },
+         1},
     };
     for (const Case &c : cases) {
         const std::vector<uint32_t> fresh = render(c, 1);
