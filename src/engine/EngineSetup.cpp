@@ -70,7 +70,6 @@ bool allocateBuffers(const RenderJob &job) {
     const bool bevel = all || job.bevel.on == 1, glow = all || job.glow.on == 1;
     const bool shadow = all || job.shadow.on == 1;
     const bool texture1 = all || job.texture[0].on == 1, texture2 = all || job.texture[1].on == 1;
-    const bool map1 = all || job.map[0].on == 1, map2 = all || job.map[1].on == 1;
     bool ok = allocate(engine.rowOffset, h) &&
               allocate(engine.paddedRowOffset, engine.paddedHeight) &&
               allocate(engine.cosineRamp, 256) && allocate(engine.metalTexture, kPatternBytes);
@@ -82,10 +81,11 @@ bool allocateBuffers(const RenderJob &job) {
          allocate(engine.rowFracs, h + 1) && allocate(engine.rowFracs2, h + 1) &&
          allocate(engine.colCoords, w + 1) && allocate(engine.colCoords2, w + 1) &&
          allocate(engine.rowCoords, h + 1) && allocate(engine.rowCoords2, h + 1) &&
-         // A map is read only after its stage has written every pixel, and
-         // only the first edgeCount entries of the edge list are read.
-         allocateIf(map1, engine.imageMap1, frame, BufferContents::unspecified) &&
-         allocateIf(map2, engine.imageMap2, frame, BufferContents::unspecified) &&
+         // A map is read only after its stage has written every pixel (a
+         // single run leaves the map planes to their stages), and only the
+         // first edgeCount entries of the edge list are read.
+         allocateIf(all, engine.imageMap1, frame, BufferContents::unspecified) &&
+         allocateIf(all, engine.imageMap2, frame, BufferContents::unspecified) &&
          allocate(engine.edgeX, frame / 2, BufferContents::unspecified) &&
          allocate(engine.edgeY, frame / 2, BufferContents::unspecified) &&
          allocate(engine.stampMax, frame, planes) &&
@@ -340,6 +340,7 @@ int32_t engineSetup(const RenderJob &job) {
     engine.paddedWidth = static_cast<uint16_t>(engine.frameWidth + engine.stampSpan);
     engine.paddedHeight = static_cast<uint16_t>(engine.frameHeight + engine.stampSpan);
     setupBytes = 0;
+    engine.mapViewed[0] = engine.mapViewed[1] = 0;
     if (!allocateBuffers(job)) {
         engineTeardown();
         return 2;
@@ -365,8 +366,19 @@ size_t engineBufferBytes() {
     return setupBytes;
 }
 
+bool takeMapPlane(int32_t which) {
+    uint32_t *&plane = which == 0 ? engine.imageMap1 : engine.imageMap2;
+    if (plane && engine.mapViewed[which] != 1) return true;
+    engine.mapViewed[which] = 0;
+    return allocate(plane, size_t(engine.frameWidth) * engine.frameHeight,
+                    BufferContents::unspecified);
+}
+
 int32_t engineTeardown() {
     if (engine.glowMap == engine.stampMax) engine.glowMap = nullptr; // borrowed storage
+    for (int i = 0; i < 2; ++i)
+        if (engine.mapViewed[i] == 1) (i == 0 ? engine.imageMap1 : engine.imageMap2) = nullptr;
+    engine.mapViewed[0] = engine.mapViewed[1] = 0;
     release(engine.rowOffset);
     release(engine.paddedRowOffset);
     release(engine.cosineRamp);
