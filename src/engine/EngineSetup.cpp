@@ -131,6 +131,15 @@ bool loadMetalPattern() {
     return true;
 }
 
+// Whether all `count` bytes of the row are 0, eight at a time.
+bool rowHoldsNothing(const uint8_t *row, int32_t count) {
+    uint64_t any = 0;
+    int32_t i = 0;
+    for (; i + 8 <= count; i += 8) any |= eightBytes(row + i);
+    for (; i < count; ++i) any |= row[i];
+    return any == 0;
+}
+
 // Width of the runs that analyseMask tests as a whole.
 constexpr int32_t kQuietRun = 64;
 
@@ -155,8 +164,19 @@ void analyseMask() {
         if (x > engine.boundsMaxX) engine.boundsMaxX = x;
         if (y > engine.boundsMaxY) engine.boundsMaxY = y;
     };
+    // Rows that hold nothing, found in one pass: a row that holds nothing
+    // between two such rows (or the frame's edge) has no covered or edge
+    // pixels. (Without room for the flags every row is read as below.)
+    uint8_t *emptyRows = static_cast<uint8_t *>(takeScratch(size_t(h) + 1));
+    for (int32_t y = 0; emptyRows && y < h; ++y)
+        emptyRows[y] = rowHoldsNothing(engine.mask + engine.paddedRowOffset[y], w) ? 1 : 0;
     for (int32_t y = 0; y < h; ++y) {
         pollAbort(y);
+        if (emptyRows && emptyRows[y] && (y == 0 || emptyRows[y - 1]) &&
+            (y == h - 1 || emptyRows[y + 1])) {
+            if (w > 0) sawTransparent = true;
+            continue;
+        }
         const uint8_t *row = engine.mask + engine.paddedRowOffset[y];
         const uint8_t *above = y > 0 ? row - engine.paddedWidth : nullptr;
         const uint8_t *below = y < h - 1 ? row + engine.paddedWidth : nullptr;
@@ -180,7 +200,26 @@ void analyseMask() {
                 x = end;
                 continue;
             }
+            // Inside a run, groups of eight pixels are taken as a whole the
+            // same way; the rest pixel by pixel.
             for (; x < end; ++x) {
+                if ((x & 7) == 0 && x + 8 <= end) {
+                    const uint64_t group = eightBytes(row + x);
+                    if (group == 0 && !(x > 0 && row[x - 1] != 0) &&
+                        !(x + 8 < w && row[x + 8] != 0) && !(above && eightBytes(above + x)) &&
+                        !(below && eightBytes(below + x))) {
+                        sawTransparent = true;
+                        x += 7;
+                        continue;
+                    }
+                    if (!anyZeroByte(group)) {
+                        sawOpaque = true;
+                        widenBounds(x, y);
+                        widenBounds(x + 7, y);
+                        x += 7;
+                        continue;
+                    }
+                }
                 if (row[x] != 0) {
                     sawOpaque = true;
                     widenBounds(x, y);
@@ -200,6 +239,7 @@ void analyseMask() {
             }
         }
     }
+    std::free(emptyRows);
     if (sawOpaque && !sawTransparent) {
         engine.maskFull = 1;
         const size_t frame = size_t(w) * h;
