@@ -66,7 +66,9 @@ struct EngineState {
     uint8_t mapViewed[2] = {};
 
     // Mask analysis.
-    int32_t *edgeX = nullptr; // floor(W * H / 2)
+    // The edge pixels in scan order: room for edgeCapacity entries, grown
+    // as the analysis needs up to floor(W * H / 2), the most it keeps.
+    int32_t *edgeX = nullptr;
     int32_t *edgeY = nullptr;
     int32_t edgeCapacity = 0;
     int32_t edgeCount = 0;

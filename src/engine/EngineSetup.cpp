@@ -25,6 +25,10 @@ constexpr size_t kPatternBytes = 65536;
 // Bytes of the buffers the set-up took (see engineBufferBytes).
 size_t setupBytes = 0;
 
+// Entries of each edge list to begin with; set when the lists could not grow.
+constexpr size_t kFirstEdgeRoom = size_t(1) << 16;
+bool edgeListsFailed = false;
+
 // A buffer of `count` elements (at least one, so that an empty frame
 // dimension never looks like an allocation failure), zeroed unless the
 // caller knows that every element is written before it is read.
@@ -65,6 +69,9 @@ bool allocateBuffers(const RenderJob &job) {
     const size_t padded = size_t(engine.paddedWidth) * engine.paddedHeight;
     const size_t stamp = size_t(engine.stampSpan + 1) * size_t(engine.stampSpan + 1);
     const size_t sums = 2 * size_t(engine.maxSide + engine.stampSpan);
+    // The edge lists start with room for a title's edges and grow while the
+    // analysis finds more (see growEdgeLists).
+    const size_t firstEdgeRoom = std::min(frame / 2, kFirstEdgeRoom);
     const bool all = job.singleRun != 1;
     const BufferContents planes = all ? BufferContents::zeroed : BufferContents::unspecified;
     const bool bevel = all || job.bevel.on == 1, glow = all || job.glow.on == 1;
@@ -86,8 +93,8 @@ bool allocateBuffers(const RenderJob &job) {
          // first edgeCount entries of the edge list are read.
          allocateIf(all, engine.imageMap1, frame, BufferContents::unspecified) &&
          allocateIf(all, engine.imageMap2, frame, BufferContents::unspecified) &&
-         allocate(engine.edgeX, frame / 2, BufferContents::unspecified) &&
-         allocate(engine.edgeY, frame / 2, BufferContents::unspecified) &&
+         allocate(engine.edgeX, firstEdgeRoom, BufferContents::unspecified) &&
+         allocate(engine.edgeY, firstEdgeRoom, BufferContents::unspecified) &&
          allocate(engine.stampMax, frame, planes) &&
          allocateIf(bevel, engine.rawSlopeX, frame, planes) &&
          allocateIf(bevel, engine.rawSlopeY, frame, planes) &&
@@ -105,7 +112,7 @@ bool allocateBuffers(const RenderJob &job) {
     // Without the glow its plane is never read, but the final shading still
     // points into it row by row: it borrows stampMax's storage.
     if (ok && !glow) engine.glowMap = engine.stampMax;
-    engine.edgeCapacity = static_cast<int32_t>(frame / 2);
+    engine.edgeCapacity = static_cast<int32_t>(firstEdgeRoom);
     engine.columnSumsCount = static_cast<int32_t>(sums);
     return ok;
 }
@@ -128,6 +135,32 @@ bool loadMetalPattern() {
     size_t read = std::fread(engine.metalTexture, kPatternBytes, 1, file);
     (void)read;
     std::fclose(file);
+    return true;
+}
+
+// Doubles the room of the edge lists, up to floor(W x H / 2) entries, the
+// most there can be; false when they have that room already or the memory
+// cannot be had (edgeListsFailed is then set).
+bool growEdgeLists() {
+    const size_t most = size_t(engine.frameWidth) * engine.frameHeight / 2;
+    const size_t held = size_t(engine.edgeCapacity);
+    if (edgeListsFailed || held >= most) return false;
+    const size_t room = std::min(most, 2 * held);
+    int32_t *x = nullptr, *y = nullptr;
+    if (!allocate(x, room, BufferContents::unspecified) ||
+        !allocate(y, room, BufferContents::unspecified)) {
+        release(x);
+        release(y);
+        edgeListsFailed = true;
+        return false;
+    }
+    std::memcpy(x, engine.edgeX, sizeof(int32_t) * size_t(engine.edgeCount));
+    std::memcpy(y, engine.edgeY, sizeof(int32_t) * size_t(engine.edgeCount));
+    release(engine.edgeX);
+    release(engine.edgeY);
+    setupBytes -= 2 * sizeof(int32_t) * (held ? held : 1);
+    engine.edgeX = x, engine.edgeY = y;
+    engine.edgeCapacity = static_cast<int32_t>(room);
     return true;
 }
 
@@ -231,7 +264,8 @@ void analyseMask() {
                 if (below) sum += below[x];
                 if (x > 0) sum += row[x - 1];
                 if (above) sum += above[x];
-                if (sum == 0 || engine.edgeCount >= engine.edgeCapacity) continue;
+                if (sum == 0) continue;
+                if (engine.edgeCount >= engine.edgeCapacity && !growEdgeLists()) continue;
                 engine.edgeX[engine.edgeCount] = x;
                 engine.edgeY[engine.edgeCount] = y;
                 widenBounds(x, y);
@@ -390,7 +424,12 @@ int32_t engineSetup(const RenderJob &job) {
 
     if (!loadMetalPattern()) return 1;
 
+    edgeListsFailed = false;
     analyseMask();
+    if (edgeListsFailed) {
+        engineTeardown();
+        return 2;
+    }
     // The final shading lights a texture that is on until its stage finds
     // it unusable, and tints with a map only once its stage resampled one.
     for (int i = 0; i < 2; ++i) {
