@@ -1,7 +1,7 @@
 // Render benchmark: renders frames of a title-like shape with the default
 // settings through OperatorAction and times each engine step separately.
 //
-//   lustra_bench [--frames N] [--scenario NAME] [--check] [--whole-frame]
+//   lustra_bench [--frames N] [--scenario NAME] [--check] [--whole-frame | --far-always]
 //
 // Prints milliseconds of CPU time per frame (median of N runs) for 720 x 576 and
 // 1920 x 1080: the whole render call, the module's part of it (the call less
@@ -10,6 +10,7 @@
 #include "driver/RenderJob.h"
 #include "driver/SourceImages.h"
 #include "driver/Stages.h"
+#include "engine/BufferRecycler.h"
 #include "engine/Engine.h"
 #include "engine/kernels/CpuVariant.h"
 #include "engine/reference/ShadingReference.h"
@@ -193,6 +194,7 @@ void benchmark(TimedHost &host, const Scenario &scenario, int width, int height,
     // Whole frames through the operator's entry point (frame-wise: the first
     // call of each pair renders and returns both fields).
     std::vector<double> whole, module;
+    lustra::resetPeakBufferBytes();
     for (int i = 0; i < frames; ++i) {
         context.action = 3;
         context.fieldNumber = 0;
@@ -203,6 +205,11 @@ void benchmark(TimedHost &host, const Scenario &scenario, int width, int height,
         module.push_back(whole.back() - host.hostMilliseconds);
         OperatorAction(&context); // the second field of the pair
     }
+    // The module's large buffers (frames, sources, work buffer, mask, engine
+    // planes) at their most during a call, and those kept between calls.
+    const size_t peakBytes = lustra::peakBufferBytes();
+    const size_t keptBytes = lustra::keptBufferBytes();
+    size_t engineBytes = 0;
 
     // The same frame step by step.
     constexpr int kSteps = 3 + kStageCount + 2;
@@ -232,11 +239,13 @@ void benchmark(TimedHost &host, const Scenario &scenario, int width, int height,
         // As the frame render does; the model shades the whole frame, so the
         // frame it checks is shaded whole.
         renderJob.fuseFarRegion = checkReference && i == 0 ? 0 : driverState.fuseFarRegion;
+        renderJob.singleRun = 1;
         driverState.maskBuilt = 0;
         buildMask();
         steps[1].push_back(millisecondsSince(start));
         start = Clock::now();
         if (engineSetup(renderJob) != 0) std::fprintf(stderr, "engine set-up failed\n");
+        engineBytes = engineBufferBytes();
         steps[2].push_back(millisecondsSince(start));
         for (int s = 0; s < kStageCount; ++s) {
             start = Clock::now();
@@ -273,6 +282,10 @@ void benchmark(TimedHost &host, const Scenario &scenario, int width, int height,
                 scenario.name, width, height, median(whole), frames, median(module),
                 median(whole) - median(module));
     for (int s = 0; s < kSteps; ++s) std::printf("  %-20s %8.2f ms\n", names[s], median(steps[s]));
+    constexpr double kMiB = 1024.0 * 1024.0;
+    std::printf("  memory: engine set-up %.1f MiB; the module's buffers %.1f MiB at most in a "
+                "call, %.1f MiB kept between calls\n",
+                engineBytes / kMiB, peakBytes / kMiB, keptBytes / kMiB);
 }
 
 } // namespace
@@ -286,13 +299,15 @@ int main(int argc, char **argv) {
             frames = std::max(1, std::atoi(argv[++i]));
         } else if (argument == "--whole-frame") {
             lustra::driverState.fuseFarRegion = 0;
+        } else if (argument == "--far-always") {
+            lustra::driverState.fuseFarRegion = 2;
         } else if (argument == "--check") {
             checkReference = true;
         } else if (argument == "--scenario" && i + 1 < argc) {
             only = argv[++i];
         } else if (argument == "--help" || argument == "-h") {
             std::printf("usage: lustra_bench [--frames N] [--scenario NAME] [--check] "
-                        "[--whole-frame]\n"
+                        "[--whole-frame | --far-always]\n"
                         "Renders the built-in title over its background at 720x576 and\n"
                         "1920x1080 for each scenario (default, bevel-15, bevel-30, bevel-60,\n"
                         "bevel-30-smoothing-30, "
@@ -303,7 +318,8 @@ int main(int argc, char **argv) {
                         "--check compares the final shading of each scenario with its\n"
                         "readable per-pixel model and stops at the first difference.\n"
                         "--whole-frame renders every pixel through every stage, also where\n"
-                        "the title cannot reach.\n");
+                        "the title cannot reach; --far-always leaves the part the title cannot\n"
+                        "reach to the output conversion however large the near box is.\n");
             return 0;
         } else {
             std::fprintf(stderr, "lustra_bench: unknown argument '%s' (see --help)\n", argv[i]);

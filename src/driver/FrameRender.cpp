@@ -290,6 +290,8 @@ int32_t renderFrame(int32_t width, int32_t height, int32_t scaled) {
     renderJob.fuseFarRegion = driverInputs.flickerFilter->value != 1
                                   ? static_cast<uint8_t>(driverState.fuseFarRegion)
                                   : uint8_t(0);
+    // Every stage runs once below, with this job.
+    renderJob.singleRun = 1;
 
     driverState.maskBuilt = 0;
     driverInputs.checkAbort();

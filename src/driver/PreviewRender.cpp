@@ -42,6 +42,7 @@ void pointJobAtWorkBuffers() {
 void setUpEngine() {
     previewTrace.setUp = 1;
     renderJob.fuseFarRegion = 0;
+    renderJob.singleRun = 0; // single stages re-run with a changed job
     driverState.engineError = engineSetup(renderJob);
     if (driverState.engineError == 0)
         driverState.engineReady = 1;

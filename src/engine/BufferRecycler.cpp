@@ -43,6 +43,12 @@ void freeBuffer(unsigned char *data) {
 struct Recycler {
     std::vector<KeptBuffer> kept;
     size_t keptBytes = 0;
+    size_t takenBytes = 0, peakTakenBytes = 0;
+
+    void taken(size_t bytes) {
+        takenBytes += bytes;
+        if (takenBytes > peakTakenBytes) peakTakenBytes = takenBytes;
+    }
 
     ~Recycler() { releaseAll(); }
 
@@ -104,15 +110,19 @@ void *takeBuffer(size_t bytes, BufferContents contents) {
         recycler.kept.erase(recycler.kept.begin() + static_cast<std::ptrdiff_t>(i));
         if (contents == BufferContents::zeroed && !allZero(data, bytes))
             std::memset(data, 0, bytes);
+        recycler.taken(bytes);
         return data;
     }
-    return newBuffer(bytes);
+    unsigned char *data = newBuffer(bytes);
+    if (data) recycler.taken(bytes);
+    return data;
 }
 
 void giveBackBuffer(void *buffer) {
     if (!buffer) return;
     unsigned char *data = static_cast<unsigned char *>(buffer);
     const size_t bytes = headerOf(data).bytes;
+    recycler.takenBytes -= bytes < recycler.takenBytes ? bytes : recycler.takenBytes;
     if (bytes < kSmallestKept || bytes > kMostKeptBytes) {
         freeBuffer(data);
         return;
@@ -140,6 +150,18 @@ void releaseKeptBuffers() {
 
 size_t keptBufferBytes() {
     return recycler.keptBytes;
+}
+
+size_t takenBufferBytes() {
+    return recycler.takenBytes;
+}
+
+size_t peakBufferBytes() {
+    return recycler.peakTakenBytes;
+}
+
+void resetPeakBufferBytes() {
+    recycler.peakTakenBytes = recycler.takenBytes;
 }
 
 } // namespace lustra

@@ -33,4 +33,10 @@ void releaseKeptBuffers();
 // Bytes currently kept for reuse (for tests and benchmarks).
 size_t keptBufferBytes();
 
+// Bytes of the buffers taken and not yet given back, and the most there were
+// at once since the last resetPeakBufferBytes (for benchmarks).
+size_t takenBufferBytes();
+size_t peakBufferBytes();
+void resetPeakBufferBytes();
+
 } // namespace lustra

@@ -5,6 +5,7 @@
 #include "engine/Blend.h"
 #include "engine/Job.h"
 
+#include <cstddef>
 #include <cstdint>
 
 namespace lustra {
@@ -59,9 +60,15 @@ struct EngineState {
 
     uint32_t *imageMap1 = nullptr; // W x H
     uint32_t *imageMap2 = nullptr;
+    // 1 while imageMap1 or imageMap2 is its map's picture itself (a single
+    // run, a picture of the frame's size placed one pixel per pixel without
+    // a shift): the plane is then neither written nor released.
+    uint8_t mapViewed[2] = {};
 
     // Mask analysis.
-    int32_t *edgeX = nullptr; // floor(W * H / 2)
+    // The edge pixels in scan order: room for edgeCapacity entries, grown
+    // as the analysis needs up to floor(W * H / 2), the most it keeps.
+    int32_t *edgeX = nullptr;
     int32_t *edgeY = nullptr;
     int32_t edgeCapacity = 0;
     int32_t edgeCount = 0;
@@ -116,6 +123,13 @@ extern EngineState engine;
 int32_t engineSetup(const RenderJob &job);
 // Releases every engine buffer; harmless when already released.
 int32_t engineTeardown();
+// Bytes of the buffers that the last set-up took (planes, tables, lists),
+// with the map planes the map stages took since.
+size_t engineBufferBytes();
+// Gives image map `which` (0 or 1) a plane of its own when it has none (a
+// set-up for a single run leaves the map planes to their stages); false when
+// out of memory.
+bool takeMapPlane(int32_t which);
 
 // The bounding box of the covered and edge pixels grown by `grow` on every
 // side and clipped to the frame. Every covered pixel lies in maskBounds(0),

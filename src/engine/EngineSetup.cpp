@@ -22,13 +22,29 @@ namespace {
 
 constexpr size_t kPatternBytes = 65536;
 
+// Bytes of the buffers the set-up took (see engineBufferBytes).
+size_t setupBytes = 0;
+
+// Entries of each edge list to begin with; set when the lists could not grow.
+constexpr size_t kFirstEdgeRoom = size_t(1) << 16;
+bool edgeListsFailed = false;
+
 // A buffer of `count` elements (at least one, so that an empty frame
 // dimension never looks like an allocation failure), zeroed unless the
 // caller knows that every element is written before it is read.
 template <typename T>
 bool allocate(T *&pointer, size_t count, BufferContents contents = BufferContents::zeroed) {
-    pointer = static_cast<T *>(takeBuffer((count ? count : 1) * sizeof(T), contents));
+    const size_t bytes = (count ? count : 1) * sizeof(T);
+    pointer = static_cast<T *>(takeBuffer(bytes, contents));
+    if (pointer) setupBytes += bytes;
     return pointer != nullptr;
+}
+
+// A plane that only a stage which is on reads; left out (null) otherwise.
+template <typename T>
+bool allocateIf(bool wanted, T *&pointer, size_t count, BufferContents contents) {
+    pointer = nullptr;
+    return !wanted || allocate(pointer, count, contents);
 }
 
 template <typename T> void release(T *&pointer) {
@@ -43,12 +59,24 @@ template <typename T> void releasePicturePlane(T *&pointer) {
     pointer = nullptr;
 }
 
-bool allocateBuffers() {
+// With a single run (RenderJob::singleRun) the planes of the stages that are
+// off are left out and no plane is zeroed here: clearUnwrittenParts clears
+// what the stages read without writing it. Otherwise every plane is there,
+// zeroed, whatever the job says.
+bool allocateBuffers(const RenderJob &job) {
     const size_t w = engine.frameWidth, h = engine.frameHeight;
     const size_t frame = w * h;
     const size_t padded = size_t(engine.paddedWidth) * engine.paddedHeight;
     const size_t stamp = size_t(engine.stampSpan + 1) * size_t(engine.stampSpan + 1);
     const size_t sums = 2 * size_t(engine.maxSide + engine.stampSpan);
+    // The edge lists start with room for a title's edges and grow while the
+    // analysis finds more (see growEdgeLists).
+    const size_t firstEdgeRoom = std::min(frame / 2, kFirstEdgeRoom);
+    const bool all = job.singleRun != 1;
+    const BufferContents planes = all ? BufferContents::zeroed : BufferContents::unspecified;
+    const bool bevel = all || job.bevel.on == 1, glow = all || job.glow.on == 1;
+    const bool shadow = all || job.shadow.on == 1;
+    const bool texture1 = all || job.texture[0].on == 1, texture2 = all || job.texture[1].on == 1;
     bool ok = allocate(engine.rowOffset, h) &&
               allocate(engine.paddedRowOffset, engine.paddedHeight) &&
               allocate(engine.cosineRamp, 256) && allocate(engine.metalTexture, kPatternBytes);
@@ -60,23 +88,31 @@ bool allocateBuffers() {
          allocate(engine.rowFracs, h + 1) && allocate(engine.rowFracs2, h + 1) &&
          allocate(engine.colCoords, w + 1) && allocate(engine.colCoords2, w + 1) &&
          allocate(engine.rowCoords, h + 1) && allocate(engine.rowCoords2, h + 1) &&
-         // A map is read only after its stage has written every pixel, and
-         // only the first edgeCount entries of the edge list are read.
-         allocate(engine.imageMap1, frame, BufferContents::unspecified) &&
-         allocate(engine.imageMap2, frame, BufferContents::unspecified) &&
-         allocate(engine.edgeX, frame / 2, BufferContents::unspecified) &&
-         allocate(engine.edgeY, frame / 2, BufferContents::unspecified) &&
-         allocate(engine.stampMax, frame) && allocate(engine.rawSlopeX, frame) &&
-         allocate(engine.rawSlopeY, frame) && allocate(engine.slopeX, frame) &&
-         allocate(engine.slopeY, frame) && allocate(engine.texturedSlopeX1, frame) &&
-         allocate(engine.texturedSlopeY1, frame) && allocate(engine.texturedSlopeX2, frame) &&
-         allocate(engine.texturedSlopeY2, frame) && allocate(engine.glowMap, frame) &&
-         allocate(engine.shadowMap, padded) && allocate(engine.bevelStampHeight, stamp) &&
-         allocate(engine.bevelStampSlopeX, stamp) && allocate(engine.bevelStampSlopeY, stamp) &&
-         allocate(engine.glowStamp, stamp) &&
+         // A map is read only after its stage has written every pixel (a
+         // single run leaves the map planes to their stages), and only the
+         // first edgeCount entries of the edge list are read.
+         allocateIf(all, engine.imageMap1, frame, BufferContents::unspecified) &&
+         allocateIf(all, engine.imageMap2, frame, BufferContents::unspecified) &&
+         allocate(engine.edgeX, firstEdgeRoom, BufferContents::unspecified) &&
+         allocate(engine.edgeY, firstEdgeRoom, BufferContents::unspecified) &&
+         allocate(engine.stampMax, frame, planes) &&
+         allocateIf(bevel, engine.rawSlopeX, frame, planes) &&
+         allocateIf(bevel, engine.rawSlopeY, frame, planes) &&
+         allocate(engine.slopeX, frame, planes) && allocate(engine.slopeY, frame, planes) &&
+         allocateIf(texture1, engine.texturedSlopeX1, frame, planes) &&
+         allocateIf(texture1, engine.texturedSlopeY1, frame, planes) &&
+         allocateIf(texture2, engine.texturedSlopeX2, frame, planes) &&
+         allocateIf(texture2, engine.texturedSlopeY2, frame, planes) &&
+         allocateIf(glow, engine.glowMap, frame, planes) &&
+         allocateIf(shadow, engine.shadowMap, padded, planes) &&
+         allocate(engine.bevelStampHeight, stamp) && allocate(engine.bevelStampSlopeX, stamp) &&
+         allocate(engine.bevelStampSlopeY, stamp) && allocate(engine.glowStamp, stamp) &&
          allocate(engine.blurKernel, size_t(engine.stampSpan + 1)) &&
          allocate(engine.columnSums, sums) && allocate(engine.columnSumsY, sums);
-    engine.edgeCapacity = static_cast<int32_t>(frame / 2);
+    // Without the glow its plane is never read, but the final shading still
+    // points into it row by row: it borrows stampMax's storage.
+    if (ok && !glow) engine.glowMap = engine.stampMax;
+    engine.edgeCapacity = static_cast<int32_t>(firstEdgeRoom);
     engine.columnSumsCount = static_cast<int32_t>(sums);
     return ok;
 }
@@ -100,6 +136,41 @@ bool loadMetalPattern() {
     (void)read;
     std::fclose(file);
     return true;
+}
+
+// Doubles the room of the edge lists, up to floor(W x H / 2) entries, the
+// most there can be; false when they have that room already or the memory
+// cannot be had (edgeListsFailed is then set).
+bool growEdgeLists() {
+    const size_t most = size_t(engine.frameWidth) * engine.frameHeight / 2;
+    const size_t held = size_t(engine.edgeCapacity);
+    if (edgeListsFailed || held >= most) return false;
+    const size_t room = std::min(most, 2 * held);
+    int32_t *x = nullptr, *y = nullptr;
+    if (!allocate(x, room, BufferContents::unspecified) ||
+        !allocate(y, room, BufferContents::unspecified)) {
+        release(x);
+        release(y);
+        edgeListsFailed = true;
+        return false;
+    }
+    std::memcpy(x, engine.edgeX, sizeof(int32_t) * size_t(engine.edgeCount));
+    std::memcpy(y, engine.edgeY, sizeof(int32_t) * size_t(engine.edgeCount));
+    release(engine.edgeX);
+    release(engine.edgeY);
+    setupBytes -= 2 * sizeof(int32_t) * (held ? held : 1);
+    engine.edgeX = x, engine.edgeY = y;
+    engine.edgeCapacity = static_cast<int32_t>(room);
+    return true;
+}
+
+// Whether all `count` bytes of the row are 0, eight at a time.
+bool rowHoldsNothing(const uint8_t *row, int32_t count) {
+    uint64_t any = 0;
+    int32_t i = 0;
+    for (; i + 8 <= count; i += 8) any |= eightBytes(row + i);
+    for (; i < count; ++i) any |= row[i];
+    return any == 0;
 }
 
 // Width of the runs that analyseMask tests as a whole.
@@ -126,8 +197,19 @@ void analyseMask() {
         if (x > engine.boundsMaxX) engine.boundsMaxX = x;
         if (y > engine.boundsMaxY) engine.boundsMaxY = y;
     };
+    // Rows that hold nothing, found in one pass: a row that holds nothing
+    // between two such rows (or the frame's edge) has no covered or edge
+    // pixels. (Without room for the flags every row is read as below.)
+    uint8_t *emptyRows = static_cast<uint8_t *>(takeScratch(size_t(h) + 1));
+    for (int32_t y = 0; emptyRows && y < h; ++y)
+        emptyRows[y] = rowHoldsNothing(engine.mask + engine.paddedRowOffset[y], w) ? 1 : 0;
     for (int32_t y = 0; y < h; ++y) {
         pollAbort(y);
+        if (emptyRows && emptyRows[y] && (y == 0 || emptyRows[y - 1]) &&
+            (y == h - 1 || emptyRows[y + 1])) {
+            if (w > 0) sawTransparent = true;
+            continue;
+        }
         const uint8_t *row = engine.mask + engine.paddedRowOffset[y];
         const uint8_t *above = y > 0 ? row - engine.paddedWidth : nullptr;
         const uint8_t *below = y < h - 1 ? row + engine.paddedWidth : nullptr;
@@ -151,7 +233,26 @@ void analyseMask() {
                 x = end;
                 continue;
             }
+            // Inside a run, groups of eight pixels are taken as a whole the
+            // same way; the rest pixel by pixel.
             for (; x < end; ++x) {
+                if ((x & 7) == 0 && x + 8 <= end) {
+                    const uint64_t group = eightBytes(row + x);
+                    if (group == 0 && !(x > 0 && row[x - 1] != 0) &&
+                        !(x + 8 < w && row[x + 8] != 0) && !(above && eightBytes(above + x)) &&
+                        !(below && eightBytes(below + x))) {
+                        sawTransparent = true;
+                        x += 7;
+                        continue;
+                    }
+                    if (!anyZeroByte(group)) {
+                        sawOpaque = true;
+                        widenBounds(x, y);
+                        widenBounds(x + 7, y);
+                        x += 7;
+                        continue;
+                    }
+                }
                 if (row[x] != 0) {
                     sawOpaque = true;
                     widenBounds(x, y);
@@ -163,7 +264,8 @@ void analyseMask() {
                 if (below) sum += below[x];
                 if (x > 0) sum += row[x - 1];
                 if (above) sum += above[x];
-                if (sum == 0 || engine.edgeCount >= engine.edgeCapacity) continue;
+                if (sum == 0) continue;
+                if (engine.edgeCount >= engine.edgeCapacity && !growEdgeLists()) continue;
                 engine.edgeX[engine.edgeCount] = x;
                 engine.edgeY[engine.edgeCount] = y;
                 widenBounds(x, y);
@@ -171,16 +273,55 @@ void analyseMask() {
             }
         }
     }
+    std::free(emptyRows);
     if (sawOpaque && !sawTransparent) {
         engine.maskFull = 1;
         const size_t frame = size_t(w) * h;
-        std::memset(engine.stampMax, 0, frame);
-        std::memset(engine.rawSlopeX, 0, frame);
-        std::memset(engine.rawSlopeY, 0, frame);
-        std::memset(engine.slopeX, 0, frame);
-        std::memset(engine.slopeY, 0, frame);
-        std::memset(engine.texturedSlopeX1, 0, frame);
-        std::memset(engine.texturedSlopeY1, 0, frame);
+        for (void *plane :
+             {static_cast<void *>(engine.stampMax), static_cast<void *>(engine.rawSlopeX),
+              static_cast<void *>(engine.rawSlopeY), static_cast<void *>(engine.slopeX),
+              static_cast<void *>(engine.slopeY), static_cast<void *>(engine.texturedSlopeX1),
+              static_cast<void *>(engine.texturedSlopeY1)})
+            if (plane) std::memset(plane, 0, frame);
+    }
+}
+
+// Sets the plane to 0 in the rectangle.
+void clearRect(void *plane, const PixelRect &r) {
+    if (r.x1 <= r.x0) return;
+    for (int32_t y = r.y0; y < r.y1; ++y)
+        std::memset(static_cast<uint8_t *>(plane) + engine.rowOffset[y] + r.x0, 0,
+                    size_t(r.x1 - r.x0));
+}
+
+// With a single run no plane comes zeroed: this clears the parts that the
+// stages of this job read without writing them first. Everything else is
+// written before it is read: the bevel clears and stamps the covered pixels
+// and gives every covered pixel its slopes, a texture writes the pixels
+// that the shading reads from its plane, the glow and the shadow write or
+// clear their whole plane once there is an edge, and the slopes of the
+// transparent pixels are read by no one.
+// - Without the bevel the covered pixels (all inside maskBounds(0)) have no
+//   slopes and no stamp height: the shading and texture 1 read the slopes
+//   there, the glow profile the stamp heights of the covered pixels that
+//   are not fully opaque.
+// - An empty mask (no edge, not full): the glow and the shadow stage write
+//   nothing, and the shading reads both planes everywhere.
+// (A full mask has its planes cleared by analyseMask.)
+void clearUnwrittenParts(const RenderJob &job) {
+    if (job.singleRun != 1 || engine.maskFull == 1) return;
+    const size_t frame = size_t(engine.frameWidth) * engine.frameHeight;
+    if (engine.edgeCount == 0) {
+        if (job.glow.on == 1) std::memset(engine.glowMap, 0, frame);
+        if (job.shadow.on == 1)
+            std::memset(engine.shadowMap, 0, size_t(engine.paddedWidth) * engine.paddedHeight);
+        return;
+    }
+    if (job.bevel.on != 1) {
+        const PixelRect covered = maskBounds(0);
+        clearRect(engine.stampMax, covered);
+        clearRect(engine.slopeX, covered);
+        clearRect(engine.slopeY, covered);
     }
 }
 
@@ -272,7 +413,9 @@ int32_t engineSetup(const RenderJob &job) {
         engine.frameWidth > engine.frameHeight ? engine.frameWidth : engine.frameHeight;
     engine.paddedWidth = static_cast<uint16_t>(engine.frameWidth + engine.stampSpan);
     engine.paddedHeight = static_cast<uint16_t>(engine.frameHeight + engine.stampSpan);
-    if (!allocateBuffers()) {
+    setupBytes = 0;
+    engine.mapViewed[0] = engine.mapViewed[1] = 0;
+    if (!allocateBuffers(job)) {
         engineTeardown();
         return 2;
     }
@@ -281,7 +424,12 @@ int32_t engineSetup(const RenderJob &job) {
 
     if (!loadMetalPattern()) return 1;
 
+    edgeListsFailed = false;
     analyseMask();
+    if (edgeListsFailed) {
+        engineTeardown();
+        return 2;
+    }
     // The final shading lights a texture that is on until its stage finds
     // it unusable, and tints with a map only once its stage resampled one.
     for (int i = 0; i < 2; ++i) {
@@ -289,10 +437,27 @@ int32_t engineSetup(const RenderJob &job) {
         engine.mapTints[i] = 0;
     }
     decideFarRegion(job);
+    clearUnwrittenParts(job);
     return 0;
 }
 
+size_t engineBufferBytes() {
+    return setupBytes;
+}
+
+bool takeMapPlane(int32_t which) {
+    uint32_t *&plane = which == 0 ? engine.imageMap1 : engine.imageMap2;
+    if (plane && engine.mapViewed[which] != 1) return true;
+    engine.mapViewed[which] = 0;
+    return allocate(plane, size_t(engine.frameWidth) * engine.frameHeight,
+                    BufferContents::unspecified);
+}
+
 int32_t engineTeardown() {
+    if (engine.glowMap == engine.stampMax) engine.glowMap = nullptr; // borrowed storage
+    for (int i = 0; i < 2; ++i)
+        if (engine.mapViewed[i] == 1) (i == 0 ? engine.imageMap1 : engine.imageMap2) = nullptr;
+    engine.mapViewed[0] = engine.mapViewed[1] = 0;
     release(engine.rowOffset);
     release(engine.paddedRowOffset);
     release(engine.cosineRamp);

@@ -294,21 +294,33 @@ void copyOnePixelFootprints(const Picture &s, const CoordTables &c, const PixelR
     }
 }
 
+// True when the one-pixel footprints place the picture on the frame as it
+// is: of the frame's size, column x and row y of the frame on column x and
+// row y of the picture.
+bool placedAsItIs(const Picture &s, const CoordTables &c) {
+    const int32_t w = engine.frameWidth, h = engine.frameHeight;
+    if (s.width != w || s.height != h) return false;
+    for (int32_t x = 0; x < w; ++x)
+        if (c.col[x] != x) return false;
+    for (int32_t y = 0; y < h; ++y)
+        if (c.row[y] != y) return false;
+    return true;
+}
+
 // Resamples image map `which` (0 for map 1, 1 for map 2) from the picture
-// of its job into imageMap1 or imageMap2.
-void resampleImageMap(int32_t which, const MapJob &map) {
-    uint32_t *out = which == 0 ? engine.imageMap1 : engine.imageMap2;
-    if (!out) return;
+// of its job into imageMap1 or imageMap2; -1 when there is no room for the
+// plane.
+int32_t resampleImageMap(int32_t which, const MapJob &map, const RenderJob &job) {
     const CoordTables tables =
         which == 0
             ? CoordTables{engine.colCoords, engine.colFracs, engine.rowCoords, engine.rowFracs}
             : CoordTables{engine.colCoords2, engine.colFracs2, engine.rowCoords2, engine.rowFracs2};
     if (!tables.col || !tables.colFrac || !tables.row || !tables.rowFrac) {
         if (which == 1) engine.farFused = 0;
-        return;
+        return 0;
     }
     // Map 1 tints only the shape: with an empty mask there is nothing to tint.
-    if (which == 0 && engine.edgeCount == 0 && engine.maskFull != 1) return;
+    if (which == 0 && engine.edgeCount == 0 && engine.maskFull != 1) return 0;
 
     const Picture picture{map.image, static_cast<uint16_t>(map.imageWidth),
                           static_cast<uint16_t>(map.imageHeight)};
@@ -324,18 +336,32 @@ void resampleImageMap(int32_t which, const MapJob &map) {
     // is exactly one source pixel: the box average is that pixel itself.
     if (colScale == 128 && rowScale == 128 && picture.width > 1 && picture.height > 1) {
         const bool far = which == 1 && engine.farFused == 1;
-        const PixelRect frame{0, engine.frameWidth, 0, engine.frameHeight};
-        copyOnePixelFootprints(picture, tables, far ? engine.nearBox : frame, out);
         if (far) {
             // The output conversion reads the picture itself outside the near box.
             engine.farMapPixels = picture.pixels;
             engine.farMapWidth = picture.width;
         }
-        return;
+        // The shading reads only the colour bytes of a map: a picture placed
+        // as it is serves as the plane itself when nothing writes the plane
+        // again (a single run).
+        uint32_t *&plane = which == 0 ? engine.imageMap1 : engine.imageMap2;
+        if (job.singleRun == 1 && (!plane || engine.mapViewed[which] == 1) &&
+            placedAsItIs(picture, tables)) {
+            plane = const_cast<uint32_t *>(picture.pixels);
+            engine.mapViewed[which] = 1;
+            return 0;
+        }
+        if (!takeMapPlane(which)) return -1;
+        const PixelRect frame{0, engine.frameWidth, 0, engine.frameHeight};
+        copyOnePixelFootprints(picture, tables, far ? engine.nearBox : frame,
+                               which == 0 ? engine.imageMap1 : engine.imageMap2);
+        return 0;
     }
     // Map 2 resampled from several source pixels: the far region gives way to
     // the whole frame.
     if (which == 1) engine.farFused = 0;
+    if (!takeMapPlane(which)) return -1;
+    uint32_t *out = which == 0 ? engine.imageMap1 : engine.imageMap2;
 
     const Filter filter = chooseFilter(colScale, rowScale);
     const ColumnFootprints cols(tables.col, tables.colFrac, engine.frameWidth, picture.width);
@@ -348,7 +374,7 @@ void resampleImageMap(int32_t which, const MapJob &map) {
         if (across) {
             resampleBilinear(picture, tables, cols, across, out);
             std::free(across);
-            return;
+            return 0;
         }
     } else if (cols.valid() && filter == Filter::RowSpans) {
         uint64_t *sums =
@@ -356,13 +382,13 @@ void resampleImageMap(int32_t which, const MapJob &map) {
         if (sums) {
             resampleRowSpans(picture, tables, cols, sums, out);
             std::free(sums);
-            return;
+            return 0;
         }
     } else if (cols.valid()) {
         const SpanColumns spans(cols, engine.frameWidth, picture.width);
         if (spans.valid()) {
             resampleSpans(filter, picture, tables, cols, spans, out);
-            return;
+            return 0;
         }
     }
     // Without room for the row loops every pixel builds its own footprint.
@@ -380,18 +406,20 @@ void resampleImageMap(int32_t which, const MapJob &map) {
         resampleAll<Filter::Box>(picture, tables, out);
         break;
     }
+    return 0;
 }
 
 // One image map stage; which 0 is map 1, 1 map 2. A missing or empty
-// picture leaves the map untinted.
+// picture leaves the map untinted; -1 when there is no room for its plane.
 int32_t imageMapStage(const RenderJob &job, int32_t which) {
     const MapJob &map = job.map[which];
     engine.mapTints[which] = 0;
     if (map.on != 1) return 0;
     if (!map.image || map.imageWidth <= 0 || map.imageHeight <= 0) return 0;
     engine.mapTints[which] = 1;
-    resampleImageMap(which, map);
-    return 0;
+    if (resampleImageMap(which, map, job) == 0) return 0;
+    engine.mapTints[which] = 0;
+    return -1;
 }
 
 } // namespace

@@ -122,6 +122,12 @@ struct RenderJob {
     // the title cannot reach to that conversion (see EngineState::farFused);
     // 1 only when the near box is at most half the frame, 2 always.
     uint8_t fuseFarRegion = 0;
+    // 1 when every stage runs once, in order, on this set-up and with this
+    // job, as in a frame render: the set-up then leaves out the planes of
+    // the stages that are off and clears only what the stages read without
+    // writing it first. 0 (the preview, which re-runs single stages with a
+    // changed job, and direct callers) keeps every plane, zeroed.
+    uint8_t singleRun = 0;
 };
 
 } // namespace lustra

@@ -155,8 +155,10 @@ CoordTables coordTablesOf(int32_t index) {
     return {engine.colCoords2, engine.colFracs2, engine.rowCoords2, engine.rowFracs2};
 }
 
-// Texture 1 visits the mask's bounding box, texture 2 the whole frame.
+// Texture 1 visits the mask's bounding box, texture 2 the whole frame (the
+// near box, when the output conversion lays the far region).
 PixelRect boundsOf(int32_t index) {
+    if (index != 0 && engine.farFused == 1) return engine.nearBox;
     if (index != 0) return {0, engine.frameWidth, 0, engine.frameHeight};
     return maskBounds(0);
 }
@@ -484,13 +486,16 @@ void invertPlanes(const Texture &t) {
     }
 }
 
+// The planes of the other texture need not be there: a set-up for a single
+// run leaves out those of a texture that is off.
 bool engineReady(int32_t index) {
+    const bool planes = index == 0 ? engine.texturedSlopeX1 && engine.texturedSlopeY1
+                                   : engine.texturedSlopeX2 && engine.texturedSlopeY2;
     return engine.mask && engine.rowOffset && engine.paddedRowOffset && engine.slopeX &&
-           engine.slopeY && engine.texturedSlopeX1 && engine.texturedSlopeY1 &&
-           engine.texturedSlopeX2 && engine.texturedSlopeY2 && engine.textureHeight[index] &&
-           engine.textureSlopeX[index] && engine.textureSlopeY[index] && engine.colCoords &&
-           engine.colCoords2 && engine.rowCoords && engine.rowCoords2 && engine.colFracs &&
-           engine.colFracs2 && engine.rowFracs && engine.rowFracs2;
+           engine.slopeY && planes && engine.textureHeight[index] && engine.textureSlopeX[index] &&
+           engine.textureSlopeY[index] && engine.colCoords && engine.colCoords2 &&
+           engine.rowCoords && engine.rowCoords2 && engine.colFracs && engine.colFracs2 &&
+           engine.rowFracs && engine.rowFracs2;
 }
 
 // One surface texture stage; index 0 is texture 1, index 1 texture 2.

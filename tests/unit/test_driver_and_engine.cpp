@@ -312,6 +312,36 @@ TEST(MaskAnalysis, ShapesOnWideFramesMatchAPixelByPixelReading) {
     }
 }
 
+// The edge lists grow while the analysis finds edges, up to floor(W x H / 2)
+// entries, the edges beyond that left out. A checkerboard of odd size has one
+// transparent pixel more than that, each an edge, the last one at the bottom
+// right corner.
+TEST(MaskAnalysis, EdgeListsGrowToTheMostEdgesInScanOrder) {
+    DataDirectory data;
+    const int32_t w = 641, h = 411;
+    for (const uint8_t singleRun : {uint8_t(0), uint8_t(1)}) {
+        EngineRun run(w, h, data);
+        run.job.singleRun = singleRun;
+        for (int32_t y = 0; y < h; ++y)
+            for (int32_t x = 0; x < w; ++x) run.mask(x, y) = (x + y) % 2 ? 200 : 0;
+        ASSERT_EQ(run.setup(), 0);
+        const int32_t most = w * h / 2;
+        ASSERT_EQ(engine.edgeCount, most);
+        int32_t i = 0;
+        for (int32_t y = 0; y < h && i < most; ++y)
+            for (int32_t x = 0; x < w && i < most; ++x) {
+                if (run.mask(x, y) != 0) continue;
+                ASSERT_EQ(engine.edgeX[i], x) << i;
+                ASSERT_EQ(engine.edgeY[i], y) << i;
+                ++i;
+            }
+        EXPECT_EQ(i, most);
+        EXPECT_EQ(engine.boundsMaxX, w - 1);
+        EXPECT_EQ(engine.boundsMaxY, h - 1);
+        engineTeardown();
+    }
+}
+
 TEST(PatternLoading, SlopesWrapAndSpanTheSignedRange) {
     DataDirectory data;
     std::vector<uint8_t> bright(65536, 0);

@@ -204,3 +204,134 @@ TEST_F(FarRegion, MapsTexturesAndFieldsRenderAsTheWholeFrame) {
     expectSame(flicker);
     flickerFilterOption.value = 0;
 }
+
+// The shadow pushed off each edge of the frame by the light offset, and the
+// glow and shadow reaching past the near box's margin: the near box must
+// follow the displacement and the widest reach.
+TEST_F(FarRegion, ShadowAndGlowReachAtTheFrameEdgesRenderAsTheWholeFrame) {
+    const int w = 173, h = 109;
+    auto shadowTowards = [](int offsetX, int offsetY, int softness) {
+        return [=](EffectSettings &s) {
+            s.shadowOn = 1;
+            s.shadowDistance = 200;
+            s.shadowSoftness = uint8_t(softness);
+            s.offsetX = offsetX;
+            s.offsetY = offsetY;
+        };
+    };
+    const std::vector<Case> cases = {
+        {"shadow out of the left edge", w, h, blockTitle(w, h, 0, 15, 40, 60),
+         shadowTowards(60, 0, 0)},
+        {"shadow out of the right edge", w, h, blockTitle(w, h, w - 15, w, 40, 60),
+         shadowTowards(-60, 0, 3)},
+        {"shadow out of the top", w, h, blockTitle(w, h, 60, 90, 0, 10), shadowTowards(0, 60, 30)},
+        {"shadow into the frame from the bottom", w, h, blockTitle(w, h, 60, 90, h - 10, h),
+         shadowTowards(-35, 50, 8)},
+        {"blurred glow at a corner", w, h, blockTitle(w, h, 0, 20, 0, 20),
+         [](EffectSettings &s) {
+             s.glowOn = 1;
+             s.glowBlurred = 1;
+             s.glowWidth = 30;
+             s.shadowOn = 0;
+         }},
+        {"narrow glow, wide bevel", w, h, blockTitle(w, h, 80, 100, 50, 60),
+         [](EffectSettings &s) {
+             s.glowOn = 1;
+             s.glowWidth = 2;
+             s.bevelWidth = 30;
+             s.bevelSmoothing = 30;
+         }},
+    };
+    for (const Case &c : cases) expectSame(c);
+}
+
+namespace {
+
+// Everything on, over a title that fills most of the frame: it leaves data
+// in every plane of the engine.
+void everythingOn(EffectSettings &s) {
+    s.glowOn = 1;
+    s.glowWidth = 20;
+    s.shadowOn = 1;
+    s.shadowSoftness = 12;
+    s.texture1On = s.texture2On = 1;
+    s.texture1Type = 1;
+    s.texture2Type = 2;
+    s.map1On = s.map2On = 1;
+}
+
+} // namespace
+
+// A frame render leaves out the planes of the stages that are off and clears
+// only what the stages read unwritten; planes large enough to be kept for
+// reuse come back holding an earlier frame's data. A frame rendered right
+// after one with every stage on, in the same session, must equal the same
+// frame rendered from fresh memory.
+TEST_F(FarRegion, PlanesOfAnEarlierFrameDoNotShowThrough) {
+    const int w = 640, h = 480; // byte planes above the recycler's smallest kept size
+    const std::vector<uint32_t> title = blockTitle(w, h, 200, 420, 300, 380);
+    const std::vector<Case> cases = {
+        {"default", w, h, title, plain},
+        {"no bevel width, glow profile", w, h, title,
+         [](EffectSettings &s) {
+             s.bevelWidth = 0;
+             s.bevelSmoothing = 0;
+             s.glowOn = 1;
+             s.glowWidth = 12;
+         }},
+        {"blurred glow", w, h, title,
+         [](EffectSettings &s) {
+             s.glowOn = 1;
+             s.glowBlurred = 1;
+             s.glowWidth = 9;
+         }},
+        {"empty title, glow and shadow", w, h, blockTitle(w, h, 0, 0, 0, 0),
+         [](EffectSettings &s) {
+             s.glowOn = 1;
+             s.shadowOn = 1;
+         }},
+        {"texture 1, unsmoothed bevel", w, h, title,
+         [](EffectSettings &s) {
+             s.bevelSmoothing = 0;
+             s.texture1On = 1;
+         }},
+        {"title shape", w, h, tools::titleFrame(w, h), plain},
+        {"texture 2 under a plain background", w, h, title,
+         [](EffectSettings &s) {
+             s.texture2On = 1;
+             s.texture2Type = 3;
+             s.fill2Mode = 0;
+         },
+         1},
+    };
+    for (const Case &c : cases) {
+        const std::vector<uint32_t> fresh = render(c, 1);
+        // One session: the frame with every stage on, then the case.
+        host.setFrames(w, h, tools::titleFrame(w, h), tools::backgroundFrame(w, h));
+        OperatorContext context{};
+        GetOperatorInfo();
+        secondLayersOption.value = c.secondLayers;
+        context.action = 1;
+        OperatorAction(&context);
+        const EffectSettings defaults = settings;
+        everythingOn(settings);
+        for (int field = 0; field < 2; ++field) {
+            context.action = 3;
+            context.fieldNumber = field;
+            ASSERT_EQ(OperatorAction(&context), 0) << c.name;
+        }
+        host.setFrames(w, h, c.title, tools::backgroundFrame(w, h));
+        settings = defaults;
+        c.change(settings);
+        for (int field = 0; field < 2; ++field) {
+            context.action = 3;
+            context.fieldNumber = field;
+            ASSERT_EQ(OperatorAction(&context), 0) << c.name;
+        }
+        context.action = 2;
+        OperatorAction(&context);
+        size_t differing = 0;
+        for (size_t i = 0; i < fresh.size(); ++i) differing += fresh[i] != host.rendered[i];
+        EXPECT_EQ(differing, 0u) << c.name;
+    }
+}

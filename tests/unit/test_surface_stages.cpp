@@ -387,6 +387,36 @@ TEST_F(ImageMap, CopiesAndTilesAtZoomZeroKeepingTheFourthByte) {
         }
 }
 
+// In a single run a picture of the frame's size placed without a shift is
+// the map plane itself; a shifted one gets a plane of its own. Either way the
+// colours are those a copied plane holds, and the tear-down leaves the
+// picture alone.
+TEST_F(ImageMap, ASingleRunTakesAPicturePlacedAsItIsForItsPlane) {
+    const std::vector<uint32_t> picture = numberedPicture(20, 6);
+    const std::vector<uint32_t> kept = picture;
+    for (const uint8_t singleRun : {uint8_t(1), uint8_t(0)}) {
+        job = RenderJob();
+        job.singleRun = singleRun;
+        job.texture[0].on = job.texture[1].on = 1; // setUp marks their planes
+        setUp(20, 6, [](int x, int y) { return x == 4 && y == 2 ? 255 : 0; });
+        job.texture[0].on = job.texture[1].on = 0;
+        map(1, picture, 20, 6);
+        map(2, picture, 20, 6, 0, 0, 1, 0); // one source pixel to the right
+        ASSERT_EQ(imageMapStage1(job), 0);
+        ASSERT_EQ(imageMapStage2(job), 0);
+        EXPECT_EQ(engine.imageMap1 == picture.data(), singleRun == 1);
+        EXPECT_NE(engine.imageMap2, picture.data());
+        for (int y = 0; y < 6; ++y)
+            for (int x = 0; x < 20; ++x) {
+                ASSERT_EQ(colour(1, x, y), picture[y * 20 + x] & 0xFFFFFFu) << x << "," << y;
+                ASSERT_EQ(colour(2, x, y), picture[y * 20 + (x + 1) % 20] & 0xFFFFFFu);
+            }
+        engineTeardown();
+        EXPECT_EQ(picture, kept);
+        EXPECT_EQ(engine.imageMap1, nullptr);
+    }
+}
+
 TEST_F(ImageMap, SkippedWhenOffWithoutPictureOrMapOneOnAnEmptyMask) {
     setUp(6, 4, [](int, int) { return 0; });
     const std::vector<uint32_t> picture(24, bgr(1, 2, 3));
