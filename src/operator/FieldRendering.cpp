@@ -43,17 +43,21 @@ void freeFrames() {
     giveBackBuffer(fieldState.inputFrame1);
     fieldState.inputFrame0 = nullptr;
     fieldState.inputFrame1 = nullptr;
+    fieldState.input1Rows = FrameRows{};
+    fieldState.outputRows = FrameRows{};
 }
 
+// The frame buffer of input 0, for the source pictures that show it. Input 1
+// stays in the host's fields: the mask is built from them and the result is
+// converted straight into the fields handed back.
 bool allocateFrames() {
     const size_t bytes =
         size_t(fieldState.projectFrameWidth) * size_t(fieldState.projectFrameHeight) * 4;
-    // Both frames are filled completely from the fields before they are read.
+    // The frame is filled completely from the fields before it is read.
     fieldState.inputFrame0 =
         static_cast<uint32_t *>(takeBuffer(bytes, BufferContents::unspecified));
-    fieldState.inputFrame1 =
-        static_cast<uint32_t *>(takeBuffer(bytes, BufferContents::unspecified));
-    if (fieldState.inputFrame0 && fieldState.inputFrame1) return true;
+    fieldState.inputFrame1 = nullptr;
+    if (fieldState.inputFrame0) return true;
     freeFrames();
     return false;
 }
@@ -64,16 +68,6 @@ void copyFieldIntoFrame(const OpImage &field, uint32_t *frame, int32_t firstRow)
     for (int32_t y = 0; y < field.height; ++y)
         std::memcpy(frame + size_t(2 * y + firstRow) * width,
                     field.pixels + size_t(y) * field.width, size_t(field.width) * 4);
-}
-
-// Copies every second frame row of input 1's frame, from firstRow on, into
-// the output field.
-void copyFrameIntoField(OpImage &field, int32_t firstRow) {
-    const int32_t width = fieldState.projectFrameWidth;
-    const uint32_t *source = fieldState.inputFrame1 + size_t(firstRow) * width;
-    for (int32_t y = 0; y < field.height; ++y)
-        std::memcpy(field.pixels + size_t(y) * field.width, source + size_t(2 * y) * width,
-                    size_t(field.width) * 4);
 }
 
 int32_t renderFieldWise(const OperatorContext &context) {
@@ -105,11 +99,15 @@ int32_t renderFieldWise(const OperatorContext &context) {
         return -1;
     }
 
-    // Line doubling: field row y fills frame rows 2y and 2y + 1.
+    // Line doubling: field row y fills frame rows 2y and 2y + 1. Input 1 is
+    // read from its field as the doubled frame, and the rows of the parity
+    // that renderFlags bit 1 picks are rendered back into that field.
     copyFieldIntoFrame(*f0, fieldState.inputFrame0, 0);
     copyFieldIntoFrame(*f0, fieldState.inputFrame0, 1);
-    copyFieldIntoFrame(*f1, fieldState.inputFrame1, 0);
-    copyFieldIntoFrame(*f1, fieldState.inputFrame1, 1);
+    fieldState.input1Rows = FrameRows{{f1->pixels, f1->pixels}, size_t(f1->width)};
+    const int32_t parity = (context.renderFlags & 2) ? 1 : 0;
+    fieldState.outputRows.field[parity] = f1->pixels;
+    fieldState.outputRows.pitch = size_t(f1->width);
 
     checkAbort();
     driverState.maskBuilt = 0;
@@ -123,22 +121,71 @@ int32_t renderFieldWise(const OperatorContext &context) {
         return -1;
     }
 
-    copyFrameIntoField(*f1, (context.renderFlags & 2) ? 1 : 0);
     freeFrames();
     opFreeImage(f0);
     return opPutField(f1);
 }
 
-// A new output field, checked against the project geometry; null (after
-// logging and releasing it) when it does not match.
-OpImage *allocateOutputField() {
-    OpImage *field = opAllocImage(-1, -1, 1, 0);
-    if (field && !matchesProject(field)) {
-        logFailure(kLogOutputFieldMismatch);
+// Fetches one field for a field pair and checks its geometry; logs
+// `missingLine` when the host has none.
+OpImage *fetchPairField(int32_t input, int32_t fieldNumber, int32_t missingLine) {
+    OpImage *field = opGetField(input, fieldNumber);
+    if (!field) {
+        logFailure(missingLine);
+        return nullptr;
+    }
+    if (!matchesProject(field)) {
+        logFailure(kLogPairFieldMismatch);
         opFreeImage(field);
         return nullptr;
     }
     return field;
+}
+
+// Fields n (odd rows) and n + 1 (even rows) of both inputs: input 0's are
+// woven into inputFrame0 and released; input 1's are woven into inputFrame1
+// and released as well, or, with `kept` given, handed to the caller, which
+// releases them (kept[1] the odd rows, kept[0] the even rows). Returns 0 or
+// -1 (nothing held then).
+int32_t fetchFieldPair(int32_t fieldNumber, OpImage *kept[2]) {
+    driverState.maskBuilt = 0;
+    const int32_t firstMissing[2] = {kLogPairFirstInput0, kLogPairFirstInput1};
+    const int32_t secondMissing[2] = {kLogPairSecondInput0, kLogPairSecondInput1};
+    uint32_t *frames[2] = {fieldState.inputFrame0, fieldState.inputFrame1};
+    // n + 1, wrapping at the end of the 32-bit range instead of overflowing.
+    const int32_t nextField = static_cast<int32_t>(static_cast<uint32_t>(fieldNumber) + 1u);
+    if (!frames[0] || (!frames[1] && !kept)) return -1;
+    for (int32_t input = 0; input < 2; ++input) {
+        const bool keep = input == 1 && kept;
+        OpImage *first = fetchPairField(input, fieldNumber, firstMissing[input]);
+        if (!first) return -1;
+        if (keep) {
+            kept[1] = first;
+        } else {
+            copyFieldIntoFrame(*first, frames[input], 1);
+            opFreeImage(first);
+        }
+        OpImage *second = fetchPairField(input, nextField, secondMissing[input]);
+        if (!second) {
+            if (keep) {
+                opFreeImage(kept[1]);
+                kept[1] = nullptr;
+            }
+            return -1;
+        }
+        if (keep) {
+            kept[0] = second;
+        } else {
+            copyFieldIntoFrame(*second, frames[input], 0);
+            opFreeImage(second);
+        }
+    }
+    return 0;
+}
+
+void freeImages(OpImage *const *images, int32_t count) {
+    for (int32_t i = 0; i < count; ++i)
+        if (images[i]) opFreeImage(images[i]);
 }
 
 int32_t renderFrameWise(const OperatorContext &context) {
@@ -163,81 +210,59 @@ int32_t renderFrameWise(const OperatorContext &context) {
     fieldState.projectFrameWidth = width;
     fieldState.projectFrameHeight = 2 * fieldHeight;
     if (!allocateFrames()) return -1;
-    if (loadFieldPair(context.fieldNumber) != 0) {
+    OpImage *input1[2] = {nullptr, nullptr}; // even rows, odd rows
+    if (fetchFieldPair(context.fieldNumber, input1) != 0) {
         freeFrames();
         return -1;
     }
+    // The two output fields, taken before the render so that the result is
+    // converted straight into them: output[1] gets the odd rows, [0] the even
+    // rows. One unlike the project geometry is not written; it fails the
+    // call where it would be handed over.
+    OpImage *output[2] = {nullptr, nullptr};
+    output[1] = opAllocImage(-1, -1, 1, 0);
+    output[0] = opAllocImage(-1, -1, 1, 0);
+    fieldState.input1Rows = FrameRows{{input1[0]->pixels, input1[1]->pixels}, size_t(width)};
+    fieldState.outputRows.pitch = size_t(width);
+    for (int32_t parity = 0; parity < 2; ++parity)
+        if (output[parity] && matchesProject(output[parity]))
+            fieldState.outputRows.field[parity] = output[parity]->pixels;
 
     checkAbort();
     driverState.maskBuilt = 0;
     renderFrame(fieldState.projectFrameWidth, fieldState.projectFrameHeight,
                 context.renderFlags & 1);
     checkAbort();
+    freeFrames();
+    freeImages(input1, 2);
     if (driverState.engineError != 0) {
-        freeFrames();
+        freeImages(output, 2);
         return -1;
     }
 
     // Field n (the odd rows) goes back first, field n + 1 (the even rows)
     // second; the result of the first hand-over is not used.
-    OpImage *odd = opAllocImage(-1, -1, 1, 0);
-    if (odd) {
-        if (!matchesProject(odd)) {
+    if (output[1]) {
+        if (!matchesProject(output[1])) {
             logFailure(kLogOutputFieldMismatch);
-            opFreeImage(odd);
-            freeFrames();
+            freeImages(output, 2);
             return -1;
         }
-        copyFrameIntoField(*odd, 1);
-        opPutField(odd);
+        opPutField(output[1]);
     }
-    OpImage *even = allocateOutputField();
-    if (!even) {
-        freeFrames();
+    if (output[0] && !matchesProject(output[0])) {
+        logFailure(kLogOutputFieldMismatch);
+        opFreeImage(output[0]);
         return -1;
     }
-    copyFrameIntoField(*even, 0);
-    freeFrames();
-    return opPutField(even);
-}
-
-// Fetches one field for loadFieldPair and checks its geometry; logs
-// `missingLine` when the host has none.
-OpImage *fetchPairField(int32_t input, int32_t fieldNumber, int32_t missingLine) {
-    OpImage *field = opGetField(input, fieldNumber);
-    if (!field) {
-        logFailure(missingLine);
-        return nullptr;
-    }
-    if (!matchesProject(field)) {
-        logFailure(kLogPairFieldMismatch);
-        opFreeImage(field);
-        return nullptr;
-    }
-    return field;
+    if (!output[0]) return -1;
+    return opPutField(output[0]);
 }
 
 } // namespace
 
 int32_t loadFieldPair(int32_t fieldNumber) {
-    driverState.maskBuilt = 0;
-    const int32_t firstMissing[2] = {kLogPairFirstInput0, kLogPairFirstInput1};
-    const int32_t secondMissing[2] = {kLogPairSecondInput0, kLogPairSecondInput1};
-    uint32_t *frames[2] = {fieldState.inputFrame0, fieldState.inputFrame1};
-    // n + 1, wrapping at the end of the 32-bit range instead of overflowing.
-    const int32_t nextField = static_cast<int32_t>(static_cast<uint32_t>(fieldNumber) + 1u);
-    if (!frames[0] || !frames[1]) return -1;
-    for (int32_t input = 0; input < 2; ++input) {
-        OpImage *first = fetchPairField(input, fieldNumber, firstMissing[input]);
-        if (!first) return -1;
-        copyFieldIntoFrame(*first, frames[input], 1);
-        opFreeImage(first);
-        OpImage *second = fetchPairField(input, nextField, secondMissing[input]);
-        if (!second) return -1;
-        copyFieldIntoFrame(*second, frames[input], 0);
-        opFreeImage(second);
-    }
-    return 0;
+    return fetchFieldPair(fieldNumber, nullptr);
 }
 
 int32_t renderFields(const OperatorContext &context) {
