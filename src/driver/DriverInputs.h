@@ -38,9 +38,10 @@ struct FrameRows {
 struct FieldRenderState {
     uint32_t *inputFrame0 = nullptr; // frame buffer of input 0 (host pixels)
     uint32_t *inputFrame1 = nullptr; // frame buffer of input 1, receives the result
-    // When the field rendering keeps input 1 in the host's fields rather than
-    // in inputFrame1 (pitch non-zero): where its rows are, and where the
-    // rendered rows go, each with the alpha byte of input 1's row.
+    // When the field rendering keeps the inputs in the host's fields rather
+    // than in the frame buffers (pitch non-zero): where their rows are, and
+    // where the rendered rows go, each with the alpha byte of input 1's row.
+    FrameRows input0Rows;
     FrameRows input1Rows;
     FrameRows outputRows;
     int32_t projectFrameWidth = 0;

@@ -27,8 +27,9 @@ struct DriverState {
 
 extern DriverState driverState;
 
-// Renders the effect for one frame of fieldState's frame buffers into
-// inputFrame1. Returns -1 when the work buffers cannot be allocated.
+// Renders the effect for one frame of fieldState's inputs into inputFrame1,
+// or from and into the field rows it names (FieldRenderState). Returns -1
+// when the work buffers cannot be allocated.
 int32_t renderFrame(int32_t width, int32_t height, int32_t scaled);
 
 // Frees the previous work buffers and allocates both for width x height.

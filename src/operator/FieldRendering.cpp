@@ -5,7 +5,6 @@
 #include "operator/FieldRendering.h"
 
 #include "driver/FrameRender.h"
-#include "engine/BufferRecycler.h"
 #include "operator/Operator.h"
 
 #include <cstdlib>
@@ -38,28 +37,13 @@ bool matchesProject(const OpImage *field) {
            2 * field->height == fieldState.projectFrameHeight;
 }
 
-void freeFrames() {
-    giveBackBuffer(fieldState.inputFrame0);
-    giveBackBuffer(fieldState.inputFrame1);
-    fieldState.inputFrame0 = nullptr;
-    fieldState.inputFrame1 = nullptr;
+// The render reads both inputs from the host's fields and converts the
+// result straight into the fields handed back; nothing is woven into the
+// frame buffers. Ends that for the current call.
+void forgetFieldRows() {
+    fieldState.input0Rows = FrameRows{};
     fieldState.input1Rows = FrameRows{};
     fieldState.outputRows = FrameRows{};
-}
-
-// The frame buffer of input 0, for the source pictures that show it. Input 1
-// stays in the host's fields: the mask is built from them and the result is
-// converted straight into the fields handed back.
-bool allocateFrames() {
-    const size_t bytes =
-        size_t(fieldState.projectFrameWidth) * size_t(fieldState.projectFrameHeight) * 4;
-    // The frame is filled completely from the fields before it is read.
-    fieldState.inputFrame0 =
-        static_cast<uint32_t *>(takeBuffer(bytes, BufferContents::unspecified));
-    fieldState.inputFrame1 = nullptr;
-    if (fieldState.inputFrame0) return true;
-    freeFrames();
-    return false;
 }
 
 // Copies the rows of a field into every second frame row from firstRow on.
@@ -93,35 +77,29 @@ int32_t renderFieldWise(const OperatorContext &context) {
     }
     fieldState.projectFrameWidth = f0->width;
     fieldState.projectFrameHeight = 2 * f0->height;
-    if (!allocateFrames()) {
-        opFreeImage(f0);
-        opFreeImage(f1);
-        return -1;
-    }
 
-    // Line doubling: field row y fills frame rows 2y and 2y + 1. Input 1 is
-    // read from its field as the doubled frame, and the rows of the parity
-    // that renderFlags bit 1 picks are rendered back into that field.
-    copyFieldIntoFrame(*f0, fieldState.inputFrame0, 0);
-    copyFieldIntoFrame(*f0, fieldState.inputFrame0, 1);
-    fieldState.input1Rows = FrameRows{{f1->pixels, f1->pixels}, size_t(f1->width)};
+    // Line doubling: field row y is frame rows 2y and 2y + 1 of its input,
+    // read from the field itself; the rows of the parity that renderFlags
+    // bit 1 picks are rendered back into input 1's field.
+    const size_t pitch = size_t(f0->width);
+    fieldState.input0Rows = FrameRows{{f0->pixels, f0->pixels}, pitch};
+    fieldState.input1Rows = FrameRows{{f1->pixels, f1->pixels}, pitch};
     const int32_t parity = (context.renderFlags & 2) ? 1 : 0;
     fieldState.outputRows.field[parity] = f1->pixels;
-    fieldState.outputRows.pitch = size_t(f1->width);
+    fieldState.outputRows.pitch = pitch;
 
     checkAbort();
     driverState.maskBuilt = 0;
     renderFrame(fieldState.projectFrameWidth, fieldState.projectFrameHeight,
                 context.renderFlags & 1);
     checkAbort();
+    forgetFieldRows();
     if (driverState.engineError != 0) {
-        freeFrames();
         opFreeImage(f0);
         opFreeImage(f1);
         return -1;
     }
 
-    freeFrames();
     opFreeImage(f0);
     return opPutField(f1);
 }
@@ -142,39 +120,44 @@ OpImage *fetchPairField(int32_t input, int32_t fieldNumber, int32_t missingLine)
     return field;
 }
 
-// Fields n (odd rows) and n + 1 (even rows) of both inputs: input 0's are
-// woven into inputFrame0 and released; input 1's are woven into inputFrame1
-// and released as well, or, with `kept` given, handed to the caller, which
-// releases them (kept[1] the odd rows, kept[0] the even rows). Returns 0 or
-// -1 (nothing held then).
-int32_t fetchFieldPair(int32_t fieldNumber, OpImage *kept[2]) {
+// Fields n (odd rows) and n + 1 (even rows) of both inputs, woven into
+// inputFrame0 and inputFrame1 and released, or, with `kept` given, handed to
+// the caller, which releases them: kept[input][1] holds the odd rows,
+// kept[input][0] the even rows. Returns 0 or -1 (nothing kept then).
+int32_t fetchFieldPair(int32_t fieldNumber, OpImage *kept[2][2]) {
     driverState.maskBuilt = 0;
     const int32_t firstMissing[2] = {kLogPairFirstInput0, kLogPairFirstInput1};
     const int32_t secondMissing[2] = {kLogPairSecondInput0, kLogPairSecondInput1};
     uint32_t *frames[2] = {fieldState.inputFrame0, fieldState.inputFrame1};
     // n + 1, wrapping at the end of the 32-bit range instead of overflowing.
     const int32_t nextField = static_cast<int32_t>(static_cast<uint32_t>(fieldNumber) + 1u);
-    if (!frames[0] || (!frames[1] && !kept)) return -1;
+    if (!kept && (!frames[0] || !frames[1])) return -1;
+    auto releaseKept = [&]() {
+        for (int32_t input = 0; input < 2; ++input)
+            for (int32_t parity = 0; parity < 2; ++parity) {
+                if (kept[input][parity]) opFreeImage(kept[input][parity]);
+                kept[input][parity] = nullptr;
+            }
+    };
     for (int32_t input = 0; input < 2; ++input) {
-        const bool keep = input == 1 && kept;
         OpImage *first = fetchPairField(input, fieldNumber, firstMissing[input]);
-        if (!first) return -1;
-        if (keep) {
-            kept[1] = first;
+        if (!first) {
+            if (kept) releaseKept();
+            return -1;
+        }
+        if (kept) {
+            kept[input][1] = first;
         } else {
             copyFieldIntoFrame(*first, frames[input], 1);
             opFreeImage(first);
         }
         OpImage *second = fetchPairField(input, nextField, secondMissing[input]);
         if (!second) {
-            if (keep) {
-                opFreeImage(kept[1]);
-                kept[1] = nullptr;
-            }
+            if (kept) releaseKept();
             return -1;
         }
-        if (keep) {
-            kept[0] = second;
+        if (kept) {
+            kept[input][0] = second;
         } else {
             copyFieldIntoFrame(*second, frames[input], 0);
             opFreeImage(second);
@@ -209,12 +192,8 @@ int32_t renderFrameWise(const OperatorContext &context) {
     }
     fieldState.projectFrameWidth = width;
     fieldState.projectFrameHeight = 2 * fieldHeight;
-    if (!allocateFrames()) return -1;
-    OpImage *input1[2] = {nullptr, nullptr}; // even rows, odd rows
-    if (fetchFieldPair(context.fieldNumber, input1) != 0) {
-        freeFrames();
-        return -1;
-    }
+    OpImage *inputs[2][2] = {{nullptr, nullptr}, {nullptr, nullptr}}; // [input][parity]
+    if (fetchFieldPair(context.fieldNumber, inputs) != 0) return -1;
     // The two output fields, taken before the render so that the result is
     // converted straight into them: output[1] gets the odd rows, [0] the even
     // rows. One unlike the project geometry is not written; it fails the
@@ -222,8 +201,10 @@ int32_t renderFrameWise(const OperatorContext &context) {
     OpImage *output[2] = {nullptr, nullptr};
     output[1] = opAllocImage(-1, -1, 1, 0);
     output[0] = opAllocImage(-1, -1, 1, 0);
-    fieldState.input1Rows = FrameRows{{input1[0]->pixels, input1[1]->pixels}, size_t(width)};
-    fieldState.outputRows.pitch = size_t(width);
+    const size_t pitch = size_t(width);
+    fieldState.input0Rows = FrameRows{{inputs[0][0]->pixels, inputs[0][1]->pixels}, pitch};
+    fieldState.input1Rows = FrameRows{{inputs[1][0]->pixels, inputs[1][1]->pixels}, pitch};
+    fieldState.outputRows.pitch = pitch;
     for (int32_t parity = 0; parity < 2; ++parity)
         if (output[parity] && matchesProject(output[parity]))
             fieldState.outputRows.field[parity] = output[parity]->pixels;
@@ -233,8 +214,9 @@ int32_t renderFrameWise(const OperatorContext &context) {
     renderFrame(fieldState.projectFrameWidth, fieldState.projectFrameHeight,
                 context.renderFlags & 1);
     checkAbort();
-    freeFrames();
-    freeImages(input1, 2);
+    forgetFieldRows();
+    freeImages(inputs[0], 2);
+    freeImages(inputs[1], 2);
     if (driverState.engineError != 0) {
         freeImages(output, 2);
         return -1;
