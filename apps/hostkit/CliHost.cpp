@@ -18,21 +18,76 @@ void CliHost::setFrames(int64_t frameIndex, const HostFrame *background, const H
     frames_[1] = title;
 }
 
+OpImage *CliHost::handOut(Slot *slot) {
+    live_[&slot->image] = slot;
+    ++liveImages_;
+    return &slot->image;
+}
+
 OpImage *CliHost::newImage(int32_t width, int32_t height) {
     if (width <= 0 || height <= 0 || width > std::numeric_limits<int16_t>::max() ||
         height > std::numeric_limits<int16_t>::max())
         return nullptr;
-    auto *image = new (std::nothrow) OpImage{};
-    if (!image) return nullptr;
-    image->pixels = new (std::nothrow) uint32_t[size_t(width) * size_t(height)];
-    if (!image->pixels) {
-        delete image;
+    const size_t count = size_t(width) * size_t(height);
+    // The spare slot whose pixels fit best, else a new one; its old pixels
+    // stay (the module fills every pixel of an image it is given).
+    Slot *slot = nullptr;
+    size_t index = 0;
+    for (size_t i = 0; i < spare_.size(); ++i) {
+        const size_t capacity = spare_[i]->pixels.size();
+        if (capacity >= count && (!slot || capacity < slot->pixels.size())) {
+            slot = spare_[i];
+            index = i;
+        }
+    }
+    try {
+        if (slot) {
+            spare_.erase(spare_.begin() + std::ptrdiff_t(index));
+        } else {
+            slots_.push_back(std::make_unique<Slot>());
+            slot = slots_.back().get();
+            spare_.reserve(slots_.size());
+        }
+        if (slot->pixels.size() < count) slot->pixels.resize(count);
+        live_.reserve(live_.size() + 1);
+    } catch (const std::bad_alloc &) {
+        if (slot) spare_.push_back(slot);
         return nullptr;
     }
-    image->width = static_cast<int16_t>(width);
-    image->height = static_cast<int16_t>(height);
-    ++liveImages_;
-    return image;
+    slot->view = false;
+    slot->image.pixels = slot->pixels.data();
+    slot->image.width = static_cast<int16_t>(width);
+    slot->image.height = static_cast<int16_t>(height);
+    return handOut(slot);
+}
+
+OpImage *CliHost::viewImage(const HostFrame &picture) {
+    if (picture.width <= 0 || picture.height <= 0 ||
+        picture.width > std::numeric_limits<int16_t>::max() ||
+        picture.height > std::numeric_limits<int16_t>::max() ||
+        picture.pixels.size() < size_t(picture.width) * size_t(picture.height))
+        return nullptr;
+    Slot *slot = nullptr;
+    try {
+        // Any spare slot serves: a view needs no pixels of its own.
+        if (!spare_.empty()) {
+            slot = spare_.back();
+            spare_.pop_back();
+        } else {
+            slots_.push_back(std::make_unique<Slot>());
+            slot = slots_.back().get();
+            spare_.reserve(slots_.size());
+        }
+        live_.reserve(live_.size() + 1);
+    } catch (const std::bad_alloc &) {
+        if (slot) spare_.push_back(slot);
+        return nullptr;
+    }
+    slot->view = true;
+    slot->image.pixels = const_cast<uint32_t *>(picture.pixels.data());
+    slot->image.width = static_cast<int16_t>(picture.width);
+    slot->image.height = static_cast<int16_t>(picture.height);
+    return handOut(slot);
 }
 
 OpImage *CliHost::getField(int32_t input, int32_t fieldNumber) {
@@ -76,9 +131,13 @@ int32_t CliHost::putField(OpImage *image) {
 }
 
 void CliHost::freeImage(OpImage *image) {
-    if (!image) return;
-    delete[] image->pixels;
-    delete image;
+    const auto found = live_.find(image);
+    if (found == live_.end()) return; // not one of this host's images
+    Slot *slot = found->second;
+    live_.erase(found);
+    if (slot->view) slot->image.pixels = nullptr;
+    slot->view = false;
+    spare_.push_back(slot); // capacity reserved when the slot was made
     --liveImages_;
 }
 
@@ -97,9 +156,9 @@ OpImage *CliHost::sourceImage(const void *descriptor, int32_t, int32_t) {
     const std::string key(text, strnlen(text, LFX_SOURCE_DESCRIPTOR_SIZE));
     const HostFrame *picture = resolveSource(key);
     if (!picture) return nullptr;
-    OpImage *image = newImage(picture->width, picture->height);
-    if (image) std::memcpy(image->pixels, picture->pixels.data(), picture->pixels.size() * 4);
-    return image;
+    // The module reads a source picture and releases it: it gets the
+    // pixels the host holds, not a copy.
+    return viewImage(*picture);
 }
 
 void CliHost::logMessage(int32_t, int32_t line, const char *, uint32_t, const char *) {

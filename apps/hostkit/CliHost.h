@@ -11,7 +11,9 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace lustra::cli {
@@ -42,6 +44,8 @@ class CliHost : public HostBackend {
     std::string customName;
     // The picture a source descriptor names (text up to the first zero
     // byte), or null with a reason; called at most once per text and render.
+    // The module gets a view of the picture's pixels, which it only reads:
+    // the picture must stay, unchanged, until the render call returns.
     std::function<const HostFrame *(const std::string &descriptor)> resolveSource;
     // Called from the abort check; lustra stops after the current frame.
     std::function<void()> onAbortCheck;
@@ -49,6 +53,9 @@ class CliHost : public HostBackend {
     // Module log lines received since the last clear.
     std::vector<int32_t> logLines;
     int liveImages() const { return liveImages_; }
+    // Images made so far (live or kept for reuse): a steady render reuses
+    // the same few.
+    int pooledImages() const { return int(slots_.size()); }
 
     OpImage *getField(int32_t input, int32_t fieldNumber) override;
     OpImage *allocImage(int32_t width, int32_t height, int32_t depth, int32_t flags) override;
@@ -61,7 +68,19 @@ class CliHost : public HostBackend {
                     const char *text) override;
 
   private:
+    // An image the host has handed out or keeps for the next one: its record
+    // and, unless it is a view of a picture the host already holds, its own
+    // pixels, kept between uses so that a field costs no allocation.
+    struct Slot {
+        OpImage image{};
+        std::vector<uint32_t> pixels;
+        bool view = false;
+    };
+
     OpImage *newImage(int32_t width, int32_t height);
+    // A view of `picture`'s pixels, which the module only reads.
+    OpImage *viewImage(const HostFrame &picture);
+    OpImage *handOut(Slot *slot);
 
     Installer install_;
     HostBackend *previous_ = nullptr;
@@ -71,6 +90,9 @@ class CliHost : public HostBackend {
     std::deque<int> puts_;
     int unexpectedPuts_ = 0;
     int liveImages_ = 0;
+    std::vector<std::unique_ptr<Slot>> slots_; // every slot, live or spare
+    std::vector<Slot *> spare_;                // slots free for reuse
+    std::unordered_map<const OpImage *, Slot *> live_;
 };
 
 } // namespace lustra::cli

@@ -103,10 +103,14 @@ LFX_API const OperatorInfoTag *GetOperatorInfo(void);
 /* Operator, transfer and logger services (render side)                     */
 /* ------------------------------------------------------------------------ */
 
-/* One field of input 0 or 1, host-owned, or null when not available. */
+/* One field of input 0 or 1, host-owned, or null when not available. The
+ * module reads it in place until it frees it, at the latest when the render
+ * call returns; field-wise it renders into input 1's field and hands it back. */
 LFX_API OpImage *opGetField(int32_t input, int32_t fieldNumber);
 /* (0, 0, 1, 0): an image describing one field of the project;
- * (-1, -1, 1, 0): a new, empty output field of that geometry. Null on failure. */
+ * (-1, -1, 1, 0): a new, empty output field of that geometry, whose every
+ * pixel the module writes before it hands it back (its old pixels do not
+ * matter). Null on failure. */
 LFX_API OpImage *opAllocImage(int32_t width, int32_t height, int32_t depth, int32_t flags);
 /* Hands a finished field to the host, which takes it over. */
 LFX_API int32_t opPutField(OpImage *image);
@@ -115,7 +119,8 @@ LFX_API void opFreeImage(OpImage *image);
 LFX_API int32_t opChkAbort(void);
 /* Per-instance settings file name (host-owned, starts with "/"), or null. */
 LFX_API const char *opGetCustomPrefsName(uint32_t node, const char *prefix, int32_t a, int32_t b);
-/* The picture a 112-byte source descriptor names, or null. */
+/* The picture a 112-byte source descriptor names, or null. The module only
+ * reads it, so it may be a view of pixels the host keeps. */
 LFX_API OpImage *txGetOpImage(const void *descriptor, int32_t a, int32_t b);
 /* Severity, line number, source "src\LustraFex", code 0x0C1B0000, text " ". */
 LFX_API void loggerMessage(int32_t severity, int32_t line, const char *source, uint32_t code,

@@ -7,6 +7,7 @@
 #include "driver/RenderJob.h"
 #include "driver/SourceImages.h"
 #include "driver/Stages.h"
+#include "driver/kernels/HostPixelKernels.h"
 #include "engine/Blend.h"
 #include "engine/BufferRecycler.h"
 #include "engine/Engine.h"
@@ -24,82 +25,7 @@ namespace {
 
 constexpr int32_t kMaskBorder = 30;
 
-// Truncates a single-precision channel toward zero; the conversions below
-// always land in 0..255.
-inline uint32_t truncated(float value) {
-    return static_cast<uint32_t>(static_cast<int32_t>(value)) & 0xFF;
-}
-
-// The single-precision products of the RGB to YCbCr conversion, one table
-// per coefficient, so that a pixel costs only the additions.
-struct RgbProducts {
-    float yR[256], yG[256], yB[256];     // 0.299 R, 0.587 G, 0.114 B
-    float cbR[256], cbG[256], half[256]; // 0.168736 R, 0.331264 G, 0.5 v
-    float crG[256], crB[256];            // 0.418688 G, 0.081312 B
-    RgbProducts() {
-        for (int i = 0; i < 256; ++i) {
-            const float v = static_cast<float>(i);
-            yR[i] = 0.299f * v;
-            yG[i] = 0.587f * v;
-            yB[i] = 0.114f * v;
-            cbR[i] = 0.168736f * v;
-            cbG[i] = 0.331264f * v;
-            half[i] = 0.5f * v;
-            crG[i] = 0.418688f * v;
-            crB[i] = 0.081312f * v;
-        }
-    }
-};
-
-const RgbProducts rgbProducts;
-
-// Luminance to mask value: max(0, a - 48) x 320 / 208, at most 255.
-inline uint32_t maskValue(uint32_t luminance) {
-    const uint32_t v = (luminance > 48 ? luminance - 48 : 0) * 320 / 208;
-    return v > 255 ? 255 : v;
-}
-
-// One mask row from one row of input 1: the mask value of each pixel's
-// luminance (byte 3), inverted (255 - v, i.e. v XOR 255) when `flip` is 255.
-// Returns the OR of the values before inversion (non-zero: not empty).
-LUSTRA_VECTOR_CLONES uint32_t maskRow(const uint32_t *__restrict pixels, int32_t count,
-                                      uint32_t flip, uint8_t *__restrict out) {
-    uint32_t any = 0;
-    for (int32_t c = 0; c < count; ++c) {
-        const uint32_t v = maskValue(pixels[c] >> 24);
-        any |= v;
-        out[c] = static_cast<uint8_t>(v ^ flip);
-    }
-    return any;
-}
-
 } // namespace
-
-uint32_t rgbToHostPixel(uint32_t rgb, uint32_t host) {
-    const RgbProducts &p = rgbProducts;
-    const uint32_t b = rgb & 0xFF, g = (rgb >> 8) & 0xFF, r = (rgb >> 16) & 0xFF;
-    // Y = 0.299 R + 0.587 G + 0.114 B; Cb = 0.5 B - (0.168736 R + 0.331264 G) + 128;
-    // Cr = 0.5 R - 0.418688 G - 0.081312 B + 128; each in single precision.
-    const float y = p.yR[r] + p.yG[g] + p.yB[b];
-    const float cb = p.half[b] - (p.cbR[r] + p.cbG[g]) + 128.0f;
-    const float cr = p.half[r] - p.crG[g] - p.crB[b] + 128.0f;
-    return (truncated(y) << 24) | (truncated(cb) << 16) | (truncated(cr) << 8) | (host & 0xFF);
-}
-
-LUSTRA_VECTOR_CLONES void rgbToHostPixels(const uint32_t *__restrict rgb,
-                                          uint32_t *__restrict destination, size_t count) {
-    for (size_t i = 0; i < count; ++i) {
-        const float b = static_cast<float>(rgb[i] & 0xFF);
-        const float g = static_cast<float>((rgb[i] >> 8) & 0xFF);
-        const float r = static_cast<float>((rgb[i] >> 16) & 0xFF);
-        const float y = 0.299f * r + 0.587f * g + 0.114f * b;
-        const float cb = 0.5f * b - (0.168736f * r + 0.331264f * g) + 128.0f;
-        const float cr = 0.5f * r - 0.418688f * g - 0.081312f * b + 128.0f;
-        destination[i] = (uint32_t(static_cast<int32_t>(y)) << 24) |
-                         (uint32_t(static_cast<int32_t>(cb)) << 16) |
-                         (uint32_t(static_cast<int32_t>(cr)) << 8) | (destination[i] & 0xFF);
-    }
-}
 
 void releaseWorkBuffers() {
     giveBackBuffer(driverState.workPixels);
@@ -133,8 +59,20 @@ int32_t allocateWorkBuffers(int32_t width, int32_t height) {
     return 0;
 }
 
+namespace {
+
+// Where input 1's rows are: in the host's fields the field rendering keeps,
+// or in input 1's frame buffer.
+FrameRows input1Rows() {
+    if (fieldState.input1Rows.pitch != 0) return fieldState.input1Rows;
+    return FrameRows::ofFrame(fieldState.inputFrame1, driverState.width);
+}
+
+} // namespace
+
 void buildMask() {
-    if (!driverState.mask || !fieldState.inputFrame1) return;
+    const FrameRows input = input1Rows();
+    if (!driverState.mask || !input.field[0] || !input.field[1]) return;
     const int32_t width = driverState.width, height = driverState.height;
     const int32_t pitch = width + 2 * kMaskBorder;
     if (driverState.maskBuilt != 1) {
@@ -150,8 +88,7 @@ void buildMask() {
             uint8_t *line = driverState.mask + size_t(r + kMaskBorder) * pitch;
             std::memset(line, 0, kMaskBorder);
             std::memset(line + kMaskBorder + width, 0, kMaskBorder);
-            notEmpty |= maskRow(fieldState.inputFrame1 + size_t(r) * width, width, flip,
-                                line + kMaskBorder);
+            notEmpty |= driverKernels::maskRow(input.row(r), width, flip, line + kMaskBorder);
         }
         driverState.maskNotEmpty = notEmpty != 0 ? 1 : 0;
     }
@@ -232,38 +169,44 @@ void backgroundRun(int32_t x, int32_t y, int32_t count, uint32_t *out) {
 
 // The far region of row y from column x0 to x1, through `scratch`: the
 // background fill and its conversion in one pass over the row.
-void convertFarRun(int32_t y, int32_t x0, int32_t x1, uint32_t *scratch, uint32_t *row) {
+void convertFarRun(int32_t y, int32_t x0, int32_t x1, uint32_t *scratch, const uint32_t *alpha,
+                   uint32_t *row) {
     constexpr int32_t kChunk = 512;
     for (int32_t x = x0; x < x1; x += kChunk) {
         const int32_t count = x1 - x < kChunk ? x1 - x : kChunk;
         backgroundRun(x, y, count, scratch);
-        rgbToHostPixels(scratch, row + x, size_t(count));
+        driverKernels::rgbToHostPixels(scratch, alpha + x, row + x, size_t(count));
     }
 }
 
 } // namespace
 
-void convertOutput(uint32_t *destination) {
+void convertOutputRows(const FrameRows &alpha, const FrameRows &destination) {
     if (driverInputs.flickerFilter->value == 1) smoothInterlineDifferences();
     const int32_t width = driverState.width, height = driverState.height;
-    if (engine.farFused != 1) {
-        rgbToHostPixels(driverState.workPixels, destination, size_t(width) * size_t(height));
-        return;
-    }
-    // The near box from the work pixels, the far region from the fill.
-    const PixelRect box = engine.nearBox;
+    const bool fused = engine.farFused == 1;
+    // The near box from the work pixels, the far region (when fused) from
+    // the fill.
+    const PixelRect box = fused ? engine.nearBox : PixelRect{0, width, 0, height};
     uint32_t scratch[512];
     for (int32_t y = 0; y < height; ++y) {
-        uint32_t *row = destination + size_t(y) * width;
-        if (y < box.y0 || y >= box.y1) {
-            convertFarRun(y, 0, width, scratch, row);
+        uint32_t *row = destination.row(y);
+        const uint32_t *alphaRow = alpha.row(y);
+        if (!row || !alphaRow) continue;
+        if (y < box.y0 || y >= box.y1 || box.x1 <= box.x0) {
+            convertFarRun(y, 0, width, scratch, alphaRow, row);
             continue;
         }
-        convertFarRun(y, 0, box.x0, scratch, row);
-        rgbToHostPixels(driverState.workPixels + size_t(y) * width + box.x0, row + box.x0,
-                        size_t(box.x1 - box.x0));
-        convertFarRun(y, box.x1, width, scratch, row);
+        if (box.x0 > 0) convertFarRun(y, 0, box.x0, scratch, alphaRow, row);
+        driverKernels::rgbToHostPixels(driverState.workPixels + size_t(y) * width + box.x0,
+                                       alphaRow + box.x0, row + box.x0, size_t(box.x1 - box.x0));
+        if (box.x1 < width) convertFarRun(y, box.x1, width, scratch, alphaRow, row);
     }
+}
+
+void convertOutput(uint32_t *destination) {
+    const FrameRows frame = FrameRows::ofFrame(destination, driverState.width);
+    convertOutputRows(frame, frame);
 }
 
 int32_t renderFrame(int32_t width, int32_t height, int32_t scaled) {
@@ -306,7 +249,12 @@ int32_t renderFrame(int32_t width, int32_t height, int32_t scaled) {
     driverInputs.checkAbort();
     runStages();
     driverInputs.checkAbort();
-    if (driverState.engineError == 0) convertOutput(fieldState.inputFrame1);
+    if (driverState.engineError == 0) {
+        if (fieldState.outputRows.pitch != 0)
+            convertOutputRows(fieldState.input1Rows, fieldState.outputRows);
+        else
+            convertOutput(fieldState.inputFrame1);
+    }
     driverInputs.checkAbort();
 
     const int32_t teardown = engineTeardown();

@@ -2,6 +2,8 @@
 // the engine run and the conversion back to the host's pixels.
 #pragma once
 
+#include "driver/DriverInputs.h"
+
 #include <cstddef>
 #include <cstdint>
 
@@ -25,8 +27,9 @@ struct DriverState {
 
 extern DriverState driverState;
 
-// Renders the effect for one frame of fieldState's frame buffers into
-// inputFrame1. Returns -1 when the work buffers cannot be allocated.
+// Renders the effect for one frame of fieldState's inputs into inputFrame1,
+// or from and into the field rows it names (FieldRenderState). Returns -1
+// when the work buffers cannot be allocated.
 int32_t renderFrame(int32_t width, int32_t height, int32_t scaled);
 
 // Frees the previous work buffers and allocates both for width x height.
@@ -41,17 +44,13 @@ void runStages();
 // Converts the RGB work buffer into the host pixels of `destination`,
 // keeping its alpha bytes; flicker filter first when chosen by the host.
 void convertOutput(uint32_t *destination);
+// The same from frame rows kept elsewhere: the alpha byte of each pixel from
+// `alpha`'s row, the result into `destination`'s row (which may be the same);
+// rows either leaves out are not converted.
+void convertOutputRows(const FrameRows &alpha, const FrameRows &destination);
 // The flicker filter: averages a row with the one below it where they differ
 // by 50 or more in some channel.
 void smoothInterlineDifferences();
-
-// RGB work pixel (blue in byte 0) to host Y, Cb, Cr in bytes 3, 2, 1; the
-// alpha byte comes from `host`.
-uint32_t rgbToHostPixel(uint32_t rgb, uint32_t host);
-
-// rgbToHostPixel over `count` pixels, in place of the destination's Y, Cb and
-// Cr bytes (its alpha bytes kept), written to vectorise.
-void rgbToHostPixels(const uint32_t *rgb, uint32_t *destination, size_t count);
 
 // Log lines of the driver.
 constexpr int32_t kLogWorkBuffersMissing = 1698;

@@ -34,10 +34,35 @@ void convertIntoLayer(SourceImage &layer, const uint32_t *host, int32_t width, i
     hostPixelsToRgb(host, layer.pixels, count);
 }
 
+// Where input 0's rows are: in the host's fields the field rendering keeps,
+// or in input 0's frame buffer.
+FrameRows input0Rows() {
+    if (fieldState.input0Rows.pitch != 0) return fieldState.input0Rows;
+    return FrameRows::ofFrame(fieldState.inputFrame0, fieldState.projectFrameWidth);
+}
+
+bool haveCurrentFrame() {
+    const FrameRows rows = input0Rows();
+    return rows.field[0] && rows.field[1];
+}
+
 void convertCurrentFrame(SourceImage &layer) {
-    if (!fieldState.inputFrame0) return;
-    convertIntoLayer(layer, fieldState.inputFrame0, fieldState.projectFrameWidth,
-                     fieldState.projectFrameHeight);
+    const FrameRows rows = input0Rows();
+    if (!rows.field[0] || !rows.field[1]) return;
+    const int32_t width = fieldState.projectFrameWidth, height = fieldState.projectFrameHeight;
+    if (rows.pitch == 2 * size_t(width) && rows.field[1] == rows.field[0] + width) {
+        convertIntoLayer(layer, rows.field[0], width, height);
+        return;
+    }
+    // Row by row from the fields.
+    freeLayer(layer);
+    layer.pixels = static_cast<uint32_t *>(
+        takeBuffer(size_t(width) * size_t(height) * 4, BufferContents::unspecified));
+    if (!layer.pixels) return;
+    layer.width = width;
+    layer.height = height;
+    for (int32_t r = 0; r < height; ++r)
+        hostPixelsToRgb(rows.row(r), layer.pixels + size_t(r) * width, size_t(width));
 }
 
 // The general loader: `showsFrame` when the layer's setting selects the
@@ -85,7 +110,7 @@ void loadMap2Source() {
     if (!secondLayersOn()) {
         // Without second layers, image map 2 always shows the current frame,
         // converted anew on every call.
-        if (!fieldState.inputFrame0) return;
+        if (!haveCurrentFrame()) return;
         freeLayer(layer);
         convertCurrentFrame(layer);
         return;

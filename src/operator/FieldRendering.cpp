@@ -5,7 +5,6 @@
 #include "operator/FieldRendering.h"
 
 #include "driver/FrameRender.h"
-#include "engine/BufferRecycler.h"
 #include "operator/Operator.h"
 
 #include <cstdlib>
@@ -38,24 +37,13 @@ bool matchesProject(const OpImage *field) {
            2 * field->height == fieldState.projectFrameHeight;
 }
 
-void freeFrames() {
-    giveBackBuffer(fieldState.inputFrame0);
-    giveBackBuffer(fieldState.inputFrame1);
-    fieldState.inputFrame0 = nullptr;
-    fieldState.inputFrame1 = nullptr;
-}
-
-bool allocateFrames() {
-    const size_t bytes =
-        size_t(fieldState.projectFrameWidth) * size_t(fieldState.projectFrameHeight) * 4;
-    // Both frames are filled completely from the fields before they are read.
-    fieldState.inputFrame0 =
-        static_cast<uint32_t *>(takeBuffer(bytes, BufferContents::unspecified));
-    fieldState.inputFrame1 =
-        static_cast<uint32_t *>(takeBuffer(bytes, BufferContents::unspecified));
-    if (fieldState.inputFrame0 && fieldState.inputFrame1) return true;
-    freeFrames();
-    return false;
+// The render reads both inputs from the host's fields and converts the
+// result straight into the fields handed back; nothing is woven into the
+// frame buffers. Ends that for the current call.
+void forgetFieldRows() {
+    fieldState.input0Rows = FrameRows{};
+    fieldState.input1Rows = FrameRows{};
+    fieldState.outputRows = FrameRows{};
 }
 
 // Copies the rows of a field into every second frame row from firstRow on.
@@ -64,16 +52,6 @@ void copyFieldIntoFrame(const OpImage &field, uint32_t *frame, int32_t firstRow)
     for (int32_t y = 0; y < field.height; ++y)
         std::memcpy(frame + size_t(2 * y + firstRow) * width,
                     field.pixels + size_t(y) * field.width, size_t(field.width) * 4);
-}
-
-// Copies every second frame row of input 1's frame, from firstRow on, into
-// the output field.
-void copyFrameIntoField(OpImage &field, int32_t firstRow) {
-    const int32_t width = fieldState.projectFrameWidth;
-    const uint32_t *source = fieldState.inputFrame1 + size_t(firstRow) * width;
-    for (int32_t y = 0; y < field.height; ++y)
-        std::memcpy(field.pixels + size_t(y) * field.width, source + size_t(2 * y) * width,
-                    size_t(field.width) * 4);
 }
 
 int32_t renderFieldWise(const OperatorContext &context) {
@@ -99,46 +77,98 @@ int32_t renderFieldWise(const OperatorContext &context) {
     }
     fieldState.projectFrameWidth = f0->width;
     fieldState.projectFrameHeight = 2 * f0->height;
-    if (!allocateFrames()) {
-        opFreeImage(f0);
-        opFreeImage(f1);
-        return -1;
-    }
 
-    // Line doubling: field row y fills frame rows 2y and 2y + 1.
-    copyFieldIntoFrame(*f0, fieldState.inputFrame0, 0);
-    copyFieldIntoFrame(*f0, fieldState.inputFrame0, 1);
-    copyFieldIntoFrame(*f1, fieldState.inputFrame1, 0);
-    copyFieldIntoFrame(*f1, fieldState.inputFrame1, 1);
+    // Line doubling: field row y is frame rows 2y and 2y + 1 of its input,
+    // read from the field itself; the rows of the parity that renderFlags
+    // bit 1 picks are rendered back into input 1's field.
+    const size_t pitch = size_t(f0->width);
+    fieldState.input0Rows = FrameRows{{f0->pixels, f0->pixels}, pitch};
+    fieldState.input1Rows = FrameRows{{f1->pixels, f1->pixels}, pitch};
+    const int32_t parity = (context.renderFlags & 2) ? 1 : 0;
+    fieldState.outputRows.field[parity] = f1->pixels;
+    fieldState.outputRows.pitch = pitch;
 
     checkAbort();
     driverState.maskBuilt = 0;
     renderFrame(fieldState.projectFrameWidth, fieldState.projectFrameHeight,
                 context.renderFlags & 1);
     checkAbort();
+    forgetFieldRows();
     if (driverState.engineError != 0) {
-        freeFrames();
         opFreeImage(f0);
         opFreeImage(f1);
         return -1;
     }
 
-    copyFrameIntoField(*f1, (context.renderFlags & 2) ? 1 : 0);
-    freeFrames();
     opFreeImage(f0);
     return opPutField(f1);
 }
 
-// A new output field, checked against the project geometry; null (after
-// logging and releasing it) when it does not match.
-OpImage *allocateOutputField() {
-    OpImage *field = opAllocImage(-1, -1, 1, 0);
-    if (field && !matchesProject(field)) {
-        logFailure(kLogOutputFieldMismatch);
+// Fetches one field for a field pair and checks its geometry; logs
+// `missingLine` when the host has none.
+OpImage *fetchPairField(int32_t input, int32_t fieldNumber, int32_t missingLine) {
+    OpImage *field = opGetField(input, fieldNumber);
+    if (!field) {
+        logFailure(missingLine);
+        return nullptr;
+    }
+    if (!matchesProject(field)) {
+        logFailure(kLogPairFieldMismatch);
         opFreeImage(field);
         return nullptr;
     }
     return field;
+}
+
+// Fields n (odd rows) and n + 1 (even rows) of both inputs, woven into
+// inputFrame0 and inputFrame1 and released, or, with `kept` given, handed to
+// the caller, which releases them: kept[input][1] holds the odd rows,
+// kept[input][0] the even rows. Returns 0 or -1 (nothing kept then).
+int32_t fetchFieldPair(int32_t fieldNumber, OpImage *kept[2][2]) {
+    driverState.maskBuilt = 0;
+    const int32_t firstMissing[2] = {kLogPairFirstInput0, kLogPairFirstInput1};
+    const int32_t secondMissing[2] = {kLogPairSecondInput0, kLogPairSecondInput1};
+    uint32_t *frames[2] = {fieldState.inputFrame0, fieldState.inputFrame1};
+    // n + 1, wrapping at the end of the 32-bit range instead of overflowing.
+    const int32_t nextField = static_cast<int32_t>(static_cast<uint32_t>(fieldNumber) + 1u);
+    if (!kept && (!frames[0] || !frames[1])) return -1;
+    auto releaseKept = [&]() {
+        for (int32_t input = 0; input < 2; ++input)
+            for (int32_t parity = 0; parity < 2; ++parity) {
+                if (kept[input][parity]) opFreeImage(kept[input][parity]);
+                kept[input][parity] = nullptr;
+            }
+    };
+    for (int32_t input = 0; input < 2; ++input) {
+        OpImage *first = fetchPairField(input, fieldNumber, firstMissing[input]);
+        if (!first) {
+            if (kept) releaseKept();
+            return -1;
+        }
+        if (kept) {
+            kept[input][1] = first;
+        } else {
+            copyFieldIntoFrame(*first, frames[input], 1);
+            opFreeImage(first);
+        }
+        OpImage *second = fetchPairField(input, nextField, secondMissing[input]);
+        if (!second) {
+            if (kept) releaseKept();
+            return -1;
+        }
+        if (kept) {
+            kept[input][0] = second;
+        } else {
+            copyFieldIntoFrame(*second, frames[input], 0);
+            opFreeImage(second);
+        }
+    }
+    return 0;
+}
+
+void freeImages(OpImage *const *images, int32_t count) {
+    for (int32_t i = 0; i < count; ++i)
+        if (images[i]) opFreeImage(images[i]);
 }
 
 int32_t renderFrameWise(const OperatorContext &context) {
@@ -162,82 +192,59 @@ int32_t renderFrameWise(const OperatorContext &context) {
     }
     fieldState.projectFrameWidth = width;
     fieldState.projectFrameHeight = 2 * fieldHeight;
-    if (!allocateFrames()) return -1;
-    if (loadFieldPair(context.fieldNumber) != 0) {
-        freeFrames();
-        return -1;
-    }
+    OpImage *inputs[2][2] = {{nullptr, nullptr}, {nullptr, nullptr}}; // [input][parity]
+    if (fetchFieldPair(context.fieldNumber, inputs) != 0) return -1;
+    // The two output fields, taken before the render so that the result is
+    // converted straight into them: output[1] gets the odd rows, [0] the even
+    // rows. One unlike the project geometry is not written; it fails the
+    // call where it would be handed over.
+    OpImage *output[2] = {nullptr, nullptr};
+    output[1] = opAllocImage(-1, -1, 1, 0);
+    output[0] = opAllocImage(-1, -1, 1, 0);
+    const size_t pitch = size_t(width);
+    fieldState.input0Rows = FrameRows{{inputs[0][0]->pixels, inputs[0][1]->pixels}, pitch};
+    fieldState.input1Rows = FrameRows{{inputs[1][0]->pixels, inputs[1][1]->pixels}, pitch};
+    fieldState.outputRows.pitch = pitch;
+    for (int32_t parity = 0; parity < 2; ++parity)
+        if (output[parity] && matchesProject(output[parity]))
+            fieldState.outputRows.field[parity] = output[parity]->pixels;
 
     checkAbort();
     driverState.maskBuilt = 0;
     renderFrame(fieldState.projectFrameWidth, fieldState.projectFrameHeight,
                 context.renderFlags & 1);
     checkAbort();
+    forgetFieldRows();
+    freeImages(inputs[0], 2);
+    freeImages(inputs[1], 2);
     if (driverState.engineError != 0) {
-        freeFrames();
+        freeImages(output, 2);
         return -1;
     }
 
     // Field n (the odd rows) goes back first, field n + 1 (the even rows)
     // second; the result of the first hand-over is not used.
-    OpImage *odd = opAllocImage(-1, -1, 1, 0);
-    if (odd) {
-        if (!matchesProject(odd)) {
+    if (output[1]) {
+        if (!matchesProject(output[1])) {
             logFailure(kLogOutputFieldMismatch);
-            opFreeImage(odd);
-            freeFrames();
+            freeImages(output, 2);
             return -1;
         }
-        copyFrameIntoField(*odd, 1);
-        opPutField(odd);
+        opPutField(output[1]);
     }
-    OpImage *even = allocateOutputField();
-    if (!even) {
-        freeFrames();
+    if (output[0] && !matchesProject(output[0])) {
+        logFailure(kLogOutputFieldMismatch);
+        opFreeImage(output[0]);
         return -1;
     }
-    copyFrameIntoField(*even, 0);
-    freeFrames();
-    return opPutField(even);
-}
-
-// Fetches one field for loadFieldPair and checks its geometry; logs
-// `missingLine` when the host has none.
-OpImage *fetchPairField(int32_t input, int32_t fieldNumber, int32_t missingLine) {
-    OpImage *field = opGetField(input, fieldNumber);
-    if (!field) {
-        logFailure(missingLine);
-        return nullptr;
-    }
-    if (!matchesProject(field)) {
-        logFailure(kLogPairFieldMismatch);
-        opFreeImage(field);
-        return nullptr;
-    }
-    return field;
+    if (!output[0]) return -1;
+    return opPutField(output[0]);
 }
 
 } // namespace
 
 int32_t loadFieldPair(int32_t fieldNumber) {
-    driverState.maskBuilt = 0;
-    const int32_t firstMissing[2] = {kLogPairFirstInput0, kLogPairFirstInput1};
-    const int32_t secondMissing[2] = {kLogPairSecondInput0, kLogPairSecondInput1};
-    uint32_t *frames[2] = {fieldState.inputFrame0, fieldState.inputFrame1};
-    // n + 1, wrapping at the end of the 32-bit range instead of overflowing.
-    const int32_t nextField = static_cast<int32_t>(static_cast<uint32_t>(fieldNumber) + 1u);
-    if (!frames[0] || !frames[1]) return -1;
-    for (int32_t input = 0; input < 2; ++input) {
-        OpImage *first = fetchPairField(input, fieldNumber, firstMissing[input]);
-        if (!first) return -1;
-        copyFieldIntoFrame(*first, frames[input], 1);
-        opFreeImage(first);
-        OpImage *second = fetchPairField(input, nextField, secondMissing[input]);
-        if (!second) return -1;
-        copyFieldIntoFrame(*second, frames[input], 0);
-        opFreeImage(second);
-    }
-    return 0;
+    return fetchFieldPair(fieldNumber, nullptr);
 }
 
 int32_t renderFields(const OperatorContext &context) {

@@ -21,6 +21,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 
@@ -331,6 +332,58 @@ TEST(CliBackend, FieldsAreFrameRowsAndPutsWeaveBack) {
     EXPECT_EQ(opPutField(extra), 0); // not expected: counted and released
     EXPECT_EQ(host.unexpectedPuts(), 1);
     EXPECT_EQ(host.liveImages(), 0);
+}
+
+TEST(CliBackend, FieldsComeFromAPoolAndSourcesAreViews) {
+    CliHost host;
+    HostFrame title(4, 6, 0x11223344u), background(4, 6, 0x55667788u), output(4, 6);
+    host.setOutput(&output);
+    for (int frame = 0; frame < 5; ++frame) {
+        host.setFrames(frame, &background, &title);
+        host.expectPuts({1, 0});
+        OpImage *fields[4] = {opGetField(0, 2 * frame), opGetField(0, 2 * frame + 1),
+                              opGetField(1, 2 * frame), opGetField(1, 2 * frame + 1)};
+        for (OpImage *field : fields) ASSERT_NE(field, nullptr);
+        EXPECT_EQ(fields[0]->pixels[5], 0x55667788u);
+        EXPECT_EQ(fields[3]->pixels[11], 0x11223344u);
+        OpImage *odd = opAllocImage(-1, -1, 1, 0), *even = opAllocImage(-1, -1, 1, 0);
+        ASSERT_NE(odd, nullptr);
+        ASSERT_NE(even, nullptr);
+        std::fill(odd->pixels, odd->pixels + 12, uint32_t(frame));
+        std::fill(even->pixels, even->pixels + 12, uint32_t(100 + frame));
+        for (OpImage *field : fields) opFreeImage(field);
+        EXPECT_EQ(opPutField(odd), 0);
+        EXPECT_EQ(opPutField(even), 0);
+        EXPECT_EQ(output.row(5)[3], uint32_t(frame));
+        EXPECT_EQ(output.row(4)[3], uint32_t(100 + frame));
+    }
+    EXPECT_EQ(host.liveImages(), 0);
+    EXPECT_EQ(host.pooledImages(), 6) << "each frame reuses the images of the one before";
+    // A larger image than any kept one is made anew; a foreign one is ignored.
+    OpImage *large = opAllocImage(40, 40, 1, 0);
+    ASSERT_NE(large, nullptr);
+    OpImage foreign{};
+    opFreeImage(&foreign);
+    opFreeImage(large);
+    EXPECT_EQ(host.liveImages(), 0);
+
+    // A source picture is handed over as a view of the host's own pixels.
+    const HostFrame picture(3, 2, 0x80808080u);
+    host.resolveSource = [&](const std::string &) -> const HostFrame * { return &picture; };
+    uint8_t descriptor[LFX_SOURCE_DESCRIPTOR_SIZE] = {'/', 'p'};
+    OpImage *view = txGetOpImage(descriptor, 1, 0);
+    ASSERT_NE(view, nullptr);
+    EXPECT_EQ(view->pixels, picture.pixels.data());
+    EXPECT_EQ(view->width, 3);
+    EXPECT_EQ(view->height, 2);
+    opFreeImage(view);
+    EXPECT_EQ(host.liveImages(), 0);
+    // The slot the view used serves a field again with pixels of its own.
+    host.setFrames(0, &background, &title);
+    OpImage *field = opGetField(1, 0);
+    ASSERT_NE(field, nullptr);
+    EXPECT_NE(field->pixels, picture.pixels.data());
+    opFreeImage(field);
 }
 
 TEST(CliBackend, CustomNameAndSourcesAreServed) {

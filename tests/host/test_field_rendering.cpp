@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <vector>
 
 using namespace lustra::test;
 
@@ -186,6 +187,45 @@ TEST_F(FieldRendering, AnEngineFailureReturnsMinusOneAndLogsTheStageLines) {
     host.logLines.clear();
     EXPECT_EQ(module.action(3, 0), -1);
     EXPECT_EQ(host.loggedLines(), (std::vector<int32_t>{2299, 2347}));
+    EXPECT_EQ(host.liveImages, 0);
+}
+
+TEST_F(FieldRendering, OutputDoesNotDependOnWhatTheHostsImagesHeldBefore) {
+    // The inputs are read from the host's fields and the result is written
+    // into the fields handed back: every pixel of each is written, whatever
+    // the host's images held.
+    host.clip[0] = {numberedFrame(8, 6, 120), numberedFrame(8, 6, 120)};
+    host.clip[1] = {numberedFrame(8, 6, 200), numberedFrame(8, 6, 200)};
+    for (int32_t fieldWise : {0, 1}) {
+        SCOPED_TRACE(fieldWise);
+        module.setChoices(0, 0, fieldWise);
+        std::vector<std::vector<uint32_t>> results[2];
+        for (uint32_t fill : {0u, 0xDEADBEEFu}) {
+            host.newImageFill = fill;
+            host.putFields.clear();
+            module.action(1);
+            ASSERT_EQ(module.action(3, 0), 0);
+            if (fieldWise) {
+                ASSERT_EQ(module.action(3, 0, 2), 0);
+            }
+            ASSERT_EQ(host.putFields.size(), 2u);
+            for (const PutField &field : host.putFields) results[fill != 0].push_back(field.pixels);
+        }
+        EXPECT_EQ(results[0], results[1]);
+        EXPECT_NE(results[0][0], results[0][1]) << "the two fields are different rows";
+        EXPECT_EQ(host.liveImages, 0);
+    }
+}
+
+TEST_F(FieldRendering, AnEngineFailureComesBeforeAnUnusableOutputField) {
+    // The output fields are taken before the render, but one unlike the
+    // project only fails the call where it would be handed over: an engine
+    // failure is reported alone, as when the fields are taken afterwards.
+    std::filesystem::remove(home.path() + "/lustra/metal.pat");
+    host.outputWidthDelta = 2;
+    EXPECT_EQ(module.action(3, 0), -1);
+    EXPECT_EQ(host.loggedLines(), (std::vector<int32_t>{2299, 2347}));
+    EXPECT_TRUE(host.putFields.empty());
     EXPECT_EQ(host.liveImages, 0);
 }
 

@@ -1,5 +1,7 @@
 #include "support/TestHost.h"
 
+#include <algorithm>
+
 #include <dlfcn.h>
 #include <unistd.h>
 
@@ -39,6 +41,8 @@ OpImage *TestHost::newImage(int32_t width, int32_t height) {
     image->width = static_cast<int16_t>(width);
     image->height = static_cast<int16_t>(height);
     image->pixels = width > 0 && height > 0 ? new uint32_t[size_t(width) * height]() : nullptr;
+    if (image->pixels)
+        std::fill(image->pixels, image->pixels + size_t(width) * height, newImageFill);
     ++liveImages;
     return image;
 }

@@ -58,6 +58,7 @@ class TestHost : public HostBackend {
     bool refuseOutputField = false; // opAllocImage(-1, -1) returns null
     int32_t outputWidthDelta = 0;   // output fields differ from the project geometry
     int32_t putResult = 0;
+    uint32_t newImageFill = 0; // every pixel of a new image, as a recycled one holds old pixels
     const char *customName = nullptr;
     std::map<std::string, Frame> sources; // pictures by descriptor text
 

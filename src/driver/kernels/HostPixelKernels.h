@@ -1,0 +1,37 @@
+// Row kernels of the frame render driver: the shape mask from input 1's
+// luminance and the conversion of the engine's RGB pixels back into host
+// pixels. Compiled for each instruction set; the loader picks one variant per
+// kernel once, when the module loads (see LUSTRA_VECTOR_CLONES). Their
+// readable per-pixel models are in driver/reference/HostPixelModel.h, against
+// which they are tested byte for byte.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace lustra::driverKernels {
+
+// Luminance to mask value: max(0, a - 48) x 320 / 208 with truncating
+// integer division, at most 255.
+inline uint32_t maskValue(uint32_t luminance) {
+    const uint32_t v = (luminance > 48 ? luminance - 48 : 0) * 320 / 208;
+    return v > 255 ? 255 : v;
+}
+
+// One mask row from `count` host pixels: the mask value of each pixel's
+// luminance (byte 3), inverted (255 - v, i.e. v XOR 255) when `flip` is 255,
+// 0 keeps it. Returns the OR of the values before inversion (non-zero: the
+// row covers something).
+uint32_t maskRow(const uint32_t *__restrict pixels, int32_t count, uint32_t flip,
+                 uint8_t *__restrict out);
+
+// `count` RGB work pixels (blue in byte 0) to host pixels: Y, Cb and Cr in
+// bytes 3, 2 and 1 in single precision, Y = 0.299 R + 0.587 G + 0.114 B,
+// Cb = 0.5 B - (0.168736 R + 0.331264 G) + 128,
+// Cr = 0.5 R - 0.418688 G - 0.081312 B + 128, each truncated toward zero (no
+// clamping: they lie in 0..255). The alpha byte of each destination pixel
+// comes from the same pixel of `alpha`, which may be the destination itself.
+void rgbToHostPixels(const uint32_t *__restrict rgb, const uint32_t *alpha, uint32_t *destination,
+                     size_t count);
+
+} // namespace lustra::driverKernels

@@ -1,0 +1,34 @@
+// The readable per-pixel models of the driver's row kernels
+// (driver/kernels/HostPixelKernels.h), against which the kernels are tested
+// byte for byte (tests/unit/test_driver_and_engine.cpp).
+#pragma once
+
+#include "lustrafex/host_pixels.h"
+
+#include <cstdint>
+
+namespace lustra::reference {
+
+// The mask value of one luminance: luminance 48 and below gives 0, each step
+// above 48 adds 20/13 (320/208, truncated), luminance 214 and above gives 255.
+inline uint8_t maskValue(uint32_t luminance) {
+    if (luminance <= 48) return 0;
+    const uint32_t v = (luminance - 48) * 320 / 208;
+    return static_cast<uint8_t>(v < 255 ? v : 255);
+}
+
+// The mask byte of one host pixel, from its Y byte; inverted (255 - v) when
+// the shape is inverted.
+inline uint8_t maskByte(uint32_t hostPixel, bool invert) {
+    const uint8_t v = maskValue(hostPixel >> 24);
+    return invert ? static_cast<uint8_t>(255 - v) : v;
+}
+
+// One RGB work pixel (blue in byte 0, green, red) to a host pixel with the
+// alpha byte of `host`: the hosts' own conversion, one colour at a time.
+inline uint32_t hostPixelFromWork(uint32_t rgb, uint32_t host) {
+    const uint8_t b = rgb & 0xFF, g = (rgb >> 8) & 0xFF, r = (rgb >> 16) & 0xFF;
+    return hostPixelFromRgb(r, g, b, static_cast<uint8_t>(host & 0xFF));
+}
+
+} // namespace lustra::reference
