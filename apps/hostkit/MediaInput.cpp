@@ -258,7 +258,10 @@ MediaReader::MediaReader(const std::string &path) : impl_(std::make_unique<Impl>
     m.frame = av_frame_alloc();
     if (!m.codec || !m.packet || !m.frame) throw Failure(path + ": out of memory");
     avcodec_parameters_to_context(m.codec, stream->codecpar);
-    m.codec->thread_count = 0; // as many decoding threads as the machine has
+    // One decoding thread: a render decodes in a thread of its own, next to
+    // the module and the encoder, so that more threads would only wait for a
+    // core; each one also holds frames of its own (about 20 MiB at 1080).
+    m.codec->thread_count = 1;
     result = avcodec_open2(m.codec, decoder, nullptr);
     if (result < 0)
         throw Failure(path + ": cannot decode " + decoder->name + ": " + ffmpegError(result));
