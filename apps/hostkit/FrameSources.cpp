@@ -55,6 +55,10 @@ class MediaSource : public FrameSource {
         if (reader_.isStill()) {
             if (&frame != &stillFrame_) stillFrame_ = frame;
             cached_ = true;
+            // The reader keeps the picture for another size: the copies
+            // made for this one are not needed again.
+            std::vector<uint8_t>().swap(rgba_);
+            std::vector<uint8_t>().swap(scaled_);
         }
         return true;
     }
