@@ -3,6 +3,7 @@
 #include "AudioCopy.h"
 #include "Errors.h"
 #include "Interrupt.h"
+#include "MediaCommon.h"
 #include "OutputSafety.h"
 
 extern "C" {
@@ -26,12 +27,6 @@ namespace fs = std::filesystem;
 
 namespace lustra::cli {
 namespace {
-
-std::string ffmpegError(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
 
 std::string partialName(const std::string &path) {
     const fs::path target(path);
