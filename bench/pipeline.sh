@@ -17,6 +17,10 @@ Runs `lustra render` (H.264 out: libx264 preset veryfast, crf 18) for
   still  the title clip over the still picture
   jobs   the title clip over the background clip with -j N for each N of
          --jobs, when `lustra render --help` offers -j (else it says so)
+  raw    the title clip over the background clip into uncompressed video
+         (rawvideo in .nut, at most 50 frames: about 6 MiB a frame on disk),
+         so that the peak memory without the encoder shows the encoder's
+         share (not in the default list)
 R times each (the cases in turn, so that a change in the machine's load
 hits all alike), and prints per case the wall time and frames per second
 (best and median run), CPU time (user + system, all threads) over wall time, and
@@ -29,7 +33,8 @@ bench/measure.py), then the `--stats` line of the median run.
   --repeat R     runs per case (default 3)
   --frames N     frames per run (default 250: ten seconds)
   --size S       1080 (default) or 576 (the PAL 25i material)
-  --cases LIST   comma-separated, from clip,still,jobs (default: all)
+  --cases LIST   comma-separated, from clip,still,jobs,raw (default:
+                 clip,still,jobs)
   --jobs LIST    the worker counts of the jobs case (default "1 2 4")
   --keep DIR     keep the rendered videos and logs in DIR (default: removed)
   -h, --help     this text
@@ -67,7 +72,7 @@ case "$size" in
 *) usage_error "--size takes 1080 or 576, got '$size'" ;;
 esac
 for c in ${cases//,/ }; do
-    case "$c" in clip | still | jobs) ;; *) usage_error "unknown case '$c' (clip, still, jobs)" ;; esac
+    case "$c" in clip | still | jobs | raw) ;; *) usage_error "unknown case '$c' (clip, still, jobs, raw)" ;; esac
 done
 for n in $jobs_list; do need_count "--jobs" "$n"; done
 
@@ -95,6 +100,7 @@ skipped=()
 for c in ${cases//,/ }; do
     case "$c" in
     clip) names+=(clip) backgrounds+=("$video") extras+=("") ;;
+    raw) names+=(raw) backgrounds+=("$video") extras+=("") ;;
     still) names+=(still) backgrounds+=("$still") extras+=("") ;;
     jobs)
         if [ "$has_jobs" -eq 1 ]; then
@@ -111,14 +117,18 @@ done
 run_once() {
     local i="$1" r="$2" name="${names[$1]}" line wall cpu count extra=()
     read -r -a extra <<<"${extras[i]}"
-    local log="$work/$name-$r.log"
+    local log="$work/$name-$r.log" out="$work/$name.mp4" count_of=$frames codec=("${encoder[@]}")
+    if [ "$name" = raw ]; then
+        out="$work/$name.nut" codec=(--codec rawvideo)
+        [ "$count_of" -le 50 ] || count_of=50
+    fi
     line=$(measured "$log" "$lustra" render --title "$clips/$title" --background "$clips/${backgrounds[i]}" \
-        -o "$work/$name.mp4" -y --quiet --stats --frames "0-$((frames - 1))" "${encoder[@]}" "${extra[@]}")
+        -o "$out" -y --quiet --stats --frames "0-$((count_of - 1))" "${codec[@]}" "${extra[@]}")
     wall=$(field "$line" wall)
     cpu=$(field "$line" cpu)
     count=$(sed -n 's/^lustra: \([0-9]*\) frames in .*/\1/p' "$log" | tail -n 1)
     [ -n "$count" ] || count=$(ffprobe -v error -select_streams v:0 -count_packets \
-        -show_entries stream=nb_read_packets -of csv=p=0 "$work/$name.mp4")
+        -show_entries stream=nb_read_packets -of csv=p=0 "$out")
     echo "$wall $(calc "$count / $wall") $(calc "$cpu / $wall") $(field "$line" peak_mib) $count" >>"$work/$name.runs"
     grep '^lustra: [0-9]* frames in' "$log" | tail -n 1 >"$work/$name-$r.stats" || true
 }

@@ -65,7 +65,7 @@ run_checks() {
     expect 0 "kept $dir/bg-1080.mp4" bash "$bench/make_clips.sh" --frames 3 "$dir"
     [ "$(cksum "$dir"/*)" = "$before" ] || fail "make_clips.sh changed existing files without --force"
     expect 0 "^still  *2 " bash "$bench/pipeline.sh" --build "$build" --clips "$dir" --frames 2 \
-        --repeat 1 --cases clip,still
+        --repeat 1 --cases clip,still,raw
     local cases=graph-still
     # A sanitized plug-in cannot be loaded by an ffmpeg built without the
     # sanitizers, so that build leaves the frei0r case out.

@@ -55,6 +55,10 @@ class MediaSource : public FrameSource {
         if (reader_.isStill()) {
             if (&frame != &stillFrame_) stillFrame_ = frame;
             cached_ = true;
+            // The reader keeps the picture for another size: the copies
+            // made for this one are not needed again.
+            std::vector<uint8_t>().swap(rgba_);
+            std::vector<uint8_t>().swap(scaled_);
         }
         return true;
     }
@@ -182,7 +186,14 @@ class RetimedSource : public FrameSource {
             ++delivered_;
         }
         ++next_;
-        frame = held_;
+        // The frame is handed over when the next output frame shows a later
+        // source frame, copied only when it is shown again.
+        const int64_t following = int64_t(__int128(next_) * sourceRate_.num * rate_.den /
+                                          (__int128(sourceRate_.den) * rate_.num));
+        if (following >= delivered_)
+            std::swap(frame, held_);
+        else
+            frame = held_;
         return true;
     }
 

@@ -1,6 +1,7 @@
 #include "MediaInput.h"
 
 #include "Errors.h"
+#include "MediaCommon.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -19,12 +20,6 @@ extern "C" {
 
 namespace lustra::cli {
 namespace {
-
-std::string ffmpegError(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
 
 // Full-range equivalents of the deprecated "J" formats, with the range.
 AVPixelFormat plainFormat(AVPixelFormat format, bool &fullRange) {
@@ -244,22 +239,22 @@ MediaReader::MediaReader(const std::string &path) : impl_(std::make_unique<Impl>
         throw Failure(path + ": no such file");
     if (std::filesystem::is_directory(path, error)) throw Failure(path + ": is a directory");
     Impl &m = *impl_;
-    int result = avformat_open_input(&m.format, path.c_str(), nullptr, nullptr);
-    if (result < 0)
+    bool opened = false;
+    int result = openInputFile(path, m.format, opened);
+    if (result < 0 && !opened)
         throw Failure(path + ": cannot open as a picture or video: " + ffmpegError(result));
-    result = avformat_find_stream_info(m.format, nullptr);
     if (result < 0) throw Failure(path + ": cannot read the media: " + ffmpegError(result));
     const AVCodec *decoder = nullptr;
     m.stream = av_find_best_stream(m.format, AVMEDIA_TYPE_VIDEO, -1, -1, &decoder, 0);
     if (m.stream < 0 || !decoder) throw Failure(path + ": no picture or video stream");
     AVStream *stream = m.format->streams[m.stream];
-    m.codec = avcodec_alloc_context3(decoder);
     m.packet = av_packet_alloc();
     m.frame = av_frame_alloc();
-    if (!m.codec || !m.packet || !m.frame) throw Failure(path + ": out of memory");
-    avcodec_parameters_to_context(m.codec, stream->codecpar);
-    m.codec->thread_count = 0; // as many decoding threads as the machine has
-    result = avcodec_open2(m.codec, decoder, nullptr);
+    if (!m.packet || !m.frame) throw Failure(path + ": out of memory");
+    // One decoding thread: a render decodes in a thread of its own, next to
+    // the module and the encoder, so that more threads would only wait for a
+    // core; each one also holds frames of its own (about 20 MiB at 1080).
+    result = openDecoder(stream, decoder, 1, false, m.codec);
     if (result < 0)
         throw Failure(path + ": cannot decode " + decoder->name + ": " + ffmpegError(result));
 

@@ -1,6 +1,7 @@
 #include "AudioCopy.h"
 
 #include "Errors.h"
+#include "MediaCommon.h"
 #include "MediaInput.h"
 
 extern "C" {
@@ -19,12 +20,6 @@ extern "C" {
 
 namespace lustra::cli {
 namespace {
-
-std::string ffmpegError(int code) {
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
 
 // The encoder for a container that cannot take the input's codec.
 const AVCodec *audioEncoderFor(const AVOutputFormat *format) {
@@ -61,10 +56,9 @@ int pickSampleRate(const AVCodec *codec, int wanted) {
 bool hasAudioStream(const std::string &path) {
     configureFfmpegLogging();
     AVFormatContext *format = nullptr;
-    if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0) return false;
-    bool found = false;
-    if (avformat_find_stream_info(format, nullptr) >= 0)
-        found = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0) >= 0;
+    bool opened = false;
+    if (openInputFile(path, format, opened) < 0) return false;
+    const bool found = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0) >= 0;
     avformat_close_input(&format);
     return found;
 }
@@ -277,9 +271,8 @@ AudioCopy::AudioCopy(const std::string &path, AVFormatContext *muxer, double sta
     Impl &m = *impl_;
     m.path = path;
     m.muxer = muxer;
-    if (avformat_open_input(&m.input, path.c_str(), nullptr, nullptr) < 0 ||
-        avformat_find_stream_info(m.input, nullptr) < 0)
-        throw Failure(path + ": cannot read its audio");
+    bool opened = false;
+    if (openInputFile(path, m.input, opened) < 0) throw Failure(path + ": cannot read its audio");
     const int index = av_find_best_stream(m.input, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
     if (index < 0) throw Failure(path + ": has no audio stream");
     for (unsigned i = 0; i < m.input->nb_streams; ++i)
@@ -309,14 +302,11 @@ AudioCopy::AudioCopy(const std::string &path, AVFormatContext *muxer, double sta
     if (!encoder)
         throw UsageError(std::string("no audio encoder for the ") + muxer->oformat->name +
                          " format (use --audio none)");
-    m.decoder = avcodec_alloc_context3(decoder);
     m.encoder = avcodec_alloc_context3(encoder);
     m.decoded = av_frame_alloc();
     m.chunk = av_frame_alloc();
-    if (!m.decoder || !m.encoder || !m.decoded || !m.chunk) throw Failure("out of memory");
-    avcodec_parameters_to_context(m.decoder, m.in->codecpar);
-    m.decoder->pkt_timebase = m.in->time_base;
-    int result = avcodec_open2(m.decoder, decoder, nullptr);
+    if (!m.encoder || !m.decoded || !m.chunk) throw Failure("out of memory");
+    int result = openDecoder(m.in, decoder, 1, true, m.decoder);
     if (result < 0)
         throw Failure(path + ": cannot decode its " + inName + " audio: " + ffmpegError(result));
     if (m.decoder->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC)

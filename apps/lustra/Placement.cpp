@@ -96,51 +96,67 @@ class PlacedSource : public FrameSource {
     void startAt(int64_t index) override { next_ = index; }
 
     bool next(HostFrame &frame) override {
-        if (!title_->next(titleFrame_)) return false;
-        const PlacedRect rect =
-            placeTitle(outWidth_, outHeight_, titleFrame_.width, titleFrame_.height,
-                       placementAt_(next_++), renderScale_, interlaced_);
+        // A still title is read in place where its source keeps it.
+        const HostFrame *title = title_->isStill() ? title_->sharedStill() : nullptr;
+        if (!title) {
+            if (!title_->next(titleFrame_)) return false;
+            title = &titleFrame_;
+        }
+        const PlacedRect rect = placeTitle(outWidth_, outHeight_, title->width, title->height,
+                                           placementAt_(next_++), renderScale_, interlaced_);
+        if (frame.width != outWidth_ || frame.height != outHeight_)
+            frame = HostFrame(outWidth_, outHeight_);
         if (title_->isStill() && cached_ && rect == cachedRect_) {
-            frame = canvas_;
+            std::copy(canvas_.pixels.begin(), canvas_.pixels.end(), frame.pixels.begin());
             return true;
         }
-        const HostFrame *pasted = &titleFrame_;
-        if (rect.width != titleFrame_.width || rect.height != titleFrame_.height) {
-            scaleTitle(rect.width, rect.height);
+        const HostFrame *pasted = title;
+        if (rect.width != title->width || rect.height != title->height) {
+            scaleTitle(*title, rect.width, rect.height);
             pasted = &scaled_;
         }
-        canvas_ =
-            HostFrame(outWidth_, outHeight_, rgbToHost(0, 0, 0, title_->hasAlpha() ? 0 : 255));
+        // The title's rows where they fall on the canvas, the empty canvas
+        // (black, transparent for a title with alpha) everywhere else; every
+        // pixel of `frame` is written once.
+        const uint32_t empty = rgbToHost(0, 0, 0, title_->hasAlpha() ? 0 : 255);
         const int x0 = std::max(0, rect.x), x1 = std::min(outWidth_, rect.x + rect.width);
-        for (int y = std::max(0, rect.y); y < std::min(outHeight_, rect.y + rect.height); ++y) {
-            if (x0 >= x1) break;
+        const int y0 = std::max(0, rect.y), y1 = std::min(outHeight_, rect.y + rect.height);
+        for (int y = 0; y < outHeight_; ++y) {
+            uint32_t *to = frame.row(y);
+            if (y < y0 || y >= y1 || x0 >= x1) {
+                std::fill(to, to + outWidth_, empty);
+                continue;
+            }
             const uint32_t *from = pasted->row(y - rect.y) + (x0 - rect.x);
-            std::copy(from, from + (x1 - x0), canvas_.row(y) + x0);
+            std::fill(to, to + x0, empty);
+            std::copy(from, from + (x1 - x0), to + x0);
+            std::fill(to + x1, to + outWidth_, empty);
         }
-        cachedRect_ = rect;
-        cached_ = true;
-        frame = canvas_;
+        if (title_->isStill()) {
+            canvas_ = frame;
+            cachedRect_ = rect;
+            cached_ = true;
+        }
         return true;
     }
 
   private:
     // The title frame at another size, through RGBA (field by field when
     // interlaced).
-    void scaleTitle(int width, int height) {
-        if (!scaler_ || scalerFrom_[0] != titleFrame_.width ||
-            scalerFrom_[1] != titleFrame_.height || scalerTo_[0] != width ||
-            scalerTo_[1] != height) {
-            scaler_ = std::make_unique<RgbaScaler>(titleFrame_.width, titleFrame_.height, width,
-                                                   height, interlaced_);
-            scalerFrom_[0] = titleFrame_.width;
-            scalerFrom_[1] = titleFrame_.height;
+    void scaleTitle(const HostFrame &title, int width, int height) {
+        if (!scaler_ || scalerFrom_[0] != title.width || scalerFrom_[1] != title.height ||
+            scalerTo_[0] != width || scalerTo_[1] != height) {
+            scaler_ =
+                std::make_unique<RgbaScaler>(title.width, title.height, width, height, interlaced_);
+            scalerFrom_[0] = title.width;
+            scalerFrom_[1] = title.height;
             scalerTo_[0] = width;
             scalerTo_[1] = height;
         }
-        rgba_.resize(size_t(titleFrame_.width) * titleFrame_.height * 4);
-        hostFrameToRgba(titleFrame_, rgba_.data(), titleFrame_.width * 4);
+        rgba_.resize(size_t(title.width) * title.height * 4);
+        hostFrameToRgba(title, rgba_.data(), title.width * 4);
         scaler_->scale(rgba_, scaledRgba_);
-        scaled_ = HostFrame(width, height);
+        if (scaled_.width != width || scaled_.height != height) scaled_ = HostFrame(width, height);
         rgbaToHostFrame(scaledRgba_.data(), width * 4, true, scaled_);
     }
 

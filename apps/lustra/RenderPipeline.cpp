@@ -508,8 +508,10 @@ RenderOutcome runRender(RenderRequest &request) {
     HostFrame paddedStills[2];
     // Frames in order from the reader, rendered by the workers in any
     // order, written in order by the writer: no more than `window` frames
-    // between the next one written and the last one decoded.
-    FrameFlow flow(request.firstFrame, 2 * int64_t(workers.size()) + 2, int(workers.size()));
+    // between the next one written and the last one decoded. One a worker,
+    // one being encoded and one decoded ahead keep every thread busy; each
+    // frame more holds up to three frames of the pool (about 25 MiB at 1080).
+    FrameFlow flow(request.firstFrame, int64_t(workers.size()) + 2, int(workers.size()));
     std::exception_ptr readerError, writerError, workerError;
     double decodeSeconds = 0, encodeSeconds = 0;
     const Clock::time_point wallStart = Clock::now();

@@ -201,4 +201,41 @@ TEST(FrameSources, ASolidColourFillsEveryPixelOfAUsedFrame) {
     EXPECT_EQ(source->sharedStill(), still);
 }
 
+// A video of `frames` frames at 25 fps whose frame i is grey 10 + 20 i.
+std::unique_ptr<FrameSource> numberedVideo(int frames) {
+    return paintedSource("numbered", 3, 2, frames, false,
+                         [](int64_t frame, int w, int h, std::vector<uint8_t> &rgba) {
+                             rgba.assign(size_t(w) * h * 4, uint8_t(10 + 20 * frame));
+                         });
+}
+
+// Output frame i shows the source frame at its time, whether the source
+// frame is shown again (the frame handed out must then stay the retimed
+// source's) or skipped; the frames come back used, as the pool's do.
+TEST(FrameSources, ARetimedVideoShowsTheFrameAtEachTime) {
+    struct Case {
+        Rational rate;
+        std::vector<int> shown;
+    };
+    const Case cases[] = {{{50, 1}, {0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5}},
+                          {{10, 1}, {0, 2, 5}},
+                          {{30000, 1001}, {0, 0, 1, 2, 3, 4, 5, 5}}};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.rate.num);
+        auto source = retimedSource(numberedVideo(6), c.rate);
+        source->setOutputSize(3, 2, false);
+        EXPECT_EQ(source->frameCountHint(), int64_t(c.shown.size()));
+        HostFrame frames[2] = {HostFrame(3, 2), HostFrame(3, 2)};
+        for (size_t i = 0; i < c.shown.size(); ++i) {
+            HostFrame &frame = frames[i % 2];
+            std::fill(frame.pixels.begin(), frame.pixels.end(), 0x12345678u);
+            ASSERT_TRUE(source->next(frame)) << i;
+            const uint8_t grey = uint8_t(10 + 20 * c.shown[i]);
+            for (uint32_t pixel : frame.pixels) ASSERT_EQ(pixel, rgbToHost(grey, grey, grey)) << i;
+        }
+        HostFrame after;
+        EXPECT_FALSE(source->next(after));
+    }
+}
+
 } // namespace

@@ -156,6 +156,35 @@ TEST(Placement, PlacedSourcePastesTheTitleAndKeepsFields) {
     EXPECT_EQ(frame.pixels.size(), 6u);
 }
 
+// Frames of the render's pool come back with old contents: a placed title
+// writes every pixel of them, for a still title (read in place, its canvas
+// kept while the place stays) and for a video whose place moves.
+TEST(Placement, PlacedSourceWritesEveryPixelOfAUsedFrame) {
+    auto moving = [](int64_t frame) { return at(Anchor::TopLeft, double(frame % 3), 1, true); };
+    auto video = [] {
+        return cli::paintedSource("moving", 4, 3, 4, false,
+                                  [](int64_t frame, int w, int h, std::vector<uint8_t> &rgba) {
+                                      rgba.assign(size_t(w) * h * 4, uint8_t(20 + 50 * frame));
+                                  });
+    };
+    for (bool still : {true, false}) {
+        SCOPED_TRACE(still ? "still title" : "video title");
+        auto fresh = cli::placedSource(still ? smallTitle(false) : video(), 9, 6, moving);
+        auto reused = cli::placedSource(still ? smallTitle(false) : video(), 9, 6, moving);
+        fresh->setOutputSize(9, 6, false);
+        reused->setOutputSize(9, 6, false);
+        cli::HostFrame used(9, 6, 0x12345678u);
+        for (int frame = 0; frame < 4; ++frame) {
+            SCOPED_TRACE(frame);
+            cli::HostFrame expected;
+            ASSERT_TRUE(fresh->next(expected));
+            std::fill(used.pixels.begin(), used.pixels.end(), 0x12345678u);
+            ASSERT_TRUE(reused->next(used));
+            EXPECT_EQ(used.pixels, expected.pixels);
+        }
+    }
+}
+
 #ifdef LUSTRA_HAVE_TEXT
 
 struct Ink {
