@@ -1,9 +1,22 @@
 // Row kernels of the final shading; see FinalShadingKernels.h.
 #include "engine/kernels/FinalShadingKernels.h"
 
+#include "engine/kernels/CpuVariant.h"
+
+// The plain background has an AVX2 variant written with intrinsics besides
+// the auto-vectorised one; the file picks one when the module loads.
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
+#include <immintrin.h>
+#define LUSTRA_SHADING_INTRINSICS 1
+#endif
+
 namespace lustra::shadingKernels {
 
 namespace {
+
+// Whether the plain background runs its AVX2 variant (see selectVariant).
+CpuVariant chosenVariant =
+    detectedCpuVariant() >= CpuVariant::kAvx2 ? CpuVariant::kAvx2 : CpuVariant::kBaseline;
 
 // The red, green and blue bytes of an RGB work pixel, in that order.
 struct RgbChannels {
@@ -181,6 +194,81 @@ LUSTRA_VECTOR_CLONES void plainRow(const uint32_t *__restrict map, uint32_t colo
     }
 }
 
+#ifdef LUSTRA_SHADING_INTRINSICS
+// plainRow in 16-bit lanes, eight pixels a vector: the channels of pixels
+// 0, 1, 4, 5 in one vector and 2, 3, 6, 7 in the other (the byte unpacking's
+// order, which packing undoes). Every product of two bytes and the blend's
+// sum a x (255 - s) + b x s stay below 2^16, so the 16-bit arithmetic is
+// exact; the fourth byte's lanes are 0 in colour, tint and shadow colour and
+// stay 0. Eight pixels whose shadow bytes are all 0 take no blend (s = 0
+// there); the last count mod 8 pixels go through plainRow.
+// lerp8 of 16-bit channel lanes toward the shadow colour's with weight s
+// (255 at most), where s > 0; the lanes unchanged where s = 0.
+__attribute__((target("avx2"))) inline __m256i shadeLanes(__m256i back, __m256i shade, __m256i s) {
+    const __m256i mixed = _mm256_srli_epi16(
+        _mm256_add_epi16(_mm256_mullo_epi16(back, _mm256_sub_epi16(_mm256_set1_epi16(255), s)),
+                         _mm256_mullo_epi16(shade, s)),
+        8);
+    return _mm256_blendv_epi8(back, mixed, _mm256_cmpgt_epi16(s, _mm256_setzero_si256()));
+}
+
+template <bool Tinted, bool Shaded>
+__attribute__((target("avx2"))) void
+plainRowAvx2(const uint32_t *__restrict map, uint32_t colour, const uint8_t *__restrict shadow,
+             int32_t weight, uint32_t shadowColour, int32_t count, uint32_t *__restrict out) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i fourth = _mm256_set1_epi32(static_cast<int32_t>(kFourthByte));
+    const __m256i colours = _mm256_unpacklo_epi8(_mm256_set1_epi32(int32_t(colour)), zero);
+    const __m256i shades = _mm256_unpacklo_epi8(_mm256_set1_epi32(int32_t(shadowColour)), zero);
+    const __m256i weights = _mm256_set1_epi32(weight);
+    int32_t x = 0;
+    for (; x + 8 <= count; x += 8) {
+        __m256i low = colours, high = colours;
+        if constexpr (Tinted) {
+            // (M x A) >> 8 per channel
+            const __m256i m = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(map + x));
+            low = _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_unpacklo_epi8(m, zero), colours), 8);
+            high = _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_unpackhi_epi8(m, zero), colours), 8);
+        }
+        if constexpr (Shaded) {
+            uint64_t eight;
+            std::memcpy(&eight, shadow + x, sizeof eight);
+            if (eight != 0) {
+                // s = (S x weight) >> 8 per pixel, spread over its four lanes.
+                const __m256i s32 = _mm256_srli_epi32(
+                    _mm256_mullo_epi32(_mm256_cvtepu8_epi32(_mm_loadl_epi64(
+                                           reinterpret_cast<const __m128i *>(shadow + x))),
+                                       weights),
+                    8);
+                const __m256i s16 = _mm256_or_si256(s32, _mm256_slli_epi32(s32, 16));
+                const __m256i sLow = _mm256_unpacklo_epi32(s16, s16);
+                const __m256i sHigh = _mm256_unpackhi_epi32(s16, s16);
+                low = shadeLanes(low, shades, sLow);
+                high = shadeLanes(high, shades, sHigh);
+            }
+        }
+        __m256i *to = reinterpret_cast<__m256i *>(out + x);
+        const __m256i kept = _mm256_and_si256(_mm256_loadu_si256(to), fourth);
+        _mm256_storeu_si256(to, _mm256_or_si256(kept, _mm256_packus_epi16(low, high)));
+    }
+    if (x < count)
+        plainRow<Tinted, Shaded>(Tinted ? map + x : nullptr, colour, Shaded ? shadow + x : nullptr,
+                                 weight, shadowColour, count - x, out + x);
+}
+#endif
+
+// The plain background over a row segment (see plainRow), through the
+// variant the file runs.
+template <bool Tinted, bool Shaded>
+inline void plainBackground(const uint32_t *map, uint32_t colour, const uint8_t *shadow,
+                            int32_t weight, uint32_t shadowColour, int32_t count, uint32_t *out) {
+#ifdef LUSTRA_SHADING_INTRINSICS
+    if (chosenVariant != CpuVariant::kBaseline)
+        return plainRowAvx2<Tinted, Shaded>(map, colour, shadow, weight, shadowColour, count, out);
+#endif
+    plainRow<Tinted, Shaded>(map, colour, shadow, weight, shadowColour, count, out);
+}
+
 // Shadow along a row segment: weight s = (S x shadow weight) >> 8; where
 // s > 0 the pixel blends toward the shadow colour with weight s.
 LUSTRA_VECTOR_CLONES void shadowRow(const uint8_t *__restrict shadow, int32_t weight,
@@ -206,9 +294,9 @@ void fillSpan(const ShadingLookup &lookup, const FillRow &row, const uint8_t *co
     if constexpr (M == 0 && L == Lay::Replace) {
         const uint32_t a = packRgb(colours.a[0], colours.a[1], colours.a[2]);
         if (row.map)
-            plainRow<true, false>(row.map + x0, a, nullptr, 0, 0, count, out + x0);
+            plainBackground<true, false>(row.map + x0, a, nullptr, 0, 0, count, out + x0);
         else
-            plainRow<false, false>(nullptr, a, nullptr, 0, 0, count, out + x0);
+            plainBackground<false, false>(nullptr, a, nullptr, 0, 0, count, out + x0);
     } else if constexpr (M == 1) {
         const uint32_t *lobe = lookup.fill[F].lobePairs;
         if (count < kShortSpan) {
@@ -263,11 +351,11 @@ void layBackground(const ShadingLookup &lookup, const FillRow &row, const Shadow
         const uint32_t a = packRgb(colours.a[0], colours.a[1], colours.a[2]);
         fillSpan<1, M, Lay::Replace>(lookup, row, nullptr, x0, first, out);
         if (row.map)
-            plainRow<true, true>(row.map + first, a, weights, shadow.weight, shadow.colour,
-                                 end - first, out + first);
+            plainBackground<true, true>(row.map + first, a, weights, shadow.weight, shadow.colour,
+                                        end - first, out + first);
         else
-            plainRow<false, true>(nullptr, a, weights, shadow.weight, shadow.colour, end - first,
-                                  out + first);
+            plainBackground<false, true>(nullptr, a, weights, shadow.weight, shadow.colour,
+                                         end - first, out + first);
         fillSpan<1, M, Lay::Replace>(lookup, row, nullptr, end, x1, out);
     } else {
         fillSpan<1, M, Lay::Replace>(lookup, row, nullptr, x0, x1, out);
@@ -351,6 +439,22 @@ template <int M1> ShadeRow shadeRowWithObjectMode(int backgroundMode) {
 }
 
 } // namespace
+
+CpuVariant variant() {
+    return chosenVariant;
+}
+
+CpuVariant selectVariant(CpuVariant wanted) {
+    const CpuVariant best = detectedCpuVariant();
+    const CpuVariant v = wanted < best ? wanted : best;
+#ifdef LUSTRA_SHADING_INTRINSICS
+    chosenVariant = v >= CpuVariant::kAvx2 ? CpuVariant::kAvx2 : CpuVariant::kBaseline;
+#else
+    (void)v;
+    chosenVariant = CpuVariant::kBaseline;
+#endif
+    return chosenVariant;
+}
 
 ShadeRow shadeRow(int objectMode, int backgroundMode) {
     switch (objectMode) {
