@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace lustra {
@@ -114,10 +115,15 @@ int32_t shadowStage(const RenderJob &job) {
 
     const int32_t c = limitToBorder(job.shadow.softness);
     std::memset(engine.columnSums, 0, sizeof(int32_t) * engine.columnSumsCount);
-    if (c == 0)
+    if (c == 0) {
         copyMask();
-    else
+        return 0;
+    }
+    try {
         blurShadow(c);
+    } catch (const std::bad_alloc &) {
+        return -1; // no room for the blur's row counts
+    }
     return 0;
 }
 
