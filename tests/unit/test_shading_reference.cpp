@@ -148,14 +148,19 @@ class ShadingExactness : public ::testing::Test {
         }
         for (size_t p = 0; p < frame; ++p) engine.glowMap[p] = below(3) ? byte() : 255;
         for (size_t p = 0; p < padded; ++p) engine.shadowMap[p] = below(3) ? byte() : 255;
-        // A shadow in runs: zeros (as beyond its reach), small weights that
-        // the opacity takes to 0, and any level.
-        if (shadowInRuns)
-            for (size_t p = 0; p < padded;) {
-                const int kind = below(3);
-                for (int run = 1 + below(below(2) ? 12 : 100); run > 0 && p < padded; --run, ++p)
-                    engine.shadowMap[p] = kind == 0 ? 0 : kind == 1 ? uint8_t(below(3)) : byte();
-            }
+        // Shadow and glow in runs: zeros (as beyond their reach), small
+        // weights that the opacity takes to 0, and any level.
+        if (weightsInRuns) {
+            const auto drawRuns = [this](uint8_t *plane, size_t size) {
+                for (size_t p = 0; p < size;) {
+                    const int kind = below(3);
+                    for (int run = 1 + below(below(2) ? 12 : 100); run > 0 && p < size; --run, ++p)
+                        plane[p] = kind == 0 ? 0 : kind == 1 ? uint8_t(below(3)) : byte();
+                }
+            };
+            drawRuns(engine.shadowMap, padded);
+            drawRuns(engine.glowMap, frame);
+        }
         for (uint32_t *map : {engine.imageMap1, engine.imageMap2})
             for (size_t p = 0; p < frame; ++p) map[p] = uint32_t(random());
         const uint8_t onValues[] = {0, 1, 1, 2};
@@ -204,7 +209,7 @@ class ShadingExactness : public ::testing::Test {
         return c;
     }
 
-    bool shadowInRuns = false;
+    bool weightsInRuns = false;
     std::mt19937 random{20261208};
     std::string directory;
     RenderJob job;
@@ -220,10 +225,11 @@ TEST_F(ShadingExactness, EveryPairOfFillModesMatchesTheReference) {
 }
 
 // Every variant the processor runs, on rows long enough for the vector
-// loops and their tails, with shadows that vanish in places: the plain
-// background's blocks of eight that take no shadow must equal the model too.
+// loops and their tails, with shadows and glows that vanish in places: the
+// blocks of eight pixels that take no shadow or glow must equal the model
+// too.
 TEST_F(ShadingExactness, EveryCpuVariantMatchesTheReference) {
-    shadowInRuns = true;
+    weightsInRuns = true;
     std::string checked;
     for (int v = 0; v <= int(detectedCpuVariant()); ++v) {
         const CpuVariant variant = shadingKernels::selectVariant(CpuVariant(v));
