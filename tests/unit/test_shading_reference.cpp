@@ -67,7 +67,15 @@ class ShadingExactness : public ::testing::Test {
 
     int below(int n) { return int(random() % uint32_t(n)); }
     uint8_t byte() { return uint8_t(random()); }
-    Rgb colour() { return Rgb{byte(), byte(), byte()}; }
+    // With `saturated`, colours and weights at the ends of their range, where
+    // the vector kernels' 16-bit sums come closest to overflowing.
+    uint8_t extreme() {
+        const uint8_t ends[] = {0, 1, 254, 255};
+        return pick(ends);
+    }
+    Rgb colour() {
+        return saturated ? Rgb{extreme(), extreme(), extreme()} : Rgb{byte(), byte(), byte()};
+    }
     template <typename T, size_t N> T pick(const T (&values)[N]) { return values[below(N)]; }
 
     // Coverage in runs of zeros, full coverage and partial levels, so that
@@ -133,6 +141,10 @@ class ShadingExactness : public ::testing::Test {
         job.shadow.opacity = extremes ? pick(zooms) : byte();
         job.shadow.colour = colour();
         job.shadow.distance = extremes ? pick(zooms) : byte();
+        if (saturated) {
+            job.glow.opacity = job.shadow.opacity = uint8_t(below(2) ? 100 : 255);
+            job.fill[0].shininess = extreme(), job.fill[1].shininess = extreme();
+        }
     }
 
     // The planes the shading reads, filled at random after the set-up.
@@ -160,6 +172,14 @@ class ShadingExactness : public ::testing::Test {
             };
             drawRuns(engine.shadowMap, padded);
             drawRuns(engine.glowMap, frame);
+        }
+        if (saturated) {
+            for (size_t p = 0; p < padded; ++p) engine.shadowMap[p] = extreme();
+            for (size_t p = 0; p < frame; ++p) engine.glowMap[p] = extreme();
+            for (uint32_t *map : {engine.imageMap1, engine.imageMap2})
+                for (size_t p = 0; p < frame; ++p)
+                    map[p] = uint32_t(extreme()) << 24 | uint32_t(extreme()) << 16 |
+                             uint32_t(extreme()) << 8 | extreme();
         }
         for (uint32_t *map : {engine.imageMap1, engine.imageMap2})
             for (size_t p = 0; p < frame; ++p) map[p] = uint32_t(random());
@@ -209,7 +229,7 @@ class ShadingExactness : public ::testing::Test {
         return c;
     }
 
-    bool weightsInRuns = false;
+    bool weightsInRuns = false, saturated = false;
     std::mt19937 random{20261208};
     std::string directory;
     RenderJob job;
@@ -242,6 +262,22 @@ TEST_F(ShadingExactness, EveryCpuVariantMatchesTheReference) {
         }
     }
     std::printf("final shading variants checked:%s\n", checked.c_str());
+}
+
+// Colours, tints and glow and shadow weights of 0, 1, 254 and 255 only, on
+// every variant and pair of fill modes.
+TEST_F(ShadingExactness, SaturatedColoursAndWeightsMatchTheReferenceOnEveryVariant) {
+    saturated = true;
+    for (int v = 0; v <= int(detectedCpuVariant()); ++v) {
+        SCOPED_TRACE(cpuVariantName(shadingKernels::selectVariant(CpuVariant(v))));
+        for (int fill1 = 0; fill1 < 4; ++fill1)
+            for (int fill2 = 0; fill2 < 4; ++fill2)
+                for (int i = 0; i < 6; ++i) {
+                    ShadingCase c = randomCase(fill1, fill2);
+                    c.width = 24 + below(200);
+                    check(c, false);
+                }
+    }
 }
 
 TEST_F(ShadingExactness, ExtremeOffsetsZoomsAndDistancesMatchTheReference) {
