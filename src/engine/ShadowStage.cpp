@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace lustra {
@@ -68,13 +69,25 @@ void blurShadow(int32_t c) {
     // Padded mask row r (from -R to h - 1 + R) at the region's first column,
     // and the opacity changes of the runs of 32 columns over the rows of the
     // column pass: those of y - c .. y + c that exist, `first` .. `last`.
+    // Each row's changes against the row above are found once, when it
+    // enters the window, and kept (rows first + 1 .. last, at most 2c, in
+    // 2c + 1 slots by row) until it leaves.
     const ptrdiff_t stride = engine.paddedWidth;
     const uint8_t *maskAt = engine.paddedMask + R * stride + R + x0;
-    std::vector<int32_t> changes((x1 - x0 + 31) / 32, 0), scratch;
+    const int32_t runs = (x1 - x0 + 31) / 32, slots = 2 * c + 1;
+    std::vector<int32_t> changes(runs, 0), scratch;
+    std::vector<uint8_t> rowChanges(size_t(runs) * slots);
+    const auto enter = [&](int32_t r) {
+        uint8_t *flags = &rowChanges[size_t((r + R) % slots) * runs];
+        opacityChangeRuns(maskAt + r * stride, stride, x1 - x0, flags);
+        addChangeRuns(flags, x1 - x0, 1, changes.data());
+    };
+    const auto leave = [&](int32_t r) {
+        addChangeRuns(&rowChanges[size_t((r + R) % slots) * runs], x1 - x0, -1, changes.data());
+    };
     int32_t first = y0 - c > -R ? y0 - c : -R;
     int32_t last = y0 + c < h + R - 1 ? y0 + c : h + R - 1;
-    for (int32_t r = first + 1; r <= last; ++r)
-        countOpacityChanges(maskAt + r * stride, stride, x1 - x0, 1, changes.data());
+    for (int32_t r = first + 1; r <= last; ++r) enter(r);
 
     for (int32_t y = y0; y < y1; ++y) {
         pollAbort(y1 - y);
@@ -82,10 +95,8 @@ void blurShadow(int32_t c) {
         // Column pass: padded rows y - c .. y + c that exist.
         const int32_t kFirst = c - R - y > 0 ? c - R - y : 0;
         const int32_t kLast = h + R - 1 - y + c < 2 * c ? h + R - 1 - y + c : 2 * c;
-        if (y - c + kFirst > first)
-            countOpacityChanges(maskAt + ++first * stride, stride, x1 - x0, -1, changes.data());
-        if (y - c + kLast > last)
-            countOpacityChanges(maskAt + ++last * stride, stride, x1 - x0, 1, changes.data());
+        if (y - c + kFirst > first) leave(++first);
+        if (y - c + kLast > last) enter(++last);
         sumOpaqueColumns(maskAt + first * stride, stride, kernel + kFirst, kLast - kFirst + 1,
                          x1 - x0, column + x0, changes.data());
 
@@ -104,10 +115,15 @@ int32_t shadowStage(const RenderJob &job) {
 
     const int32_t c = limitToBorder(job.shadow.softness);
     std::memset(engine.columnSums, 0, sizeof(int32_t) * engine.columnSumsCount);
-    if (c == 0)
+    if (c == 0) {
         copyMask();
-    else
+        return 0;
+    }
+    try {
         blurShadow(c);
+    } catch (const std::bad_alloc &) {
+        return -1; // no room for the blur's row counts
+    }
     return 0;
 }
 

@@ -12,6 +12,8 @@
 #include "DataDirectory.h"
 #include "engine/Engine.h"
 #include "engine/kernels/CpuVariant.h"
+#include "engine/kernels/ShadowKernels.h"
+#include "engine/RowPasses.h"
 #include "engine/reference/GlowShadowModels.h"
 
 #include <unistd.h>
@@ -235,6 +237,39 @@ TEST_F(GlowShadowReference, RadiiBeyondTheBorder) {
                 ASSERT_TRUE(shadowMatches(width));
             }
         }
+}
+
+} // namespace
+
+namespace {
+
+// The shadow blur keeps each mask row's opacity changes from when it enters
+// its window and takes them back when it leaves: the kept runs must be
+// exactly those the blur's column pass counts, for every width (the last run
+// shorter) and for rows that differ in one pixel only, anywhere.
+TEST(ShadowWindow, KeptOpacityChangesAreThoseTheColumnPassCounts) {
+    std::mt19937 random(20261209);
+    const uint8_t levels[] = {0, 1, 254, 255};
+    for (int i = 0; i < 400; ++i) {
+        const int width = 1 + int(random() % 300), stride = width + int(random() % 40);
+        std::vector<uint8_t> rows(size_t(stride) * 2);
+        for (uint8_t &m : rows) m = levels[random() % 4];
+        uint8_t *row = rows.data() + stride;
+        if (random() % 2) {
+            // The row above the same but for one pixel, or the same in full.
+            std::memcpy(row, rows.data(), size_t(width));
+            if (random() % 4) row[random() % width] ^= uint8_t(1 + random() % 255);
+        }
+        const int32_t runs = (width + 31) / 32;
+        std::vector<int32_t> counted(runs, 0), kept(runs, 0);
+        std::vector<uint8_t> flags(runs, 7);
+        countOpacityChanges(row, stride, width, 1, counted.data());
+        shadowKernels::opacityChangeRuns(row, stride, width, flags.data());
+        shadowKernels::addChangeRuns(flags.data(), width, 1, kept.data());
+        ASSERT_EQ(counted, kept) << "width " << width;
+        shadowKernels::addChangeRuns(flags.data(), width, -1, kept.data());
+        ASSERT_EQ(kept, std::vector<int32_t>(runs, 0)) << "width " << width;
+    }
 }
 
 } // namespace

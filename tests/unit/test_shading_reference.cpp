@@ -9,6 +9,7 @@
 #include "driver/RenderJob.h"
 #include "engine/Blend.h"
 #include "engine/Engine.h"
+#include "engine/kernels/CpuVariant.h"
 #include "engine/reference/ShadingReference.h"
 
 #include <unistd.h>
@@ -58,6 +59,7 @@ class ShadingExactness : public ::testing::Test {
         std::fclose(out);
     }
     void TearDown() override {
+        shadingKernels::selectVariant(detectedCpuVariant()); // the load-time choice
         engineTeardown();
         std::remove((directory + "metal.pat").c_str());
         rmdir(directory.c_str());
@@ -65,7 +67,15 @@ class ShadingExactness : public ::testing::Test {
 
     int below(int n) { return int(random() % uint32_t(n)); }
     uint8_t byte() { return uint8_t(random()); }
-    Rgb colour() { return Rgb{byte(), byte(), byte()}; }
+    // With `saturated`, colours and weights at the ends of their range, where
+    // the vector kernels' 16-bit sums come closest to overflowing.
+    uint8_t extreme() {
+        const uint8_t ends[] = {0, 1, 254, 255};
+        return pick(ends);
+    }
+    Rgb colour() {
+        return saturated ? Rgb{extreme(), extreme(), extreme()} : Rgb{byte(), byte(), byte()};
+    }
     template <typename T, size_t N> T pick(const T (&values)[N]) { return values[below(N)]; }
 
     // Coverage in runs of zeros, full coverage and partial levels, so that
@@ -131,6 +141,10 @@ class ShadingExactness : public ::testing::Test {
         job.shadow.opacity = extremes ? pick(zooms) : byte();
         job.shadow.colour = colour();
         job.shadow.distance = extremes ? pick(zooms) : byte();
+        if (saturated) {
+            job.glow.opacity = job.shadow.opacity = uint8_t(below(2) ? 100 : 255);
+            job.fill[0].shininess = extreme(), job.fill[1].shininess = extreme();
+        }
     }
 
     // The planes the shading reads, filled at random after the set-up.
@@ -146,6 +160,27 @@ class ShadingExactness : public ::testing::Test {
         }
         for (size_t p = 0; p < frame; ++p) engine.glowMap[p] = below(3) ? byte() : 255;
         for (size_t p = 0; p < padded; ++p) engine.shadowMap[p] = below(3) ? byte() : 255;
+        // Shadow and glow in runs: zeros (as beyond their reach), small
+        // weights that the opacity takes to 0, and any level.
+        if (weightsInRuns) {
+            const auto drawRuns = [this](uint8_t *plane, size_t size) {
+                for (size_t p = 0; p < size;) {
+                    const int kind = below(3);
+                    for (int run = 1 + below(below(2) ? 12 : 100); run > 0 && p < size; --run, ++p)
+                        plane[p] = kind == 0 ? 0 : kind == 1 ? uint8_t(below(3)) : byte();
+                }
+            };
+            drawRuns(engine.shadowMap, padded);
+            drawRuns(engine.glowMap, frame);
+        }
+        if (saturated) {
+            for (size_t p = 0; p < padded; ++p) engine.shadowMap[p] = extreme();
+            for (size_t p = 0; p < frame; ++p) engine.glowMap[p] = extreme();
+            for (uint32_t *map : {engine.imageMap1, engine.imageMap2})
+                for (size_t p = 0; p < frame; ++p)
+                    map[p] = uint32_t(extreme()) << 24 | uint32_t(extreme()) << 16 |
+                             uint32_t(extreme()) << 8 | extreme();
+        }
         for (uint32_t *map : {engine.imageMap1, engine.imageMap2})
             for (size_t p = 0; p < frame; ++p) map[p] = uint32_t(random());
         const uint8_t onValues[] = {0, 1, 1, 2};
@@ -194,6 +229,7 @@ class ShadingExactness : public ::testing::Test {
         return c;
     }
 
+    bool weightsInRuns = false, saturated = false;
     std::mt19937 random{20261208};
     std::string directory;
     RenderJob job;
@@ -206,6 +242,42 @@ TEST_F(ShadingExactness, EveryPairOfFillModesMatchesTheReference) {
     for (int fill1 = 0; fill1 < 4; ++fill1)
         for (int fill2 = 0; fill2 < 4; ++fill2)
             for (int i = 0; i < 40; ++i) check(randomCase(fill1, fill2), false);
+}
+
+// Every variant the processor runs, on rows long enough for the vector
+// loops and their tails, with shadows and glows that vanish in places: the
+// blocks of eight pixels that take no shadow or glow must equal the model
+// too.
+TEST_F(ShadingExactness, EveryCpuVariantMatchesTheReference) {
+    weightsInRuns = true;
+    std::string checked;
+    for (int v = 0; v <= int(detectedCpuVariant()); ++v) {
+        const CpuVariant variant = shadingKernels::selectVariant(CpuVariant(v));
+        checked += std::string(" ") + cpuVariantName(variant);
+        SCOPED_TRACE(cpuVariantName(variant));
+        for (int i = 0; i < 120; ++i) {
+            ShadingCase c = randomCase(below(4), below(3) ? 0 : below(4));
+            c.width = 1 + below(260);
+            check(c, below(4) == 0);
+        }
+    }
+    std::printf("final shading variants checked:%s\n", checked.c_str());
+}
+
+// Colours, tints and glow and shadow weights of 0, 1, 254 and 255 only, on
+// every variant and pair of fill modes.
+TEST_F(ShadingExactness, SaturatedColoursAndWeightsMatchTheReferenceOnEveryVariant) {
+    saturated = true;
+    for (int v = 0; v <= int(detectedCpuVariant()); ++v) {
+        SCOPED_TRACE(cpuVariantName(shadingKernels::selectVariant(CpuVariant(v))));
+        for (int fill1 = 0; fill1 < 4; ++fill1)
+            for (int fill2 = 0; fill2 < 4; ++fill2)
+                for (int i = 0; i < 6; ++i) {
+                    ShadingCase c = randomCase(fill1, fill2);
+                    c.width = 24 + below(200);
+                    check(c, false);
+                }
+    }
 }
 
 TEST_F(ShadingExactness, ExtremeOffsetsZoomsAndDistancesMatchTheReference) {

@@ -38,7 +38,8 @@ std::string kernelVariantReport() {
 #endif
     return std::string("bevel=") + cpuVariantName(bevelKernels::variant()) +
            " glow-shadow-blur=" + cpuVariantName(rowPasses::variant()) +
-           " final-shading=" + clones + " clones=" + clones;
+           " final-shading=" + cpuVariantName(shadingKernels::variant()) + "+" + clones +
+           " clones=" + clones;
 }
 
 } // namespace lustra

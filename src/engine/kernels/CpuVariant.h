@@ -21,8 +21,8 @@ const char *cpuVariantName(CpuVariant variant);
 
 // The variant each kernel file runs, one "name=variant" per file separated
 // by spaces; the auto-vectorised kernels (LUSTRA_VECTOR_CLONES) are listed
-// as "clones", picked by the loader the same way, and so is the final
-// shading, whose row kernels are all of that kind.
+// as "clones", picked by the loader the same way; the final shading's
+// entry names both its plain background's variant and its clones.
 std::string kernelVariantReport();
 
 namespace bevelKernels {
@@ -40,5 +40,13 @@ namespace rowPasses {
 CpuVariant variant();
 CpuVariant selectVariant(CpuVariant wanted);
 } // namespace rowPasses
+
+namespace shadingKernels {
+// The variant of the final shading's plain background (the other row
+// kernels are auto-vectorised clones); selectVariant as for the bevel, with
+// AVX-512 taken as AVX2.
+CpuVariant variant();
+CpuVariant selectVariant(CpuVariant wanted);
+} // namespace shadingKernels
 
 } // namespace lustra

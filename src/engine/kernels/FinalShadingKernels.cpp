@@ -1,9 +1,23 @@
 // Row kernels of the final shading; see FinalShadingKernels.h.
 #include "engine/kernels/FinalShadingKernels.h"
 
+#include "engine/kernels/CpuVariant.h"
+
+// The plain background, the light lobe where it replaces or covers the
+// pixels and the glow have AVX2 variants written with intrinsics besides the
+// auto-vectorised ones; the file picks one set when the module loads.
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
+#include <immintrin.h>
+#define LUSTRA_SHADING_INTRINSICS 1
+#endif
+
 namespace lustra::shadingKernels {
 
 namespace {
+
+// Whether the plain background runs its AVX2 variant (see selectVariant).
+CpuVariant chosenVariant =
+    detectedCpuVariant() >= CpuVariant::kAvx2 ? CpuVariant::kAvx2 : CpuVariant::kBaseline;
 
 // The red, green and blue bytes of an RGB work pixel, in that order.
 struct RgbChannels {
@@ -156,6 +170,103 @@ LUSTRA_VECTOR_CLONES void lobeRow(const uint32_t *__restrict lobe, const int32_t
                               L == Lay::Blend ? coverage[x] : 255);
 }
 
+#ifdef LUSTRA_SHADING_INTRINSICS
+// lobeRow for fills that replace the pixels or lie on fully covered ones,
+// eight pixels a vector in 32-bit lanes. The lobe indices as lobeIndex
+// (shift, add and arithmetic shift wrap alike in the lanes), the two pairs
+// gathered; one 16-bit product of the pairs gives d (low half) and s (high
+// half), each at most 254. Per channel the mix 255 C + (A - C) d and then
+// lit x t + B x s are each one multiply-add of 16-bit pairs, exact in
+// 32 bits. Fully covered pixels take lerp8 with weight 255 of the fill,
+// (v x 255) >> 8 = v - 1 for v > 0 and 0 for v = 0: a saturating byte
+// subtraction of 1. The last count mod 8 pixels go through lobeRow.
+template <bool Tinted, bool Sloped, Lay L>
+__attribute__((target("avx2"))) void
+lobeRowAvx2(const uint32_t *__restrict lobe, const int32_t *__restrict lobeU, int32_t lobeV,
+            const int8_t *__restrict slopeX, const int8_t *__restrict slopeY,
+            const uint32_t *__restrict map, const FillColours colours, int32_t count,
+            uint32_t *__restrict out) {
+    static_assert(L != Lay::Blend, "blended spans go through lobeRow");
+    const __m256i v = _mm256_set1_epi32(lobeV);
+    const __m256i top = _mm256_set1_epi32(kLobeSize - 1);
+    const __m256i low16 = _mm256_set1_epi32(0xFFFF);
+    const __m256i fullHigh = _mm256_set1_epi32(255 << 16);
+    const __m256i fourth = _mm256_set1_epi32(static_cast<int32_t>(kFourthByte));
+    const int *table = reinterpret_cast<const int *>(lobe);
+    __m256i mixes[3], highlights[3];
+    for (int k = 0; k < 3; ++k) {
+        // (A - C, C) against (d, 255); (t, B) against (lit, s)
+        mixes[k] = _mm256_set1_epi32(int32_t(uint32_t(uint16_t(colours.a[k] - colours.c[k])) |
+                                             uint32_t(colours.c[k]) << 16));
+        highlights[k] = _mm256_set1_epi32(int32_t(255u | uint32_t(colours.b[k]) << 16));
+    }
+    int32_t x = 0;
+    for (; x + 8 <= count; x += 8) {
+        __m256i across = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(lobeU + x));
+        __m256i down = v;
+        if constexpr (Sloped) {
+            const __m256i dx = _mm256_cvtepi8_epi32(
+                _mm_loadl_epi64(reinterpret_cast<const __m128i *>(slopeX + x)));
+            const __m256i dy = _mm256_cvtepi8_epi32(
+                _mm_loadl_epi64(reinterpret_cast<const __m128i *>(slopeY + x)));
+            across = _mm256_add_epi32(across, _mm256_slli_epi32(dx, 19));
+            down = _mm256_add_epi32(down, _mm256_slli_epi32(dy, 19));
+        }
+        const __m256i a = _mm256_min_epi32(_mm256_abs_epi32(_mm256_srai_epi32(across, 16)), top);
+        const __m256i b = _mm256_min_epi32(_mm256_abs_epi32(_mm256_srai_epi32(down, 16)), top);
+        const __m256i ds =
+            _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_i32gather_epi32(table, b, 4),
+                                                 _mm256_i32gather_epi32(table, a, 4)),
+                              8);
+        const __m256i dPair = _mm256_or_si256(_mm256_and_si256(ds, low16), fullHigh);
+        const __m256i sHigh = _mm256_andnot_si256(low16, ds);
+        __m256i tints = _mm256_setzero_si256();
+        if constexpr (Tinted)
+            tints = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(map + x));
+        __m256i fill = _mm256_setzero_si256();
+        for (int k = 0; k < 3; ++k) {
+            const int shift = 16 - 8 * k; // red, green, blue
+            const __m256i lit = _mm256_srli_epi32(_mm256_madd_epi16(dPair, mixes[k]), 8);
+            __m256i weights = highlights[k];
+            if constexpr (Tinted)
+                weights = _mm256_or_si256(
+                    _mm256_andnot_si256(low16, weights),
+                    _mm256_and_si256(_mm256_srli_epi32(tints, shift), _mm256_set1_epi32(0xFF)));
+            const __m256i lit255 = _mm256_min_epi32(
+                _mm256_srli_epi32(_mm256_madd_epi16(_mm256_or_si256(lit, sHigh), weights), 8),
+                _mm256_set1_epi32(255));
+            fill = _mm256_or_si256(fill, _mm256_slli_epi32(lit255, shift));
+        }
+        if constexpr (L == Lay::Opaque)
+            fill = _mm256_subs_epu8(fill, _mm256_set1_epi32(0x00010101));
+        __m256i *to = reinterpret_cast<__m256i *>(out + x);
+        _mm256_storeu_si256(
+            to, _mm256_or_si256(_mm256_and_si256(_mm256_loadu_si256(to), fourth), fill));
+    }
+    if (x < count)
+        lobeRow<Tinted, Sloped, L>(lobe, lobeU + x, lobeV, Sloped ? slopeX + x : nullptr,
+                                   Sloped ? slopeY + x : nullptr, Tinted ? map + x : nullptr,
+                                   nullptr, colours, count - x, out + x);
+}
+#endif
+
+// The light-lobe fill along a row segment (see lobeRow), through the
+// variant the file runs; blended spans always through lobeRow.
+template <bool Tinted, bool Sloped, Lay L>
+inline void lobeSpan(const uint32_t *lobe, const int32_t *lobeU, int32_t lobeV,
+                     const int8_t *slopeX, const int8_t *slopeY, const uint32_t *map,
+                     const uint8_t *coverage, const FillColours &colours, int32_t count,
+                     uint32_t *out) {
+#ifdef LUSTRA_SHADING_INTRINSICS
+    if constexpr (L != Lay::Blend)
+        if (chosenVariant != CpuVariant::kBaseline)
+            return lobeRowAvx2<Tinted, Sloped, L>(lobe, lobeU, lobeV, slopeX, slopeY, map, colours,
+                                                  count, out);
+#endif
+    lobeRow<Tinted, Sloped, L>(lobe, lobeU, lobeV, slopeX, slopeY, map, coverage, colours, count,
+                               out);
+}
+
 // Plain fill (mode 0) replacing a row segment: colour A (packed), or
 // (M x A) >> 8 per channel under the image map when Tinted. When Shaded the
 // shadow is laid over it in the same pass: weight s = (S x shadow weight)
@@ -179,6 +290,81 @@ LUSTRA_VECTOR_CLONES void plainRow(const uint32_t *__restrict map, uint32_t colo
             out[x] = back;
         }
     }
+}
+
+#ifdef LUSTRA_SHADING_INTRINSICS
+// plainRow in 16-bit lanes, eight pixels a vector: the channels of pixels
+// 0, 1, 4, 5 in one vector and 2, 3, 6, 7 in the other (the byte unpacking's
+// order, which packing undoes). Every product of two bytes and the blend's
+// sum a x (255 - s) + b x s stay below 2^16, so the 16-bit arithmetic is
+// exact; the fourth byte's lanes are 0 in colour, tint and shadow colour and
+// stay 0. Eight pixels whose shadow bytes are all 0 take no blend (s = 0
+// there); the last count mod 8 pixels go through plainRow.
+// lerp8 of 16-bit channel lanes toward the shadow colour's with weight s
+// (255 at most), where s > 0; the lanes unchanged where s = 0.
+__attribute__((target("avx2"))) inline __m256i shadeLanes(__m256i back, __m256i shade, __m256i s) {
+    const __m256i mixed = _mm256_srli_epi16(
+        _mm256_add_epi16(_mm256_mullo_epi16(back, _mm256_sub_epi16(_mm256_set1_epi16(255), s)),
+                         _mm256_mullo_epi16(shade, s)),
+        8);
+    return _mm256_blendv_epi8(back, mixed, _mm256_cmpgt_epi16(s, _mm256_setzero_si256()));
+}
+
+template <bool Tinted, bool Shaded>
+__attribute__((target("avx2"))) void
+plainRowAvx2(const uint32_t *__restrict map, uint32_t colour, const uint8_t *__restrict shadow,
+             int32_t weight, uint32_t shadowColour, int32_t count, uint32_t *__restrict out) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i fourth = _mm256_set1_epi32(static_cast<int32_t>(kFourthByte));
+    const __m256i colours = _mm256_unpacklo_epi8(_mm256_set1_epi32(int32_t(colour)), zero);
+    const __m256i shades = _mm256_unpacklo_epi8(_mm256_set1_epi32(int32_t(shadowColour)), zero);
+    const __m256i weights = _mm256_set1_epi32(weight);
+    int32_t x = 0;
+    for (; x + 8 <= count; x += 8) {
+        __m256i low = colours, high = colours;
+        if constexpr (Tinted) {
+            // (M x A) >> 8 per channel
+            const __m256i m = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(map + x));
+            low = _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_unpacklo_epi8(m, zero), colours), 8);
+            high = _mm256_srli_epi16(_mm256_mullo_epi16(_mm256_unpackhi_epi8(m, zero), colours), 8);
+        }
+        if constexpr (Shaded) {
+            uint64_t eight;
+            std::memcpy(&eight, shadow + x, sizeof eight);
+            if (eight != 0) {
+                // s = (S x weight) >> 8 per pixel, spread over its four lanes.
+                const __m256i s32 = _mm256_srli_epi32(
+                    _mm256_mullo_epi32(_mm256_cvtepu8_epi32(_mm_loadl_epi64(
+                                           reinterpret_cast<const __m128i *>(shadow + x))),
+                                       weights),
+                    8);
+                const __m256i s16 = _mm256_or_si256(s32, _mm256_slli_epi32(s32, 16));
+                const __m256i sLow = _mm256_unpacklo_epi32(s16, s16);
+                const __m256i sHigh = _mm256_unpackhi_epi32(s16, s16);
+                low = shadeLanes(low, shades, sLow);
+                high = shadeLanes(high, shades, sHigh);
+            }
+        }
+        __m256i *to = reinterpret_cast<__m256i *>(out + x);
+        const __m256i kept = _mm256_and_si256(_mm256_loadu_si256(to), fourth);
+        _mm256_storeu_si256(to, _mm256_or_si256(kept, _mm256_packus_epi16(low, high)));
+    }
+    if (x < count)
+        plainRow<Tinted, Shaded>(Tinted ? map + x : nullptr, colour, Shaded ? shadow + x : nullptr,
+                                 weight, shadowColour, count - x, out + x);
+}
+#endif
+
+// The plain background over a row segment (see plainRow), through the
+// variant the file runs.
+template <bool Tinted, bool Shaded>
+inline void plainBackground(const uint32_t *map, uint32_t colour, const uint8_t *shadow,
+                            int32_t weight, uint32_t shadowColour, int32_t count, uint32_t *out) {
+#ifdef LUSTRA_SHADING_INTRINSICS
+    if (chosenVariant != CpuVariant::kBaseline)
+        return plainRowAvx2<Tinted, Shaded>(map, colour, shadow, weight, shadowColour, count, out);
+#endif
+    plainRow<Tinted, Shaded>(map, colour, shadow, weight, shadowColour, count, out);
 }
 
 // Shadow along a row segment: weight s = (S x shadow weight) >> 8; where
@@ -206,9 +392,9 @@ void fillSpan(const ShadingLookup &lookup, const FillRow &row, const uint8_t *co
     if constexpr (M == 0 && L == Lay::Replace) {
         const uint32_t a = packRgb(colours.a[0], colours.a[1], colours.a[2]);
         if (row.map)
-            plainRow<true, false>(row.map + x0, a, nullptr, 0, 0, count, out + x0);
+            plainBackground<true, false>(row.map + x0, a, nullptr, 0, 0, count, out + x0);
         else
-            plainRow<false, false>(nullptr, a, nullptr, 0, 0, count, out + x0);
+            plainBackground<false, false>(nullptr, a, nullptr, 0, 0, count, out + x0);
     } else if constexpr (M == 1) {
         const uint32_t *lobe = lookup.fill[F].lobePairs;
         if (count < kShortSpan) {
@@ -224,17 +410,17 @@ void fillSpan(const ShadingLookup &lookup, const FillRow &row, const uint8_t *co
         const int32_t v = lookup.lobeV[y];
         const uint8_t *weights = L == Lay::Blend ? coverage + x0 : nullptr;
         if (row.map && row.slopeX)
-            lobeRow<true, true, L>(lobe, lobeU, v, row.slopeX + x0, row.slopeY + x0, row.map + x0,
-                                   weights, colours, count, out + x0);
-        else if (row.map)
-            lobeRow<true, false, L>(lobe, lobeU, v, nullptr, nullptr, row.map + x0, weights,
-                                    colours, count, out + x0);
-        else if (row.slopeX)
-            lobeRow<false, true, L>(lobe, lobeU, v, row.slopeX + x0, row.slopeY + x0, nullptr,
+            lobeSpan<true, true, L>(lobe, lobeU, v, row.slopeX + x0, row.slopeY + x0, row.map + x0,
                                     weights, colours, count, out + x0);
+        else if (row.map)
+            lobeSpan<true, false, L>(lobe, lobeU, v, nullptr, nullptr, row.map + x0, weights,
+                                     colours, count, out + x0);
+        else if (row.slopeX)
+            lobeSpan<false, true, L>(lobe, lobeU, v, row.slopeX + x0, row.slopeY + x0, nullptr,
+                                     weights, colours, count, out + x0);
         else
-            lobeRow<false, false, L>(lobe, lobeU, v, nullptr, nullptr, nullptr, weights, colours,
-                                     count, out + x0);
+            lobeSpan<false, false, L>(lobe, lobeU, v, nullptr, nullptr, nullptr, weights, colours,
+                                      count, out + x0);
     } else {
         for (int32_t x = x0; x < x1; ++x) {
             int32_t fill[3];
@@ -263,11 +449,11 @@ void layBackground(const ShadingLookup &lookup, const FillRow &row, const Shadow
         const uint32_t a = packRgb(colours.a[0], colours.a[1], colours.a[2]);
         fillSpan<1, M, Lay::Replace>(lookup, row, nullptr, x0, first, out);
         if (row.map)
-            plainRow<true, true>(row.map + first, a, weights, shadow.weight, shadow.colour,
-                                 end - first, out + first);
+            plainBackground<true, true>(row.map + first, a, weights, shadow.weight, shadow.colour,
+                                        end - first, out + first);
         else
-            plainRow<false, true>(nullptr, a, weights, shadow.weight, shadow.colour, end - first,
-                                  out + first);
+            plainBackground<false, true>(nullptr, a, weights, shadow.weight, shadow.colour,
+                                         end - first, out + first);
         fillSpan<1, M, Lay::Replace>(lookup, row, nullptr, end, x1, out);
     } else {
         fillSpan<1, M, Lay::Replace>(lookup, row, nullptr, x0, x1, out);
@@ -285,6 +471,58 @@ LUSTRA_VECTOR_CLONES void glowRow(const uint8_t *__restrict glow, int32_t weight
         const uint32_t blended = blendPixel(out[x], ramp[g], g);
         out[x] = g > 0 ? blended : out[x];
     }
+}
+
+#ifdef LUSTRA_SHADING_INTRINSICS
+// glowRow eight pixels a vector: the pixels' channels in 16-bit lanes as in
+// plainRowAvx2, the ramp's colours gathered and spread alike, each blended
+// by shadeLanes (unchanged where g = 0); every pixel's fourth byte is taken
+// back from before. Eight pixels whose glow bytes are all 0 are left as
+// they are; the last count mod 8 pixels go through glowRow.
+__attribute__((target("avx2"))) void glowRowAvx2(const uint8_t *__restrict glow, int32_t weight,
+                                                 const uint32_t *__restrict ramp, int32_t count,
+                                                 uint32_t *__restrict out) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i fourth = _mm256_set1_epi32(static_cast<int32_t>(kFourthByte));
+    const __m256i weights = _mm256_set1_epi32(weight);
+    const int *table = reinterpret_cast<const int *>(ramp);
+    int32_t x = 0;
+    for (; x + 8 <= count; x += 8) {
+        uint64_t eight;
+        std::memcpy(&eight, glow + x, sizeof eight);
+        if (eight == 0) continue;
+        // g = (G x weight) >> 8 per pixel, spread over its four lanes.
+        const __m256i g32 = _mm256_srli_epi32(
+            _mm256_mullo_epi32(
+                _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(glow + x))),
+                weights),
+            8);
+        const __m256i g16 = _mm256_or_si256(g32, _mm256_slli_epi32(g32, 16));
+        const __m256i colours = _mm256_i32gather_epi32(table, g32, 4);
+        __m256i *to = reinterpret_cast<__m256i *>(out + x);
+        const __m256i pixels = _mm256_loadu_si256(to);
+        const __m256i low =
+            shadeLanes(_mm256_unpacklo_epi8(pixels, zero), _mm256_unpacklo_epi8(colours, zero),
+                       _mm256_unpacklo_epi32(g16, g16));
+        const __m256i high =
+            shadeLanes(_mm256_unpackhi_epi8(pixels, zero), _mm256_unpackhi_epi8(colours, zero),
+                       _mm256_unpackhi_epi32(g16, g16));
+        const __m256i kept = _mm256_and_si256(pixels, fourth);
+        _mm256_storeu_si256(
+            to, _mm256_or_si256(kept, _mm256_andnot_si256(fourth, _mm256_packus_epi16(low, high))));
+    }
+    if (x < count) glowRow(glow + x, weight, ramp, count - x, out + x);
+}
+#endif
+
+// The glow over a row segment (see glowRow), through the variant the file
+// runs.
+inline void glowSpan(const uint8_t *glow, int32_t weight, const uint32_t *ramp, int32_t count,
+                     uint32_t *out) {
+#ifdef LUSTRA_SHADING_INTRINSICS
+    if (chosenVariant != CpuVariant::kBaseline) return glowRowAvx2(glow, weight, ramp, count, out);
+#endif
+    glowRow(glow, weight, ramp, count, out);
 }
 
 // Coverage scans: the first column from x on (count when none) whose
@@ -324,7 +562,8 @@ void shadeRowOf(const ShadingLookup &lookup, const RowInputs &inputs, int32_t x0
         const int32_t open = row.coverageValid ? nextFull(coverage, x, x1) : x1;
         if (x < open) {
             layBackground<M2>(lookup, row.background, row.shadow, x, open, out);
-            if (row.glow) glowRow(row.glow + x, row.glowWeight, lookup.glowRamp, open - x, out + x);
+            if (row.glow)
+                glowSpan(row.glow + x, row.glowWeight, lookup.glowRamp, open - x, out + x);
             for (int32_t c = row.coverageValid ? nextCovered(coverage, x, open) : open; c < open;) {
                 const int32_t end = nextUncovered(coverage, c, open);
                 fillSpan<0, M1, Lay::Blend>(lookup, row.object, coverage, c, end, out);
@@ -351,6 +590,22 @@ template <int M1> ShadeRow shadeRowWithObjectMode(int backgroundMode) {
 }
 
 } // namespace
+
+CpuVariant variant() {
+    return chosenVariant;
+}
+
+CpuVariant selectVariant(CpuVariant wanted) {
+    const CpuVariant best = detectedCpuVariant();
+    const CpuVariant v = wanted < best ? wanted : best;
+#ifdef LUSTRA_SHADING_INTRINSICS
+    chosenVariant = v >= CpuVariant::kAvx2 ? CpuVariant::kAvx2 : CpuVariant::kBaseline;
+#else
+    (void)v;
+    chosenVariant = CpuVariant::kBaseline;
+#endif
+    return chosenVariant;
+}
 
 ShadeRow shadeRow(int objectMode, int backgroundMode) {
     switch (objectMode) {
