@@ -7,6 +7,7 @@
 // The readable per-pixel model, which the tests match this stage against
 // byte for byte: engine/reference/SurfaceReference.cpp (textureStage).
 #include "engine/Blend.h"
+#include "engine/BufferRecycler.h"
 #include "engine/Engine.h"
 #include "engine/kernels/SurfaceTextureKernels.h"
 #include "engine/Footprints.h"
@@ -440,9 +441,9 @@ bool buildPicturePlanes(PictureTexture &planes) {
 }
 
 void releasePicturePlanes(PictureTexture &planes) {
-    std::free(planes.heights);
-    std::free(planes.gradientX);
-    std::free(planes.gradientY);
+    giveBackBuffer(planes.heights);
+    giveBackBuffer(planes.gradientX);
+    giveBackBuffer(planes.gradientY);
     planes.heights = nullptr;
     planes.gradientX = nullptr;
     planes.gradientY = nullptr;
@@ -571,9 +572,12 @@ int32_t pictureToTexture(int32_t which) {
     releasePicturePlanes(planes);
     if (!planes.picture || planes.width <= 0 || planes.height <= 0) return 0;
     const size_t count = size_t(planes.width) * size_t(planes.height);
-    planes.heights = static_cast<uint8_t *>(std::malloc(count));
-    planes.gradientX = static_cast<int8_t *>(std::malloc(count));
-    planes.gradientY = static_cast<int8_t *>(std::malloc(count));
+    // Recycled buffers: every byte of the three planes is written below, and
+    // a plane taken again at the next call's picture size is then already
+    // mapped (fresh memory costs a page fault per 4 KiB on first touch).
+    planes.heights = static_cast<uint8_t *>(takeBuffer(count, BufferContents::unspecified));
+    planes.gradientX = static_cast<int8_t *>(takeBuffer(count, BufferContents::unspecified));
+    planes.gradientY = static_cast<int8_t *>(takeBuffer(count, BufferContents::unspecified));
     if (!planes.heights || !planes.gradientX || !planes.gradientY) {
         releasePicturePlanes(planes);
         return 0;

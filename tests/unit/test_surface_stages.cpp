@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/BufferRecycler.h"
 #include "engine/Engine.h"
 
 #include <unistd.h>
@@ -318,6 +319,42 @@ TEST_F(SurfaceTexture, PictureHeightsAndGradientsAreStretched) {
         EXPECT_EQ(t.gradientX[i] | t.gradientY[i], 0);
     }
     for (size_t p = 0; p < frame; ++p) EXPECT_EQ(engine.texturedSlopeX2[p], 0);
+}
+
+TEST_F(SurfaceTexture, PicturePlanesAreRebuiltWholeInRecycledBuffers) {
+    // The planes of a picture texture are recycled buffers: a later call at
+    // the same size gets the earlier call's bytes back and must overwrite
+    // every one of them, and the tear-down hands all three back.
+    setUp(6, 4, [](int, int) { return 0; });
+    const std::vector<uint32_t> first = numberedPicture(7, 5);
+    std::vector<uint32_t> second(first.size());
+    for (size_t i = 0; i < second.size(); ++i) second[i] = bgr(int(i * 13 % 256), 0, 0);
+    // The second picture's planes as built into fresh memory.
+    texture(2, 4, 255, 0, 0, second.data(), 7, 5);
+    surfaceTextureStage2(job);
+    const PictureTexture &t = engine.pictureTexture[1];
+    const std::vector<uint8_t> heights(t.heights, t.heights + 35);
+    const std::vector<int8_t> slopesX(t.gradientX, t.gradientX + 35);
+    const std::vector<int8_t> slopesY(t.gradientY, t.gradientY + 35);
+    engineTeardown();
+    const size_t before = takenBufferBytes();
+    setUp(6, 4, [](int, int) { return 0; });
+    const size_t setUpBytes = takenBufferBytes();
+    surfaceTextureStage2(job);
+    EXPECT_EQ(takenBufferBytes(), setUpBytes + 3 * 35);
+    engineTeardown();
+    EXPECT_EQ(takenBufferBytes(), before);
+    for (int run = 0; run < 3; ++run) {
+        setUp(6, 4, [](int, int) { return 0; });
+        texture(2, 4, 255, 0, 0, (run == 1 ? first : second).data(), 7, 5);
+        surfaceTextureStage2(job);
+        if (run == 1) continue; // leaves the first picture's bytes in the buffers
+        for (int i = 0; i < 35; ++i) {
+            ASSERT_EQ(t.heights[i], heights[i]) << "run " << run << " texel " << i;
+            ASSERT_EQ(t.gradientX[i], slopesX[i]) << "run " << run << " texel " << i;
+            ASSERT_EQ(t.gradientY[i], slopesY[i]) << "run " << run << " texel " << i;
+        }
+    }
 }
 
 TEST_F(SurfaceTexture, BilinearSamplingWrapsAndFloors) {
