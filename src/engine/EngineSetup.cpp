@@ -52,11 +52,10 @@ template <typename T> void release(T *&pointer) {
     pointer = nullptr;
 }
 
-// The planes of a picture texture come from the heap (the texture stage
-// allocates them at the picture's size).
+// The planes of a picture texture are buffers that the texture stage takes
+// at the picture's size; they go back for reuse like the set-up's own.
 template <typename T> void releasePicturePlane(T *&pointer) {
-    std::free(pointer);
-    pointer = nullptr;
+    release(pointer);
 }
 
 // With a single run (RenderJob::singleRun) the planes of the stages that are

@@ -7,6 +7,7 @@
 // The readable per-pixel model, which the tests match this stage against
 // byte for byte: engine/reference/SurfaceReference.cpp (textureStage).
 #include "engine/Blend.h"
+#include "engine/BufferRecycler.h"
 #include "engine/Engine.h"
 #include "engine/kernels/SurfaceTextureKernels.h"
 #include "engine/Footprints.h"
@@ -15,6 +16,7 @@
 
 #include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 
 namespace lustra {
@@ -440,37 +442,29 @@ bool buildPicturePlanes(PictureTexture &planes) {
 }
 
 void releasePicturePlanes(PictureTexture &planes) {
-    std::free(planes.heights);
-    std::free(planes.gradientX);
-    std::free(planes.gradientY);
+    giveBackBuffer(planes.heights);
+    giveBackBuffer(planes.gradientX);
+    giveBackBuffer(planes.gradientY);
     planes.heights = nullptr;
     planes.gradientX = nullptr;
     planes.gradientY = nullptr;
 }
 
-// Makes the texture's planes ready for sampling: the picture planes for type
-// 4, the pattern planes (reloaded from the pattern file) for types 0..3.
-// False when the texture cannot be used this run: no picture, the planes
-// cannot be allocated, an unknown type or an unreadable pattern file.
-bool prepareTexture(int32_t index, const TextureJob &s, const RenderJob &job, Texture &texture) {
-    if (s.type == kTexturePicture) {
-        PictureTexture &planes = engine.pictureTexture[index];
-        planes.picture = s.image;
-        planes.width = s.imageWidth;
-        planes.height = s.imageHeight;
-        if (!pictureToTexture(index + 1)) return false;
-        texture.heights = planes.heights;
-        texture.gradientX = planes.gradientX;
-        texture.gradientY = planes.gradientY;
-        texture.width = planes.width;
-        texture.height = planes.height;
-        return true;
-    }
-    texture.heights = engine.textureHeight[index];
-    texture.gradientX = engine.textureSlopeX[index];
-    texture.gradientY = engine.textureSlopeY[index];
-    texture.width = texture.height = kPatternSide;
-    return loadPattern(s.type, texture.gradientX, texture.gradientY, texture.heights, job) == 1;
+// Releases the planes of `planes` and takes three of its picture's size;
+// false (nothing held) without a picture or when they cannot be had. The
+// planes are recycled buffers: their bytes are all written before they are
+// read, and a plane taken again at the next call's picture size is already
+// mapped (fresh memory costs a page fault per 4 KiB on first touch).
+bool takePicturePlanes(PictureTexture &planes) {
+    releasePicturePlanes(planes);
+    if (!planes.picture || planes.width <= 0 || planes.height <= 0) return false;
+    const size_t count = size_t(planes.width) * size_t(planes.height);
+    planes.heights = static_cast<uint8_t *>(takeBuffer(count, BufferContents::unspecified));
+    planes.gradientX = static_cast<int8_t *>(takeBuffer(count, BufferContents::unspecified));
+    planes.gradientY = static_cast<int8_t *>(takeBuffer(count, BufferContents::unspecified));
+    if (planes.heights && planes.gradientX && planes.gradientY) return true;
+    releasePicturePlanes(planes);
+    return false;
 }
 
 // Mirrors every byte b of the three planes to 255 - b: heights turn upside
@@ -484,6 +478,80 @@ void invertPlanes(const Texture &t) {
         gradientX[i] = static_cast<uint8_t>(255 - gradientX[i]);
         gradientY[i] = static_cast<uint8_t>(255 - gradientY[i]);
     }
+}
+
+// What texture 1's picture planes were built from in the current run:
+// its picture, and whether the planes were then inverted in place. Cleared
+// whenever texture 1 runs or its planes are rebuilt, set once they are
+// built; heights names the planes, so that planes released and taken anew
+// since do not match.
+struct TextureOnePlanes {
+    const uint32_t *picture = nullptr;
+    const uint8_t *heights = nullptr;
+    int32_t width = 0, height = 0;
+    bool inverted = false;
+};
+TextureOnePlanes textureOnePlanes;
+
+// In a single run (every stage once, in order, with this job) texture 2's
+// picture often holds the same pixels as texture 1's, taken from the same
+// frame into a buffer of its own. Its planes are then texture 1's planes
+// before their inversion: copied (and turned back when texture 1 inverted
+// them) instead of built again. True when `planes` (allocated at the
+// picture's size) was filled that way.
+bool copyTextureOnePlanes(const RenderJob &job, PictureTexture &planes) {
+    const TextureOnePlanes &built = textureOnePlanes;
+    const PictureTexture &one = engine.pictureTexture[0];
+    if (job.singleRun != 1 || job.texture[0].on != 1 || job.texture[0].type != kTexturePicture ||
+        !built.heights || built.heights != one.heights || built.picture != one.picture ||
+        built.picture != job.texture[0].image || built.width != planes.width ||
+        built.height != planes.height || one.width != planes.width || one.height != planes.height)
+        return false;
+    const size_t count = size_t(planes.width) * size_t(planes.height);
+    if (std::memcmp(built.picture, planes.picture, count * sizeof(uint32_t)) != 0) return false;
+    std::memcpy(planes.heights, one.heights, count);
+    std::memcpy(planes.gradientX, one.gradientX, count);
+    std::memcpy(planes.gradientY, one.gradientY, count);
+    if (built.inverted) {
+        Texture copy;
+        copy.heights = planes.heights;
+        copy.gradientX = planes.gradientX;
+        copy.gradientY = planes.gradientY;
+        copy.width = planes.width;
+        copy.height = planes.height;
+        invertPlanes(copy);
+    }
+    return true;
+}
+
+// Makes the texture's planes ready for sampling: the picture planes for type
+// 4, the pattern planes (reloaded from the pattern file) for types 0..3.
+// False when the texture cannot be used this run: no picture, the planes
+// cannot be allocated, an unknown type or an unreadable pattern file.
+bool prepareTexture(int32_t index, const TextureJob &s, const RenderJob &job, Texture &texture) {
+    if (s.type == kTexturePicture) {
+        PictureTexture &planes = engine.pictureTexture[index];
+        planes.picture = s.image;
+        planes.width = s.imageWidth;
+        planes.height = s.imageHeight;
+        if (index == 1 ? !takePicturePlanes(planes) ||
+                             (!copyTextureOnePlanes(job, planes) && !buildPicturePlanes(planes))
+                       : !pictureToTexture(1)) {
+            releasePicturePlanes(planes);
+            return false;
+        }
+        texture.heights = planes.heights;
+        texture.gradientX = planes.gradientX;
+        texture.gradientY = planes.gradientY;
+        texture.width = planes.width;
+        texture.height = planes.height;
+        return true;
+    }
+    texture.heights = engine.textureHeight[index];
+    texture.gradientX = engine.textureSlopeX[index];
+    texture.gradientY = engine.textureSlopeY[index];
+    texture.width = texture.height = kPatternSide;
+    return loadPattern(s.type, texture.gradientX, texture.gradientY, texture.heights, job) == 1;
 }
 
 // The planes of the other texture need not be there: a set-up for a single
@@ -500,6 +568,7 @@ bool engineReady(int32_t index) {
 
 // One surface texture stage; index 0 is texture 1, index 1 texture 2.
 int32_t surfaceTextureStage(const RenderJob &job, int32_t index) {
+    if (index == 0) textureOnePlanes = {};
     if (!engineReady(index)) return 0;
     const TextureJob &s = job.texture[index];
     engine.textureOn[index] = s.on;
@@ -515,6 +584,11 @@ int32_t surfaceTextureStage(const RenderJob &job, int32_t index) {
         return 0;
     }
     if (s.invert == 1) invertPlanes(texture);
+    if (index == 0 && s.type == kTexturePicture) {
+        const PictureTexture &planes = engine.pictureTexture[0];
+        textureOnePlanes = {planes.picture, planes.heights, planes.width, planes.height,
+                            s.invert == 1};
+    }
     // The height window as a table: 1 for the accepted heights.
     uint8_t accepted[256];
     for (int32_t h = 0; h < 256; ++h) accepted[h] = (h >= s.heightMin && h <= s.heightMax) ? 1 : 0;
@@ -567,17 +641,9 @@ int32_t surfaceTextureStage(const RenderJob &job, int32_t index) {
 
 int32_t pictureToTexture(int32_t which) {
     if (which != 1 && which != 2) return 0;
+    if (which == 1) textureOnePlanes = {};
     PictureTexture &planes = engine.pictureTexture[which - 1];
-    releasePicturePlanes(planes);
-    if (!planes.picture || planes.width <= 0 || planes.height <= 0) return 0;
-    const size_t count = size_t(planes.width) * size_t(planes.height);
-    planes.heights = static_cast<uint8_t *>(std::malloc(count));
-    planes.gradientX = static_cast<int8_t *>(std::malloc(count));
-    planes.gradientY = static_cast<int8_t *>(std::malloc(count));
-    if (!planes.heights || !planes.gradientX || !planes.gradientY) {
-        releasePicturePlanes(planes);
-        return 0;
-    }
+    if (!takePicturePlanes(planes)) return 0;
     if (!buildPicturePlanes(planes)) {
         releasePicturePlanes(planes);
         return 0;

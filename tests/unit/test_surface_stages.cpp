@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/BufferRecycler.h"
 #include "engine/Engine.h"
 
 #include <unistd.h>
@@ -318,6 +319,104 @@ TEST_F(SurfaceTexture, PictureHeightsAndGradientsAreStretched) {
         EXPECT_EQ(t.gradientX[i] | t.gradientY[i], 0);
     }
     for (size_t p = 0; p < frame; ++p) EXPECT_EQ(engine.texturedSlopeX2[p], 0);
+}
+
+TEST_F(SurfaceTexture, PicturePlanesAreRebuiltWholeInRecycledBuffers) {
+    // The planes of a picture texture are recycled buffers: a later call at
+    // the same size gets the earlier call's bytes back and must overwrite
+    // every one of them, and the tear-down hands all three back.
+    setUp(6, 4, [](int, int) { return 0; });
+    const std::vector<uint32_t> first = numberedPicture(7, 5);
+    std::vector<uint32_t> second(first.size());
+    for (size_t i = 0; i < second.size(); ++i) second[i] = bgr(int(i * 13 % 256), 0, 0);
+    // The second picture's planes as built into fresh memory.
+    texture(2, 4, 255, 0, 0, second.data(), 7, 5);
+    surfaceTextureStage2(job);
+    const PictureTexture &t = engine.pictureTexture[1];
+    const std::vector<uint8_t> heights(t.heights, t.heights + 35);
+    const std::vector<int8_t> slopesX(t.gradientX, t.gradientX + 35);
+    const std::vector<int8_t> slopesY(t.gradientY, t.gradientY + 35);
+    engineTeardown();
+    const size_t before = takenBufferBytes();
+    setUp(6, 4, [](int, int) { return 0; });
+    const size_t setUpBytes = takenBufferBytes();
+    surfaceTextureStage2(job);
+    EXPECT_EQ(takenBufferBytes(), setUpBytes + 3 * 35);
+    engineTeardown();
+    EXPECT_EQ(takenBufferBytes(), before);
+    for (int run = 0; run < 3; ++run) {
+        setUp(6, 4, [](int, int) { return 0; });
+        texture(2, 4, 255, 0, 0, (run == 1 ? first : second).data(), 7, 5);
+        surfaceTextureStage2(job);
+        if (run == 1) continue; // leaves the first picture's bytes in the buffers
+        for (int i = 0; i < 35; ++i) {
+            ASSERT_EQ(t.heights[i], heights[i]) << "run " << run << " texel " << i;
+            ASSERT_EQ(t.gradientX[i], slopesX[i]) << "run " << run << " texel " << i;
+            ASSERT_EQ(t.gradientY[i], slopesY[i]) << "run " << run << " texel " << i;
+        }
+    }
+}
+
+TEST_F(SurfaceTexture, TextureTwoOnTextureOnesPixelsMatchesItsOwnBuild) {
+    // In a single run texture 2 takes texture 1's planes when its picture
+    // holds the same pixels: whatever either inversion, and only then, it
+    // must come out as when built from its own picture.
+    setUp(12, 9, [](int x, int y) { return x >= 3 && x < 9 && y >= 2 && y < 7 ? 255 : 0; });
+    const std::vector<uint32_t> picture = numberedPicture(11, 7);
+    for (int change = 0; change < 3; ++change)
+        for (int invert1 = 0; invert1 < 2; ++invert1)
+            for (int invert2 = 0; invert2 < 2; ++invert2) {
+                std::vector<uint32_t> other = picture;     // a buffer of its own
+                if (change == 1) other[40] ^= 0x000100u;   // one green step apart
+                if (change == 2) other[76] ^= 0x01000000u; // the byte no plane reads
+                texture(1, 4, 200, 0, 0, picture.data(), 11, 7);
+                texture(2, 4, 255, -100, -60, other.data(), 11, 7);
+                job.texture[0].invert = uint8_t(invert1);
+                job.texture[1].invert = uint8_t(invert2);
+                job.texture[1].heightMin = 20;
+                job.singleRun = 0;
+                surfaceTextureStage2(job);
+                const PictureTexture &t = engine.pictureTexture[1];
+                const std::vector<uint8_t> heights(t.heights, t.heights + 77);
+                const std::vector<int8_t> planeX(t.gradientX, t.gradientX + 77);
+                const std::vector<int8_t> planeY(t.gradientY, t.gradientY + 77);
+                const std::vector<int8_t> outX(engine.texturedSlopeX2,
+                                               engine.texturedSlopeX2 + frame);
+                const std::vector<int8_t> outY(engine.texturedSlopeY2,
+                                               engine.texturedSlopeY2 + frame);
+                for (size_t p = 0; p < frame; ++p)
+                    engine.texturedSlopeX2[p] = engine.texturedSlopeY2[p] = kUntouched;
+                job.singleRun = 1;
+                surfaceTextureStage1(job);
+                surfaceTextureStage2(job);
+                const std::string what = "change " + std::to_string(change) + " inversions " +
+                                         std::to_string(invert1) + std::to_string(invert2);
+                for (int i = 0; i < 77; ++i) {
+                    ASSERT_EQ(t.heights[i], heights[i]) << what;
+                    ASSERT_EQ(t.gradientX[i], planeX[i]) << what;
+                    ASSERT_EQ(t.gradientY[i], planeY[i]) << what;
+                }
+                for (size_t p = 0; p < frame; ++p) {
+                    ASSERT_EQ(engine.texturedSlopeX2[p], outX[p]) << what;
+                    ASSERT_EQ(engine.texturedSlopeY2[p], outY[p]) << what;
+                }
+                // Texture 1's planes keep its own inversion (texture 2's heights
+                // above carry texture 2's).
+                const PictureTexture &one = engine.pictureTexture[0];
+                EXPECT_EQ(one.heights[0], invert1 == invert2 ? heights[0] : 255 - heights[0])
+                    << what;
+            }
+    // Texture 1 over an empty mask builds nothing this run: texture 2 builds
+    // its own planes rather than take those of an earlier run.
+    setUp(12, 9, [](int, int) { return 0; });
+    std::vector<uint32_t> flat(77, bgr(9, 9, 9));
+    texture(1, 4, 200, 0, 0, flat.data(), 11, 7);
+    job.singleRun = 1;
+    surfaceTextureStage1(job);
+    std::vector<uint32_t> second = flat;
+    texture(2, 4, 255, 0, 0, second.data(), 11, 7);
+    surfaceTextureStage2(job);
+    EXPECT_EQ(engine.pictureTexture[1].heights[0], 9);
 }
 
 TEST_F(SurfaceTexture, BilinearSamplingWrapsAndFloors) {
