@@ -19,12 +19,27 @@ namespace {
 // The frame loaders defer map 2's conversion; where input 0's rows were.
 bool deferringMap2 = false;
 FrameRows deferredRows;
+// The layer holding this frame render's whole picture of input 0's frame.
+const SourceImage *frameOwner = nullptr;
 
 void freeLayer(SourceImage &layer) {
-    giveBackBuffer(layer.pixels);
+    if (layer.pixels && !layer.sharesPixels) {
+        // The first layer that shares the pixels owns them from now on.
+        SourceImage *heir = nullptr;
+        for (SourceImage &other : sourceImages)
+            if (&other != &layer && other.sharesPixels && other.pixels == layer.pixels) {
+                heir = &other;
+                break;
+            }
+        if (heir)
+            heir->sharesPixels = 0;
+        else
+            giveBackBuffer(layer.pixels);
+    }
     layer.pixels = nullptr;
     layer.width = layer.height = 0;
     layer.deferred = 0;
+    layer.sharesPixels = 0;
 }
 
 // Converts width x height host pixels into a new RGB buffer of the layer;
@@ -66,6 +81,16 @@ void convertCurrentFrame(SourceImage &layer) {
         deferredRows = rows;
         return;
     }
+    if (deferringMap2 && frameOwner && frameOwner != &layer && frameOwner->pixels &&
+        !frameOwner->sharesPixels && frameOwner->width == width && frameOwner->height == height) {
+        freeLayer(layer);
+        layer.pixels = frameOwner->pixels;
+        layer.width = width;
+        layer.height = height;
+        layer.sharesPixels = 1;
+        return;
+    }
+    if (deferringMap2) frameOwner = &layer;
     if (rows.pitch == 2 * size_t(width) && rows.field[1] == rows.field[0] + width) {
         convertIntoLayer(layer, rows.field[0], width, height);
         return;
@@ -160,6 +185,7 @@ void loadTexture2Source() {
 
 void deferMap2Conversion(bool on) {
     deferringMap2 = on;
+    frameOwner = nullptr;
 }
 
 void convertDeferredMap2(bool whole, int32_t x0, int32_t x1, int32_t y0, int32_t y1) {

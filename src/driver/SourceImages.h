@@ -25,6 +25,9 @@ struct SourceImage {
     // picture of input 0's frame waits for convertDeferredMap2, 2 once it is
     // converted only inside a box.
     int32_t deferred = 0;
+    // 1: the pixels are another layer's, the same picture of input 0's frame
+    // converted once in a frame render; freeing the owner hands them over.
+    int32_t sharesPixels = 0;
 };
 
 extern SourceImage sourceImages[kLayerCount];
@@ -37,9 +40,11 @@ void loadFill2Source();
 void loadTexture1Source();
 void loadTexture2Source();
 
-// While `on`, the loaders leave a picture of input 0's frame for image map 2
-// unconverted (the layer holds room for it, deferred 1): the frame render
-// converts it once the engine set-up has found which part the stages read.
+// While `on` (the loaders of a frame render), the loaders leave a picture of
+// input 0's frame for image map 2 unconverted (the layer holds room for it,
+// deferred 1): the frame render converts it once the engine set-up has found
+// which part the stages read. Other layers that show the frame then convert
+// it once and share the picture.
 void deferMap2Conversion(bool on);
 // Converts map 2's deferred picture inside columns x0..x1 and rows y0..y1
 // of the frame (deferred 2 unless that is the whole picture), or whole when

@@ -341,11 +341,12 @@ TEST_F(FarRegion, PlanesOfAnEarlierFrameDoNotShowThrough) {
 }
 
 // Map 2 showing input 0's frame is converted only where the stages read it
-// when the far region is fused, into a buffer kept from earlier frames: a
+// when the far region is fused, into a buffer kept from earlier frames, and
+// the other layers that show the frame share one picture of it: a
 // frame over another background, rendered right after one in the same
 // session, must equal the frame rendered whole from fresh memory, and no
 // half-converted picture may stay in the layer after the call.
-TEST_F(FarRegion, Map2OfAnEarlierBackgroundDoesNotShowThrough) {
+TEST_F(FarRegion, PicturesOfAnEarlierBackgroundDoNotShowThrough) {
     const int w = 640, h = 480; // a picture large enough to be kept for reuse
     const std::vector<uint32_t> title = blockTitle(w, h, 250, 330, 300, 360);
     std::vector<uint32_t> other = tools::backgroundFrame(w, h);
@@ -366,6 +367,16 @@ TEST_F(FarRegion, Map2OfAnEarlierBackgroundDoesNotShowThrough) {
         {"second layers, map 2 on the frame", w, h, title, onTheFrame, 1},
         {"second layers, map 2 moved", w, h, title, moved, 1},
         {"title at the frame's corner", w, h, blockTitle(w, h, 0, 40, 0, 30), plain},
+        // Both textures and the fill from the frame: one picture for the three.
+        {"picture textures and fill", w, h, title,
+         [](EffectSettings &s) {
+             s.texture1On = s.texture2On = 1;
+             s.texture1Type = s.texture2Type = 4;
+             s.texture2ScaleX = s.texture2ScaleY = 50;
+             s.fill1Mode = 3;
+             s.fill2Mode = 0;
+         },
+         1},
     };
     for (Case c : cases) {
         c.background = other;
