@@ -137,45 +137,33 @@ void smoothInterlineDifferences() {
 
 namespace {
 
-// (M x A) >> 8 per channel of `count` map pixels M, for colour A.
-LUSTRA_VECTOR_CLONES void tintRun(const uint32_t *__restrict map, Rgb a, int32_t count,
-                                  uint32_t *__restrict out) {
-    for (int32_t i = 0; i < count; ++i) {
-        const uint32_t m = map[i];
-        out[i] = packRgb(mul8(pixelRed(m), a.r), mul8(pixelGreen(m), a.g), mul8(pixelBlue(m), a.b));
-    }
-}
-
-// The plain background fill colour A over `count` pixels from column x of
-// row y, as the final shading lays it: (M x A) >> 8 per channel under map
-// 2's pixel M or A itself. Map 2's picture is copied one pixel per pixel:
-// its columns run on one by one until the picture's edge, where they wrap.
-void backgroundRun(int32_t x, int32_t y, int32_t count, uint32_t *out) {
+// The far region of row y from column x0 to x1, in one pass: the plain
+// background fill colour A as the final shading lays it, (M x A) >> 8 per
+// channel under map 2's pixel M or A itself, converted to host pixels. Map
+// 2's picture is copied one pixel per pixel: its columns run on one by one
+// until the picture's edge, where they wrap. Where the map shows input 0's
+// frame converted only inside the near box, its pixels come from input 0's
+// rows themselves.
+void convertFarRun(int32_t y, int32_t x0, int32_t x1, const uint32_t *alpha, uint32_t *row) {
     const Rgb &a = renderJob.fill[1].colourA;
+    const uint32_t tint = packRgb(a.r, a.g, a.b);
     if (!engine.farMapPixels || engine.mapTints[1] != 1) {
-        const uint32_t colour = packRgb(a.r, a.g, a.b);
-        for (int32_t i = 0; i < count; ++i) out[i] = colour;
+        driverKernels::fillHostPixels(tint, alpha + x0, row + x0, size_t(x1 - x0));
         return;
     }
     const int32_t mapWidth = engine.farMapWidth;
-    const uint32_t *source = engine.farMapPixels + size_t(engine.rowCoords2[y]) * mapWidth;
-    for (int32_t i = 0; i < count;) {
-        const int32_t u = engine.colCoords2[x + i];
-        const int32_t run = count - i < mapWidth - u ? count - i : mapWidth - u;
-        tintRun(source + u, a, run, out + i);
-        i += run;
-    }
-}
-
-// The far region of row y from column x0 to x1, through `scratch`: the
-// background fill and its conversion in one pass over the row.
-void convertFarRun(int32_t y, int32_t x0, int32_t x1, uint32_t *scratch, const uint32_t *alpha,
-                   uint32_t *row) {
-    constexpr int32_t kChunk = 512;
-    for (int32_t x = x0; x < x1; x += kChunk) {
-        const int32_t count = x1 - x < kChunk ? x1 - x : kChunk;
-        backgroundRun(x, y, count, scratch);
-        driverKernels::rgbToHostPixels(scratch, alpha + x, row + x, size_t(count));
+    const int32_t mapRow = engine.rowCoords2[y];
+    const uint32_t *frameRow = frameMap2Row(engine.farMapPixels, mapRow);
+    const uint32_t *source = frameRow ? frameRow : engine.farMapPixels + size_t(mapRow) * mapWidth;
+    for (int32_t x = x0; x < x1;) {
+        const int32_t u = engine.colCoords2[x];
+        const int32_t run = x1 - x < mapWidth - u ? x1 - x : mapWidth - u;
+        if (frameRow)
+            driverKernels::tintedHostToHostPixels(source + u, tint, alpha + x, row + x,
+                                                  size_t(run));
+        else
+            driverKernels::tintedRgbToHostPixels(source + u, tint, alpha + x, row + x, size_t(run));
+        x += run;
     }
 }
 
@@ -188,19 +176,18 @@ void convertOutputRows(const FrameRows &alpha, const FrameRows &destination) {
     // The near box from the work pixels, the far region (when fused) from
     // the fill.
     const PixelRect box = fused ? engine.nearBox : PixelRect{0, width, 0, height};
-    uint32_t scratch[512];
     for (int32_t y = 0; y < height; ++y) {
         uint32_t *row = destination.row(y);
         const uint32_t *alphaRow = alpha.row(y);
         if (!row || !alphaRow) continue;
         if (y < box.y0 || y >= box.y1 || box.x1 <= box.x0) {
-            convertFarRun(y, 0, width, scratch, alphaRow, row);
+            convertFarRun(y, 0, width, alphaRow, row);
             continue;
         }
-        if (box.x0 > 0) convertFarRun(y, 0, box.x0, scratch, alphaRow, row);
+        if (box.x0 > 0) convertFarRun(y, 0, box.x0, alphaRow, row);
         driverKernels::rgbToHostPixels(driverState.workPixels + size_t(y) * width + box.x0,
                                        alphaRow + box.x0, row + box.x0, size_t(box.x1 - box.x0));
-        if (box.x1 < width) convertFarRun(y, box.x1, width, scratch, alphaRow, row);
+        if (box.x1 < width) convertFarRun(y, box.x1, width, alphaRow, row);
     }
 }
 
@@ -209,17 +196,46 @@ void convertOutput(uint32_t *destination) {
     convertOutputRows(frame, frame);
 }
 
+namespace {
+
+// Whether the stages read map 2's picture only inside the near box. With the
+// far region fused they do for a picture of the frame's size placed one
+// pixel per pixel from its first column and row (zoom 0, offset 0): the image
+// map stage copies or views it there alone, and the output conversion takes
+// the rest from input 0's frame (see frameMap2Row).
+bool map2ReadInNearBoxOnly(int32_t width, int32_t height) {
+    const MapJob &map = renderJob.map[1];
+    const SourceImage &layer = sourceImages[kLayerMap2];
+    return driverState.engineError == 0 && engine.farFused == 1 && map.on == 1 && layer.pixels &&
+           map.image == layer.pixels && layer.width == width && layer.height == height &&
+           width > 1 && height > 1 && map.zoomX == 0 && map.zoomY == 0 && map.offsetX == 0 &&
+           map.offsetY == 0;
+}
+
+} // namespace
+
+void convertMap2ForStages(int32_t width, int32_t height) {
+    const bool nearOnly = map2ReadInNearBoxOnly(width, height);
+    convertDeferredMap2(!nearOnly, engine.nearBox.x0, engine.nearBox.x1, engine.nearBox.y0,
+                        engine.nearBox.y1);
+}
+
 int32_t renderFrame(int32_t width, int32_t height, int32_t scaled) {
     using Loader = void (*)();
     constexpr Loader kLoaders[] = {loadMap1Source,  loadMap2Source,     loadFill1Source,
                                    loadFill2Source, loadTexture1Source, loadTexture2Source};
     driverInputs.checkAbort();
+    // Map 2's picture of input 0's frame is converted after the set-up,
+    // where the stages read it.
+    deferMap2Conversion(true);
     for (Loader load : kLoaders) {
         load();
         driverInputs.checkAbort();
     }
+    deferMap2Conversion(false);
     fillRenderJob(scaled);
     if (allocateWorkBuffers(width, height) != 0) {
+        dropPartialMap2();
         driverInputs.logFailure(kLogWorkBuffersMissing);
         driverState.engineError = -1;
         return -1;
@@ -246,6 +262,7 @@ int32_t renderFrame(int32_t width, int32_t height, int32_t scaled) {
         driverState.engineReady = 1;
     else
         driverInputs.logFailure(kLogEngineSetupFailed);
+    convertMap2ForStages(width, height);
     driverInputs.checkAbort();
     runStages();
     driverInputs.checkAbort();
@@ -261,6 +278,7 @@ int32_t renderFrame(int32_t width, int32_t height, int32_t scaled) {
     if (driverState.engineError == 0) driverState.engineError = teardown;
     driverState.engineReady = 0;
     releaseWorkBuffers();
+    dropPartialMap2();
     sweepIdleBuffers();
     driverInputs.checkAbort();
     return 0;

@@ -39,6 +39,10 @@ void releaseWorkBuffers();
 // Fills the padded mask from the luminance of input 1 (only when maskBuilt
 // is 0); an empty shape switches off the glow or the bevel in the job.
 void buildMask();
+// After the engine set-up: converts map 2's deferred picture of input 0's
+// frame (deferMap2Conversion) where the stages read it, only inside the near
+// box when the output conversion takes the rest from input 0 itself.
+void convertMap2ForStages(int32_t width, int32_t height);
 // Runs the eight engine stages in order with abort checks.
 void runStages();
 // Converts the RGB work buffer into the host pixels of `destination`,

@@ -16,10 +16,30 @@ SourceImage sourceImages[kLayerCount];
 
 namespace {
 
+// The frame loaders defer map 2's conversion; where input 0's rows were.
+bool deferringMap2 = false;
+FrameRows deferredRows;
+// The layer holding this frame render's whole picture of input 0's frame.
+const SourceImage *frameOwner = nullptr;
+
 void freeLayer(SourceImage &layer) {
-    giveBackBuffer(layer.pixels);
+    if (layer.pixels && !layer.sharesPixels) {
+        // The first layer that shares the pixels owns them from now on.
+        SourceImage *heir = nullptr;
+        for (SourceImage &other : sourceImages)
+            if (&other != &layer && other.sharesPixels && other.pixels == layer.pixels) {
+                heir = &other;
+                break;
+            }
+        if (heir)
+            heir->sharesPixels = 0;
+        else
+            giveBackBuffer(layer.pixels);
+    }
     layer.pixels = nullptr;
     layer.width = layer.height = 0;
+    layer.deferred = 0;
+    layer.sharesPixels = 0;
 }
 
 // Converts width x height host pixels into a new RGB buffer of the layer;
@@ -50,6 +70,27 @@ void convertCurrentFrame(SourceImage &layer) {
     const FrameRows rows = input0Rows();
     if (!rows.field[0] || !rows.field[1]) return;
     const int32_t width = fieldState.projectFrameWidth, height = fieldState.projectFrameHeight;
+    if (deferringMap2 && &layer == &sourceImages[kLayerMap2]) {
+        freeLayer(layer);
+        layer.pixels = static_cast<uint32_t *>(
+            takeBuffer(size_t(width) * size_t(height) * 4, BufferContents::unspecified));
+        if (!layer.pixels) return;
+        layer.width = width;
+        layer.height = height;
+        layer.deferred = 1;
+        deferredRows = rows;
+        return;
+    }
+    if (deferringMap2 && frameOwner && frameOwner != &layer && frameOwner->pixels &&
+        !frameOwner->sharesPixels && frameOwner->width == width && frameOwner->height == height) {
+        freeLayer(layer);
+        layer.pixels = frameOwner->pixels;
+        layer.width = width;
+        layer.height = height;
+        layer.sharesPixels = 1;
+        return;
+    }
+    if (deferringMap2) frameOwner = &layer;
     if (rows.pitch == 2 * size_t(width) && rows.field[1] == rows.field[0] + width) {
         convertIntoLayer(layer, rows.field[0], width, height);
         return;
@@ -140,6 +181,45 @@ void loadTexture2Source() {
     if (!secondLayersOn()) return;
     loadLayer(sourceImages[kLayerTexture2], driverInputs.settings->texture2Type == 4,
               driverInputs.settings->texture2Type == 5, driverInputs.settings->texture2Source);
+}
+
+void deferMap2Conversion(bool on) {
+    deferringMap2 = on;
+    frameOwner = nullptr;
+}
+
+void convertDeferredMap2(bool whole, int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
+    SourceImage &layer = sourceImages[kLayerMap2];
+    if (layer.deferred != 1) return;
+    const int32_t width = layer.width, height = layer.height;
+    if (whole || (x0 <= 0 && y0 <= 0 && x1 >= width && y1 >= height)) {
+        x0 = y0 = 0;
+        x1 = width;
+        y1 = height;
+        layer.deferred = 0;
+    } else {
+        x0 = x0 < 0 ? 0 : x0;
+        y0 = y0 < 0 ? 0 : y0;
+        x1 = x1 > width ? width : x1;
+        y1 = y1 > height ? height : y1;
+        layer.deferred = 2;
+    }
+    if (x1 <= x0) return;
+    for (int32_t r = y0; r < y1; ++r)
+        hostPixelsToRgb(deferredRows.row(r) + x0, layer.pixels + size_t(r) * width + x0,
+                        size_t(x1 - x0));
+}
+
+const uint32_t *frameMap2Row(const uint32_t *pixels, int32_t row) {
+    const SourceImage &layer = sourceImages[kLayerMap2];
+    if (!pixels || pixels != layer.pixels || layer.deferred != 2) return nullptr;
+    return deferredRows.row(row);
+}
+
+void dropPartialMap2() {
+    SourceImage &layer = sourceImages[kLayerMap2];
+    if (layer.deferred != 0) freeLayer(layer);
+    deferredRows = FrameRows{};
 }
 
 void releaseSourceImages() {

@@ -183,18 +183,20 @@ constexpr int32_t kQuietRun = 64;
 // pixels; such runs are taken as a whole.
 void analyseMask() {
     const int32_t w = engine.frameWidth, h = engine.frameHeight;
-    engine.boundsMinX = w - 1;
-    engine.boundsMinY = h - 1;
-    engine.boundsMaxX = 0;
-    engine.boundsMaxY = 0;
     engine.edgeCount = 0;
     engine.maskFull = 0;
+    // The bounds and the edge list's count are kept here and stored at the
+    // end: the stores into the edge list could otherwise change them, as far
+    // as the compiler knows, and every pixel would reload them.
+    int32_t minX = w - 1, minY = h - 1, maxX = 0, maxY = 0;
+    int32_t edgeCount = 0, edgeCapacity = engine.edgeCapacity;
+    int32_t *edgeX = engine.edgeX, *edgeY = engine.edgeY;
     bool sawTransparent = false, sawOpaque = false;
-    auto widenBounds = [](int32_t x, int32_t y) {
-        if (x < engine.boundsMinX) engine.boundsMinX = x;
-        if (y < engine.boundsMinY) engine.boundsMinY = y;
-        if (x > engine.boundsMaxX) engine.boundsMaxX = x;
-        if (y > engine.boundsMaxY) engine.boundsMaxY = y;
+    auto widenBounds = [&](int32_t x, int32_t y) {
+        if (x < minX) minX = x;
+        if (y < minY) minY = y;
+        if (x > maxX) maxX = x;
+        if (y > maxY) maxY = y;
     };
     // Rows that hold nothing, found in one pass: a row that holds nothing
     // between two such rows (or the frame's edge) has no covered or edge
@@ -264,15 +266,26 @@ void analyseMask() {
                 if (x > 0) sum += row[x - 1];
                 if (above) sum += above[x];
                 if (sum == 0) continue;
-                if (engine.edgeCount >= engine.edgeCapacity && !growEdgeLists()) continue;
-                engine.edgeX[engine.edgeCount] = x;
-                engine.edgeY[engine.edgeCount] = y;
+                if (edgeCount >= edgeCapacity) {
+                    engine.edgeCount = edgeCount;
+                    if (!growEdgeLists()) continue;
+                    edgeCapacity = engine.edgeCapacity;
+                    edgeX = engine.edgeX;
+                    edgeY = engine.edgeY;
+                }
+                edgeX[edgeCount] = x;
+                edgeY[edgeCount] = y;
                 widenBounds(x, y);
-                ++engine.edgeCount;
+                ++edgeCount;
             }
         }
     }
     std::free(emptyRows);
+    engine.boundsMinX = minX;
+    engine.boundsMinY = minY;
+    engine.boundsMaxX = maxX;
+    engine.boundsMaxY = maxY;
+    engine.edgeCount = edgeCount;
     if (sawOpaque && !sawTransparent) {
         engine.maskFull = 1;
         const size_t frame = size_t(w) * h;

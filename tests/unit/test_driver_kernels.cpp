@@ -78,3 +78,59 @@ TEST(DriverKernels, ConversionEqualsItsModelInPlaceAndFromAnotherAlphaRow) {
             EXPECT_EQ(inPlace[count], alpha[offset + count]);
         }
 }
+
+// The far region's one-pass conversions: from tinted RGB map pixels, from
+// input 0's host pixels (converted as the source pictures are, so that both
+// agree), and of one plain colour; in place and from another alpha row.
+TEST(DriverKernels, FarRegionConversionsEqualTheirModels) {
+    std::mt19937 random(13);
+    std::vector<uint32_t> host(kLongest + 4), alpha(kLongest + 4), rgb(kLongest + 4);
+    for (size_t i = 0; i < host.size(); ++i) {
+        // Every fourth pixel at the extremes of Cb and Cr, where RGB clamps.
+        host[i] = i % 4 == 0 ? (random() & 0xFF000000u) | 0x00FF00FFu : random();
+        alpha[i] = random();
+        rgb[i] = random();
+    }
+    const uint8_t tints[][3] = {{255, 255, 255}, {0, 0, 0}, {192, 128, 64}, {1, 254, 77}};
+    for (const auto &t : tints) {
+        const uint32_t tint = uint32_t(t[0]) << 16 | uint32_t(t[1]) << 8 | t[2];
+        for (int32_t offset = 0; offset < 4; ++offset)
+            for (int32_t count = 0; count <= kLongest; ++count) {
+                const uint32_t *a = alpha.data() + offset;
+                std::vector<uint32_t> fromRgb(size_t(count) + 1, 0x5A5A5A5Au);
+                std::vector<uint32_t> fromHost(size_t(count) + 1, 0x5A5A5A5Au);
+                std::vector<uint32_t> plain(size_t(count) + 1, 0x5A5A5A5Au);
+                driverKernels::tintedRgbToHostPixels(rgb.data() + offset, tint, a, fromRgb.data(),
+                                                     size_t(count));
+                driverKernels::tintedHostToHostPixels(host.data() + offset, tint, a,
+                                                      fromHost.data(), size_t(count));
+                driverKernels::fillHostPixels(tint, a, plain.data(), size_t(count));
+                std::vector<uint32_t> inPlace[3];
+                for (auto &row : inPlace) row.assign(a, a + count + 1);
+                driverKernels::tintedRgbToHostPixels(rgb.data() + offset, tint, inPlace[0].data(),
+                                                     inPlace[0].data(), size_t(count));
+                driverKernels::tintedHostToHostPixels(host.data() + offset, tint, inPlace[1].data(),
+                                                      inPlace[1].data(), size_t(count));
+                driverKernels::fillHostPixels(tint, inPlace[2].data(), inPlace[2].data(),
+                                              size_t(count));
+                for (int32_t i = 0; i < count; ++i) {
+                    const size_t p = size_t(offset + i);
+                    const uint32_t expectRgb =
+                        reference::tintedHostPixelFromWork(rgb[p], t[0], t[1], t[2], alpha[p]);
+                    const uint32_t expectHost = reference::tintedHostPixelFromWork(
+                        reference::workFromHostPixel(host[p]), t[0], t[1], t[2], alpha[p]);
+                    const uint32_t expectPlain = reference::hostPixelFromWork(tint, alpha[p]);
+                    ASSERT_EQ(fromRgb[i], expectRgb) << count << " " << offset << " " << i;
+                    ASSERT_EQ(inPlace[0][i], expectRgb) << count << " " << offset << " " << i;
+                    ASSERT_EQ(fromHost[i], expectHost) << count << " " << offset << " " << i;
+                    ASSERT_EQ(inPlace[1][i], expectHost) << count << " " << offset << " " << i;
+                    ASSERT_EQ(plain[i], expectPlain) << count << " " << offset << " " << i;
+                    ASSERT_EQ(inPlace[2][i], expectPlain) << count << " " << offset << " " << i;
+                }
+                EXPECT_EQ(fromRgb[count], 0x5A5A5A5Au) << "no pixel past the row";
+                EXPECT_EQ(fromHost[count], 0x5A5A5A5Au);
+                EXPECT_EQ(plain[count], 0x5A5A5A5Au);
+                for (const auto &row : inPlace) EXPECT_EQ(row[count], a[count]);
+            }
+    }
+}

@@ -7,6 +7,7 @@
 // with maps, textures and other background fills, field by field and on odd
 // sizes.
 #include "driver/FrameRender.h"
+#include "driver/SourceImages.h"
 #include "lustrafex/host_backend.h"
 #include "operator/Operator.h"
 #include "operator/Settings.h"
@@ -43,6 +44,7 @@ struct Case {
     std::function<void(EffectSettings &)> change;
     int secondLayers = 0;
     int fieldWise = 0;
+    std::vector<uint32_t> background = {}; // empty: tools::backgroundFrame
 };
 
 class FarRegion : public ::testing::Test {
@@ -61,7 +63,9 @@ class FarRegion : public ::testing::Test {
 
     // Renders one frame of the case (both fields) with or without the far region.
     std::vector<uint32_t> render(const Case &c, int fuse) {
-        host.setFrames(c.width, c.height, c.title, tools::backgroundFrame(c.width, c.height));
+        host.setFrames(c.width, c.height, c.title,
+                       c.background.empty() ? tools::backgroundFrame(c.width, c.height)
+                                            : c.background);
         OperatorContext context{};
         GetOperatorInfo();
         secondLayersOption.value = c.secondLayers;
@@ -332,6 +336,74 @@ TEST_F(FarRegion, PlanesOfAnEarlierFrameDoNotShowThrough) {
         OperatorAction(&context);
         size_t differing = 0;
         for (size_t i = 0; i < fresh.size(); ++i) differing += fresh[i] != host.rendered[i];
+        EXPECT_EQ(differing, 0u) << c.name;
+    }
+}
+
+// Map 2 showing input 0's frame is converted only where the stages read it
+// when the far region is fused, into a buffer kept from earlier frames, and
+// the other layers that show the frame share one picture of it: a
+// frame over another background, rendered right after one in the same
+// session, must equal the frame rendered whole from fresh memory, and no
+// half-converted picture may stay in the layer after the call.
+TEST_F(FarRegion, PicturesOfAnEarlierBackgroundDoNotShowThrough) {
+    const int w = 640, h = 480; // a picture large enough to be kept for reuse
+    const std::vector<uint32_t> title = blockTitle(w, h, 250, 330, 300, 360);
+    std::vector<uint32_t> other = tools::backgroundFrame(w, h);
+    for (uint32_t &pixel : other) pixel ^= 0xFFFFFF00u; // Y, Cb and Cr mirrored
+    auto moved = [](EffectSettings &s) {
+        s.map2On = 1;
+        s.fill2Mode = 0;
+        s.map2OffsetX = 37;
+        s.map2OffsetY = -23;
+    };
+    auto onTheFrame = [](EffectSettings &s) {
+        s.map2On = 1;
+        s.fill2Mode = 0;
+    };
+    const std::vector<Case> cases = {
+        {"default", w, h, title, plain},
+        {"field by field", w, h, title, plain, 0, 1},
+        {"second layers, map 2 on the frame", w, h, title, onTheFrame, 1},
+        {"second layers, map 2 moved", w, h, title, moved, 1},
+        {"title at the frame's corner", w, h, blockTitle(w, h, 0, 40, 0, 30), plain},
+        // Both textures and the fill from the frame: one picture for the three.
+        {"picture textures and fill", w, h, title,
+         [](EffectSettings &s) {
+             s.texture1On = s.texture2On = 1;
+             s.texture1Type = s.texture2Type = 4;
+             s.texture2ScaleX = s.texture2ScaleY = 50;
+             s.fill1Mode = 3;
+             s.fill2Mode = 0;
+         },
+         1},
+    };
+    for (Case c : cases) {
+        c.background = other;
+        const std::vector<uint32_t> whole = render(c, 0);
+        // One session: the frame over the usual background, then over the other.
+        host.setFrames(w, h, c.title, tools::backgroundFrame(w, h));
+        OperatorContext context{};
+        GetOperatorInfo();
+        secondLayersOption.value = c.secondLayers;
+        fieldWiseOption.value = c.fieldWise;
+        context.action = 1;
+        OperatorAction(&context);
+        c.change(settings);
+        driverState.fuseFarRegion = 1;
+        for (int frame = 0; frame < 2; ++frame) {
+            if (frame == 1) host.setFrames(w, h, c.title, other);
+            for (int field = 0; field < 2; ++field) {
+                context.action = 3;
+                context.fieldNumber = field;
+                ASSERT_EQ(OperatorAction(&context), 0) << c.name;
+                EXPECT_EQ(sourceImages[kLayerMap2].deferred, 0) << c.name;
+            }
+        }
+        context.action = 2;
+        OperatorAction(&context);
+        size_t differing = 0;
+        for (size_t i = 0; i < whole.size(); ++i) differing += whole[i] != host.rendered[i];
         EXPECT_EQ(differing, 0u) << c.name;
     }
 }

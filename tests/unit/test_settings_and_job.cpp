@@ -352,3 +352,62 @@ TEST_F(JobFromSettings, TheDataDirectoryFollowsVxhome) {
     fillRenderJob(0);
     EXPECT_STREQ(renderJob.dataDirectory, "");
 }
+
+// In a frame render the layers that show input 0's frame convert it once and
+// share the picture (map 2's waits for the engine set-up); a layer loaded
+// anew afterwards, or released, leaves the others a picture that is still
+// there and still right. (Pictures this small go back to the system at once,
+// so that a picture freed while another layer still reads it shows under the
+// address sanitizer.)
+TEST_F(JobFromSettings, LayersShowingTheFrameShareOnePictureThatOutlivesEachOfThem) {
+    const uint32_t frame[8] = {0x80808000u, 0x10F02000u, 0xEB108000u, 0x4060A000u,
+                               0x00FF00FFu, 0xFF00FF00u, 0x7F7F7F7Fu, 0x20202020u};
+    uint32_t expected[8];
+    hostPixelsToRgb(frame, expected, 8);
+    fieldState.inputFrame0 = const_cast<uint32_t *>(frame);
+    fieldState.projectFrameWidth = 4;
+    fieldState.projectFrameHeight = 2;
+    secondLayersOption.value = 1;
+    settings.fill1Mode = 3;
+    settings.map2On = 1;
+    settings.map2FromSource = 0;
+    settings.texture1Type = settings.texture2Type = 4;
+    auto holdsTheFrame = [&](SourceLayer layer) {
+        const SourceImage &image = sourceImages[layer];
+        ASSERT_NE(image.pixels, nullptr) << layer;
+        ASSERT_EQ(image.width, 4);
+        ASSERT_EQ(image.height, 2);
+        for (int i = 0; i < 8; ++i) ASSERT_EQ(image.pixels[i], expected[i]) << layer << " " << i;
+    };
+
+    deferMap2Conversion(true);
+    for (auto load : {loadMap1Source, loadMap2Source, loadFill1Source, loadFill2Source,
+                      loadTexture1Source, loadTexture2Source})
+        load();
+    deferMap2Conversion(false);
+    EXPECT_EQ(sourceImages[kLayerMap2].deferred, 1) << "converted after the set-up";
+    EXPECT_EQ(sourceImages[kLayerFill1].sharesPixels, 0);
+    EXPECT_EQ(sourceImages[kLayerTexture1].pixels, sourceImages[kLayerFill1].pixels);
+    EXPECT_EQ(sourceImages[kLayerTexture2].pixels, sourceImages[kLayerFill1].pixels);
+    EXPECT_NE(sourceImages[kLayerMap2].pixels, sourceImages[kLayerFill1].pixels);
+    convertDeferredMap2(true, 0, 0, 0, 0);
+    EXPECT_EQ(sourceImages[kLayerMap2].deferred, 0);
+    for (SourceLayer layer : {kLayerMap2, kLayerFill1, kLayerTexture1, kLayerTexture2})
+        holdsTheFrame(layer);
+
+    // The owner loaded anew outside a render: texture 1 takes the picture over.
+    loadFill1Source();
+    EXPECT_NE(sourceImages[kLayerFill1].pixels, sourceImages[kLayerTexture1].pixels);
+    EXPECT_EQ(sourceImages[kLayerTexture1].sharesPixels, 0);
+    EXPECT_EQ(sourceImages[kLayerTexture2].pixels, sourceImages[kLayerTexture1].pixels);
+    for (SourceLayer layer : {kLayerFill1, kLayerTexture1, kLayerTexture2}) holdsTheFrame(layer);
+    // Texture 1 switched to a pattern: texture 2 keeps the picture alone.
+    settings.texture1Type = 1;
+    loadTexture1Source();
+    EXPECT_EQ(sourceImages[kLayerTexture1].pixels, nullptr);
+    EXPECT_EQ(sourceImages[kLayerTexture2].sharesPixels, 0);
+    holdsTheFrame(kLayerTexture2);
+    fieldState.inputFrame0 = nullptr;
+    releaseSourceImages();
+    for (const SourceImage &image : sourceImages) EXPECT_EQ(image.pixels, nullptr);
+}

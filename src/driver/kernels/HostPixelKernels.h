@@ -34,4 +34,20 @@ uint32_t maskRow(const uint32_t *__restrict pixels, int32_t count, uint32_t flip
 void rgbToHostPixels(const uint32_t *__restrict rgb, const uint32_t *alpha, uint32_t *destination,
                      size_t count);
 
+// The background of the part of the frame the title cannot reach, converted
+// in one pass: `count` RGB pixels M tinted by the colour `tint` (packed as a
+// work pixel), (M x A) >> 8 per channel, then converted as rgbToHostPixels
+// does with the alpha bytes of `alpha` (which may be the destination).
+void tintedRgbToHostPixels(const uint32_t *__restrict rgb, uint32_t tint, const uint32_t *alpha,
+                           uint32_t *destination, size_t count);
+// The same from host pixels: each converted to RGB first as the source
+// pictures are (R = Y + 1.402 Cr, G = Y - 0.344136 Cb - 0.714136 Cr,
+// B = Y + 1.772 Cb, truncated and limited to 0..255), so that the result is
+// the one tintedRgbToHostPixels gives for their picture.
+void tintedHostToHostPixels(const uint32_t *__restrict host, uint32_t tint, const uint32_t *alpha,
+                            uint32_t *destination, size_t count);
+// `count` pixels of one RGB colour, converted, with the alpha bytes of
+// `alpha` (which may be the destination).
+void fillHostPixels(uint32_t rgb, const uint32_t *alpha, uint32_t *destination, size_t count);
+
 } // namespace lustra::driverKernels

@@ -31,4 +31,22 @@ inline uint32_t hostPixelFromWork(uint32_t rgb, uint32_t host) {
     return hostPixelFromRgb(r, g, b, static_cast<uint8_t>(host & 0xFF));
 }
 
+// The far region's pixel: map pixel `rgb` (blue in byte 0) tinted by the
+// colour (r, g, b), (M x A) >> 8 per channel, as a host pixel with the alpha
+// byte of `host`.
+inline uint32_t tintedHostPixelFromWork(uint32_t rgb, uint8_t r, uint8_t g, uint8_t b,
+                                        uint32_t host) {
+    const uint32_t tinted = ((((rgb >> 16) & 0xFF) * r) >> 8) << 16 |
+                            ((((rgb >> 8) & 0xFF) * g) >> 8) << 8 | (((rgb & 0xFF) * b) >> 8);
+    return hostPixelFromWork(tinted, host);
+}
+
+// A host pixel as a source picture holds it: the hosts' conversion to RGB,
+// red in byte 2, green in byte 1, blue in byte 0.
+inline uint32_t workFromHostPixel(uint32_t host) {
+    uint8_t rgb[3];
+    hostPixelToRgb(host, rgb);
+    return uint32_t(rgb[0]) << 16 | uint32_t(rgb[1]) << 8 | rgb[2];
+}
+
 } // namespace lustra::reference
