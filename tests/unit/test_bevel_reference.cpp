@@ -9,6 +9,7 @@
 
 #include "DataDirectory.h"
 #include "engine/Engine.h"
+#include "engine/kernels/BevelKernels.h"
 #include "engine/kernels/CpuVariant.h"
 #include "engine/reference/BevelModel.h"
 
@@ -33,6 +34,7 @@ class BevelReference : public ::testing::Test {
     void TearDown() override {
         engineTeardown();
         bevelKernels::selectVariant(detectedCpuVariant()); // the load-time choice
+        bevelKernels::stampFrameRowsFrom(bevelKernels::kFrameRowsFrom);
     }
 
     // A random mask: a transparent or full background, rectangles and discs
@@ -210,20 +212,41 @@ TEST_F(BevelReference, EveryCpuVariantMatchesTheModel) {
 }
 
 // The stamping's variants take the edge pixels of a row in groups whose
-// stamps share 32 pixels, or (AVX-512, radii 16 to 31) frame row by frame
-// row in chunks of 256 pixels cut at the frame's right edge: long
-// horizontal outlines, frames whose width is no multiple of the vectors,
-// shapes against the left and right edges, and widths on both sides of 15
-// and of 31 with a border of 40, in every variant.
+// stamps share 32 pixels, or (radii 16 to 31) frame row by frame row in
+// chunks of 256 pixels (AVX-512) or 128 (the others) cut at the frame's
+// right edge: long horizontal outlines, frames whose width is a multiple of
+// the vectors or of the chunks or neither, shapes against the left and right
+// edges, and widths on both sides of 15 and of 31 with a border of 40, in
+// every variant.
 TEST_F(BevelReference, GroupedStampingInEveryVariant) {
     for (int v = 0; v <= int(detectedCpuVariant()); ++v) {
         ASSERT_EQ(bevelKernels::selectVariant(CpuVariant(v)), CpuVariant(v));
-        for (int w : {97, 293}) {
+        for (int w : {97, 128, 160, 293}) {
             setUpRandomMask(w, 38, 40);
             for (int width : {1, 7, 8, 15, 16, 17, 24, 30, 31, 32, 40}) {
                 uint8_t settings[6] = {uint8_t(width), 0, uint8_t(random() % 8)};
                 randomSettings(settings);
                 ASSERT_TRUE(matches(settings)) << cpuVariantName(CpuVariant(v));
+            }
+        }
+    }
+}
+
+// The frame-row stamping of the AVX2 and portable variants forced onto
+// every radius from 1 (it takes radii 16 to 31 by itself): frames narrower
+// than one vector, one chunk and a cut vector, chunks of fewer vectors at
+// the right edge, every smoothing-free width up to 31 so that the raw planes
+// are compared as stamped.
+TEST_F(BevelReference, FrameRowStampingForcedOnEveryRadius) {
+    for (int v = 0; v <= int(detectedCpuVariant()) && v <= int(CpuVariant::kAvx2); ++v) {
+        ASSERT_EQ(bevelKernels::selectVariant(CpuVariant(v)), CpuVariant(v));
+        bevelKernels::stampFrameRowsFrom(1);
+        for (int w : {5, 31, 33, 129, 200}) {
+            setUpRandomMask(w, 23, 31);
+            for (int width = 1; width <= 31; ++width) {
+                uint8_t settings[6] = {uint8_t(width), 0, uint8_t(width % 3 == 0 ? 2 : 0)};
+                randomSettings(settings);
+                ASSERT_TRUE(matches(settings)) << cpuVariantName(CpuVariant(v)) << " width " << w;
             }
         }
     }

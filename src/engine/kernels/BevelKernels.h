@@ -53,10 +53,16 @@ struct PaddedStamp {
 // heights the first edge pixel wins. `extents` gives the cells of non-zero
 // height of each stamp row dy + a; `padded` (radius kLargestRadius or less,
 // else null) lets neighbouring edge pixels of one row whose stamps fit 32
-// frame pixels be taken together, and the AVX-512 variant take radii past 15
-// frame row by frame row. The variant is the smoothing passes'
-// (selectVariant).
+// frame pixels be taken together, and radii past 15 be taken frame row by
+// frame row (vectors of 64 with AVX-512, of 32 otherwise). The variant is
+// the smoothing passes' (selectVariant).
 void stampEdges(int32_t a, const StampExtent *extents, const PaddedStamp *padded);
+
+// The smallest radius that the AVX2 and portable variants stamp frame row by
+// frame row when given a padded stamp; the tests lower it to take every
+// radius that way. Returns the previous one.
+constexpr int32_t kFrameRowsFrom = 16;
+int32_t stampFrameRowsFrom(int32_t radius);
 
 // Without smoothing: slope[i] = low byte of (raw[i] x f) >> 8, the shift
 // arithmetic (rounding toward minus infinity), for both planes.
