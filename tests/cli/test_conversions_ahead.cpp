@@ -1,0 +1,97 @@
+// The conversions lustra render makes outside the threads that use their
+// results: decoded video straight to host pixels a strip at a time. Each
+// must give exactly the bytes of the whole-frame path.
+#include "CliTestSupport.h"
+#include "Colour.h"
+#include "MediaInput.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+using namespace lustra::cli;
+using namespace lustra::clitest;
+
+namespace {
+
+// Colourful frames with sharp chroma edges on odd rows and columns, so
+// that a strip converted with chroma from its neighbour strip, or a row
+// pair split between strips, shows.
+std::vector<Picture> edgyFrames(int width, int height, int count) {
+    std::vector<Picture> frames;
+    for (int k = 0; k < count; ++k) {
+        Picture picture = backgroundPicture(width, height, k);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                uint8_t *p = &picture.bytes[(size_t(y) * width + x) * 3];
+                if ((y + k) % 7 == 3 || (x * 3 + y) % 11 == 0) {
+                    p[0] = uint8_t(255 - p[1]);
+                    p[1] = uint8_t(y * 5 + k);
+                    p[2] = uint8_t(x * 9);
+                }
+            }
+        frames.push_back(picture);
+    }
+    return frames;
+}
+
+// Every frame of `path` through next(HostFrame) against next(rgba) and
+// the RGBA conversion of the whole frame.
+void expectHostFramesAsRgbaFrames(const std::string &path, int frames) {
+    MediaReader straight(path), whole(path);
+    HostFrame frame(1, 1, 0x12345678u), expected;
+    std::vector<uint8_t> rgba;
+    int count = 0;
+    while (whole.next(rgba)) {
+        ASSERT_TRUE(straight.next(frame)) << "frame " << count;
+        expected = HostFrame(whole.width(), whole.height());
+        rgbaToHostFrame(rgba.data(), whole.width() * 4, whole.hasAlpha(), expected);
+        ASSERT_EQ(frame.width, expected.width);
+        ASSERT_EQ(frame.height, expected.height);
+        ASSERT_TRUE(frame.pixels == expected.pixels) << "frame " << count;
+        ++count;
+    }
+    EXPECT_FALSE(straight.next(frame));
+    EXPECT_EQ(count, frames);
+}
+
+TEST(ConversionsAhead, VideoStraightToHostPixelsMatchesTheWholeFrameConversion) {
+    Workspace ws;
+    // Sizes: strips of 16 rows and a short last one (38), a width that
+    // leaves tails to the vector loops (70); an odd height, which is not
+    // converted in strips; 4:2:0 and 4:2:2, limited and full range, the
+    // HD matrix (720 rows); a format converted whole (4:4:4).
+    struct Case {
+        const char *name;
+        int width, height;
+        std::vector<std::string> encode;
+    };
+    const Case cases[] = {
+        {"420.mkv", 70, 38, {"-c:v", "ffv1", "-pix_fmt", "yuv420p"}},
+        {"422.mkv", 70, 38, {"-c:v", "ffv1", "-pix_fmt", "yuv422p"}},
+        {"420-full.mkv", 64, 32, {"-c:v", "ffv1", "-pix_fmt", "yuvj420p"}},
+        {"420-odd.mkv", 70, 37, {"-c:v", "ffv1", "-pix_fmt", "yuv420p", "-vf", "crop=70:37"}},
+        {"444.mkv", 40, 24, {"-c:v", "ffv1", "-pix_fmt", "yuv444p"}},
+        {"hd.mp4", 96, 720, {"-c:v", "libx264", "-crf", "30", "-pix_fmt", "yuv420p"}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        writeWithFfmpeg(edgyFrames(c.width, c.height == 37 ? 38 : c.height, 3), ws.path(c.name),
+                        c.encode);
+        expectHostFramesAsRgbaFrames(ws.path(c.name), 3);
+    }
+    // A still picture through both (converted once, kept).
+    writeWithFfmpeg(edgyFrames(30, 20, 1), ws.path("still.png"));
+    MediaReader still(ws.path("still.png")), whole(ws.path("still.png"));
+    std::vector<uint8_t> rgba;
+    ASSERT_TRUE(whole.next(rgba));
+    HostFrame expected(30, 20), frame;
+    rgbaToHostFrame(rgba.data(), 30 * 4, whole.hasAlpha(), expected);
+    for (int k = 0; k < 2; ++k) {
+        ASSERT_TRUE(still.next(frame));
+        EXPECT_TRUE(frame.pixels == expected.pixels) << k;
+    }
+}
+
+} // namespace
