@@ -46,6 +46,9 @@ struct OutputFrame {
     int64_t index = 0;
     FramePool::Lease frame;
     RgbaPicture rgba; // instead of `frame` when not empty
+    // Either of them converted for the encoder by the worker (then `frame`
+    // is back in the pool and `rgba` empty), when the output converts ahead.
+    std::unique_ptr<PreparedFrame> prepared;
 };
 
 // At most this many copies of the module: the loader has about sixteen
@@ -153,7 +156,7 @@ struct Worker {
     bool setUp = false;
     bool invertShape = false;
     DifferenceMatte matte;
-    double moduleSeconds = 0;
+    double moduleSeconds = 0, convertSeconds = 0;
     std::thread thread;
 
     Worker() = default;
@@ -610,7 +613,9 @@ RenderOutcome runRender(RenderRequest &request) {
             OutputFrame frame;
             while (flow.nextToWrite(frame)) {
                 const Clock::time_point start = Clock::now();
-                if (!frame.rgba.empty())
+                if (frame.prepared)
+                    output->writePrepared(std::move(frame.prepared), frame.index);
+                else if (!frame.rgba.empty())
                     output->writeRgba(frame.rgba, frame.index);
                 else
                     output->write(*frame.frame, frame.index);
@@ -698,6 +703,17 @@ RenderOutcome runRender(RenderRequest &request) {
                 }
                 if (result.rgba.size() > size_t(width) * height * 4)
                     result.rgba.resize(size_t(width) * height * 4);
+                // The conversion for the encoder here, next to the module,
+                // rather than in the writer: the writer only encodes, and
+                // the frame waits for its turn in the encoder's pixels.
+                const Clock::time_point converting = Clock::now();
+                result.prepared = result.rgba.empty() ? output->prepare(*result.frame)
+                                                      : output->prepareRgba(result.rgba);
+                if (result.prepared) {
+                    result.frame.release();
+                    RgbaPicture().swap(result.rgba);
+                }
+                worker.convertSeconds += secondsSince(converting);
                 if (!flow.deliver(std::move(result))) return; // the render stops
             }
         } catch (...) {
@@ -723,7 +739,10 @@ RenderOutcome runRender(RenderRequest &request) {
     reader.join();
     progress.clear();
     const bool interrupted = stopping || interruptRequested();
-    for (auto &worker : workers) outcome.times.module += worker->moduleSeconds;
+    for (auto &worker : workers) {
+        outcome.times.module += worker->moduleSeconds;
+        outcome.times.convert += worker->convertSeconds;
+    }
     outcome.times.decode = decodeSeconds;
     outcome.times.encode = encodeSeconds;
 

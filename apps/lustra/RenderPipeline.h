@@ -1,7 +1,8 @@
 // One render: inputs read and converted in a reader thread, frames rendered
 // through OperatorAction by one or more workers, each with a copy of the
 // module of its own (the module is single-threaded and serves one instance
-// per load), output converted and encoded in order in a writer thread.
+// per load), which also converts its output for the encoder; encoded in
+// order in a writer thread.
 #pragma once
 
 #include "AlphaMatte.h"
@@ -80,9 +81,10 @@ struct RenderRequest {
 };
 
 struct RenderTimes {
-    double decode = 0; // reader thread: decoding, scaling, conversion to host pixels
-    double module = 0; // OperatorAction calls, summed over the workers
-    double encode = 0; // writer thread: conversion and encoding
+    double decode = 0;  // reader thread: decoding, scaling, conversion to host pixels
+    double module = 0;  // OperatorAction calls, summed over the workers
+    double convert = 0; // workers: conversion to the encoder's pixels, when done ahead
+    double encode = 0;  // writer thread: encoding (and conversion when not done ahead)
     double wall = 0;
 };
 

@@ -1,13 +1,17 @@
 // The conversions lustra render makes outside the threads that use their
-// results: decoded video straight to host pixels a strip at a time. Each
-// must give exactly the bytes of the whole-frame path.
+// results: decoded video straight to host pixels a strip at a time, and
+// rendered frames converted for the encoder by the workers ahead of the
+// writer. Each must give exactly the bytes of the whole-frame path.
 #include "CliTestSupport.h"
 #include "Colour.h"
+#include "Errors.h"
 #include "MediaInput.h"
+#include "MediaOutput.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <thread>
 #include <vector>
 
 using namespace lustra::cli;
@@ -92,6 +96,101 @@ TEST(ConversionsAhead, VideoStraightToHostPixelsMatchesTheWholeFrameConversion) 
         ASSERT_TRUE(still.next(frame));
         EXPECT_TRUE(frame.pixels == expected.pixels) << k;
     }
+}
+
+HostFrame hostFrameOf(const Picture &picture) {
+    HostFrame frame(picture.width, picture.height);
+    for (int y = 0; y < picture.height; ++y)
+        for (int x = 0; x < picture.width; ++x) {
+            const uint8_t *p = picture.at(x, y);
+            frame.row(y)[x] = rgbToHost(p[0], p[1], p[2]);
+        }
+    return frame;
+}
+
+// Frames converted ahead, several at once on other threads and held
+// together before they are written, give the file that write() makes:
+// no converted frame is handed out twice or overwritten while it waits.
+TEST(ConversionsAhead, FramesPreparedOnOtherThreadsWriteTheSameVideo) {
+    Workspace ws;
+    // An odd size grows by its last column and row for 4:2:0.
+    const int W = 45, H = 27, kFrames = 6;
+    const std::vector<Picture> pictures = edgyFrames(W, H, kFrames);
+    std::vector<HostFrame> frames;
+    for (const Picture &picture : pictures) frames.push_back(hostFrameOf(picture));
+
+    for (bool rgba : {false, true}) {
+        SCOPED_TRACE(rgba ? "RGBA rows" : "host frames");
+        const std::string tag = rgba ? "rgba" : "host";
+        auto params = [&](const std::string &name) {
+            OutputParameters p;
+            p.path = ws.path(name);
+            p.width = W;
+            p.height = H;
+            p.codec = "ffv1";
+            p.pixelFormat = "yuv420p";
+            return p;
+        };
+        std::vector<std::vector<uint8_t>> rgbaFrames(kFrames);
+        for (int k = 0; k < kFrames; ++k) {
+            rgbaFrames[k].resize(size_t(W) * H * 4);
+            hostFrameToRgba(frames[k], rgbaFrames[k].data(), W * 4);
+        }
+        {
+            std::unique_ptr<MediaOutput> direct =
+                MediaOutput::create(params("direct-" + tag + ".mkv"));
+            for (int k = 0; k < kFrames; ++k) {
+                if (rgba)
+                    direct->writeRgba(rgbaFrames[k], k);
+                else
+                    direct->write(frames[k], k);
+            }
+            direct->finish();
+        }
+        {
+            std::unique_ptr<MediaOutput> ahead =
+                MediaOutput::create(params("ahead-" + tag + ".mkv"));
+            std::vector<std::unique_ptr<PreparedFrame>> prepared(kFrames);
+            // Two threads convert alternate frames at once; every frame is
+            // held until all are converted, then written in order.
+            std::vector<std::thread> threads;
+            for (int t = 0; t < 2; ++t)
+                threads.emplace_back([&, t] {
+                    for (int k = t; k < kFrames; k += 2)
+                        prepared[k] =
+                            rgba ? ahead->prepareRgba(rgbaFrames[k]) : ahead->prepare(frames[k]);
+                });
+            for (std::thread &thread : threads) thread.join();
+            for (int k = 0; k < kFrames; ++k) {
+                ASSERT_NE(prepared[k], nullptr) << k;
+                ahead->writePrepared(std::move(prepared[k]), k);
+            }
+            // A second round takes the frames given back again.
+            for (int k = 0; k < kFrames; ++k)
+                ahead->writePrepared(rgba ? ahead->prepareRgba(rgbaFrames[k])
+                                          : ahead->prepare(frames[k]),
+                                     kFrames + k);
+            ahead->finish();
+        }
+        const std::vector<Picture> expected =
+            decodeWithFfmpeg(ws.path("direct-" + tag + ".mkv"), W + 1, H + 1);
+        const std::vector<Picture> got =
+            decodeWithFfmpeg(ws.path("ahead-" + tag + ".mkv"), W + 1, H + 1);
+        ASSERT_EQ(expected.size(), size_t(kFrames));
+        ASSERT_EQ(got.size(), size_t(2 * kFrames));
+        for (int k = 0; k < 2 * kFrames; ++k)
+            EXPECT_EQ(maxDifference(got[k], expected[k % kFrames]), 0) << "frame " << k;
+    }
+
+    // Pictures convert in write() only, and a frame from nowhere is refused.
+    OutputParameters picture;
+    picture.path = ws.path("one.png");
+    picture.width = W;
+    picture.height = H;
+    std::unique_ptr<MediaOutput> png = MediaOutput::create(picture);
+    EXPECT_EQ(png->prepare(frames[0]), nullptr);
+    EXPECT_THROW(png->writePrepared(nullptr, 0), Failure);
+    png->abandon();
 }
 
 } // namespace
