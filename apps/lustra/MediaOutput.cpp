@@ -594,6 +594,8 @@ class VideoOutput : public MediaOutput {
             // the frames that thread keeps waiting (about 29 MiB at 1080).
             // An x264-params option of the user's replaces this.
             av_dict_set(&options, "x264-params", "sync-lookahead=0", 0);
+            if (params.encoderThreads > 0)
+                av_dict_set(&options, "threads", std::to_string(params.encoderThreads).c_str(), 0);
         }
         if (prores && params.alpha) av_dict_set(&options, "profile", "4444", 0);
         applyOptions(c, params, &options);

@@ -36,6 +36,9 @@ struct OutputParameters {
     std::string codec;       // encoder name; empty: the format's usual one
     std::string pixelFormat; // FFmpeg pixel format name; empty: the encoder's usual one
     std::vector<std::pair<std::string, std::string>> codecOptions;
+    // libx264's threads (0: its own choice); a "threads" codec option of
+    // the user's replaces it.
+    int encoderThreads = 0;
     // Whether a finished file may replace an existing one (the user said
     // so); without, a file that exists by then is kept and the write fails.
     bool replace = true;

@@ -57,8 +57,10 @@ constexpr int kMaxWorkers = 16;
 
 // The frames between the reader, the workers and the writer: decoded in
 // order, taken by the workers in order, rendered in any order, written in
-// order. The reader waits while `window` frames lie between the next frame
-// to write and the next to decode, which bounds the frames in memory.
+// order. The reader waits while a decoded frame waits for a worker (it
+// keeps one frame ahead of the workers: each one ahead holds two host
+// frames), and while `window` frames lie between the next frame to write
+// and the next to decode, which bounds the frames in memory.
 class FrameFlow {
   public:
     FrameFlow(int64_t first, int64_t window, int workers)
@@ -68,7 +70,8 @@ class FrameFlow {
     // render stops.
     bool waitForRoom(int64_t index) {
         std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return stopped_ || index < nextWrite_ + window_; });
+        changed_.wait(
+            lock, [&] { return stopped_ || (pending_.empty() && index < nextWrite_ + window_); });
         return !stopped_;
     }
     bool push(InputFrames frames) {
@@ -92,6 +95,7 @@ class FrameFlow {
         if (stopped_ || pending_.empty()) return false;
         frames = std::move(pending_.front());
         pending_.pop_front();
+        changed_.notify_all(); // the reader may decode the next
         return true;
     }
     bool deliver(OutputFrame frame) {
@@ -315,9 +319,9 @@ RenderOutcome runRender(RenderRequest &request) {
     const bool replaceOutput =
         request.checkOutput ? request.checkOutput(kind, request.firstFrame, lastIndex) : true;
 
-    // How many workers: one a core unless told, no more than frames, and
-    // one where the module cannot be loaded more than once.
-    int wanted = request.workers > 0 ? request.workers : coreCount();
+    // How many workers: defaultWorkers() unless told, no more than frames,
+    // and one where the module cannot be loaded more than once.
+    int wanted = request.workers > 0 ? request.workers : defaultWorkers(coreCount());
     if (total > 0) wanted = int(std::min<int64_t>(wanted, total));
     wanted = std::clamp(wanted, 1, kMaxWorkers);
     if (wanted > 1 && !namespacesSupported()) {
@@ -429,6 +433,7 @@ RenderOutcome runRender(RenderRequest &request) {
     params.pixelFormat = request.pixelFormat;
     params.codecOptions = request.codecOptions;
     params.replace = replaceOutput;
+    params.encoderThreads = encoderThreads(coreCount());
     std::unique_ptr<MediaOutput> output = MediaOutput::create(params);
     outcome.outputDescription = output->describe();
     if (!output->note().empty()) say("note: " + output->note());
@@ -512,8 +517,8 @@ RenderOutcome runRender(RenderRequest &request) {
     // Frames in order from the reader, rendered by the workers in any
     // order, written in order by the writer: no more than `window` frames
     // between the next one written and the last one decoded. One a worker,
-    // one being encoded and one decoded ahead keep every thread busy; each
-    // frame more holds up to three frames of the pool (about 25 MiB at 1080).
+    // one being encoded and one decoded ahead keep every thread busy; a
+    // frame waiting for the writer holds only its converted pixels.
     FrameFlow flow(request.firstFrame, int64_t(workers.size()) + 2, int(workers.size()));
     std::exception_ptr readerError, writerError, workerError;
     double decodeSeconds = 0, encodeSeconds = 0;
@@ -794,6 +799,14 @@ RenderOutcome runRender(RenderRequest &request) {
     if (liveImages != 0)
         say("warning: the module kept " + std::to_string(liveImages) + " host images");
     return outcome;
+}
+
+int defaultWorkers(int cores) {
+    return std::max(1, cores - 1);
+}
+
+int encoderThreads(int cores) {
+    return cores <= 2 ? 1 : 0;
 }
 
 int coreCount() {

@@ -7,6 +7,7 @@
 #include "Errors.h"
 #include "MediaInput.h"
 #include "MediaOutput.h"
+#include "RenderPipeline.h"
 
 #include <gtest/gtest.h>
 
@@ -191,6 +192,50 @@ TEST(ConversionsAhead, FramesPreparedOnOtherThreadsWriteTheSameVideo) {
     EXPECT_EQ(png->prepare(frames[0]), nullptr);
     EXPECT_THROW(png->writePrepared(nullptr, 0), Failure);
     png->abandon();
+}
+
+} // namespace
+
+namespace {
+
+// What libx264 was told, from the options text it stores in the stream.
+std::string x264Option(const std::string &path, const std::string &name) {
+    const std::vector<uint8_t> bytes = readFile(path);
+    const std::string text(bytes.begin(), bytes.end());
+    const size_t at = text.find(" " + name + "=");
+    if (at == std::string::npos) return "";
+    const size_t from = at + name.size() + 2;
+    return text.substr(from, text.find(' ', from) - from);
+}
+
+// The encoder's thread count follows the machine unless the user names
+// one, and the quality settings stay whatever the count.
+TEST(ConversionsAhead, TheEncodersThreadsGiveWayToTheUsersOption) {
+    Workspace ws;
+    std::vector<Picture> frames;
+    for (int k = 0; k < 3; ++k) frames.push_back(titlePicture(64, 128, k));
+    writeWithFfmpeg(frames, ws.path("title.mkv"), {"-c:v", "ffv1"});
+    const std::vector<std::string> render = {"render",  "--title", "title.mkv", "--background",
+                                             "#203040", "-y",      "-q"};
+    auto with = [&](std::vector<std::string> extra) {
+        std::vector<std::string> args = render;
+        args.insert(args.end(), extra.begin(), extra.end());
+        const RunResult result = ws.lustra(args);
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+    };
+    with({"-o", "default.mp4"});
+    with({"-o", "asked.mp4", "--codec-option", "threads=2"});
+    const int threads = encoderThreads(coreCount());
+    if (threads > 0) {
+        EXPECT_EQ(x264Option(ws.path("default.mp4"), "threads"), std::to_string(threads));
+    }
+    EXPECT_EQ(x264Option(ws.path("asked.mp4"), "threads"), "2");
+    for (const char *name : {"default.mp4", "asked.mp4"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(x264Option(ws.path(name), "crf"), "18.0");
+        EXPECT_EQ(x264Option(ws.path(name), "subme"), "2"); // veryfast's
+        EXPECT_EQ(x264Option(ws.path(name), "rc_lookahead"), "10");
+    }
 }
 
 } // namespace
