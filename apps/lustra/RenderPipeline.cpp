@@ -60,19 +60,29 @@ constexpr int kMaxWorkers = 16;
 // order. The reader waits while a decoded frame waits for a worker (it
 // keeps one frame ahead of the workers: each one ahead holds two host
 // frames), and while `window` frames lie between the next frame to write
-// and the next to decode, which bounds the frames in memory.
+// and the next to decode, which bounds the frames in memory. A rendered
+// frame waits for its conversion for the encoder among the frames to
+// convert: the worker that rendered it converts it unless the reader,
+// with nothing to decode, has taken it first (over a still the reader has
+// little else to do, and the worker goes on to its next frame).
 class FrameFlow {
   public:
     FrameFlow(int64_t first, int64_t window, int workers)
         : nextWrite_(first), window_(window), workers_(workers) {}
 
-    // The reader: waits until frame `index` may be decoded; false when the
-    // render stops.
-    bool waitForRoom(int64_t index) {
+    // The reader: waits until frame `index` may be decoded (Decode) or a
+    // rendered frame waits for its conversion (Convert: in `frame`); Stop
+    // when the render stops.
+    enum class Room { Decode, Convert, Stop };
+    Room waitForRoom(int64_t index, OutputFrame &frame) {
         std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(
-            lock, [&] { return stopped_ || (pending_.empty() && index < nextWrite_ + window_); });
-        return !stopped_;
+        auto mayDecode = [&] { return pending_.empty() && index < nextWrite_ + window_; };
+        changed_.wait(lock, [&] { return stopped_ || mayDecode() || !unconverted_.empty(); });
+        if (stopped_) return Room::Stop;
+        if (mayDecode()) return Room::Decode;
+        frame = std::move(unconverted_.front());
+        unconverted_.pop_front();
+        return Room::Convert;
     }
     bool push(InputFrames frames) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -96,6 +106,22 @@ class FrameFlow {
         frames = std::move(pending_.front());
         pending_.pop_front();
         changed_.notify_all(); // the reader may decode the next
+        return true;
+    }
+    // A worker: a rendered frame to be converted, by whoever comes first.
+    bool toConvert(OutputFrame frame) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stopped_) return false;
+        unconverted_.push_back(std::move(frame));
+        changed_.notify_all();
+        return true;
+    }
+    // The oldest frame waiting for its conversion; false when none waits.
+    bool takeToConvert(OutputFrame &frame) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stopped_ || unconverted_.empty()) return false;
+        frame = std::move(unconverted_.front());
+        unconverted_.pop_front();
         return true;
     }
     bool deliver(OutputFrame frame) {
@@ -142,6 +168,7 @@ class FrameFlow {
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<InputFrames> pending_;
+    std::deque<OutputFrame> unconverted_;
     std::map<int64_t, OutputFrame> rendered_;
     int64_t nextWrite_;
     const int64_t window_;
@@ -521,7 +548,7 @@ RenderOutcome runRender(RenderRequest &request) {
     // frame waiting for the writer holds only its converted pixels.
     FrameFlow flow(request.firstFrame, int64_t(workers.size()) + 2, int(workers.size()));
     std::exception_ptr readerError, writerError, workerError;
-    double decodeSeconds = 0, encodeSeconds = 0;
+    double decodeSeconds = 0, encodeSeconds = 0, readerConvertSeconds = 0;
     const Clock::time_point wallStart = Clock::now();
 
     // Messages from the workers and the writer, between progress updates.
@@ -558,6 +585,17 @@ RenderOutcome runRender(RenderRequest &request) {
         }
     } joinAll{flow, {&reader, &writer}};
     for (auto &worker : workers) joinAll.threads.push_back(&worker->thread);
+
+    // The conversion of a rendered frame for the encoder (when the output
+    // converts ahead); the host frame goes back to the pool.
+    auto convertForEncoder = [&](OutputFrame &frame) {
+        frame.prepared =
+            frame.rgba.empty() ? output->prepare(*frame.frame) : output->prepareRgba(frame.rgba);
+        if (frame.prepared) {
+            frame.frame.release();
+            RgbaPicture().swap(frame.rgba);
+        }
+    };
 
     reader = std::thread([&] {
         try {
@@ -596,7 +634,25 @@ RenderOutcome runRender(RenderRequest &request) {
             }
             for (int64_t index = request.firstFrame;; ++index) {
                 if (lastIndex >= 0 && index > lastIndex) break;
-                if (!flow.waitForRoom(index)) return;
+                OutputFrame rendered;
+                const FrameFlow::Room room = flow.waitForRoom(index, rendered);
+                if (room == FrameFlow::Room::Stop) return;
+                if (room == FrameFlow::Room::Convert) {
+                    // Not an input problem: it stops the render at once.
+                    try {
+                        const Clock::time_point start = Clock::now();
+                        convertForEncoder(rendered);
+                        readerConvertSeconds += secondsSince(start);
+                    } catch (...) {
+                        std::lock_guard<std::mutex> lock(failureMutex);
+                        if (!workerError) workerError = std::current_exception();
+                        flow.stop();
+                        return;
+                    }
+                    if (!flow.deliver(std::move(rendered))) return;
+                    --index; // still to be decoded
+                    continue;
+                }
                 InputFrames frames;
                 frames.index = index;
                 const Clock::time_point start = Clock::now();
@@ -708,18 +764,18 @@ RenderOutcome runRender(RenderRequest &request) {
                 }
                 if (result.rgba.size() > size_t(width) * height * 4)
                     result.rgba.resize(size_t(width) * height * 4);
-                // The conversion for the encoder here, next to the module,
-                // rather than in the writer: the writer only encodes, and
-                // the frame waits for its turn in the encoder's pixels.
-                const Clock::time_point converting = Clock::now();
-                result.prepared = result.rgba.empty() ? output->prepare(*result.frame)
-                                                      : output->prepareRgba(result.rgba);
-                if (result.prepared) {
-                    result.frame.release();
-                    RgbaPicture().swap(result.rgba);
+                // The conversion for the encoder next to the module rather
+                // than in the writer: the writer only encodes, and the frame
+                // waits for its turn in the encoder's pixels. This worker
+                // converts what the reader has not taken.
+                if (!flow.toConvert(std::move(result))) return; // the render stops
+                OutputFrame rendered;
+                while (flow.takeToConvert(rendered)) {
+                    const Clock::time_point converting = Clock::now();
+                    convertForEncoder(rendered);
+                    worker.convertSeconds += secondsSince(converting);
+                    if (!flow.deliver(std::move(rendered))) return;
                 }
-                worker.convertSeconds += secondsSince(converting);
-                if (!flow.deliver(std::move(result))) return; // the render stops
             }
         } catch (...) {
             std::lock_guard<std::mutex> lock(failureMutex);
@@ -748,6 +804,7 @@ RenderOutcome runRender(RenderRequest &request) {
         outcome.times.module += worker->moduleSeconds;
         outcome.times.convert += worker->convertSeconds;
     }
+    outcome.times.convert += readerConvertSeconds;
     outcome.times.decode = decodeSeconds;
     outcome.times.encode = encodeSeconds;
 

@@ -83,7 +83,7 @@ struct RenderRequest {
 struct RenderTimes {
     double decode = 0;  // reader thread: decoding, scaling, conversion to host pixels
     double module = 0;  // OperatorAction calls, summed over the workers
-    double convert = 0; // workers: conversion to the encoder's pixels, when done ahead
+    double convert = 0; // workers and reader: conversion for the encoder, when done ahead
     double encode = 0;  // writer thread: encoding (and conversion when not done ahead)
     double wall = 0;
 };

@@ -402,7 +402,7 @@ int runRenderCommand(RenderCommand &command) {
             std::fprintf(stderr,
                          "lustra: %lld frames in %.2f s = %.2f fps; per frame: decode %.1f ms "
                          "(reader thread), module %.1f ms (%d worker%s), convert %.1f ms "
-                         "(workers), encode %.1f ms (writer thread)\n",
+                         "(workers, reader), encode %.1f ms (writer thread)\n",
                          (long long)outcome.frames, outcome.times.wall, fps,
                          1000 * outcome.times.decode / n, 1000 * outcome.times.module / n,
                          outcome.workers, outcome.workers == 1 ? "" : "s",

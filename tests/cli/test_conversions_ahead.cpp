@@ -239,3 +239,45 @@ TEST(ConversionsAhead, TheEncodersThreadsGiveWayToTheUsersOption) {
 }
 
 } // namespace
+
+namespace {
+
+// Over a still picture the reader, with nothing to decode, converts
+// rendered frames for the workers: every frame still reaches the encoder
+// once, in order, as a render of that frame alone writes it (one frame: no
+// frame waits while the reader is idle).
+TEST(ConversionsAhead, FramesTheReaderConvertsReachTheEncoderInOrder) {
+    Workspace ws;
+    constexpr int W = 64, H = 48, kFrames = 6;
+    std::vector<Picture> titles;
+    for (int k = 0; k < kFrames; ++k) titles.push_back(titlePicture(W, H, k));
+    writeWithFfmpeg(titles, ws.path("title.mkv"), {"-c:v", "ffv1"});
+    writeWithFfmpeg({backgroundPicture(W, H)}, ws.path("still.png"));
+    auto render = [&](const std::string &output, std::vector<std::string> extra) {
+        std::vector<std::string> args = {"render",    "--title", "title.mkv", "--background",
+                                         "still.png", "--codec", "ffv1",      "-o",
+                                         output,      "-y",      "-q"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        const RunResult result = ws.lustra(args);
+        EXPECT_EQ(result.exitCode, 0) << result.err;
+    };
+    std::vector<Picture> alone;
+    for (int k = 0; k < kFrames; ++k) {
+        const std::string name = "alone-" + std::to_string(k) + ".mkv";
+        render(name, {"--frames", std::to_string(k) + "-" + std::to_string(k)});
+        const std::vector<Picture> one = decodeWithFfmpeg(ws.path(name), W, H);
+        ASSERT_EQ(one.size(), 1u) << k;
+        alone.push_back(one[0]);
+    }
+    for (const char *jobs : {"1", "2"}) {
+        SCOPED_TRACE(jobs);
+        render("all.mkv", {"-j", jobs});
+        const std::vector<Picture> all = decodeWithFfmpeg(ws.path("all.mkv"), W, H);
+        ASSERT_EQ(all.size(), size_t(kFrames));
+        for (int k = 0; k < kFrames; ++k) EXPECT_EQ(maxDifference(all[k], alone[k]), 0) << k;
+    }
+    // Frames that differ: a frame out of place would show.
+    EXPECT_GT(maxDifference(alone[0], alone[kFrames - 1]), 0);
+}
+
+} // namespace
