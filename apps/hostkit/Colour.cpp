@@ -41,6 +41,110 @@ LUSTRA_COLOUR_ROW void hostRowBody(const uint32_t *__restrict host, int count,
 }
 
 #if defined(__GNUC__) && defined(__x86_64__)
+} // namespace
+} // namespace lustra::cli
+#include <immintrin.h>
+namespace lustra::cli {
+namespace {
+
+// Eight pixels at a time with 256-bit vectors: the same single-precision
+// operations in the same order as the per-pixel functions (products and
+// sums rounded one by one, no fused multiply-add), truncation toward zero
+// and clamping, so every byte is theirs. The rest of a row goes through
+// the per-pixel bodies.
+#define LUSTRA_COLOUR_VECTOR inline __attribute__((always_inline, target("avx2")))
+
+// The 8-bit field of each word at `shift`, as float.
+#define LUSTRA_FIELD(words, shift)                                                                 \
+    _mm256_cvtepi32_ps(_mm256_and_si256(_mm256_srli_epi32(words, shift), _mm256_set1_epi32(0xFF)))
+
+// Truncated toward zero, then clamped to 0..255.
+LUSTRA_COLOUR_VECTOR __m256i clamp(__m256 v) {
+    return _mm256_min_epi32(_mm256_max_epi32(_mm256_cvttps_epi32(v), _mm256_setzero_si256()),
+                            _mm256_set1_epi32(255));
+}
+
+// Eight host pixels to RGBA words (R in the low byte, the key byte on top).
+LUSTRA_COLOUR_VECTOR __m256i hostToRgbaWords(__m256i pixels) {
+    const __m256 y = _mm256_cvtepi32_ps(_mm256_srli_epi32(pixels, 24));
+    const __m256 offset = _mm256_set1_ps(128.0f);
+    const __m256 cb = _mm256_sub_ps(LUSTRA_FIELD(pixels, 16), offset);
+    const __m256 cr = _mm256_sub_ps(LUSTRA_FIELD(pixels, 8), offset);
+    const __m256 r = _mm256_add_ps(y, _mm256_mul_ps(_mm256_set1_ps(1.402f), cr));
+    const __m256 g = _mm256_sub_ps(_mm256_sub_ps(y, _mm256_mul_ps(_mm256_set1_ps(0.344136f), cb)),
+                                   _mm256_mul_ps(_mm256_set1_ps(0.714136f), cr));
+    const __m256 b = _mm256_add_ps(y, _mm256_mul_ps(_mm256_set1_ps(1.772f), cb));
+    return _mm256_or_si256(
+        _mm256_or_si256(clamp(r), _mm256_slli_epi32(clamp(g), 8)),
+        _mm256_or_si256(_mm256_slli_epi32(clamp(b), 16), _mm256_slli_epi32(pixels, 24)));
+}
+
+// Eight RGBA words (R in the low byte) to host pixels; `opaque` ORed into
+// the alpha byte.
+LUSTRA_COLOUR_VECTOR __m256i rgbaWordsToHost(__m256i words, __m256i opaque) {
+    const __m256 r = LUSTRA_FIELD(words, 0), g = LUSTRA_FIELD(words, 8),
+                 b = LUSTRA_FIELD(words, 16);
+    const __m256 y = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(_mm256_set1_ps(0.299f), r),
+                                                 _mm256_mul_ps(_mm256_set1_ps(0.587f), g)),
+                                   _mm256_mul_ps(_mm256_set1_ps(0.114f), b));
+    const __m256 offset = _mm256_set1_ps(128.0f);
+    const __m256 cb =
+        _mm256_add_ps(_mm256_sub_ps(_mm256_mul_ps(_mm256_set1_ps(0.5f), b),
+                                    _mm256_add_ps(_mm256_mul_ps(_mm256_set1_ps(0.168736f), r),
+                                                  _mm256_mul_ps(_mm256_set1_ps(0.331264f), g))),
+                      offset);
+    const __m256 cr =
+        _mm256_add_ps(_mm256_sub_ps(_mm256_sub_ps(_mm256_mul_ps(_mm256_set1_ps(0.5f), r),
+                                                  _mm256_mul_ps(_mm256_set1_ps(0.418688f), g)),
+                                    _mm256_mul_ps(_mm256_set1_ps(0.081312f), b)),
+                      offset);
+    const __m256i alpha = _mm256_or_si256(_mm256_srli_epi32(words, 24), opaque);
+    return _mm256_or_si256(_mm256_or_si256(_mm256_slli_epi32(_mm256_cvttps_epi32(y), 24),
+                                           _mm256_slli_epi32(_mm256_cvttps_epi32(cb), 16)),
+                           _mm256_or_si256(_mm256_slli_epi32(_mm256_cvttps_epi32(cr), 8), alpha));
+}
+#undef LUSTRA_FIELD
+
+LUSTRA_COLOUR_VECTOR void rgbaRowVector(const uint8_t *__restrict rgba, int count, uint32_t opaque,
+                                        uint32_t *__restrict host) {
+    const __m256i alpha = _mm256_set1_epi32(int(opaque));
+    int x = 0;
+    for (; x + 8 <= count; x += 8) {
+        const __m256i words = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(rgba + 4 * x));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(host + x), rgbaWordsToHost(words, alpha));
+    }
+    rgbaRowBody(rgba + 4 * size_t(x), count - x, opaque, host + x);
+}
+
+LUSTRA_COLOUR_VECTOR void hostRowVector4(const uint32_t *__restrict host, int count,
+                                         uint8_t *__restrict rgba) {
+    int x = 0;
+    for (; x + 8 <= count; x += 8) {
+        const __m256i pixels = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(host + x));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(rgba + 4 * x), hostToRgbaWords(pixels));
+    }
+    hostRowBody<4>(host + x, count - x, rgba + 4 * size_t(x));
+}
+
+LUSTRA_COLOUR_VECTOR void hostRowVector3(const uint32_t *__restrict host, int count,
+                                         uint8_t *__restrict rgb) {
+    // Each 128-bit half of four RGBA words packed to 12 RGB bytes (the
+    // last four bytes zero); a half is stored as 16 bytes, the four beyond
+    // its pixels overwritten by the next half, so the loop stops while 16
+    // bytes still fit in the row.
+    const __m256i pack = _mm256_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1, 0,
+                                          1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1);
+    int x = 0;
+    for (; x + 10 <= count; x += 8) {
+        const __m256i pixels = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(host + x));
+        const __m256i packed = _mm256_shuffle_epi8(hostToRgbaWords(pixels), pack);
+        uint8_t *to = rgb + 3 * size_t(x);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(to), _mm256_castsi256_si128(packed));
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(to + 12), _mm256_extracti128_si256(packed, 1));
+    }
+    hostRowBody<3>(host + x, count - x, rgb + 3 * size_t(x));
+}
+
 #define LUSTRA_COLOUR_VARIANTS 1
 #define LUSTRA_COLOUR_VARIANT(suffix, isa)                                                         \
     __attribute__((target(isa))) void rgbaToHost##suffix(const uint8_t *rgba, int count,           \
@@ -56,7 +160,19 @@ LUSTRA_COLOUR_ROW void hostRowBody(const uint32_t *__restrict host, int count,
         hostRowBody<3>(host, count, rgb);                                                          \
     }
 LUSTRA_COLOUR_VARIANT(Avx512, "avx512f,avx512bw,avx512vl")
-LUSTRA_COLOUR_VARIANT(Avx2, "avx2")
+#undef LUSTRA_COLOUR_VARIANT
+// The AVX2 rows: the vector loops above.
+__attribute__((target("avx2"))) void rgbaToHostAvx2(const uint8_t *rgba, int count, bool useAlpha,
+                                                    uint32_t *host) {
+    rgbaRowVector(rgba, count, useAlpha ? 0u : 255u, host);
+}
+__attribute__((target("avx2"))) void hostToRgbaAvx2(const uint32_t *host, int count,
+                                                    uint8_t *rgba) {
+    hostRowVector4(host, count, rgba);
+}
+__attribute__((target("avx2"))) void hostToRgbAvx2(const uint32_t *host, int count, uint8_t *rgb) {
+    hostRowVector3(host, count, rgb);
+}
 #endif
 
 void rgbaToHostBaseline(const uint8_t *rgba, int count, bool useAlpha, uint32_t *host) {

@@ -43,15 +43,16 @@ class MediaSource : public FrameSource {
             if (&frame != &stillFrame_) frame = stillFrame_;
             return true;
         }
-        if (!reader_.next(rgba_)) return false;
-        const std::vector<uint8_t> *pixels = &rgba_;
-        if (scaler_) {
+        if (!scaler_) {
+            // The picture's own size: straight to host pixels.
+            if (!reader_.next(frame)) return false;
+        } else {
+            if (!reader_.next(rgba_)) return false;
             scaler_->scale(rgba_, scaled_);
-            pixels = &scaled_;
+            if (frame.width != outWidth_ || frame.height != outHeight_)
+                frame = HostFrame(outWidth_, outHeight_);
+            rgbaToHostFrame(scaled_.data(), outWidth_ * 4, reader_.hasAlpha(), frame);
         }
-        if (frame.width != outWidth_ || frame.height != outHeight_)
-            frame = HostFrame(outWidth_, outHeight_);
-        rgbaToHostFrame(pixels->data(), outWidth_ * 4, reader_.hasAlpha(), frame);
         if (reader_.isStill()) {
             if (&frame != &stillFrame_) stillFrame_ = frame;
             cached_ = true;

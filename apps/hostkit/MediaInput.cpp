@@ -11,6 +11,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -157,8 +158,18 @@ struct MediaReader::Impl {
     bool firstHandedOut = false;
     // Key of the swscale context.
     int swsWidth = 0, swsHeight = 0, swsFormat = -1, swsMatrixKey = -1, swsRange = -1;
+    // Straight to host pixels: contexts for a strip of kStripRows rows and
+    // for the last, shorter strip, their key, and the strip's RGBA rows.
+    static constexpr int kStripRows = 16;
+    SwsContext *stripSws[2] = {nullptr, nullptr};
+    int stripRows[2] = {0, 0};
+    int stripWidth = 0, stripFormat = -1, stripMatrixKey = -1, stripRange = -1;
+    std::vector<uint8_t> strip;
+    std::vector<uint8_t> rgba; // a frame that cannot go in strips
 
     ~Impl() {
+        sws_freeContext(stripSws[0]);
+        sws_freeContext(stripSws[1]);
         sws_freeContext(sws);
         av_frame_free(&frame);
         av_packet_free(&packet);
@@ -229,6 +240,74 @@ struct MediaReader::Impl {
         uint8_t *planes[4] = {rgba.data(), nullptr, nullptr, nullptr};
         int strides[4] = {width * 4, 0, 0, 0};
         sws_scale(sws, frame->data, frame->linesize, 0, frame->height, planes, strides);
+    }
+
+    // Whether the decoded frame converts a strip at a time with the bytes
+    // of convert(): swscale turns planar 4:2:0 and 4:2:2 of the picture's
+    // own size into RGB a pair of rows at a time, each pair from its own
+    // chroma row(s), so a strip of an even number of rows converted as a
+    // picture of its own gives the rows of the whole picture converted.
+    bool convertsInStrips(int width, int height) const {
+        bool fullRange = false;
+        const AVPixelFormat format = plainFormat(AVPixelFormat(frame->format), fullRange);
+        return frame->width == width && frame->height == height && height % 2 == 0 &&
+               (format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUV422P);
+    }
+
+    // The decoded frame straight to host pixels, a strip of rows at a time
+    // through a strip-sized RGBA buffer (no frame-sized one), as convert()
+    // and rgbaToHostFrame() make them; only where convertsInStrips().
+    void convertToHost(const std::string &path, bool useAlpha, HostFrame &out) {
+        bool fullRange = frame->color_range == AVCOL_RANGE_JPEG;
+        const AVPixelFormat format = plainFormat(AVPixelFormat(frame->format), fullRange);
+        const int matrix = swsMatrix(frame->colorspace, frame->height);
+        const int lastRows = frame->height % kStripRows;
+        if (stripWidth != frame->width || stripFormat != format || stripMatrixKey != matrix ||
+            stripRange != int(fullRange) || stripRows[1] != lastRows) {
+            for (SwsContext *&context : stripSws) {
+                sws_freeContext(context);
+                context = nullptr;
+            }
+            stripRows[0] = kStripRows;
+            stripRows[1] = lastRows;
+            for (int i = 0; i < 2; ++i) {
+                if (stripRows[i] == 0) continue;
+                stripSws[i] =
+                    sws_getContext(frame->width, stripRows[i], format, frame->width, stripRows[i],
+                                   AV_PIX_FMT_RGBA, SWS_BICUBIC, nullptr, nullptr, nullptr);
+                if (!stripSws[i])
+                    throw Failure(
+                        path + ": cannot convert pixel format " +
+                        (av_get_pix_fmt_name(format) ? av_get_pix_fmt_name(format) : "?"));
+                sws_setColorspaceDetails(stripSws[i], sws_getCoefficients(matrix), fullRange,
+                                         sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16,
+                                         1 << 16);
+            }
+            stripWidth = frame->width;
+            stripFormat = format;
+            stripMatrixKey = matrix;
+            stripRange = int(fullRange);
+        }
+        const int chromaShift = format == AV_PIX_FMT_YUV420P ? 1 : 0;
+        const int rowBytes = frame->width * 4;
+        strip.resize(size_t(rowBytes) * kStripRows);
+        const ColourRows &rows = colourRows();
+        for (int first = 0; first < frame->height; first += kStripRows) {
+            const int count = std::min(kStripRows, frame->height - first);
+            SwsContext *context = stripSws[count == kStripRows ? 0 : 1];
+            const uint8_t *source[4] = {
+                frame->data[0] + size_t(first) * frame->linesize[0],
+                frame->data[1] + size_t(first >> chromaShift) * frame->linesize[1],
+                frame->data[2] + size_t(first >> chromaShift) * frame->linesize[2], nullptr};
+            const int sourceStride[4] = {frame->linesize[0], frame->linesize[1], frame->linesize[2],
+                                         0};
+            uint8_t *target[4] = {strip.data(), nullptr, nullptr, nullptr};
+            const int targetStride[4] = {rowBytes, 0, 0, 0};
+            sws_scale(context, source, sourceStride, 0, count, target, targetStride);
+            for (int i = 0; i < count; ++i)
+                rows.rgbaToHost(strip.data() + size_t(i) * rowBytes, frame->width, useAlpha,
+                                out.row(first + i));
+        }
     }
 };
 
@@ -325,6 +404,27 @@ bool MediaReader::next(std::vector<uint8_t> &rgba) {
     if (!m.havePending && !m.decode(path_, badPackets_)) return false;
     m.havePending = false;
     m.convert(path_, width_, height_, rgba);
+    return true;
+}
+
+bool MediaReader::next(HostFrame &frame) {
+    Impl &m = *impl_;
+    if (frame.width != width_ || frame.height != height_) frame = HostFrame(width_, height_);
+    if (still_ || !m.firstHandedOut) {
+        // The picture kept converted (or the first frame of a video).
+        if (!next(m.rgba)) return false;
+        rgbaToHostFrame(m.rgba.data(), width_ * 4, hasAlpha_, frame);
+        std::vector<uint8_t>().swap(m.rgba);
+        return true;
+    }
+    if (!m.havePending && !m.decode(path_, badPackets_)) return false;
+    m.havePending = false;
+    if (m.convertsInStrips(width_, height_)) {
+        m.convertToHost(path_, hasAlpha_, frame);
+    } else {
+        m.convert(path_, width_, height_, m.rgba);
+        rgbaToHostFrame(m.rgba.data(), width_ * 4, hasAlpha_, frame);
+    }
     return true;
 }
 

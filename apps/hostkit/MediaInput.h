@@ -3,6 +3,8 @@
 // stream's own colour matrix and range.
 #pragma once
 
+#include "Colour.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -55,6 +57,11 @@ class MediaReader {
     // The next frame as RGBA rows of width x 4 bytes; false at the end.
     // Frames whose size differs from the first one are scaled to it.
     bool next(std::vector<uint8_t> &rgba);
+    // The same frame as host pixels (what rgbaToHostFrame makes of those
+    // rows, the key byte from the alpha when hasAlpha(), else 255), resized
+    // to the picture's size; converted a strip at a time where that gives
+    // the same bytes, so that no RGBA frame is held.
+    bool next(HostFrame &frame);
 
   private:
     struct Impl;

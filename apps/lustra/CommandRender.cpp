@@ -109,7 +109,8 @@ Encoding:
                         yuv420p for H.264, odd frame sizes padded to even
 Other:
   -j, --jobs N          frames rendered at once, each by its own copy of the
-                        module (1 to 16; default: the number of cores);
+                        module (1 to 16; default: one less than the number
+                        of cores, at least 1);
                         frames are still written in order and the output is
                         the same for every N
   --quiet               no progress bar and no notes

@@ -22,6 +22,8 @@ extern "C" {
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
+#include <mutex>
 
 namespace fs = std::filesystem;
 
@@ -220,6 +222,91 @@ struct Encoder {
         av_frame_free(&frame);
         avcodec_free_context(&context);
     }
+};
+
+// The converters and encoder frames of prepare(), shared by the threads
+// that call it: each call takes a converter of its own (a swscale context
+// serves one thread at a time) and a frame, made when none is idle. A frame
+// comes back after it has been sent to the encoder; one the encoder still
+// holds a reference to gets new storage when it is taken again.
+class ConversionPool {
+  public:
+    using MakeConverter = std::function<std::unique_ptr<FrameConverter>()>;
+    ConversionPool(MakeConverter make, AVPixelFormat format, int width, int height)
+        : make_(std::move(make)), format_(format), width_(width), height_(height) {}
+    ~ConversionPool() {
+        for (AVFrame *frame : frames_) av_frame_free(&frame);
+    }
+    ConversionPool(const ConversionPool &) = delete;
+    ConversionPool &operator=(const ConversionPool &) = delete;
+
+    std::unique_ptr<FrameConverter> takeConverter() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!converters_.empty()) {
+                std::unique_ptr<FrameConverter> converter = std::move(converters_.back());
+                converters_.pop_back();
+                return converter;
+            }
+        }
+        return make_();
+    }
+    void giveBack(std::unique_ptr<FrameConverter> converter) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        converters_.push_back(std::move(converter));
+    }
+
+    // A frame of the encoder's size and pixel format that nobody else reads.
+    AVFrame *takeFrame() {
+        AVFrame *frame = nullptr;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (!frames_.empty()) {
+                frame = frames_.back();
+                frames_.pop_back();
+            }
+        }
+        if (frame && av_frame_is_writable(frame)) return frame;
+        if (frame)
+            av_frame_unref(frame);
+        else
+            frame = av_frame_alloc();
+        if (!frame) throw Failure("out of memory");
+        frame->format = format_;
+        frame->width = width_;
+        frame->height = height_;
+        if (av_frame_get_buffer(frame, 0) < 0) {
+            av_frame_free(&frame);
+            throw Failure("out of memory");
+        }
+        return frame;
+    }
+    void giveBack(AVFrame *frame) {
+        // What the last write set; the next one sets it again.
+        frame->pts = AV_NOPTS_VALUE;
+        std::lock_guard<std::mutex> lock(mutex_);
+        frames_.push_back(frame);
+    }
+
+  private:
+    MakeConverter make_;
+    AVPixelFormat format_;
+    int width_, height_;
+    std::mutex mutex_;
+    std::vector<std::unique_ptr<FrameConverter>> converters_;
+    std::vector<AVFrame *> frames_;
+};
+
+// A frame prepare() converted, back to its pool when it goes.
+class PooledFrame : public PreparedFrame {
+  public:
+    PooledFrame(ConversionPool &pool, AVFrame *frame) : pool_(pool), frame_(frame) {}
+    ~PooledFrame() override { pool_.giveBack(frame_); }
+    AVFrame *get() const { return frame_; }
+
+  private:
+    ConversionPool &pool_;
+    AVFrame *frame_;
 };
 
 void applyOptions(AVCodecContext *context, const OutputParameters &params, AVDictionary **options) {
@@ -467,9 +554,8 @@ class VideoOutput : public MediaOutput {
         if (result < 0 || !muxer_) throw Failure("out of memory");
         stream_ = avformat_new_stream(muxer_, nullptr);
         e_.context = avcodec_alloc_context3(codec);
-        e_.frame = av_frame_alloc();
         e_.packet = av_packet_alloc();
-        if (!stream_ || !e_.context || !e_.frame || !e_.packet) throw Failure("out of memory");
+        if (!stream_ || !e_.context || !e_.packet) throw Failure("out of memory");
         AVCodecContext *c = e_.context;
         c->width = codedWidth_;
         c->height = codedHeight_;
@@ -508,6 +594,8 @@ class VideoOutput : public MediaOutput {
             // the frames that thread keeps waiting (about 29 MiB at 1080).
             // An x264-params option of the user's replaces this.
             av_dict_set(&options, "x264-params", "sync-lookahead=0", 0);
+            if (params.encoderThreads > 0)
+                av_dict_set(&options, "threads", std::to_string(params.encoderThreads).c_str(), 0);
         }
         if (prores && params.alpha) av_dict_set(&options, "profile", "4444", 0);
         applyOptions(c, params, &options);
@@ -530,12 +618,15 @@ class VideoOutput : public MediaOutput {
         stream_->time_base = c->time_base;
         stream_->avg_frame_rate = c->framerate;
 
-        e_.frame->format = pixels;
-        e_.frame->width = codedWidth_;
-        e_.frame->height = codedHeight_;
-        if (av_frame_get_buffer(e_.frame, 0) < 0) throw Failure("out of memory");
-        e_.converter = std::make_unique<FrameConverter>(codedWidth_, codedHeight_, pixels, alpha_,
+        conversions_ = std::make_unique<ConversionPool>(
+            [=] {
+                return std::make_unique<FrameConverter>(codedWidth_, codedHeight_, pixels, alpha_,
                                                         interlaced_, matrix_, rgb);
+            },
+            pixels, codedWidth_, codedHeight_);
+        // The first converter made here: a pixel format swscale cannot
+        // write fails before anything is rendered.
+        conversions_->giveBack(conversions_->takeConverter());
 
         if (!params.audioPath.empty())
             audio_ = std::make_unique<AudioCopy>(params.audioPath, muxer_, params.audioStart);
@@ -581,23 +672,36 @@ class VideoOutput : public MediaOutput {
         rgba_ = nullptr;
     }
 
-    void write(const HostFrame &frame, int64_t) override {
-        if (av_frame_make_writable(e_.frame) < 0) throw Failure("out of memory");
-        const bool pad = codedWidth_ != params_.width || codedHeight_ != params_.height;
-        if (rgba_ && pad)
-            e_.converter->convertRgba(
-                padPixels(*rgba_, 4, params_.width, params_.height, codedWidth_, codedHeight_),
-                e_.frame);
-        else if (rgba_)
-            e_.converter->convertRgba(*rgba_, e_.frame);
-        else
-            e_.converter->convert(frame, e_.frame);
-        e_.frame->pts = pts_++;
+    void write(const HostFrame &frame, int64_t frameNumber) override {
+        writePrepared(rgba_ ? prepareRgba(*rgba_) : prepare(frame), frameNumber);
+    }
+
+    std::unique_ptr<PreparedFrame> prepare(const HostFrame &frame) override {
+        return convertWith(
+            [&](FrameConverter &converter, AVFrame *to) { converter.convert(frame, to); });
+    }
+
+    std::unique_ptr<PreparedFrame> prepareRgba(const std::vector<uint8_t> &rgba) override {
+        return convertWith([&](FrameConverter &converter, AVFrame *to) {
+            if (codedWidth_ != params_.width || codedHeight_ != params_.height)
+                converter.convertRgba(
+                    padPixels(rgba, 4, params_.width, params_.height, codedWidth_, codedHeight_),
+                    to);
+            else
+                converter.convertRgba(rgba, to);
+        });
+    }
+
+    void writePrepared(std::unique_ptr<PreparedFrame> prepared, int64_t) override {
+        auto *pooled = dynamic_cast<PooledFrame *>(prepared.get());
+        if (!pooled) throw Failure("internal error: a frame not prepared by this output");
+        AVFrame *frame = pooled->get();
+        frame->pts = pts_++;
         if (interlaced_) {
-            e_.frame->interlaced_frame = 1;
-            e_.frame->top_field_first = params_.fieldOrder == FieldOrder::TopFirst;
+            frame->interlaced_frame = 1;
+            frame->top_field_first = params_.fieldOrder == FieldOrder::TopFirst;
         }
-        send(e_.frame);
+        send(frame);
         if (audio_) audio_->writeUntil(secondsOfFrames(pts_));
     }
 
@@ -632,6 +736,21 @@ class VideoOutput : public MediaOutput {
     std::vector<std::string> files() const override { return files_; }
 
   private:
+    // A pooled frame filled by `convert(converter, frame)` with a pooled
+    // converter; both go back to the pool whatever happens.
+    template <typename Convert> std::unique_ptr<PreparedFrame> convertWith(Convert convert) {
+        auto prepared = std::make_unique<PooledFrame>(*conversions_, conversions_->takeFrame());
+        std::unique_ptr<FrameConverter> converter = conversions_->takeConverter();
+        try {
+            convert(*converter, prepared->get());
+        } catch (...) {
+            conversions_->giveBack(std::move(converter));
+            throw;
+        }
+        conversions_->giveBack(std::move(converter));
+        return prepared;
+    }
+
     double secondsOfFrames(int64_t frames) const {
         return double(frames) * params_.frameRate.den / params_.frameRate.num;
     }
@@ -656,6 +775,7 @@ class VideoOutput : public MediaOutput {
     AVFormatContext *muxer_ = nullptr;
     AVStream *stream_ = nullptr;
     Encoder e_;
+    std::unique_ptr<ConversionPool> conversions_;
     std::unique_ptr<AudioCopy> audio_;
     const std::vector<uint8_t> *rgba_ = nullptr; // the frame of writeRgba
     bool alpha_ = false, interlaced_ = false, done_ = false;
@@ -667,6 +787,10 @@ class VideoOutput : public MediaOutput {
 };
 
 } // namespace
+
+void MediaOutput::writePrepared(std::unique_ptr<PreparedFrame>, int64_t) {
+    throw Failure("internal error: this output writes no prepared frames");
+}
 
 OutputKind classifyOutput(const std::string &path) {
     if (path.empty()) throw UsageError("the output path is empty");

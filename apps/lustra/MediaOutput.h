@@ -36,9 +36,20 @@ struct OutputParameters {
     std::string codec;       // encoder name; empty: the format's usual one
     std::string pixelFormat; // FFmpeg pixel format name; empty: the encoder's usual one
     std::vector<std::pair<std::string, std::string>> codecOptions;
+    // libx264's threads (0: its own choice); a "threads" codec option of
+    // the user's replaces it.
+    int encoderThreads = 0;
     // Whether a finished file may replace an existing one (the user said
     // so); without, a file that exists by then is kept and the write fails.
     bool replace = true;
+};
+
+// A frame already converted to the encoder's pixels (see
+// MediaOutput::prepare); it gives its storage back to the output when it
+// goes, so it must not outlive the output.
+class PreparedFrame {
+  public:
+    virtual ~PreparedFrame() = default;
 };
 
 class MediaOutput {
@@ -51,6 +62,18 @@ class MediaOutput {
     virtual void write(const HostFrame &frame, int64_t frameNumber) = 0;
     // The same for a frame of straight RGBA rows (4 bytes a pixel, no gap).
     virtual void writeRgba(const std::vector<uint8_t> &rgba, int64_t frameNumber) = 0;
+    // The conversion to the encoder's pixels on its own, for a frame
+    // written later through writePrepared(): any thread may call it, several
+    // at once, so that the thread that writes only encodes. The converted
+    // frame takes less memory than the host frame (a third at 4:2:0). Null
+    // when this output converts in write() only (pictures).
+    virtual std::unique_ptr<PreparedFrame> prepare(const HostFrame &) { return nullptr; }
+    virtual std::unique_ptr<PreparedFrame> prepareRgba(const std::vector<uint8_t> &) {
+        return nullptr;
+    }
+    // Writes a frame that prepare() or prepareRgba() of this output made,
+    // exactly as write() or writeRgba() would have written the frame.
+    virtual void writePrepared(std::unique_ptr<PreparedFrame> frame, int64_t frameNumber);
     // Completes the output and moves it into place.
     virtual void finish() = 0;
     // Removes the temporary file and every file this output created; files

@@ -46,6 +46,9 @@ struct OutputFrame {
     int64_t index = 0;
     FramePool::Lease frame;
     RgbaPicture rgba; // instead of `frame` when not empty
+    // Either of them converted for the encoder by the worker (then `frame`
+    // is back in the pool and `rgba` empty), when the output converts ahead.
+    std::unique_ptr<PreparedFrame> prepared;
 };
 
 // At most this many copies of the module: the loader has about sixteen
@@ -54,19 +57,32 @@ constexpr int kMaxWorkers = 16;
 
 // The frames between the reader, the workers and the writer: decoded in
 // order, taken by the workers in order, rendered in any order, written in
-// order. The reader waits while `window` frames lie between the next frame
-// to write and the next to decode, which bounds the frames in memory.
+// order. The reader waits while a decoded frame waits for a worker (it
+// keeps one frame ahead of the workers: each one ahead holds two host
+// frames), and while `window` frames lie between the next frame to write
+// and the next to decode, which bounds the frames in memory. A rendered
+// frame waits for its conversion for the encoder among the frames to
+// convert: the worker that rendered it converts it unless the reader,
+// with nothing to decode, has taken it first (over a still the reader has
+// little else to do, and the worker goes on to its next frame).
 class FrameFlow {
   public:
     FrameFlow(int64_t first, int64_t window, int workers)
         : nextWrite_(first), window_(window), workers_(workers) {}
 
-    // The reader: waits until frame `index` may be decoded; false when the
-    // render stops.
-    bool waitForRoom(int64_t index) {
+    // The reader: waits until frame `index` may be decoded (Decode) or a
+    // rendered frame waits for its conversion (Convert: in `frame`); Stop
+    // when the render stops.
+    enum class Room { Decode, Convert, Stop };
+    Room waitForRoom(int64_t index, OutputFrame &frame) {
         std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return stopped_ || index < nextWrite_ + window_; });
-        return !stopped_;
+        auto mayDecode = [&] { return pending_.empty() && index < nextWrite_ + window_; };
+        changed_.wait(lock, [&] { return stopped_ || mayDecode() || !unconverted_.empty(); });
+        if (stopped_) return Room::Stop;
+        if (mayDecode()) return Room::Decode;
+        frame = std::move(unconverted_.front());
+        unconverted_.pop_front();
+        return Room::Convert;
     }
     bool push(InputFrames frames) {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -89,6 +105,23 @@ class FrameFlow {
         if (stopped_ || pending_.empty()) return false;
         frames = std::move(pending_.front());
         pending_.pop_front();
+        changed_.notify_all(); // the reader may decode the next
+        return true;
+    }
+    // A worker: a rendered frame to be converted, by whoever comes first.
+    bool toConvert(OutputFrame frame) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stopped_) return false;
+        unconverted_.push_back(std::move(frame));
+        changed_.notify_all();
+        return true;
+    }
+    // The oldest frame waiting for its conversion; false when none waits.
+    bool takeToConvert(OutputFrame &frame) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (stopped_ || unconverted_.empty()) return false;
+        frame = std::move(unconverted_.front());
+        unconverted_.pop_front();
         return true;
     }
     bool deliver(OutputFrame frame) {
@@ -135,6 +168,7 @@ class FrameFlow {
     std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<InputFrames> pending_;
+    std::deque<OutputFrame> unconverted_;
     std::map<int64_t, OutputFrame> rendered_;
     int64_t nextWrite_;
     const int64_t window_;
@@ -153,7 +187,7 @@ struct Worker {
     bool setUp = false;
     bool invertShape = false;
     DifferenceMatte matte;
-    double moduleSeconds = 0;
+    double moduleSeconds = 0, convertSeconds = 0;
     std::thread thread;
 
     Worker() = default;
@@ -312,9 +346,9 @@ RenderOutcome runRender(RenderRequest &request) {
     const bool replaceOutput =
         request.checkOutput ? request.checkOutput(kind, request.firstFrame, lastIndex) : true;
 
-    // How many workers: one a core unless told, no more than frames, and
-    // one where the module cannot be loaded more than once.
-    int wanted = request.workers > 0 ? request.workers : coreCount();
+    // How many workers: defaultWorkers() unless told, no more than frames,
+    // and one where the module cannot be loaded more than once.
+    int wanted = request.workers > 0 ? request.workers : defaultWorkers(coreCount());
     if (total > 0) wanted = int(std::min<int64_t>(wanted, total));
     wanted = std::clamp(wanted, 1, kMaxWorkers);
     if (wanted > 1 && !namespacesSupported()) {
@@ -426,6 +460,7 @@ RenderOutcome runRender(RenderRequest &request) {
     params.pixelFormat = request.pixelFormat;
     params.codecOptions = request.codecOptions;
     params.replace = replaceOutput;
+    params.encoderThreads = encoderThreads(coreCount());
     std::unique_ptr<MediaOutput> output = MediaOutput::create(params);
     outcome.outputDescription = output->describe();
     if (!output->note().empty()) say("note: " + output->note());
@@ -509,11 +544,11 @@ RenderOutcome runRender(RenderRequest &request) {
     // Frames in order from the reader, rendered by the workers in any
     // order, written in order by the writer: no more than `window` frames
     // between the next one written and the last one decoded. One a worker,
-    // one being encoded and one decoded ahead keep every thread busy; each
-    // frame more holds up to three frames of the pool (about 25 MiB at 1080).
+    // one being encoded and one decoded ahead keep every thread busy; a
+    // frame waiting for the writer holds only its converted pixels.
     FrameFlow flow(request.firstFrame, int64_t(workers.size()) + 2, int(workers.size()));
     std::exception_ptr readerError, writerError, workerError;
-    double decodeSeconds = 0, encodeSeconds = 0;
+    double decodeSeconds = 0, encodeSeconds = 0, readerConvertSeconds = 0;
     const Clock::time_point wallStart = Clock::now();
 
     // Messages from the workers and the writer, between progress updates.
@@ -550,6 +585,17 @@ RenderOutcome runRender(RenderRequest &request) {
         }
     } joinAll{flow, {&reader, &writer}};
     for (auto &worker : workers) joinAll.threads.push_back(&worker->thread);
+
+    // The conversion of a rendered frame for the encoder (when the output
+    // converts ahead); the host frame goes back to the pool.
+    auto convertForEncoder = [&](OutputFrame &frame) {
+        frame.prepared =
+            frame.rgba.empty() ? output->prepare(*frame.frame) : output->prepareRgba(frame.rgba);
+        if (frame.prepared) {
+            frame.frame.release();
+            RgbaPicture().swap(frame.rgba);
+        }
+    };
 
     reader = std::thread([&] {
         try {
@@ -588,7 +634,25 @@ RenderOutcome runRender(RenderRequest &request) {
             }
             for (int64_t index = request.firstFrame;; ++index) {
                 if (lastIndex >= 0 && index > lastIndex) break;
-                if (!flow.waitForRoom(index)) return;
+                OutputFrame rendered;
+                const FrameFlow::Room room = flow.waitForRoom(index, rendered);
+                if (room == FrameFlow::Room::Stop) return;
+                if (room == FrameFlow::Room::Convert) {
+                    // Not an input problem: it stops the render at once.
+                    try {
+                        const Clock::time_point start = Clock::now();
+                        convertForEncoder(rendered);
+                        readerConvertSeconds += secondsSince(start);
+                    } catch (...) {
+                        std::lock_guard<std::mutex> lock(failureMutex);
+                        if (!workerError) workerError = std::current_exception();
+                        flow.stop();
+                        return;
+                    }
+                    if (!flow.deliver(std::move(rendered))) return;
+                    --index; // still to be decoded
+                    continue;
+                }
                 InputFrames frames;
                 frames.index = index;
                 const Clock::time_point start = Clock::now();
@@ -610,7 +674,9 @@ RenderOutcome runRender(RenderRequest &request) {
             OutputFrame frame;
             while (flow.nextToWrite(frame)) {
                 const Clock::time_point start = Clock::now();
-                if (!frame.rgba.empty())
+                if (frame.prepared)
+                    output->writePrepared(std::move(frame.prepared), frame.index);
+                else if (!frame.rgba.empty())
                     output->writeRgba(frame.rgba, frame.index);
                 else
                     output->write(*frame.frame, frame.index);
@@ -698,7 +764,18 @@ RenderOutcome runRender(RenderRequest &request) {
                 }
                 if (result.rgba.size() > size_t(width) * height * 4)
                     result.rgba.resize(size_t(width) * height * 4);
-                if (!flow.deliver(std::move(result))) return; // the render stops
+                // The conversion for the encoder next to the module rather
+                // than in the writer: the writer only encodes, and the frame
+                // waits for its turn in the encoder's pixels. This worker
+                // converts what the reader has not taken.
+                if (!flow.toConvert(std::move(result))) return; // the render stops
+                OutputFrame rendered;
+                while (flow.takeToConvert(rendered)) {
+                    const Clock::time_point converting = Clock::now();
+                    convertForEncoder(rendered);
+                    worker.convertSeconds += secondsSince(converting);
+                    if (!flow.deliver(std::move(rendered))) return;
+                }
             }
         } catch (...) {
             std::lock_guard<std::mutex> lock(failureMutex);
@@ -723,7 +800,11 @@ RenderOutcome runRender(RenderRequest &request) {
     reader.join();
     progress.clear();
     const bool interrupted = stopping || interruptRequested();
-    for (auto &worker : workers) outcome.times.module += worker->moduleSeconds;
+    for (auto &worker : workers) {
+        outcome.times.module += worker->moduleSeconds;
+        outcome.times.convert += worker->convertSeconds;
+    }
+    outcome.times.convert += readerConvertSeconds;
     outcome.times.decode = decodeSeconds;
     outcome.times.encode = encodeSeconds;
 
@@ -775,6 +856,14 @@ RenderOutcome runRender(RenderRequest &request) {
     if (liveImages != 0)
         say("warning: the module kept " + std::to_string(liveImages) + " host images");
     return outcome;
+}
+
+int defaultWorkers(int cores) {
+    return std::max(1, cores - 1);
+}
+
+int encoderThreads(int cores) {
+    return cores <= 2 ? 1 : 0;
 }
 
 int coreCount() {

@@ -1,7 +1,8 @@
 // One render: inputs read and converted in a reader thread, frames rendered
 // through OperatorAction by one or more workers, each with a copy of the
 // module of its own (the module is single-threaded and serves one instance
-// per load), output converted and encoded in order in a writer thread.
+// per load), which also converts its output for the encoder; encoded in
+// order in a writer thread.
 #pragma once
 
 #include "AlphaMatte.h"
@@ -35,7 +36,7 @@ struct RenderRequest {
     // What opGetCustomPrefsName answers ("" = no per-instance name).
     std::string customName;
     // Frames rendered at once, each by a worker with its own copy of the
-    // module (0: one a core). Fewer when the render has fewer frames or the
+    // module (0: defaultWorkers() of the cores). Fewer when the render has fewer frames or the
     // loader cannot load that many copies.
     int workers = 0;
     // The name worker `worker` (1, 2, ...) is given instead of customName,
@@ -80,9 +81,10 @@ struct RenderRequest {
 };
 
 struct RenderTimes {
-    double decode = 0; // reader thread: decoding, scaling, conversion to host pixels
-    double module = 0; // OperatorAction calls, summed over the workers
-    double encode = 0; // writer thread: conversion and encoding
+    double decode = 0;  // reader thread: decoding, scaling, conversion to host pixels
+    double module = 0;  // OperatorAction calls, summed over the workers
+    double convert = 0; // workers and reader: conversion for the encoder, when done ahead
+    double encode = 0;  // writer thread: encoding (and conversion when not done ahead)
     double wall = 0;
 };
 
@@ -99,6 +101,22 @@ struct RenderOutcome {
 // problems Failure; a frame the module fails on gives exit code 1 with its
 // log lines printed, Ctrl-C exit code 130 with the output closed properly.
 RenderOutcome runRender(RenderRequest &request);
+
+// The workers of a render that does not say: one a core beyond the first.
+// The reader (decoding and converting both inputs) and the writer (the
+// encoder) take about a core between them at 1080, each worker (the
+// module and the conversion for the encoder) about one more, and every
+// copy of the module holds about 80 MiB more at 1080: on two cores a
+// second worker only adds memory (same CPU time, no faster).
+int defaultWorkers(int cores);
+
+// The threads libx264 is given (0: its own choice, one and a half a core).
+// On two cores or fewer it encodes in the writer thread: its frame
+// threads there take about a quarter more CPU time a frame at 1080 (they
+// wait for each other and for the cores the reader and the workers use)
+// and about 45 MiB more. A different thread count makes a different
+// (equally good) stream: the settings stay veryfast, crf 18.
+int encoderThreads(int cores);
 
 // The cores this process may run on (its CPU affinity; a container or a
 // batch system may allow fewer than the machine has).

@@ -401,12 +401,12 @@ int runRenderCommand(RenderCommand &command) {
             const double n = double(outcome.frames);
             std::fprintf(stderr,
                          "lustra: %lld frames in %.2f s = %.2f fps; per frame: decode %.1f ms "
-                         "(reader thread), module %.1f ms (%d worker%s), encode %.1f ms (writer "
-                         "thread)\n",
+                         "(reader thread), module %.1f ms (%d worker%s), convert %.1f ms "
+                         "(workers, reader), encode %.1f ms (writer thread)\n",
                          (long long)outcome.frames, outcome.times.wall, fps,
                          1000 * outcome.times.decode / n, 1000 * outcome.times.module / n,
                          outcome.workers, outcome.workers == 1 ? "" : "s",
-                         1000 * outcome.times.encode / n);
+                         1000 * outcome.times.convert / n, 1000 * outcome.times.encode / n);
         }
     }
     return outcome.exitCode;

@@ -36,7 +36,7 @@ struct RenderCommand {
     std::string codec, pixelFormat;
     std::vector<std::pair<std::string, std::string>> codecOptions;
     bool quiet = false, stats = false;
-    int workers = 0;                              // -j: frames rendered at once (0: one a core)
+    int workers = 0;                              // -j: frames rendered at once (0: defaultWorkers)
     OverwriteMode overwrite = OverwriteMode::Ask; // existing outputs: -y, -n
     // Inputs a program supplies itself instead of files (the demo).
     std::unique_ptr<FrameSource> titleSource, backgroundSource;
