@@ -42,16 +42,23 @@ void freeLayer(SourceImage &layer) {
     layer.sharesPixels = 0;
 }
 
+// Replaces the layer's picture by a new width x height buffer of unspecified
+// contents; false (and no picture) when it cannot be allocated.
+bool newLayerPicture(SourceImage &layer, int32_t width, int32_t height) {
+    freeLayer(layer);
+    layer.pixels = static_cast<uint32_t *>(
+        takeBuffer(size_t(width) * size_t(height) * 4, BufferContents::unspecified));
+    if (!layer.pixels) return false;
+    layer.width = width;
+    layer.height = height;
+    return true;
+}
+
 // Converts width x height host pixels into a new RGB buffer of the layer;
 // an allocation failure leaves the layer without picture.
 void convertIntoLayer(SourceImage &layer, const uint32_t *host, int32_t width, int32_t height) {
-    freeLayer(layer);
-    const size_t count = size_t(width) * size_t(height);
-    layer.pixels = static_cast<uint32_t *>(takeBuffer(count * 4, BufferContents::unspecified));
-    if (!layer.pixels) return;
-    layer.width = width;
-    layer.height = height;
-    hostPixelsToRgb(host, layer.pixels, count);
+    if (newLayerPicture(layer, width, height))
+        hostPixelsToRgb(host, layer.pixels, size_t(width) * size_t(height));
 }
 
 // Where input 0's rows are: in the host's fields the field rendering keeps,
@@ -71,12 +78,7 @@ void convertCurrentFrame(SourceImage &layer) {
     if (!rows.field[0] || !rows.field[1]) return;
     const int32_t width = fieldState.projectFrameWidth, height = fieldState.projectFrameHeight;
     if (deferringMap2 && &layer == &sourceImages[kLayerMap2]) {
-        freeLayer(layer);
-        layer.pixels = static_cast<uint32_t *>(
-            takeBuffer(size_t(width) * size_t(height) * 4, BufferContents::unspecified));
-        if (!layer.pixels) return;
-        layer.width = width;
-        layer.height = height;
+        if (!newLayerPicture(layer, width, height)) return;
         layer.deferred = 1;
         deferredRows = rows;
         return;
@@ -96,12 +98,7 @@ void convertCurrentFrame(SourceImage &layer) {
         return;
     }
     // Row by row from the fields.
-    freeLayer(layer);
-    layer.pixels = static_cast<uint32_t *>(
-        takeBuffer(size_t(width) * size_t(height) * 4, BufferContents::unspecified));
-    if (!layer.pixels) return;
-    layer.width = width;
-    layer.height = height;
+    if (!newLayerPicture(layer, width, height)) return;
     for (int32_t r = 0; r < height; ++r)
         hostPixelsToRgb(rows.row(r), layer.pixels + size_t(r) * width, size_t(width));
 }
