@@ -90,7 +90,11 @@ else
 fi
 
 has_jobs=0
-"$lustra" render --help 2>/dev/null | grep -Eq '^ +-j[ ,]|--jobs' && has_jobs=1
+# The help text is read whole first: grep -q stops reading at the first match,
+# and under pipefail the help text written after that would end
+# lustra with SIGPIPE and fail the test.
+render_help=$("$lustra" render --help 2>/dev/null || true)
+grep -Eq '^ +-j[ ,]|--jobs' <<<"$render_help" && has_jobs=1
 
 encoder=(--codec libx264 --codec-option preset=veryfast --codec-option crf=18)
 
