@@ -14,16 +14,18 @@ CliHost::~CliHost() {
 }
 
 void CliHost::setFrames(int64_t frameIndex, const HostFrame *background, const HostFrame *title) {
-    // A view lives no longer than the call it was handed out in: the frames
-    // of the next call may be other ones, or the same ones refilled.
-    cutOffViews(nullptr, false);
+    // Another frame (other frames, or the same ones refilled for another
+    // frame index): the views of the one before show nothing any more. The
+    // same frame chosen again keeps them.
+    if (frameIndex != frameIndex_ || background != frames_[0] || title != frames_[1])
+        cutOffViews(nullptr, false);
     frameIndex_ = frameIndex;
     frames_[0] = background;
     frames_[1] = title;
 }
 
 void CliHost::setOutput(HostFrame *output) {
-    cutOffViews(nullptr, true);
+    if (output != output_) cutOffViews(nullptr, true);
     output_ = output;
 }
 

@@ -41,7 +41,8 @@ class CliHost : public HostBackend {
     // 2k + 1 (even rows) of frame k = `frameIndex`, for input 0 (background)
     // and input 1 (title). Both frames have the project's frame size.
     // Views of the frames still held by the module are cut off (their
-    // pixels become null) when their frame is replaced here.
+    // pixels become null) when another frame index or other frames are set
+    // here; the same frame set again keeps them.
     void setFrames(int64_t frameIndex, const HostFrame *background, const HostFrame *title);
     // Where the fields the module puts go, and in which rows: each put takes
     // the next parity of the queue (1 = odd frame rows, 0 = even rows).

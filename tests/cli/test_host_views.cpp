@@ -147,7 +147,12 @@ TEST(CliBackendViews, ViewsAreCutOffWhenTheirFramesAreReplaced) {
     host.expectPuts({1});
     OpImage *input = opGetField(1, 0), *out = opAllocImage(-1, -1, 1, 0);
     ASSERT_TRUE(input && out);
-    host.setFrames(1, &background, &title); // the next call's frames
+    const uint32_t *shown = input->pixels;
+    host.setFrames(0, &background, &title); // the same frame chosen again
+    host.setOutput(&output);
+    EXPECT_EQ(input->pixels, shown);
+    EXPECT_NE(out->pixels, nullptr);
+    host.setFrames(1, &background, &title); // the next frame, in the same frames
     EXPECT_EQ(input->pixels, nullptr);
     EXPECT_NE(out->pixels, nullptr);
     HostFrame next(4, 4, 0x5u);
