@@ -32,6 +32,8 @@ class MemoryHost : public HostBackend {
 
     void setFrames(int w, int h, std::vector<uint32_t> titleFrame,
                    std::vector<uint32_t> backgroundFrame) {
+        // Views of the frames before show nothing any more.
+        for (View &held : views_) held.image->pixels = nullptr;
         width = w;
         height = h;
         title = std::move(titleFrame);
@@ -79,6 +81,10 @@ class MemoryHost : public HostBackend {
         return image(width, height / 2);
     }
     int32_t putField(OpImage *field) override {
+        if (!field || !field->pixels) {
+            freeImage(field);
+            return 0;
+        }
         // Frame-wise rendering returns the odd rows first, then the even rows.
         const int parity = putCount % 2 == 0 ? 1 : 0;
         uint32_t *rows = output_.data() + rowOffset(parity);
