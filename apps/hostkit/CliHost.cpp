@@ -18,21 +18,21 @@ void CliHost::setFrames(int64_t frameIndex, const HostFrame *background, const H
     // frame index): the views of the one before show nothing any more. The
     // same frame chosen again keeps them.
     if (frameIndex != frameIndex_ || background != frames_[0] || title != frames_[1])
-        cutOffViews(nullptr, false);
+        cutOffViews(false);
     frameIndex_ = frameIndex;
     frames_[0] = background;
     frames_[1] = title;
 }
 
 void CliHost::setOutput(HostFrame *output) {
-    if (output != output_) cutOffViews(nullptr, true);
+    if (output != output_) cutOffViews(true);
     output_ = output;
 }
 
-void CliHost::cutOffViews(const HostFrame *frame, bool output) {
+void CliHost::cutOffViews(bool output) {
     for (auto &entry : live_) {
         Slot *slot = entry.second;
-        if (!slot->frame || slot->output != output || (frame && slot->frame != frame)) continue;
+        if (!slot->frame || slot->output != output) continue;
         slot->image.pixels = nullptr;
         slot->frame = nullptr;
     }

@@ -110,8 +110,8 @@ class CliHost : public HostBackend {
     // A spare slot for a view (one without pixels first), or null.
     Slot *viewSlot();
     OpImage *handOut(Slot *slot);
-    // Cuts off the live views of `frame` (null: of the output frame).
-    void cutOffViews(const HostFrame *frame, bool output);
+    // Cuts off the live views of the output frame, or of the input frames.
+    void cutOffViews(bool output);
 
     Installer install_;
     HostBackend *previous_ = nullptr;
