@@ -143,7 +143,7 @@ int main(int argc, char **argv) {
         OperatorAction(&context);
         const std::string path = directory + "/" + variation.name + ".png";
         if (result != 0 || host.putCount != 2 ||
-            !lustra::tools::writeHostFramePng(path, width, height, host.rendered)) {
+            !lustra::tools::writeHostFramePng(path, width, height, host.rendered())) {
             std::fprintf(stderr, "lustra_stills: %s failed\n", variation.name);
             ++failures;
             continue;

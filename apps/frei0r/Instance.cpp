@@ -31,7 +31,8 @@ void fillFrame(HostFrame &frame, const uint32_t *rgba, int width, int height, bo
     frame.pixels.resize(size_t(width) * size_t(height));
     cli::rgbaToHostFrame(reinterpret_cast<const uint8_t *>(rgba), width * 4, useAlpha, frame);
     if (height % 2 != 0) {
-        const std::vector<uint32_t> last(frame.pixels.end() - width, frame.pixels.end());
+        const uint32_t *lastRow = frame.row(height - 1);
+        const std::vector<uint32_t> last(lastRow, lastRow + width);
         frame.pixels.insert(frame.pixels.end(), last.begin(), last.end());
         ++frame.height;
     }

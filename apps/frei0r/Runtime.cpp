@@ -236,6 +236,7 @@ bool Runtime::setUp(const Record &record, const HostChoices &choices, std::strin
     module_->secondLayers()->value = choices.secondLayers ? 1 : 0;
     module_->flickerFilter()->value = choices.flickerFilter ? 1 : 0;
     module_->fieldWise()->value = choices.fieldWise ? 1 : 0;
+    host_->setFieldWise(choices.fieldWise);
     OperatorContext context{};
     context.node = 1;
     context.scaleNumerator = 1;
@@ -275,6 +276,7 @@ bool Runtime::render(const Record &record, const HostChoices &choices, const Hos
     module_->secondLayers()->value = choices.secondLayers ? 1 : 0;
     module_->flickerFilter()->value = choices.flickerFilter ? 1 : 0;
     module_->fieldWise()->value = choices.fieldWise ? 1 : 0;
+    host_->setFieldWise(choices.fieldWise);
 
     host_->setFrames(0, &background, &title);
     host_->setOutput(&output);

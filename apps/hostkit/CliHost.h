@@ -2,6 +2,14 @@
 // current title and background frames, weaves the fields the module hands
 // back into the output frame, delivers the pictures that settings name,
 // collects the module's log lines and acts on Ctrl-C in the abort check.
+//
+// Frames kept field by field (HostFrame's default layout) are handed over
+// without copying: a field the module reads is a view of its frame's rows,
+// and a new output field is a view of the output frame's rows of the parity
+// it will be put back as, so that putting it back copies nothing. A view
+// released with opFreeImage leaves its frame as it is; an image the module
+// frees instead of putting back is not woven in; an image of another kind
+// put back (a field of its own, or a view of an input) is copied in.
 #pragma once
 
 #include "Colour.h"
@@ -32,10 +40,21 @@ class CliHost : public HostBackend {
     // The frames of the current render call: fields 2k (odd rows) and
     // 2k + 1 (even rows) of frame k = `frameIndex`, for input 0 (background)
     // and input 1 (title). Both frames have the project's frame size.
+    // Views of the frames still held by the module are cut off (their
+    // pixels become null) when another frame index or other frames are set
+    // here; the same frame set again keeps them.
     void setFrames(int64_t frameIndex, const HostFrame *background, const HostFrame *title);
     // Where the fields the module puts go, and in which rows: each put takes
     // the next parity of the queue (1 = odd frame rows, 0 = even rows).
-    void setOutput(HostFrame *output) { output_ = output; }
+    // Replacing the output cuts off the views of the one before.
+    void setOutput(HostFrame *output);
+    // The module's field-wise choice as the host set it. Field-wise, the
+    // module renders into the field of input 1 it got and hands that one
+    // back: that field is then a copy, so that the title frame stays as it
+    // is (a frame may be rendered again, or be a still shown for many).
+    // Frame-wise, the module only reads the fields it gets: each is a view.
+    // Until told, the host assumes field-wise.
+    void setFieldWise(bool fieldWise) { fieldWise_ = fieldWise; }
     void expectPuts(std::initializer_list<int> parities) { puts_.assign(parities); }
     int pendingPuts() const { return int(puts_.size()); }
     int unexpectedPuts() const { return unexpectedPuts_; }
@@ -75,18 +94,31 @@ class CliHost : public HostBackend {
         OpImage image{};
         std::vector<uint32_t> pixels;
         bool view = false;
+        // A view of a frame's field: the frame, and the parity of its rows
+        // (1 = odd frame rows); `output` when it is the output frame.
+        const HostFrame *frame = nullptr;
+        int parity = 0;
+        bool output = false;
     };
 
     OpImage *newImage(int32_t width, int32_t height);
     // A view of `picture`'s pixels, which the module only reads.
     OpImage *viewImage(const HostFrame &picture);
+    // A view of the field of `frame` whose rows have `parity`, or null when
+    // the frame's fields are not blocks of rows.
+    OpImage *viewField(const HostFrame &frame, int parity, bool output);
+    // A spare slot for a view (one without pixels first), or null.
+    Slot *viewSlot();
     OpImage *handOut(Slot *slot);
+    // Cuts off the live views of the output frame, or of the input frames.
+    void cutOffViews(bool output);
 
     Installer install_;
     HostBackend *previous_ = nullptr;
     int64_t frameIndex_ = -1;
     const HostFrame *frames_[2] = {nullptr, nullptr};
     HostFrame *output_ = nullptr;
+    bool fieldWise_ = true;
     std::deque<int> puts_;
     int unexpectedPuts_ = 0;
     int liveImages_ = 0;

@@ -26,16 +26,38 @@ uint32_t rgbToHost(uint8_t r, uint8_t g, uint8_t b, uint8_t alpha = 255);
 // B = Y + 1.772 Cb (Cb, Cr centred on 128), truncated and clamped.
 void hostToRgb(uint32_t pixel, uint8_t rgb[3]);
 
-// A frame of host pixels.
+// A frame of host pixels. By default its rows are kept field by field:
+// every even frame row (0, 2, 4, ...), then every odd row (1, 3, 5, ...),
+// so that each field of the frame lies in one block of rows one after the
+// other, which the host hands to the module as it is (the module's images
+// have no pitch: a field of a frame kept row after row would have to be
+// copied out). A frame made with Layout::Rows keeps its rows in order, as a
+// picture handed over whole needs. row(y) is frame row y in either layout.
+// Growing a frame of odd height by one row appends that row to `pixels`,
+// and shrinking an even height by one drops the last stored row, in both
+// layouts.
 struct HostFrame {
+    enum class Layout : uint8_t { Fields, Rows };
     int width = 0;
     int height = 0;
     std::vector<uint32_t> pixels;
+    Layout layout = Layout::Fields;
 
     HostFrame() = default;
-    HostFrame(int w, int h, uint32_t fill = 0) : width(w), height(h), pixels(size_t(w) * h, fill) {}
-    uint32_t *row(int y) { return pixels.data() + size_t(y) * width; }
-    const uint32_t *row(int y) const { return pixels.data() + size_t(y) * width; }
+    HostFrame(int w, int h, uint32_t fill = 0, Layout order = Layout::Fields)
+        : width(w), height(h), pixels(size_t(w) * h, fill), layout(order) {}
+    uint32_t *row(int y) { return pixels.data() + rowOffset(y); }
+    const uint32_t *row(int y) const { return pixels.data() + rowOffset(y); }
+    // Where frame row y starts in `pixels`.
+    size_t rowOffset(int y) const {
+        if (layout == Layout::Rows) return size_t(y) * size_t(width);
+        const size_t stored = (y & 1) ? (size_t(height) + 1) / 2 + size_t(y) / 2 : size_t(y) / 2;
+        return stored * size_t(width);
+    }
+    // Each field (height / 2 rows of every second frame row) lies in one
+    // block from row(0) and row(1) on: the rows are kept field by field, or a
+    // field has a single row.
+    bool fieldsAreBlocks() const { return layout == Layout::Fields || height / 2 <= 1; }
 };
 
 // Packed RGBA rows (4 bytes a pixel, `stride` bytes a row) to host pixels;

@@ -231,7 +231,8 @@ HostFrame loadPicture(const std::string &path) {
     MediaReader reader(path);
     std::vector<uint8_t> rgba;
     if (!reader.next(rgba)) throw Failure(path + ": no picture");
-    HostFrame frame(reader.width(), reader.height());
+    // Rows in order: a picture is handed to the module whole, as it is.
+    HostFrame frame(reader.width(), reader.height(), 0, HostFrame::Layout::Rows);
     rgbaToHostFrame(rgba.data(), reader.width() * 4, reader.hasAlpha(), frame);
     return frame;
 }

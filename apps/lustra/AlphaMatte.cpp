@@ -13,10 +13,11 @@ namespace {
 // output conversion but shifted by its average half level, so that the
 // matte works from the module's colours rather than from bytes already
 // rounded once more.
+// The result is in frame order, row after row.
 std::vector<float> toRgb(const HostFrame &frame) {
-    std::vector<float> rgb(frame.pixels.size() * 3);
-    for (size_t i = 0; i < frame.pixels.size(); ++i) {
-        const uint32_t p = frame.pixels[i];
+    std::vector<float> rgb(size_t(frame.width) * size_t(frame.height) * 3);
+    for (size_t i = 0; i < rgb.size() / 3; ++i) {
+        const uint32_t p = frame.row(int(i / size_t(frame.width)))[i % size_t(frame.width)];
         const float y = float(p >> 24);
         const float cb = float(int((p >> 16) & 0xFF) - 128), cr = float(int((p >> 8) & 0xFF) - 128);
         const float c[3] = {y + 1.402f * cr, y - 0.344136f * cb - 0.714136f * cr, y + 1.772f * cb};

@@ -216,10 +216,14 @@ std::string rateText(Rational rate) {
     return text;
 }
 
-// Duplicates the last row so that the frame has an even number of rows.
+// Duplicates the last row so that the frame has an even number of rows (the
+// new row goes to the end of the pixels in either layout of a frame).
 void padToEven(HostFrame &frame) {
     if (frame.height % 2 == 0) return;
-    frame.pixels.insert(frame.pixels.end(), frame.pixels.end() - frame.width, frame.pixels.end());
+    const size_t last = frame.rowOffset(frame.height - 1);
+    frame.pixels.resize(frame.pixels.size() + size_t(frame.width));
+    std::copy_n(frame.pixels.begin() + std::ptrdiff_t(last), frame.width,
+                frame.pixels.end() - frame.width);
     ++frame.height;
 }
 
@@ -397,6 +401,7 @@ RenderOutcome runRender(RenderRequest &request) {
         choices[2]->value = request.choices.fieldWise ? 1 : 0;
 
         CliHost &host = *worker.host;
+        host.setFieldWise(request.choices.fieldWise);
         host.customName = worker.number > 0 && request.customNameOf
                               ? request.customNameOf(worker.number)
                               : request.customName;

@@ -81,7 +81,7 @@ class FarRegion : public ::testing::Test {
         }
         context.action = 2;
         OperatorAction(&context);
-        return host.rendered;
+        return host.rendered();
     }
 
     void expectSame(const Case &c) {
@@ -335,7 +335,8 @@ TEST_F(FarRegion, PlanesOfAnEarlierFrameDoNotShowThrough) {
         context.action = 2;
         OperatorAction(&context);
         size_t differing = 0;
-        for (size_t i = 0; i < fresh.size(); ++i) differing += fresh[i] != host.rendered[i];
+        const std::vector<uint32_t> rendered = host.rendered();
+        for (size_t i = 0; i < fresh.size(); ++i) differing += fresh[i] != rendered[i];
         EXPECT_EQ(differing, 0u) << c.name;
     }
 }
@@ -403,7 +404,8 @@ TEST_F(FarRegion, PicturesOfAnEarlierBackgroundDoNotShowThrough) {
         context.action = 2;
         OperatorAction(&context);
         size_t differing = 0;
-        for (size_t i = 0; i < whole.size(); ++i) differing += whole[i] != host.rendered[i];
+        const std::vector<uint32_t> rendered = host.rendered();
+        for (size_t i = 0; i < whole.size(); ++i) differing += whole[i] != rendered[i];
         EXPECT_EQ(differing, 0u) << c.name;
     }
 }
