@@ -219,16 +219,19 @@ void analyseMask() {
         if (x > maxX) maxX = x;
         if (y > maxY) maxY = y;
     };
-    // Rows that hold nothing, found in one pass: a row that holds nothing
-    // between two such rows (or the frame's edge) has no covered or edge
-    // pixels. (Without room for the flags every row is read as below.)
-    uint8_t *emptyRows = static_cast<uint8_t *>(takeScratch(size_t(h) + 1));
-    for (int32_t y = 0; emptyRows && y < h; ++y)
-        emptyRows[y] = rowHoldsNothing(engine.mask + engine.paddedRowOffset[y], w) ? 1 : 0;
+    // Rows that hold nothing, each found once as the scan moves down (rows
+    // beyond the frame count as holding nothing): a row that holds nothing
+    // between two such rows has no covered or edge pixels.
+    const auto holdsNothing = [&](int32_t y) {
+        return y < 0 || y >= h || rowHoldsNothing(engine.mask + engine.paddedRowOffset[y], w);
+    };
+    bool aboveEmpty = true, hereEmpty = holdsNothing(0);
     for (int32_t y = 0; y < h; ++y) {
         pollAbort(y);
-        if (emptyRows && emptyRows[y] && (y == 0 || emptyRows[y - 1]) &&
-            (y == h - 1 || emptyRows[y + 1])) {
+        const bool belowEmpty = holdsNothing(y + 1);
+        const bool quietRow = aboveEmpty && hereEmpty && belowEmpty;
+        aboveEmpty = hereEmpty, hereEmpty = belowEmpty;
+        if (quietRow) {
             if (w > 0) sawTransparent = true;
             continue;
         }
@@ -297,7 +300,6 @@ void analyseMask() {
             x = end;
         }
     }
-    std::free(emptyRows);
     engine.boundsMinX = minX;
     engine.boundsMinY = minY;
     engine.boundsMaxX = maxX;
