@@ -2,6 +2,7 @@
 
 #include "engine/Blend.h"
 #include "engine/kernels/CpuVariant.h"
+#include "engine/kernels/ShadowKernels.h"
 
 #include <cstring>
 #include <vector>
@@ -32,6 +33,8 @@ struct Passes {
     void (*sumColumns)(const uint8_t *, ptrdiff_t, const int32_t *, int32_t, int32_t, int32_t *);
     void (*convolve)(const int32_t *, int32_t, const int32_t *, int32_t, int32_t *,
                      std::vector<int32_t> &, const uint8_t *);
+    void (*convolveToShadow)(const int32_t *, int32_t, const int32_t *, int32_t, int32_t *,
+                             uint8_t *, std::vector<int32_t> &);
 };
 Passes &passes();
 
@@ -325,12 +328,36 @@ __attribute__((target("avx2"))) void convolveAvx2(const int32_t *kernel, int32_t
 // pairs are made sixteen at a time, the blocks of equal columns are blocks
 // of sixteen pairs, and the last outputs of the row (fewer than sixteen)
 // are taken with masked loads and stores instead of one by one.
+// Where the AVX-512 row pass puts sixteen sums (those of `lanes`): as they
+// are, or as the shadow map's bytes, the low byte of sum / 65536 (divided
+// toward zero, as the integer division does).
+struct SumsOut {
+    int32_t *out;
+    __attribute__((target("avx512f,avx512bw,avx512vl"))) void store(int32_t at, __mmask16 lanes,
+                                                                    __m512i sums) const {
+        _mm512_mask_storeu_epi32(out + at, lanes, sums);
+    }
+};
+struct ShadowBytesOut {
+    uint8_t *out;
+    __attribute__((target("avx512f,avx512bw,avx512vl"))) void store(int32_t at, __mmask16 lanes,
+                                                                    __m512i sums) const {
+        // 65535 added to negative sums before the arithmetic shift.
+        const __m512i toward =
+            _mm512_maskz_srli_epi32(0xFFFF, _mm512_maskz_srai_epi32(0xFFFF, sums, 31), 16);
+        const __m512i quotient =
+            _mm512_maskz_srai_epi32(0xFFFF, _mm512_add_epi32(sums, toward), 16);
+        _mm512_mask_cvtepi32_storeu_epi8(out + at, lanes, quotient);
+    }
+};
+
 // Outputs at .. at + 15 of the AVX-512 row pass (those of `lanes`), summed
 // over every tap.
+template <typename Out>
 __attribute__((target("avx512f,avx512bw,avx512vl"))) inline void
 convolveSixteenAvx512(const int32_t *kernel, int32_t taps, const int32_t *tapPairs,
                       const int32_t *pairs, const int32_t *column, int32_t at, __mmask16 lanes,
-                      int32_t *out) {
+                      const Out &out) {
     __m512i total = _mm512_setzero_si512();
     int32_t k = 0;
     for (; k + 1 < taps; k += 2) {
@@ -342,12 +369,13 @@ convolveSixteenAvx512(const int32_t *kernel, int32_t taps, const int32_t *tapPai
         const __m512i last = _mm512_maskz_loadu_epi32(lanes, column + at + k);
         total = _mm512_add_epi32(total, _mm512_mullo_epi32(last, _mm512_set1_epi32(kernel[k])));
     }
-    _mm512_mask_storeu_epi32(out + at, lanes, total);
+    out.store(at, lanes, total);
 }
 
+template <typename Out>
 __attribute__((target("avx512f,avx512bw,avx512vl"))) void
-convolveAvx512(const int32_t *kernel, int32_t taps, const int32_t *column, int32_t count,
-               int32_t *out, std::vector<int32_t> &scratch, const uint8_t *skip) {
+convolveAvx512Into(const int32_t *kernel, int32_t taps, const int32_t *column, int32_t count,
+                   const Out &out, std::vector<int32_t> &scratch, const uint8_t *skip) {
     // pairs[c] as in the AVX2 variant; changesBefore[b]: how many of the
     // blocks of sixteen pairs before block b have a pair of unequal columns.
     const int32_t pairCount = count + taps - 2;
@@ -391,7 +419,7 @@ convolveAvx512(const int32_t *kernel, int32_t taps, const int32_t *column, int32
         // taps + 13 (taps > 1).
         if (taps > 1 && changesBefore[(i + taps + 13) / 16 + 1] == changesBefore[i / 16]) {
             const uint32_t value = static_cast<uint32_t>(column[i]) * tapTotal;
-            _mm512_storeu_si512(out + i, _mm512_set1_epi32(static_cast<int32_t>(value)));
+            out.store(i, 0xFFFF, _mm512_set1_epi32(static_cast<int32_t>(value)));
             continue;
         }
         // Thirty-two outputs at once where the next sixteen are worked out
@@ -415,8 +443,8 @@ convolveAvx512(const int32_t *kernel, int32_t taps, const int32_t *column, int32
                 high = _mm512_add_epi32(
                     high, _mm512_mullo_epi32(_mm512_loadu_si512(column + i + k + 16), tap));
             }
-            _mm512_storeu_si512(out + i, low);
-            _mm512_storeu_si512(out + i + 16, high);
+            out.store(i, 0xFFFF, low);
+            out.store(i + 16, 0xFFFF, high);
             i += 16;
             continue;
         }
@@ -425,6 +453,18 @@ convolveAvx512(const int32_t *kernel, int32_t taps, const int32_t *column, int32
     if (i < count)
         convolveSixteenAvx512(kernel, taps, tapPairs, pairs, column, i,
                               static_cast<__mmask16>((1u << (count - i)) - 1), out);
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void
+convolveAvx512(const int32_t *kernel, int32_t taps, const int32_t *column, int32_t count,
+               int32_t *out, std::vector<int32_t> &scratch, const uint8_t *skip) {
+    convolveAvx512Into(kernel, taps, column, count, SumsOut{out}, scratch, skip);
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void
+convolveToShadowAvx512(const int32_t *kernel, int32_t taps, const int32_t *column, int32_t count,
+                       int32_t *, uint8_t *out, std::vector<int32_t> &scratch) {
+    convolveAvx512Into(kernel, taps, column, count, ShadowBytesOut{out}, scratch, nullptr);
 }
 #endif
 
@@ -438,16 +478,26 @@ void convolveBaseline(const int32_t *kernel, int32_t taps, const int32_t *column
     }
 }
 
+// The shadow map's bytes from the variants without a row pass of their own
+// for them: the sums, then their bytes.
+void convolveToShadowApart(const int32_t *kernel, int32_t taps, const int32_t *column,
+                           int32_t count, int32_t *sums, uint8_t *out,
+                           std::vector<int32_t> &scratch) {
+    passes().convolve(kernel, taps, column, count, sums, scratch, nullptr);
+    shadowKernels::storeShadowRow(sums, count, out);
+}
+
 Passes passesFor(CpuVariant wanted) {
     const CpuVariant best = detectedCpuVariant();
     const CpuVariant v = wanted < best ? wanted : best;
 #ifdef LUSTRA_ROW_PASS_INTRINSICS
-    if (v == CpuVariant::kAvx512) return {v, sumColumnsAvx512, convolveAvx512};
-    if (v == CpuVariant::kAvx2) return {v, sumColumnsAvx2, convolveAvx2};
+    if (v == CpuVariant::kAvx512)
+        return {v, sumColumnsAvx512, convolveAvx512, convolveToShadowAvx512};
+    if (v == CpuVariant::kAvx2) return {v, sumColumnsAvx2, convolveAvx2, convolveToShadowApart};
 #else
     (void)v;
 #endif
-    return {CpuVariant::kBaseline, sumColumnsBaseline, convolveBaseline};
+    return {CpuVariant::kBaseline, sumColumnsBaseline, convolveBaseline, convolveToShadowApart};
 }
 
 Passes chosen = passesFor(CpuVariant::kAvx512);
@@ -480,6 +530,11 @@ void convolveRow(const int32_t *kernel, int32_t taps, const int32_t *column, int
                  int32_t *out) {
     std::vector<int32_t> scratch;
     passes().convolve(kernel, taps, column, count, out, scratch, nullptr);
+}
+
+void convolveRowToShadow(const int32_t *kernel, int32_t taps, const int32_t *column, int32_t count,
+                         int32_t *sums, uint8_t *out, std::vector<int32_t> &scratch) {
+    passes().convolveToShadow(kernel, taps, column, count, sums, out, scratch);
 }
 
 } // namespace lustra

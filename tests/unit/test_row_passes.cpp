@@ -218,4 +218,44 @@ TEST(RowPasses, EveryVariantOfTheRowConvolutionOverEveryTail) {
     rowPasses::selectVariant(detectedCpuVariant());
 }
 
+// The shadow map's row pass, each variant forced in turn: the low byte of
+// every sum / 65536 (toward zero) on rows of every length to 140, over
+// blur-like values whose sums pass 2^24 (so that the byte wraps) and, with
+// one or two taps, any 16-bit values (negative sums); bytes past the row
+// stay as they were.
+TEST(RowPasses, EveryVariantOfTheShadowRowPass) {
+    std::mt19937 random(16);
+    for (int v = 0; v <= int(detectedCpuVariant()); ++v) {
+        ASSERT_EQ(rowPasses::selectVariant(CpuVariant(v)), CpuVariant(v));
+        std::vector<int32_t> scratch;
+        for (int count = 0; count <= 140; ++count)
+            for (int taps : {1, 2, 3, 8, 17, 61}) {
+                const bool wide = taps <= 2 && random() % 2 == 0;
+                auto value = [&] {
+                    return wide ? int32_t(random() % 65535) - 32767 : int32_t(random() % 32768);
+                };
+                std::vector<int32_t> kernel(taps), column(count + taps);
+                for (int32_t &k : kernel) k = wide ? value() : int32_t(random() % 2726);
+                const bool runs = random() % 2 == 0;
+                for (size_t c = 0; c < column.size();) {
+                    const size_t run = runs ? 1 + random() % 40 : 1;
+                    const int32_t same = value();
+                    for (size_t e = std::min(column.size(), c + run); c < e; ++c) column[c] = same;
+                }
+                std::vector<uint8_t> expected(count + 1, 0xA5), out(count + 1, 0xA5);
+                for (int i = 0; i < count; ++i) {
+                    int64_t sum = 0;
+                    for (int k = 0; k < taps; ++k) sum += int64_t(kernel[k]) * column[i + k];
+                    expected[i] = uint8_t(int32_t(sum) / 65536);
+                }
+                std::vector<int32_t> sums(count + 1);
+                convolveRowToShadow(kernel.data(), taps, column.data(), count, sums.data(),
+                                    out.data(), scratch);
+                ASSERT_EQ(out, expected)
+                    << cpuVariantName(CpuVariant(v)) << ", count " << count << ", taps " << taps;
+            }
+    }
+    rowPasses::selectVariant(detectedCpuVariant());
+}
+
 } // namespace
