@@ -177,8 +177,12 @@ bool rowHoldsNothing(const uint8_t *row, int32_t count) {
 // one multiplication (the partial products never overlap, so nothing
 // carries).
 inline uint64_t nonZeroBits8(const uint8_t *p) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    const uint64_t v = eightBytes(p); // byte k in bits 8k .. 8k + 7
+#else
     uint64_t v = 0;
     for (int k = 0; k < 8; ++k) v |= uint64_t(p[k]) << (8 * k);
+#endif
     const uint64_t low7 = 0x7F7F7F7F7F7F7F7Fu;
     const uint64_t high = (((v & low7) + low7) | v) & ~low7;
     return (high >> 7) * 0x0102040810204080u >> 56;
