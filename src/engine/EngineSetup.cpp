@@ -172,6 +172,31 @@ bool rowHoldsNothing(const uint8_t *row, int32_t count) {
     return any == 0;
 }
 
+// Bit i set where byte i of the eight bytes at p is not 0: the high bit of
+// each non-zero byte, moved down to bit 8i and gathered into the top byte by
+// one multiplication (the partial products never overlap, so nothing
+// carries).
+inline uint64_t nonZeroBits8(const uint8_t *p) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    const uint64_t v = eightBytes(p); // byte k in bits 8k .. 8k + 7
+#else
+    uint64_t v = 0;
+    for (int k = 0; k < 8; ++k) v |= uint64_t(p[k]) << (8 * k);
+#endif
+    const uint64_t low7 = 0x7F7F7F7F7F7F7F7Fu;
+    const uint64_t high = (((v & low7) + low7) | v) & ~low7;
+    return (high >> 7) * 0x0102040810204080u >> 56;
+}
+
+// Bit i set where byte i of the n bytes at p (n at most 64) is not 0.
+inline uint64_t nonZeroBits(const uint8_t *p, int32_t n) {
+    uint64_t bits = 0;
+    int32_t i = 0;
+    for (; i + 8 <= n; i += 8) bits |= nonZeroBits8(p + i) << i;
+    for (; i < n; ++i) bits |= uint64_t(p[i] != 0) << i;
+    return bits;
+}
+
 // Width of the runs that analyseMask tests as a whole.
 constexpr int32_t kQuietRun = 64;
 
@@ -198,16 +223,19 @@ void analyseMask() {
         if (x > maxX) maxX = x;
         if (y > maxY) maxY = y;
     };
-    // Rows that hold nothing, found in one pass: a row that holds nothing
-    // between two such rows (or the frame's edge) has no covered or edge
-    // pixels. (Without room for the flags every row is read as below.)
-    uint8_t *emptyRows = static_cast<uint8_t *>(takeScratch(size_t(h) + 1));
-    for (int32_t y = 0; emptyRows && y < h; ++y)
-        emptyRows[y] = rowHoldsNothing(engine.mask + engine.paddedRowOffset[y], w) ? 1 : 0;
+    // Rows that hold nothing, each found once as the scan moves down (rows
+    // beyond the frame count as holding nothing): a row that holds nothing
+    // between two such rows has no covered or edge pixels.
+    const auto holdsNothing = [&](int32_t y) {
+        return y < 0 || y >= h || rowHoldsNothing(engine.mask + engine.paddedRowOffset[y], w);
+    };
+    bool aboveEmpty = true, hereEmpty = holdsNothing(0);
     for (int32_t y = 0; y < h; ++y) {
         pollAbort(y);
-        if (emptyRows && emptyRows[y] && (y == 0 || emptyRows[y - 1]) &&
-            (y == h - 1 || emptyRows[y + 1])) {
+        const bool belowEmpty = holdsNothing(y + 1);
+        const bool quietRow = aboveEmpty && hereEmpty && belowEmpty;
+        aboveEmpty = hereEmpty, hereEmpty = belowEmpty;
+        if (quietRow) {
             if (w > 0) sawTransparent = true;
             continue;
         }
@@ -219,53 +247,48 @@ void analyseMask() {
             const int32_t end = x + kQuietRun < w ? x + kQuietRun : w;
             // The run with its left and right neighbours, and the rows above
             // and below it, where they lie inside the frame.
+            // (Whole runs are read as eight words of eight bytes.)
+            const bool whole = end - x == kQuietRun;
             const int32_t first = x > 0 ? x - 1 : 0, last = end < w ? end + 1 : w;
-            if (!anyNonZero(row + first, last - first) &&
-                !(above && anyNonZero(above + x, end - x)) &&
-                !(below && anyNonZero(below + x, end - x))) {
+            const bool rowHolds =
+                whole ? anyNonZero<kQuietRun>(row + x) || row[first] != 0 || row[last - 1] != 0
+                      : anyNonZero(row + first, last - first);
+            const auto holds = [&](const uint8_t *line) {
+                return line &&
+                       (whole ? anyNonZero<kQuietRun>(line + x) : anyNonZero(line + x, end - x));
+            };
+            if (!rowHolds && !holds(above) && !holds(below)) {
                 sawTransparent = true;
                 x = end;
                 continue;
             }
-            if (allNonZero(row + x, end - x)) {
+            if (whole ? allNonZero<kQuietRun>(row + x) : allNonZero(row + x, end - x)) {
                 sawOpaque = true;
                 widenBounds(x, y);
                 widenBounds(end - 1, y);
                 x = end;
                 continue;
             }
-            // Inside a run, groups of eight pixels are taken as a whole the
-            // same way; the rest pixel by pixel.
-            for (; x < end; ++x) {
-                if ((x & 7) == 0 && x + 8 <= end) {
-                    const uint64_t group = eightBytes(row + x);
-                    if (group == 0 && !(x > 0 && row[x - 1] != 0) &&
-                        !(x + 8 < w && row[x + 8] != 0) && !(above && eightBytes(above + x)) &&
-                        !(below && eightBytes(below + x))) {
-                        sawTransparent = true;
-                        x += 7;
-                        continue;
-                    }
-                    if (!anyZeroByte(group)) {
-                        sawOpaque = true;
-                        widenBounds(x, y);
-                        widenBounds(x + 7, y);
-                        x += 7;
-                        continue;
-                    }
-                }
-                if (row[x] != 0) {
-                    sawOpaque = true;
-                    widenBounds(x, y);
-                    continue;
-                }
-                sawTransparent = true;
-                int32_t sum = 0;
-                if (x < w - 1) sum += row[x + 1];
-                if (below) sum += below[x];
-                if (x > 0) sum += row[x - 1];
-                if (above) sum += above[x];
-                if (sum == 0) continue;
+            // Inside a run, a bit per pixel: covered pixels, and transparent
+            // ones with a covered 4-neighbour inside the frame (the edges,
+            // taken in increasing columns).
+            const int32_t n = end - x;
+            const uint64_t inRun = n == 64 ? ~uint64_t(0) : (uint64_t(1) << n) - 1;
+            const uint64_t covered = nonZeroBits(row + x, n);
+            uint64_t near = covered << 1 | covered >> 1;
+            if (x > 0 && row[x - 1] != 0) near |= 1;
+            if (end < w && row[end] != 0) near |= uint64_t(1) << (n - 1);
+            if (above) near |= nonZeroBits(above + x, n);
+            if (below) near |= nonZeroBits(below + x, n);
+            const uint64_t transparent = ~covered & inRun;
+            if (covered != 0) {
+                sawOpaque = true;
+                widenBounds(x + __builtin_ctzll(covered), y);
+                widenBounds(x + 63 - __builtin_clzll(covered), y);
+            }
+            if (transparent != 0) sawTransparent = true;
+            for (uint64_t edges = transparent & near; edges != 0; edges &= edges - 1) {
+                const int32_t at = x + __builtin_ctzll(edges);
                 if (edgeCount >= edgeCapacity) {
                     engine.edgeCount = edgeCount;
                     if (!growEdgeLists()) continue;
@@ -273,14 +296,14 @@ void analyseMask() {
                     edgeX = engine.edgeX;
                     edgeY = engine.edgeY;
                 }
-                edgeX[edgeCount] = x;
+                edgeX[edgeCount] = at;
                 edgeY[edgeCount] = y;
-                widenBounds(x, y);
+                widenBounds(at, y);
                 ++edgeCount;
             }
+            x = end;
         }
     }
-    std::free(emptyRows);
     engine.boundsMinX = minX;
     engine.boundsMinY = minY;
     engine.boundsMaxX = maxX;

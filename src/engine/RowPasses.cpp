@@ -2,12 +2,13 @@
 
 #include "engine/Blend.h"
 #include "engine/kernels/CpuVariant.h"
+#include "engine/kernels/ShadowKernels.h"
 
 #include <cstring>
 #include <vector>
 
-// The column and row passes have AVX2 (and the column pass AVX-512)
-// variants written with intrinsics, besides portable ones; the file picks
+// The column and row passes have AVX2 and AVX-512 variants written with
+// intrinsics, besides portable ones; the file picks
 // one when the module loads (see engine/kernels/CpuVariant.h).
 #if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
 #include <immintrin.h>
@@ -32,6 +33,8 @@ struct Passes {
     void (*sumColumns)(const uint8_t *, ptrdiff_t, const int32_t *, int32_t, int32_t, int32_t *);
     void (*convolve)(const int32_t *, int32_t, const int32_t *, int32_t, int32_t *,
                      std::vector<int32_t> &, const uint8_t *);
+    void (*convolveToShadow)(const int32_t *, int32_t, const int32_t *, int32_t, int32_t *,
+                             uint8_t *, std::vector<int32_t> &);
 };
 Passes &passes();
 
@@ -320,6 +323,149 @@ __attribute__((target("avx2"))) void convolveAvx2(const int32_t *kernel, int32_t
         out[i] = sum;
     }
 }
+
+// The AVX-512 variant works the same way on sixteen outputs per vector: the
+// pairs are made sixteen at a time, the blocks of equal columns are blocks
+// of sixteen pairs, and the last outputs of the row (fewer than sixteen)
+// are taken with masked loads and stores instead of one by one.
+// Where the AVX-512 row pass puts sixteen sums (those of `lanes`): as they
+// are, or as the shadow map's bytes, the low byte of sum / 65536 (divided
+// toward zero, as the integer division does).
+struct SumsOut {
+    int32_t *out;
+    __attribute__((target("avx512f,avx512bw,avx512vl"))) void store(int32_t at, __mmask16 lanes,
+                                                                    __m512i sums) const {
+        _mm512_mask_storeu_epi32(out + at, lanes, sums);
+    }
+};
+struct ShadowBytesOut {
+    uint8_t *out;
+    __attribute__((target("avx512f,avx512bw,avx512vl"))) void store(int32_t at, __mmask16 lanes,
+                                                                    __m512i sums) const {
+        // 65535 added to negative sums before the arithmetic shift.
+        const __m512i toward =
+            _mm512_maskz_srli_epi32(0xFFFF, _mm512_maskz_srai_epi32(0xFFFF, sums, 31), 16);
+        const __m512i quotient =
+            _mm512_maskz_srai_epi32(0xFFFF, _mm512_add_epi32(sums, toward), 16);
+        _mm512_mask_cvtepi32_storeu_epi8(out + at, lanes, quotient);
+    }
+};
+
+// Outputs at .. at + 15 of the AVX-512 row pass (those of `lanes`), summed
+// over every tap.
+template <typename Out>
+__attribute__((target("avx512f,avx512bw,avx512vl"))) inline void
+convolveSixteenAvx512(const int32_t *kernel, int32_t taps, const int32_t *tapPairs,
+                      const int32_t *pairs, const int32_t *column, int32_t at, __mmask16 lanes,
+                      const Out &out) {
+    __m512i total = _mm512_setzero_si512();
+    int32_t k = 0;
+    for (; k + 1 < taps; k += 2) {
+        // Low half: column at + k; high half: column at + k + 1.
+        const __m512i two = _mm512_maskz_loadu_epi32(lanes, pairs + at + k);
+        total = _mm512_add_epi32(total, _mm512_madd_epi16(two, _mm512_set1_epi32(tapPairs[k / 2])));
+    }
+    if (k < taps) {
+        const __m512i last = _mm512_maskz_loadu_epi32(lanes, column + at + k);
+        total = _mm512_add_epi32(total, _mm512_mullo_epi32(last, _mm512_set1_epi32(kernel[k])));
+    }
+    out.store(at, lanes, total);
+}
+
+template <typename Out>
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void
+convolveAvx512Into(const int32_t *kernel, int32_t taps, const int32_t *column, int32_t count,
+                   const Out &out, std::vector<int32_t> &scratch, const uint8_t *skip) {
+    // pairs[c] as in the AVX2 variant; changesBefore[b]: how many of the
+    // blocks of sixteen pairs before block b have a pair of unequal columns.
+    const int32_t pairCount = count + taps - 2;
+    const int32_t blocks = pairCount > 0 ? (pairCount + 15) / 16 : 0;
+    const size_t room = size_t(blocks) * 17 + 1 + size_t(taps / 2);
+    if (scratch.size() < room) scratch.resize(room);
+    int32_t *pairs = scratch.data();
+    int32_t *changesBefore = pairs + size_t(blocks) * 16;
+    int32_t *tapPairs = changesBefore + blocks + 1;
+    for (int32_t k = 0; k + 1 < taps; k += 2)
+        tapPairs[k / 2] = static_cast<int32_t>(static_cast<uint16_t>(kernel[k]) |
+                                               static_cast<uint32_t>(kernel[k + 1]) << 16);
+    int32_t c = 0, changes = 0;
+    for (; c + 16 <= pairCount; c += 16) {
+        const __m512i first = _mm512_loadu_si512(column + c);
+        const __m512i second = _mm512_loadu_si512(column + c + 1);
+        _mm512_storeu_si512(pairs + c,
+                            _mm512_mask_blend_epi16(0xAAAAAAAA, first,
+                                                    _mm512_maskz_slli_epi32(0xFFFF, second, 16)));
+        changesBefore[c / 16] = changes;
+        changes += _mm512_cmpeq_epi32_mask(first, second) != 0xFFFF;
+    }
+    if (c < pairCount) changesBefore[c / 16] = changes, changes += 1; // taken as changing
+    changesBefore[blocks] = changes;
+    for (; c < pairCount; ++c)
+        pairs[c] = static_cast<int32_t>(static_cast<uint16_t>(column[c]) |
+                                        static_cast<uint32_t>(column[c + 1]) << 16);
+    uint32_t tapTotal = 0;
+    for (int32_t k = 0; k < taps; ++k) tapTotal += static_cast<uint32_t>(kernel[k]);
+    const auto allSkipped = [&](int32_t at) {
+        if (!skip) return false;
+        uint64_t low, high;
+        std::memcpy(&low, skip + at, sizeof low), std::memcpy(&high, skip + at + 8, sizeof high);
+        return (low & high) == ~uint64_t(0);
+    };
+
+    int32_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        if (allSkipped(i)) continue;
+        // Outputs i .. i + 15 read columns i .. i + taps + 14, pairs i .. i +
+        // taps + 13 (taps > 1).
+        if (taps > 1 && changesBefore[(i + taps + 13) / 16 + 1] == changesBefore[i / 16]) {
+            const uint32_t value = static_cast<uint32_t>(column[i]) * tapTotal;
+            out.store(i, 0xFFFF, _mm512_set1_epi32(static_cast<int32_t>(value)));
+            continue;
+        }
+        // Thirty-two outputs at once where the next sixteen are worked out
+        // too.
+        if (i + 32 <= count &&
+            !(taps > 1 && changesBefore[(i + taps + 29) / 16 + 1] == changesBefore[i / 16 + 1]) &&
+            !allSkipped(i + 16)) {
+            __m512i low = _mm512_setzero_si512(), high = _mm512_setzero_si512();
+            int32_t k = 0;
+            for (; k + 1 < taps; k += 2) {
+                const __m512i tapPair = _mm512_set1_epi32(tapPairs[k / 2]);
+                low = _mm512_add_epi32(
+                    low, _mm512_madd_epi16(_mm512_loadu_si512(pairs + i + k), tapPair));
+                high = _mm512_add_epi32(
+                    high, _mm512_madd_epi16(_mm512_loadu_si512(pairs + i + k + 16), tapPair));
+            }
+            if (k < taps) {
+                const __m512i tap = _mm512_set1_epi32(kernel[k]);
+                low = _mm512_add_epi32(low,
+                                       _mm512_mullo_epi32(_mm512_loadu_si512(column + i + k), tap));
+                high = _mm512_add_epi32(
+                    high, _mm512_mullo_epi32(_mm512_loadu_si512(column + i + k + 16), tap));
+            }
+            out.store(i, 0xFFFF, low);
+            out.store(i + 16, 0xFFFF, high);
+            i += 16;
+            continue;
+        }
+        convolveSixteenAvx512(kernel, taps, tapPairs, pairs, column, i, 0xFFFF, out);
+    }
+    if (i < count)
+        convolveSixteenAvx512(kernel, taps, tapPairs, pairs, column, i,
+                              static_cast<__mmask16>((1u << (count - i)) - 1), out);
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void
+convolveAvx512(const int32_t *kernel, int32_t taps, const int32_t *column, int32_t count,
+               int32_t *out, std::vector<int32_t> &scratch, const uint8_t *skip) {
+    convolveAvx512Into(kernel, taps, column, count, SumsOut{out}, scratch, skip);
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void
+convolveToShadowAvx512(const int32_t *kernel, int32_t taps, const int32_t *column, int32_t count,
+                       int32_t *, uint8_t *out, std::vector<int32_t> &scratch) {
+    convolveAvx512Into(kernel, taps, column, count, ShadowBytesOut{out}, scratch, nullptr);
+}
 #endif
 
 void convolveBaseline(const int32_t *kernel, int32_t taps, const int32_t *column, int32_t count,
@@ -332,17 +478,26 @@ void convolveBaseline(const int32_t *kernel, int32_t taps, const int32_t *column
     }
 }
 
+// The shadow map's bytes from the variants without a row pass of their own
+// for them: the sums, then their bytes.
+void convolveToShadowApart(const int32_t *kernel, int32_t taps, const int32_t *column,
+                           int32_t count, int32_t *sums, uint8_t *out,
+                           std::vector<int32_t> &scratch) {
+    passes().convolve(kernel, taps, column, count, sums, scratch, nullptr);
+    shadowKernels::storeShadowRow(sums, count, out);
+}
+
 Passes passesFor(CpuVariant wanted) {
     const CpuVariant best = detectedCpuVariant();
     const CpuVariant v = wanted < best ? wanted : best;
 #ifdef LUSTRA_ROW_PASS_INTRINSICS
-    // The row pass keeps its AVX2 variant on AVX-512 processors.
-    if (v == CpuVariant::kAvx512) return {v, sumColumnsAvx512, convolveAvx2};
-    if (v == CpuVariant::kAvx2) return {v, sumColumnsAvx2, convolveAvx2};
+    if (v == CpuVariant::kAvx512)
+        return {v, sumColumnsAvx512, convolveAvx512, convolveToShadowAvx512};
+    if (v == CpuVariant::kAvx2) return {v, sumColumnsAvx2, convolveAvx2, convolveToShadowApart};
 #else
     (void)v;
 #endif
-    return {CpuVariant::kBaseline, sumColumnsBaseline, convolveBaseline};
+    return {CpuVariant::kBaseline, sumColumnsBaseline, convolveBaseline, convolveToShadowApart};
 }
 
 Passes chosen = passesFor(CpuVariant::kAvx512);
@@ -375,6 +530,11 @@ void convolveRow(const int32_t *kernel, int32_t taps, const int32_t *column, int
                  int32_t *out) {
     std::vector<int32_t> scratch;
     passes().convolve(kernel, taps, column, count, out, scratch, nullptr);
+}
+
+void convolveRowToShadow(const int32_t *kernel, int32_t taps, const int32_t *column, int32_t count,
+                         int32_t *sums, uint8_t *out, std::vector<int32_t> &scratch) {
+    passes().convolveToShadow(kernel, taps, column, count, sums, out, scratch);
 }
 
 } // namespace lustra

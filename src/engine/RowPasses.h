@@ -39,4 +39,11 @@ void convolveRow(const int32_t *kernel, int32_t taps, const int32_t *column, int
 void convolveRow(const int32_t *kernel, int32_t taps, const int32_t *column, int32_t count,
                  int32_t *out);
 
+// The row pass of the shadow map: out[i] = the low byte of s / 65536 for the
+// sum s of convolveRow. `sums` is room for `count` values that a variant may
+// use for the sums on their way (its contents are unspecified after the
+// call).
+void convolveRowToShadow(const int32_t *kernel, int32_t taps, const int32_t *column, int32_t count,
+                         int32_t *sums, uint8_t *out, std::vector<int32_t> &scratch);
+
 } // namespace lustra

@@ -57,7 +57,7 @@ void blurShadow(int32_t c) {
     buildSmoothKernel(static_cast<uint8_t>(c), kBlurGain);
     const int32_t *kernel = engine.blurKernel;
     int32_t *column = engine.columnSums + 2 * R;
-    int32_t *rowSums = engine.columnSumsY; // the row pass's results, one row
+    int32_t *rowSums = engine.columnSumsY; // room for the row pass's sums, one row
 
     const int32_t x0 = engine.boundsMinX - c > -R ? engine.boundsMinX - c : -R;
     const int32_t y0 = engine.boundsMinY - c > -R ? engine.boundsMinY - c : -R;
@@ -102,8 +102,8 @@ void blurShadow(int32_t c) {
 
         // Row pass: every pixel of the region, whatever its mask value.
         uint8_t *mapRow = engine.shadowMap + engine.paddedRowOffset[y + R] + R;
-        convolveRow(kernel, 2 * c + 1, column + x0 - c, x1 - x0, rowSums, scratch);
-        storeShadowRow(rowSums, x1 - x0, mapRow + x0);
+        convolveRowToShadow(kernel, 2 * c + 1, column + x0 - c, x1 - x0, rowSums, mapRow + x0,
+                            scratch);
     }
 }
 

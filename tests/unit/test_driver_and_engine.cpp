@@ -311,6 +311,62 @@ TEST(MaskAnalysis, ShapesOnWideFramesMatchAPixelByPixelReading) {
     }
 }
 
+// Masks of scattered pixels and blobs at every density, so that most runs
+// mix covered, transparent and edge pixels: on frames whose widths end in
+// every position of a run and of its groups of eight bytes, with a margin
+// that is not 0, edges (in scan order), box and full flag equal a
+// pixel-by-pixel reading (which, like the analysis, keeps the first
+// floor(W x H / 2) edges).
+TEST(MaskAnalysis, NoisyMasksMatchAPixelByPixelReading) {
+    DataDirectory data;
+    std::mt19937 random(12);
+    for (const int32_t width : {1, 3, 7, 8, 9, 15, 57, 63, 64, 65, 71, 128, 131, 190}) {
+        for (int trial = 0; trial < 6; ++trial) {
+            const int32_t height = 1 + int32_t(random() % 9);
+            EngineRun run(width, height, data);
+            std::fill(run.padded.begin(), run.padded.end(), uint8_t(77));
+            const int density = int(random() % 101);
+            for (int32_t y = 0; y < height; ++y)
+                for (int32_t x = 0; x < width; ++x)
+                    run.mask(x, y) = int(random() % 100) < density
+                                         ? uint8_t(random() % 4 == 0 ? 1 + random() % 255 : 255)
+                                         : 0;
+            std::vector<std::pair<int32_t, int32_t>> edges;
+            int32_t covered = 0;
+            int32_t minX = width - 1, minY = height - 1, maxX = 0, maxY = 0;
+            auto at = [&](int32_t x, int32_t y) {
+                return x < 0 || y < 0 || x >= width || y >= height ? 0 : run.mask(x, y);
+            };
+            for (int32_t y = 0; y < height; ++y)
+                for (int32_t x = 0; x < width; ++x) {
+                    const bool edge = at(x, y) == 0 && (at(x + 1, y) + at(x - 1, y) + at(x, y + 1) +
+                                                        at(x, y - 1)) != 0;
+                    covered += at(x, y) != 0;
+                    if (at(x, y) == 0 && !edge) continue;
+                    if (edge && int32_t(edges.size()) >= width * height / 2) continue;
+                    if (edge) edges.emplace_back(x, y);
+                    minX = std::min(minX, x);
+                    minY = std::min(minY, y);
+                    maxX = std::max(maxX, x);
+                    maxY = std::max(maxY, y);
+                }
+            ASSERT_EQ(run.setup(), 0);
+            const std::string where = std::to_string(width) + " x " + std::to_string(height) +
+                                      ", density " + std::to_string(density);
+            ASSERT_EQ(engine.edgeCount, int32_t(edges.size())) << where;
+            for (size_t i = 0; i < edges.size(); ++i) {
+                ASSERT_EQ(engine.edgeX[i], edges[i].first) << where << ", edge " << i;
+                ASSERT_EQ(engine.edgeY[i], edges[i].second) << where << ", edge " << i;
+            }
+            EXPECT_EQ(engine.boundsMinX, minX) << where;
+            EXPECT_EQ(engine.boundsMinY, minY) << where;
+            EXPECT_EQ(engine.boundsMaxX, maxX) << where;
+            EXPECT_EQ(engine.boundsMaxY, maxY) << where;
+            EXPECT_EQ(engine.maskFull, covered == width * height ? 1 : 0) << where;
+        }
+    }
+}
+
 // The edge lists grow while the analysis finds edges, up to floor(W x H / 2)
 // entries, the edges beyond that left out. A checkerboard of odd size has one
 // transparent pixel more than that, each an edge, the last one at the bottom

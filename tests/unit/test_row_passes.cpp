@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/RowPasses.h"
+#include "engine/kernels/CpuVariant.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -163,6 +164,99 @@ TEST(RowPasses, OpaqueColumnSumsWithOpacityChanges) {
                 << "count " << count << ", taps " << taps << ", top " << top;
         }
     }
+}
+
+// Each variant of the row pass that this processor runs, forced in turn:
+// every row length from 0 to 140 (so that every tail after the vectors of
+// eight and sixteen outputs, and the stretches of two vectors at once,
+// occur) with odd and even tap counts, over rows of equal runs and of
+// random values, with and without skip bytes.
+TEST(RowPasses, EveryVariantOfTheRowConvolutionOverEveryTail) {
+    std::mt19937 random(15);
+    for (int v = 0; v <= int(detectedCpuVariant()); ++v) {
+        ASSERT_EQ(rowPasses::selectVariant(CpuVariant(v)), CpuVariant(v));
+        std::vector<int32_t> scratch;
+        for (int count = 0; count <= 140; ++count)
+            for (int taps : {1, 2, 3, 4, 9, 16, 17, 31, 32, 61}) {
+                std::vector<int32_t> kernel(taps), column(count + taps);
+                for (int32_t &k : kernel) k = int32_t(random() % 2726);
+                const int32_t values[] = {0, 5314, int32_t(random() % 5315)};
+                const bool runs = random() % 2 == 0;
+                for (size_t c = 0; c < column.size();) {
+                    const size_t run = runs ? 1 + random() % 50 : 1;
+                    const int32_t value = runs ? values[random() % 3] : int32_t(random() % 5315);
+                    for (size_t e = std::min(column.size(), c + run); c < e; ++c) column[c] = value;
+                }
+                std::vector<int32_t> expected(count + 1, -7);
+                for (int i = 0; i < count; ++i) {
+                    int64_t sum = 0;
+                    for (int k = 0; k < taps; ++k) sum += int64_t(kernel[k]) * column[i + k];
+                    expected[i] = int32_t(sum);
+                }
+                std::vector<int32_t> out(count + 1, -7);
+                convolveRow(kernel.data(), taps, column.data(), count, out.data(), scratch);
+                ASSERT_EQ(out, expected)
+                    << cpuVariantName(CpuVariant(v)) << ", count " << count << ", taps " << taps;
+
+                // Skipped runs of eight keep what they held; nothing past
+                // the row is written.
+                std::vector<uint8_t> skip(size_t(count / 8 + 2) * 8, 0);
+                for (size_t i = 0; i < skip.size(); i += 8)
+                    std::fill_n(&skip[i], 8, uint8_t(random() % 3 == 0 ? 0 : 255));
+                std::vector<int32_t> skipped(count + 1, -7);
+                convolveRow(kernel.data(), taps, column.data(), count, skipped.data(), scratch,
+                            skip.data());
+                ASSERT_EQ(skipped[count], -7) << cpuVariantName(CpuVariant(v));
+                for (int i = 0; i < count; ++i) {
+                    const int run = i / 8 * 8;
+                    if (run + 8 <= count && skip[run] == 255) continue;
+                    ASSERT_EQ(skipped[i], expected[i])
+                        << cpuVariantName(CpuVariant(v)) << ", " << i << " of " << count;
+                }
+            }
+    }
+    rowPasses::selectVariant(detectedCpuVariant());
+}
+
+// The shadow map's row pass, each variant forced in turn: the low byte of
+// every sum / 65536 (toward zero) on rows of every length to 140, over
+// blur-like values (sums within 32 bits) that pass 2^24 (so that the byte
+// wraps) and, with
+// one or two taps, any 16-bit values (negative sums); bytes past the row
+// stay as they were.
+TEST(RowPasses, EveryVariantOfTheShadowRowPass) {
+    std::mt19937 random(16);
+    for (int v = 0; v <= int(detectedCpuVariant()); ++v) {
+        ASSERT_EQ(rowPasses::selectVariant(CpuVariant(v)), CpuVariant(v));
+        std::vector<int32_t> scratch;
+        for (int count = 0; count <= 140; ++count)
+            for (int taps : {1, 2, 3, 8, 17, 61}) {
+                const bool wide = taps <= 2 && random() % 2 == 0;
+                auto value = [&] {
+                    return wide ? int32_t(random() % 65535) - 32767 : int32_t(random() % 5315);
+                };
+                std::vector<int32_t> kernel(taps), column(count + taps);
+                for (int32_t &k : kernel) k = wide ? value() : int32_t(random() % 2726);
+                const bool runs = random() % 2 == 0;
+                for (size_t c = 0; c < column.size();) {
+                    const size_t run = runs ? 1 + random() % 40 : 1;
+                    const int32_t same = value();
+                    for (size_t e = std::min(column.size(), c + run); c < e; ++c) column[c] = same;
+                }
+                std::vector<uint8_t> expected(count + 1, 0xA5), out(count + 1, 0xA5);
+                for (int i = 0; i < count; ++i) {
+                    int64_t sum = 0;
+                    for (int k = 0; k < taps; ++k) sum += int64_t(kernel[k]) * column[i + k];
+                    expected[i] = uint8_t(int32_t(sum) / 65536);
+                }
+                std::vector<int32_t> sums(count + 1);
+                convolveRowToShadow(kernel.data(), taps, column.data(), count, sums.data(),
+                                    out.data(), scratch);
+                ASSERT_EQ(out, expected)
+                    << cpuVariantName(CpuVariant(v)) << ", count " << count << ", taps " << taps;
+            }
+    }
+    rowPasses::selectVariant(detectedCpuVariant());
 }
 
 } // namespace
