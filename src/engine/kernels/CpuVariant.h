@@ -42,9 +42,9 @@ CpuVariant selectVariant(CpuVariant wanted);
 } // namespace rowPasses
 
 namespace shadingKernels {
-// The variant of the final shading's plain background (the other row
-// kernels are auto-vectorised clones); selectVariant as for the bevel, with
-// AVX-512 taken as AVX2.
+// The variant of the final shading's plain background, light lobe and glow
+// (the other row kernels are auto-vectorised clones); selectVariant as for
+// the bevel.
 CpuVariant variant();
 CpuVariant selectVariant(CpuVariant wanted);
 } // namespace shadingKernels
