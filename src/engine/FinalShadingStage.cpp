@@ -62,6 +62,54 @@ inline int32_t opacityWeight(uint8_t percent) {
     return (percent > 100 ? 100 : percent) * 255 / 100;
 }
 
+// The cosine lobe, the same in every call: the cosine of each lobe index
+// as a byte, and as the single-precision value the highlight lobes raise.
+struct CosineLobe {
+    uint8_t cosine[kLobeSize];
+    double single[kLobeSize];
+};
+
+const CosineLobe &cosineLobe() {
+    static const CosineLobe lobe = [] {
+        CosineLobe built{};
+        for (int32_t i = 0; i < kLobeSize; ++i) {
+            const long double c = cosl(static_cast<long double>(i) *
+                                       static_cast<long double>(1.57079635) * 0.0009765625L);
+            built.cosine[i] = static_cast<uint8_t>(static_cast<int32_t>(255.0L * c));
+            built.single[i] = static_cast<float>(c);
+        }
+        return built;
+    }();
+    return lobe;
+}
+
+// What a fill's highlight exponent e alone decides: its highlight lobe,
+// 255 x single^e per lobe index, and its highlight curve,
+// 255 x (o x 0.0039215686274)^e for each cosine ramp value o. Both take
+// thousands of powers, so each thread keeps the last two exponents' (one
+// per fill, as calls mostly repeat their fills' settings).
+struct Highlights {
+    double exponent = 0;
+    bool built = false;
+    uint8_t lobe[kLobeSize];
+    int32_t curve[256];
+};
+
+const Highlights &highlightsFor(int f, double e) {
+    thread_local Highlights kept[2];
+    if (kept[f].built && kept[f].exponent == e) return kept[f];
+    if (kept[1 - f].built && kept[1 - f].exponent == e) return kept[1 - f];
+    Highlights &h = kept[f];
+    const CosineLobe &cosines = cosineLobe();
+    for (int32_t i = 0; i < kLobeSize; ++i)
+        h.lobe[i] =
+            static_cast<uint8_t>(static_cast<int32_t>(255.0 * std::pow(cosines.single[i], e)));
+    for (int32_t o = 0; o < 256; ++o)
+        h.curve[o] = static_cast<int32_t>(255.0 * std::pow(o * 0.0039215686274, e));
+    h.exponent = e, h.built = true;
+    return h;
+}
+
 // Each fill's colours and its diffuse and specular tables over the metal
 // intensity; the glow colour at each glow weight.
 void buildShadingTables(ShadingPass &pass) {
@@ -75,10 +123,10 @@ void buildShadingTables(ShadingPass &pass) {
             lookup.colours.c[k] = channelOf(fill.colourC, k);
         }
         if (fill.mode == 0) continue;
-        const double e = highlightExponent(fill);
+        const int32_t *curve = highlightsFor(f, highlightExponent(fill)).curve;
         for (int32_t i = 0; i < 256; ++i) {
             const int32_t o = engine.cosineRamp[i * 255 / 256];
-            const int32_t w = static_cast<int32_t>(255.0 * std::pow(o * 0.0039215686274, e));
+            const int32_t w = curve[o];
             for (int k = 0; k < 3; ++k) {
                 // (A x o + C x (255 - o)) >> 8 and (B x w) >> 8
                 lookup.diffuse[k][i] = static_cast<uint8_t>(
@@ -102,18 +150,11 @@ void buildShadingTables(ShadingPass &pass) {
 // The light lobe of each fill: the cosine lobe paired with the fill's
 // highlight lobe, the cosine raised to the fill's highlight exponent.
 void buildLobeTables(ShadingPass &pass) {
-    const double exponents[2] = {highlightExponent(pass.job->fill[0]),
-                                 highlightExponent(pass.job->fill[1])};
-    for (int32_t i = 0; i < kLobeSize; ++i) {
-        const long double c = cosl(static_cast<long double>(i) *
-                                   static_cast<long double>(1.57079635) * 0.0009765625L);
-        const uint8_t cosine = static_cast<uint8_t>(static_cast<int32_t>(255.0L * c));
-        const double single = static_cast<float>(c);
-        for (int f = 0; f < 2; ++f) {
-            const uint8_t highlight =
-                static_cast<uint8_t>(static_cast<int32_t>(255.0 * std::pow(single, exponents[f])));
-            pass.lookup.fill[f].lobePairs[i] = cosine | uint32_t(highlight) << 16;
-        }
+    const uint8_t *cosine = cosineLobe().cosine;
+    for (int f = 0; f < 2; ++f) {
+        const uint8_t *highlight = highlightsFor(f, highlightExponent(pass.job->fill[f])).lobe;
+        uint32_t *pairs = pass.lookup.fill[f].lobePairs;
+        for (int32_t i = 0; i < kLobeSize; ++i) pairs[i] = cosine[i] | uint32_t(highlight[i]) << 16;
     }
 }
 

@@ -149,6 +149,8 @@ class ShadingExactness : public ::testing::Test {
             job.glow.opacity = job.shadow.opacity = uint8_t(below(2) ? 100 : 255);
             job.fill[0].shininess = extreme(), job.fill[1].shininess = extreme();
         }
+        for (int f = 0; f < 2; ++f)
+            if (shininess[f] >= 0) job.fill[f].shininess = uint8_t(shininess[f]);
     }
 
     // The planes the shading reads, filled at random after the set-up.
@@ -234,7 +236,8 @@ class ShadingExactness : public ::testing::Test {
     }
 
     bool weightsInRuns = false, saturated = false;
-    int spanLength = 0; // 0: runs of random lengths
+    int spanLength = 0;          // 0: runs of random lengths
+    int shininess[2] = {-1, -1}; // the fills' shininess when not negative
     std::mt19937 random{20261208};
     std::string directory;
     RenderJob job;
@@ -311,6 +314,21 @@ TEST_F(ShadingExactness, SpansOfEveryLengthMatchTheReferenceOnEveryVariant) {
         }
     }
     saturated = false, spanLength = 0;
+}
+
+// The highlight lobes and curves that calls keep between them: calls whose
+// fills repeat, swap, share or change their shininess, and the lobe of
+// every fill mode, each matching the reference's tables built afresh.
+TEST_F(ShadingExactness, HighlightsKeptBetweenCallsMatchTheReference) {
+    const int sequence[][2] = {{10, 200}, {10, 200}, {200, 10}, {200, 200}, {0, 255},
+                               {255, 0},  {37, 255}, {37, 37},  {10, 200},  {10, 201}};
+    for (int round = 0; round < 3; ++round)
+        for (const auto &pair : sequence) {
+            shininess[0] = pair[0], shininess[1] = pair[1];
+            SCOPED_TRACE("shininess " + std::to_string(pair[0]) + ", " + std::to_string(pair[1]));
+            check(randomCase(1 + below(3), 1 + below(3)), false);
+        }
+    shininess[0] = shininess[1] = -1;
 }
 
 TEST_F(ShadingExactness, ExtremeOffsetsZoomsAndDistancesMatchTheReference) {
