@@ -282,17 +282,20 @@ inline __mmask16 firstLanes(int32_t left) {
     return __mmask16((1u << left) - 1);
 }
 
-// What lobeRowAvx512 holds in registers along a row.
+// What lobeRowAvx512 holds in registers along a row. The shadow's weight
+// and each channel of its colour in the high halves (shades) are used only
+// when the kernel lays the shadow too.
 struct LobeVectors {
     __m512i v, top, low16, fullHigh, byteMask, fourth, mixes[3], highlights[3];
+    __m512i shadowWeight, shades[3];
 };
 
 // Sixteen pixels of lobeRowAvx512 from column x on, in `lanes` unless Full.
-template <bool Tinted, bool Sloped, Lay L, bool Full>
+template <bool Tinted, bool Sloped, Lay L, bool Shaded, bool Full>
 LUSTRA_AVX512 inline void
 lobeVector(const LobeVectors &k, const uint32_t *lobe, const int32_t *lobeU, const int8_t *slopeX,
-           const int8_t *slopeY, const uint32_t *map, const uint8_t *coverage, int32_t x,
-           __mmask16 lanes, uint32_t *out) {
+           const int8_t *slopeY, const uint32_t *map, const uint8_t *coverage,
+           const uint8_t *shadow, int32_t x, __mmask16 lanes, uint32_t *out) {
     __m512i across = load16<Full>(lanes, lobeU + x);
     __m512i down = k.v;
     if constexpr (Sloped) {
@@ -339,22 +342,49 @@ lobeVector(const LobeVectors &k, const uint32_t *lobe, const int32_t *lobeU, con
         fill = _mm512_or_si512(fill, _mm512_slli_epi32(channel, shift));
     }
     if constexpr (L == Lay::Opaque) fill = _mm512_subs_epu8(fill, _mm512_set1_epi32(0x00010101));
+    if constexpr (Shaded) {
+        // Where s = (S x weight) >> 8 > 0, each channel f of the fill
+        // toward the shadow's c: (f, c) against (255 - s, s).
+        const __m128i bytes = load16Bytes<Full>(lanes, shadow + x);
+        if (!_mm_testz_si128(bytes, bytes)) {
+            const __m512i s = _mm512_srli_epi16(
+                _mm512_mullo_epi16(_mm512_cvtepu8_epi32(bytes), k.shadowWeight), 8);
+            const __m512i weighting =
+                _mm512_or_si512(_mm512_sub_epi32(k.byteMask, s), _mm512_slli_epi32(s, 16));
+            __m512i shaded = _mm512_setzero_si512();
+            for (int c = 0; c < 3; ++c) {
+                const int shift = 16 - 8 * c;
+                const __m512i channel =
+                    _mm512_and_si512(_mm512_srli_epi32(fill, shift), k.byteMask);
+                const __m512i mixed = _mm512_srli_epi32(
+                    _mm512_madd_epi16(_mm512_or_si512(channel, k.shades[c]), weighting), 8);
+                shaded = _mm512_or_si512(shaded, _mm512_slli_epi32(mixed, shift));
+            }
+            fill = _mm512_mask_mov_epi32(fill, _mm512_cmpgt_epi32_mask(s, _mm512_setzero_si512()),
+                                         shaded);
+        }
+    }
     store16<Full>(lanes, out + x, _mm512_or_si512(_mm512_and_si512(pixels, k.fourth), fill));
 }
 
 // lobeRow sixteen pixels a vector with AVX-512, as lobeRowAvx2 for spans
 // that replace or cover the pixels; a blended span mixes each channel of
 // the pixel p and the fill f as one multiply-add of the 16-bit pairs
-// (p, f) and (255 - w, w), exact in 32 bits. The last count mod 16 pixels
-// take the same steps in masked lanes: their loads read nothing past the
-// span (lanes beyond it are zero, whose lobe indices stay in the table) and
-// their stores write nothing there.
-template <bool Tinted, bool Sloped, Lay L>
+// (p, f) and (255 - w, w), exact in 32 bits. When Shaded (a background, L
+// Replace) the shadow is laid over the fill in the same pass, as shadowRow
+// would after it: `shadow` holds the span's shadow bytes. The last count
+// mod 16 pixels take the same steps in masked lanes: their loads read
+// nothing past the span (lanes beyond it are zero, whose lobe indices stay
+// in the table) and their stores write nothing there.
+template <bool Tinted, bool Sloped, Lay L, bool Shaded = false>
 LUSTRA_AVX512 void lobeRowAvx512(const uint32_t *__restrict lobe, const int32_t *__restrict lobeU,
                                  int32_t lobeV, const int8_t *__restrict slopeX,
                                  const int8_t *__restrict slopeY, const uint32_t *__restrict map,
                                  const uint8_t *__restrict coverage, const FillColours colours,
-                                 int32_t count, uint32_t *__restrict out) {
+                                 int32_t count, uint32_t *__restrict out,
+                                 const uint8_t *__restrict shadow = nullptr,
+                                 int32_t shadowWeight = 0, uint32_t shadowColour = 0) {
+    static_assert(!Shaded || L == Lay::Replace, "only a background takes the shadow");
     LobeVectors k;
     k.v = _mm512_set1_epi32(lobeV);
     k.top = _mm512_set1_epi32(kLobeSize - 1);
@@ -362,19 +392,22 @@ LUSTRA_AVX512 void lobeRowAvx512(const uint32_t *__restrict lobe, const int32_t 
     k.fullHigh = _mm512_set1_epi32(255 << 16);
     k.byteMask = _mm512_set1_epi32(0xFF);
     k.fourth = _mm512_set1_epi32(static_cast<int32_t>(kFourthByte));
+    k.shadowWeight = _mm512_set1_epi32(shadowWeight);
+    const RgbChannels shade(shadowColour);
     for (int c = 0; c < 3; ++c) {
         // (A - C, C) against (d, 255); (t, B) against (lit, s)
         k.mixes[c] = _mm512_set1_epi32(int32_t(uint32_t(uint16_t(colours.a[c] - colours.c[c])) |
                                                uint32_t(colours.c[c]) << 16));
         k.highlights[c] = _mm512_set1_epi32(int32_t(255u | uint32_t(colours.b[c]) << 16));
+        k.shades[c] = _mm512_set1_epi32(int32_t(uint32_t(shade.c[c]) << 16));
     }
     int32_t x = 0;
     for (; x + 16 <= count; x += 16)
-        lobeVector<Tinted, Sloped, L, true>(k, lobe, lobeU, slopeX, slopeY, map, coverage, x, 0,
-                                            out);
+        lobeVector<Tinted, Sloped, L, Shaded, true>(k, lobe, lobeU, slopeX, slopeY, map, coverage,
+                                                    shadow, x, 0, out);
     if (x < count)
-        lobeVector<Tinted, Sloped, L, false>(k, lobe, lobeU, slopeX, slopeY, map, coverage, x,
-                                             firstLanes(count - x), out);
+        lobeVector<Tinted, Sloped, L, Shaded, false>(k, lobe, lobeU, slopeX, slopeY, map, coverage,
+                                                     shadow, x, firstLanes(count - x), out);
 }
 #endif
 
@@ -638,6 +671,36 @@ void fillSpan(const ShadingLookup &lookup, const FillRow &row, const uint8_t *co
     }
 }
 
+#ifdef LUSTRA_SHADING_INTRINSICS
+// The light-lobe background replacing columns [x0, x1) of the row with the
+// shadow laid over it in the same pass (AVX-512); `weights` holds the
+// shadow bytes of those columns.
+inline void shadedLobeSpan(const ShadingLookup &lookup, const FillRow &row,
+                           const ShadowReach &shadow, const uint8_t *weights, int32_t x0,
+                           int32_t x1, uint32_t *out) {
+    const FillColours &colours = lookup.fill[1].colours;
+    const uint32_t *lobe = lookup.fill[1].lobePairs;
+    const int32_t *lobeU = lookup.lobeU + x0;
+    const int32_t v = lookup.lobeV[row.y], count = x1 - x0;
+    if (row.map && row.slopeX)
+        lobeRowAvx512<true, true, Lay::Replace, true>(
+            lobe, lobeU, v, row.slopeX + x0, row.slopeY + x0, row.map + x0, nullptr, colours, count,
+            out + x0, weights, shadow.weight, shadow.colour);
+    else if (row.map)
+        lobeRowAvx512<true, false, Lay::Replace, true>(
+            lobe, lobeU, v, nullptr, nullptr, row.map + x0, nullptr, colours, count, out + x0,
+            weights, shadow.weight, shadow.colour);
+    else if (row.slopeX)
+        lobeRowAvx512<false, true, Lay::Replace, true>(
+            lobe, lobeU, v, row.slopeX + x0, row.slopeY + x0, nullptr, nullptr, colours, count,
+            out + x0, weights, shadow.weight, shadow.colour);
+    else
+        lobeRowAvx512<false, false, Lay::Replace, true>(lobe, lobeU, v, nullptr, nullptr, nullptr,
+                                                        nullptr, colours, count, out + x0, weights,
+                                                        shadow.weight, shadow.colour);
+}
+#endif
+
 // The background fill of mode M replacing columns [x0, x1) of the row, with
 // the shadow laid over it where it reaches; a plain background takes its
 // shadow in the same pass.
@@ -662,6 +725,16 @@ void layBackground(const ShadingLookup &lookup, const FillRow &row, const Shadow
                                          end - first, out + first);
         fillSpan<1, M, Lay::Replace>(lookup, row, nullptr, end, x1, out);
     } else {
+#ifdef LUSTRA_SHADING_INTRINSICS
+        if constexpr (M == 1)
+            if (chosenVariant == CpuVariant::kAvx512) {
+                // The light lobe takes the shadow in the same pass.
+                fillSpan<1, M, Lay::Replace>(lookup, row, nullptr, x0, first, out);
+                shadedLobeSpan(lookup, row, shadow, weights, first, end, out);
+                fillSpan<1, M, Lay::Replace>(lookup, row, nullptr, end, x1, out);
+                return;
+            }
+#endif
         fillSpan<1, M, Lay::Replace>(lookup, row, nullptr, x0, x1, out);
         shadowRow(weights, shadow.weight, shadow.colour, end - first, out + first);
     }
