@@ -184,6 +184,12 @@ void buildCoordinates(ShadingPass &pass) {
     pass.lookup.lobeU = pass.lobeU.data(), pass.lookup.lobeV = pass.lobeV.data();
     pass.lookup.metal = engine.metalTexture;
 
+    // a mod m for the fills' moduli: a power of two (the 256 of the
+    // textures) as the low bits of a, which is the true modulo in two's
+    // complement; a picture's size by division.
+    const auto texel = [](int64_t a, int32_t m) {
+        return (m & (m - 1)) == 0 ? int32_t(a & (m - 1)) : trueMod(a, m);
+    };
     const int32_t step = (k * kLobeScale) / n;
     const int64_t lobeOffsetX = clampRange(job.offsetX, -kLobeOffsetLimit, kLobeOffsetLimit);
     const int64_t lobeOffsetY = clampRange(job.offsetY, -kLobeOffsetLimit, kLobeOffsetLimit);
@@ -191,7 +197,7 @@ void buildCoordinates(ShadingPass &pass) {
         const int32_t t = ((x - w / 2) * k * 256) / n;
         for (int f = 0; f < 2; ++f)
             pass.colCoord[f][x] =
-                trueMod(int64_t(t >> 8) - job.offsetX + 127, pass.lookup.fill[f].modulusU);
+                texel(int64_t(t >> 8) - job.offsetX + 127, pass.lookup.fill[f].modulusU);
         pass.colFrac[x] = static_cast<uint8_t>(t & 255);
         pass.lobeU[x] = wrap32(int64_t(x - w / 2) * step - lobeOffsetX * kLobeScale);
     }
@@ -199,7 +205,7 @@ void buildCoordinates(ShadingPass &pass) {
         const int32_t t = ((y - h / 2) * k * 256) / n;
         for (int f = 0; f < 2; ++f)
             pass.rowCoord[f][y] =
-                trueMod(int64_t(t >> 8) - job.offsetY + 127, pass.lookup.fill[f].modulusV);
+                texel(int64_t(t >> 8) - job.offsetY + 127, pass.lookup.fill[f].modulusV);
         pass.rowFrac[y] = static_cast<uint8_t>(t & 255);
         pass.lobeV[y] = wrap32(int64_t(y - h / 2) * step - lobeOffsetY * kLobeScale);
     }
