@@ -22,7 +22,7 @@ const char *cpuVariantName(CpuVariant variant);
 // The variant each kernel file runs, one "name=variant" per file separated
 // by spaces; the auto-vectorised kernels (LUSTRA_VECTOR_CLONES) are listed
 // as "clones", picked by the loader the same way; the final shading's
-// entry names both its plain background's variant and its clones.
+// entry names both its hand-written kernels' variant and its clones.
 std::string kernelVariantReport();
 
 namespace bevelKernels {

@@ -7,7 +7,8 @@
 // variants written with intrinsics besides the auto-vectorised ones; the
 // file picks one set when the module loads. The AVX2 light lobe takes the
 // spans that replace or cover the pixels; the AVX-512 one also the blended
-// spans and the short ones, its masked lanes cutting every span to length.
+// spans and the short ones, its masked lanes cutting every span to length,
+// and lays the shadow on a light-lobe background in the same pass.
 #if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
 #include <immintrin.h>
 #define LUSTRA_SHADING_INTRINSICS 1
@@ -839,25 +840,76 @@ inline void glowSpan(const uint8_t *glow, int32_t weight, const uint32_t *ramp, 
     glowRow(glow, weight, ramp, count, out);
 }
 
+// What a coverage scan looks for.
+enum class Seek { Full, NotFull, Covered, Uncovered };
+
+#ifdef LUSTRA_SHADING_INTRINSICS
+// The bytes of 64 coverage values that a scan for S stops at.
+template <Seek S> LUSTRA_AVX512 inline __mmask64 seekMatches(__m512i bytes) {
+    const __m512i full = _mm512_set1_epi8(char(0xFF));
+    if constexpr (S == Seek::Full) return _mm512_cmpeq_epi8_mask(bytes, full);
+    if constexpr (S == Seek::NotFull) return _mm512_cmpneq_epi8_mask(bytes, full);
+    if constexpr (S == Seek::Covered) return _mm512_test_epi8_mask(bytes, bytes);
+    return _mm512_testn_epi8_mask(bytes, bytes);
+}
+
+// A coverage scan (see nextFull) with AVX-512, 64 bytes a step, the last
+// count mod 64 in masked lanes (which read nothing past count and never
+// match).
+template <Seek S>
+LUSTRA_AVX512 int32_t seekAvx512(const uint8_t *coverage, int32_t x, int32_t count) {
+    for (; x + 64 <= count; x += 64) {
+        const __mmask64 found = seekMatches<S>(_mm512_loadu_si512(coverage + x));
+        if (found) return x + int32_t(__builtin_ctzll(found));
+    }
+    if (x < count) {
+        const __mmask64 lanes = (uint64_t(1) << (count - x)) - 1;
+        const __mmask64 found =
+            seekMatches<S>(_mm512_maskz_loadu_epi8(lanes, coverage + x)) & lanes;
+        if (found) return x + int32_t(__builtin_ctzll(found));
+    }
+    return count;
+}
+#endif
+
 // Coverage scans: the first column from x on (count when none) whose
 // coverage is full (255), not full, non-zero, or zero. The first three
-// step over eight bytes at a time while none of them can match.
+// step over eight bytes at a time while none of them can match; on AVX-512
+// all four take 64 bytes a step once the next eight bytes hold no match.
 inline int32_t nextFull(const uint8_t *coverage, int32_t x, int32_t count) {
+#ifdef LUSTRA_SHADING_INTRINSICS
+    if (chosenVariant == CpuVariant::kAvx512 && x + 8 <= count &&
+        !anyZeroByte(~eightBytes(coverage + x)))
+        return seekAvx512<Seek::Full>(coverage, x + 8, count);
+#endif
     while (x + 8 <= count && !anyZeroByte(~eightBytes(coverage + x))) x += 8;
     while (x < count && coverage[x] != 255) ++x;
     return x;
 }
 inline int32_t nextNotFull(const uint8_t *coverage, int32_t x, int32_t count) {
+#ifdef LUSTRA_SHADING_INTRINSICS
+    if (chosenVariant == CpuVariant::kAvx512 && x + 8 <= count &&
+        eightBytes(coverage + x) == ~uint64_t(0))
+        return seekAvx512<Seek::NotFull>(coverage, x + 8, count);
+#endif
     while (x + 8 <= count && eightBytes(coverage + x) == ~uint64_t(0)) x += 8;
     while (x < count && coverage[x] == 255) ++x;
     return x;
 }
 inline int32_t nextCovered(const uint8_t *coverage, int32_t x, int32_t count) {
+#ifdef LUSTRA_SHADING_INTRINSICS
+    if (chosenVariant == CpuVariant::kAvx512 && x + 8 <= count && eightBytes(coverage + x) == 0)
+        return seekAvx512<Seek::Covered>(coverage, x + 8, count);
+#endif
     while (x + 8 <= count && eightBytes(coverage + x) == 0) x += 8;
     while (x < count && coverage[x] == 0) ++x;
     return x;
 }
 inline int32_t nextUncovered(const uint8_t *coverage, int32_t x, int32_t count) {
+#ifdef LUSTRA_SHADING_INTRINSICS
+    if (chosenVariant == CpuVariant::kAvx512 && x + 8 <= count && allNonZero<8>(coverage + x))
+        return seekAvx512<Seek::Uncovered>(coverage, x + 8, count);
+#endif
     while (x < count && coverage[x] != 0) ++x;
     return x;
 }
