@@ -62,6 +62,54 @@ inline int32_t opacityWeight(uint8_t percent) {
     return (percent > 100 ? 100 : percent) * 255 / 100;
 }
 
+// The cosine lobe, the same in every call: the cosine of each lobe index
+// as a byte, and as the single-precision value the highlight lobes raise.
+struct CosineLobe {
+    uint8_t cosine[kLobeSize];
+    double single[kLobeSize];
+};
+
+const CosineLobe &cosineLobe() {
+    static const CosineLobe lobe = [] {
+        CosineLobe built{};
+        for (int32_t i = 0; i < kLobeSize; ++i) {
+            const long double c = cosl(static_cast<long double>(i) *
+                                       static_cast<long double>(1.57079635) * 0.0009765625L);
+            built.cosine[i] = static_cast<uint8_t>(static_cast<int32_t>(255.0L * c));
+            built.single[i] = static_cast<float>(c);
+        }
+        return built;
+    }();
+    return lobe;
+}
+
+// What a fill's highlight exponent e alone decides: its highlight lobe,
+// 255 x single^e per lobe index, and its highlight curve,
+// 255 x (o x 0.0039215686274)^e for each cosine ramp value o. Both take
+// thousands of powers, so each thread keeps the last two exponents' (one
+// per fill, as calls mostly repeat their fills' settings).
+struct Highlights {
+    double exponent = 0;
+    bool built = false;
+    uint8_t lobe[kLobeSize];
+    int32_t curve[256];
+};
+
+const Highlights &highlightsFor(int f, double e) {
+    thread_local Highlights kept[2];
+    if (kept[f].built && kept[f].exponent == e) return kept[f];
+    if (kept[1 - f].built && kept[1 - f].exponent == e) return kept[1 - f];
+    Highlights &h = kept[f];
+    const CosineLobe &cosines = cosineLobe();
+    for (int32_t i = 0; i < kLobeSize; ++i)
+        h.lobe[i] =
+            static_cast<uint8_t>(static_cast<int32_t>(255.0 * std::pow(cosines.single[i], e)));
+    for (int32_t o = 0; o < 256; ++o)
+        h.curve[o] = static_cast<int32_t>(255.0 * std::pow(o * 0.0039215686274, e));
+    h.exponent = e, h.built = true;
+    return h;
+}
+
 // Each fill's colours and its diffuse and specular tables over the metal
 // intensity; the glow colour at each glow weight.
 void buildShadingTables(ShadingPass &pass) {
@@ -75,10 +123,10 @@ void buildShadingTables(ShadingPass &pass) {
             lookup.colours.c[k] = channelOf(fill.colourC, k);
         }
         if (fill.mode == 0) continue;
-        const double e = highlightExponent(fill);
+        const int32_t *curve = highlightsFor(f, highlightExponent(fill)).curve;
         for (int32_t i = 0; i < 256; ++i) {
             const int32_t o = engine.cosineRamp[i * 255 / 256];
-            const int32_t w = static_cast<int32_t>(255.0 * std::pow(o * 0.0039215686274, e));
+            const int32_t w = curve[o];
             for (int k = 0; k < 3; ++k) {
                 // (A x o + C x (255 - o)) >> 8 and (B x w) >> 8
                 lookup.diffuse[k][i] = static_cast<uint8_t>(
@@ -102,18 +150,11 @@ void buildShadingTables(ShadingPass &pass) {
 // The light lobe of each fill: the cosine lobe paired with the fill's
 // highlight lobe, the cosine raised to the fill's highlight exponent.
 void buildLobeTables(ShadingPass &pass) {
-    const double exponents[2] = {highlightExponent(pass.job->fill[0]),
-                                 highlightExponent(pass.job->fill[1])};
-    for (int32_t i = 0; i < kLobeSize; ++i) {
-        const long double c = cosl(static_cast<long double>(i) *
-                                   static_cast<long double>(1.57079635) * 0.0009765625L);
-        const uint8_t cosine = static_cast<uint8_t>(static_cast<int32_t>(255.0L * c));
-        const double single = static_cast<float>(c);
-        for (int f = 0; f < 2; ++f) {
-            const uint8_t highlight =
-                static_cast<uint8_t>(static_cast<int32_t>(255.0 * std::pow(single, exponents[f])));
-            pass.lookup.fill[f].lobePairs[i] = cosine | uint32_t(highlight) << 16;
-        }
+    const uint8_t *cosine = cosineLobe().cosine;
+    for (int f = 0; f < 2; ++f) {
+        const uint8_t *highlight = highlightsFor(f, highlightExponent(pass.job->fill[f])).lobe;
+        uint32_t *pairs = pass.lookup.fill[f].lobePairs;
+        for (int32_t i = 0; i < kLobeSize; ++i) pairs[i] = cosine[i] | uint32_t(highlight[i]) << 16;
     }
 }
 
@@ -143,6 +184,12 @@ void buildCoordinates(ShadingPass &pass) {
     pass.lookup.lobeU = pass.lobeU.data(), pass.lookup.lobeV = pass.lobeV.data();
     pass.lookup.metal = engine.metalTexture;
 
+    // a mod m for the fills' moduli: a power of two (the 256 of the
+    // textures) as the low bits of a, which is the true modulo in two's
+    // complement; a picture's size by division.
+    const auto texel = [](int64_t a, int32_t m) {
+        return (m & (m - 1)) == 0 ? int32_t(a & (m - 1)) : trueMod(a, m);
+    };
     const int32_t step = (k * kLobeScale) / n;
     const int64_t lobeOffsetX = clampRange(job.offsetX, -kLobeOffsetLimit, kLobeOffsetLimit);
     const int64_t lobeOffsetY = clampRange(job.offsetY, -kLobeOffsetLimit, kLobeOffsetLimit);
@@ -150,7 +197,7 @@ void buildCoordinates(ShadingPass &pass) {
         const int32_t t = ((x - w / 2) * k * 256) / n;
         for (int f = 0; f < 2; ++f)
             pass.colCoord[f][x] =
-                trueMod(int64_t(t >> 8) - job.offsetX + 127, pass.lookup.fill[f].modulusU);
+                texel(int64_t(t >> 8) - job.offsetX + 127, pass.lookup.fill[f].modulusU);
         pass.colFrac[x] = static_cast<uint8_t>(t & 255);
         pass.lobeU[x] = wrap32(int64_t(x - w / 2) * step - lobeOffsetX * kLobeScale);
     }
@@ -158,7 +205,7 @@ void buildCoordinates(ShadingPass &pass) {
         const int32_t t = ((y - h / 2) * k * 256) / n;
         for (int f = 0; f < 2; ++f)
             pass.rowCoord[f][y] =
-                trueMod(int64_t(t >> 8) - job.offsetY + 127, pass.lookup.fill[f].modulusV);
+                texel(int64_t(t >> 8) - job.offsetY + 127, pass.lookup.fill[f].modulusV);
         pass.rowFrac[y] = static_cast<uint8_t>(t & 255);
         pass.lobeV[y] = wrap32(int64_t(y - h / 2) * step - lobeOffsetY * kLobeScale);
     }

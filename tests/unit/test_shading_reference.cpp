@@ -79,7 +79,9 @@ class ShadingExactness : public ::testing::Test {
     template <typename T, size_t N> T pick(const T (&values)[N]) { return values[below(N)]; }
 
     // Coverage in runs of zeros, full coverage and partial levels, so that
-    // covered spans of every length start and end anywhere in a row.
+    // covered spans of every length start and end anywhere in a row; with
+    // spanLength set, every run but a row's first is that long (a row
+    // shorter than spanLength is one run).
     void drawMask(const ShadingCase &c) {
         const int paddedWidth = c.width + 2 * c.border;
         paddedMask.assign(size_t(paddedWidth) * (c.height + 2 * c.border), 0);
@@ -89,7 +91,9 @@ class ShadingExactness : public ::testing::Test {
             uint8_t *row = &paddedMask[size_t(y + c.border) * paddedWidth + c.border];
             for (int x = 0; x < c.width;) {
                 const int lengths[] = {4, 4, 40, 400};
-                const int run = 1 + below(pick(lengths));
+                const int run = spanLength == 0                  ? 1 + below(pick(lengths))
+                                : x == 0 && spanLength < c.width ? 1 + below(spanLength)
+                                                                 : spanLength;
                 const int kind = below(4 + emptyShare * 2);
                 for (int i = 0; i < run && x < c.width; ++i, ++x)
                     row[x] = kind == 0 ? 255 : kind == 1 ? uint8_t(1 + below(254)) : 0;
@@ -145,6 +149,8 @@ class ShadingExactness : public ::testing::Test {
             job.glow.opacity = job.shadow.opacity = uint8_t(below(2) ? 100 : 255);
             job.fill[0].shininess = extreme(), job.fill[1].shininess = extreme();
         }
+        for (int f = 0; f < 2; ++f)
+            if (shininess[f] >= 0) job.fill[f].shininess = uint8_t(shininess[f]);
     }
 
     // The planes the shading reads, filled at random after the set-up.
@@ -173,6 +179,8 @@ class ShadingExactness : public ::testing::Test {
             drawRuns(engine.shadowMap, padded);
             drawRuns(engine.glowMap, frame);
         }
+        for (uint32_t *map : {engine.imageMap1, engine.imageMap2})
+            for (size_t p = 0; p < frame; ++p) map[p] = uint32_t(random());
         if (saturated) {
             for (size_t p = 0; p < padded; ++p) engine.shadowMap[p] = extreme();
             for (size_t p = 0; p < frame; ++p) engine.glowMap[p] = extreme();
@@ -181,8 +189,6 @@ class ShadingExactness : public ::testing::Test {
                     map[p] = uint32_t(extreme()) << 24 | uint32_t(extreme()) << 16 |
                              uint32_t(extreme()) << 8 | extreme();
         }
-        for (uint32_t *map : {engine.imageMap1, engine.imageMap2})
-            for (size_t p = 0; p < frame; ++p) map[p] = uint32_t(random());
         const uint8_t onValues[] = {0, 1, 1, 2};
         engine.textureOn[0] = pick(onValues);
         engine.textureOn[1] = pick(onValues);
@@ -230,6 +236,8 @@ class ShadingExactness : public ::testing::Test {
     }
 
     bool weightsInRuns = false, saturated = false;
+    int spanLength = 0;          // 0: runs of random lengths
+    int shininess[2] = {-1, -1}; // the fills' shininess when not negative
     std::mt19937 random{20261208};
     std::string directory;
     RenderJob job;
@@ -278,6 +286,49 @@ TEST_F(ShadingExactness, SaturatedColoursAndWeightsMatchTheReferenceOnEveryVaria
                     check(c, false);
                 }
     }
+}
+
+// Spans of every length from 1 to 64 on every variant: the vector loops'
+// tails of every length (the AVX-512 kernels cut theirs with masked lanes,
+// which must neither drop nor add a pixel), with spans of length 0 where
+// the runs meet. Each length comes as the whole row (background, blended or
+// opaque alone) and as runs of that length of each kind along longer rows,
+// with shadows and glows that vanish in places and, in every other case,
+// colours and weights at the ends of their range.
+TEST_F(ShadingExactness, SpansOfEveryLengthMatchTheReferenceOnEveryVariant) {
+    weightsInRuns = true;
+    for (int v = 0; v <= int(detectedCpuVariant()); ++v) {
+        const CpuVariant variant = shadingKernels::selectVariant(CpuVariant(v));
+        ASSERT_EQ(variant, CpuVariant(v)) << "a variant the processor runs was not taken";
+        SCOPED_TRACE(cpuVariantName(variant));
+        for (int length = 1; length <= 64; ++length) {
+            SCOPED_TRACE("span length " + std::to_string(length));
+            for (int i = 0; i < 4; ++i) {
+                saturated = i % 2 == 1;
+                ShadingCase c = randomCase(below(4), below(3) ? 0 : below(4));
+                spanLength = i < 2 ? INT_MAX : length; // one run a row, or runs of `length`
+                c.width = i < 2 ? length : 2 * length + 1 + below(40);
+                c.height = 4 + below(5);
+                check(c, false);
+            }
+        }
+    }
+    saturated = false, spanLength = 0;
+}
+
+// The highlight lobes and curves that calls keep between them: calls whose
+// fills repeat, swap, share or change their shininess, and the lobe of
+// every fill mode, each matching the reference's tables built afresh.
+TEST_F(ShadingExactness, HighlightsKeptBetweenCallsMatchTheReference) {
+    const int sequence[][2] = {{10, 200}, {10, 200}, {200, 10}, {200, 200}, {0, 255},
+                               {255, 0},  {37, 255}, {37, 37},  {10, 200},  {10, 201}};
+    for (int round = 0; round < 3; ++round)
+        for (const auto &pair : sequence) {
+            shininess[0] = pair[0], shininess[1] = pair[1];
+            SCOPED_TRACE("shininess " + std::to_string(pair[0]) + ", " + std::to_string(pair[1]));
+            check(randomCase(1 + below(3), 1 + below(3)), false);
+        }
+    shininess[0] = shininess[1] = -1;
 }
 
 TEST_F(ShadingExactness, ExtremeOffsetsZoomsAndDistancesMatchTheReference) {

@@ -22,7 +22,7 @@ const char *cpuVariantName(CpuVariant variant);
 // The variant each kernel file runs, one "name=variant" per file separated
 // by spaces; the auto-vectorised kernels (LUSTRA_VECTOR_CLONES) are listed
 // as "clones", picked by the loader the same way; the final shading's
-// entry names both its plain background's variant and its clones.
+// entry names both its hand-written kernels' variant and its clones.
 std::string kernelVariantReport();
 
 namespace bevelKernels {
@@ -42,9 +42,9 @@ CpuVariant selectVariant(CpuVariant wanted);
 } // namespace rowPasses
 
 namespace shadingKernels {
-// The variant of the final shading's plain background (the other row
-// kernels are auto-vectorised clones); selectVariant as for the bevel, with
-// AVX-512 taken as AVX2.
+// The variant of the final shading's plain background, light lobe and glow
+// (the other row kernels are auto-vectorised clones); selectVariant as for
+// the bevel.
 CpuVariant variant();
 CpuVariant selectVariant(CpuVariant wanted);
 } // namespace shadingKernels

@@ -3,21 +3,32 @@
 
 #include "engine/kernels/CpuVariant.h"
 
-// The plain background, the light lobe where it replaces or covers the
-// pixels and the glow have AVX2 variants written with intrinsics besides the
-// auto-vectorised ones; the file picks one set when the module loads.
+// The plain background, the light lobe and the glow have AVX2 and AVX-512
+// variants written with intrinsics besides the auto-vectorised ones; the
+// file picks one set when the module loads. The AVX2 light lobe takes the
+// spans that replace or cover the pixels; the AVX-512 one also the blended
+// spans and the short ones, its masked lanes cutting every span to length,
+// and lays the shadow on a light-lobe background in the same pass.
 #if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
 #include <immintrin.h>
 #define LUSTRA_SHADING_INTRINSICS 1
+#define LUSTRA_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl")))
+// The AVX-512 intrinsics start their unmasked results from an undefined
+// vector, which this compiler then reports as maybe uninitialised once
+// inlined; every lane of those results is written.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
 namespace lustra::shadingKernels {
 
 namespace {
 
-// Whether the plain background runs its AVX2 variant (see selectVariant).
-CpuVariant chosenVariant =
-    detectedCpuVariant() >= CpuVariant::kAvx2 ? CpuVariant::kAvx2 : CpuVariant::kBaseline;
+// The variant the intrinsics kernels run (see selectVariant).
+#ifdef LUSTRA_SHADING_INTRINSICS
+CpuVariant chosenVariant = detectedCpuVariant();
+#else
+CpuVariant chosenVariant = CpuVariant::kBaseline;
+#endif
 
 // The red, green and blue bytes of an RGB work pixel, in that order.
 struct RgbChannels {
@@ -248,16 +259,170 @@ lobeRowAvx2(const uint32_t *__restrict lobe, const int32_t *__restrict lobeU, in
                                    Sloped ? slopeY + x : nullptr, Tinted ? map + x : nullptr,
                                    nullptr, colours, count - x, out + x);
 }
+
+// Loads and stores of sixteen pixels' values with AVX-512: whole vectors
+// when Full, else only the `lanes` given (the others read as 0 and are left
+// unwritten; nothing outside those lanes is touched).
+template <bool Full> LUSTRA_AVX512 inline __m512i load16(__mmask16 lanes, const void *p) {
+    if constexpr (Full) return _mm512_loadu_si512(p);
+    return _mm512_maskz_loadu_epi32(lanes, p);
+}
+template <bool Full> LUSTRA_AVX512 inline __m128i load16Bytes(__mmask16 lanes, const void *p) {
+    if constexpr (Full) return _mm_loadu_si128(static_cast<const __m128i *>(p));
+    return _mm_maskz_loadu_epi8(lanes, p);
+}
+template <bool Full> LUSTRA_AVX512 inline void store16(__mmask16 lanes, void *p, __m512i v) {
+    if constexpr (Full)
+        _mm512_storeu_si512(p, v);
+    else
+        _mm512_mask_storeu_epi32(p, lanes, v);
+}
+
+// The lanes of the first `left` of sixteen pixels (left below 16).
+inline __mmask16 firstLanes(int32_t left) {
+    return __mmask16((1u << left) - 1);
+}
+
+// What lobeRowAvx512 holds in registers along a row. The shadow's weight
+// and each channel of its colour in the high halves (shades) are used only
+// when the kernel lays the shadow too.
+struct LobeVectors {
+    __m512i v, top, low16, fullHigh, byteMask, fourth, mixes[3], highlights[3];
+    __m512i shadowWeight, shades[3];
+};
+
+// Sixteen pixels of lobeRowAvx512 from column x on, in `lanes` unless Full.
+template <bool Tinted, bool Sloped, Lay L, bool Shaded, bool Full>
+LUSTRA_AVX512 inline void
+lobeVector(const LobeVectors &k, const uint32_t *lobe, const int32_t *lobeU, const int8_t *slopeX,
+           const int8_t *slopeY, const uint32_t *map, const uint8_t *coverage,
+           const uint8_t *shadow, int32_t x, __mmask16 lanes, uint32_t *out) {
+    __m512i across = load16<Full>(lanes, lobeU + x);
+    __m512i down = k.v;
+    if constexpr (Sloped) {
+        const __m512i dx = _mm512_cvtepi8_epi32(load16Bytes<Full>(lanes, slopeX + x));
+        const __m512i dy = _mm512_cvtepi8_epi32(load16Bytes<Full>(lanes, slopeY + x));
+        across = _mm512_add_epi32(across, _mm512_slli_epi32(dx, 19));
+        down = _mm512_add_epi32(down, _mm512_slli_epi32(dy, 19));
+    }
+    const __m512i a = _mm512_min_epi32(_mm512_abs_epi32(_mm512_srai_epi32(across, 16)), k.top);
+    const __m512i b = _mm512_min_epi32(_mm512_abs_epi32(_mm512_srai_epi32(down, 16)), k.top);
+    const __m512i ds = _mm512_srli_epi16(
+        _mm512_mullo_epi16(_mm512_i32gather_epi32(b, lobe, 4), _mm512_i32gather_epi32(a, lobe, 4)),
+        8);
+    const __m512i dPair = _mm512_or_si512(_mm512_and_si512(ds, k.low16), k.fullHigh);
+    const __m512i sHigh = _mm512_andnot_si512(k.low16, ds);
+    __m512i tints = _mm512_setzero_si512();
+    if constexpr (Tinted) tints = load16<Full>(lanes, map + x);
+    const __m512i pixels = load16<Full>(lanes, out + x);
+    __m512i weighting = _mm512_setzero_si512();
+    if constexpr (L == Lay::Blend) {
+        // (255 - w, w) per pixel
+        const __m512i w = _mm512_cvtepu8_epi32(load16Bytes<Full>(lanes, coverage + x));
+        weighting = _mm512_or_si512(_mm512_sub_epi32(k.byteMask, w), _mm512_slli_epi32(w, 16));
+    }
+    __m512i fill = _mm512_setzero_si512();
+    for (int c = 0; c < 3; ++c) {
+        const int shift = 16 - 8 * c; // red, green, blue
+        const __m512i lit = _mm512_srli_epi32(_mm512_madd_epi16(dPair, k.mixes[c]), 8);
+        __m512i weights = k.highlights[c];
+        if constexpr (Tinted)
+            weights =
+                _mm512_or_si512(_mm512_andnot_si512(k.low16, weights),
+                                _mm512_and_si512(_mm512_srli_epi32(tints, shift), k.byteMask));
+        __m512i channel = _mm512_min_epi32(
+            _mm512_srli_epi32(_mm512_madd_epi16(_mm512_or_si512(lit, sHigh), weights), 8),
+            k.byteMask);
+        if constexpr (L == Lay::Blend) {
+            const __m512i under = _mm512_and_si512(_mm512_srli_epi32(pixels, shift), k.byteMask);
+            channel = _mm512_srli_epi32(
+                _mm512_madd_epi16(_mm512_or_si512(under, _mm512_slli_epi32(channel, 16)),
+                                  weighting),
+                8);
+        }
+        fill = _mm512_or_si512(fill, _mm512_slli_epi32(channel, shift));
+    }
+    if constexpr (L == Lay::Opaque) fill = _mm512_subs_epu8(fill, _mm512_set1_epi32(0x00010101));
+    if constexpr (Shaded) {
+        // Where s = (S x weight) >> 8 > 0, each channel f of the fill
+        // toward the shadow's c: (f, c) against (255 - s, s).
+        const __m128i bytes = load16Bytes<Full>(lanes, shadow + x);
+        if (!_mm_testz_si128(bytes, bytes)) {
+            const __m512i s = _mm512_srli_epi16(
+                _mm512_mullo_epi16(_mm512_cvtepu8_epi32(bytes), k.shadowWeight), 8);
+            const __m512i weighting =
+                _mm512_or_si512(_mm512_sub_epi32(k.byteMask, s), _mm512_slli_epi32(s, 16));
+            __m512i shaded = _mm512_setzero_si512();
+            for (int c = 0; c < 3; ++c) {
+                const int shift = 16 - 8 * c;
+                const __m512i channel =
+                    _mm512_and_si512(_mm512_srli_epi32(fill, shift), k.byteMask);
+                const __m512i mixed = _mm512_srli_epi32(
+                    _mm512_madd_epi16(_mm512_or_si512(channel, k.shades[c]), weighting), 8);
+                shaded = _mm512_or_si512(shaded, _mm512_slli_epi32(mixed, shift));
+            }
+            fill = _mm512_mask_mov_epi32(fill, _mm512_cmpgt_epi32_mask(s, _mm512_setzero_si512()),
+                                         shaded);
+        }
+    }
+    store16<Full>(lanes, out + x, _mm512_or_si512(_mm512_and_si512(pixels, k.fourth), fill));
+}
+
+// lobeRow sixteen pixels a vector with AVX-512, as lobeRowAvx2 for spans
+// that replace or cover the pixels; a blended span mixes each channel of
+// the pixel p and the fill f as one multiply-add of the 16-bit pairs
+// (p, f) and (255 - w, w), exact in 32 bits. When Shaded (a background, L
+// Replace) the shadow is laid over the fill in the same pass, as shadowRow
+// would after it: `shadow` holds the span's shadow bytes. The last count
+// mod 16 pixels take the same steps in masked lanes: their loads read
+// nothing past the span (lanes beyond it are zero, whose lobe indices stay
+// in the table) and their stores write nothing there.
+template <bool Tinted, bool Sloped, Lay L, bool Shaded = false>
+LUSTRA_AVX512 void lobeRowAvx512(const uint32_t *__restrict lobe, const int32_t *__restrict lobeU,
+                                 int32_t lobeV, const int8_t *__restrict slopeX,
+                                 const int8_t *__restrict slopeY, const uint32_t *__restrict map,
+                                 const uint8_t *__restrict coverage, const FillColours colours,
+                                 int32_t count, uint32_t *__restrict out,
+                                 const uint8_t *__restrict shadow = nullptr,
+                                 int32_t shadowWeight = 0, uint32_t shadowColour = 0) {
+    static_assert(!Shaded || L == Lay::Replace, "only a background takes the shadow");
+    LobeVectors k;
+    k.v = _mm512_set1_epi32(lobeV);
+    k.top = _mm512_set1_epi32(kLobeSize - 1);
+    k.low16 = _mm512_set1_epi32(0xFFFF);
+    k.fullHigh = _mm512_set1_epi32(255 << 16);
+    k.byteMask = _mm512_set1_epi32(0xFF);
+    k.fourth = _mm512_set1_epi32(static_cast<int32_t>(kFourthByte));
+    k.shadowWeight = _mm512_set1_epi32(shadowWeight);
+    const RgbChannels shade(shadowColour);
+    for (int c = 0; c < 3; ++c) {
+        // (A - C, C) against (d, 255); (t, B) against (lit, s)
+        k.mixes[c] = _mm512_set1_epi32(int32_t(uint32_t(uint16_t(colours.a[c] - colours.c[c])) |
+                                               uint32_t(colours.c[c]) << 16));
+        k.highlights[c] = _mm512_set1_epi32(int32_t(255u | uint32_t(colours.b[c]) << 16));
+        k.shades[c] = _mm512_set1_epi32(int32_t(uint32_t(shade.c[c]) << 16));
+    }
+    int32_t x = 0;
+    for (; x + 16 <= count; x += 16)
+        lobeVector<Tinted, Sloped, L, Shaded, true>(k, lobe, lobeU, slopeX, slopeY, map, coverage,
+                                                    shadow, x, 0, out);
+    if (x < count)
+        lobeVector<Tinted, Sloped, L, Shaded, false>(k, lobe, lobeU, slopeX, slopeY, map, coverage,
+                                                     shadow, x, firstLanes(count - x), out);
+}
 #endif
 
 // The light-lobe fill along a row segment (see lobeRow), through the
-// variant the file runs; blended spans always through lobeRow.
+// variant the file runs; blended spans through lobeRow unless on AVX-512.
 template <bool Tinted, bool Sloped, Lay L>
 inline void lobeSpan(const uint32_t *lobe, const int32_t *lobeU, int32_t lobeV,
                      const int8_t *slopeX, const int8_t *slopeY, const uint32_t *map,
                      const uint8_t *coverage, const FillColours &colours, int32_t count,
                      uint32_t *out) {
 #ifdef LUSTRA_SHADING_INTRINSICS
+    if (chosenVariant == CpuVariant::kAvx512)
+        return lobeRowAvx512<Tinted, Sloped, L>(lobe, lobeU, lobeV, slopeX, slopeY, map, coverage,
+                                                colours, count, out);
     if constexpr (L != Lay::Blend)
         if (chosenVariant != CpuVariant::kBaseline)
             return lobeRowAvx2<Tinted, Sloped, L>(lobe, lobeU, lobeV, slopeX, slopeY, map, colours,
@@ -353,6 +518,77 @@ plainRowAvx2(const uint32_t *__restrict map, uint32_t colour, const uint8_t *__r
         plainRow<Tinted, Shaded>(Tinted ? map + x : nullptr, colour, Shaded ? shadow + x : nullptr,
                                  weight, shadowColour, count - x, out + x);
 }
+
+// lerp8 of 16-bit channel lanes toward the shadow colour's with weight s
+// (255 at most), where s > 0; the lanes unchanged where s = 0.
+LUSTRA_AVX512 inline __m512i shadeLanes512(__m512i back, __m512i shade, __m512i s) {
+    const __m512i mixed = _mm512_srli_epi16(
+        _mm512_add_epi16(_mm512_mullo_epi16(back, _mm512_sub_epi16(_mm512_set1_epi16(255), s)),
+                         _mm512_mullo_epi16(shade, s)),
+        8);
+    return _mm512_mask_mov_epi16(back, _mm512_cmpgt_epi16_mask(s, _mm512_setzero_si512()), mixed);
+}
+
+// The weights w = (W x weight) >> 8 of sixteen pixels (bytes W), each in the
+// four 16-bit lanes of its pixel's channels as the byte unpacking orders
+// them: low and high for the pixels' low and high unpacked halves, and w
+// per pixel in 32-bit lanes. W x weight is at most 255 x 255, so the 16-bit
+// product is exact.
+struct SpreadWeights {
+    __m512i w, low, high;
+};
+LUSTRA_AVX512 inline SpreadWeights spreadWeights(__m128i bytes, __m512i weight) {
+    const __m512i w = _mm512_srli_epi16(_mm512_mullo_epi16(_mm512_cvtepu8_epi32(bytes), weight), 8);
+    const __m512i both = _mm512_or_si512(w, _mm512_slli_epi32(w, 16));
+    return {w, _mm512_unpacklo_epi32(both, both), _mm512_unpackhi_epi32(both, both)};
+}
+
+// plainRowAvx2 with AVX-512, sixteen pixels a vector in two vectors of 32
+// 16-bit lanes (the same lane order and exact 16-bit arithmetic); sixteen
+// pixels whose shadow bytes are all 0 take no blend. The last count mod 16
+// pixels take the same steps in masked lanes, reading and writing nothing
+// past the span. plainVector takes the sixteen pixels from column x on, in
+// `lanes` unless Full.
+template <bool Tinted, bool Shaded, bool Full>
+LUSTRA_AVX512 inline void plainVector(const uint32_t *map, __m512i colours, const uint8_t *shadow,
+                                      __m512i weights, __m512i shades, int32_t x, __mmask16 lanes,
+                                      uint32_t *out) {
+    const __m512i zero = _mm512_setzero_si512();
+    __m512i low = colours, high = colours;
+    if constexpr (Tinted) {
+        // (M x A) >> 8 per channel
+        const __m512i m = load16<Full>(lanes, map + x);
+        low = _mm512_srli_epi16(_mm512_mullo_epi16(_mm512_unpacklo_epi8(m, zero), colours), 8);
+        high = _mm512_srli_epi16(_mm512_mullo_epi16(_mm512_unpackhi_epi8(m, zero), colours), 8);
+    }
+    if constexpr (Shaded) {
+        const __m128i bytes = load16Bytes<Full>(lanes, shadow + x);
+        if (!_mm_testz_si128(bytes, bytes)) {
+            const SpreadWeights s = spreadWeights(bytes, weights);
+            low = shadeLanes512(low, shades, s.low);
+            high = shadeLanes512(high, shades, s.high);
+        }
+    }
+    const __m512i kept = _mm512_and_si512(load16<Full>(lanes, out + x),
+                                          _mm512_set1_epi32(static_cast<int32_t>(kFourthByte)));
+    store16<Full>(lanes, out + x, _mm512_or_si512(kept, _mm512_packus_epi16(low, high)));
+}
+
+template <bool Tinted, bool Shaded>
+LUSTRA_AVX512 void plainRowAvx512(const uint32_t *__restrict map, uint32_t colour,
+                                  const uint8_t *__restrict shadow, int32_t weight,
+                                  uint32_t shadowColour, int32_t count, uint32_t *__restrict out) {
+    const __m512i zero = _mm512_setzero_si512();
+    const __m512i colours = _mm512_unpacklo_epi8(_mm512_set1_epi32(int32_t(colour)), zero);
+    const __m512i shades = _mm512_unpacklo_epi8(_mm512_set1_epi32(int32_t(shadowColour)), zero);
+    const __m512i weights = _mm512_set1_epi32(weight);
+    int32_t x = 0;
+    for (; x + 16 <= count; x += 16)
+        plainVector<Tinted, Shaded, true>(map, colours, shadow, weights, shades, x, 0, out);
+    if (x < count)
+        plainVector<Tinted, Shaded, false>(map, colours, shadow, weights, shades, x,
+                                           firstLanes(count - x), out);
+}
 #endif
 
 // The plain background over a row segment (see plainRow), through the
@@ -361,6 +597,9 @@ template <bool Tinted, bool Shaded>
 inline void plainBackground(const uint32_t *map, uint32_t colour, const uint8_t *shadow,
                             int32_t weight, uint32_t shadowColour, int32_t count, uint32_t *out) {
 #ifdef LUSTRA_SHADING_INTRINSICS
+    if (chosenVariant == CpuVariant::kAvx512)
+        return plainRowAvx512<Tinted, Shaded>(map, colour, shadow, weight, shadowColour, count,
+                                              out);
     if (chosenVariant != CpuVariant::kBaseline)
         return plainRowAvx2<Tinted, Shaded>(map, colour, shadow, weight, shadowColour, count, out);
 #endif
@@ -397,8 +636,9 @@ void fillSpan(const ShadingLookup &lookup, const FillRow &row, const uint8_t *co
             plainBackground<false, false>(nullptr, a, nullptr, 0, 0, count, out + x0);
     } else if constexpr (M == 1) {
         const uint32_t *lobe = lookup.fill[F].lobePairs;
-        if (count < kShortSpan) {
-            // A few pixels, as at the soft edge of a shape: one at a time.
+        if (count < kShortSpan && chosenVariant != CpuVariant::kAvx512) {
+            // A few pixels, as at the soft edge of a shape: one at a time
+            // (AVX-512 takes them as one masked vector).
             for (int32_t x = x0; x < x1; ++x)
                 out[x] = lobePixel<L>(lobe, row.slopeX ? row.slopeX[x] : 0,
                                       row.slopeY ? row.slopeY[x] : 0, lookup.lobeU[x],
@@ -432,6 +672,36 @@ void fillSpan(const ShadingLookup &lookup, const FillRow &row, const uint8_t *co
     }
 }
 
+#ifdef LUSTRA_SHADING_INTRINSICS
+// The light-lobe background replacing columns [x0, x1) of the row with the
+// shadow laid over it in the same pass (AVX-512); `weights` holds the
+// shadow bytes of those columns.
+inline void shadedLobeSpan(const ShadingLookup &lookup, const FillRow &row,
+                           const ShadowReach &shadow, const uint8_t *weights, int32_t x0,
+                           int32_t x1, uint32_t *out) {
+    const FillColours &colours = lookup.fill[1].colours;
+    const uint32_t *lobe = lookup.fill[1].lobePairs;
+    const int32_t *lobeU = lookup.lobeU + x0;
+    const int32_t v = lookup.lobeV[row.y], count = x1 - x0;
+    if (row.map && row.slopeX)
+        lobeRowAvx512<true, true, Lay::Replace, true>(
+            lobe, lobeU, v, row.slopeX + x0, row.slopeY + x0, row.map + x0, nullptr, colours, count,
+            out + x0, weights, shadow.weight, shadow.colour);
+    else if (row.map)
+        lobeRowAvx512<true, false, Lay::Replace, true>(
+            lobe, lobeU, v, nullptr, nullptr, row.map + x0, nullptr, colours, count, out + x0,
+            weights, shadow.weight, shadow.colour);
+    else if (row.slopeX)
+        lobeRowAvx512<false, true, Lay::Replace, true>(
+            lobe, lobeU, v, row.slopeX + x0, row.slopeY + x0, nullptr, nullptr, colours, count,
+            out + x0, weights, shadow.weight, shadow.colour);
+    else
+        lobeRowAvx512<false, false, Lay::Replace, true>(lobe, lobeU, v, nullptr, nullptr, nullptr,
+                                                        nullptr, colours, count, out + x0, weights,
+                                                        shadow.weight, shadow.colour);
+}
+#endif
+
 // The background fill of mode M replacing columns [x0, x1) of the row, with
 // the shadow laid over it where it reaches; a plain background takes its
 // shadow in the same pass.
@@ -456,6 +726,16 @@ void layBackground(const ShadingLookup &lookup, const FillRow &row, const Shadow
                                          end - first, out + first);
         fillSpan<1, M, Lay::Replace>(lookup, row, nullptr, end, x1, out);
     } else {
+#ifdef LUSTRA_SHADING_INTRINSICS
+        if constexpr (M == 1)
+            if (chosenVariant == CpuVariant::kAvx512) {
+                // The light lobe takes the shadow in the same pass.
+                fillSpan<1, M, Lay::Replace>(lookup, row, nullptr, x0, first, out);
+                shadedLobeSpan(lookup, row, shadow, weights, first, end, out);
+                fillSpan<1, M, Lay::Replace>(lookup, row, nullptr, end, x1, out);
+                return;
+            }
+#endif
         fillSpan<1, M, Lay::Replace>(lookup, row, nullptr, x0, x1, out);
         shadowRow(weights, shadow.weight, shadow.colour, end - first, out + first);
     }
@@ -513,6 +793,40 @@ __attribute__((target("avx2"))) void glowRowAvx2(const uint8_t *__restrict glow,
     }
     if (x < count) glowRow(glow + x, weight, ramp, count - x, out + x);
 }
+
+// glowRowAvx2 with AVX-512, sixteen pixels a vector; sixteen pixels whose
+// glow bytes are all 0 are left as they are, and the last count mod 16
+// pixels take the same steps in masked lanes (their glow bytes read as 0,
+// so their gathers read the ramp's first entry). glowVector takes the
+// sixteen pixels from column x on, in `lanes` unless Full.
+template <bool Full>
+LUSTRA_AVX512 inline void glowVector(const uint8_t *glow, __m512i weights, const uint32_t *ramp,
+                                     int32_t x, __mmask16 lanes, uint32_t *out) {
+    const __m128i bytes = load16Bytes<Full>(lanes, glow + x);
+    if (_mm_testz_si128(bytes, bytes)) return;
+    const __m512i zero = _mm512_setzero_si512();
+    const __m512i fourth = _mm512_set1_epi32(static_cast<int32_t>(kFourthByte));
+    const SpreadWeights g = spreadWeights(bytes, weights);
+    const __m512i colours = _mm512_i32gather_epi32(g.w, ramp, 4);
+    const __m512i pixels = load16<Full>(lanes, out + x);
+    const __m512i low = shadeLanes512(_mm512_unpacklo_epi8(pixels, zero),
+                                      _mm512_unpacklo_epi8(colours, zero), g.low);
+    const __m512i high = shadeLanes512(_mm512_unpackhi_epi8(pixels, zero),
+                                       _mm512_unpackhi_epi8(colours, zero), g.high);
+    const __m512i kept = _mm512_and_si512(pixels, fourth);
+    store16<Full>(
+        lanes, out + x,
+        _mm512_or_si512(kept, _mm512_andnot_si512(fourth, _mm512_packus_epi16(low, high))));
+}
+
+LUSTRA_AVX512 void glowRowAvx512(const uint8_t *__restrict glow, int32_t weight,
+                                 const uint32_t *__restrict ramp, int32_t count,
+                                 uint32_t *__restrict out) {
+    const __m512i weights = _mm512_set1_epi32(weight);
+    int32_t x = 0;
+    for (; x + 16 <= count; x += 16) glowVector<true>(glow, weights, ramp, x, 0, out);
+    if (x < count) glowVector<false>(glow, weights, ramp, x, firstLanes(count - x), out);
+}
 #endif
 
 // The glow over a row segment (see glowRow), through the variant the file
@@ -520,30 +834,82 @@ __attribute__((target("avx2"))) void glowRowAvx2(const uint8_t *__restrict glow,
 inline void glowSpan(const uint8_t *glow, int32_t weight, const uint32_t *ramp, int32_t count,
                      uint32_t *out) {
 #ifdef LUSTRA_SHADING_INTRINSICS
+    if (chosenVariant == CpuVariant::kAvx512) return glowRowAvx512(glow, weight, ramp, count, out);
     if (chosenVariant != CpuVariant::kBaseline) return glowRowAvx2(glow, weight, ramp, count, out);
 #endif
     glowRow(glow, weight, ramp, count, out);
 }
 
+// What a coverage scan looks for.
+enum class Seek { Full, NotFull, Covered, Uncovered };
+
+#ifdef LUSTRA_SHADING_INTRINSICS
+// The bytes of 64 coverage values that a scan for S stops at.
+template <Seek S> LUSTRA_AVX512 inline __mmask64 seekMatches(__m512i bytes) {
+    const __m512i full = _mm512_set1_epi8(char(0xFF));
+    if constexpr (S == Seek::Full) return _mm512_cmpeq_epi8_mask(bytes, full);
+    if constexpr (S == Seek::NotFull) return _mm512_cmpneq_epi8_mask(bytes, full);
+    if constexpr (S == Seek::Covered) return _mm512_test_epi8_mask(bytes, bytes);
+    return _mm512_testn_epi8_mask(bytes, bytes);
+}
+
+// A coverage scan (see nextFull) with AVX-512, 64 bytes a step, the last
+// count mod 64 in masked lanes (which read nothing past count and never
+// match).
+template <Seek S>
+LUSTRA_AVX512 int32_t seekAvx512(const uint8_t *coverage, int32_t x, int32_t count) {
+    for (; x + 64 <= count; x += 64) {
+        const __mmask64 found = seekMatches<S>(_mm512_loadu_si512(coverage + x));
+        if (found) return x + int32_t(__builtin_ctzll(found));
+    }
+    if (x < count) {
+        const __mmask64 lanes = (uint64_t(1) << (count - x)) - 1;
+        const __mmask64 found =
+            seekMatches<S>(_mm512_maskz_loadu_epi8(lanes, coverage + x)) & lanes;
+        if (found) return x + int32_t(__builtin_ctzll(found));
+    }
+    return count;
+}
+#endif
+
 // Coverage scans: the first column from x on (count when none) whose
 // coverage is full (255), not full, non-zero, or zero. The first three
-// step over eight bytes at a time while none of them can match.
+// step over eight bytes at a time while none of them can match; on AVX-512
+// all four take 64 bytes a step once the next eight bytes hold no match.
 inline int32_t nextFull(const uint8_t *coverage, int32_t x, int32_t count) {
+#ifdef LUSTRA_SHADING_INTRINSICS
+    if (chosenVariant == CpuVariant::kAvx512 && x + 8 <= count &&
+        !anyZeroByte(~eightBytes(coverage + x)))
+        return seekAvx512<Seek::Full>(coverage, x + 8, count);
+#endif
     while (x + 8 <= count && !anyZeroByte(~eightBytes(coverage + x))) x += 8;
     while (x < count && coverage[x] != 255) ++x;
     return x;
 }
 inline int32_t nextNotFull(const uint8_t *coverage, int32_t x, int32_t count) {
+#ifdef LUSTRA_SHADING_INTRINSICS
+    if (chosenVariant == CpuVariant::kAvx512 && x + 8 <= count &&
+        eightBytes(coverage + x) == ~uint64_t(0))
+        return seekAvx512<Seek::NotFull>(coverage, x + 8, count);
+#endif
     while (x + 8 <= count && eightBytes(coverage + x) == ~uint64_t(0)) x += 8;
     while (x < count && coverage[x] == 255) ++x;
     return x;
 }
 inline int32_t nextCovered(const uint8_t *coverage, int32_t x, int32_t count) {
+#ifdef LUSTRA_SHADING_INTRINSICS
+    if (chosenVariant == CpuVariant::kAvx512 && x + 8 <= count && eightBytes(coverage + x) == 0)
+        return seekAvx512<Seek::Covered>(coverage, x + 8, count);
+#endif
     while (x + 8 <= count && eightBytes(coverage + x) == 0) x += 8;
     while (x < count && coverage[x] == 0) ++x;
     return x;
 }
 inline int32_t nextUncovered(const uint8_t *coverage, int32_t x, int32_t count) {
+#ifdef LUSTRA_SHADING_INTRINSICS
+    if (chosenVariant == CpuVariant::kAvx512 && x + 8 <= count && allNonZero<8>(coverage + x))
+        return seekAvx512<Seek::Uncovered>(coverage, x + 8, count);
+#endif
     while (x < count && coverage[x] != 0) ++x;
     return x;
 }
@@ -599,7 +965,7 @@ CpuVariant selectVariant(CpuVariant wanted) {
     const CpuVariant best = detectedCpuVariant();
     const CpuVariant v = wanted < best ? wanted : best;
 #ifdef LUSTRA_SHADING_INTRINSICS
-    chosenVariant = v >= CpuVariant::kAvx2 ? CpuVariant::kAvx2 : CpuVariant::kBaseline;
+    chosenVariant = v;
 #else
     (void)v;
     chosenVariant = CpuVariant::kBaseline;
