@@ -248,22 +248,30 @@ LUSTRA_COLOUR_VECTOR512 void hostRowVector512x4(const uint32_t *__restrict host,
     }
 }
 
+// Sixteen host pixels to 48 RGB bytes in the low bytes of the vector.
+LUSTRA_COLOUR_VECTOR512 __m512i packRgb512(__m512i words, __m512i pack, __m512i gather) {
+    return _mm512_maskz_permutexvar_epi32(kAllLanes, gather,
+                                          _mm512_shuffle_epi8(hostToRgbaWords512(words), pack));
+}
+
 LUSTRA_COLOUR_VECTOR512 void hostRowVector512x3(const uint32_t *__restrict host, int count,
                                                 uint8_t *__restrict rgb) {
     // Each 128-bit lane of four RGBA words packed to 12 RGB bytes, then the
-    // four 12-byte groups moved together: 48 bytes for 16 pixels, stored
-    // through a byte mask (3 bytes a pixel of the row).
+    // four 12-byte groups moved together: 48 bytes for 16 pixels. While 64
+    // bytes fit in the row they are stored whole (the last 16 overwritten
+    // by the next pixels); the rest through a byte mask, 3 bytes a pixel.
     const __m512i pack = _mm512_maskz_broadcast_i32x4(
         kAllLanes, _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1));
     const __m512i gather = _mm512_setr_epi32(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 3, 7, 11, 15);
     int x = 0;
+    for (; 3 * (x + 16) + 16 <= 3 * count; x += 16)
+        _mm512_storeu_si512(rgb + 3 * size_t(x),
+                            packRgb512(_mm512_loadu_si512(host + x), pack, gather));
     for (; x < count; x += 16) {
         const int pixels = count - x < 16 ? count - x : 16;
         const __m512i words = _mm512_maskz_loadu_epi32(firstLanes(pixels), host + x);
-        const __m512i packed = _mm512_maskz_permutexvar_epi32(
-            kAllLanes, gather, _mm512_shuffle_epi8(hostToRgbaWords512(words), pack));
         const __mmask64 bytes = (uint64_t(1) << (3 * pixels)) - 1;
-        _mm512_mask_storeu_epi8(rgb + 3 * size_t(x), bytes, packed);
+        _mm512_mask_storeu_epi8(rgb + 3 * size_t(x), bytes, packRgb512(words, pack, gather));
     }
 }
 
