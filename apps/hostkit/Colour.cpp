@@ -145,22 +145,150 @@ LUSTRA_COLOUR_VECTOR void hostRowVector3(const uint32_t *__restrict host, int co
     hostRowBody<3>(host + x, count - x, rgb + 3 * size_t(x));
 }
 
-#define LUSTRA_COLOUR_VARIANTS 1
-#define LUSTRA_COLOUR_VARIANT(suffix, isa)                                                         \
-    __attribute__((target(isa))) void rgbaToHost##suffix(const uint8_t *rgba, int count,           \
-                                                         bool useAlpha, uint32_t *host) {          \
-        rgbaRowBody(rgba, count, useAlpha ? 0u : 255u, host);                                      \
-    }                                                                                              \
-    __attribute__((target(isa))) void hostToRgba##suffix(const uint32_t *host, int count,          \
-                                                         uint8_t *rgba) {                          \
-        hostRowBody<4>(host, count, rgba);                                                         \
-    }                                                                                              \
-    __attribute__((target(isa))) void hostToRgb##suffix(const uint32_t *host, int count,           \
-                                                        uint8_t *rgb) {                            \
-        hostRowBody<3>(host, count, rgb);                                                          \
+// Sixteen pixels at a time with 512-bit vectors: the operations of the
+// 256-bit loops above, lane for lane. The end of a row goes through the
+// same vectors with masked loads and stores, which touch no byte beyond
+// the row's pixels.
+// The unmasked forms of these operations leave GCC 12 warning about the
+// undefined vector they start from; with every lane selected the masked
+// forms are the same instructions.
+constexpr __mmask16 kAllLanes = 0xFFFF;
+
+#define LUSTRA_COLOUR_VECTOR512                                                                    \
+    inline __attribute__((always_inline, target("avx512f,avx512bw,avx512vl")))
+
+#define LUSTRA_FIELD512(words, shift)                                                              \
+    _mm512_maskz_cvtepi32_ps(kAllLanes,                                                            \
+                             _mm512_and_si512(_mm512_maskz_srli_epi32(kAllLanes, words, shift),    \
+                                              _mm512_set1_epi32(0xFF)))
+
+LUSTRA_COLOUR_VECTOR512 __m512i clamp512(__m512 v) {
+    return _mm512_maskz_min_epi32(kAllLanes,
+                                  _mm512_maskz_max_epi32(kAllLanes,
+                                                         _mm512_maskz_cvttps_epi32(kAllLanes, v),
+                                                         _mm512_setzero_si512()),
+                                  _mm512_set1_epi32(255));
+}
+
+LUSTRA_COLOUR_VECTOR512 __m512i hostToRgbaWords512(__m512i pixels) {
+    const __m512 y =
+        _mm512_maskz_cvtepi32_ps(kAllLanes, _mm512_maskz_srli_epi32(kAllLanes, pixels, 24));
+    const __m512 offset = _mm512_set1_ps(128.0f);
+    const __m512 cb = _mm512_sub_ps(LUSTRA_FIELD512(pixels, 16), offset);
+    const __m512 cr = _mm512_sub_ps(LUSTRA_FIELD512(pixels, 8), offset);
+    const __m512 r = _mm512_add_ps(y, _mm512_mul_ps(_mm512_set1_ps(1.402f), cr));
+    const __m512 g = _mm512_sub_ps(_mm512_sub_ps(y, _mm512_mul_ps(_mm512_set1_ps(0.344136f), cb)),
+                                   _mm512_mul_ps(_mm512_set1_ps(0.714136f), cr));
+    const __m512 b = _mm512_add_ps(y, _mm512_mul_ps(_mm512_set1_ps(1.772f), cb));
+    return _mm512_or_si512(
+        _mm512_or_si512(clamp512(r), _mm512_maskz_slli_epi32(kAllLanes, clamp512(g), 8)),
+        _mm512_or_si512(_mm512_maskz_slli_epi32(kAllLanes, clamp512(b), 16),
+                        _mm512_maskz_slli_epi32(kAllLanes, pixels, 24)));
+}
+
+LUSTRA_COLOUR_VECTOR512 __m512i rgbaWordsToHost512(__m512i words, __m512i opaque) {
+    const __m512 r = LUSTRA_FIELD512(words, 0), g = LUSTRA_FIELD512(words, 8),
+                 b = LUSTRA_FIELD512(words, 16);
+    const __m512 y = _mm512_add_ps(_mm512_add_ps(_mm512_mul_ps(_mm512_set1_ps(0.299f), r),
+                                                 _mm512_mul_ps(_mm512_set1_ps(0.587f), g)),
+                                   _mm512_mul_ps(_mm512_set1_ps(0.114f), b));
+    const __m512 offset = _mm512_set1_ps(128.0f);
+    const __m512 cb =
+        _mm512_add_ps(_mm512_sub_ps(_mm512_mul_ps(_mm512_set1_ps(0.5f), b),
+                                    _mm512_add_ps(_mm512_mul_ps(_mm512_set1_ps(0.168736f), r),
+                                                  _mm512_mul_ps(_mm512_set1_ps(0.331264f), g))),
+                      offset);
+    const __m512 cr =
+        _mm512_add_ps(_mm512_sub_ps(_mm512_sub_ps(_mm512_mul_ps(_mm512_set1_ps(0.5f), r),
+                                                  _mm512_mul_ps(_mm512_set1_ps(0.418688f), g)),
+                                    _mm512_mul_ps(_mm512_set1_ps(0.081312f), b)),
+                      offset);
+    const __m512i alpha = _mm512_or_si512(_mm512_maskz_srli_epi32(kAllLanes, words, 24), opaque);
+    return _mm512_or_si512(
+        _mm512_or_si512(
+            _mm512_maskz_slli_epi32(kAllLanes, _mm512_maskz_cvttps_epi32(kAllLanes, y), 24),
+            _mm512_maskz_slli_epi32(kAllLanes, _mm512_maskz_cvttps_epi32(kAllLanes, cb), 16)),
+        _mm512_or_si512(
+            _mm512_maskz_slli_epi32(kAllLanes, _mm512_maskz_cvttps_epi32(kAllLanes, cr), 8),
+            alpha));
+}
+#undef LUSTRA_FIELD512
+
+// The first `count` (0..16) of sixteen lanes.
+LUSTRA_COLOUR_VECTOR512 __mmask16 firstLanes(int count) {
+    return static_cast<__mmask16>((1u << count) - 1u);
+}
+
+LUSTRA_COLOUR_VECTOR512 void rgbaRowVector512(const uint8_t *__restrict rgba, int count,
+                                              uint32_t opaque, uint32_t *__restrict host) {
+    const __m512i alpha = _mm512_set1_epi32(int(opaque));
+    int x = 0;
+    for (; x + 16 <= count; x += 16) {
+        const __m512i words = _mm512_loadu_si512(rgba + 4 * size_t(x));
+        _mm512_storeu_si512(host + x, rgbaWordsToHost512(words, alpha));
     }
-LUSTRA_COLOUR_VARIANT(Avx512, "avx512f,avx512bw,avx512vl")
-#undef LUSTRA_COLOUR_VARIANT
+    if (x < count) {
+        const __mmask16 lanes = firstLanes(count - x);
+        const __m512i words = _mm512_maskz_loadu_epi32(lanes, rgba + 4 * size_t(x));
+        _mm512_mask_storeu_epi32(host + x, lanes, rgbaWordsToHost512(words, alpha));
+    }
+}
+
+LUSTRA_COLOUR_VECTOR512 void hostRowVector512x4(const uint32_t *__restrict host, int count,
+                                                uint8_t *__restrict rgba) {
+    int x = 0;
+    for (; x + 16 <= count; x += 16) {
+        const __m512i pixels = _mm512_loadu_si512(host + x);
+        _mm512_storeu_si512(rgba + 4 * size_t(x), hostToRgbaWords512(pixels));
+    }
+    if (x < count) {
+        const __mmask16 lanes = firstLanes(count - x);
+        const __m512i pixels = _mm512_maskz_loadu_epi32(lanes, host + x);
+        _mm512_mask_storeu_epi32(rgba + 4 * size_t(x), lanes, hostToRgbaWords512(pixels));
+    }
+}
+
+// Sixteen host pixels to 48 RGB bytes in the low bytes of the vector.
+LUSTRA_COLOUR_VECTOR512 __m512i packRgb512(__m512i words, __m512i pack, __m512i gather) {
+    return _mm512_maskz_permutexvar_epi32(kAllLanes, gather,
+                                          _mm512_shuffle_epi8(hostToRgbaWords512(words), pack));
+}
+
+LUSTRA_COLOUR_VECTOR512 void hostRowVector512x3(const uint32_t *__restrict host, int count,
+                                                uint8_t *__restrict rgb) {
+    // Each 128-bit lane of four RGBA words packed to 12 RGB bytes, then the
+    // four 12-byte groups moved together: 48 bytes for 16 pixels. While 64
+    // bytes fit in the row they are stored whole (the last 16 overwritten
+    // by the next pixels); the rest through a byte mask, 3 bytes a pixel.
+    const __m512i pack = _mm512_maskz_broadcast_i32x4(
+        kAllLanes, _mm_setr_epi8(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, -1, -1, -1, -1));
+    const __m512i gather = _mm512_setr_epi32(0, 1, 2, 4, 5, 6, 8, 9, 10, 12, 13, 14, 3, 7, 11, 15);
+    int x = 0;
+    for (; 3 * (x + 16) + 16 <= 3 * count; x += 16)
+        _mm512_storeu_si512(rgb + 3 * size_t(x),
+                            packRgb512(_mm512_loadu_si512(host + x), pack, gather));
+    for (; x < count; x += 16) {
+        const int pixels = count - x < 16 ? count - x : 16;
+        const __m512i words = _mm512_maskz_loadu_epi32(firstLanes(pixels), host + x);
+        const __mmask64 bytes = (uint64_t(1) << (3 * pixels)) - 1;
+        _mm512_mask_storeu_epi8(rgb + 3 * size_t(x), bytes, packRgb512(words, pack, gather));
+    }
+}
+
+#define LUSTRA_COLOUR_VARIANTS 1
+// The AVX-512 rows: the 512-bit loops above.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void
+rgbaToHostAvx512(const uint8_t *rgba, int count, bool useAlpha, uint32_t *host) {
+    rgbaRowVector512(rgba, count, useAlpha ? 0u : 255u, host);
+}
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void
+hostToRgbaAvx512(const uint32_t *host, int count, uint8_t *rgba) {
+    hostRowVector512x4(host, count, rgba);
+}
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void hostToRgbAvx512(const uint32_t *host,
+                                                                          int count, uint8_t *rgb) {
+    hostRowVector512x3(host, count, rgb);
+}
 // The AVX2 rows: the vector loops above.
 __attribute__((target("avx2"))) void rgbaToHostAvx2(const uint8_t *rgba, int count, bool useAlpha,
                                                     uint32_t *host) {

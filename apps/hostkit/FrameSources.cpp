@@ -56,10 +56,11 @@ class MediaSource : public FrameSource {
         if (reader_.isStill()) {
             if (&frame != &stillFrame_) stillFrame_ = frame;
             cached_ = true;
-            // The reader keeps the picture for another size: the copies
-            // made for this one are not needed again.
+            // Neither the copies made for this size nor the reader's
+            // picture are needed again (another size reads the file again).
             std::vector<uint8_t>().swap(rgba_);
             std::vector<uint8_t>().swap(scaled_);
+            reader_.releasePicture();
         }
         return true;
     }

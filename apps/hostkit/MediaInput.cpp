@@ -384,13 +384,38 @@ MediaReader::MediaReader(const std::string &path) : impl_(std::make_unique<Impl>
     if (width_ > 32767 || height_ > 32767)
         throw Failure(path + ": " + std::to_string(width_) + "x" + std::to_string(height_) +
                       " is larger than the 32767 x 32767 the module handles");
+    if (still_) {
+        // Nothing more is decoded: the picture, its decoder and the
+        // converter that made the RGBA rows go (a frame's worth each).
+        sws_freeContext(m.sws);
+        m.sws = nullptr;
+        av_frame_free(&m.frame);
+        av_packet_free(&m.packet);
+        avcodec_free_context(&m.codec);
+        avformat_close_input(&m.format);
+    }
 }
 
 MediaReader::~MediaReader() = default;
 
+void MediaReader::releasePicture() {
+    if (still_) std::vector<uint8_t>().swap(impl_->first);
+}
+
+namespace {
+// A still whose picture was given up: read again.
+void reloadPicture(const std::string &path, int width, int height, std::vector<uint8_t> &first) {
+    MediaReader again(path);
+    if (!again.isStill() || again.width() != width || again.height() != height)
+        throw Failure(path + ": the picture changed while it was being read");
+    again.next(first);
+}
+} // namespace
+
 bool MediaReader::next(std::vector<uint8_t> &rgba) {
     Impl &m = *impl_;
     if (still_) {
+        if (m.first.empty()) reloadPicture(path_, width_, height_, m.first);
         rgba = m.first;
         return true;
     }
@@ -410,8 +435,14 @@ bool MediaReader::next(std::vector<uint8_t> &rgba) {
 bool MediaReader::next(HostFrame &frame) {
     Impl &m = *impl_;
     if (frame.width != width_ || frame.height != height_) frame = HostFrame(width_, height_);
-    if (still_ || !m.firstHandedOut) {
-        // The picture kept converted (or the first frame of a video).
+    if (still_) {
+        // The picture kept converted, read where it is kept.
+        if (m.first.empty()) reloadPicture(path_, width_, height_, m.first);
+        rgbaToHostFrame(m.first.data(), width_ * 4, hasAlpha_, frame);
+        return true;
+    }
+    if (!m.firstHandedOut) {
+        // The first frame of a video.
         if (!next(m.rgba)) return false;
         rgbaToHostFrame(m.rgba.data(), width_ * 4, hasAlpha_, frame);
         std::vector<uint8_t>().swap(m.rgba);

@@ -13,15 +13,21 @@ namespace {
 // output conversion but shifted by its average half level, so that the
 // matte works from the module's colours rather than from bytes already
 // rounded once more.
-// The result is in frame order, row after row.
 std::vector<float> toRgb(const HostFrame &frame) {
+    // Row by row: `rgb` holds the rows in order, whatever the frame's storage.
     std::vector<float> rgb(size_t(frame.width) * size_t(frame.height) * 3);
-    for (size_t i = 0; i < rgb.size() / 3; ++i) {
-        const uint32_t p = frame.row(int(i / size_t(frame.width)))[i % size_t(frame.width)];
-        const float y = float(p >> 24);
-        const float cb = float(int((p >> 16) & 0xFF) - 128), cr = float(int((p >> 8) & 0xFF) - 128);
-        const float c[3] = {y + 1.402f * cr, y - 0.344136f * cb - 0.714136f * cr, y + 1.772f * cb};
-        for (int k = 0; k < 3; ++k) rgb[3 * i + k] = std::clamp(c[k] - 0.5f, 0.0f, 255.0f);
+    for (int row = 0; row < frame.height; ++row) {
+        const uint32_t *pixels = frame.row(row);
+        float *out = rgb.data() + size_t(row) * size_t(frame.width) * 3;
+        for (int x = 0; x < frame.width; ++x) {
+            const uint32_t p = pixels[x];
+            const float y = float(p >> 24);
+            const float cb = float(int((p >> 16) & 0xFF) - 128),
+                        cr = float(int((p >> 8) & 0xFF) - 128);
+            const float c[3] = {y + 1.402f * cr, y - 0.344136f * cb - 0.714136f * cr,
+                                y + 1.772f * cb};
+            for (int k = 0; k < 3; ++k) out[3 * x + k] = std::clamp(c[k] - 0.5f, 0.0f, 255.0f);
+        }
     }
     return rgb;
 }

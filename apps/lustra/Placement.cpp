@@ -107,7 +107,8 @@ class PlacedSource : public FrameSource {
         if (frame.width != outWidth_ || frame.height != outHeight_)
             frame = HostFrame(outWidth_, outHeight_);
         if (title_->isStill() && cached_ && rect == cachedRect_) {
-            std::copy(canvas_.pixels.begin(), canvas_.pixels.end(), frame.pixels.begin());
+            for (int y = 0; y < frame.height; ++y)
+                std::copy(canvas_.row(y), canvas_.row(y) + frame.width, frame.row(y));
             return true;
         }
         const HostFrame *pasted = title;

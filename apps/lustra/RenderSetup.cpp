@@ -2,6 +2,7 @@
 
 #include "Animation.h"
 #include "AudioCopy.h"
+#include "Colour.h"
 #include "Errors.h"
 #include "Installation.h"
 #include "Interrupt.h"
@@ -402,11 +403,12 @@ int runRenderCommand(RenderCommand &command) {
             std::fprintf(stderr,
                          "lustra: %lld frames in %.2f s = %.2f fps; per frame: decode %.1f ms "
                          "(reader thread), module %.1f ms (%d worker%s), convert %.1f ms "
-                         "(workers, reader), encode %.1f ms (writer thread)\n",
+                         "(workers, reader), encode %.1f ms (writer thread); colour rows %s\n",
                          (long long)outcome.frames, outcome.times.wall, fps,
                          1000 * outcome.times.decode / n, 1000 * outcome.times.module / n,
                          outcome.workers, outcome.workers == 1 ? "" : "s",
-                         1000 * outcome.times.convert / n, 1000 * outcome.times.encode / n);
+                         1000 * outcome.times.convert / n, 1000 * outcome.times.encode / n,
+                         colourRows().name);
         }
     }
     return outcome.exitCode;

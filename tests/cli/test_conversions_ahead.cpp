@@ -5,12 +5,14 @@
 #include "CliTestSupport.h"
 #include "Colour.h"
 #include "Errors.h"
+#include "FrameSources.h"
 #include "MediaInput.h"
 #include "MediaOutput.h"
 #include "RenderPipeline.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -97,6 +99,53 @@ TEST(ConversionsAhead, VideoStraightToHostPixelsMatchesTheWholeFrameConversion) 
         ASSERT_TRUE(still.next(frame));
         EXPECT_TRUE(frame.pixels == expected.pixels) << k;
     }
+}
+
+// Same size and the same pixels, row by row.
+bool samePixels(const HostFrame &a, const HostFrame &b) {
+    if (a.width != b.width || a.height != b.height) return false;
+    for (int y = 0; y < a.height; ++y)
+        if (!std::equal(a.row(y), a.row(y) + a.width, b.row(y))) return false;
+    return true;
+}
+
+// A still keeps only what its source made of it; asked for another size
+// afterwards (or after the reader gave up its picture), the file is read
+// again and gives the frames a fresh source gives.
+TEST(ConversionsAhead, AStillAskedForAnotherSizeLaterIsReadAgain) {
+    Workspace ws;
+    writeWithFfmpeg(edgyFrames(30, 20, 1), ws.path("still.png"));
+    std::unique_ptr<FrameSource> source = openMediaSource(ws.path("still.png"));
+    source->setOutputSize(30, 20, false);
+    const HostFrame *own = source->sharedStill();
+    ASSERT_NE(own, nullptr);
+    const HostFrame ownFrame = *own;
+    for (int size : {0, 1, 0}) {
+        SCOPED_TRACE(size);
+        const int w = size ? 44 : 30, h = size ? 26 : 20;
+        std::unique_ptr<FrameSource> fresh = openMediaSource(ws.path("still.png"));
+        fresh->setOutputSize(w, h, false);
+        HostFrame expected, frame;
+        ASSERT_TRUE(fresh->next(expected));
+        source->setOutputSize(w, h, false);
+        ASSERT_TRUE(source->next(frame));
+        ASSERT_EQ(frame.width, w);
+        ASSERT_EQ(frame.height, h);
+        EXPECT_TRUE(samePixels(frame, expected));
+        const HostFrame *shared = source->sharedStill();
+        ASSERT_NE(shared, nullptr);
+        EXPECT_TRUE(samePixels(*shared, expected));
+        if (!size) {
+            EXPECT_TRUE(samePixels(expected, ownFrame));
+        }
+    }
+
+    MediaReader reader(ws.path("still.png"));
+    std::vector<uint8_t> before, after;
+    ASSERT_TRUE(reader.next(before));
+    reader.releasePicture();
+    ASSERT_TRUE(reader.next(after));
+    EXPECT_TRUE(before == after);
 }
 
 HostFrame hostFrameOf(const Picture &picture) {

@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <cstring>
 #include <set>
 #include <vector>
@@ -105,6 +108,68 @@ TEST(ColourRows, ShortRowsAndUnalignedTailsWriteExactlyTheirPixels) {
                     ASSERT_EQ(std::memcmp(out.data() + offset + 4 * x, expected, 3), 0);
                 }
             }
+    }
+}
+
+// Memory that ends at an inaccessible page: a row placed flush against
+// it faults if a row loop reads or writes one byte past its pixels.
+class GuardedBytes {
+  public:
+    explicit GuardedBytes(size_t bytes) {
+        const size_t page = size_t(sysconf(_SC_PAGESIZE));
+        span_ = (bytes + page - 1) / page * page + page;
+        void *base =
+            mmap(nullptr, span_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (base == MAP_FAILED) return;
+        base_ = static_cast<uint8_t *>(base);
+        mprotect(base_ + span_ - page, page, PROT_NONE);
+        end_ = base_ + span_ - page;
+    }
+    ~GuardedBytes() {
+        if (base_) munmap(base_, span_);
+    }
+    GuardedBytes(const GuardedBytes &) = delete;
+    GuardedBytes &operator=(const GuardedBytes &) = delete;
+    // `bytes` bytes that end where the inaccessible page starts.
+    uint8_t *last(size_t bytes) const { return end_ - bytes; }
+    bool ok() const { return base_ != nullptr; }
+
+  private:
+    uint8_t *base_ = nullptr, *end_ = nullptr;
+    size_t span_ = 0;
+};
+
+TEST(ColourRows, RowsFlushAgainstTheEndOfMemoryReadAndWriteOnlyTheirPixels) {
+    GuardedBytes input(4096), output(4096);
+    ASSERT_TRUE(input.ok() && output.ok());
+    for (const ColourRows *rows : colourRowVariants()) {
+        SCOPED_TRACE(rows->name);
+        for (int count = 1; count <= 80; ++count) {
+            uint8_t *rgba = input.last(size_t(count) * 4);
+            for (int i = 0; i < count * 4; ++i) rgba[i] = uint8_t(i * 53 + count);
+            auto *host = reinterpret_cast<uint32_t *>(output.last(size_t(count) * 4));
+            rows->rgbaToHost(rgba, count, false, host);
+            for (int x = 0; x < count; ++x)
+                ASSERT_EQ(host[x], rgbToHost(rgba[4 * x], rgba[4 * x + 1], rgba[4 * x + 2]));
+
+            auto *pixels = reinterpret_cast<uint32_t *>(input.last(size_t(count) * 4));
+            for (int x = 0; x < count; ++x) pixels[x] = 0x9D3F6Au * uint32_t(x + count);
+            uint8_t *rgb = output.last(size_t(count) * 3);
+            rows->hostToRgb(pixels, count, rgb);
+            for (int x = 0; x < count; ++x) {
+                uint8_t expected[3];
+                hostToRgb(pixels[x], expected);
+                ASSERT_EQ(std::memcmp(rgb + 3 * x, expected, 3), 0) << count << " " << x;
+            }
+            uint8_t *out = output.last(size_t(count) * 4);
+            rows->hostToRgba(pixels, count, out);
+            for (int x = 0; x < count; ++x) {
+                uint8_t expected[3];
+                hostToRgb(pixels[x], expected);
+                ASSERT_EQ(std::memcmp(out + 4 * x, expected, 3), 0) << count << " " << x;
+                ASSERT_EQ(out[4 * x + 3], pixels[x] & 0xFF);
+            }
+        }
     }
 }
 
