@@ -169,7 +169,7 @@ void smoothAndScale(int32_t r, int32_t f) {
     const int32_t vectors = width / kColumnLanes;
     const size_t slotSize = 9 * size_t(width) + vectors;
     std::vector<int8_t> ring(size_t(tapCount) * slotSize, 0);
-    const std::vector<int8_t> emptyRow(width, 0);
+    const std::vector<int8_t> emptyRow(slotSize, 0); // the planes of a row above the box
     auto slot = [&](int32_t yy) { return ring.data() + size_t(yy % tapCount) * slotSize; };
     // Pairs of neighbouring column sums with r empty columns on each side,
     // the column pass's own sums for its portable variant, then the totals.
@@ -259,29 +259,10 @@ void smoothAndScale(int32_t r, int32_t f) {
         if (y - r - 1 >= firstRow) countRow(y - r - 1, -1); // leaves, before its slot is reused
         for (; prepared < y - r + kLast; ++prepared) {
             const int32_t yy = prepared + 1;
-            int8_t *out = slot(yy);
-            prepareRow(engine.mask + engine.paddedRowOffset[yy] + x0,
-                       engine.rawSlopeX + engine.rowOffset[yy] + x0,
-                       engine.rawSlopeY + engine.rowOffset[yy] + x0, count, out, out + width,
-                       out + 2 * width);
-            for (int plane = 0; plane < 3; ++plane) {
-                const int8_t *above =
-                    yy > firstRow ? slot(yy - 1) + plane * width : emptyRow.data();
-                interleaveRows(above, out + plane * width, width,
-                               out + 3 * width + 2 * plane * width);
-            }
-            int8_t *flags = out + 9 * size_t(width);
-            for (int32_t v = 0; v < vectors; ++v)
-                flags[v] = anyNonZero<kColumnLanes>(out + 2 * width + v * kColumnLanes) ? 1 : 0;
-            uint64_t *bits = bitsOf(yy);
-            for (int32_t v = 0; v < words; ++v) bits[v] = 0;
-            for (int32_t g = 0; g < groups; ++g) {
-                // kRowLanes = 8 bytes of each plane as one word.
-                const uint64_t any =
-                    eightBytes(reinterpret_cast<const uint8_t *>(out) + g * 8) |
-                    eightBytes(reinterpret_cast<const uint8_t *>(out) + width + g * 8);
-                bits[g / 64] |= uint64_t(any != 0) << (g % 64);
-            }
+            prepareSlot(engine.mask + engine.paddedRowOffset[yy] + x0,
+                        engine.rawSlopeX + engine.rowOffset[yy] + x0,
+                        engine.rawSlopeY + engine.rowOffset[yy] + x0, count, width,
+                        yy > firstRow ? slot(yy - 1) : emptyRow.data(), slot(yy), bitsOf(yy));
             countRow(yy, 1);
         }
 

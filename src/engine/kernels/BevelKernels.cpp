@@ -593,7 +593,76 @@ LUSTRA_VECTOR_CLONES void interleaveRows(const int8_t *__restrict previous,
 
 namespace {
 
+// The portable variant of prepareSlot: the row kernels above, then the
+// flags and the groups with a slope.
+void prepareSlotBaseline(const uint8_t *mask, const int8_t *rawX, const int8_t *rawY, int32_t count,
+                         int32_t width, const int8_t *above, int8_t *slot, uint64_t *slopeBits) {
+    prepareRow(mask, rawX, rawY, count, slot, slot + width, slot + 2 * width);
+    for (int plane = 0; plane < 3; ++plane)
+        interleaveRows(above + plane * width, slot + plane * width, width,
+                       slot + 3 * width + 2 * plane * width);
+    int8_t *flags = slot + 9 * size_t(width);
+    for (int32_t v = 0; v < width / kColumnLanes; ++v)
+        flags[v] = anyNonZero<kColumnLanes>(slot + 2 * width + v * kColumnLanes) ? 1 : 0;
+    const int32_t groups = width / kRowLanes;
+    for (int32_t v = 0; v < (groups + 63) / 64; ++v) slopeBits[v] = 0;
+    for (int32_t g = 0; g < groups; ++g) {
+        // kRowLanes = 8 bytes of each plane as one word.
+        const uint64_t any = eightBytes(reinterpret_cast<const uint8_t *>(slot) + g * 8) |
+                             eightBytes(reinterpret_cast<const uint8_t *>(slot) + width + g * 8);
+        slopeBits[g / 64] |= uint64_t(any != 0) << (g % 64);
+    }
+}
+
 #ifdef LUSTRA_PAIRED_PASSES
+// The AVX-512 variant, 64 columns at a time in one pass over the row: the
+// coverage as a bit mask, the planes taken under it with zeroing loads, the
+// interleaving as byte unpacks put back in column order, a flag per 16 bits
+// of the mask and a group bit per non-zero 64-bit lane of x | y. The last
+// vector's loads and stores are cut to the box and to the slot. The group
+// bits go in byte by byte (the words are little-endian).
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void
+prepareSlotAvx512(const uint8_t *mask, const int8_t *rawX, const int8_t *rawY, int32_t count,
+                  int32_t width, const int8_t *above, int8_t *slot, uint64_t *slopeBits) {
+    const int32_t groups = width / kRowLanes;
+    for (int32_t v = 0; v < (groups + 63) / 64; ++v) slopeBits[v] = 0;
+    uint8_t *groupBytes = reinterpret_cast<uint8_t *>(slopeBits);
+    int8_t *flags = slot + 9 * size_t(width);
+    const __m512i one = _mm512_set1_epi8(1);
+    // The 128-bit lanes of the unpacks in column order: low 0, high 0, low 1,
+    // high 1, then lanes 2 and 3 likewise.
+    const __m512i firstLanes = _mm512_set_epi64(11, 10, 3, 2, 9, 8, 1, 0);
+    const __m512i secondLanes = _mm512_set_epi64(15, 14, 7, 6, 13, 12, 5, 4);
+    auto lowBits = [](int32_t n) {
+        return n >= 64 ? ~__mmask64(0) : n > 0 ? (__mmask64(1) << n) - 1 : __mmask64(0);
+    };
+    for (int32_t c = 0; c < width; c += 64) {
+        const __mmask64 inBox = lowBits(count - c), inSlot = lowBits(width - c);
+        const __m512i m = _mm512_maskz_loadu_epi8(inBox, mask + c);
+        const __mmask64 keep = _mm512_test_epi8_mask(m, m);
+        const __m512i current[3] = {_mm512_maskz_loadu_epi8(keep, rawX + c),
+                                    _mm512_maskz_loadu_epi8(keep, rawY + c),
+                                    _mm512_maskz_mov_epi8(keep, one)};
+        const __mmask64 firstPairs = lowBits(2 * (width - c)),
+                        secondPairs = lowBits(2 * (width - c) - 64);
+        for (int plane = 0; plane < 3; ++plane) {
+            _mm512_mask_storeu_epi8(slot + plane * width + c, inSlot, current[plane]);
+            const __m512i previous = _mm512_maskz_loadu_epi8(inSlot, above + plane * width + c);
+            const __m512i low = _mm512_unpacklo_epi8(previous, current[plane]);
+            const __m512i high = _mm512_unpackhi_epi8(previous, current[plane]);
+            int8_t *pairs = slot + 3 * width + 2 * plane * width + 2 * c;
+            _mm512_mask_storeu_epi8(pairs, firstPairs,
+                                    _mm512_permutex2var_epi64(low, firstLanes, high));
+            _mm512_mask_storeu_epi8(pairs + 64, secondPairs,
+                                    _mm512_permutex2var_epi64(low, secondLanes, high));
+        }
+        for (int32_t j = 0; j < 4 && c + j * kColumnLanes < width; ++j)
+            flags[c / kColumnLanes + j] = (keep >> (j * kColumnLanes) & 0xFFFF) != 0 ? 1 : 0;
+        const __m512i slopes = _mm512_or_si512(current[0], current[1]);
+        groupBytes[c / 64] = static_cast<uint8_t>(_mm512_test_epi64_mask(slopes, slopes));
+    }
+}
+
 // pairs[i] = pairOf(sums[i], sums[i + 1]) for the 16 sums of a vector, the
 // one after them the first of `next`.
 __attribute__((target("avx2"))) inline void storeSumPairs(int32_t *pairs, __m256i sums,
@@ -638,6 +707,70 @@ __attribute__((target("avx2"))) void sumColumnPairsAvx2(const ColumnPass &pass) 
     for (int plane = 0; plane < 3; ++plane)
         storeSumPairs(pass.pairs[plane] + pass.width - kColumnLanes, previous[plane],
                       _mm256_setzero_si256());
+}
+#endif
+
+#ifdef LUSTRA_PAIRED_PASSES
+// pairs[i] = pairOf(sums[i], sums[i + 1]) for the 32 sums of a vector, the
+// one after them the first of `next`; only the first 16 pairs when `half`.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) inline void
+storeSumPairs512(int32_t *pairs, __m512i sums, __m512i next, bool half) {
+    // Word 2i of the pairs from sum i, word 2i + 1 from sum i + 1 (32 and up
+    // from `next`).
+    alignas(64) static const uint16_t firstWords[32] = {0,  1,  1,  2,  2,  3,  3,  4,  4,  5,  5,
+                                                        6,  6,  7,  7,  8,  8,  9,  9,  10, 10, 11,
+                                                        11, 12, 12, 13, 13, 14, 14, 15, 15, 16};
+    alignas(64) static const uint16_t secondWords[32] = {16, 17, 17, 18, 18, 19, 19, 20, 20, 21, 21,
+                                                         22, 22, 23, 23, 24, 24, 25, 25, 26, 26, 27,
+                                                         27, 28, 28, 29, 29, 30, 30, 31, 31, 32};
+    _mm512_storeu_si512(pairs,
+                        _mm512_permutex2var_epi16(sums, _mm512_load_si512(firstWords), next));
+    if (!half)
+        _mm512_storeu_si512(pairs + 16,
+                            _mm512_permutex2var_epi16(sums, _mm512_load_si512(secondWords), next));
+}
+
+// The AVX-512 variant: as the AVX2 one on 32 columns per instruction, two
+// column vectors whose occupancy is checked apart: when either has a
+// covered pixel both are summed, and the sums of one without are then put
+// to 0. A box that ends half way through a vector is loaded and stored cut.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void
+sumColumnPairsAvx512(const ColumnPass &pass) {
+    const size_t stride = 2 * size_t(pass.width);
+    const int32_t vectors = pass.width / kColumnLanes;
+    __m512i previous[3];
+    int32_t c = 0;
+    for (; c < pass.width; c += 2 * kColumnLanes) {
+        const int32_t v = c / kColumnLanes;
+        const bool whole = v + 1 < vectors;
+        const __mmask32 keep = (pass.occupancy[v] > 0 ? 0xFFFFu : 0u) |
+                               (whole && pass.occupancy[v + 1] > 0 ? 0xFFFF0000u : 0u);
+        const __mmask64 bytes = whole ? ~__mmask64(0) : __mmask64(0xFFFFFFFFu);
+        __m512i sum[3] = {_mm512_setzero_si512(), _mm512_setzero_si512(), _mm512_setzero_si512()};
+        const int32_t pairCount = keep != 0 ? pass.pairCount : 0;
+        for (int32_t p = 0; p < pairCount; ++p) {
+            const int8_t *two = pass.rows[p] + 2 * c;
+            const __m512i taps = _mm512_set1_epi16(static_cast<int16_t>(pass.taps[p]));
+            for (int plane = 0; plane < 3; ++plane) {
+                const __m512i pairsOfRows = _mm512_maskz_loadu_epi8(bytes, two + plane * stride);
+                sum[plane] = _mm512_add_epi16(sum[plane], _mm512_maddubs_epi16(taps, pairsOfRows));
+            }
+        }
+        for (int plane = 0; plane < 3; ++plane) {
+            sum[plane] = _mm512_maskz_mov_epi16(keep, sum[plane]);
+            if (c == 0)
+                pass.pairs[plane][-1] =
+                    pairOf(0, static_cast<int16_t>(_mm512_cvtsi512_si32(sum[plane])));
+            else
+                storeSumPairs512(pass.pairs[plane] + c - 2 * kColumnLanes, previous[plane],
+                                 sum[plane], false);
+            previous[plane] = sum[plane];
+        }
+    }
+    const int32_t last = c - 2 * kColumnLanes;
+    for (int plane = 0; plane < 3; ++plane)
+        storeSumPairs512(pass.pairs[plane] + last, previous[plane], _mm512_setzero_si512(),
+                         pass.width - last < 2 * kColumnLanes);
 }
 #endif
 
@@ -748,21 +881,23 @@ struct Passes {
     void (*sumColumnPairs)(const ColumnPass &);
     void (*convolvePairs)(const RowPass &);
     void (*stampEdges)(int32_t, const StampExtent *, const PaddedStamp *);
+    void (*prepareSlot)(const uint8_t *, const int8_t *, const int8_t *, int32_t, int32_t,
+                        const int8_t *, int8_t *, uint64_t *);
 };
 
 Passes passesFor(CpuVariant wanted) {
     const CpuVariant best = detectedCpuVariant();
     const CpuVariant v = wanted < best ? wanted : best;
 #ifdef LUSTRA_PAIRED_PASSES
-    // The column pass keeps its AVX2 variant on AVX-512 processors.
     if (v == CpuVariant::kAvx512)
-        return {v, sumColumnPairsAvx2, convolvePairsAvx512, stampEdgesAvx512};
-    if (v == CpuVariant::kAvx2) return {v, sumColumnPairsAvx2, convolvePairsAvx2, stampEdgesAvx2};
+        return {v, sumColumnPairsAvx512, convolvePairsAvx512, stampEdgesAvx512, prepareSlotAvx512};
+    if (v == CpuVariant::kAvx2)
+        return {v, sumColumnPairsAvx2, convolvePairsAvx2, stampEdgesAvx2, prepareSlotBaseline};
 #else
     (void)v;
 #endif
     return {CpuVariant::kBaseline, sumColumnPairsBaseline, convolvePairsBaseline,
-            stampEdgesBaseline};
+            stampEdgesBaseline, prepareSlotBaseline};
 }
 
 Passes passes = passesFor(CpuVariant::kAvx512);
@@ -788,6 +923,11 @@ void convolvePairs(const RowPass &pass) {
 
 void stampEdges(int32_t a, const StampExtent *extents, const PaddedStamp *padded) {
     passes.stampEdges(a, extents, padded);
+}
+
+void prepareSlot(const uint8_t *mask, const int8_t *rawX, const int8_t *rawY, int32_t count,
+                 int32_t width, const int8_t *above, int8_t *slot, uint64_t *slopeBits) {
+    passes.prepareSlot(mask, rawX, rawY, count, width, above, slot, slopeBits);
 }
 
 int32_t stampFrameRowsFrom(int32_t radius) {

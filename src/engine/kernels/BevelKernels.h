@@ -89,6 +89,18 @@ void prepareRow(const uint8_t *__restrict mask, const int8_t *__restrict rawX,
 void interleaveRows(const int8_t *__restrict previous, const int8_t *__restrict current,
                     int32_t count, int8_t *__restrict pairs);
 
+// One frame row of the bounding box made ready for the smoothing, into its
+// slot of 9 x width + width / kColumnLanes bytes (width a whole number of
+// column vectors, count <= width of them in the box): the planes of
+// prepareRow (0 past count), then each of them interleaved after the same
+// plane of the row above (`above`: its three planes of width bytes), as
+// interleaveRows, then per column vector a flag, 1 where a pixel is covered.
+// slopeBits (one bit per group of kRowLanes columns, 64 to a word, the words
+// that width / kRowLanes groups take) gets the groups with a non-zero x or y
+// slope. The variant is the smoothing passes' (selectVariant).
+void prepareSlot(const uint8_t *mask, const int8_t *rawX, const int8_t *rawY, int32_t count,
+                 int32_t width, const int8_t *above, int8_t *slot, uint64_t *slopeBits);
+
 // Two neighbouring 16-bit values in one 32-bit word: low in the low half.
 inline int32_t pairOf(int16_t low, int16_t high) {
     return static_cast<int32_t>(static_cast<uint16_t>(low) |
