@@ -17,9 +17,23 @@
 
 namespace lustra::bevelKernels {
 
-LUSTRA_VECTOR_CLONES void clearCoveredRow(const uint8_t *__restrict mask, int32_t count,
-                                          uint8_t *__restrict stampMax, int8_t *__restrict rawX,
-                                          int8_t *__restrict rawY) {
+namespace {
+
+// The portable variants of the clearing and of the taking of smoothed slopes
+// (the AVX-512 ones store under the coverage mask).
+void clearCoveredRowPortable(const uint8_t *__restrict mask, int32_t count,
+                             uint8_t *__restrict stampMax, int8_t *__restrict rawX,
+                             int8_t *__restrict rawY);
+void clearCoveredSlopesPortable(const uint8_t *__restrict mask, int32_t count,
+                                int8_t *__restrict slopeX, int8_t *__restrict slopeY);
+void takeCoveredPortable(const uint8_t *__restrict mask, const int32_t *__restrict meanX,
+                         const int32_t *__restrict meanY, int32_t count, int8_t *__restrict slopeX,
+                         int8_t *__restrict slopeY);
+
+LUSTRA_VECTOR_CLONES void clearCoveredRowPortable(const uint8_t *__restrict mask, int32_t count,
+                                                  uint8_t *__restrict stampMax,
+                                                  int8_t *__restrict rawX,
+                                                  int8_t *__restrict rawY) {
     for (int32_t run = 0; run < count; run += 32) {
         const int32_t end = count - run < 32 ? count : run + 32;
         if (end == run + 32 && !anyNonZero<32>(mask + run)) continue;
@@ -36,8 +50,6 @@ LUSTRA_VECTOR_CLONES void clearCoveredRow(const uint8_t *__restrict mask, int32_
         }
     }
 }
-
-namespace {
 
 // Stamp rows are applied in runs of V cells with GCC vector extensions: V
 // bytes of each plane at once, compiled for the widest registers the clone
@@ -131,11 +143,14 @@ inline bool stampRuns(const StampRow &row, int32_t first, int32_t last, int32_t 
 // when the edge pixels are taken one by one.
 template <int V>
 __attribute__((always_inline)) inline void stampGroup(int32_t a, const PaddedStamp &stamp,
-                                                      int32_t first, int32_t last, int32_t s) {
-    const int32_t w = engine.frameWidth, h = engine.frameHeight;
+                                                      int32_t first, int32_t last, int32_t s,
+                                                      const StampRows &rows) {
+    const int32_t w = engine.frameWidth;
     const int32_t ey = engine.edgeY[first];
-    const int32_t dyFirst = -a > -ey ? -a : -ey;
-    const int32_t dyLast = a < h - 1 - ey ? a : h - 1 - ey;
+    // The stamp rows that land on the rows (which lie in the frame).
+    const int32_t dyFirst = -a > rows.first - ey ? -a : rows.first - ey;
+    const int32_t dyLast = a < rows.last - ey ? a : rows.last - ey;
+    if (dyFirst > dyLast) return;
     const uint8_t *mask = engine.mask + engine.paddedRowOffset[ey + dyFirst] + s;
     const size_t pixel = size_t(engine.rowOffset[ey + dyFirst]) + s;
     uint8_t *stampMax = engine.stampMax + pixel;
@@ -177,25 +192,28 @@ __attribute__((always_inline)) inline void stampGroup(int32_t a, const PaddedSta
 // pixels of one row whose stamps fit 32 frame pixels inside the frame are
 // taken together (stampGroup). Compiled into each variant (always inline).
 __attribute__((always_inline)) inline void stampEdgesWith(int32_t a, const StampExtent *extents,
-                                                          const PaddedStamp *padded) {
+                                                          const PaddedStamp *padded,
+                                                          const StampRows &rows) {
     const int32_t w = engine.frameWidth, h = engine.frameHeight;
     const int32_t stride = engine.stampSpan + 1;
     const bool grouped = padded && 2 * a + 1 <= 32;
-    for (int32_t i = 0; i < engine.edgeCount;) {
+    // The edge pixels whose stamps reach the rows.
+    const int32_t iFirst = rows.edgeRows[rows.first - a > 0 ? rows.first - a : 0];
+    const int32_t iEnd = rows.edgeRows[rows.last + a < h - 1 ? rows.last + a + 1 : h];
+    for (int32_t i = iFirst; i < iEnd;) {
         const int32_t ex = engine.edgeX[i], ey = engine.edgeY[i];
         if (grouped && ex - a >= 0 && ex - a + 31 <= w - 1) {
             int32_t last = i + 1;
-            while (last < engine.edgeCount && engine.edgeY[last] == ey &&
-                   engine.edgeX[last] + a <= ex - a + 31)
+            while (last < iEnd && engine.edgeY[last] == ey && engine.edgeX[last] + a <= ex - a + 31)
                 ++last;
             for (int32_t k = i; k < last; ++k) pollAbort(k);
-            stampGroup<32>(a, *padded, i, last, ex - a);
+            stampGroup<32>(a, *padded, i, last, ex - a, rows);
             i = last;
             continue;
         }
         pollAbort(i);
-        const int32_t dyFirst = -a > -ey ? -a : -ey;
-        const int32_t dyLast = a < h - 1 - ey ? a : h - 1 - ey;
+        const int32_t dyFirst = -a > rows.first - ey ? -a : rows.first - ey;
+        const int32_t dyLast = a < rows.last - ey ? a : rows.last - ey;
         const int32_t dxFirst = -a > -ex ? -a : -ex;
         const int32_t dxLast = a < w - 1 - ex ? a : w - 1 - ex;
         for (int32_t dy = dyFirst; dy <= dyLast; ++dy) {
@@ -226,18 +244,6 @@ __attribute__((always_inline)) inline void stampEdgesWith(int32_t a, const Stamp
         }
         ++i;
     }
-}
-
-// rowFirst[y]: the first edge pixel on row y or below (the list is in scan
-// order), for y = 0 .. h; rowFirst[h] = the edge count.
-std::vector<int32_t> edgeRowStarts() {
-    const int32_t h = engine.frameHeight, count = engine.edgeCount;
-    std::vector<int32_t> rowFirst(size_t(h) + 1);
-    for (int32_t y = 0, i = 0; y <= h; ++y) {
-        while (i < count && engine.edgeY[i] < y) ++i;
-        rowFirst[y] = i;
-    }
-    return rowFirst;
 }
 
 // The frame-row stamping's vector of 32 pixels, with GCC vector extensions
@@ -325,17 +331,19 @@ struct Avx2Lanes {
 // vectors have constant length so that the vectors stay in registers.
 template <typename Lanes>
 __attribute__((always_inline)) inline void
-stampByFrameRowsWith(int32_t a, const StampExtent *extents, const PaddedStamp &stamp) {
+stampByFrameRowsWith(int32_t a, const StampExtent *extents, const PaddedStamp &stamp,
+                     const StampRows &rows) {
     typedef typename Lanes::Vector Vector;
     constexpr int32_t V = 32, kVectors = 4, kChunk = V * kVectors;
     const int32_t w = engine.frameWidth, h = engine.frameHeight, count = engine.edgeCount;
     const int32_t *edgeX = engine.edgeX;
-    const std::vector<int32_t> rowFirst = edgeRowStarts();
+    const int32_t *rowFirst = rows.edgeRows;
     std::vector<int32_t> cursor(2 * size_t(a) + 1);
     const uint8_t *height = stamp.height.data(), *slopeX = stamp.slopeX.data();
     const uint8_t *slopeY = stamp.slopeY.data();
-    const int32_t yFirst = engine.edgeY[0] - a > 0 ? engine.edgeY[0] - a : 0;
-    const int32_t yLast = engine.edgeY[count - 1] + a < h - 1 ? engine.edgeY[count - 1] + a : h - 1;
+    const int32_t yFirst = engine.edgeY[0] - a > rows.first ? engine.edgeY[0] - a : rows.first;
+    const int32_t yLast =
+        engine.edgeY[count - 1] + a < rows.last ? engine.edgeY[count - 1] + a : rows.last;
     // The planes of a vector cut by the right edge, copied in and out.
     alignas(32) uint8_t tail[4][V];
     alignas(32) const uint8_t none[V] = {}; // the planes past the frame's last vector
@@ -417,9 +425,10 @@ stampByFrameRowsWith(int32_t a, const StampExtent *extents, const PaddedStamp &s
                 }
             }
         }
-        // Edge rows whose stamps end at this frame row (all that remain at
-        // the last one).
-        const int32_t doneFirst = y == yLast ? e0 : y - a, doneLast = y == yLast ? h - 1 : y - a;
+        // Edge rows whose stamps end at this frame row (at the last one, all
+        // that reach the rows).
+        const int32_t reach = rows.last + a < h - 1 ? rows.last + a : h - 1;
+        const int32_t doneFirst = y == yLast ? e0 : y - a, doneLast = y == yLast ? reach : y - a;
         for (int32_t ey = doneFirst > 0 ? doneFirst : 0; ey <= doneLast; ++ey)
             for (int32_t k = rowFirst[ey]; k < rowFirst[ey + 1]; ++k) pollAbort(k);
     }
@@ -430,20 +439,22 @@ stampByFrameRowsWith(int32_t a, const StampExtent *extents, const PaddedStamp &s
 // faster.
 int32_t frameRowsFrom = kFrameRowsFrom;
 
-void stampEdgesBaseline(int32_t a, const StampExtent *extents, const PaddedStamp *padded) {
+void stampEdgesBaseline(int32_t a, const StampExtent *extents, const PaddedStamp *padded,
+                        const StampRows &rows) {
     if (padded && a >= frameRowsFrom)
-        stampByFrameRowsWith<PortableLanes>(a, extents, *padded);
+        stampByFrameRowsWith<PortableLanes>(a, extents, *padded, rows);
     else
-        stampEdgesWith(a, extents, padded);
+        stampEdgesWith(a, extents, padded, rows);
 }
 
 #ifdef LUSTRA_PAIRED_PASSES
 __attribute__((target("avx2"))) void stampEdgesAvx2(int32_t a, const StampExtent *extents,
-                                                    const PaddedStamp *padded) {
+                                                    const PaddedStamp *padded,
+                                                    const StampRows &rows) {
     if (padded && a >= frameRowsFrom)
-        stampByFrameRowsWith<Avx2Lanes>(a, extents, *padded);
+        stampByFrameRowsWith<Avx2Lanes>(a, extents, *padded, rows);
     else
-        stampEdgesWith(a, extents, padded);
+        stampEdgesWith(a, extents, padded, rows);
 }
 
 #ifdef LUSTRA_PAIRED_PASSES
@@ -458,22 +469,17 @@ __attribute__((target("avx2"))) void stampEdgesAvx2(int32_t a, const StampExtent
 // The abort poll sees every edge index once, when the last frame row its
 // stamp reaches is done.
 __attribute__((target("avx512f,avx512bw,avx512vl"))) void
-stampByFrameRows(int32_t a, const PaddedStamp &stamp) {
+stampByFrameRows(int32_t a, const PaddedStamp &stamp, const StampRows &rows) {
     constexpr int32_t kVectors = 4, kChunk = 64 * kVectors;
     const int32_t w = engine.frameWidth, h = engine.frameHeight, count = engine.edgeCount;
     const int32_t *edgeX = engine.edgeX;
-    // rowFirst[y]: the first edge pixel on row y or below (the list is in
-    // scan order); rowFirst[h] = count.
-    std::vector<int32_t> rowFirst(size_t(h) + 1);
-    for (int32_t y = 0, i = 0; y <= h; ++y) {
-        while (i < count && engine.edgeY[i] < y) ++i;
-        rowFirst[y] = i;
-    }
+    const int32_t *rowFirst = rows.edgeRows;
     std::vector<int32_t> cursor(2 * size_t(a) + 1);
     const uint8_t *height = stamp.height.data(), *slopeX = stamp.slopeX.data();
     const uint8_t *slopeY = stamp.slopeY.data();
-    const int32_t yFirst = engine.edgeY[0] - a > 0 ? engine.edgeY[0] - a : 0;
-    const int32_t yLast = engine.edgeY[count - 1] + a < h - 1 ? engine.edgeY[count - 1] + a : h - 1;
+    const int32_t yFirst = engine.edgeY[0] - a > rows.first ? engine.edgeY[0] - a : rows.first;
+    const int32_t yLast =
+        engine.edgeY[count - 1] + a < rows.last ? engine.edgeY[count - 1] + a : rows.last;
     for (int32_t y = yFirst; y <= yLast; ++y) {
         const int32_t e0 = y - a > 0 ? y - a : 0, e1 = y + a < h - 1 ? y + a : h - 1;
         for (int32_t ey = e0; ey <= e1; ++ey) cursor[ey - e0] = rowFirst[ey];
@@ -532,9 +538,10 @@ stampByFrameRows(int32_t a, const PaddedStamp &stamp) {
                 _mm512_mask_storeu_epi8(rawY + c, inFrame[j], yv[j]);
             }
         }
-        // Edge rows whose stamps end at this frame row (all that remain at
-        // the last one).
-        const int32_t doneFirst = y == yLast ? e0 : y - a, doneLast = y == yLast ? h - 1 : y - a;
+        // Edge rows whose stamps end at this frame row (at the last one, all
+        // that reach the rows).
+        const int32_t reach = rows.last + a < h - 1 ? rows.last + a : h - 1;
+        const int32_t doneFirst = y == yLast ? e0 : y - a, doneLast = y == yLast ? reach : y - a;
         for (int32_t ey = doneFirst > 0 ? doneFirst : 0; ey <= doneLast; ++ey)
             for (int32_t k = rowFirst[ey]; k < rowFirst[ey + 1]; ++k) pollAbort(k);
     }
@@ -546,15 +553,28 @@ stampByFrameRows(int32_t a, const PaddedStamp &stamp) {
 // AVX2, which measured faster there; larger radii (borders past 31) edge
 // pixel by edge pixel.
 __attribute__((target("avx512f,avx512bw,avx512vl"))) void
-stampEdgesAvx512(int32_t a, const StampExtent *extents, const PaddedStamp *padded) {
+stampEdgesAvx512(int32_t a, const StampExtent *extents, const PaddedStamp *padded,
+                 const StampRows &rows) {
     if (2 * a + 1 > 32 && padded)
-        stampByFrameRows(a, *padded);
+        stampByFrameRows(a, *padded, rows);
     else
-        stampEdgesWith(a, extents, padded);
+        stampEdgesWith(a, extents, padded, rows);
 }
 #endif
 
 } // namespace
+
+// rowFirst[y]: the first edge pixel on row y or below (the list is in scan
+// order), for y = 0 .. h; rowFirst[h] = the edge count.
+std::vector<int32_t> edgeRowStarts() {
+    const int32_t h = engine.frameHeight, count = engine.edgeCount;
+    std::vector<int32_t> rowFirst(size_t(h) + 1);
+    for (int32_t y = 0, i = 0; y <= h; ++y) {
+        while (i < count && engine.edgeY[i] < y) ++i;
+        rowFirst[y] = i;
+    }
+    return rowFirst;
+}
 
 LUSTRA_VECTOR_CLONES void scaleRawSlopes(const int8_t *__restrict rawX,
                                          const int8_t *__restrict rawY, size_t count, int32_t f,
@@ -640,8 +660,14 @@ prepareSlotAvx512(const uint8_t *mask, const int8_t *rawX, const int8_t *rawY, i
         const __mmask64 inBox = lowBits(count - c), inSlot = lowBits(width - c);
         const __m512i m = _mm512_maskz_loadu_epi8(inBox, mask + c);
         const __mmask64 keep = _mm512_test_epi8_mask(m, m);
-        const __m512i current[3] = {_mm512_maskz_loadu_epi8(keep, rawX + c),
-                                    _mm512_maskz_loadu_epi8(keep, rawY + c),
+        // Whole vectors loaded plainly and then masked (a load under the
+        // coverage mask measured slower), the last one under inBox.
+        const bool whole = count - c >= 64;
+        const __m512i x =
+            whole ? _mm512_loadu_si512(rawX + c) : _mm512_maskz_loadu_epi8(inBox, rawX + c);
+        const __m512i y =
+            whole ? _mm512_loadu_si512(rawY + c) : _mm512_maskz_loadu_epi8(inBox, rawY + c);
+        const __m512i current[3] = {_mm512_maskz_mov_epi8(keep, x), _mm512_maskz_mov_epi8(keep, y),
                                     _mm512_maskz_mov_epi8(keep, one)};
         const __mmask64 firstPairs = lowBits(2 * (width - c)),
                         secondPairs = lowBits(2 * (width - c) - 64);
@@ -875,14 +901,79 @@ inline void truncatedQuotients(const Lanes &size, uint32_t g, const LaneFloats &
     q = q - (remainder >= d) + (remainder < 0);
 }
 
+#ifdef LUSTRA_PAIRED_PASSES
+// The first n bits (n may be 64 or more, or 0 or less).
+inline __mmask64 firstBits(int32_t n) {
+    return n >= 64 ? ~__mmask64(0) : n > 0 ? (__mmask64(1) << n) - 1 : __mmask64(0);
+}
+
+// The covered pixels of 64 (the first `count` of them) as a bit mask.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) inline __mmask64
+coveredBits(const uint8_t *mask, int32_t count) {
+    const __m512i m = _mm512_maskz_loadu_epi8(firstBits(count), mask);
+    return _mm512_test_epi8_mask(m, m);
+}
+
+// The AVX-512 variants of the clearing and of the taking of smoothed
+// slopes: zeros or the low bytes stored under the coverage mask, 64 pixels
+// at a time, so that transparent pixels keep what they hold.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void
+clearCoveredRowAvx512(const uint8_t *__restrict mask, int32_t count, uint8_t *__restrict stampMax,
+                      int8_t *__restrict rawX, int8_t *__restrict rawY) {
+    const __m512i zero = _mm512_setzero_si512();
+    for (int32_t x = 0; x < count; x += 64) {
+        const __mmask64 covered = coveredBits(mask + x, count - x);
+        _mm512_mask_storeu_epi8(stampMax + x, covered, zero);
+        _mm512_mask_storeu_epi8(rawX + x, covered, zero);
+        _mm512_mask_storeu_epi8(rawY + x, covered, zero);
+    }
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void
+clearCoveredSlopesAvx512(const uint8_t *__restrict mask, int32_t count, int8_t *__restrict slopeX,
+                         int8_t *__restrict slopeY) {
+    const __m512i zero = _mm512_setzero_si512();
+    for (int32_t x = 0; x < count; x += 64) {
+        const __mmask64 covered = coveredBits(mask + x, count - x);
+        _mm512_mask_storeu_epi8(slopeX + x, covered, zero);
+        _mm512_mask_storeu_epi8(slopeY + x, covered, zero);
+    }
+}
+
+// The means' low bytes, 16 at a time (a truncating narrowing).
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void
+takeCoveredAvx512(const uint8_t *__restrict mask, const int32_t *__restrict meanX,
+                  const int32_t *__restrict meanY, int32_t count, int8_t *__restrict slopeX,
+                  int8_t *__restrict slopeY) {
+    for (int32_t x = 0; x < count; x += 64) {
+        const __mmask64 covered = coveredBits(mask + x, count - x);
+        if (covered == 0) continue;
+        for (int32_t q = 0; q < 4 && x + 16 * q < count; ++q) {
+            const __mmask16 part = static_cast<__mmask16>(covered >> (16 * q));
+            if (part == 0) continue;
+            const int32_t i = x + 16 * q;
+            // The means past `count` are not read: the mask is 0 there.
+            const __m512i mx = _mm512_maskz_loadu_epi32(part, meanX + i);
+            const __m512i my = _mm512_maskz_loadu_epi32(part, meanY + i);
+            _mm_mask_storeu_epi8(slopeX + i, part, _mm512_maskz_cvtepi32_epi8(part, mx));
+            _mm_mask_storeu_epi8(slopeY + i, part, _mm512_maskz_cvtepi32_epi8(part, my));
+        }
+    }
+}
+#endif
+
 // The passes' variants, picked when the module loads.
 struct Passes {
     CpuVariant variant;
     void (*sumColumnPairs)(const ColumnPass &);
     void (*convolvePairs)(const RowPass &);
-    void (*stampEdges)(int32_t, const StampExtent *, const PaddedStamp *);
+    void (*stampEdges)(int32_t, const StampExtent *, const PaddedStamp *, const StampRows &);
     void (*prepareSlot)(const uint8_t *, const int8_t *, const int8_t *, int32_t, int32_t,
                         const int8_t *, int8_t *, uint64_t *);
+    void (*clearCoveredRow)(const uint8_t *, int32_t, uint8_t *, int8_t *, int8_t *);
+    void (*clearCoveredSlopes)(const uint8_t *, int32_t, int8_t *, int8_t *);
+    void (*takeCovered)(const uint8_t *, const int32_t *, const int32_t *, int32_t, int8_t *,
+                        int8_t *);
 };
 
 Passes passesFor(CpuVariant wanted) {
@@ -890,14 +981,29 @@ Passes passesFor(CpuVariant wanted) {
     const CpuVariant v = wanted < best ? wanted : best;
 #ifdef LUSTRA_PAIRED_PASSES
     if (v == CpuVariant::kAvx512)
-        return {v, sumColumnPairsAvx512, convolvePairsAvx512, stampEdgesAvx512, prepareSlotAvx512};
+        return {v,
+                sumColumnPairsAvx512,
+                convolvePairsAvx512,
+                stampEdgesAvx512,
+                prepareSlotAvx512,
+                clearCoveredRowAvx512,
+                clearCoveredSlopesAvx512,
+                takeCoveredAvx512};
     if (v == CpuVariant::kAvx2)
-        return {v, sumColumnPairsAvx2, convolvePairsAvx2, stampEdgesAvx2, prepareSlotBaseline};
+        return {v,
+                sumColumnPairsAvx2,
+                convolvePairsAvx2,
+                stampEdgesAvx2,
+                prepareSlotBaseline,
+                clearCoveredRowPortable,
+                clearCoveredSlopesPortable,
+                takeCoveredPortable};
 #else
     (void)v;
 #endif
-    return {CpuVariant::kBaseline, sumColumnPairsBaseline, convolvePairsBaseline,
-            stampEdgesBaseline, prepareSlotBaseline};
+    return {CpuVariant::kBaseline,      sumColumnPairsBaseline, convolvePairsBaseline,
+            stampEdgesBaseline,         prepareSlotBaseline,    clearCoveredRowPortable,
+            clearCoveredSlopesPortable, takeCoveredPortable};
 }
 
 Passes passes = passesFor(CpuVariant::kAvx512);
@@ -921,8 +1027,9 @@ void convolvePairs(const RowPass &pass) {
     passes.convolvePairs(pass);
 }
 
-void stampEdges(int32_t a, const StampExtent *extents, const PaddedStamp *padded) {
-    passes.stampEdges(a, extents, padded);
+void stampEdges(int32_t a, const StampExtent *extents, const PaddedStamp *padded,
+                const StampRows &rows) {
+    passes.stampEdges(a, extents, padded, rows);
 }
 
 void prepareSlot(const uint8_t *mask, const int8_t *rawX, const int8_t *rawY, int32_t count,
@@ -967,8 +1074,11 @@ LUSTRA_VECTOR_CLONES void meanSlopes(const int32_t *totalX, const int32_t *total
 
 // In runs of 32 pixels: runs without a covered pixel are skipped, runs of
 // covered pixels cleared, the others taken branch-free.
-LUSTRA_VECTOR_CLONES void clearCoveredSlopes(const uint8_t *__restrict mask, int32_t count,
-                                             int8_t *__restrict slopeX, int8_t *__restrict slopeY) {
+namespace {
+
+LUSTRA_VECTOR_CLONES void clearCoveredSlopesPortable(const uint8_t *__restrict mask, int32_t count,
+                                                     int8_t *__restrict slopeX,
+                                                     int8_t *__restrict slopeY) {
     for (int32_t run = 0; run < count; run += 32) {
         const int32_t end = count - run < 32 ? count : run + 32;
         if (end == run + 32 && !anyNonZero<32>(mask + run)) continue;
@@ -987,10 +1097,11 @@ LUSTRA_VECTOR_CLONES void clearCoveredSlopes(const uint8_t *__restrict mask, int
 // Covered pixels of a row segment take the low bytes of their smoothed
 // slopes; the others keep what they hold. In runs of 32 pixels: runs of
 // covered pixels are written straight, the others branch-free.
-LUSTRA_VECTOR_CLONES void takeCovered(const uint8_t *__restrict mask,
-                                      const int32_t *__restrict meanX,
-                                      const int32_t *__restrict meanY, int32_t count,
-                                      int8_t *__restrict slopeX, int8_t *__restrict slopeY) {
+LUSTRA_VECTOR_CLONES void takeCoveredPortable(const uint8_t *__restrict mask,
+                                              const int32_t *__restrict meanX,
+                                              const int32_t *__restrict meanY, int32_t count,
+                                              int8_t *__restrict slopeX,
+                                              int8_t *__restrict slopeY) {
     for (int32_t run = 0; run < count; run += 32) {
         const int32_t end = count - run < 32 ? count : run + 32;
         if (end == run + 32 && allNonZero<32>(mask + run)) {
@@ -1006,6 +1117,24 @@ LUSTRA_VECTOR_CLONES void takeCovered(const uint8_t *__restrict mask,
             slopeY[i] = covered ? lowByte(meanY[i]) : slopeY[i];
         }
     }
+}
+
+} // namespace
+
+void clearCoveredRow(const uint8_t *__restrict mask, int32_t count, uint8_t *__restrict stampMax,
+                     int8_t *__restrict rawX, int8_t *__restrict rawY) {
+    passes.clearCoveredRow(mask, count, stampMax, rawX, rawY);
+}
+
+void clearCoveredSlopes(const uint8_t *__restrict mask, int32_t count, int8_t *__restrict slopeX,
+                        int8_t *__restrict slopeY) {
+    passes.clearCoveredSlopes(mask, count, slopeX, slopeY);
+}
+
+void takeCovered(const uint8_t *__restrict mask, const int32_t *__restrict meanX,
+                 const int32_t *__restrict meanY, int32_t count, int8_t *__restrict slopeX,
+                 int8_t *__restrict slopeY) {
+    passes.takeCovered(mask, meanX, meanY, count, slopeX, slopeY);
 }
 
 } // namespace lustra::bevelKernels

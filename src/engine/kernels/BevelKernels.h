@@ -46,8 +46,23 @@ struct PaddedStamp {
     explicit PaddedStamp(int32_t a);
 };
 
+// The frame rows first .. last that a stamping call writes (the stamps of
+// the edge pixels of rows first - a .. last + a, cut to them), and the
+// engine's edge list by row: edgeRows[y] is the first edge pixel on row y or
+// below, for y = 0 .. frame height (the edge count there); see
+// edgeRowStarts. A pixel takes the same stamps in the same order whether its
+// row is stamped alone or with others.
+struct StampRows {
+    const int32_t *edgeRows;
+    int32_t first, last;
+};
+
+// edgeRows of StampRows for the engine's edge list (which is in scan order).
+std::vector<int32_t> edgeRowStarts();
+
 // Stamps the profile of radius a around every edge pixel of the engine's
-// edge list, in list (scan) order, onto stampMax, rawSlopeX and rawSlopeY: a
+// edge list, in list (scan) order, onto stampMax, rawSlopeX and rawSlopeY
+// in the frame rows `rows`: a
 // covered pixel takes a stamp cell (height and slopes) only when the cell is
 // strictly higher (unsigned) than the height it holds, so among equal
 // heights the first edge pixel wins. `extents` gives the cells of non-zero
@@ -56,7 +71,8 @@ struct PaddedStamp {
 // frame pixels be taken together, and radii past 15 be taken frame row by
 // frame row (vectors of 64 with AVX-512, of 32 otherwise). The variant is
 // the smoothing passes' (selectVariant).
-void stampEdges(int32_t a, const StampExtent *extents, const PaddedStamp *padded);
+void stampEdges(int32_t a, const StampExtent *extents, const PaddedStamp *padded,
+                const StampRows &rows);
 
 // The smallest radius that the AVX2 and portable variants stamp frame row by
 // frame row when given a padded stamp; the tests lower it to take every
