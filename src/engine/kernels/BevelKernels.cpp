@@ -186,8 +186,10 @@ __attribute__((always_inline)) inline void stampGroup(int32_t a, const PaddedSta
 // pixel takes a stamp only when it is strictly higher (unsigned) than the one
 // it holds, so among equal heights the first edge pixel wins; as each stamp
 // row is finished before the next begins, a row may be taken in vector runs.
-// Cells of height 0 never take anything and are skipped; the stamp rows and
-// columns are clipped to the frame once per edge pixel. With a padded stamp
+// Cells of height 0 never take anything and are skipped; the stamp rows are
+// clipped to the rows being stamped and the columns to the frame once per
+// edge pixel, and only the edge pixels whose stamps reach those rows are
+// taken. With a padded stamp
 // whose rows fit 32 frame pixels (radius 15 or less), neighbouring edge
 // pixels of one row whose stamps fit 32 frame pixels inside the frame are
 // taken together (stampGroup). Compiled into each variant (always inline).
@@ -326,7 +328,8 @@ struct Avx2Lanes {
 // the edge pixels are taken one by one, while the frame planes are loaded
 // and stored once per row instead of once per edge pixel. Vectors without a
 // covered pixel take nothing and are passed over. The abort poll sees every
-// edge index once, when the last frame row its stamp reaches is done.
+// edge index whose stamp reaches the rows once per call, when the last of
+// those frame rows its stamp reaches is done.
 // Compiled into each variant (always inline); the loops over a chunk's
 // vectors have constant length so that the vectors stay in registers.
 template <typename Lanes>
@@ -466,8 +469,8 @@ __attribute__((target("avx2"))) void stampEdgesAvx2(int32_t a, const StampExtent
 // left to right. A pixel thus sees exactly the stamps that reach it, in list
 // order, as when the edge pixels are taken one by one, while the frame
 // planes are loaded and stored once per row instead of once per edge pixel.
-// The abort poll sees every edge index once, when the last frame row its
-// stamp reaches is done.
+// The abort poll sees every edge index whose stamp reaches the rows once
+// per call, when the last of those frame rows its stamp reaches is done.
 __attribute__((target("avx512f,avx512bw,avx512vl"))) void
 stampByFrameRows(int32_t a, const PaddedStamp &stamp, const StampRows &rows) {
     constexpr int32_t kVectors = 4, kChunk = 64 * kVectors;
