@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <vector>
 
@@ -106,11 +107,11 @@ void buildStamps(int32_t a, float E, float I) {
     }
 }
 
-// Covered pixels start with no stamp and no slope; transparent ones keep
-// whatever they hold (nothing reads them).
-void clearCoveredPixels() {
+// Covered pixels of rows first .. last start with no stamp and no slope;
+// transparent ones keep whatever they hold (nothing reads them).
+void clearCoveredPixels(int32_t first, int32_t last) {
     const PixelRect box = maskBounds(0);
-    for (int32_t y = box.y0; y < box.y1; ++y) {
+    for (int32_t y = first; y <= last; ++y) {
         const int32_t row = engine.rowOffset[y] + box.x0;
         clearCoveredRow(engine.mask + engine.paddedRowOffset[y] + box.x0, box.x1 - box.x0,
                         engine.stampMax + row, engine.rawSlopeX + row, engine.rawSlopeY + row);
@@ -133,6 +134,45 @@ std::vector<StampExtent> stampExtents(int32_t a) {
     return extents;
 }
 
+// The box's rows cleared and stamped in bands of kBandRows, each band when
+// the smoothing first needs one of its rows: the smoothing then reads the
+// rows while the stamping's writes are still in cache (the band's planes
+// and the smoothing's rows take a few hundred kilobytes at 1920 pixels a
+// row). A pixel takes the same stamps in the same order as when the whole
+// box is stamped at once, since every stamp that reaches its row is
+// applied in the row's band, after the row is cleared.
+class StampedRows {
+  public:
+    static constexpr int32_t kBandRows = 32;
+
+    explicit StampedRows(int32_t a)
+        : a_(a), box_(maskBounds(0)), next_(box_.y0), edgeRows_(edgeRowStarts()) {
+        if (a <= 0) return;
+        extents_ = stampExtents(a);
+        if (a <= PaddedStamp::kLargestRadius) padded_.reset(new PaddedStamp(a));
+    }
+
+    // Clears and stamps the bands up to the one that holds row y (rows past
+    // the box hold no covered pixel and are left alone).
+    void reach(int32_t y) {
+        while (next_ < box_.y1 && next_ <= y) {
+            const int32_t last = next_ + kBandRows < box_.y1 ? next_ + kBandRows - 1 : box_.y1 - 1;
+            clearCoveredPixels(next_, last);
+            if (a_ > 0)
+                stampEdges(a_, extents_.data(), padded_.get(), {edgeRows_.data(), next_, last});
+            next_ = last + 1;
+        }
+    }
+
+  private:
+    int32_t a_;
+    PixelRect box_;
+    int32_t next_; // the first row not yet stamped
+    std::vector<int32_t> edgeRows_;
+    std::vector<StampExtent> extents_;
+    std::unique_ptr<PaddedStamp> padded_;
+};
+
 // Without smoothing: every frame pixel's raw slope times f, shifted right
 // arithmetically by 8 (rounding toward minus infinity).
 void scaleUnsmoothed(int32_t f) {
@@ -152,7 +192,7 @@ void scaleUnsmoothed(int32_t f) {
 // and the weight total times 256 within 254 x 254 x 256 < 2^24, so single
 // precision holds them exactly. A mean times f is at most
 // 127 x 652 x 128 / 256 in size.
-void smoothAndScale(int32_t r, int32_t f) {
+void smoothAndScale(int32_t r, int32_t f, StampedRows &stamped) {
     const int32_t h = engine.frameHeight;
     const PixelRect box = maskBounds(0);
     const int32_t x0 = box.x0, x1 = box.x1, y0 = box.y0, y1 = box.y1;
@@ -169,7 +209,7 @@ void smoothAndScale(int32_t r, int32_t f) {
     const int32_t vectors = width / kColumnLanes;
     const size_t slotSize = 9 * size_t(width) + vectors;
     std::vector<int8_t> ring(size_t(tapCount) * slotSize, 0);
-    const std::vector<int8_t> emptyRow(width, 0);
+    const std::vector<int8_t> emptyRow(slotSize, 0); // the planes of a row above the box
     auto slot = [&](int32_t yy) { return ring.data() + size_t(yy % tapCount) * slotSize; };
     // Pairs of neighbouring column sums with r empty columns on each side,
     // the column pass's own sums for its portable variant, then the totals.
@@ -259,29 +299,11 @@ void smoothAndScale(int32_t r, int32_t f) {
         if (y - r - 1 >= firstRow) countRow(y - r - 1, -1); // leaves, before its slot is reused
         for (; prepared < y - r + kLast; ++prepared) {
             const int32_t yy = prepared + 1;
-            int8_t *out = slot(yy);
-            prepareRow(engine.mask + engine.paddedRowOffset[yy] + x0,
-                       engine.rawSlopeX + engine.rowOffset[yy] + x0,
-                       engine.rawSlopeY + engine.rowOffset[yy] + x0, count, out, out + width,
-                       out + 2 * width);
-            for (int plane = 0; plane < 3; ++plane) {
-                const int8_t *above =
-                    yy > firstRow ? slot(yy - 1) + plane * width : emptyRow.data();
-                interleaveRows(above, out + plane * width, width,
-                               out + 3 * width + 2 * plane * width);
-            }
-            int8_t *flags = out + 9 * size_t(width);
-            for (int32_t v = 0; v < vectors; ++v)
-                flags[v] = anyNonZero<kColumnLanes>(out + 2 * width + v * kColumnLanes) ? 1 : 0;
-            uint64_t *bits = bitsOf(yy);
-            for (int32_t v = 0; v < words; ++v) bits[v] = 0;
-            for (int32_t g = 0; g < groups; ++g) {
-                // kRowLanes = 8 bytes of each plane as one word.
-                const uint64_t any =
-                    eightBytes(reinterpret_cast<const uint8_t *>(out) + g * 8) |
-                    eightBytes(reinterpret_cast<const uint8_t *>(out) + width + g * 8);
-                bits[g / 64] |= uint64_t(any != 0) << (g % 64);
-            }
+            stamped.reach(yy);
+            prepareSlot(engine.mask + engine.paddedRowOffset[yy] + x0,
+                        engine.rawSlopeX + engine.rowOffset[yy] + x0,
+                        engine.rawSlopeY + engine.rowOffset[yy] + x0, count, width,
+                        yy > firstRow ? slot(yy - 1) : emptyRow.data(), slot(yy), bitsOf(yy));
             countRow(yy, 1);
         }
 
@@ -349,19 +371,14 @@ int32_t bevelStage(const RenderJob &job) {
     const BevelParams params = readParams(job.bevel);
     if (params.width > 0) buildStamps(params.width, params.edgeSlope, params.innerSlope);
 
-    clearCoveredPixels();
     try {
-        if (params.width > 0 && params.width <= PaddedStamp::kLargestRadius) {
-            const PaddedStamp padded(params.width);
-            stampEdges(params.width, stampExtents(params.width).data(), &padded);
-        } else if (params.width > 0) {
-            stampEdges(params.width, stampExtents(params.width).data(), nullptr);
-        }
+        StampedRows stamped(params.width);
         if (params.smoothing == 0) {
+            stamped.reach(engine.frameHeight);
             scaleUnsmoothed(params.scale);
         } else {
             buildSmoothKernel(static_cast<uint8_t>(params.smoothing), 256.0);
-            smoothAndScale(params.smoothing, params.scale);
+            smoothAndScale(params.smoothing, params.scale, stamped);
         }
     } catch (const std::bad_alloc &) {
         return -1; // no room for the stamp extents or the smoothing's rows

@@ -40,10 +40,6 @@ class BevelReference : public ::testing::Test {
     // A random mask: a transparent or full background, rectangles and discs
     // that may run past the frame edges, and scattered noise pixels.
     void setUpRandomMask(int w, int h, int border) {
-        engineTeardown();
-        W = w, H = h, R = border;
-        const int paddedWidth = w + 2 * border;
-        paddedMask.assign(size_t(paddedWidth) * (h + 2 * border), 0);
         std::vector<uint8_t> m(size_t(w) * h, random() % 4 == 0 ? 255 : 0);
         auto level = [&] {
             const int pick = int(random() % 4);
@@ -68,6 +64,15 @@ class BevelReference : public ::testing::Test {
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x)
                 if (int(random() % 100) < noise) m[size_t(y) * w + x] = level();
+        setUpMask(w, h, border, m);
+    }
+
+    // The engine set up for the mask m of w x h pixels.
+    void setUpMask(int w, int h, int border, const std::vector<uint8_t> &m) {
+        engineTeardown();
+        W = w, H = h, R = border;
+        const int paddedWidth = w + 2 * border;
+        paddedMask.assign(size_t(paddedWidth) * (h + 2 * border), 0);
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x)
                 paddedMask[size_t(y + border) * paddedWidth + x + border] = m[size_t(y) * w + x];
@@ -248,6 +253,29 @@ TEST_F(BevelReference, FrameRowStampingForcedOnEveryRadius) {
                 randomSettings(settings);
                 ASSERT_TRUE(matches(settings)) << cpuVariantName(CpuVariant(v)) << " width " << w;
             }
+        }
+    }
+}
+
+// The smoothing's kernels work on the bounding box in vectors of 16 to 64
+// columns, cut at the box's right end: every box width from 1 to 130 at
+// varying offsets, as a partly covered rectangle (holes, ragged ends and
+// edges in every vector), in every variant.
+TEST_F(BevelReference, EveryBoxWidthInEveryVariant) {
+    for (int v = 0; v <= int(detectedCpuVariant()); ++v) {
+        ASSERT_EQ(bevelKernels::selectVariant(CpuVariant(v)), CpuVariant(v));
+        for (int boxWidth = 1; boxWidth <= 130; ++boxWidth) {
+            const int w = boxWidth + 11, h = 21, left = int(random() % 9);
+            std::vector<uint8_t> m(size_t(w) * h, 0);
+            for (int y = 1; y < h - 1; ++y)
+                for (int x = left; x < left + boxWidth; ++x)
+                    if (random() % 5 != 0 || x == left || x == left + boxWidth - 1)
+                        m[size_t(y) * w + x] = uint8_t(random() % 2 ? 255 : 1 + random() % 255);
+            setUpMask(w, h, 12, m);
+            uint8_t settings[6] = {uint8_t(random() % 12), 0, uint8_t(1 + random() % 9)};
+            randomSettings(settings);
+            ASSERT_TRUE(matches(settings))
+                << cpuVariantName(CpuVariant(v)) << " box width " << boxWidth;
         }
     }
 }

@@ -17,9 +17,23 @@
 
 namespace lustra::bevelKernels {
 
-LUSTRA_VECTOR_CLONES void clearCoveredRow(const uint8_t *__restrict mask, int32_t count,
-                                          uint8_t *__restrict stampMax, int8_t *__restrict rawX,
-                                          int8_t *__restrict rawY) {
+namespace {
+
+// The portable variants of the clearing and of the taking of smoothed slopes
+// (the AVX-512 ones store under the coverage mask).
+void clearCoveredRowPortable(const uint8_t *__restrict mask, int32_t count,
+                             uint8_t *__restrict stampMax, int8_t *__restrict rawX,
+                             int8_t *__restrict rawY);
+void clearCoveredSlopesPortable(const uint8_t *__restrict mask, int32_t count,
+                                int8_t *__restrict slopeX, int8_t *__restrict slopeY);
+void takeCoveredPortable(const uint8_t *__restrict mask, const int32_t *__restrict meanX,
+                         const int32_t *__restrict meanY, int32_t count, int8_t *__restrict slopeX,
+                         int8_t *__restrict slopeY);
+
+LUSTRA_VECTOR_CLONES void clearCoveredRowPortable(const uint8_t *__restrict mask, int32_t count,
+                                                  uint8_t *__restrict stampMax,
+                                                  int8_t *__restrict rawX,
+                                                  int8_t *__restrict rawY) {
     for (int32_t run = 0; run < count; run += 32) {
         const int32_t end = count - run < 32 ? count : run + 32;
         if (end == run + 32 && !anyNonZero<32>(mask + run)) continue;
@@ -36,8 +50,6 @@ LUSTRA_VECTOR_CLONES void clearCoveredRow(const uint8_t *__restrict mask, int32_
         }
     }
 }
-
-namespace {
 
 // Stamp rows are applied in runs of V cells with GCC vector extensions: V
 // bytes of each plane at once, compiled for the widest registers the clone
@@ -131,11 +143,14 @@ inline bool stampRuns(const StampRow &row, int32_t first, int32_t last, int32_t 
 // when the edge pixels are taken one by one.
 template <int V>
 __attribute__((always_inline)) inline void stampGroup(int32_t a, const PaddedStamp &stamp,
-                                                      int32_t first, int32_t last, int32_t s) {
-    const int32_t w = engine.frameWidth, h = engine.frameHeight;
+                                                      int32_t first, int32_t last, int32_t s,
+                                                      const StampRows &rows) {
+    const int32_t w = engine.frameWidth;
     const int32_t ey = engine.edgeY[first];
-    const int32_t dyFirst = -a > -ey ? -a : -ey;
-    const int32_t dyLast = a < h - 1 - ey ? a : h - 1 - ey;
+    // The stamp rows that land on the rows (which lie in the frame).
+    const int32_t dyFirst = -a > rows.first - ey ? -a : rows.first - ey;
+    const int32_t dyLast = a < rows.last - ey ? a : rows.last - ey;
+    if (dyFirst > dyLast) return;
     const uint8_t *mask = engine.mask + engine.paddedRowOffset[ey + dyFirst] + s;
     const size_t pixel = size_t(engine.rowOffset[ey + dyFirst]) + s;
     uint8_t *stampMax = engine.stampMax + pixel;
@@ -171,31 +186,36 @@ __attribute__((always_inline)) inline void stampGroup(int32_t a, const PaddedSta
 // pixel takes a stamp only when it is strictly higher (unsigned) than the one
 // it holds, so among equal heights the first edge pixel wins; as each stamp
 // row is finished before the next begins, a row may be taken in vector runs.
-// Cells of height 0 never take anything and are skipped; the stamp rows and
-// columns are clipped to the frame once per edge pixel. With a padded stamp
+// Cells of height 0 never take anything and are skipped; the stamp rows are
+// clipped to the rows being stamped and the columns to the frame once per
+// edge pixel, and only the edge pixels whose stamps reach those rows are
+// taken. With a padded stamp
 // whose rows fit 32 frame pixels (radius 15 or less), neighbouring edge
 // pixels of one row whose stamps fit 32 frame pixels inside the frame are
 // taken together (stampGroup). Compiled into each variant (always inline).
 __attribute__((always_inline)) inline void stampEdgesWith(int32_t a, const StampExtent *extents,
-                                                          const PaddedStamp *padded) {
+                                                          const PaddedStamp *padded,
+                                                          const StampRows &rows) {
     const int32_t w = engine.frameWidth, h = engine.frameHeight;
     const int32_t stride = engine.stampSpan + 1;
     const bool grouped = padded && 2 * a + 1 <= 32;
-    for (int32_t i = 0; i < engine.edgeCount;) {
+    // The edge pixels whose stamps reach the rows.
+    const int32_t iFirst = rows.edgeRows[rows.first - a > 0 ? rows.first - a : 0];
+    const int32_t iEnd = rows.edgeRows[rows.last + a < h - 1 ? rows.last + a + 1 : h];
+    for (int32_t i = iFirst; i < iEnd;) {
         const int32_t ex = engine.edgeX[i], ey = engine.edgeY[i];
         if (grouped && ex - a >= 0 && ex - a + 31 <= w - 1) {
             int32_t last = i + 1;
-            while (last < engine.edgeCount && engine.edgeY[last] == ey &&
-                   engine.edgeX[last] + a <= ex - a + 31)
+            while (last < iEnd && engine.edgeY[last] == ey && engine.edgeX[last] + a <= ex - a + 31)
                 ++last;
             for (int32_t k = i; k < last; ++k) pollAbort(k);
-            stampGroup<32>(a, *padded, i, last, ex - a);
+            stampGroup<32>(a, *padded, i, last, ex - a, rows);
             i = last;
             continue;
         }
         pollAbort(i);
-        const int32_t dyFirst = -a > -ey ? -a : -ey;
-        const int32_t dyLast = a < h - 1 - ey ? a : h - 1 - ey;
+        const int32_t dyFirst = -a > rows.first - ey ? -a : rows.first - ey;
+        const int32_t dyLast = a < rows.last - ey ? a : rows.last - ey;
         const int32_t dxFirst = -a > -ex ? -a : -ex;
         const int32_t dxLast = a < w - 1 - ex ? a : w - 1 - ex;
         for (int32_t dy = dyFirst; dy <= dyLast; ++dy) {
@@ -226,18 +246,6 @@ __attribute__((always_inline)) inline void stampEdgesWith(int32_t a, const Stamp
         }
         ++i;
     }
-}
-
-// rowFirst[y]: the first edge pixel on row y or below (the list is in scan
-// order), for y = 0 .. h; rowFirst[h] = the edge count.
-std::vector<int32_t> edgeRowStarts() {
-    const int32_t h = engine.frameHeight, count = engine.edgeCount;
-    std::vector<int32_t> rowFirst(size_t(h) + 1);
-    for (int32_t y = 0, i = 0; y <= h; ++y) {
-        while (i < count && engine.edgeY[i] < y) ++i;
-        rowFirst[y] = i;
-    }
-    return rowFirst;
 }
 
 // The frame-row stamping's vector of 32 pixels, with GCC vector extensions
@@ -320,22 +328,25 @@ struct Avx2Lanes {
 // the edge pixels are taken one by one, while the frame planes are loaded
 // and stored once per row instead of once per edge pixel. Vectors without a
 // covered pixel take nothing and are passed over. The abort poll sees every
-// edge index once, when the last frame row its stamp reaches is done.
+// edge index whose stamp reaches the rows once per call, when the last of
+// those frame rows its stamp reaches is done.
 // Compiled into each variant (always inline); the loops over a chunk's
 // vectors have constant length so that the vectors stay in registers.
 template <typename Lanes>
 __attribute__((always_inline)) inline void
-stampByFrameRowsWith(int32_t a, const StampExtent *extents, const PaddedStamp &stamp) {
+stampByFrameRowsWith(int32_t a, const StampExtent *extents, const PaddedStamp &stamp,
+                     const StampRows &rows) {
     typedef typename Lanes::Vector Vector;
     constexpr int32_t V = 32, kVectors = 4, kChunk = V * kVectors;
     const int32_t w = engine.frameWidth, h = engine.frameHeight, count = engine.edgeCount;
     const int32_t *edgeX = engine.edgeX;
-    const std::vector<int32_t> rowFirst = edgeRowStarts();
+    const int32_t *rowFirst = rows.edgeRows;
     std::vector<int32_t> cursor(2 * size_t(a) + 1);
     const uint8_t *height = stamp.height.data(), *slopeX = stamp.slopeX.data();
     const uint8_t *slopeY = stamp.slopeY.data();
-    const int32_t yFirst = engine.edgeY[0] - a > 0 ? engine.edgeY[0] - a : 0;
-    const int32_t yLast = engine.edgeY[count - 1] + a < h - 1 ? engine.edgeY[count - 1] + a : h - 1;
+    const int32_t yFirst = engine.edgeY[0] - a > rows.first ? engine.edgeY[0] - a : rows.first;
+    const int32_t yLast =
+        engine.edgeY[count - 1] + a < rows.last ? engine.edgeY[count - 1] + a : rows.last;
     // The planes of a vector cut by the right edge, copied in and out.
     alignas(32) uint8_t tail[4][V];
     alignas(32) const uint8_t none[V] = {}; // the planes past the frame's last vector
@@ -417,9 +428,10 @@ stampByFrameRowsWith(int32_t a, const StampExtent *extents, const PaddedStamp &s
                 }
             }
         }
-        // Edge rows whose stamps end at this frame row (all that remain at
-        // the last one).
-        const int32_t doneFirst = y == yLast ? e0 : y - a, doneLast = y == yLast ? h - 1 : y - a;
+        // Edge rows whose stamps end at this frame row (at the last one, all
+        // that reach the rows).
+        const int32_t reach = rows.last + a < h - 1 ? rows.last + a : h - 1;
+        const int32_t doneFirst = y == yLast ? e0 : y - a, doneLast = y == yLast ? reach : y - a;
         for (int32_t ey = doneFirst > 0 ? doneFirst : 0; ey <= doneLast; ++ey)
             for (int32_t k = rowFirst[ey]; k < rowFirst[ey + 1]; ++k) pollAbort(k);
     }
@@ -430,20 +442,22 @@ stampByFrameRowsWith(int32_t a, const StampExtent *extents, const PaddedStamp &s
 // faster.
 int32_t frameRowsFrom = kFrameRowsFrom;
 
-void stampEdgesBaseline(int32_t a, const StampExtent *extents, const PaddedStamp *padded) {
+void stampEdgesBaseline(int32_t a, const StampExtent *extents, const PaddedStamp *padded,
+                        const StampRows &rows) {
     if (padded && a >= frameRowsFrom)
-        stampByFrameRowsWith<PortableLanes>(a, extents, *padded);
+        stampByFrameRowsWith<PortableLanes>(a, extents, *padded, rows);
     else
-        stampEdgesWith(a, extents, padded);
+        stampEdgesWith(a, extents, padded, rows);
 }
 
 #ifdef LUSTRA_PAIRED_PASSES
 __attribute__((target("avx2"))) void stampEdgesAvx2(int32_t a, const StampExtent *extents,
-                                                    const PaddedStamp *padded) {
+                                                    const PaddedStamp *padded,
+                                                    const StampRows &rows) {
     if (padded && a >= frameRowsFrom)
-        stampByFrameRowsWith<Avx2Lanes>(a, extents, *padded);
+        stampByFrameRowsWith<Avx2Lanes>(a, extents, *padded, rows);
     else
-        stampEdgesWith(a, extents, padded);
+        stampEdgesWith(a, extents, padded, rows);
 }
 
 #ifdef LUSTRA_PAIRED_PASSES
@@ -455,25 +469,20 @@ __attribute__((target("avx2"))) void stampEdgesAvx2(int32_t a, const StampExtent
 // left to right. A pixel thus sees exactly the stamps that reach it, in list
 // order, as when the edge pixels are taken one by one, while the frame
 // planes are loaded and stored once per row instead of once per edge pixel.
-// The abort poll sees every edge index once, when the last frame row its
-// stamp reaches is done.
+// The abort poll sees every edge index whose stamp reaches the rows once
+// per call, when the last of those frame rows its stamp reaches is done.
 __attribute__((target("avx512f,avx512bw,avx512vl"))) void
-stampByFrameRows(int32_t a, const PaddedStamp &stamp) {
+stampByFrameRows(int32_t a, const PaddedStamp &stamp, const StampRows &rows) {
     constexpr int32_t kVectors = 4, kChunk = 64 * kVectors;
     const int32_t w = engine.frameWidth, h = engine.frameHeight, count = engine.edgeCount;
     const int32_t *edgeX = engine.edgeX;
-    // rowFirst[y]: the first edge pixel on row y or below (the list is in
-    // scan order); rowFirst[h] = count.
-    std::vector<int32_t> rowFirst(size_t(h) + 1);
-    for (int32_t y = 0, i = 0; y <= h; ++y) {
-        while (i < count && engine.edgeY[i] < y) ++i;
-        rowFirst[y] = i;
-    }
+    const int32_t *rowFirst = rows.edgeRows;
     std::vector<int32_t> cursor(2 * size_t(a) + 1);
     const uint8_t *height = stamp.height.data(), *slopeX = stamp.slopeX.data();
     const uint8_t *slopeY = stamp.slopeY.data();
-    const int32_t yFirst = engine.edgeY[0] - a > 0 ? engine.edgeY[0] - a : 0;
-    const int32_t yLast = engine.edgeY[count - 1] + a < h - 1 ? engine.edgeY[count - 1] + a : h - 1;
+    const int32_t yFirst = engine.edgeY[0] - a > rows.first ? engine.edgeY[0] - a : rows.first;
+    const int32_t yLast =
+        engine.edgeY[count - 1] + a < rows.last ? engine.edgeY[count - 1] + a : rows.last;
     for (int32_t y = yFirst; y <= yLast; ++y) {
         const int32_t e0 = y - a > 0 ? y - a : 0, e1 = y + a < h - 1 ? y + a : h - 1;
         for (int32_t ey = e0; ey <= e1; ++ey) cursor[ey - e0] = rowFirst[ey];
@@ -532,9 +541,10 @@ stampByFrameRows(int32_t a, const PaddedStamp &stamp) {
                 _mm512_mask_storeu_epi8(rawY + c, inFrame[j], yv[j]);
             }
         }
-        // Edge rows whose stamps end at this frame row (all that remain at
-        // the last one).
-        const int32_t doneFirst = y == yLast ? e0 : y - a, doneLast = y == yLast ? h - 1 : y - a;
+        // Edge rows whose stamps end at this frame row (at the last one, all
+        // that reach the rows).
+        const int32_t reach = rows.last + a < h - 1 ? rows.last + a : h - 1;
+        const int32_t doneFirst = y == yLast ? e0 : y - a, doneLast = y == yLast ? reach : y - a;
         for (int32_t ey = doneFirst > 0 ? doneFirst : 0; ey <= doneLast; ++ey)
             for (int32_t k = rowFirst[ey]; k < rowFirst[ey + 1]; ++k) pollAbort(k);
     }
@@ -546,15 +556,28 @@ stampByFrameRows(int32_t a, const PaddedStamp &stamp) {
 // AVX2, which measured faster there; larger radii (borders past 31) edge
 // pixel by edge pixel.
 __attribute__((target("avx512f,avx512bw,avx512vl"))) void
-stampEdgesAvx512(int32_t a, const StampExtent *extents, const PaddedStamp *padded) {
+stampEdgesAvx512(int32_t a, const StampExtent *extents, const PaddedStamp *padded,
+                 const StampRows &rows) {
     if (2 * a + 1 > 32 && padded)
-        stampByFrameRows(a, *padded);
+        stampByFrameRows(a, *padded, rows);
     else
-        stampEdgesWith(a, extents, padded);
+        stampEdgesWith(a, extents, padded, rows);
 }
 #endif
 
 } // namespace
+
+// rowFirst[y]: the first edge pixel on row y or below (the list is in scan
+// order), for y = 0 .. h; rowFirst[h] = the edge count.
+std::vector<int32_t> edgeRowStarts() {
+    const int32_t h = engine.frameHeight, count = engine.edgeCount;
+    std::vector<int32_t> rowFirst(size_t(h) + 1);
+    for (int32_t y = 0, i = 0; y <= h; ++y) {
+        while (i < count && engine.edgeY[i] < y) ++i;
+        rowFirst[y] = i;
+    }
+    return rowFirst;
+}
 
 LUSTRA_VECTOR_CLONES void scaleRawSlopes(const int8_t *__restrict rawX,
                                          const int8_t *__restrict rawY, size_t count, int32_t f,
@@ -593,7 +616,82 @@ LUSTRA_VECTOR_CLONES void interleaveRows(const int8_t *__restrict previous,
 
 namespace {
 
+// The portable variant of prepareSlot: the row kernels above, then the
+// flags and the groups with a slope.
+void prepareSlotBaseline(const uint8_t *mask, const int8_t *rawX, const int8_t *rawY, int32_t count,
+                         int32_t width, const int8_t *above, int8_t *slot, uint64_t *slopeBits) {
+    prepareRow(mask, rawX, rawY, count, slot, slot + width, slot + 2 * width);
+    for (int plane = 0; plane < 3; ++plane)
+        interleaveRows(above + plane * width, slot + plane * width, width,
+                       slot + 3 * width + 2 * plane * width);
+    int8_t *flags = slot + 9 * size_t(width);
+    for (int32_t v = 0; v < width / kColumnLanes; ++v)
+        flags[v] = anyNonZero<kColumnLanes>(slot + 2 * width + v * kColumnLanes) ? 1 : 0;
+    const int32_t groups = width / kRowLanes;
+    for (int32_t v = 0; v < (groups + 63) / 64; ++v) slopeBits[v] = 0;
+    for (int32_t g = 0; g < groups; ++g) {
+        // kRowLanes = 8 bytes of each plane as one word.
+        const uint64_t any = eightBytes(reinterpret_cast<const uint8_t *>(slot) + g * 8) |
+                             eightBytes(reinterpret_cast<const uint8_t *>(slot) + width + g * 8);
+        slopeBits[g / 64] |= uint64_t(any != 0) << (g % 64);
+    }
+}
+
 #ifdef LUSTRA_PAIRED_PASSES
+// The AVX-512 variant, 64 columns at a time in one pass over the row: the
+// coverage as a bit mask, the planes taken under it with zeroing loads, the
+// interleaving as byte unpacks put back in column order, a flag per 16 bits
+// of the mask and a group bit per non-zero 64-bit lane of x | y. The last
+// vector's loads and stores are cut to the box and to the slot. The group
+// bits go in byte by byte (the words are little-endian).
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void
+prepareSlotAvx512(const uint8_t *mask, const int8_t *rawX, const int8_t *rawY, int32_t count,
+                  int32_t width, const int8_t *above, int8_t *slot, uint64_t *slopeBits) {
+    const int32_t groups = width / kRowLanes;
+    for (int32_t v = 0; v < (groups + 63) / 64; ++v) slopeBits[v] = 0;
+    uint8_t *groupBytes = reinterpret_cast<uint8_t *>(slopeBits);
+    int8_t *flags = slot + 9 * size_t(width);
+    const __m512i one = _mm512_set1_epi8(1);
+    // The 128-bit lanes of the unpacks in column order: low 0, high 0, low 1,
+    // high 1, then lanes 2 and 3 likewise.
+    const __m512i firstLanes = _mm512_set_epi64(11, 10, 3, 2, 9, 8, 1, 0);
+    const __m512i secondLanes = _mm512_set_epi64(15, 14, 7, 6, 13, 12, 5, 4);
+    auto lowBits = [](int32_t n) {
+        return n >= 64 ? ~__mmask64(0) : n > 0 ? (__mmask64(1) << n) - 1 : __mmask64(0);
+    };
+    for (int32_t c = 0; c < width; c += 64) {
+        const __mmask64 inBox = lowBits(count - c), inSlot = lowBits(width - c);
+        const __m512i m = _mm512_maskz_loadu_epi8(inBox, mask + c);
+        const __mmask64 keep = _mm512_test_epi8_mask(m, m);
+        // Whole vectors loaded plainly and then masked (a load under the
+        // coverage mask measured slower), the last one under inBox.
+        const bool whole = count - c >= 64;
+        const __m512i x =
+            whole ? _mm512_loadu_si512(rawX + c) : _mm512_maskz_loadu_epi8(inBox, rawX + c);
+        const __m512i y =
+            whole ? _mm512_loadu_si512(rawY + c) : _mm512_maskz_loadu_epi8(inBox, rawY + c);
+        const __m512i current[3] = {_mm512_maskz_mov_epi8(keep, x), _mm512_maskz_mov_epi8(keep, y),
+                                    _mm512_maskz_mov_epi8(keep, one)};
+        const __mmask64 firstPairs = lowBits(2 * (width - c)),
+                        secondPairs = lowBits(2 * (width - c) - 64);
+        for (int plane = 0; plane < 3; ++plane) {
+            _mm512_mask_storeu_epi8(slot + plane * width + c, inSlot, current[plane]);
+            const __m512i previous = _mm512_maskz_loadu_epi8(inSlot, above + plane * width + c);
+            const __m512i low = _mm512_unpacklo_epi8(previous, current[plane]);
+            const __m512i high = _mm512_unpackhi_epi8(previous, current[plane]);
+            int8_t *pairs = slot + 3 * width + 2 * plane * width + 2 * c;
+            _mm512_mask_storeu_epi8(pairs, firstPairs,
+                                    _mm512_permutex2var_epi64(low, firstLanes, high));
+            _mm512_mask_storeu_epi8(pairs + 64, secondPairs,
+                                    _mm512_permutex2var_epi64(low, secondLanes, high));
+        }
+        for (int32_t j = 0; j < 4 && c + j * kColumnLanes < width; ++j)
+            flags[c / kColumnLanes + j] = (keep >> (j * kColumnLanes) & 0xFFFF) != 0 ? 1 : 0;
+        const __m512i slopes = _mm512_or_si512(current[0], current[1]);
+        groupBytes[c / 64] = static_cast<uint8_t>(_mm512_test_epi64_mask(slopes, slopes));
+    }
+}
+
 // pairs[i] = pairOf(sums[i], sums[i + 1]) for the 16 sums of a vector, the
 // one after them the first of `next`.
 __attribute__((target("avx2"))) inline void storeSumPairs(int32_t *pairs, __m256i sums,
@@ -638,6 +736,70 @@ __attribute__((target("avx2"))) void sumColumnPairsAvx2(const ColumnPass &pass) 
     for (int plane = 0; plane < 3; ++plane)
         storeSumPairs(pass.pairs[plane] + pass.width - kColumnLanes, previous[plane],
                       _mm256_setzero_si256());
+}
+#endif
+
+#ifdef LUSTRA_PAIRED_PASSES
+// pairs[i] = pairOf(sums[i], sums[i + 1]) for the 32 sums of a vector, the
+// one after them the first of `next`; only the first 16 pairs when `half`.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) inline void
+storeSumPairs512(int32_t *pairs, __m512i sums, __m512i next, bool half) {
+    // Word 2i of the pairs from sum i, word 2i + 1 from sum i + 1 (32 and up
+    // from `next`).
+    alignas(64) static const uint16_t firstWords[32] = {0,  1,  1,  2,  2,  3,  3,  4,  4,  5,  5,
+                                                        6,  6,  7,  7,  8,  8,  9,  9,  10, 10, 11,
+                                                        11, 12, 12, 13, 13, 14, 14, 15, 15, 16};
+    alignas(64) static const uint16_t secondWords[32] = {16, 17, 17, 18, 18, 19, 19, 20, 20, 21, 21,
+                                                         22, 22, 23, 23, 24, 24, 25, 25, 26, 26, 27,
+                                                         27, 28, 28, 29, 29, 30, 30, 31, 31, 32};
+    _mm512_storeu_si512(pairs,
+                        _mm512_permutex2var_epi16(sums, _mm512_load_si512(firstWords), next));
+    if (!half)
+        _mm512_storeu_si512(pairs + 16,
+                            _mm512_permutex2var_epi16(sums, _mm512_load_si512(secondWords), next));
+}
+
+// The AVX-512 variant: as the AVX2 one on 32 columns per instruction, two
+// column vectors whose occupancy is checked apart: when either has a
+// covered pixel both are summed, and the sums of one without are then put
+// to 0. A box that ends half way through a vector is loaded and stored cut.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void
+sumColumnPairsAvx512(const ColumnPass &pass) {
+    const size_t stride = 2 * size_t(pass.width);
+    const int32_t vectors = pass.width / kColumnLanes;
+    __m512i previous[3];
+    int32_t c = 0;
+    for (; c < pass.width; c += 2 * kColumnLanes) {
+        const int32_t v = c / kColumnLanes;
+        const bool whole = v + 1 < vectors;
+        const __mmask32 keep = (pass.occupancy[v] > 0 ? 0xFFFFu : 0u) |
+                               (whole && pass.occupancy[v + 1] > 0 ? 0xFFFF0000u : 0u);
+        const __mmask64 bytes = whole ? ~__mmask64(0) : __mmask64(0xFFFFFFFFu);
+        __m512i sum[3] = {_mm512_setzero_si512(), _mm512_setzero_si512(), _mm512_setzero_si512()};
+        const int32_t pairCount = keep != 0 ? pass.pairCount : 0;
+        for (int32_t p = 0; p < pairCount; ++p) {
+            const int8_t *two = pass.rows[p] + 2 * c;
+            const __m512i taps = _mm512_set1_epi16(static_cast<int16_t>(pass.taps[p]));
+            for (int plane = 0; plane < 3; ++plane) {
+                const __m512i pairsOfRows = _mm512_maskz_loadu_epi8(bytes, two + plane * stride);
+                sum[plane] = _mm512_add_epi16(sum[plane], _mm512_maddubs_epi16(taps, pairsOfRows));
+            }
+        }
+        for (int plane = 0; plane < 3; ++plane) {
+            sum[plane] = _mm512_maskz_mov_epi16(keep, sum[plane]);
+            if (c == 0)
+                pass.pairs[plane][-1] =
+                    pairOf(0, static_cast<int16_t>(_mm512_cvtsi512_si32(sum[plane])));
+            else
+                storeSumPairs512(pass.pairs[plane] + c - 2 * kColumnLanes, previous[plane],
+                                 sum[plane], false);
+            previous[plane] = sum[plane];
+        }
+    }
+    const int32_t last = c - 2 * kColumnLanes;
+    for (int plane = 0; plane < 3; ++plane)
+        storeSumPairs512(pass.pairs[plane] + last, previous[plane], _mm512_setzero_si512(),
+                         pass.width - last < 2 * kColumnLanes);
 }
 #endif
 
@@ -742,27 +904,109 @@ inline void truncatedQuotients(const Lanes &size, uint32_t g, const LaneFloats &
     q = q - (remainder >= d) + (remainder < 0);
 }
 
+#ifdef LUSTRA_PAIRED_PASSES
+// The first n bits (n may be 64 or more, or 0 or less).
+inline __mmask64 firstBits(int32_t n) {
+    return n >= 64 ? ~__mmask64(0) : n > 0 ? (__mmask64(1) << n) - 1 : __mmask64(0);
+}
+
+// The covered pixels of 64 (the first `count` of them) as a bit mask.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) inline __mmask64
+coveredBits(const uint8_t *mask, int32_t count) {
+    const __m512i m = _mm512_maskz_loadu_epi8(firstBits(count), mask);
+    return _mm512_test_epi8_mask(m, m);
+}
+
+// The AVX-512 variants of the clearing and of the taking of smoothed
+// slopes: zeros or the low bytes stored under the coverage mask, 64 pixels
+// at a time, so that transparent pixels keep what they hold.
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void
+clearCoveredRowAvx512(const uint8_t *__restrict mask, int32_t count, uint8_t *__restrict stampMax,
+                      int8_t *__restrict rawX, int8_t *__restrict rawY) {
+    const __m512i zero = _mm512_setzero_si512();
+    for (int32_t x = 0; x < count; x += 64) {
+        const __mmask64 covered = coveredBits(mask + x, count - x);
+        _mm512_mask_storeu_epi8(stampMax + x, covered, zero);
+        _mm512_mask_storeu_epi8(rawX + x, covered, zero);
+        _mm512_mask_storeu_epi8(rawY + x, covered, zero);
+    }
+}
+
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void
+clearCoveredSlopesAvx512(const uint8_t *__restrict mask, int32_t count, int8_t *__restrict slopeX,
+                         int8_t *__restrict slopeY) {
+    const __m512i zero = _mm512_setzero_si512();
+    for (int32_t x = 0; x < count; x += 64) {
+        const __mmask64 covered = coveredBits(mask + x, count - x);
+        _mm512_mask_storeu_epi8(slopeX + x, covered, zero);
+        _mm512_mask_storeu_epi8(slopeY + x, covered, zero);
+    }
+}
+
+// The means' low bytes, 16 at a time (a truncating narrowing).
+__attribute__((target("avx512f,avx512bw,avx512vl"))) void
+takeCoveredAvx512(const uint8_t *__restrict mask, const int32_t *__restrict meanX,
+                  const int32_t *__restrict meanY, int32_t count, int8_t *__restrict slopeX,
+                  int8_t *__restrict slopeY) {
+    for (int32_t x = 0; x < count; x += 64) {
+        const __mmask64 covered = coveredBits(mask + x, count - x);
+        if (covered == 0) continue;
+        for (int32_t q = 0; q < 4 && x + 16 * q < count; ++q) {
+            const __mmask16 part = static_cast<__mmask16>(covered >> (16 * q));
+            if (part == 0) continue;
+            const int32_t i = x + 16 * q;
+            // The means past `count` are not read: the mask is 0 there.
+            const __m512i mx = _mm512_maskz_loadu_epi32(part, meanX + i);
+            const __m512i my = _mm512_maskz_loadu_epi32(part, meanY + i);
+            _mm_mask_storeu_epi8(slopeX + i, part, _mm512_maskz_cvtepi32_epi8(part, mx));
+            _mm_mask_storeu_epi8(slopeY + i, part, _mm512_maskz_cvtepi32_epi8(part, my));
+        }
+    }
+}
+#endif
+
 // The passes' variants, picked when the module loads.
 struct Passes {
     CpuVariant variant;
     void (*sumColumnPairs)(const ColumnPass &);
     void (*convolvePairs)(const RowPass &);
-    void (*stampEdges)(int32_t, const StampExtent *, const PaddedStamp *);
+    void (*stampEdges)(int32_t, const StampExtent *, const PaddedStamp *, const StampRows &);
+    void (*prepareSlot)(const uint8_t *, const int8_t *, const int8_t *, int32_t, int32_t,
+                        const int8_t *, int8_t *, uint64_t *);
+    void (*clearCoveredRow)(const uint8_t *, int32_t, uint8_t *, int8_t *, int8_t *);
+    void (*clearCoveredSlopes)(const uint8_t *, int32_t, int8_t *, int8_t *);
+    void (*takeCovered)(const uint8_t *, const int32_t *, const int32_t *, int32_t, int8_t *,
+                        int8_t *);
 };
 
 Passes passesFor(CpuVariant wanted) {
     const CpuVariant best = detectedCpuVariant();
     const CpuVariant v = wanted < best ? wanted : best;
 #ifdef LUSTRA_PAIRED_PASSES
-    // The column pass keeps its AVX2 variant on AVX-512 processors.
     if (v == CpuVariant::kAvx512)
-        return {v, sumColumnPairsAvx2, convolvePairsAvx512, stampEdgesAvx512};
-    if (v == CpuVariant::kAvx2) return {v, sumColumnPairsAvx2, convolvePairsAvx2, stampEdgesAvx2};
+        return {v,
+                sumColumnPairsAvx512,
+                convolvePairsAvx512,
+                stampEdgesAvx512,
+                prepareSlotAvx512,
+                clearCoveredRowAvx512,
+                clearCoveredSlopesAvx512,
+                takeCoveredAvx512};
+    if (v == CpuVariant::kAvx2)
+        return {v,
+                sumColumnPairsAvx2,
+                convolvePairsAvx2,
+                stampEdgesAvx2,
+                prepareSlotBaseline,
+                clearCoveredRowPortable,
+                clearCoveredSlopesPortable,
+                takeCoveredPortable};
 #else
     (void)v;
 #endif
-    return {CpuVariant::kBaseline, sumColumnPairsBaseline, convolvePairsBaseline,
-            stampEdgesBaseline};
+    return {CpuVariant::kBaseline,      sumColumnPairsBaseline, convolvePairsBaseline,
+            stampEdgesBaseline,         prepareSlotBaseline,    clearCoveredRowPortable,
+            clearCoveredSlopesPortable, takeCoveredPortable};
 }
 
 Passes passes = passesFor(CpuVariant::kAvx512);
@@ -786,8 +1030,14 @@ void convolvePairs(const RowPass &pass) {
     passes.convolvePairs(pass);
 }
 
-void stampEdges(int32_t a, const StampExtent *extents, const PaddedStamp *padded) {
-    passes.stampEdges(a, extents, padded);
+void stampEdges(int32_t a, const StampExtent *extents, const PaddedStamp *padded,
+                const StampRows &rows) {
+    passes.stampEdges(a, extents, padded, rows);
+}
+
+void prepareSlot(const uint8_t *mask, const int8_t *rawX, const int8_t *rawY, int32_t count,
+                 int32_t width, const int8_t *above, int8_t *slot, uint64_t *slopeBits) {
+    passes.prepareSlot(mask, rawX, rawY, count, width, above, slot, slopeBits);
 }
 
 int32_t stampFrameRowsFrom(int32_t radius) {
@@ -827,8 +1077,11 @@ LUSTRA_VECTOR_CLONES void meanSlopes(const int32_t *totalX, const int32_t *total
 
 // In runs of 32 pixels: runs without a covered pixel are skipped, runs of
 // covered pixels cleared, the others taken branch-free.
-LUSTRA_VECTOR_CLONES void clearCoveredSlopes(const uint8_t *__restrict mask, int32_t count,
-                                             int8_t *__restrict slopeX, int8_t *__restrict slopeY) {
+namespace {
+
+LUSTRA_VECTOR_CLONES void clearCoveredSlopesPortable(const uint8_t *__restrict mask, int32_t count,
+                                                     int8_t *__restrict slopeX,
+                                                     int8_t *__restrict slopeY) {
     for (int32_t run = 0; run < count; run += 32) {
         const int32_t end = count - run < 32 ? count : run + 32;
         if (end == run + 32 && !anyNonZero<32>(mask + run)) continue;
@@ -847,10 +1100,11 @@ LUSTRA_VECTOR_CLONES void clearCoveredSlopes(const uint8_t *__restrict mask, int
 // Covered pixels of a row segment take the low bytes of their smoothed
 // slopes; the others keep what they hold. In runs of 32 pixels: runs of
 // covered pixels are written straight, the others branch-free.
-LUSTRA_VECTOR_CLONES void takeCovered(const uint8_t *__restrict mask,
-                                      const int32_t *__restrict meanX,
-                                      const int32_t *__restrict meanY, int32_t count,
-                                      int8_t *__restrict slopeX, int8_t *__restrict slopeY) {
+LUSTRA_VECTOR_CLONES void takeCoveredPortable(const uint8_t *__restrict mask,
+                                              const int32_t *__restrict meanX,
+                                              const int32_t *__restrict meanY, int32_t count,
+                                              int8_t *__restrict slopeX,
+                                              int8_t *__restrict slopeY) {
     for (int32_t run = 0; run < count; run += 32) {
         const int32_t end = count - run < 32 ? count : run + 32;
         if (end == run + 32 && allNonZero<32>(mask + run)) {
@@ -866,6 +1120,24 @@ LUSTRA_VECTOR_CLONES void takeCovered(const uint8_t *__restrict mask,
             slopeY[i] = covered ? lowByte(meanY[i]) : slopeY[i];
         }
     }
+}
+
+} // namespace
+
+void clearCoveredRow(const uint8_t *__restrict mask, int32_t count, uint8_t *__restrict stampMax,
+                     int8_t *__restrict rawX, int8_t *__restrict rawY) {
+    passes.clearCoveredRow(mask, count, stampMax, rawX, rawY);
+}
+
+void clearCoveredSlopes(const uint8_t *__restrict mask, int32_t count, int8_t *__restrict slopeX,
+                        int8_t *__restrict slopeY) {
+    passes.clearCoveredSlopes(mask, count, slopeX, slopeY);
+}
+
+void takeCovered(const uint8_t *__restrict mask, const int32_t *__restrict meanX,
+                 const int32_t *__restrict meanY, int32_t count, int8_t *__restrict slopeX,
+                 int8_t *__restrict slopeY) {
+    passes.takeCovered(mask, meanX, meanY, count, slopeX, slopeY);
 }
 
 } // namespace lustra::bevelKernels

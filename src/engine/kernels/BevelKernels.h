@@ -46,8 +46,23 @@ struct PaddedStamp {
     explicit PaddedStamp(int32_t a);
 };
 
+// The frame rows first .. last that a stamping call writes (the stamps of
+// the edge pixels of rows first - a .. last + a, cut to them), and the
+// engine's edge list by row: edgeRows[y] is the first edge pixel on row y or
+// below, for y = 0 .. frame height (the edge count there); see
+// edgeRowStarts. A pixel takes the same stamps in the same order whether its
+// row is stamped alone or with others.
+struct StampRows {
+    const int32_t *edgeRows;
+    int32_t first, last;
+};
+
+// edgeRows of StampRows for the engine's edge list (which is in scan order).
+std::vector<int32_t> edgeRowStarts();
+
 // Stamps the profile of radius a around every edge pixel of the engine's
-// edge list, in list (scan) order, onto stampMax, rawSlopeX and rawSlopeY: a
+// edge list, in list (scan) order, onto stampMax, rawSlopeX and rawSlopeY
+// in the frame rows `rows`: a
 // covered pixel takes a stamp cell (height and slopes) only when the cell is
 // strictly higher (unsigned) than the height it holds, so among equal
 // heights the first edge pixel wins. `extents` gives the cells of non-zero
@@ -56,7 +71,8 @@ struct PaddedStamp {
 // frame pixels be taken together, and radii past 15 be taken frame row by
 // frame row (vectors of 64 with AVX-512, of 32 otherwise). The variant is
 // the smoothing passes' (selectVariant).
-void stampEdges(int32_t a, const StampExtent *extents, const PaddedStamp *padded);
+void stampEdges(int32_t a, const StampExtent *extents, const PaddedStamp *padded,
+                const StampRows &rows);
 
 // The smallest radius that the AVX2 and portable variants stamp frame row by
 // frame row when given a padded stamp; the tests lower it to take every
@@ -88,6 +104,18 @@ void prepareRow(const uint8_t *__restrict mask, const int8_t *__restrict rawX,
 // that one multiply-add takes two rows of a column.
 void interleaveRows(const int8_t *__restrict previous, const int8_t *__restrict current,
                     int32_t count, int8_t *__restrict pairs);
+
+// One frame row of the bounding box made ready for the smoothing, into its
+// slot of 9 x width + width / kColumnLanes bytes (width a whole number of
+// column vectors, count <= width of them in the box): the planes of
+// prepareRow (0 past count), then each of them interleaved after the same
+// plane of the row above (`above`: its three planes of width bytes), as
+// interleaveRows, then per column vector a flag, 1 where a pixel is covered.
+// slopeBits (one bit per group of kRowLanes columns, 64 to a word, the words
+// that width / kRowLanes groups take) gets the groups with a non-zero x or y
+// slope. The variant is the smoothing passes' (selectVariant).
+void prepareSlot(const uint8_t *mask, const int8_t *rawX, const int8_t *rawY, int32_t count,
+                 int32_t width, const int8_t *above, int8_t *slot, uint64_t *slopeBits);
 
 // Two neighbouring 16-bit values in one 32-bit word: low in the low half.
 inline int32_t pairOf(int16_t low, int16_t high) {
