@@ -95,40 +95,6 @@ LUSTRA_WIDE_TARGET inline __mmask16 laneMask(size_t i, size_t count) {
     return left >= 16 ? __mmask16(0xFFFF) : __mmask16((1u << left) - 1);
 }
 
-// Byte `shift / 8` of each lane as a float.
-LUSTRA_WIDE_TARGET inline __m512 byteAsFloat(__m512i pixels, unsigned shift) {
-    return _mm512_cvtepi32_ps(
-        _mm512_and_si512(_mm512_srli_epi32(pixels, shift), _mm512_set1_epi32(0xFF)));
-}
-
-// The same operations in the same order as hostToRgbPortable, 16 pixels at a
-// time (products and sums rounded one by one, no fused multiply-add).
-LUSTRA_WIDE_TARGET void hostToRgbWide(const uint32_t *host, uint32_t *rgb, size_t count) {
-    const __m512 kRedCr = _mm512_set1_ps(1.402f), kGreenCb = _mm512_set1_ps(0.344136f);
-    const __m512 kGreenCr = _mm512_set1_ps(0.714136f), kBlueCb = _mm512_set1_ps(1.772f);
-    const __m512i k128 = _mm512_set1_epi32(128), zero = _mm512_setzero_si512();
-    const __m512i k255 = _mm512_set1_epi32(255);
-    for (size_t i = 0; i < count; i += 16) {
-        const __mmask16 lanes = laneMask(i, count);
-        const __m512i pixels = _mm512_maskz_loadu_epi32(lanes, host + i);
-        const __m512 y = _mm512_cvtepi32_ps(_mm512_srli_epi32(pixels, 24));
-        const __m512 cb = _mm512_cvtepi32_ps(
-            _mm512_sub_epi32(_mm512_and_si512(_mm512_srli_epi32(pixels, 16), k255), k128));
-        const __m512 cr = _mm512_cvtepi32_ps(
-            _mm512_sub_epi32(_mm512_and_si512(_mm512_srli_epi32(pixels, 8), k255), k128));
-        __m512i r = _mm512_cvttps_epi32(_mm512_add_ps(y, _mm512_mul_ps(kRedCr, cr)));
-        __m512i g = _mm512_cvttps_epi32(_mm512_sub_ps(_mm512_sub_ps(y, _mm512_mul_ps(kGreenCb, cb)),
-                                                      _mm512_mul_ps(kGreenCr, cr)));
-        __m512i b = _mm512_cvttps_epi32(_mm512_add_ps(y, _mm512_mul_ps(kBlueCb, cb)));
-        r = _mm512_min_epi32(_mm512_max_epi32(r, zero), k255);
-        g = _mm512_min_epi32(_mm512_max_epi32(g, zero), k255);
-        b = _mm512_min_epi32(_mm512_max_epi32(b, zero), k255);
-        const __m512i out =
-            _mm512_or_si512(_mm512_or_si512(_mm512_slli_epi32(r, 16), _mm512_slli_epi32(g, 8)), b);
-        _mm512_mask_storeu_epi32(rgb + i, lanes, out);
-    }
-}
-
 // maskValue 16 pixels at a time: (a - 48) x 320 / 208 is (a - 48) x 20 / 13,
 // and for (a - 48) x 20 <= 4140 the division by 13 is (x x 5042) >> 16
 // exactly. Lanes past the row load as 0 and add nothing to the OR.
@@ -148,7 +114,12 @@ LUSTRA_WIDE_TARGET uint32_t maskRowWide(const uint32_t *pixels, int32_t count, u
             _mm512_srli_epi32(_mm512_mullo_epi32(_mm512_mullo_epi32(above, k20), kThirteenth), 16),
             k255);
         any = _mm512_or_si512(any, v);
-        _mm512_mask_cvtepi32_storeu_epi8(out + i, lanes, _mm512_xor_si512(v, flips));
+        const __m512i flipped = _mm512_xor_si512(v, flips);
+        // Whole vectors store unmasked, which some processors do much faster.
+        if (lanes == 0xFFFF)
+            _mm_storeu_si128(reinterpret_cast<__m128i *>(out + i), _mm512_cvtepi32_epi8(flipped));
+        else
+            _mm512_mask_cvtepi32_storeu_epi8(out + i, lanes, flipped);
     }
     alignas(64) uint32_t anyLanes[16];
     _mm512_store_si512(anyLanes, any);
@@ -157,40 +128,6 @@ LUSTRA_WIDE_TARGET uint32_t maskRowWide(const uint32_t *pixels, int32_t count, u
     return result;
 }
 
-// convertRun 16 pixels at a time, the same operations in the same order. The
-// alpha bytes are loaded before the destination is written, so `alpha` may
-// be the destination.
-LUSTRA_WIDE_TARGET void convertWide(const uint32_t *rgb, const uint32_t *alpha,
-                                    uint32_t *destination, size_t count) {
-    const __m512 kYr = _mm512_set1_ps(0.299f), kYg = _mm512_set1_ps(0.587f);
-    const __m512 kYb = _mm512_set1_ps(0.114f), kHalf = _mm512_set1_ps(0.5f);
-    const __m512 kCbR = _mm512_set1_ps(0.168736f), kCbG = _mm512_set1_ps(0.331264f);
-    const __m512 kCrG = _mm512_set1_ps(0.418688f), kCrB = _mm512_set1_ps(0.081312f);
-    const __m512 k128 = _mm512_set1_ps(128.0f);
-    const __m512i kByte = _mm512_set1_epi32(0xFF);
-    for (size_t i = 0; i < count; i += 16) {
-        const __mmask16 lanes = laneMask(i, count);
-        const __m512i pixels = _mm512_maskz_loadu_epi32(lanes, rgb + i);
-        const __m512i keep = _mm512_and_si512(_mm512_maskz_loadu_epi32(lanes, alpha + i), kByte);
-        const __m512 b = byteAsFloat(pixels, 0), g = byteAsFloat(pixels, 8);
-        const __m512 r = byteAsFloat(pixels, 16);
-        const __m512 y = _mm512_add_ps(_mm512_add_ps(_mm512_mul_ps(kYr, r), _mm512_mul_ps(kYg, g)),
-                                       _mm512_mul_ps(kYb, b));
-        const __m512 cb = _mm512_add_ps(
-            _mm512_sub_ps(_mm512_mul_ps(kHalf, b),
-                          _mm512_add_ps(_mm512_mul_ps(kCbR, r), _mm512_mul_ps(kCbG, g))),
-            k128);
-        const __m512 cr = _mm512_add_ps(
-            _mm512_sub_ps(_mm512_sub_ps(_mm512_mul_ps(kHalf, r), _mm512_mul_ps(kCrG, g)),
-                          _mm512_mul_ps(kCrB, b)),
-            k128);
-        const __m512i out =
-            _mm512_or_si512(_mm512_or_si512(_mm512_slli_epi32(_mm512_cvttps_epi32(y), 24),
-                                            _mm512_slli_epi32(_mm512_cvttps_epi32(cb), 16)),
-                            _mm512_or_si512(_mm512_slli_epi32(_mm512_cvttps_epi32(cr), 8), keep));
-        _mm512_mask_storeu_epi32(destination + i, lanes, out);
-    }
-}
 #undef LUSTRA_WIDE_TARGET
 #endif
 
@@ -202,9 +139,6 @@ bool selectWideKernels(bool wanted) {
 }
 
 void hostToRgbPixels(const uint32_t *__restrict host, uint32_t *__restrict rgb, size_t count) {
-#ifdef LUSTRA_DRIVER_WIDE
-    if (wideKernels) return hostToRgbWide(host, rgb, count);
-#endif
     hostToRgbPortable(host, rgb, count);
 }
 
@@ -218,9 +152,6 @@ uint32_t maskRow(const uint32_t *__restrict pixels, int32_t count, uint32_t flip
 
 void rgbToHostPixels(const uint32_t *__restrict rgb, const uint32_t *alpha, uint32_t *destination,
                      size_t count) {
-#ifdef LUSTRA_DRIVER_WIDE
-    if (wideKernels) return convertWide(rgb, alpha, destination, count);
-#endif
     if (alpha == destination)
         convertInPlace(rgb, destination, count);
     else

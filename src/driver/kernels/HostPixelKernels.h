@@ -1,12 +1,11 @@
 // Row kernels of the frame render driver: the source pictures' conversion
 // from host pixels, the shape mask from input 1's luminance and the
-// conversion of the engine's RGB pixels back into host pixels. The hottest
-// (hostToRgbPixels, maskRow, rgbToHostPixels) have hand-written AVX-512 forms,
-// picked once when the module loads; the others, and the portable forms, are
-// compiled for each instruction set and picked by the loader (see
-// LUSTRA_VECTOR_CLONES). Their readable per-pixel models are in
-// driver/reference/HostPixelModel.h, against which they are tested byte for
-// byte.
+// conversion of the engine's RGB pixels back into host pixels. The mask row
+// has a hand-written AVX-512 form, picked once when the module loads; the
+// others, and the mask row's portable form, are compiled for each
+// instruction set and picked by the loader (see LUSTRA_VECTOR_CLONES). Their
+// readable per-pixel models are in driver/reference/HostPixelModel.h, against
+// which they are tested byte for byte.
 #pragma once
 
 #include <cstddef>
@@ -14,7 +13,7 @@
 
 namespace lustra::driverKernels {
 
-// Whether the kernels with hand-written AVX-512 forms run them: chosen when
+// Whether the mask row runs its hand-written AVX-512 form: chosen when
 // the module loads, if the processor has avx512f, avx512bw and avx512vl.
 // Tests force the portable forms (false) or the wide ones (true, lowered to
 // false where the processor or the build lacks them) to check both against
