@@ -7,6 +7,7 @@
 #include "engine/Blend.h"
 
 #include "driver/SourceImages.h"
+#include "driver/kernels/HostPixelKernels.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -158,23 +159,8 @@ uint32_t hostPixelToRgb(uint32_t pixel, uint32_t keep) {
     return (keep & 0xFF000000u) | (uint32_t(t.red[y][cr]) << 16) | (green << 8) | t.blue[y][cb];
 }
 
-LUSTRA_VECTOR_CLONES void hostPixelsToRgb(const uint32_t *__restrict host, uint32_t *__restrict rgb,
-                                          size_t count) {
-    for (size_t i = 0; i < count; ++i) {
-        const uint32_t pixel = host[i];
-        const float y = static_cast<float>(pixel >> 24);
-        const float cb = static_cast<float>(static_cast<int32_t>((pixel >> 16) & 0xFF) - 128);
-        const float cr = static_cast<float>(static_cast<int32_t>((pixel >> 8) & 0xFF) - 128);
-        // R = Y + 1.402 Cr, G = Y - 0.344136 Cb - 0.714136 Cr, B = Y + 1.772 Cb,
-        // each truncated and limited to 0..255.
-        int32_t r = static_cast<int32_t>(y + 1.402f * cr);
-        int32_t g = static_cast<int32_t>(y - 0.344136f * cb - 0.714136f * cr);
-        int32_t b = static_cast<int32_t>(y + 1.772f * cb);
-        r = r < 0 ? 0 : (r > 255 ? 255 : r);
-        g = g < 0 ? 0 : (g > 255 ? 255 : g);
-        b = b < 0 ? 0 : (b > 255 ? 255 : b);
-        rgb[i] = (uint32_t(r) << 16) | (uint32_t(g) << 8) | uint32_t(b);
-    }
+void hostPixelsToRgb(const uint32_t *host, uint32_t *rgb, size_t count) {
+    driverKernels::hostToRgbPixels(host, rgb, count);
 }
 
 void fillRenderJob(int32_t scaled) {

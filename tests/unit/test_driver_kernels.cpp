@@ -16,67 +16,128 @@ namespace {
 
 constexpr int32_t kLongest = 70; // longer than two AVX-512 vectors of pixels
 
+// Runs `check` with the portable kernels and again with the AVX-512 ones
+// where the processor has them, then restores the choice made at load.
+template <typename Check> void forEachVariant(Check check) {
+    const bool loaded = driverKernels::selectWideKernels(true);
+    for (bool wide : {false, true}) {
+        if (driverKernels::selectWideKernels(wide) != wide) continue;
+        SCOPED_TRACE(wide ? "avx512" : "portable");
+        check();
+    }
+    driverKernels::selectWideKernels(loaded);
+}
+
 } // namespace
 
-TEST(DriverKernels, MaskRowEqualsItsModelForEveryLuminanceLengthAndOffset) {
-    std::mt19937 random(7);
-    // Every luminance, with random bytes below it (only Y counts).
-    std::vector<uint32_t> pixels(256 + kLongest);
-    for (size_t i = 0; i < pixels.size(); ++i)
-        pixels[i] = (uint32_t(i % 256) << 24) | (random() & 0xFFFFFF);
-    for (uint32_t flip : {0u, 255u}) {
-        std::vector<uint8_t> out(pixels.size() + 1);
-        ASSERT_NE(driverKernels::maskRow(pixels.data(), 256, flip, out.data()), 0u);
-        for (uint32_t a = 0; a < 256; ++a)
-            ASSERT_EQ(out[a], reference::maskByte(pixels[a], flip == 255)) << a << " " << flip;
+// Every Y, Cb and Cr in one row (the clamped extremes included), then every
+// length up to a few vectors at each alignment, nothing written past the row.
+TEST(DriverKernels, SourceConversionEqualsItsModelForEveryPixelAndLength) {
+    std::mt19937 random(5);
+    std::vector<uint32_t> every(size_t(1) << 24);
+    for (size_t i = 0; i < every.size(); ++i) every[i] = uint32_t(i) << 8 | (random() & 0xFF);
+    forEachVariant([&] {
+        std::vector<uint32_t> rgb(every.size());
+        driverKernels::hostToRgbPixels(every.data(), rgb.data(), every.size());
+        for (size_t i = 0; i < every.size(); ++i)
+            ASSERT_EQ(rgb[i], reference::workFromHostPixel(every[i])) << std::hex << every[i];
         for (int32_t offset = 0; offset < 4; ++offset)
             for (int32_t count = 0; count <= kLongest; ++count) {
-                std::vector<uint8_t> row(size_t(count) + 2, 0xA5);
-                const uint32_t *in = pixels.data() + 200 + offset;
-                const uint32_t any = driverKernels::maskRow(in, count, flip, row.data() + 1);
-                uint32_t expectedAny = 0;
-                for (int32_t c = 0; c < count; ++c) {
-                    ASSERT_EQ(row[size_t(c) + 1], reference::maskByte(in[c], flip == 255));
-                    expectedAny |= reference::maskValue(in[c] >> 24);
-                }
-                EXPECT_EQ(any != 0, expectedAny != 0) << count << " " << offset;
-                EXPECT_EQ(row[0], 0xA5);
-                EXPECT_EQ(row[size_t(count) + 1], 0xA5) << "no byte past the row";
+                const uint32_t *in = every.data() + size_t(random() % (every.size() - 80)) + offset;
+                std::vector<uint32_t> out(size_t(count) + 1, 0x5A5A5A5Au);
+                driverKernels::hostToRgbPixels(in, out.data(), size_t(count));
+                for (int32_t i = 0; i < count; ++i)
+                    ASSERT_EQ(out[i], reference::workFromHostPixel(in[i])) << count << " " << i;
+                EXPECT_EQ(out[count], 0x5A5A5A5Au) << "no pixel past the row";
             }
+    });
+}
+
+// Every RGB colour in one row, converted in place and from another alpha row.
+TEST(DriverKernels, ConversionEqualsItsModelForEveryColour) {
+    std::mt19937 random(3);
+    std::vector<uint32_t> every(size_t(1) << 24), alpha(every.size());
+    for (size_t i = 0; i < every.size(); ++i) {
+        every[i] = uint32_t(i) | (random() & 0xFF000000u);
+        alpha[i] = random();
     }
-    // A row at luminance 48 and below covers nothing, inverted or not.
-    const std::vector<uint32_t> dark(kLongest, 48u << 24 | 0xFFFFFF);
-    std::vector<uint8_t> out(kLongest);
-    EXPECT_EQ(driverKernels::maskRow(dark.data(), kLongest, 255, out.data()), 0u);
-    EXPECT_EQ(out[kLongest - 1], 255);
+    forEachVariant([&] {
+        std::vector<uint32_t> apart(every.size()), inPlace(alpha);
+        driverKernels::rgbToHostPixels(every.data(), alpha.data(), apart.data(), every.size());
+        driverKernels::rgbToHostPixels(every.data(), inPlace.data(), inPlace.data(), every.size());
+        for (size_t i = 0; i < every.size(); ++i) {
+            const uint32_t expected = reference::hostPixelFromWork(every[i], alpha[i]);
+            ASSERT_EQ(apart[i], expected) << std::hex << every[i];
+            ASSERT_EQ(inPlace[i], expected) << std::hex << every[i];
+        }
+    });
+}
+
+TEST(DriverKernels, MaskRowEqualsItsModelForEveryLuminanceLengthAndOffset) {
+    forEachVariant([] {
+        std::mt19937 random(7);
+        // Every luminance, with random bytes below it (only Y counts).
+        std::vector<uint32_t> pixels(256 + kLongest);
+        for (size_t i = 0; i < pixels.size(); ++i)
+            pixels[i] = (uint32_t(i % 256) << 24) | (random() & 0xFFFFFF);
+        for (uint32_t flip : {0u, 255u}) {
+            std::vector<uint8_t> out(pixels.size() + 1);
+            ASSERT_NE(driverKernels::maskRow(pixels.data(), 256, flip, out.data()), 0u);
+            for (uint32_t a = 0; a < 256; ++a)
+                ASSERT_EQ(out[a], reference::maskByte(pixels[a], flip == 255)) << a << " " << flip;
+            for (int32_t offset = 0; offset < 4; ++offset)
+                for (int32_t count = 0; count <= kLongest; ++count) {
+                    std::vector<uint8_t> row(size_t(count) + 2, 0xA5);
+                    const uint32_t *in = pixels.data() + 200 + offset;
+                    const uint32_t any = driverKernels::maskRow(in, count, flip, row.data() + 1);
+                    uint32_t expectedAny = 0;
+                    for (int32_t c = 0; c < count; ++c) {
+                        ASSERT_EQ(row[size_t(c) + 1], reference::maskByte(in[c], flip == 255));
+                        expectedAny |= reference::maskValue(in[c] >> 24);
+                    }
+                    EXPECT_EQ(any != 0, expectedAny != 0) << count << " " << offset;
+                    EXPECT_EQ(row[0], 0xA5);
+                    EXPECT_EQ(row[size_t(count) + 1], 0xA5) << "no byte past the row";
+                }
+        }
+        // A row at luminance 48 and below covers nothing, inverted or not.
+        const std::vector<uint32_t> dark(kLongest, 48u << 24 | 0xFFFFFF);
+        std::vector<uint8_t> out(kLongest);
+        EXPECT_EQ(driverKernels::maskRow(dark.data(), kLongest, 255, out.data()), 0u);
+        EXPECT_EQ(out[kLongest - 1], 255);
+    });
 }
 
 TEST(DriverKernels, ConversionEqualsItsModelInPlaceAndFromAnotherAlphaRow) {
-    std::mt19937 random(11);
-    std::vector<uint32_t> rgb(kLongest + 4), alpha(kLongest + 4);
-    for (size_t i = 0; i < rgb.size(); ++i) {
-        rgb[i] = random();
-        alpha[i] = random();
-    }
-    for (int32_t offset = 0; offset < 4; ++offset)
-        for (int32_t count = 0; count <= kLongest; ++count) {
-            const uint32_t *in = rgb.data() + offset;
-            // The alpha bytes from another row; the destination's own bytes
-            // are overwritten, the pixel past the row is not touched.
-            std::vector<uint32_t> apart(size_t(count) + 1, 0x5A5A5A5Au);
-            driverKernels::rgbToHostPixels(in, alpha.data() + offset, apart.data(), size_t(count));
-            // In place: the alpha bytes the destination holds.
-            std::vector<uint32_t> inPlace(alpha.begin() + offset,
-                                          alpha.begin() + offset + count + 1);
-            driverKernels::rgbToHostPixels(in, inPlace.data(), inPlace.data(), size_t(count));
-            for (int32_t i = 0; i < count; ++i) {
-                const uint32_t expected = reference::hostPixelFromWork(in[i], alpha[offset + i]);
-                ASSERT_EQ(apart[i], expected) << count << " " << offset << " " << i;
-                ASSERT_EQ(inPlace[i], expected) << count << " " << offset << " " << i;
-            }
-            EXPECT_EQ(apart[count], 0x5A5A5A5Au);
-            EXPECT_EQ(inPlace[count], alpha[offset + count]);
+    forEachVariant([] {
+        std::mt19937 random(11);
+        std::vector<uint32_t> rgb(kLongest + 4), alpha(kLongest + 4);
+        for (size_t i = 0; i < rgb.size(); ++i) {
+            rgb[i] = random();
+            alpha[i] = random();
         }
+        for (int32_t offset = 0; offset < 4; ++offset)
+            for (int32_t count = 0; count <= kLongest; ++count) {
+                const uint32_t *in = rgb.data() + offset;
+                // The alpha bytes from another row; the destination's own bytes
+                // are overwritten, the pixel past the row is not touched.
+                std::vector<uint32_t> apart(size_t(count) + 1, 0x5A5A5A5Au);
+                driverKernels::rgbToHostPixels(in, alpha.data() + offset, apart.data(),
+                                               size_t(count));
+                // In place: the alpha bytes the destination holds.
+                std::vector<uint32_t> inPlace(alpha.begin() + offset,
+                                              alpha.begin() + offset + count + 1);
+                driverKernels::rgbToHostPixels(in, inPlace.data(), inPlace.data(), size_t(count));
+                for (int32_t i = 0; i < count; ++i) {
+                    const uint32_t expected =
+                        reference::hostPixelFromWork(in[i], alpha[offset + i]);
+                    ASSERT_EQ(apart[i], expected) << count << " " << offset << " " << i;
+                    ASSERT_EQ(inPlace[i], expected) << count << " " << offset << " " << i;
+                }
+                EXPECT_EQ(apart[count], 0x5A5A5A5Au);
+                EXPECT_EQ(inPlace[count], alpha[offset + count]);
+            }
+    });
 }
 
 // The far region's one-pass conversions: from tinted RGB map pixels, from

@@ -1,7 +1,9 @@
-// Row kernels of the frame render driver: the shape mask from input 1's
-// luminance and the conversion of the engine's RGB pixels back into host
-// pixels. Compiled for each instruction set; the loader picks one variant per
-// kernel once, when the module loads (see LUSTRA_VECTOR_CLONES). Their
+// Row kernels of the frame render driver: the source pictures' conversion
+// from host pixels, the shape mask from input 1's luminance and the
+// conversion of the engine's RGB pixels back into host pixels. The mask row
+// has a hand-written AVX-512 form, picked once when the module loads; the
+// others, and the mask row's portable form, are compiled for each
+// instruction set and picked by the loader (see LUSTRA_VECTOR_CLONES). Their
 // readable per-pixel models are in driver/reference/HostPixelModel.h, against
 // which they are tested byte for byte.
 #pragma once
@@ -10,6 +12,19 @@
 #include <cstdint>
 
 namespace lustra::driverKernels {
+
+// Whether the mask row runs its hand-written AVX-512 form: chosen when
+// the module loads, if the processor has avx512f, avx512bw and avx512vl.
+// Tests force the portable forms (false) or the wide ones (true, lowered to
+// false where the processor or the build lacks them) to check both against
+// the models; returns the choice now in use. Both give the same bytes.
+bool selectWideKernels(bool wanted);
+
+// `count` host pixels to the source pictures' RGB pixels (red in byte 2,
+// blue in byte 0, byte 3 zero): R = Y + 1.402 Cr,
+// G = Y - 0.344136 Cb - 0.714136 Cr, B = Y + 1.772 Cb in single precision
+// with Cb and Cr less 128, each truncated toward zero and limited to 0..255.
+void hostToRgbPixels(const uint32_t *__restrict host, uint32_t *__restrict rgb, size_t count);
 
 // Luminance to mask value: max(0, a - 48) x 320 / 208 with truncating
 // integer division, at most 255.
