@@ -44,6 +44,12 @@ OpImage *CliHost::handOut(Slot *slot) {
     return &slot->image;
 }
 
+size_t CliHost::pooledPixelBytes() const {
+    size_t bytes = 0;
+    for (const auto &slot : slots_) bytes += slot->pixels.capacity() * sizeof(uint32_t);
+    return bytes;
+}
+
 OpImage *CliHost::newImage(int32_t width, int32_t height) {
     if (width <= 0 || height <= 0 || width > std::numeric_limits<int16_t>::max() ||
         height > std::numeric_limits<int16_t>::max())
@@ -186,6 +192,10 @@ OpImage *CliHost::allocImage(int32_t width, int32_t height, int32_t, int32_t) {
                 !taken[puts_[pending]])
                 if (OpImage *view = viewField(*output_, puts_[pending], true)) return view;
         }
+        // The geometry (0, 0) is read and freed at once: a view of the
+        // project frame's first field instead of a field of pixels of its own.
+        if (width == 0)
+            if (OpImage *view = viewField(*project, 1, false)) return view;
         return newImage(project->width, project->height / 2);
     }
     return newImage(width, height);

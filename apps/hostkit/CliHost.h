@@ -75,6 +75,8 @@ class CliHost : public HostBackend {
     // Images made so far (live or kept for reuse): a steady render reuses
     // the same few.
     int pooledImages() const { return int(slots_.size()); }
+    // Bytes of pixels the host's own images hold (views hold none).
+    size_t pooledPixelBytes() const;
 
     OpImage *getField(int32_t input, int32_t fieldNumber) override;
     OpImage *allocImage(int32_t width, int32_t height, int32_t depth, int32_t flags) override;

@@ -286,6 +286,10 @@ HostFrame renderThrough(Layout layout, bool fieldWise, int width, int height) {
     EXPECT_EQ(host.puts, 2);
     const bool inPlace = layout == Layout::Fields && !fieldWise;
     EXPECT_EQ(host.putsInPlace, inPlace ? 2 : 0);
+    // Frame-wise through views, not even the geometry query costs a field.
+    if (inPlace) {
+        EXPECT_EQ(host.pooledPixelBytes(), 0u);
+    }
     host.setOutput(nullptr);
     return output;
 }
