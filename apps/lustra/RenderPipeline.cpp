@@ -742,6 +742,15 @@ RenderOutcome runRender(RenderRequest &request) {
                     ok = renderFrame(worker, frames.index, black, *frames.title, *result.frame) &&
                          renderFrame(worker, frames.index, white, *frames.title, *overWhite);
                     if (ok) worker.matte.extract(*result.frame, *overWhite, result.rgba);
+                } else if (frames.titleLease && frames.titleLease.get() == frames.title &&
+                           frames.background != frames.title) {
+                    // A title frame of this frame alone becomes the output:
+                    // the module reads its fields before it writes any output
+                    // row, and converts each output row from the same row's
+                    // title pixels, so one frame fewer is in flight.
+                    result.frame = std::move(frames.titleLease);
+                    HostFrame &frame = *result.frame;
+                    ok = renderFrame(worker, frames.index, *frames.background, frame, frame);
                 } else {
                     result.frame = pool.take(frames.title->width, frames.title->height);
                     ok = renderFrame(worker, frames.index, *frames.background, *frames.title,

@@ -254,7 +254,10 @@ HostFrame toFrame(const std::vector<uint32_t> &rows, int width, int height, Layo
     return frame;
 }
 
-HostFrame renderThrough(Layout layout, bool fieldWise, int width, int height) {
+// With `intoTitle` the title frame itself is the output, as lustra render
+// does with a title frame of one frame alone.
+HostFrame renderThrough(Layout layout, bool fieldWise, int width, int height,
+                        bool intoTitle = false) {
     lustra::test::TempHome home;
     CountingHost host; // goes after the module's clean-up
     host.setFieldWise(fieldWise);
@@ -262,11 +265,11 @@ HostFrame renderThrough(Layout layout, bool fieldWise, int width, int height) {
     module.getOperatorInfo();
     module.setChoices(0, 0, fieldWise ? 1 : 0);
     module.action(1);
-    const HostFrame title =
-        toFrame(lustra::tools::titleFrame(width, height), width, height, layout);
+    HostFrame title = toFrame(lustra::tools::titleFrame(width, height), width, height, layout);
     const HostFrame background =
         toFrame(lustra::tools::backgroundFrame(width, height), width, height, layout);
-    HostFrame output(width, height, 0, layout);
+    HostFrame separate(width, height, 0, layout);
+    HostFrame &output = intoTitle ? title : separate;
     host.output = &output;
     host.setFrames(0, &background, &title);
     host.setOutput(&output);
@@ -291,7 +294,7 @@ HostFrame renderThrough(Layout layout, bool fieldWise, int width, int height) {
         EXPECT_EQ(host.pooledPixelBytes(), 0u);
     }
     host.setOutput(nullptr);
-    return output;
+    return intoTitle ? title : separate;
 }
 
 TEST(CliBackendViews, ARenderThroughViewsMatchesARenderThroughCopies) {
@@ -303,6 +306,13 @@ TEST(CliBackendViews, ARenderThroughViewsMatchesARenderThroughCopies) {
             size_t differing = 0;
             for (int y = 0; y < height; ++y)
                 for (int x = 0; x < width; ++x) differing += viewed.row(y)[x] != copied.row(y)[x];
+            EXPECT_EQ(differing, 0u);
+            // Rendered into the title frame itself: the module reads every
+            // title pixel it needs before it writes over it.
+            const HostFrame inPlace = renderThrough(Layout::Fields, fieldWise, width, height, true);
+            differing = 0;
+            for (int y = 0; y < height; ++y)
+                for (int x = 0; x < width; ++x) differing += viewed.row(y)[x] != inPlace.row(y)[x];
             EXPECT_EQ(differing, 0u);
             const HostFrame title =
                 toFrame(lustra::tools::titleFrame(width, height), width, height, Layout::Rows);
