@@ -9,7 +9,6 @@
 #include "Progress.h"
 
 #include <sched.h>
-#include <sys/prctl.h>
 
 #include <algorithm>
 #include <atomic>
@@ -246,12 +245,6 @@ std::string joinLogLines(const std::vector<int32_t> &lines) {
 
 RenderOutcome runRender(RenderRequest &request) {
     RenderOutcome outcome;
-    // No transparent huge pages for this process: the H.264 encoder asks for
-    // them for its frames, and each 2 MiB page is resident and zeroed as a
-    // whole on its first touch; with 4 KiB pages a 1080 render over a still
-    // peaks about 6 MiB lower and runs about a sixth faster. The encoded
-    // stream is the same.
-    prctl(PR_SET_THP_DISABLE, 1, 0, 0, 0);
     auto say = [&](const std::string &text) {
         if (!request.quiet) std::fprintf(stderr, "lustra: %s\n", text.c_str());
     };
