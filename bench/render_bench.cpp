@@ -10,6 +10,7 @@
 #include "driver/RenderJob.h"
 #include "driver/SourceImages.h"
 #include "driver/Stages.h"
+#include "driver/kernels/HostPixelKernels.h"
 #include "engine/BufferRecycler.h"
 #include "engine/Engine.h"
 #include "engine/kernels/CpuVariant.h"
@@ -339,7 +340,8 @@ int main(int argc, char **argv) {
     }
     if (!std::getenv("VXHOME")) setenv("VXHOME", LUSTRA_DATA_DIR, 1);
     // The variant each kernel file chose when the module loaded.
-    std::printf("CPU variants: %s\n", lustra::kernelVariantReport().c_str());
+    std::printf("CPU variants: %s mask-row=%s\n", lustra::kernelVariantReport().c_str(),
+                lustra::driverKernels::wideKernelsInUse() ? "avx512" : "clones");
     TimedHost host;
     lustra::lustraInstallBackend(&host);
     for (const Scenario &scenario : kScenarios) {

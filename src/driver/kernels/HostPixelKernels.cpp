@@ -138,6 +138,10 @@ bool selectWideKernels(bool wanted) {
     return wideKernels;
 }
 
+bool wideKernelsInUse() {
+    return wideKernels;
+}
+
 void hostToRgbPixels(const uint32_t *__restrict host, uint32_t *__restrict rgb, size_t count) {
     hostToRgbPortable(host, rgb, count);
 }

@@ -19,6 +19,8 @@ namespace lustra::driverKernels {
 // false where the processor or the build lacks them) to check both against
 // the models; returns the choice now in use. Both give the same bytes.
 bool selectWideKernels(bool wanted);
+// The choice in use: true when the mask row runs its AVX-512 form.
+bool wideKernelsInUse();
 
 // `count` host pixels to the source pictures' RGB pixels (red in byte 2,
 // blue in byte 0, byte 3 zero): R = Y + 1.402 Cr,
