@@ -84,6 +84,12 @@ std::string findModule(std::string *tried) {
     return "";
 }
 
+std::vector<std::string> editPluginCandidates() {
+    const fs::path here = executableDirectory();
+    return {(here / "lustra-edit.so").string(),
+            (here / ".." / "lib" / "lustra" / "lustra-edit.so").lexically_normal().string()};
+}
+
 std::string findDataDirectory() {
     const fs::path here = executableDirectory();
     for (const fs::path &candidate :

@@ -19,6 +19,10 @@ std::vector<std::string> moduleCandidates();
 // The first candidate that exists, or "" (with the list in `tried`).
 std::string findModule(std::string *tried = nullptr);
 
+// Candidates for lustra-edit.so, the plug-in of `lustra edit`, in the
+// order they are tried: the same two places as the module's.
+std::vector<std::string> editPluginCandidates();
+
 // The installation's data directory (with lustra/ holding the pattern
 // files), or "" when none is found.
 std::string findDataDirectory();

@@ -1,7 +1,11 @@
 // lustra edit: the effect's settings dialog on screen, with its live preview
-// on a frame of the clip. Built into lustra when Qt 6 is available.
+// on a frame of the clip. Built, when Qt 6 is available, into the plug-in
+// lustra-edit.so, which the lustra program loads for this command only
+// (EditPlugin.h); the plug-in runs the command entirely on its own copy of
+// the command-line code.
 #include "Animation.h"
 #include "Commands.h"
+#include "EditPlugin.h"
 #include "Errors.h"
 #include "Installation.h"
 #include "RenderSetup.h"
@@ -12,6 +16,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 
 namespace lustra::cli {
 namespace {
@@ -197,8 +202,27 @@ int commandEdit(const std::vector<std::string> &arguments) {
     return outcome.exitCode;
 }
 
-// Adds the command to lustra when this file is linked in.
+// Adds the command to the plug-in's copy of the command dispatch.
 const bool kRegistered = (editCommand = &commandEdit, true);
 
 } // namespace
 } // namespace lustra::cli
+
+// The plug-in's one visible symbol. The dispatch prints the command's
+// messages and maps its errors to exit codes exactly as the program's does.
+extern "C" __attribute__((visibility("default"))) int
+lustra_edit_main(int interfaceVersion, int argc, const char *const *argv) {
+    using namespace lustra::cli;
+    if (interfaceVersion != kEditPluginInterface || argc < 0 || (argc > 0 && !argv))
+        return kEditPluginRefused;
+    try {
+        std::vector<std::string> arguments{"edit"};
+        arguments.insert(arguments.end(), argv, argv + argc);
+        return runLustra(arguments);
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "lustra: %s\n", error.what());
+    } catch (...) {
+        std::fprintf(stderr, "lustra: edit failed\n");
+    }
+    return kExitFailure;
+}

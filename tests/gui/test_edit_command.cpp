@@ -1,11 +1,17 @@
 // `lustra edit` as a user runs it: command-line mistakes and unreadable
-// inputs are reported before any window opens.
+// inputs are reported before any window opens; the program finds the
+// command's plug-in in its two places and fails cleanly without it.
 #include "GuiTestSupport.h"
 
+#include "EditPlugin.h"
+
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <sys/wait.h>
 
@@ -18,9 +24,9 @@ struct Outcome {
 };
 
 // Runs lustra through the shell with `environment` prefixed ("" for none).
-Outcome lustra(const std::string &arguments, const std::string &environment = "") {
-    const std::string command =
-        environment + " " + std::string(LUSTRA_PROGRAM) + " " + arguments + " 2>&1";
+Outcome lustra(const std::string &arguments, const std::string &environment = "",
+               const std::string &program = LUSTRA_PROGRAM) {
+    const std::string command = environment + " " + program + " " + arguments + " 2>&1";
     Outcome run;
     std::FILE *pipe = popen(command.c_str(), "r");
     if (!pipe) return run;
@@ -64,6 +70,82 @@ TEST(EditCommand, UnreadableInputsAndNoDisplayAreFailures) {
                  "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM");
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_NE(run.output.find("needs a display"), std::string::npos) << run.output;
+}
+
+namespace fs = std::filesystem;
+
+bool contains(const std::string &text, const std::string &part) {
+    return text.find(part) != std::string::npos;
+}
+
+// A copy of the program in DIR/bin, as an installation has it, with nothing
+// beside it: the plug-in is looked for in DIR/bin and DIR/lib/lustra.
+std::string installedCopy(const std::string &directory) {
+    fs::create_directories(directory + "/bin");
+    fs::create_directories(directory + "/lib/lustra");
+    const std::string program = directory + "/bin/lustra";
+    fs::copy_file(LUSTRA_PROGRAM, program);
+    return program;
+}
+
+TEST(EditPlugin, AbsentOrBrokenPluginIsAFailureNamingThePlaces) {
+    Home home;
+    const std::string root = home.path() + "/install";
+    const std::string program = installedCopy(root);
+    const std::string beside = root + "/bin/lustra-edit.so";
+    const std::string installed = root + "/lib/lustra/lustra-edit.so";
+
+    Outcome run = lustra("edit --help", "", program);
+    EXPECT_EQ(run.exitCode, 1) << run.output;
+    EXPECT_TRUE(contains(run.output, "lustra: edit is not available")) << run.output;
+    EXPECT_TRUE(contains(run.output, beside + ": cannot open shared object file")) << run.output;
+    EXPECT_TRUE(contains(run.output, installed + ": cannot open shared object file")) << run.output;
+    EXPECT_FALSE(contains(run.output, "usage:")) << run.output;
+    // The other commands do not need the plug-in.
+    EXPECT_EQ(lustra("render --help", "", program).exitCode, 0);
+
+    // A file that is no library, and a library that is not the plug-in.
+    std::ofstream(beside) << "not a library\n";
+    run = lustra("edit --help", "", program);
+    EXPECT_EQ(run.exitCode, 1) << run.output;
+    EXPECT_TRUE(contains(run.output, beside + ": ")) << run.output;
+    EXPECT_TRUE(contains(run.output, installed)) << run.output;
+    fs::remove(beside);
+    fs::copy_file(fs::path(LUSTRA_PROGRAM).parent_path() / "libLustraHost.so", installed);
+    run = lustra("edit --help", "", program);
+    EXPECT_EQ(run.exitCode, 1) << run.output;
+    EXPECT_TRUE(contains(run.output, installed + ": not lustra's edit plug-in")) << run.output;
+}
+
+TEST(EditPlugin, RunsTheCommandFromTheInstallationsLibraryFolder) {
+    Home home;
+    const std::string root = home.path() + "/install";
+    const std::string program = installedCopy(root);
+    fs::copy_file(LUSTRA_EDIT_PLUGIN, root + "/lib/lustra/lustra-edit.so");
+    Outcome run = lustra("edit --help", "", program);
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_TRUE(contains(run.output, "--gui-monitor")) << run.output;
+    // Errors inside the plug-in keep their exit codes and messages.
+    run = lustra("edit --background '#202020'", "", program);
+    EXPECT_EQ(run.exitCode, 2);
+    EXPECT_TRUE(contains(run.output, "lustra: edit needs --title")) << run.output;
+    EXPECT_TRUE(contains(run.output, "(see lustra --help)")) << run.output;
+    run = lustra("edit --title /nonexistent/title.png --background '#202020'",
+                 "QT_QPA_PLATFORM=offscreen", program);
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(contains(run.output, "/nonexistent/title.png")) << run.output;
+}
+
+TEST(EditPlugin, EntryRefusesAnotherInterfaceVersion) {
+    // Kept loaded: the plug-in's copy of the dialog code shares Qt with this
+    // process.
+    void *plugin = dlopen(LUSTRA_EDIT_PLUGIN, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(plugin, nullptr) << dlerror();
+    const auto entry = reinterpret_cast<cli::EditPluginEntry>(dlsym(plugin, cli::kEditPluginEntry));
+    ASSERT_NE(entry, nullptr);
+    const char *const arguments[] = {"--help", nullptr};
+    EXPECT_EQ(entry(cli::kEditPluginInterface + 1, 1, arguments), cli::kEditPluginRefused);
+    EXPECT_EQ(entry(cli::kEditPluginInterface, -1, arguments), cli::kEditPluginRefused);
 }
 
 } // namespace
