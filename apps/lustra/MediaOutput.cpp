@@ -592,8 +592,16 @@ class VideoOutput : public MediaOutput {
             // The frame-type decisions made in the encoding call instead of
             // a thread of their own: the same stream, byte for byte, without
             // the frames that thread keeps waiting (about 29 MiB at 1080).
-            // An x264-params option of the user's replaces this.
-            av_dict_set(&options, "x264-params", "sync-lookahead=0", 0);
+            // Progressive frames are also declared constant-rate, which they
+            // are (one frame per tick of the time base): the encoder then
+            // holds one frame less for the last one's duration (about 6 MiB
+            // at 1080); the coded frames are the same, byte for byte, and the
+            // sequence header says that the frame rate is fixed. Interlaced
+            // coding keeps the encoder's default, whose field timing the
+            // declaration would change. An x264-params option of the user's
+            // replaces both.
+            av_dict_set(&options, "x264-params",
+                        interlaced_ ? "sync-lookahead=0" : "sync-lookahead=0:force-cfr=1", 0);
             if (params.encoderThreads > 0)
                 av_dict_set(&options, "threads", std::to_string(params.encoderThreads).c_str(), 0);
         }

@@ -228,4 +228,66 @@ TEST(OutputFormats, OddSizesArePaddedForYuv420pAndOtherFormatsOnRequest) {
         << result.err;
 }
 
+// The header line of `file`'s video stream that the trace_headers filter
+// prints for `field`, e.g. "fixed_frame_rate_flag 1"; the coded frames'
+// checksums in `frames`.
+std::string headerField(const Workspace &ws, const std::string &file, const std::string &field,
+                        std::string &frames) {
+    const RunResult trace =
+        runProgram({LUSTRA_FFMPEG_TOOL, "-hide_banner", "-i", file, "-map", "0:v", "-c", "copy",
+                    "-bsf:v", "trace_headers", "-f", "null", "-"},
+                   ws.dir(), {});
+    const RunResult sums = runProgram({LUSTRA_FFMPEG_TOOL, "-v", "error", "-i", file, "-map", "0:v",
+                                       "-c", "copy", "-f", "framemd5", "-"},
+                                      ws.dir(), {});
+    frames.clear();
+    size_t line = 0;
+    while (line < sums.out.size()) {
+        size_t end = sums.out.find('\n', line);
+        if (end == std::string::npos) end = sums.out.size();
+        if (sums.out[line] != '#') frames += sums.out.substr(line, end - line + 1);
+        line = end + 1;
+    }
+    const size_t at = trace.err.find(field);
+    if (at == std::string::npos) return "missing";
+    const size_t end = trace.err.find('\n', at);
+    std::string text = trace.err.substr(at, end - at);
+    // "fixed_frame_rate_flag                         1 = 1": the value last.
+    return field + " " + text.substr(text.find_last_of(' ') + 1);
+}
+
+// Progressive H.264 is declared constant-rate, which spares the encoder a
+// frame; the coded frames stay those of the encoder's own default.
+// Interlaced coding keeps that default.
+TEST(OutputFormats, ProgressiveH264DeclaresItsFixedRateWithTheSameCodedFrames) {
+    Workspace ws;
+    std::vector<Picture> titles;
+    for (int k = 0; k < 12; ++k) titles.push_back(titlePicture(W, H, k));
+    writeWithFfmpeg(titles, ws.path("title.mkv"), {"-c:v", "ffv1"});
+    writeWithFfmpeg({backgroundPicture(W, H)}, ws.path("background.png"));
+    for (const char *order : {"progressive", "tff"}) {
+        SCOPED_TRACE(order);
+        const std::string name = order;
+        auto render = [&](const std::string &out, std::vector<std::string> extra) {
+            std::vector<std::string> args = {
+                "render", "--title", "title.mkv", "--background", "background.png", "--field-order",
+                order,    "-o",      out,         "--quiet"};
+            args.insert(args.end(), extra.begin(), extra.end());
+            const RunResult result = ws.lustra(args);
+            ASSERT_EQ(result.exitCode, 0) << result.err;
+        };
+        render(name + "-default.mp4", {});
+        render(name + "-encoder.mp4", {"--codec-option", "x264-params=sync-lookahead=0"});
+        std::string ours, theirs;
+        const std::string flag =
+            headerField(ws, ws.path(name + "-default.mp4"), "fixed_frame_rate_flag", ours);
+        const std::string encoderFlag =
+            headerField(ws, ws.path(name + "-encoder.mp4"), "fixed_frame_rate_flag", theirs);
+        EXPECT_FALSE(ours.empty());
+        EXPECT_EQ(ours, theirs);
+        EXPECT_EQ(encoderFlag, "fixed_frame_rate_flag 0");
+        EXPECT_EQ(flag, name == "tff" ? "fixed_frame_rate_flag 0" : "fixed_frame_rate_flag 1");
+    }
+}
+
 } // namespace
