@@ -70,6 +70,13 @@ int commandInfo(const std::vector<std::string> &arguments) {
     printChoice("flicker filter", module.flickerFilter(), "smooths rows before output");
     printChoice("field-wise", module.fieldWise(), "renders one line-doubled field per call");
     const std::string data = findDataDirectory();
+    std::string editPlugin = "(not found)";
+    for (const std::string &candidate : editPluginCandidates())
+        if (std::filesystem::exists(candidate)) {
+            editPlugin = candidate;
+            break;
+        }
+    std::printf("edit plug-in:    %s\n", editPlugin.c_str());
     std::printf("data directory:  %s\n", data.empty() ? "(not found)" : data.c_str());
     std::printf("VXHOME:          %s (%s)\n", home.path.c_str(),
                 home.fromEnvironment ? "from the environment"
