@@ -240,40 +240,28 @@ void applyUnitTexels(int32_t index, const Texture &t, const CoordTables &c, int3
     }
 }
 
-// Running word sums over the span columns of N texture rows: sums[j] is
-// entries 0..j-1 summed over those rows. Only differences over one
-// footprint are read, which are exact in wrapping arithmetic.
-template <int N>
-void runningWordSums(const uint32_t *const *rows, const SpanColumns &spans, uint64_t *sums) {
-    uint64_t running = 0;
-    sums[0] = 0;
-    for (int32_t j = 0; j < spans.total; ++j) {
-        const int32_t c = spans.column[j];
-        uint32_t down = 0;
-        for (int32_t m = 0; m < N; ++m) down += rows[m][c];
-        running += down;
-        sums[j + 1] = running;
-    }
+// The first of the span columns when they are consecutive texture columns
+// (wrapping after the texture's width), as they are laid whether or not the
+// spans share them; -1 otherwise.
+int32_t consecutiveSpanColumns(const SpanColumns &spans, int32_t width) {
+    if (spans.total == 0) return 0;
+    for (int32_t j = 1, c = spans.column[0]; j < spans.total; ++j)
+        if (spans.column[j] != (c = nextWrapped(c, width))) return -1;
+    return spans.column[0];
 }
 
-// The same over the `count` (0..4) texture rows from row v, wrapping.
+// Running word sums over the span columns of the `count` (0..4) texture
+// rows from row v, wrapping: sums[j] is entries 0..j-1 summed over those
+// rows (see runningColumnSums). `first` is consecutiveSpanColumns.
 void runningWordSums(const uint32_t *words, const Texture &t, int32_t v, int32_t count,
-                     const SpanColumns &spans, uint64_t *sums) {
+                     const SpanColumns &spans, int32_t first, uint32_t *sums) {
     const uint32_t *rows[4];
     for (int32_t m = 0; m < count; ++m, v = nextWrapped(v, t.height))
         rows[m] = words + size_t(v) * t.width;
-    switch (count) {
-    case 0:
-        return runningWordSums<0>(rows, spans, sums);
-    case 1:
-        return runningWordSums<1>(rows, spans, sums);
-    case 2:
-        return runningWordSums<2>(rows, spans, sums);
-    case 3:
-        return runningWordSums<3>(rows, spans, sums);
-    default:
-        return runningWordSums<4>(rows, spans, sums);
-    }
+    if (first >= 0)
+        runningColumnSums(rows, count, t.width, first, spans.total, sums);
+    else
+        runningColumnSums(rows, count, spans.column, spans.total, sums);
 }
 
 // Word sums down the `count` texture rows from row v (wrapping) of the
@@ -301,16 +289,18 @@ void columnWordSums(const uint32_t *words, const Texture &t, int32_t v, int32_t 
 }
 
 // Storage of one filtered call: the texel words of the whole texture, two
-// gradient rows and two rows blended across of the frame's width, and column
-// sums of the texture's width.
+// gradient rows and two rows blended across of the frame's width, column
+// sums of the texture's width and running sums along the span columns.
 class FilterScratch {
   public:
-    FilterScratch(const Texture &t, int32_t width)
+    FilterScratch(const Texture &t, int32_t width, const SpanColumns &spans)
         : words(
               static_cast<uint32_t *>(takeScratch(sizeof(uint32_t) * size_t(t.width) * t.height))),
           rowX(static_cast<int32_t *>(takeScratch(sizeof(int32_t) * 2 * size_t(width)))),
           columns(static_cast<uint32_t *>(takeScratch(sizeof(uint32_t) * size_t(t.width)))),
-          across(static_cast<int32_t *>(takeScratch(sizeof(int32_t) * 4 * size_t(width)))) {
+          across(static_cast<int32_t *>(takeScratch(sizeof(int32_t) * 4 * size_t(width)))),
+          running(
+              static_cast<uint32_t *>(takeScratch(sizeof(uint32_t) * (size_t(spans.total) + 1)))) {
         if (!valid()) return;
         rowY = rowX + width;
         buildTexelWords(t.heights, t.gradientX, t.gradientY, t.windowLow, t.windowHigh,
@@ -321,15 +311,17 @@ class FilterScratch {
         std::free(rowX);
         std::free(columns);
         std::free(across);
+        std::free(running);
     }
     FilterScratch(const FilterScratch &) = delete;
     FilterScratch &operator=(const FilterScratch &) = delete;
-    bool valid() const { return words && rowX && columns && across; }
+    bool valid() const { return words && rowX && columns && across && running; }
 
     uint32_t *words;
     int32_t *rowX;
     uint32_t *columns; // word sums down the rows of a row span, per texture column
     int32_t *across;   // two texture rows blended across: x and y of each
+    uint32_t *running; // running word sums along the span columns
     int32_t *rowY = nullptr;
 };
 
@@ -345,7 +337,8 @@ void applyFiltered(int32_t index, Filter filter, const Texture &t, const CoordTa
     int8_t *outX = object ? engine.texturedSlopeX1 : engine.texturedSlopeX2;
     int8_t *outY = object ? engine.texturedSlopeY1 : engine.texturedSlopeY2;
     const int32_t n = b.x1 > b.x0 ? b.x1 - b.x0 : 0; // pixels per row
-    uint64_t *sums = spans.sums[0];
+    uint32_t *sums = scratch.running;
+    const int32_t first = consecutiveSpanColumns(spans, t.width);
     // A texture row taken across the frame's columns: blended by the column
     // fractions (bilinear) or averaged over the column spans. The two latest
     // are kept in top and bottom, as the next frame rows often share them.
@@ -356,7 +349,7 @@ void applyFiltered(int32_t index, Filter filter, const Texture &t, const CoordTa
                         acrossY);
             return;
         }
-        runningWordSums(scratch.words, t, row, 1, spans, sums);
+        runningWordSums(scratch.words, t, row, 1, spans, first, sums);
         spanAverages(sums, spans.start + b.x0, spans.end + b.x0, cols.span + b.x0, n, acrossX,
                      acrossY);
     };
@@ -388,7 +381,7 @@ void applyFiltered(int32_t index, Filter filter, const Texture &t, const CoordTa
             blendDown(top, top + n, bottom, bottom + n, c.rowFrac[y], depth, n, gx, gy);
             break;
         case Filter::Box:
-            runningWordSums(scratch.words, t, v, rowSpan, spans, sums);
+            runningWordSums(scratch.words, t, v, rowSpan, spans, first, sums);
             areaRow(sums, spans.start + b.x0, spans.end + b.x0, depth, n, gx, gy);
             break;
         case Filter::RowSpans:
@@ -613,10 +606,12 @@ int32_t surfaceTextureStage(const RenderJob &job, int32_t index) {
     const ColumnFootprints cols(tables.col, tables.colFrac, engine.frameWidth, texture.width);
     if (cols.valid()) {
         const SpanColumns spans(cols, engine.frameWidth, texture.width);
-        const FilterScratch scratch(texture, engine.frameWidth);
-        if (spans.valid() && scratch.valid()) {
-            applyFiltered(index, filter, texture, tables, cols, spans, scratch, depth, bounds);
-            return 0;
+        if (spans.valid()) {
+            const FilterScratch scratch(texture, engine.frameWidth, spans);
+            if (scratch.valid()) {
+                applyFiltered(index, filter, texture, tables, cols, spans, scratch, depth, bounds);
+                return 0;
+            }
         }
     }
     // Without room for the tables every pixel samples on its own.

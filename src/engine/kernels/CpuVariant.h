@@ -49,4 +49,13 @@ CpuVariant variant();
 CpuVariant selectVariant(CpuVariant wanted);
 } // namespace shadingKernels
 
+namespace textureKernels {
+// The variant of the surface textures' running column sums and area rows
+// (the other row kernels are auto-vectorised clones): AVX-512 or the
+// portable one; selectVariant as for the bevel (AVX2 is lowered to the
+// portable variant).
+CpuVariant variant();
+CpuVariant selectVariant(CpuVariant wanted);
+} // namespace textureKernels
+
 } // namespace lustra

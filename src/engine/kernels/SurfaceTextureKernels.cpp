@@ -1,6 +1,18 @@
 // Row kernels of the surface texture stages; see SurfaceTextureKernels.h.
 #include "engine/kernels/SurfaceTextureKernels.h"
 
+// The running column sums and the area rows have AVX-512 forms besides the
+// portable ones; the file picks one when the module loads (see
+// CpuVariant.h).
+#if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
+#include <immintrin.h>
+#define LUSTRA_TEXTURE_AVX512 1
+// The AVX-512 intrinsics start their unmasked results from an undefined
+// vector, which this compiler then reports as maybe uninitialised once
+// inlined; every lane of those results is written.
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
 namespace lustra::textureKernels {
 
 // Texture 1 over n pixels that take n consecutive texels: covered pixels
@@ -85,24 +97,10 @@ LUSTRA_VECTOR_CLONES void blendDown(const int32_t *__restrict topX, const int32_
     }
 }
 
-// Area averages, times depth, of `count` pixels from running word sums over
-// the span columns of the row span: (depth x (sum / accepted)) >> 8, 0 when
-// no texel of the footprint is accepted.
-LUSTRA_VECTOR_CLONES void areaRow(const uint64_t *__restrict sums, const int32_t *__restrict start,
-                                  const int32_t *__restrict end, int32_t depth, int32_t count,
-                                  int32_t *__restrict outX, int32_t *__restrict outY) {
-    for (int32_t i = 0; i < count; ++i) {
-        const uint32_t sum = static_cast<uint32_t>(sums[end[i]] - sums[start[i]]);
-        const uint32_t r = kReciprocal[wordCount(sum)];
-        outX[i] = (depth * divideSigned(wordX(sum), r)) >> 8;
-        outY[i] = (depth * divideSigned(wordY(sum), r)) >> 8;
-    }
-}
-
 // Column-span averages of one texture row, from its running word sums: the
 // windowed gradient sums over each pixel's column span, divided by the span
 // (0 for an empty span).
-LUSTRA_VECTOR_CLONES void spanAverages(const uint64_t *__restrict sums,
+LUSTRA_VECTOR_CLONES void spanAverages(const uint32_t *__restrict sums,
                                        const int32_t *__restrict start,
                                        const int32_t *__restrict end,
                                        const int32_t *__restrict span, int32_t count,
@@ -215,6 +213,167 @@ LUSTRA_VECTOR_CLONES void heightRange(const uint8_t *plane, size_t count, int32_
         hi = plane[i] > hi ? plane[i] : hi;
     }
     least = lo, most = hi;
+}
+
+namespace {
+
+// The portable forms.
+
+void runningColumnSumsPortable(const uint32_t *const *rows, int32_t count, int32_t width,
+                               int32_t first, int32_t total, uint32_t *__restrict sums) {
+    uint32_t running = 0;
+    sums[0] = 0;
+    for (int32_t j = 0, c = first; j < total; ++j, c = nextWrapped(c, width)) {
+        uint32_t down = 0;
+        for (int32_t m = 0; m < count; ++m) down += rows[m][c];
+        running += down;
+        sums[j + 1] = running;
+    }
+}
+
+LUSTRA_VECTOR_CLONES void areaRowPortable(const uint32_t *__restrict sums,
+                                          const int32_t *__restrict start,
+                                          const int32_t *__restrict end, int32_t depth,
+                                          int32_t count, int32_t *__restrict outX,
+                                          int32_t *__restrict outY) {
+    for (int32_t i = 0; i < count; ++i) {
+        const uint32_t sum = sums[end[i]] - sums[start[i]];
+        const uint32_t r = kReciprocal[wordCount(sum)];
+        outX[i] = (depth * divideSigned(wordX(sum), r)) >> 8;
+        outY[i] = (depth * divideSigned(wordY(sum), r)) >> 8;
+    }
+}
+
+#ifdef LUSTRA_TEXTURE_AVX512
+
+#define LUSTRA_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl")))
+
+// The lanes of the first `left` (0..) of 16.
+LUSTRA_AVX512 inline __mmask16 firstLanes(int32_t left) {
+    return left >= 16 ? __mmask16(0xFFFF) : __mmask16((1u << left) - 1);
+}
+
+// Sixteen columns at a time: the word sums down the rows, summed along the
+// vector in four shifted adds, plus the running sum before them (lane 15 of
+// the previous vector, broadcast). Lanes past the run's end load zeros, so
+// lane 15 always holds the running sum at the vector's last column.
+LUSTRA_AVX512 void runningColumnSumsAvx512(const uint32_t *const *rows, int32_t count,
+                                           int32_t width, int32_t first, int32_t total,
+                                           uint32_t *__restrict sums) {
+    const __m512i zero = _mm512_setzero_si512(), last = _mm512_set1_epi32(15);
+    __m512i carry = zero;
+    sums[0] = 0;
+    for (int32_t j = 0, c = first; j < total; c = 0) {
+        // Columns c .. c + run - 1 lie side by side in each row.
+        const int32_t run = total - j < width - c ? total - j : width - c;
+        for (int32_t k = 0; k < run; k += 16) {
+            const __mmask16 part = firstLanes(run - k);
+            __m512i v = zero;
+            for (int32_t m = 0; m < count; ++m)
+                v = _mm512_add_epi32(v, _mm512_maskz_loadu_epi32(part, rows[m] + c + k));
+            v = _mm512_add_epi32(v, _mm512_alignr_epi32(v, zero, 15));
+            v = _mm512_add_epi32(v, _mm512_alignr_epi32(v, zero, 14));
+            v = _mm512_add_epi32(v, _mm512_alignr_epi32(v, zero, 12));
+            v = _mm512_add_epi32(v, _mm512_alignr_epi32(v, zero, 8));
+            v = _mm512_add_epi32(v, carry);
+            _mm512_mask_storeu_epi32(sums + j + k + 1, part, v);
+            carry = _mm512_permutexvar_epi32(last, v);
+        }
+        j += run;
+    }
+}
+
+// (depth x (s / n)) >> 8 in each lane, r being n's reciprocal: |s| x r >> 18
+// with the sign put back.
+LUSTRA_AVX512 inline __m512i scaledAverage(__m512i s, __m512i r, __m512i depth) {
+    const __m512i zero = _mm512_setzero_si512();
+    const __mmask16 negative = _mm512_cmplt_epi32_mask(s, zero);
+    __m512i q = _mm512_srli_epi32(_mm512_mullo_epi32(_mm512_abs_epi32(s), r), 18);
+    q = _mm512_mask_sub_epi32(q, negative, zero, q);
+    return _mm512_srai_epi32(_mm512_mullo_epi32(depth, q), 8);
+}
+
+// Sixteen pixels at a time: the two running sums gathered, the reciprocal
+// of the texel count from a two-register table (counts 0..16), and the
+// signed divisions as scaledAverage.
+LUSTRA_AVX512 void areaRowAvx512(const uint32_t *__restrict sums, const int32_t *__restrict start,
+                                 const int32_t *__restrict end, int32_t depth, int32_t count,
+                                 int32_t *__restrict outX, int32_t *__restrict outY) {
+    const __m512i zero = _mm512_setzero_si512();
+    const __m512i low = _mm512_loadu_si512(kReciprocal), high = _mm512_set1_epi32(kReciprocal[16]);
+    const __m512i field = _mm512_set1_epi32(0xFFF), scale = _mm512_set1_epi32(depth);
+    for (int32_t i = 0; i < count; i += 16) {
+        const __mmask16 part = firstLanes(count - i);
+        const __m512i a = _mm512_maskz_loadu_epi32(part, start + i);
+        const __m512i b = _mm512_maskz_loadu_epi32(part, end + i);
+        const __m512i sum = _mm512_sub_epi32(_mm512_mask_i32gather_epi32(zero, part, b, sums, 4),
+                                             _mm512_mask_i32gather_epi32(zero, part, a, sums, 4));
+        const __m512i n = _mm512_srli_epi32(sum, 24);
+        const __m512i r = _mm512_permutex2var_epi32(low, n, high);
+        const __m512i texels = _mm512_slli_epi32(n, 7);
+        const __m512i x = _mm512_sub_epi32(_mm512_and_si512(sum, field), texels);
+        const __m512i y =
+            _mm512_sub_epi32(_mm512_and_si512(_mm512_srli_epi32(sum, 12), field), texels);
+        _mm512_mask_storeu_epi32(outX + i, part, scaledAverage(x, r, scale));
+        _mm512_mask_storeu_epi32(outY + i, part, scaledAverage(y, r, scale));
+    }
+}
+
+#undef LUSTRA_AVX512
+#endif
+
+struct Kernels {
+    CpuVariant variant;
+    void (*runningColumnSums)(const uint32_t *const *, int32_t, int32_t, int32_t, int32_t,
+                              uint32_t *);
+    void (*areaRow)(const uint32_t *, const int32_t *, const int32_t *, int32_t, int32_t, int32_t *,
+                    int32_t *);
+};
+
+Kernels kernelsFor(CpuVariant wanted) {
+#ifdef LUSTRA_TEXTURE_AVX512
+    if (wanted >= CpuVariant::kAvx512 && detectedCpuVariant() == CpuVariant::kAvx512)
+        return {CpuVariant::kAvx512, runningColumnSumsAvx512, areaRowAvx512};
+#else
+    (void)wanted;
+#endif
+    return {CpuVariant::kBaseline, runningColumnSumsPortable, areaRowPortable};
+}
+
+Kernels kernels = kernelsFor(CpuVariant::kAvx512);
+
+} // namespace
+
+CpuVariant variant() {
+    return kernels.variant;
+}
+
+CpuVariant selectVariant(CpuVariant wanted) {
+    kernels = kernelsFor(wanted);
+    return kernels.variant;
+}
+
+void runningColumnSums(const uint32_t *const *rows, int32_t count, int32_t width, int32_t first,
+                       int32_t total, uint32_t *__restrict sums) {
+    kernels.runningColumnSums(rows, count, width, first, total, sums);
+}
+
+void runningColumnSums(const uint32_t *const *rows, int32_t count, const int32_t *column,
+                       int32_t total, uint32_t *__restrict sums) {
+    uint32_t running = 0;
+    sums[0] = 0;
+    for (int32_t j = 0; j < total; ++j) {
+        uint32_t down = 0;
+        for (int32_t m = 0; m < count; ++m) down += rows[m][column[j]];
+        running += down;
+        sums[j + 1] = running;
+    }
+}
+
+void areaRow(const uint32_t *__restrict sums, const int32_t *__restrict start,
+             const int32_t *__restrict end, int32_t depth, int32_t count, int32_t *__restrict outX,
+             int32_t *__restrict outY) {
+    kernels.areaRow(sums, start, end, depth, count, outX, outY);
 }
 
 } // namespace lustra::textureKernels

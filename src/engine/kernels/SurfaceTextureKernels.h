@@ -1,12 +1,16 @@
 // Row kernels of the surface texture stages: the vectorised loops the stage
 // calls. Their definitions are compiled for each instruction set, and the
 // loader picks one variant per kernel once, when the module loads (see
-// LUSTRA_VECTOR_CLONES). Every kernel states its exact arithmetic.
+// LUSTRA_VECTOR_CLONES); the running column sums and the area rows also
+// have AVX-512 forms written with its instructions, beside the portable
+// ones, picked once the same way (variant, selectVariant in CpuVariant.h).
+// Every kernel states its exact arithmetic.
 #pragma once
 
 #include "engine/Blend.h"
 #include "engine/Footprints.h"
 #include "engine/Stretch.h"
+#include "engine/kernels/CpuVariant.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -79,17 +83,29 @@ void blendDown(const int32_t *__restrict topX, const int32_t *__restrict topY,
                const int32_t *__restrict bottomX, const int32_t *__restrict bottomY, int32_t fv,
                int32_t depth, int32_t count, int32_t *__restrict outX, int32_t *__restrict outY);
 
+// Running word sums down `count` (0..4) texture rows along `total` texture
+// columns from column `first` on, wrapping after `width`: sums[0] = 0 and
+// sums[j + 1] = sums[j] + rows[0][c] + ... + rows[count - 1][c] for the j-th
+// column c, all in wrapping 32-bit arithmetic (only differences over one
+// footprint are read, and they are exact).
+void runningColumnSums(const uint32_t *const *rows, int32_t count, int32_t width, int32_t first,
+                       int32_t total, uint32_t *__restrict sums);
+
+// The same along any columns: the j-th is column[j].
+void runningColumnSums(const uint32_t *const *rows, int32_t count, const int32_t *column,
+                       int32_t total, uint32_t *__restrict sums);
+
 // Area averages, times depth, of `count` pixels from running word sums over
 // the span columns of the row span: (depth x (sum / accepted)) >> 8, 0 when
-// no texel of the footprint is accepted.
-void areaRow(const uint64_t *__restrict sums, const int32_t *__restrict start,
+// no texel of the footprint is accepted; sum is sums[end] - sums[start].
+void areaRow(const uint32_t *__restrict sums, const int32_t *__restrict start,
              const int32_t *__restrict end, int32_t depth, int32_t count, int32_t *__restrict outX,
              int32_t *__restrict outY);
 
 // Column-span averages of one texture row, from its running word sums: the
 // windowed gradient sums over each pixel's column span, divided by the span
 // (0 for an empty span).
-void spanAverages(const uint64_t *__restrict sums, const int32_t *__restrict start,
+void spanAverages(const uint32_t *__restrict sums, const int32_t *__restrict start,
                   const int32_t *__restrict end, const int32_t *__restrict span, int32_t count,
                   int32_t *__restrict outX, int32_t *__restrict outY);
 

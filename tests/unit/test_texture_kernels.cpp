@@ -1,0 +1,117 @@
+// The surface textures' hand-written row kernels in every variant this
+// processor runs, against plain loops over their definitions, on row
+// lengths around the vector widths.
+
+#include <gtest/gtest.h>
+
+#include "engine/kernels/CpuVariant.h"
+#include "engine/kernels/SurfaceTextureKernels.h"
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+using namespace lustra;
+
+namespace {
+
+const int kLengths[] = {1, 2, 3, 15, 16, 17, 31, 32, 33, 63, 64, 65, 127, 200};
+
+// The variants of the texture kernels this processor runs, each forced in
+// turn; the load-time choice is restored afterwards.
+class TextureKernels : public ::testing::Test {
+  protected:
+    void TearDown() override { textureKernels::selectVariant(detectedCpuVariant()); }
+    std::vector<CpuVariant> variants() {
+        std::vector<CpuVariant> forms;
+        for (int v = 0; v <= int(detectedCpuVariant()); ++v) {
+            const CpuVariant got = textureKernels::selectVariant(CpuVariant(v));
+            EXPECT_LE(int(got), v);
+            if (forms.empty() || forms.back() != got) forms.push_back(got);
+        }
+        return forms;
+    }
+    // A texel word as the filters sum it, or 0 for a texel outside the window.
+    uint32_t randomWord() {
+        if (rng() % 4 == 0) return 0;
+        return (rng() & 0xFFu) | (rng() & 0xFFu) << 12 | 1u << 24;
+    }
+    std::mt19937 rng{20261209};
+};
+
+TEST_F(TextureKernels, RunningColumnSumsWrapAroundTheRowInEveryVariant) {
+    for (CpuVariant v : variants()) {
+        textureKernels::selectVariant(v);
+        for (int width : kLengths)
+            for (int count = 0; count <= 4; ++count) {
+                std::vector<uint32_t> plane(size_t(width) * 4);
+                for (uint32_t &w : plane) w = randomWord();
+                const uint32_t *rows[4];
+                for (int m = 0; m < 4; ++m) rows[m] = plane.data() + size_t(m) * width;
+                // Columns from the first one on: one column, a row's worth
+                // and more, up to three times around a narrow row.
+                for (int total : {0, 1, width - 1, width, width + 4, 3 * width + 5}) {
+                    if (total < 0) continue;
+                    const int first = int(rng() % uint32_t(width));
+                    std::vector<uint32_t> got(size_t(total) + 2, 0xDEADBEEFu);
+                    textureKernels::runningColumnSums(rows, count, width, first, total, got.data());
+                    uint32_t running = 0;
+                    const std::string what =
+                        std::string(cpuVariantName(v)) + " width " + std::to_string(width) +
+                        " rows " + std::to_string(count) + " total " + std::to_string(total);
+                    ASSERT_EQ(got[0], 0u) << what;
+                    for (int j = 0; j < total; ++j) {
+                        for (int m = 0; m < count; ++m) running += rows[m][(first + j) % width];
+                        ASSERT_EQ(got[size_t(j) + 1], running) << what << " entry " << j + 1;
+                    }
+                    ASSERT_EQ(got[size_t(total) + 1], 0xDEADBEEFu) << what << ": wrote past";
+                }
+            }
+    }
+}
+
+TEST_F(TextureKernels, AreaRowsEqualTheTruncatedAverageInEveryVariant) {
+    for (CpuVariant v : variants()) {
+        textureKernels::selectVariant(v);
+        for (int n : kLengths)
+            for (int depth : {0, 1, 97, 255}) {
+                // Running sums of up to four words a column, offset so that
+                // they wrap past 2^32, and footprints of 0..4 columns.
+                const int columns = n + 8;
+                std::vector<uint32_t> sums(size_t(columns) + 1);
+                sums[0] = 0xFFFFF000u - uint32_t(rng() % 4096);
+                for (int j = 0; j < columns; ++j) {
+                    uint32_t down = 0;
+                    for (int m = int(rng() % 5); m > 0; --m) down += randomWord();
+                    sums[size_t(j) + 1] = sums[size_t(j)] + down;
+                }
+                std::vector<int32_t> start(static_cast<size_t>(n)), end(static_cast<size_t>(n));
+                for (int i = 0; i < n; ++i) {
+                    start[size_t(i)] = int32_t(rng() % uint32_t(columns - 3));
+                    end[size_t(i)] = start[size_t(i)] + int32_t(rng() % 5);
+                }
+                std::vector<int32_t> gotX(size_t(n) + 1, 12345), gotY(size_t(n) + 1, 12345);
+                textureKernels::areaRow(sums.data(), start.data(), end.data(), depth, n,
+                                        gotX.data(), gotY.data());
+                for (int i = 0; i < n; ++i) {
+                    const uint32_t sum =
+                        sums[size_t(end[size_t(i)])] - sums[size_t(start[size_t(i)])];
+                    const int32_t texels = int32_t(sum >> 24);
+                    const int32_t x = int32_t(sum & 0xFFFu) - 128 * texels;
+                    const int32_t y = int32_t((sum >> 12) & 0xFFFu) - 128 * texels;
+                    const int32_t wantX = texels == 0 ? 0 : (depth * (x / texels)) >> 8;
+                    const int32_t wantY = texels == 0 ? 0 : (depth * (y / texels)) >> 8;
+                    const std::string what = std::string(cpuVariantName(v)) + " n " +
+                                             std::to_string(n) + " depth " + std::to_string(depth) +
+                                             " pixel " + std::to_string(i);
+                    ASSERT_EQ(gotX[size_t(i)], wantX) << what;
+                    ASSERT_EQ(gotY[size_t(i)], wantY) << what;
+                }
+                ASSERT_EQ(gotX[size_t(n)], 12345) << "wrote past the row";
+                ASSERT_EQ(gotY[size_t(n)], 12345) << "wrote past the row";
+            }
+    }
+}
+
+} // namespace
