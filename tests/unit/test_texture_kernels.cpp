@@ -114,4 +114,39 @@ TEST_F(TextureKernels, AreaRowsEqualTheTruncatedAverageInEveryVariant) {
     }
 }
 
+TEST_F(TextureKernels, StretchesEqualTheIntegerFormulaInEveryVariant) {
+    for (CpuVariant v : variants()) {
+        textureKernels::selectVariant(v);
+        for (int n : kLengths)
+            for (int round = 0; round < 40; ++round) {
+                // Planes whose range is at least one step; lengths past a
+                // vector check that nothing beyond the plane is written.
+                const int lo = int(rng() % 255), hi = lo + 1 + int(rng() % uint32_t(255 - lo));
+                std::vector<uint8_t> heights(size_t(n) + 1, 0xA5);
+                std::vector<int8_t> slopes(size_t(n) + 1, 0x5A);
+                for (int i = 0; i < n; ++i) {
+                    heights[size_t(i)] = uint8_t(lo + int(rng() % uint32_t(hi - lo + 1)));
+                    slopes[size_t(i)] = int8_t(lo - 128 + int(rng() % uint32_t(hi - lo + 1)));
+                }
+                heights[0] = uint8_t(lo), heights[size_t(n) - 1] = uint8_t(hi);
+                const std::vector<uint8_t> h(heights);
+                const std::vector<int8_t> g(slopes);
+                textureKernels::stretchHeights(heights.data(), size_t(n), lo, hi);
+                textureKernels::stretchGradientPlane(slopes.data(), size_t(n), lo - 128, hi - 128);
+                const std::string what = std::string(cpuVariantName(v)) + " n " +
+                                         std::to_string(n) + " range " + std::to_string(lo) + ".." +
+                                         std::to_string(hi);
+                for (int i = 0; i < n; ++i) {
+                    ASSERT_EQ(heights[size_t(i)], (h[size_t(i)] - lo) * 255 / (hi - lo))
+                        << what << " height " << i;
+                    ASSERT_EQ(slopes[size_t(i)],
+                              (g[size_t(i)] - (lo - 128)) * 255 / (hi - lo) - 128)
+                        << what << " gradient " << i;
+                }
+                ASSERT_EQ(heights[size_t(n)], 0xA5) << what << ": wrote past";
+                ASSERT_EQ(slopes[size_t(n)], 0x5A) << what << ": wrote past";
+            }
+    }
+}
+
 } // namespace

@@ -50,10 +50,10 @@ CpuVariant selectVariant(CpuVariant wanted);
 } // namespace shadingKernels
 
 namespace textureKernels {
-// The variant of the surface textures' running column sums and area rows
-// (the other row kernels are auto-vectorised clones): AVX-512 or the
-// portable one; selectVariant as for the bevel (AVX2 is lowered to the
-// portable variant).
+// The variant of the surface textures' running column sums, area rows and
+// stretches (the other row kernels are auto-vectorised clones): AVX-512
+// with its byte permutes, or the portable one; selectVariant as for the bevel (AVX2 is lowered to
+// the portable variant).
 CpuVariant variant();
 CpuVariant selectVariant(CpuVariant wanted);
 } // namespace textureKernels

@@ -1,8 +1,8 @@
 // Row kernels of the surface texture stages; see SurfaceTextureKernels.h.
 #include "engine/kernels/SurfaceTextureKernels.h"
 
-// The running column sums and the area rows have AVX-512 forms besides the
-// portable ones; the file picks one when the module loads (see
+// The running column sums, the area rows and the stretches have AVX-512
+// forms besides the portable ones; the file picks one when the module loads (see
 // CpuVariant.h).
 #if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
 #include <immintrin.h>
@@ -176,22 +176,6 @@ LUSTRA_VECTOR_CLONES bool anyVisited(bool object, const uint8_t *coverage, int32
     return differs != 0;
 }
 
-// Heights from minimum..maximum (minimum < maximum) stretched to 0..255:
-// v becomes (v - min) x 255 / (max - min).
-LUSTRA_VECTOR_CLONES void stretchHeights(uint8_t *__restrict plane, size_t count, int32_t minimum,
-                                         int32_t maximum) {
-    for (size_t i = 0; i < count; ++i)
-        plane[i] = static_cast<uint8_t>(stretched(plane[i] - minimum, maximum - minimum));
-}
-
-// Gradients from minimum..maximum (minimum < maximum) stretched to
-// -128..127: g becomes (g - min) x 255 / (max - min) - 128.
-LUSTRA_VECTOR_CLONES void stretchGradientPlane(int8_t *__restrict plane, size_t count,
-                                               int32_t minimum, int32_t maximum) {
-    for (size_t i = 0; i < count; ++i)
-        plane[i] = static_cast<int8_t>(stretched(plane[i] - minimum, maximum - minimum) - 128);
-}
-
 // Height of each pixel: the brightest of blue, green and red.
 LUSTRA_VECTOR_CLONES void brightestChannels(const uint32_t *__restrict picture, size_t count,
                                             uint8_t *__restrict heights) {
@@ -244,7 +228,58 @@ LUSTRA_VECTOR_CLONES void areaRowPortable(const uint32_t *__restrict sums,
     }
 }
 
+// Heights from minimum..maximum (minimum < maximum) stretched to 0..255:
+// v becomes (v - min) x 255 / (max - min).
+LUSTRA_VECTOR_CLONES void stretchHeightsPortable(uint8_t *__restrict plane, size_t count,
+                                                 int32_t minimum, int32_t maximum) {
+    for (size_t i = 0; i < count; ++i)
+        plane[i] = static_cast<uint8_t>(stretched(plane[i] - minimum, maximum - minimum));
+}
+
+// Gradients from minimum..maximum (minimum < maximum) stretched to
+// -128..127: g becomes (g - min) x 255 / (max - min) - 128.
+LUSTRA_VECTOR_CLONES void stretchGradientPlanePortable(int8_t *__restrict plane, size_t count,
+                                                       int32_t minimum, int32_t maximum) {
+    for (size_t i = 0; i < count; ++i)
+        plane[i] = static_cast<int8_t>(stretched(plane[i] - minimum, maximum - minimum) - 128);
+}
+
 #ifdef LUSTRA_TEXTURE_AVX512
+
+// Each byte of a plane replaced by its entry in a table of 256, 64 bytes at a
+// time: two two-register byte permutes take entries 0..127 and 128..255, and
+// the byte's top bit picks between them.
+__attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) void
+lookUpBytes(uint8_t *__restrict plane, size_t count, const uint8_t *table) {
+    const __m512i t0 = _mm512_loadu_si512(table), t1 = _mm512_loadu_si512(table + 64);
+    const __m512i t2 = _mm512_loadu_si512(table + 128), t3 = _mm512_loadu_si512(table + 192);
+    for (size_t i = 0; i < count; i += 64) {
+        const __mmask64 part = count - i >= 64 ? ~__mmask64(0) : (__mmask64(1) << (count - i)) - 1;
+        const __m512i b = _mm512_maskz_loadu_epi8(part, plane + i);
+        const __m512i low = _mm512_permutex2var_epi8(t0, b, t1);
+        const __m512i high = _mm512_permutex2var_epi8(t2, b, t3);
+        _mm512_mask_storeu_epi8(plane + i, part,
+                                _mm512_mask_blend_epi8(_mm512_movepi8_mask(b), low, high));
+    }
+}
+
+// The stretches as tables of every byte value, worked out by the portable
+// forms themselves, then looked up.
+void stretchHeightsAvx512(uint8_t *__restrict plane, size_t count, int32_t minimum,
+                          int32_t maximum) {
+    uint8_t table[256];
+    for (int32_t b = 0; b < 256; ++b) table[b] = uint8_t(b);
+    stretchHeightsPortable(table, 256, minimum, maximum);
+    lookUpBytes(plane, count, table);
+}
+
+void stretchGradientPlaneAvx512(int8_t *__restrict plane, size_t count, int32_t minimum,
+                                int32_t maximum) {
+    int8_t table[256];
+    for (int32_t b = 0; b < 256; ++b) table[b] = int8_t(uint8_t(b));
+    stretchGradientPlanePortable(table, 256, minimum, maximum);
+    lookUpBytes(reinterpret_cast<uint8_t *>(plane), count, reinterpret_cast<uint8_t *>(table));
+}
 
 #define LUSTRA_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl")))
 
@@ -328,16 +363,30 @@ struct Kernels {
                               uint32_t *);
     void (*areaRow)(const uint32_t *, const int32_t *, const int32_t *, int32_t, int32_t, int32_t *,
                     int32_t *);
+    void (*stretchHeights)(uint8_t *, size_t, int32_t, int32_t);
+    void (*stretchGradientPlane)(int8_t *, size_t, int32_t, int32_t);
 };
+
+// The AVX-512 forms also take its byte permutes.
+bool hasAvx512Forms() {
+#ifdef LUSTRA_TEXTURE_AVX512
+    __builtin_cpu_init();
+    return detectedCpuVariant() == CpuVariant::kAvx512 && __builtin_cpu_supports("avx512vbmi");
+#else
+    return false;
+#endif
+}
 
 Kernels kernelsFor(CpuVariant wanted) {
 #ifdef LUSTRA_TEXTURE_AVX512
-    if (wanted >= CpuVariant::kAvx512 && detectedCpuVariant() == CpuVariant::kAvx512)
-        return {CpuVariant::kAvx512, runningColumnSumsAvx512, areaRowAvx512};
+    if (wanted >= CpuVariant::kAvx512 && hasAvx512Forms())
+        return {CpuVariant::kAvx512, runningColumnSumsAvx512, areaRowAvx512, stretchHeightsAvx512,
+                stretchGradientPlaneAvx512};
 #else
     (void)wanted;
 #endif
-    return {CpuVariant::kBaseline, runningColumnSumsPortable, areaRowPortable};
+    return {CpuVariant::kBaseline, runningColumnSumsPortable, areaRowPortable,
+            stretchHeightsPortable, stretchGradientPlanePortable};
 }
 
 Kernels kernels = kernelsFor(CpuVariant::kAvx512);
@@ -374,6 +423,15 @@ void areaRow(const uint32_t *__restrict sums, const int32_t *__restrict start,
              const int32_t *__restrict end, int32_t depth, int32_t count, int32_t *__restrict outX,
              int32_t *__restrict outY) {
     kernels.areaRow(sums, start, end, depth, count, outX, outY);
+}
+
+void stretchHeights(uint8_t *__restrict plane, size_t count, int32_t minimum, int32_t maximum) {
+    kernels.stretchHeights(plane, count, minimum, maximum);
+}
+
+void stretchGradientPlane(int8_t *__restrict plane, size_t count, int32_t minimum,
+                          int32_t maximum) {
+    kernels.stretchGradientPlane(plane, count, minimum, maximum);
 }
 
 } // namespace lustra::textureKernels
