@@ -252,16 +252,26 @@ int32_t consecutiveSpanColumns(const SpanColumns &spans, int32_t width) {
 
 // Running word sums over the span columns of the `count` (0..4) texture
 // rows from row v, wrapping: sums[j] is entries 0..j-1 summed over those
-// rows (see runningColumnSums). `first` is consecutiveSpanColumns.
+// rows. `first` is consecutiveSpanColumns: consecutive columns are summed
+// straight from the texture's planes (see runningTexelSums), others from
+// the texel words.
 void runningWordSums(const uint32_t *words, const Texture &t, int32_t v, int32_t count,
                      const SpanColumns &spans, int32_t first, uint32_t *sums) {
+    if (first >= 0) {
+        TexelRows rows{};
+        for (int32_t m = 0; m < count; ++m, v = nextWrapped(v, t.height)) {
+            const size_t row = size_t(v) * t.width;
+            rows.heights[m] = t.heights + row;
+            rows.gradientX[m] = t.gradientX + row;
+            rows.gradientY[m] = t.gradientY + row;
+        }
+        runningTexelSums(rows, count, t.width, first, spans.total, t.windowLow, t.windowHigh, sums);
+        return;
+    }
     const uint32_t *rows[4];
     for (int32_t m = 0; m < count; ++m, v = nextWrapped(v, t.height))
         rows[m] = words + size_t(v) * t.width;
-    if (first >= 0)
-        runningColumnSums(rows, count, t.width, first, spans.total, sums);
-    else
-        runningColumnSums(rows, count, spans.column, spans.total, sums);
+    runningColumnSums(rows, count, spans.column, spans.total, sums);
 }
 
 // Word sums down the `count` texture rows from row v (wrapping) of the
@@ -288,14 +298,17 @@ void columnWordSums(const uint32_t *words, const Texture &t, int32_t v, int32_t 
     }
 }
 
-// Storage of one filtered call: the texel words of the whole texture, two
-// gradient rows and two rows blended across of the frame's width, column
-// sums of the texture's width and running sums along the span columns.
+// Storage of one filtered call: the texel words of the whole texture (when
+// `withWords`), two gradient rows and two rows blended across of the
+// frame's width, column sums of the texture's width and running sums along
+// the span columns.
 class FilterScratch {
   public:
-    FilterScratch(const Texture &t, int32_t width, const SpanColumns &spans)
-        : words(
-              static_cast<uint32_t *>(takeScratch(sizeof(uint32_t) * size_t(t.width) * t.height))),
+    FilterScratch(const Texture &t, int32_t width, const SpanColumns &spans, bool withWords)
+        : words(withWords ? static_cast<uint32_t *>(
+                                takeScratch(sizeof(uint32_t) * size_t(t.width) * t.height))
+                          : nullptr),
+          withWords(withWords),
           rowX(static_cast<int32_t *>(takeScratch(sizeof(int32_t) * 2 * size_t(width)))),
           columns(static_cast<uint32_t *>(takeScratch(sizeof(uint32_t) * size_t(t.width)))),
           across(static_cast<int32_t *>(takeScratch(sizeof(int32_t) * 4 * size_t(width)))),
@@ -303,8 +316,9 @@ class FilterScratch {
               static_cast<uint32_t *>(takeScratch(sizeof(uint32_t) * (size_t(spans.total) + 1)))) {
         if (!valid()) return;
         rowY = rowX + width;
-        buildTexelWords(t.heights, t.gradientX, t.gradientY, t.windowLow, t.windowHigh,
-                        size_t(t.width) * t.height, words);
+        if (withWords)
+            buildTexelWords(t.heights, t.gradientX, t.gradientY, t.windowLow, t.windowHigh,
+                            size_t(t.width) * t.height, words);
     }
     ~FilterScratch() {
         std::free(words);
@@ -315,9 +329,10 @@ class FilterScratch {
     }
     FilterScratch(const FilterScratch &) = delete;
     FilterScratch &operator=(const FilterScratch &) = delete;
-    bool valid() const { return words && rowX && columns && across && running; }
+    bool valid() const { return (words || !withWords) && rowX && columns && across && running; }
 
     uint32_t *words;
+    bool withWords;
     int32_t *rowX;
     uint32_t *columns; // word sums down the rows of a row span, per texture column
     int32_t *across;   // two texture rows blended across: x and y of each
@@ -607,7 +622,9 @@ int32_t surfaceTextureStage(const RenderJob &job, int32_t index) {
     if (cols.valid()) {
         const SpanColumns spans(cols, engine.frameWidth, texture.width);
         if (spans.valid()) {
-            const FilterScratch scratch(texture, engine.frameWidth, spans);
+            const bool withWords = filter == Filter::Bilinear || filter == Filter::RowSpans ||
+                                   consecutiveSpanColumns(spans, texture.width) < 0;
+            const FilterScratch scratch(texture, engine.frameWidth, spans, withWords);
             if (scratch.valid()) {
                 applyFiltered(index, filter, texture, tables, cols, spans, scratch, depth, bounds);
                 return 0;

@@ -40,29 +40,44 @@ class TextureKernels : public ::testing::Test {
     std::mt19937 rng{20261209};
 };
 
-TEST_F(TextureKernels, RunningColumnSumsWrapAroundTheRowInEveryVariant) {
+TEST_F(TextureKernels, RunningTexelSumsWrapAroundTheRowInEveryVariant) {
     for (CpuVariant v : variants()) {
         textureKernels::selectVariant(v);
         for (int width : kLengths)
             for (int count = 0; count <= 4; ++count) {
-                std::vector<uint32_t> plane(size_t(width) * 4);
-                for (uint32_t &w : plane) w = randomWord();
-                const uint32_t *rows[4];
-                for (int m = 0; m < 4; ++m) rows[m] = plane.data() + size_t(m) * width;
+                std::vector<uint8_t> heights(size_t(width) * 4);
+                std::vector<int8_t> gx(heights.size()), gy(heights.size());
+                for (size_t i = 0; i < heights.size(); ++i)
+                    heights[i] = uint8_t(rng()), gx[i] = int8_t(rng()), gy[i] = int8_t(rng());
+                textureKernels::TexelRows rows{};
+                for (int m = 0; m < 4; ++m) {
+                    rows.heights[m] = heights.data() + size_t(m) * width;
+                    rows.gradientX[m] = gx.data() + size_t(m) * width;
+                    rows.gradientY[m] = gy.data() + size_t(m) * width;
+                }
+                // A height window that is all, none or part of the heights.
+                const int lo = count == 1 ? 0 : int(rng() % 200), hi = count == 2 ? 0 : lo + 55;
                 // Columns from the first one on: one column, a row's worth
                 // and more, up to three times around a narrow row.
                 for (int total : {0, 1, width - 1, width, width + 4, 3 * width + 5}) {
                     if (total < 0) continue;
                     const int first = int(rng() % uint32_t(width));
                     std::vector<uint32_t> got(size_t(total) + 2, 0xDEADBEEFu);
-                    textureKernels::runningColumnSums(rows, count, width, first, total, got.data());
+                    textureKernels::runningTexelSums(rows, count, width, first, total, lo, hi,
+                                                     got.data());
                     uint32_t running = 0;
                     const std::string what =
                         std::string(cpuVariantName(v)) + " width " + std::to_string(width) +
                         " rows " + std::to_string(count) + " total " + std::to_string(total);
                     ASSERT_EQ(got[0], 0u) << what;
                     for (int j = 0; j < total; ++j) {
-                        for (int m = 0; m < count; ++m) running += rows[m][(first + j) % width];
+                        const size_t c = size_t((first + j) % width);
+                        for (int m = 0; m < count; ++m) {
+                            const int h = rows.heights[m][c];
+                            if (h >= lo && h <= hi)
+                                running += uint32_t(rows.gradientX[m][c] + 128) |
+                                           uint32_t(rows.gradientY[m][c] + 128) << 12 | 1u << 24;
+                        }
                         ASSERT_EQ(got[size_t(j) + 1], running) << what << " entry " << j + 1;
                     }
                     ASSERT_EQ(got[size_t(total) + 1], 0xDEADBEEFu) << what << ": wrote past";

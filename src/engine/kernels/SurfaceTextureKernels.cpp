@@ -1,7 +1,7 @@
 // Row kernels of the surface texture stages; see SurfaceTextureKernels.h.
 #include "engine/kernels/SurfaceTextureKernels.h"
 
-// The running column sums, the area rows and the stretches have AVX-512
+// The running texel sums, the area rows and the stretches have AVX-512
 // forms besides the portable ones; the file picks one when the module loads (see
 // CpuVariant.h).
 #if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
@@ -203,13 +203,21 @@ namespace {
 
 // The portable forms.
 
-void runningColumnSumsPortable(const uint32_t *const *rows, int32_t count, int32_t width,
-                               int32_t first, int32_t total, uint32_t *__restrict sums) {
+// A texel's word, as buildTexelWords.
+inline uint32_t texelWord(uint8_t height, int8_t gx, int8_t gy, int32_t lo, int32_t hi) {
+    const uint32_t word = uint32_t(gx + 128) | uint32_t(gy + 128) << 12 | 1u << 24;
+    return (height >= lo) & (height <= hi) ? word : 0;
+}
+
+void runningTexelSumsPortable(const TexelRows &rows, int32_t count, int32_t width, int32_t first,
+                              int32_t total, int32_t lo, int32_t hi, uint32_t *__restrict sums) {
     uint32_t running = 0;
     sums[0] = 0;
     for (int32_t j = 0, c = first; j < total; ++j, c = nextWrapped(c, width)) {
         uint32_t down = 0;
-        for (int32_t m = 0; m < count; ++m) down += rows[m][c];
+        for (int32_t m = 0; m < count; ++m)
+            down +=
+                texelWord(rows.heights[m][c], rows.gradientX[m][c], rows.gradientY[m][c], lo, hi);
         running += down;
         sums[j + 1] = running;
     }
@@ -288,14 +296,17 @@ LUSTRA_AVX512 inline __mmask16 firstLanes(int32_t left) {
     return left >= 16 ? __mmask16(0xFFFF) : __mmask16((1u << left) - 1);
 }
 
-// Sixteen columns at a time: the word sums down the rows, summed along the
-// vector in four shifted adds, plus the running sum before them (lane 15 of
-// the previous vector, broadcast). Lanes past the run's end load zeros, so
-// lane 15 always holds the running sum at the vector's last column.
-LUSTRA_AVX512 void runningColumnSumsAvx512(const uint32_t *const *rows, int32_t count,
-                                           int32_t width, int32_t first, int32_t total,
-                                           uint32_t *__restrict sums) {
+// Sixteen columns at a time: the texel words summed down the rows, then
+// along the vector in four shifted adds, plus the running sum before them
+// (lane 15 of the previous vector, broadcast). Lanes past the run's end
+// take no texel, so lane 15 always holds the running sum at the vector's
+// last column.
+LUSTRA_AVX512 void runningTexelSumsAvx512(const TexelRows &rows, int32_t count, int32_t width,
+                                          int32_t first, int32_t total, int32_t lo, int32_t hi,
+                                          uint32_t *__restrict sums) {
     const __m512i zero = _mm512_setzero_si512(), last = _mm512_set1_epi32(15);
+    const __m512i low = _mm512_set1_epi32(lo), high = _mm512_set1_epi32(hi);
+    const __m512i bias = _mm512_set1_epi32(128), one = _mm512_set1_epi32(1 << 24);
     __m512i carry = zero;
     sums[0] = 0;
     for (int32_t j = 0, c = first; j < total; c = 0) {
@@ -303,9 +314,21 @@ LUSTRA_AVX512 void runningColumnSumsAvx512(const uint32_t *const *rows, int32_t 
         const int32_t run = total - j < width - c ? total - j : width - c;
         for (int32_t k = 0; k < run; k += 16) {
             const __mmask16 part = firstLanes(run - k);
+            const int32_t at = c + k;
             __m512i v = zero;
-            for (int32_t m = 0; m < count; ++m)
-                v = _mm512_add_epi32(v, _mm512_maskz_loadu_epi32(part, rows[m] + c + k));
+            for (int32_t m = 0; m < count; ++m) {
+                const __m512i h =
+                    _mm512_cvtepu8_epi32(_mm_maskz_loadu_epi8(part, rows.heights[m] + at));
+                const __m512i x = _mm512_add_epi32(
+                    _mm512_cvtepi8_epi32(_mm_maskz_loadu_epi8(part, rows.gradientX[m] + at)), bias);
+                const __m512i y = _mm512_add_epi32(
+                    _mm512_cvtepi8_epi32(_mm_maskz_loadu_epi8(part, rows.gradientY[m] + at)), bias);
+                const __mmask16 inside =
+                    _mm512_mask_cmpge_epi32_mask(part, h, low) & _mm512_cmple_epi32_mask(h, high);
+                const __m512i word =
+                    _mm512_or_si512(_mm512_or_si512(x, _mm512_slli_epi32(y, 12)), one);
+                v = _mm512_mask_add_epi32(v, inside, v, word);
+            }
             v = _mm512_add_epi32(v, _mm512_alignr_epi32(v, zero, 15));
             v = _mm512_add_epi32(v, _mm512_alignr_epi32(v, zero, 14));
             v = _mm512_add_epi32(v, _mm512_alignr_epi32(v, zero, 12));
@@ -359,8 +382,8 @@ LUSTRA_AVX512 void areaRowAvx512(const uint32_t *__restrict sums, const int32_t 
 
 struct Kernels {
     CpuVariant variant;
-    void (*runningColumnSums)(const uint32_t *const *, int32_t, int32_t, int32_t, int32_t,
-                              uint32_t *);
+    void (*runningTexelSums)(const TexelRows &, int32_t, int32_t, int32_t, int32_t, int32_t,
+                             int32_t, uint32_t *);
     void (*areaRow)(const uint32_t *, const int32_t *, const int32_t *, int32_t, int32_t, int32_t *,
                     int32_t *);
     void (*stretchHeights)(uint8_t *, size_t, int32_t, int32_t);
@@ -380,12 +403,12 @@ bool hasAvx512Forms() {
 Kernels kernelsFor(CpuVariant wanted) {
 #ifdef LUSTRA_TEXTURE_AVX512
     if (wanted >= CpuVariant::kAvx512 && hasAvx512Forms())
-        return {CpuVariant::kAvx512, runningColumnSumsAvx512, areaRowAvx512, stretchHeightsAvx512,
+        return {CpuVariant::kAvx512, runningTexelSumsAvx512, areaRowAvx512, stretchHeightsAvx512,
                 stretchGradientPlaneAvx512};
 #else
     (void)wanted;
 #endif
-    return {CpuVariant::kBaseline, runningColumnSumsPortable, areaRowPortable,
+    return {CpuVariant::kBaseline, runningTexelSumsPortable, areaRowPortable,
             stretchHeightsPortable, stretchGradientPlanePortable};
 }
 
@@ -402,9 +425,9 @@ CpuVariant selectVariant(CpuVariant wanted) {
     return kernels.variant;
 }
 
-void runningColumnSums(const uint32_t *const *rows, int32_t count, int32_t width, int32_t first,
-                       int32_t total, uint32_t *__restrict sums) {
-    kernels.runningColumnSums(rows, count, width, first, total, sums);
+void runningTexelSums(const TexelRows &rows, int32_t count, int32_t width, int32_t first,
+                      int32_t total, int32_t lo, int32_t hi, uint32_t *__restrict sums) {
+    kernels.runningTexelSums(rows, count, width, first, total, lo, hi, sums);
 }
 
 void runningColumnSums(const uint32_t *const *rows, int32_t count, const int32_t *column,

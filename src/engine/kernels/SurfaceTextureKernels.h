@@ -1,7 +1,7 @@
 // Row kernels of the surface texture stages: the vectorised loops the stage
 // calls. Their definitions are compiled for each instruction set, and the
 // loader picks one variant per kernel once, when the module loads (see
-// LUSTRA_VECTOR_CLONES); the running column sums, the area rows and the
+// LUSTRA_VECTOR_CLONES); the running texel sums, the area rows and the
 // stretches also have AVX-512 forms (with its byte permutes) written with
 // its instructions, beside the portable ones, picked once the same way
 // (variant, selectVariant in CpuVariant.h).
@@ -84,15 +84,24 @@ void blendDown(const int32_t *__restrict topX, const int32_t *__restrict topY,
                const int32_t *__restrict bottomX, const int32_t *__restrict bottomY, int32_t fv,
                int32_t depth, int32_t count, int32_t *__restrict outX, int32_t *__restrict outY);
 
-// Running word sums down `count` (0..4) texture rows along `total` texture
-// columns from column `first` on, wrapping after `width`: sums[0] = 0 and
-// sums[j + 1] = sums[j] + rows[0][c] + ... + rows[count - 1][c] for the j-th
-// column c, all in wrapping 32-bit arithmetic (only differences over one
-// footprint are read, and they are exact).
-void runningColumnSums(const uint32_t *const *rows, int32_t count, int32_t width, int32_t first,
-                       int32_t total, uint32_t *__restrict sums);
+// Up to four texture rows: their heights and gradients.
+struct TexelRows {
+    const uint8_t *heights[4];
+    const int8_t *gradientX[4];
+    const int8_t *gradientY[4];
+};
 
-// The same along any columns: the j-th is column[j].
+// Running sums of texel words (see buildTexelWords, height window lo..hi)
+// down `count` (0..4) texture rows along `total` texture columns from column
+// `first` on, wrapping after `width`: sums[0] = 0 and sums[j + 1] = sums[j]
+// + the words of the j-th column in rows 0 .. count - 1, all in wrapping
+// 32-bit arithmetic (only differences over one footprint are read, and
+// they are exact).
+void runningTexelSums(const TexelRows &rows, int32_t count, int32_t width, int32_t first,
+                      int32_t total, int32_t lo, int32_t hi, uint32_t *__restrict sums);
+
+// Running sums of word rows built by buildTexelWords along any columns: the
+// j-th is column[j].
 void runningColumnSums(const uint32_t *const *rows, int32_t count, const int32_t *column,
                        int32_t total, uint32_t *__restrict sums);
 
