@@ -7,6 +7,7 @@
 #include "engine/kernels/CpuVariant.h"
 #include "engine/kernels/SurfaceTextureKernels.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -160,6 +161,67 @@ TEST_F(TextureKernels, StretchesEqualTheIntegerFormulaInEveryVariant) {
                 }
                 ASSERT_EQ(heights[size_t(n)], 0xA5) << what << ": wrote past";
                 ASSERT_EQ(slopes[size_t(n)], 0x5A) << what << ": wrote past";
+            }
+    }
+}
+
+// Texture 1 adds the windowed texel gradients to the relief slopes of the
+// covered pixels, clamped; texture 2 sets them on the pixels not fully
+// covered; the others keep their bytes. Depths past 256 and closed or
+// partial windows included.
+TEST_F(TextureKernels, UnitTexelsMatchTheirFormulaInEveryVariant) {
+    for (CpuVariant v : variants()) {
+        textureKernels::selectVariant(v);
+        for (int n : kLengths)
+            for (int depth : {0, 1, 100, 255, 256, 300}) {
+                const int lo = int(rng() % 3 == 0 ? 0 : rng() % 256);
+                const int hi = int(rng() % 3 == 0 ? 255 : rng() % 256);
+                const size_t count = static_cast<size_t>(n);
+                std::vector<uint8_t> coverage(count), heights(count);
+                std::vector<int8_t> slopeX(count), slopeY(count), gx(count), gy(count);
+                for (int i = 0; i < n; ++i) {
+                    const int kind = int(rng() % 3);
+                    coverage[size_t(i)] = kind == 0 ? 0 : kind == 1 ? 255 : uint8_t(rng());
+                    heights[size_t(i)] = uint8_t(rng());
+                    slopeX[size_t(i)] = int8_t(rng()), slopeY[size_t(i)] = int8_t(rng());
+                    gx[size_t(i)] = int8_t(rng()), gy[size_t(i)] = int8_t(rng());
+                }
+                for (bool object : {true, false}) {
+                    std::vector<int8_t> outX(count + 1), outY(count + 1);
+                    for (int i = 0; i <= n; ++i)
+                        outX[size_t(i)] = int8_t(rng()), outY[size_t(i)] = int8_t(rng());
+                    const std::vector<int8_t> oldX(outX), oldY(outY);
+                    if (object)
+                        textureKernels::addUnitTexelsToRelief(
+                            coverage.data(), slopeX.data(), slopeY.data(), heights.data(),
+                            gx.data(), gy.data(), lo, hi, depth, n, outX.data(), outY.data());
+                    else
+                        textureKernels::setUnitTexels(coverage.data(), heights.data(), gx.data(),
+                                                      gy.data(), lo, hi, depth, n, outX.data(),
+                                                      outY.data());
+                    for (int i = 0; i < n; ++i) {
+                        const size_t k = size_t(i);
+                        const bool inside = heights[k] >= lo && heights[k] <= hi;
+                        const int x = inside ? (depth * gx[k]) >> 8 : 0;
+                        const int y = inside ? (depth * gy[k]) >> 8 : 0;
+                        const bool visit = object ? coverage[k] != 0 : coverage[k] != 255;
+                        int8_t wantX = oldX[k], wantY = oldY[k];
+                        if (visit && object) {
+                            wantX = int8_t(std::min(127, std::max(-128, slopeX[k] + x)));
+                            wantY = int8_t(std::min(127, std::max(-128, slopeY[k] + y)));
+                        } else if (visit) {
+                            wantX = int8_t(x), wantY = int8_t(y);
+                        }
+                        const std::string what =
+                            std::string(cpuVariantName(v)) +
+                            (object ? " texture 1" : " texture 2") + " n " + std::to_string(n) +
+                            " depth " + std::to_string(depth) + " pixel " + std::to_string(i);
+                        ASSERT_EQ(outX[k], wantX) << what;
+                        ASSERT_EQ(outY[k], wantY) << what;
+                    }
+                    ASSERT_EQ(outX[size_t(n)], oldX[size_t(n)]) << "wrote past the row";
+                    ASSERT_EQ(outY[size_t(n)], oldY[size_t(n)]) << "wrote past the row";
+                }
             }
     }
 }

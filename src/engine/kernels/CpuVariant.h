@@ -50,8 +50,8 @@ CpuVariant selectVariant(CpuVariant wanted);
 } // namespace shadingKernels
 
 namespace textureKernels {
-// The variant of the surface textures' running texel sums, area rows and
-// stretches (the other row kernels are auto-vectorised clones): AVX-512
+// The variant of the surface textures' running texel sums, area rows,
+// stretches and unit texels (the other row kernels are auto-vectorised clones): AVX-512
 // with its byte permutes, or the portable one; selectVariant as for the bevel (AVX2 is lowered to
 // the portable variant).
 CpuVariant variant();

@@ -1,7 +1,8 @@
 // Row kernels of the surface texture stages; see SurfaceTextureKernels.h.
 #include "engine/kernels/SurfaceTextureKernels.h"
 
-// The running texel sums, the area rows and the stretches have AVX-512
+// The running texel sums, the area rows, the stretches and the unit texels
+// have AVX-512
 // forms besides the portable ones; the file picks one when the module loads (see
 // CpuVariant.h).
 #if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
@@ -14,44 +15,6 @@
 #endif
 
 namespace lustra::textureKernels {
-
-// Texture 1 over n pixels that take n consecutive texels: covered pixels
-// get the relief slope plus the texel's gradient, clamped to -128..127.
-LUSTRA_VECTOR_CLONES void
-addUnitTexelsToRelief(const uint8_t *__restrict coverage, const int8_t *__restrict slopeX,
-                      const int8_t *__restrict slopeY, const uint8_t *__restrict heights,
-                      const int8_t *__restrict gradientX, const int8_t *__restrict gradientY,
-                      int32_t lo, int32_t hi, int32_t depth, int32_t n, int8_t *__restrict outX,
-                      int8_t *__restrict outY) {
-    for (int32_t i = 0; i < n; ++i) {
-        const int32_t gx = unitGradient(heights[i], gradientX[i], lo, hi, depth);
-        const int32_t gy = unitGradient(heights[i], gradientY[i], lo, hi, depth);
-        const int8_t x = static_cast<int8_t>(clampRange(slopeX[i] + gx, -128, 127));
-        const int8_t y = static_cast<int8_t>(clampRange(slopeY[i] + gy, -128, 127));
-        const bool visit = coverage[i] != 0;
-        const int8_t oldX = outX[i], oldY = outY[i]; // both read first: the loop vectorises
-        outX[i] = visit ? x : oldX;
-        outY[i] = visit ? y : oldY;
-    }
-}
-
-// Texture 2 over n pixels that take n consecutive texels: pixels not fully
-// covered get the texel's gradient (within -128..126, so no clamping).
-LUSTRA_VECTOR_CLONES void setUnitTexels(const uint8_t *__restrict coverage,
-                                        const uint8_t *__restrict heights,
-                                        const int8_t *__restrict gradientX,
-                                        const int8_t *__restrict gradientY, int32_t lo, int32_t hi,
-                                        int32_t depth, int32_t n, int8_t *__restrict outX,
-                                        int8_t *__restrict outY) {
-    for (int32_t i = 0; i < n; ++i) {
-        const int8_t x = static_cast<int8_t>(unitGradient(heights[i], gradientX[i], lo, hi, depth));
-        const int8_t y = static_cast<int8_t>(unitGradient(heights[i], gradientY[i], lo, hi, depth));
-        const bool visit = coverage[i] != 255;
-        const int8_t oldX = outX[i], oldY = outY[i]; // both read first: the loop vectorises
-        outX[i] = visit ? x : oldX;
-        outY[i] = visit ? y : oldY;
-    }
-}
 
 // A texel as the filters sum it: inside the height window lo..hi
 // (gx + 128) in bits 0..11, (gy + 128) in bits 12..23 and a count of 1 from
@@ -203,6 +166,43 @@ namespace {
 
 // The portable forms.
 
+// Texture 1 over n pixels that take n consecutive texels: covered pixels
+// get the relief slope plus the texel's gradient, clamped to -128..127.
+LUSTRA_VECTOR_CLONES void addUnitTexelsToReliefPortable(
+    const uint8_t *__restrict coverage, const int8_t *__restrict slopeX,
+    const int8_t *__restrict slopeY, const uint8_t *__restrict heights,
+    const int8_t *__restrict gradientX, const int8_t *__restrict gradientY, int32_t lo, int32_t hi,
+    int32_t depth, int32_t n, int8_t *__restrict outX, int8_t *__restrict outY) {
+    for (int32_t i = 0; i < n; ++i) {
+        const int32_t gx = unitGradient(heights[i], gradientX[i], lo, hi, depth);
+        const int32_t gy = unitGradient(heights[i], gradientY[i], lo, hi, depth);
+        const int8_t x = static_cast<int8_t>(clampRange(slopeX[i] + gx, -128, 127));
+        const int8_t y = static_cast<int8_t>(clampRange(slopeY[i] + gy, -128, 127));
+        const bool visit = coverage[i] != 0;
+        const int8_t oldX = outX[i], oldY = outY[i]; // both read first: the loop vectorises
+        outX[i] = visit ? x : oldX;
+        outY[i] = visit ? y : oldY;
+    }
+}
+
+// Texture 2 over n pixels that take n consecutive texels: pixels not fully
+// covered get the texel's gradient (within -128..126, so no clamping).
+LUSTRA_VECTOR_CLONES void setUnitTexelsPortable(const uint8_t *__restrict coverage,
+                                                const uint8_t *__restrict heights,
+                                                const int8_t *__restrict gradientX,
+                                                const int8_t *__restrict gradientY, int32_t lo,
+                                                int32_t hi, int32_t depth, int32_t n,
+                                                int8_t *__restrict outX, int8_t *__restrict outY) {
+    for (int32_t i = 0; i < n; ++i) {
+        const int8_t x = static_cast<int8_t>(unitGradient(heights[i], gradientX[i], lo, hi, depth));
+        const int8_t y = static_cast<int8_t>(unitGradient(heights[i], gradientY[i], lo, hi, depth));
+        const bool visit = coverage[i] != 255;
+        const int8_t oldX = outX[i], oldY = outY[i]; // both read first: the loop vectorises
+        outX[i] = visit ? x : oldX;
+        outY[i] = visit ? y : oldY;
+    }
+}
+
 // A texel's word, as buildTexelWords.
 inline uint32_t texelWord(uint8_t height, int8_t gx, int8_t gy, int32_t lo, int32_t hi) {
     const uint32_t word = uint32_t(gx + 128) | uint32_t(gy + 128) << 12 | 1u << 24;
@@ -254,22 +254,128 @@ LUSTRA_VECTOR_CLONES void stretchGradientPlanePortable(int8_t *__restrict plane,
 
 #ifdef LUSTRA_TEXTURE_AVX512
 
-// Each byte of a plane replaced by its entry in a table of 256, 64 bytes at a
-// time: two two-register byte permutes take entries 0..127 and 128..255, and
-// the byte's top bit picks between them.
-__attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi"))) void
-lookUpBytes(uint8_t *__restrict plane, size_t count, const uint8_t *table) {
-    const __m512i t0 = _mm512_loadu_si512(table), t1 = _mm512_loadu_si512(table + 64);
-    const __m512i t2 = _mm512_loadu_si512(table + 128), t3 = _mm512_loadu_si512(table + 192);
+#define LUSTRA_AVX512_BYTES __attribute__((target("avx512f,avx512bw,avx512vl,avx512vbmi")))
+
+// A table of 256 bytes in four registers.
+struct ByteTable {
+    __m512i t0, t1, t2, t3;
+};
+
+LUSTRA_AVX512_BYTES inline ByteTable loadTable(const void *table) {
+    const uint8_t *t = static_cast<const uint8_t *>(table);
+    return {_mm512_loadu_si512(t), _mm512_loadu_si512(t + 64), _mm512_loadu_si512(t + 128),
+            _mm512_loadu_si512(t + 192)};
+}
+
+// The table's entry for each of 64 bytes: two two-register byte permutes
+// take entries 0..127 and 128..255, and the byte's top bit picks between
+// them.
+LUSTRA_AVX512_BYTES inline __m512i lookUp(const ByteTable &t, __m512i b) {
+    const __m512i low = _mm512_permutex2var_epi8(t.t0, b, t.t1);
+    const __m512i high = _mm512_permutex2var_epi8(t.t2, b, t.t3);
+    return _mm512_mask_blend_epi8(_mm512_movepi8_mask(b), low, high);
+}
+
+// The lanes of the first `left` (0..) of 64.
+LUSTRA_AVX512_BYTES inline __mmask64 firstBytes(size_t left) {
+    return left >= 64 ? ~__mmask64(0) : (__mmask64(1) << left) - 1;
+}
+
+// Each byte of a plane replaced by its entry in a table of 256, 64 bytes at
+// a time.
+LUSTRA_AVX512_BYTES void lookUpBytes(uint8_t *__restrict plane, size_t count,
+                                     const uint8_t *table) {
+    const ByteTable t = loadTable(table);
     for (size_t i = 0; i < count; i += 64) {
-        const __mmask64 part = count - i >= 64 ? ~__mmask64(0) : (__mmask64(1) << (count - i)) - 1;
+        const __mmask64 part = firstBytes(count - i);
         const __m512i b = _mm512_maskz_loadu_epi8(part, plane + i);
-        const __m512i low = _mm512_permutex2var_epi8(t0, b, t1);
-        const __m512i high = _mm512_permutex2var_epi8(t2, b, t3);
-        _mm512_mask_storeu_epi8(plane + i, part,
-                                _mm512_mask_blend_epi8(_mm512_movepi8_mask(b), low, high));
+        _mm512_mask_storeu_epi8(plane + i, part, lookUp(t, b));
     }
 }
+
+// (depth x g) >> 8 for every gradient byte g, as the unit texels take it,
+// cast to a byte.
+void unitGradientTable(int32_t depth, int8_t *table) {
+    for (int32_t b = 0; b < 256; ++b)
+        table[b] = static_cast<int8_t>(unitGradient(0, int8_t(uint8_t(b)), 0, 0, depth));
+}
+
+// The texels of 64 pixels inside the height window lo..hi (0 <= lo <= hi
+// <= 255).
+LUSTRA_AVX512_BYTES inline __mmask64 insideWindow(__m512i h, __m512i lo, __m512i hi) {
+    return _mm512_cmpge_epu8_mask(h, lo) & _mm512_cmple_epu8_mask(h, hi);
+}
+
+// 64 pixels at a time: the gradients looked up in the table of
+// unitGradientTable (depth 0..256, whose products fit a byte), zero outside
+// the height window, added to the relief slopes with signed saturation
+// (the clamp to -128..127) and stored under the coverage.
+LUSTRA_AVX512_BYTES void
+addUnitTexelsToReliefAvx512(const uint8_t *__restrict coverage, const int8_t *__restrict slopeX,
+                            const int8_t *__restrict slopeY, const uint8_t *__restrict heights,
+                            const int8_t *__restrict gradientX, const int8_t *__restrict gradientY,
+                            int32_t lo, int32_t hi, int32_t depth, int32_t n,
+                            int8_t *__restrict outX, int8_t *__restrict outY) {
+    if (depth < 0 || depth > 256 || lo < 0 || hi > 255 || lo > hi)
+        return addUnitTexelsToReliefPortable(coverage, slopeX, slopeY, heights, gradientX,
+                                             gradientY, lo, hi, depth, n, outX, outY);
+    int8_t products[256];
+    unitGradientTable(depth, products);
+    const ByteTable table = loadTable(products);
+    const __m512i low = _mm512_set1_epi8(char(lo)), high = _mm512_set1_epi8(char(hi));
+    const __m512i zero = _mm512_setzero_si512();
+    for (int32_t i = 0; i < n; i += 64) {
+        const __mmask64 part = firstBytes(size_t(n - i));
+        const __mmask64 visit =
+            _mm512_mask_cmpneq_epu8_mask(part, _mm512_maskz_loadu_epi8(part, coverage + i), zero);
+        const __mmask64 inside =
+            insideWindow(_mm512_maskz_loadu_epi8(part, heights + i), low, high);
+        const __m512i gx = _mm512_maskz_mov_epi8(
+            inside, lookUp(table, _mm512_maskz_loadu_epi8(part, gradientX + i)));
+        const __m512i gy = _mm512_maskz_mov_epi8(
+            inside, lookUp(table, _mm512_maskz_loadu_epi8(part, gradientY + i)));
+        _mm512_mask_storeu_epi8(outX + i, visit,
+                                _mm512_adds_epi8(_mm512_maskz_loadu_epi8(part, slopeX + i), gx));
+        _mm512_mask_storeu_epi8(outY + i, visit,
+                                _mm512_adds_epi8(_mm512_maskz_loadu_epi8(part, slopeY + i), gy));
+    }
+}
+
+// The same for texture 2, which sets the pixels not fully covered to the
+// looked-up gradients (any depth: the table holds the products' low bytes,
+// as the portable form's cast).
+LUSTRA_AVX512_BYTES void setUnitTexelsAvx512(const uint8_t *__restrict coverage,
+                                             const uint8_t *__restrict heights,
+                                             const int8_t *__restrict gradientX,
+                                             const int8_t *__restrict gradientY, int32_t lo,
+                                             int32_t hi, int32_t depth, int32_t n,
+                                             int8_t *__restrict outX, int8_t *__restrict outY) {
+    if (lo < 0 || hi > 255 || lo > hi)
+        return setUnitTexelsPortable(coverage, heights, gradientX, gradientY, lo, hi, depth, n,
+                                     outX, outY);
+    int8_t products[256];
+    unitGradientTable(depth, products);
+    const ByteTable table = loadTable(products);
+    const __m512i low = _mm512_set1_epi8(char(lo)), high = _mm512_set1_epi8(char(hi));
+    const __m512i full = _mm512_set1_epi8(char(255));
+    for (int32_t i = 0; i < n; i += 64) {
+        const __mmask64 part = firstBytes(size_t(n - i));
+        const __mmask64 visit =
+            _mm512_mask_cmpneq_epu8_mask(part, _mm512_maskz_loadu_epi8(part, coverage + i), full);
+        const __mmask64 inside =
+            insideWindow(_mm512_maskz_loadu_epi8(part, heights + i), low, high);
+        _mm512_mask_storeu_epi8(
+            outX + i, visit,
+            _mm512_maskz_mov_epi8(inside,
+                                  lookUp(table, _mm512_maskz_loadu_epi8(part, gradientX + i))));
+        _mm512_mask_storeu_epi8(
+            outY + i, visit,
+            _mm512_maskz_mov_epi8(inside,
+                                  lookUp(table, _mm512_maskz_loadu_epi8(part, gradientY + i))));
+    }
+}
+
+#undef LUSTRA_AVX512_BYTES
 
 // The stretches as tables of every byte value, worked out by the portable
 // forms themselves, then looked up.
@@ -388,6 +494,11 @@ struct Kernels {
                     int32_t *);
     void (*stretchHeights)(uint8_t *, size_t, int32_t, int32_t);
     void (*stretchGradientPlane)(int8_t *, size_t, int32_t, int32_t);
+    void (*addUnitTexelsToRelief)(const uint8_t *, const int8_t *, const int8_t *, const uint8_t *,
+                                  const int8_t *, const int8_t *, int32_t, int32_t, int32_t,
+                                  int32_t, int8_t *, int8_t *);
+    void (*setUnitTexels)(const uint8_t *, const uint8_t *, const int8_t *, const int8_t *, int32_t,
+                          int32_t, int32_t, int32_t, int8_t *, int8_t *);
 };
 
 // The AVX-512 forms also take its byte permutes.
@@ -403,13 +514,15 @@ bool hasAvx512Forms() {
 Kernels kernelsFor(CpuVariant wanted) {
 #ifdef LUSTRA_TEXTURE_AVX512
     if (wanted >= CpuVariant::kAvx512 && hasAvx512Forms())
-        return {CpuVariant::kAvx512, runningTexelSumsAvx512, areaRowAvx512, stretchHeightsAvx512,
-                stretchGradientPlaneAvx512};
+        return {CpuVariant::kAvx512,  runningTexelSumsAvx512,     areaRowAvx512,
+                stretchHeightsAvx512, stretchGradientPlaneAvx512, addUnitTexelsToReliefAvx512,
+                setUnitTexelsAvx512};
 #else
     (void)wanted;
 #endif
-    return {CpuVariant::kBaseline, runningTexelSumsPortable, areaRowPortable,
-            stretchHeightsPortable, stretchGradientPlanePortable};
+    return {CpuVariant::kBaseline,  runningTexelSumsPortable,     areaRowPortable,
+            stretchHeightsPortable, stretchGradientPlanePortable, addUnitTexelsToReliefPortable,
+            setUnitTexelsPortable};
 }
 
 Kernels kernels = kernelsFor(CpuVariant::kAvx512);
@@ -455,6 +568,22 @@ void stretchHeights(uint8_t *__restrict plane, size_t count, int32_t minimum, in
 void stretchGradientPlane(int8_t *__restrict plane, size_t count, int32_t minimum,
                           int32_t maximum) {
     kernels.stretchGradientPlane(plane, count, minimum, maximum);
+}
+
+void addUnitTexelsToRelief(const uint8_t *__restrict coverage, const int8_t *__restrict slopeX,
+                           const int8_t *__restrict slopeY, const uint8_t *__restrict heights,
+                           const int8_t *__restrict gradientX, const int8_t *__restrict gradientY,
+                           int32_t lo, int32_t hi, int32_t depth, int32_t n,
+                           int8_t *__restrict outX, int8_t *__restrict outY) {
+    kernels.addUnitTexelsToRelief(coverage, slopeX, slopeY, heights, gradientX, gradientY, lo, hi,
+                                  depth, n, outX, outY);
+}
+
+void setUnitTexels(const uint8_t *__restrict coverage, const uint8_t *__restrict heights,
+                   const int8_t *__restrict gradientX, const int8_t *__restrict gradientY,
+                   int32_t lo, int32_t hi, int32_t depth, int32_t n, int8_t *__restrict outX,
+                   int8_t *__restrict outY) {
+    kernels.setUnitTexels(coverage, heights, gradientX, gradientY, lo, hi, depth, n, outX, outY);
 }
 
 } // namespace lustra::textureKernels

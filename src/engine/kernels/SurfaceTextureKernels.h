@@ -1,8 +1,8 @@
 // Row kernels of the surface texture stages: the vectorised loops the stage
 // calls. Their definitions are compiled for each instruction set, and the
 // loader picks one variant per kernel once, when the module loads (see
-// LUSTRA_VECTOR_CLONES); the running texel sums, the area rows and the
-// stretches also have AVX-512 forms (with its byte permutes) written with
+// LUSTRA_VECTOR_CLONES); the running texel sums, the area rows, the
+// stretches and the unit texels also have AVX-512 forms (with its byte permutes) written with
 // its instructions, beside the portable ones, picked once the same way
 // (variant, selectVariant in CpuVariant.h).
 // Every kernel states its exact arithmetic.
