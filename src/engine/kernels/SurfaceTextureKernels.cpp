@@ -402,46 +402,92 @@ LUSTRA_AVX512 inline __mmask16 firstLanes(int32_t left) {
     return left >= 16 ? __mmask16(0xFFFF) : __mmask16((1u << left) - 1);
 }
 
-// Sixteen columns at a time: the texel words summed down the rows, then
-// along the vector in four shifted adds, plus the running sum before them
-// (lane 15 of the previous vector, broadcast). Lanes past the run's end
-// take no texel, so lane 15 always holds the running sum at the vector's
-// last column.
+// Inclusive running sums along the 16 lanes, in four shifted adds, plus the
+// running sum before them (`carry`, broadcast), which becomes lane 15.
+LUSTRA_AVX512 inline __m512i runOn(__m512i v, __m512i &carry) {
+    const __m512i zero = _mm512_setzero_si512();
+    v = _mm512_add_epi32(v, _mm512_alignr_epi32(v, zero, 15));
+    v = _mm512_add_epi32(v, _mm512_alignr_epi32(v, zero, 14));
+    v = _mm512_add_epi32(v, _mm512_alignr_epi32(v, zero, 12));
+    v = _mm512_add_epi32(v, _mm512_alignr_epi32(v, zero, 8));
+    v = _mm512_add_epi32(v, carry);
+    carry = _mm512_permutexvar_epi32(_mm512_set1_epi32(15), v);
+    return v;
+}
+
+// Sixteen texel words from 16-bit sums of their fields.
+LUSTRA_AVX512 inline __m512i packWords(__m256i x, __m256i y, __m256i n) {
+    return _mm512_or_si512(
+        _mm512_or_si512(_mm512_cvtepu16_epi32(x), _mm512_slli_epi32(_mm512_cvtepu16_epi32(y), 12)),
+        _mm512_slli_epi32(_mm512_cvtepu16_epi32(n), 24));
+}
+
+// The texel words of 32 columns from `at` summed down the rows, as two
+// vectors of 16 words: the windowed gradients and the texel count are
+// summed in 16-bit lanes (at most 4 x 255), the gradients as signed bytes
+// with 128 per texel added at the end, and packed into words (no field
+// carries into the next). `part` picks the columns that exist (Whole: all
+// 32); low..high is the height window, limited to -1..256.
+template <bool Whole>
+LUSTRA_AVX512 inline void sumTexelWords(const TexelRows &rows, int32_t count, int32_t at,
+                                        __mmask32 part, __m512i low, __m512i high, __m512i &first,
+                                        __m512i &second) {
+    const __m512i one = _mm512_set1_epi16(1);
+    __m512i x = _mm512_setzero_si512(), y = x, n = x;
+    for (int32_t m = 0; m < count; ++m) {
+        __m256i h8, x8, y8;
+        if (Whole) {
+            h8 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(rows.heights[m] + at));
+            x8 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(rows.gradientX[m] + at));
+            y8 = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(rows.gradientY[m] + at));
+        } else {
+            h8 = _mm256_maskz_loadu_epi8(part, rows.heights[m] + at);
+            x8 = _mm256_maskz_loadu_epi8(part, rows.gradientX[m] + at);
+            y8 = _mm256_maskz_loadu_epi8(part, rows.gradientY[m] + at);
+        }
+        const __m512i h = _mm512_cvtepu8_epi16(h8);
+        const __mmask32 inside =
+            _mm512_mask_cmpge_epi16_mask(part, h, low) & _mm512_cmple_epi16_mask(h, high);
+        x = _mm512_mask_add_epi16(x, inside, x, _mm512_cvtepi8_epi16(x8));
+        y = _mm512_mask_add_epi16(y, inside, y, _mm512_cvtepi8_epi16(y8));
+        n = _mm512_mask_add_epi16(n, inside, n, one);
+    }
+    const __m512i bias = _mm512_slli_epi16(n, 7);
+    x = _mm512_add_epi16(x, bias), y = _mm512_add_epi16(y, bias);
+    first =
+        packWords(_mm512_castsi512_si256(x), _mm512_castsi512_si256(y), _mm512_castsi512_si256(n));
+    second = packWords(_mm512_extracti64x4_epi64(x, 1), _mm512_extracti64x4_epi64(y, 1),
+                       _mm512_extracti64x4_epi64(n, 1));
+}
+
+// Thirty-two columns at a time (sumTexelWords), each half run along
+// (runOn) and stored.
 LUSTRA_AVX512 void runningTexelSumsAvx512(const TexelRows &rows, int32_t count, int32_t width,
                                           int32_t first, int32_t total, int32_t lo, int32_t hi,
                                           uint32_t *__restrict sums) {
-    const __m512i zero = _mm512_setzero_si512(), last = _mm512_set1_epi32(15);
-    const __m512i low = _mm512_set1_epi32(lo), high = _mm512_set1_epi32(hi);
-    const __m512i bias = _mm512_set1_epi32(128), one = _mm512_set1_epi32(1 << 24);
-    __m512i carry = zero;
+    const __m512i low = _mm512_set1_epi16(short(lo < -1 ? -1 : lo > 256 ? 256 : lo));
+    const __m512i high = _mm512_set1_epi16(short(hi < -1 ? -1 : hi > 256 ? 256 : hi));
+    __m512i carry = _mm512_setzero_si512();
     sums[0] = 0;
     for (int32_t j = 0, c = first; j < total; c = 0) {
         // Columns c .. c + run - 1 lie side by side in each row.
         const int32_t run = total - j < width - c ? total - j : width - c;
-        for (int32_t k = 0; k < run; k += 16) {
-            const __mmask16 part = firstLanes(run - k);
-            const int32_t at = c + k;
-            __m512i v = zero;
-            for (int32_t m = 0; m < count; ++m) {
-                const __m512i h =
-                    _mm512_cvtepu8_epi32(_mm_maskz_loadu_epi8(part, rows.heights[m] + at));
-                const __m512i x = _mm512_add_epi32(
-                    _mm512_cvtepi8_epi32(_mm_maskz_loadu_epi8(part, rows.gradientX[m] + at)), bias);
-                const __m512i y = _mm512_add_epi32(
-                    _mm512_cvtepi8_epi32(_mm_maskz_loadu_epi8(part, rows.gradientY[m] + at)), bias);
-                const __mmask16 inside =
-                    _mm512_mask_cmpge_epi32_mask(part, h, low) & _mm512_cmple_epi32_mask(h, high);
-                const __m512i word =
-                    _mm512_or_si512(_mm512_or_si512(x, _mm512_slli_epi32(y, 12)), one);
-                v = _mm512_mask_add_epi32(v, inside, v, word);
-            }
-            v = _mm512_add_epi32(v, _mm512_alignr_epi32(v, zero, 15));
-            v = _mm512_add_epi32(v, _mm512_alignr_epi32(v, zero, 14));
-            v = _mm512_add_epi32(v, _mm512_alignr_epi32(v, zero, 12));
-            v = _mm512_add_epi32(v, _mm512_alignr_epi32(v, zero, 8));
-            v = _mm512_add_epi32(v, carry);
-            _mm512_mask_storeu_epi32(sums + j + k + 1, part, v);
-            carry = _mm512_permutexvar_epi32(last, v);
+        uint32_t *out = sums + j + 1;
+        int32_t k = 0;
+        for (; k + 32 <= run; k += 32) {
+            __m512i a, b;
+            sumTexelWords<true>(rows, count, c + k, ~__mmask32(0), low, high, a, b);
+            _mm512_storeu_si512(out + k, runOn(a, carry));
+            _mm512_storeu_si512(out + k + 16, runOn(b, carry));
+        }
+        if (k < run) {
+            const int32_t left = run - k;
+            __m512i a, b;
+            sumTexelWords<false>(rows, count, c + k, __mmask32((uint64_t(1) << left) - 1), low,
+                                 high, a, b);
+            _mm512_mask_storeu_epi32(out + k, firstLanes(left), runOn(a, carry));
+            if (left > 16)
+                _mm512_mask_storeu_epi32(out + k + 16, firstLanes(left - 16), runOn(b, carry));
         }
         j += run;
     }
