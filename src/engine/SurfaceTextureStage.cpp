@@ -397,7 +397,7 @@ void applyFiltered(int32_t index, Filter filter, const Texture &t, const CoordTa
             break;
         case Filter::Box:
             runningWordSums(scratch.words, t, v, rowSpan, spans, first, sums);
-            areaRow(sums, spans.start + b.x0, spans.end + b.x0, depth, n, gx, gy);
+            areaRow(sums, spans.total + 1, spans.start + b.x0, spans.end + b.x0, depth, n, gx, gy);
             break;
         case Filter::RowSpans:
             columnWordSums(scratch.words, t, v, rowSpan, cols, b.x0, n, scratch.columns);

@@ -91,42 +91,50 @@ TEST_F(TextureKernels, AreaRowsEqualTheTruncatedAverageInEveryVariant) {
     for (CpuVariant v : variants()) {
         textureKernels::selectVariant(v);
         for (int n : kLengths)
-            for (int depth : {0, 1, 97, 255}) {
-                // Running sums of up to four words a column, offset so that
-                // they wrap past 2^32, and footprints of 0..4 columns.
-                const int columns = n + 8;
-                std::vector<uint32_t> sums(size_t(columns) + 1);
-                sums[0] = 0xFFFFF000u - uint32_t(rng() % 4096);
-                for (int j = 0; j < columns; ++j) {
-                    uint32_t down = 0;
-                    for (int m = int(rng() % 5); m > 0; --m) down += randomWord();
-                    sums[size_t(j) + 1] = sums[size_t(j)] + down;
+            for (int depth : {0, 1, 97, 255})
+                for (int layout = 0; layout < 3; ++layout) {
+                    // Running sums of up to four words a column, offset so that
+                    // they wrap past 2^32, and footprints of 0..4 columns: at
+                    // random, laid end to end (up to the last entry), or
+                    // starting back at 0 now and then as on a narrow texture.
+                    const int columns = layout == 1 ? 4 * n : n + 8;
+                    std::vector<uint32_t> sums(size_t(columns) + 1);
+                    sums[0] = 0xFFFFF000u - uint32_t(rng() % 4096);
+                    for (int j = 0; j < columns; ++j) {
+                        uint32_t down = 0;
+                        for (int m = int(rng() % 5); m > 0; --m) down += randomWord();
+                        sums[size_t(j) + 1] = sums[size_t(j)] + down;
+                    }
+                    std::vector<int32_t> start(static_cast<size_t>(n)), end(static_cast<size_t>(n));
+                    for (int i = 0, next = 0; i < n; ++i) {
+                        const int32_t span = int32_t(rng() % 5);
+                        if (layout == 0) start[size_t(i)] = int32_t(rng() % uint32_t(columns - 3));
+                        if (layout == 1) start[size_t(i)] = std::min(next, columns - span);
+                        if (layout == 2) start[size_t(i)] = (i * 3) % (columns - 4);
+                        end[size_t(i)] = start[size_t(i)] + span;
+                        next = end[size_t(i)];
+                    }
+                    std::vector<int32_t> gotX(size_t(n) + 1, 12345), gotY(size_t(n) + 1, 12345);
+                    textureKernels::areaRow(sums.data(), int32_t(sums.size()), start.data(),
+                                            end.data(), depth, n, gotX.data(), gotY.data());
+                    for (int i = 0; i < n; ++i) {
+                        const uint32_t sum =
+                            sums[size_t(end[size_t(i)])] - sums[size_t(start[size_t(i)])];
+                        const int32_t texels = int32_t(sum >> 24);
+                        const int32_t x = int32_t(sum & 0xFFFu) - 128 * texels;
+                        const int32_t y = int32_t((sum >> 12) & 0xFFFu) - 128 * texels;
+                        const int32_t wantX = texels == 0 ? 0 : (depth * (x / texels)) >> 8;
+                        const int32_t wantY = texels == 0 ? 0 : (depth * (y / texels)) >> 8;
+                        const std::string what =
+                            std::string(cpuVariantName(v)) + " n " + std::to_string(n) + " depth " +
+                            std::to_string(depth) + " layout " + std::to_string(layout) +
+                            " pixel " + std::to_string(i);
+                        ASSERT_EQ(gotX[size_t(i)], wantX) << what;
+                        ASSERT_EQ(gotY[size_t(i)], wantY) << what;
+                    }
+                    ASSERT_EQ(gotX[size_t(n)], 12345) << "wrote past the row";
+                    ASSERT_EQ(gotY[size_t(n)], 12345) << "wrote past the row";
                 }
-                std::vector<int32_t> start(static_cast<size_t>(n)), end(static_cast<size_t>(n));
-                for (int i = 0; i < n; ++i) {
-                    start[size_t(i)] = int32_t(rng() % uint32_t(columns - 3));
-                    end[size_t(i)] = start[size_t(i)] + int32_t(rng() % 5);
-                }
-                std::vector<int32_t> gotX(size_t(n) + 1, 12345), gotY(size_t(n) + 1, 12345);
-                textureKernels::areaRow(sums.data(), start.data(), end.data(), depth, n,
-                                        gotX.data(), gotY.data());
-                for (int i = 0; i < n; ++i) {
-                    const uint32_t sum =
-                        sums[size_t(end[size_t(i)])] - sums[size_t(start[size_t(i)])];
-                    const int32_t texels = int32_t(sum >> 24);
-                    const int32_t x = int32_t(sum & 0xFFFu) - 128 * texels;
-                    const int32_t y = int32_t((sum >> 12) & 0xFFFu) - 128 * texels;
-                    const int32_t wantX = texels == 0 ? 0 : (depth * (x / texels)) >> 8;
-                    const int32_t wantY = texels == 0 ? 0 : (depth * (y / texels)) >> 8;
-                    const std::string what = std::string(cpuVariantName(v)) + " n " +
-                                             std::to_string(n) + " depth " + std::to_string(depth) +
-                                             " pixel " + std::to_string(i);
-                    ASSERT_EQ(gotX[size_t(i)], wantX) << what;
-                    ASSERT_EQ(gotY[size_t(i)], wantY) << what;
-                }
-                ASSERT_EQ(gotX[size_t(n)], 12345) << "wrote past the row";
-                ASSERT_EQ(gotY[size_t(n)], 12345) << "wrote past the row";
-            }
     }
 }
 

@@ -223,7 +223,7 @@ void runningTexelSumsPortable(const TexelRows &rows, int32_t count, int32_t widt
     }
 }
 
-LUSTRA_VECTOR_CLONES void areaRowPortable(const uint32_t *__restrict sums,
+LUSTRA_VECTOR_CLONES void areaRowPortable(const uint32_t *__restrict sums, int32_t,
                                           const int32_t *__restrict start,
                                           const int32_t *__restrict end, int32_t depth,
                                           int32_t count, int32_t *__restrict outX,
@@ -503,21 +503,49 @@ LUSTRA_AVX512 inline __m512i scaledAverage(__m512i s, __m512i r, __m512i depth) 
     return _mm512_srai_epi32(_mm512_mullo_epi32(depth, q), 8);
 }
 
-// Sixteen pixels at a time: the two running sums gathered, the reciprocal
+// The entries of a window of 64 at each lane's index (0..63): two
+// two-register permutes take entries 0..31 and 32..63, and bit 5 of the
+// index picks between them.
+LUSTRA_AVX512 inline __m512i fromWindow(const __m512i *window, __m512i index) {
+    const __m512i low = _mm512_permutex2var_epi32(window[0], index, window[1]);
+    const __m512i high = _mm512_permutex2var_epi32(window[2], index, window[3]);
+    return _mm512_mask_blend_epi32(_mm512_test_epi32_mask(index, _mm512_set1_epi32(32)), low, high);
+}
+
+// Sixteen pixels at a time: the two running sums taken from the 64 entries
+// from the first pixel's start on when every footprint lies among them
+// (spans of up to 4 columns mostly do), else gathered; then the reciprocal
 // of the texel count from a two-register table (counts 0..16), and the
 // signed divisions as scaledAverage.
-LUSTRA_AVX512 void areaRowAvx512(const uint32_t *__restrict sums, const int32_t *__restrict start,
-                                 const int32_t *__restrict end, int32_t depth, int32_t count,
-                                 int32_t *__restrict outX, int32_t *__restrict outY) {
-    const __m512i zero = _mm512_setzero_si512();
+LUSTRA_AVX512 void areaRowAvx512(const uint32_t *__restrict sums, int32_t entries,
+                                 const int32_t *__restrict start, const int32_t *__restrict end,
+                                 int32_t depth, int32_t count, int32_t *__restrict outX,
+                                 int32_t *__restrict outY) {
+    const __m512i zero = _mm512_setzero_si512(), reach = _mm512_set1_epi32(64);
     const __m512i low = _mm512_loadu_si512(kReciprocal), high = _mm512_set1_epi32(kReciprocal[16]);
     const __m512i field = _mm512_set1_epi32(0xFFF), scale = _mm512_set1_epi32(depth);
     for (int32_t i = 0; i < count; i += 16) {
         const __mmask16 part = firstLanes(count - i);
         const __m512i a = _mm512_maskz_loadu_epi32(part, start + i);
         const __m512i b = _mm512_maskz_loadu_epi32(part, end + i);
-        const __m512i sum = _mm512_sub_epi32(_mm512_mask_i32gather_epi32(zero, part, b, sums, 4),
-                                             _mm512_mask_i32gather_epi32(zero, part, a, sums, 4));
+        const int32_t base = start[i];
+        const __m512i from = _mm512_set1_epi32(base);
+        const __m512i ra = _mm512_sub_epi32(a, from), rb = _mm512_sub_epi32(b, from);
+        __m512i sum;
+        if ((_mm512_mask_cmplt_epu32_mask(part, ra, reach) &
+             _mm512_mask_cmplt_epu32_mask(part, rb, reach)) == part) {
+            __m512i window[4];
+            for (int32_t k = 0; k < 4; ++k) {
+                const int32_t left = entries - base - 16 * k;
+                window[k] = left > 0
+                                ? _mm512_maskz_loadu_epi32(firstLanes(left), sums + base + 16 * k)
+                                : zero;
+            }
+            sum = _mm512_sub_epi32(fromWindow(window, rb), fromWindow(window, ra));
+        } else {
+            sum = _mm512_sub_epi32(_mm512_mask_i32gather_epi32(zero, part, b, sums, 4),
+                                   _mm512_mask_i32gather_epi32(zero, part, a, sums, 4));
+        }
         const __m512i n = _mm512_srli_epi32(sum, 24);
         const __m512i r = _mm512_permutex2var_epi32(low, n, high);
         const __m512i texels = _mm512_slli_epi32(n, 7);
@@ -536,8 +564,8 @@ struct Kernels {
     CpuVariant variant;
     void (*runningTexelSums)(const TexelRows &, int32_t, int32_t, int32_t, int32_t, int32_t,
                              int32_t, uint32_t *);
-    void (*areaRow)(const uint32_t *, const int32_t *, const int32_t *, int32_t, int32_t, int32_t *,
-                    int32_t *);
+    void (*areaRow)(const uint32_t *, int32_t, const int32_t *, const int32_t *, int32_t, int32_t,
+                    int32_t *, int32_t *);
     void (*stretchHeights)(uint8_t *, size_t, int32_t, int32_t);
     void (*stretchGradientPlane)(int8_t *, size_t, int32_t, int32_t);
     void (*addUnitTexelsToRelief)(const uint8_t *, const int8_t *, const int8_t *, const uint8_t *,
@@ -601,10 +629,10 @@ void runningColumnSums(const uint32_t *const *rows, int32_t count, const int32_t
     }
 }
 
-void areaRow(const uint32_t *__restrict sums, const int32_t *__restrict start,
+void areaRow(const uint32_t *__restrict sums, int32_t entries, const int32_t *__restrict start,
              const int32_t *__restrict end, int32_t depth, int32_t count, int32_t *__restrict outX,
              int32_t *__restrict outY) {
-    kernels.areaRow(sums, start, end, depth, count, outX, outY);
+    kernels.areaRow(sums, entries, start, end, depth, count, outX, outY);
 }
 
 void stretchHeights(uint8_t *__restrict plane, size_t count, int32_t minimum, int32_t maximum) {

@@ -107,8 +107,9 @@ void runningColumnSums(const uint32_t *const *rows, int32_t count, const int32_t
 
 // Area averages, times depth, of `count` pixels from running word sums over
 // the span columns of the row span: (depth x (sum / accepted)) >> 8, 0 when
-// no texel of the footprint is accepted; sum is sums[end] - sums[start].
-void areaRow(const uint32_t *__restrict sums, const int32_t *__restrict start,
+// no texel of the footprint is accepted; sum is sums[end] - sums[start]
+// (sums has `entries` entries).
+void areaRow(const uint32_t *__restrict sums, int32_t entries, const int32_t *__restrict start,
              const int32_t *__restrict end, int32_t depth, int32_t count, int32_t *__restrict outX,
              int32_t *__restrict outY);
 
