@@ -234,4 +234,65 @@ TEST_F(TextureKernels, UnitTexelsMatchTheirFormulaInEveryVariant) {
     }
 }
 
+// The row writes clamp the gradients (plus the relief slopes for texture
+// 1) to -128..127 on the visited pixels only; anyVisited finds a single
+// visited pixel wherever it lies.
+TEST_F(TextureKernels, RowWritesClampAndKeepTheUnvisitedPixelsInEveryVariant) {
+    for (CpuVariant v : variants()) {
+        textureKernels::selectVariant(v);
+        for (int n : kLengths) {
+            const size_t count = static_cast<size_t>(n);
+            std::vector<uint8_t> coverage(count);
+            std::vector<int8_t> slopeX(count), slopeY(count);
+            std::vector<int32_t> gx(count), gy(count);
+            for (size_t i = 0; i < count; ++i) {
+                const int kind = int(rng() % 3);
+                coverage[i] = kind == 0 ? 0 : kind == 1 ? 255 : uint8_t(rng());
+                slopeX[i] = int8_t(rng()), slopeY[i] = int8_t(rng());
+                gx[i] = int32_t(rng() % 701) - 350, gy[i] = int32_t(rng() % 701) - 350;
+            }
+            for (bool object : {true, false}) {
+                std::vector<int8_t> outX(count + 1), outY(count + 1);
+                for (size_t i = 0; i <= count; ++i)
+                    outX[i] = int8_t(rng()), outY[i] = int8_t(rng());
+                const std::vector<int8_t> oldX(outX), oldY(outY);
+                if (object)
+                    textureKernels::writeObjectRow(coverage.data(), slopeX.data(), slopeY.data(),
+                                                   gx.data(), gy.data(), n, outX.data(),
+                                                   outY.data());
+                else
+                    textureKernels::writeBackgroundRow(coverage.data(), gx.data(), gy.data(), n,
+                                                       outX.data(), outY.data());
+                for (size_t i = 0; i < count; ++i) {
+                    const bool visit = object ? coverage[i] != 0 : coverage[i] != 255;
+                    const int x = (object ? slopeX[i] : 0) + gx[i];
+                    const int y = (object ? slopeY[i] : 0) + gy[i];
+                    const int8_t wantX = visit ? int8_t(std::min(127, std::max(-128, x))) : oldX[i];
+                    const int8_t wantY = visit ? int8_t(std::min(127, std::max(-128, y))) : oldY[i];
+                    const std::string what = std::string(cpuVariantName(v)) +
+                                             (object ? " texture 1" : " texture 2") + " n " +
+                                             std::to_string(n) + " pixel " + std::to_string(i);
+                    ASSERT_EQ(outX[i], wantX) << what;
+                    ASSERT_EQ(outY[i], wantY) << what;
+                }
+                ASSERT_EQ(outX[count], oldX[count]) << "wrote past the row";
+                ASSERT_EQ(outY[count], oldY[count]) << "wrote past the row";
+
+                // One visited pixel anywhere, or none (the byte after the
+                // row would be visited, and must not be read as one).
+                std::vector<uint8_t> row(count + 1, object ? 0 : 255);
+                row[count] = object ? 1 : 0;
+                ASSERT_FALSE(textureKernels::anyVisited(object, row.data(), n))
+                    << cpuVariantName(v) << " n " << n;
+                for (size_t i = 0; i < count; ++i) {
+                    row[i] = object ? uint8_t(1 + rng() % 255) : uint8_t(rng() % 255);
+                    ASSERT_TRUE(textureKernels::anyVisited(object, row.data(), n))
+                        << cpuVariantName(v) << " n " << n << " pixel " << i;
+                    row[i] = object ? 0 : 255;
+                }
+            }
+        }
+    }
+}
+
 } // namespace

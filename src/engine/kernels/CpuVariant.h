@@ -51,9 +51,10 @@ CpuVariant selectVariant(CpuVariant wanted);
 
 namespace textureKernels {
 // The variant of the surface textures' running texel sums, area rows,
-// stretches and unit texels (the other row kernels are auto-vectorised clones): AVX-512
-// with its byte permutes, or the portable one; selectVariant as for the bevel (AVX2 is lowered to
-// the portable variant).
+// stretches, unit texels and row writes (the other row kernels are
+// auto-vectorised clones): AVX-512 with its byte permutes, or the portable
+// one; selectVariant as for the bevel (AVX2 is lowered to the portable
+// variant).
 CpuVariant variant();
 CpuVariant selectVariant(CpuVariant wanted);
 } // namespace textureKernels

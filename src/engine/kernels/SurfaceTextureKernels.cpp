@@ -1,10 +1,9 @@
 // Row kernels of the surface texture stages; see SurfaceTextureKernels.h.
 #include "engine/kernels/SurfaceTextureKernels.h"
 
-// The running texel sums, the area rows, the stretches and the unit texels
-// have AVX-512
-// forms besides the portable ones; the file picks one when the module loads (see
-// CpuVariant.h).
+// The running texel sums, the area rows, the stretches, the unit texels
+// and the row writes have AVX-512 forms besides the portable ones; the file
+// picks one when the module loads (see CpuVariant.h).
 #if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
 #include <immintrin.h>
 #define LUSTRA_TEXTURE_AVX512 1
@@ -99,46 +98,6 @@ LUSTRA_VECTOR_CLONES void rowSpanRow(const uint32_t *__restrict sums, const int3
     }
 }
 
-// Writes the gradients of pixels x0..x1 of row y to the visited pixels:
-// texture 1 adds them to the relief slopes, clamped; texture 2 sets them.
-LUSTRA_VECTOR_CLONES void writeObjectRow(const uint8_t *__restrict coverage,
-                                         const int8_t *__restrict slopeX,
-                                         const int8_t *__restrict slopeY,
-                                         const int32_t *__restrict gx, const int32_t *__restrict gy,
-                                         int32_t count, int8_t *__restrict outX,
-                                         int8_t *__restrict outY) {
-    for (int32_t i = 0; i < count; ++i) {
-        const int8_t x = static_cast<int8_t>(clampRange(slopeX[i] + gx[i], -128, 127));
-        const int8_t y = static_cast<int8_t>(clampRange(slopeY[i] + gy[i], -128, 127));
-        const bool visit = coverage[i] != 0;
-        const int8_t oldX = outX[i], oldY = outY[i]; // both read first: the loop vectorises
-        outX[i] = visit ? x : oldX;
-        outY[i] = visit ? y : oldY;
-    }
-}
-
-LUSTRA_VECTOR_CLONES void writeBackgroundRow(const uint8_t *__restrict coverage,
-                                             const int32_t *__restrict gx,
-                                             const int32_t *__restrict gy, int32_t count,
-                                             int8_t *__restrict outX, int8_t *__restrict outY) {
-    for (int32_t i = 0; i < count; ++i) {
-        const int8_t x = static_cast<int8_t>(clampRange(gx[i], -128, 127));
-        const int8_t y = static_cast<int8_t>(clampRange(gy[i], -128, 127));
-        const bool visit = coverage[i] != 255;
-        const int8_t oldX = outX[i], oldY = outY[i]; // both read first: the loop vectorises
-        outX[i] = visit ? x : oldX;
-        outY[i] = visit ? y : oldY;
-    }
-}
-
-// Whether any of `count` pixels is visited (see visited).
-LUSTRA_VECTOR_CLONES bool anyVisited(bool object, const uint8_t *coverage, int32_t count) {
-    const uint8_t skipped = object ? 0 : 255;
-    uint8_t differs = 0;
-    for (int32_t i = 0; i < count; ++i) differs |= coverage[i] ^ skipped;
-    return differs != 0;
-}
-
 // Height of each pixel: the brightest of blue, green and red.
 LUSTRA_VECTOR_CLONES void brightestChannels(const uint32_t *__restrict picture, size_t count,
                                             uint8_t *__restrict heights) {
@@ -201,6 +160,47 @@ LUSTRA_VECTOR_CLONES void setUnitTexelsPortable(const uint8_t *__restrict covera
         outX[i] = visit ? x : oldX;
         outY[i] = visit ? y : oldY;
     }
+}
+
+// Writes the gradients of pixels x0..x1 of row y to the visited pixels:
+// texture 1 adds them to the relief slopes, clamped; texture 2 sets them.
+LUSTRA_VECTOR_CLONES void writeObjectRowPortable(const uint8_t *__restrict coverage,
+                                                 const int8_t *__restrict slopeX,
+                                                 const int8_t *__restrict slopeY,
+                                                 const int32_t *__restrict gx,
+                                                 const int32_t *__restrict gy, int32_t count,
+                                                 int8_t *__restrict outX, int8_t *__restrict outY) {
+    for (int32_t i = 0; i < count; ++i) {
+        const int8_t x = static_cast<int8_t>(clampRange(slopeX[i] + gx[i], -128, 127));
+        const int8_t y = static_cast<int8_t>(clampRange(slopeY[i] + gy[i], -128, 127));
+        const bool visit = coverage[i] != 0;
+        const int8_t oldX = outX[i], oldY = outY[i]; // both read first: the loop vectorises
+        outX[i] = visit ? x : oldX;
+        outY[i] = visit ? y : oldY;
+    }
+}
+
+LUSTRA_VECTOR_CLONES void writeBackgroundRowPortable(const uint8_t *__restrict coverage,
+                                                     const int32_t *__restrict gx,
+                                                     const int32_t *__restrict gy, int32_t count,
+                                                     int8_t *__restrict outX,
+                                                     int8_t *__restrict outY) {
+    for (int32_t i = 0; i < count; ++i) {
+        const int8_t x = static_cast<int8_t>(clampRange(gx[i], -128, 127));
+        const int8_t y = static_cast<int8_t>(clampRange(gy[i], -128, 127));
+        const bool visit = coverage[i] != 255;
+        const int8_t oldX = outX[i], oldY = outY[i]; // both read first: the loop vectorises
+        outX[i] = visit ? x : oldX;
+        outY[i] = visit ? y : oldY;
+    }
+}
+
+// Whether any of `count` pixels is visited (see visited).
+LUSTRA_VECTOR_CLONES bool anyVisitedPortable(bool object, const uint8_t *coverage, int32_t count) {
+    const uint8_t skipped = object ? 0 : 255;
+    uint8_t differs = 0;
+    for (int32_t i = 0; i < count; ++i) differs |= coverage[i] ^ skipped;
+    return differs != 0;
 }
 
 // A texel's word, as buildTexelWords.
@@ -402,6 +402,59 @@ LUSTRA_AVX512 inline __mmask16 firstLanes(int32_t left) {
     return left >= 16 ? __mmask16(0xFFFF) : __mmask16((1u << left) - 1);
 }
 
+// Sixteen pixels at a time: the gradients (plus the relief slopes for
+// texture 1) narrowed to bytes with signed saturation, which is the clamp
+// to -128..127, and stored under the visited pixels.
+LUSTRA_AVX512 void writeObjectRowAvx512(const uint8_t *__restrict coverage,
+                                        const int8_t *__restrict slopeX,
+                                        const int8_t *__restrict slopeY,
+                                        const int32_t *__restrict gx, const int32_t *__restrict gy,
+                                        int32_t count, int8_t *__restrict outX,
+                                        int8_t *__restrict outY) {
+    const __m128i zero = _mm_setzero_si128();
+    for (int32_t i = 0; i < count; i += 16) {
+        const __mmask16 part = firstLanes(count - i);
+        const __mmask16 visit =
+            _mm_mask_cmpneq_epu8_mask(part, _mm_maskz_loadu_epi8(part, coverage + i), zero);
+        const __m512i x =
+            _mm512_add_epi32(_mm512_cvtepi8_epi32(_mm_maskz_loadu_epi8(part, slopeX + i)),
+                             _mm512_maskz_loadu_epi32(part, gx + i));
+        const __m512i y =
+            _mm512_add_epi32(_mm512_cvtepi8_epi32(_mm_maskz_loadu_epi8(part, slopeY + i)),
+                             _mm512_maskz_loadu_epi32(part, gy + i));
+        _mm_mask_storeu_epi8(outX + i, visit, _mm512_cvtsepi32_epi8(x));
+        _mm_mask_storeu_epi8(outY + i, visit, _mm512_cvtsepi32_epi8(y));
+    }
+}
+
+LUSTRA_AVX512 void writeBackgroundRowAvx512(const uint8_t *__restrict coverage,
+                                            const int32_t *__restrict gx,
+                                            const int32_t *__restrict gy, int32_t count,
+                                            int8_t *__restrict outX, int8_t *__restrict outY) {
+    const __m128i full = _mm_set1_epi8(char(255));
+    for (int32_t i = 0; i < count; i += 16) {
+        const __mmask16 part = firstLanes(count - i);
+        const __mmask16 visit =
+            _mm_mask_cmpneq_epu8_mask(part, _mm_maskz_loadu_epi8(part, coverage + i), full);
+        _mm_mask_storeu_epi8(outX + i, visit,
+                             _mm512_cvtsepi32_epi8(_mm512_maskz_loadu_epi32(part, gx + i)));
+        _mm_mask_storeu_epi8(outY + i, visit,
+                             _mm512_cvtsepi32_epi8(_mm512_maskz_loadu_epi32(part, gy + i)));
+    }
+}
+
+// 64 pixels at a time, stopping at the first visited one.
+LUSTRA_AVX512 bool anyVisitedAvx512(bool object, const uint8_t *coverage, int32_t count) {
+    const __m512i skipped = _mm512_set1_epi8(char(object ? 0 : 255));
+    for (int32_t i = 0; i < count; i += 64) {
+        const __mmask64 part = count - i >= 64 ? ~__mmask64(0) : (__mmask64(1) << (count - i)) - 1;
+        if (_mm512_mask_cmpneq_epu8_mask(part, _mm512_maskz_loadu_epi8(part, coverage + i),
+                                         skipped))
+            return true;
+    }
+    return false;
+}
+
 // Inclusive running sums along the 16 lanes, in four shifted adds, plus the
 // running sum before them (`carry`, broadcast), which becomes lane 15.
 LUSTRA_AVX512 inline __m512i runOn(__m512i v, __m512i &carry) {
@@ -573,6 +626,11 @@ struct Kernels {
                                   int32_t, int8_t *, int8_t *);
     void (*setUnitTexels)(const uint8_t *, const uint8_t *, const int8_t *, const int8_t *, int32_t,
                           int32_t, int32_t, int32_t, int8_t *, int8_t *);
+    void (*writeObjectRow)(const uint8_t *, const int8_t *, const int8_t *, const int32_t *,
+                           const int32_t *, int32_t, int8_t *, int8_t *);
+    void (*writeBackgroundRow)(const uint8_t *, const int32_t *, const int32_t *, int32_t, int8_t *,
+                               int8_t *);
+    bool (*anyVisited)(bool, const uint8_t *, int32_t);
 };
 
 // The AVX-512 forms also take its byte permutes.
@@ -590,13 +648,15 @@ Kernels kernelsFor(CpuVariant wanted) {
     if (wanted >= CpuVariant::kAvx512 && hasAvx512Forms())
         return {CpuVariant::kAvx512,  runningTexelSumsAvx512,     areaRowAvx512,
                 stretchHeightsAvx512, stretchGradientPlaneAvx512, addUnitTexelsToReliefAvx512,
-                setUnitTexelsAvx512};
+                setUnitTexelsAvx512,  writeObjectRowAvx512,       writeBackgroundRowAvx512,
+                anyVisitedAvx512};
 #else
     (void)wanted;
 #endif
     return {CpuVariant::kBaseline,  runningTexelSumsPortable,     areaRowPortable,
             stretchHeightsPortable, stretchGradientPlanePortable, addUnitTexelsToReliefPortable,
-            setUnitTexelsPortable};
+            setUnitTexelsPortable,  writeObjectRowPortable,       writeBackgroundRowPortable,
+            anyVisitedPortable};
 }
 
 Kernels kernels = kernelsFor(CpuVariant::kAvx512);
@@ -658,6 +718,23 @@ void setUnitTexels(const uint8_t *__restrict coverage, const uint8_t *__restrict
                    int32_t lo, int32_t hi, int32_t depth, int32_t n, int8_t *__restrict outX,
                    int8_t *__restrict outY) {
     kernels.setUnitTexels(coverage, heights, gradientX, gradientY, lo, hi, depth, n, outX, outY);
+}
+
+void writeObjectRow(const uint8_t *__restrict coverage, const int8_t *__restrict slopeX,
+                    const int8_t *__restrict slopeY, const int32_t *__restrict gx,
+                    const int32_t *__restrict gy, int32_t count, int8_t *__restrict outX,
+                    int8_t *__restrict outY) {
+    kernels.writeObjectRow(coverage, slopeX, slopeY, gx, gy, count, outX, outY);
+}
+
+void writeBackgroundRow(const uint8_t *__restrict coverage, const int32_t *__restrict gx,
+                        const int32_t *__restrict gy, int32_t count, int8_t *__restrict outX,
+                        int8_t *__restrict outY) {
+    kernels.writeBackgroundRow(coverage, gx, gy, count, outX, outY);
+}
+
+bool anyVisited(bool object, const uint8_t *coverage, int32_t count) {
+    return kernels.anyVisited(object, coverage, count);
 }
 
 } // namespace lustra::textureKernels

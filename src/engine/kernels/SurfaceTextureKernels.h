@@ -2,10 +2,10 @@
 // calls. Their definitions are compiled for each instruction set, and the
 // loader picks one variant per kernel once, when the module loads (see
 // LUSTRA_VECTOR_CLONES); the running texel sums, the area rows, the
-// stretches and the unit texels also have AVX-512 forms (with its byte permutes) written with
-// its instructions, beside the portable ones, picked once the same way
-// (variant, selectVariant in CpuVariant.h).
-// Every kernel states its exact arithmetic.
+// stretches, the unit texels and the row writes also have AVX-512 forms
+// (with its byte permutes) beside the portable ones, picked once the same
+// way (variant, selectVariant in CpuVariant.h). Every kernel states its
+// exact arithmetic.
 #pragma once
 
 #include "engine/Blend.h"
