@@ -360,13 +360,13 @@ void applyFiltered(int32_t index, Filter filter, const Texture &t, const CoordTa
     auto across = [&](int32_t row, int32_t *acrossX, int32_t *acrossY) {
         const uint32_t *words = scratch.words + size_t(row) * t.width;
         if (filter == Filter::Bilinear) {
-            blendAcross(words, cols.u + b.x0, cols.uNext + b.x0, cols.fu + b.x0, n, acrossX,
-                        acrossY);
+            blendAcross(words, t.width, cols.u + b.x0, cols.uNext + b.x0, cols.fu + b.x0, n,
+                        acrossX, acrossY);
             return;
         }
         runningWordSums(scratch.words, t, row, 1, spans, first, sums);
-        spanAverages(sums, spans.start + b.x0, spans.end + b.x0, cols.span + b.x0, n, acrossX,
-                     acrossY);
+        spanAverages(sums, spans.total + 1, spans.start + b.x0, spans.end + b.x0, cols.span + b.x0,
+                     n, acrossX, acrossY);
     };
     int32_t *top = scratch.across, *bottom = scratch.across + 2 * size_t(n);
     int32_t topRow = -1, bottomRow = -1; // the texture rows top and bottom hold
@@ -401,7 +401,7 @@ void applyFiltered(int32_t index, Filter filter, const Texture &t, const CoordTa
             break;
         case Filter::RowSpans:
             columnWordSums(scratch.words, t, v, rowSpan, cols, b.x0, n, scratch.columns);
-            rowSpanRow(scratch.columns, cols.u + b.x0, cols.uNext + b.x0, cols.fu + b.x0,
+            rowSpanRow(scratch.columns, t.width, cols.u + b.x0, cols.uNext + b.x0, cols.fu + b.x0,
                        kReciprocal[rowSpan], depth, n, gx, gy);
             break;
         }

@@ -295,4 +295,76 @@ TEST_F(TextureKernels, RowWritesClampAndKeepTheUnvisitedPixelsInEveryVariant) {
     }
 }
 
+// The bilinear, column-span and row-span rows on columns that step through
+// a row of `width` words and wrap (as on a tiled texture), or at random.
+TEST_F(TextureKernels, FilteredRowsMatchTheirFormulasInEveryVariant) {
+    auto fieldX = [](uint32_t w) { return int32_t(w & 0xFFFu) - 128 * int32_t(w >> 24); };
+    auto fieldY = [](uint32_t w) { return int32_t((w >> 12) & 0xFFFu) - 128 * int32_t(w >> 24); };
+    for (CpuVariant v : variants()) {
+        textureKernels::selectVariant(v);
+        for (int n : kLengths)
+            for (int width : {1, 2, 17, 64, 300})
+                for (int layout = 0; layout < 2; ++layout) {
+                    const size_t count = static_cast<size_t>(n);
+                    // Single texel words, and column sums of up to 4 rows.
+                    std::vector<uint32_t> words(static_cast<size_t>(width)), columns(words.size());
+                    for (int c = 0; c < width; ++c) {
+                        words[size_t(c)] = randomWord();
+                        uint32_t sum = 0;
+                        for (int m = int(rng() % 5); m > 0; --m) sum += randomWord();
+                        columns[size_t(c)] = sum;
+                    }
+                    std::vector<int32_t> u(count), uNext(count), fu(count);
+                    for (size_t i = 0; i < count; ++i) {
+                        u[i] = int32_t(layout == 0 ? (i * 7 / 8) % size_t(width)
+                                                   : rng() % uint32_t(width));
+                        uNext[i] = u[i] + 1 == width ? 0 : u[i] + 1;
+                        fu[i] = int32_t(rng() % 256);
+                    }
+                    const int32_t rowSpan = 1 + int32_t(rng() % 4), depth = int32_t(rng() % 256);
+                    std::vector<int32_t> ax(count), ay(count), rx(count), ry(count);
+                    textureKernels::blendAcross(words.data(), width, u.data(), uNext.data(),
+                                                fu.data(), n, ax.data(), ay.data());
+                    textureKernels::rowSpanRow(columns.data(), width, u.data(), uNext.data(),
+                                               fu.data(), kReciprocal[rowSpan], depth, n, rx.data(),
+                                               ry.data());
+                    for (size_t i = 0; i < count; ++i) {
+                        const uint32_t a = words[size_t(u[i])], b = words[size_t(uNext[i])];
+                        const int32_t w = fu[i];
+                        const std::string what =
+                            std::string(cpuVariantName(v)) + " n " + std::to_string(n) + " width " +
+                            std::to_string(width) + " pixel " + std::to_string(i);
+                        ASSERT_EQ(ax[i], (fieldX(a) * (255 - w) + fieldX(b) * w) >> 8) << what;
+                        ASSERT_EQ(ay[i], (fieldY(a) * (255 - w) + fieldY(b) * w) >> 8) << what;
+                        const uint32_t s0 = columns[size_t(u[i])], s1 = columns[size_t(uNext[i])];
+                        const int32_t a0x = fieldX(s0) / rowSpan, a0y = fieldY(s0) / rowSpan;
+                        const int32_t a1x = fieldX(s1) / rowSpan, a1y = fieldY(s1) / rowSpan;
+                        ASSERT_EQ(rx[i], ((a1x * w + (255 - w) * a0x) * depth) >> 16) << what;
+                        ASSERT_EQ(ry[i], ((a1y * w + (255 - w) * a0y) * depth) >> 16) << what;
+                    }
+
+                    // Column spans of 0..4 words over running sums of a row.
+                    std::vector<uint32_t> sums(4 * count + 5);
+                    sums[0] = 0xFFFFFF00u;
+                    for (size_t j = 1; j < sums.size(); ++j) sums[j] = sums[j - 1] + randomWord();
+                    std::vector<int32_t> start(count), end(count), span(count);
+                    for (size_t i = 0, next = 0; i < count; ++i) {
+                        span[i] = int32_t(rng() % 5);
+                        start[i] = int32_t(layout == 0 ? next : rng() % (3 * count + 1));
+                        end[i] = start[i] + span[i];
+                        next = size_t(end[i]);
+                    }
+                    textureKernels::spanAverages(sums.data(), int32_t(sums.size()), start.data(),
+                                                 end.data(), span.data(), n, ax.data(), ay.data());
+                    for (size_t i = 0; i < count; ++i) {
+                        const uint32_t sum = sums[size_t(end[i])] - sums[size_t(start[i])];
+                        const int32_t wantX = span[i] == 0 ? 0 : fieldX(sum) / span[i];
+                        const int32_t wantY = span[i] == 0 ? 0 : fieldY(sum) / span[i];
+                        ASSERT_EQ(ax[i], wantX) << cpuVariantName(v) << " n " << n << " span " << i;
+                        ASSERT_EQ(ay[i], wantY) << cpuVariantName(v) << " n " << n << " span " << i;
+                    }
+                }
+    }
+}
+
 } // namespace

@@ -1,8 +1,8 @@
 // Row kernels of the surface texture stages; see SurfaceTextureKernels.h.
 #include "engine/kernels/SurfaceTextureKernels.h"
 
-// The running texel sums, the area rows, the stretches, the unit texels
-// and the row writes have AVX-512 forms besides the portable ones; the file
+// The running texel sums, the filtered rows, the stretches, the unit
+// texels and the row writes have AVX-512 forms besides the portable ones; the file
 // picks one when the module loads (see CpuVariant.h).
 #if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
 #include <immintrin.h>
@@ -31,20 +31,6 @@ LUSTRA_VECTOR_CLONES void buildTexelWords(const uint8_t *__restrict heights,
     }
 }
 
-// One texture row of words blended across by the column fractions: the
-// windowed gradients of columns u and uNext, (b x fu + (255 - fu) x a) >> 8.
-LUSTRA_VECTOR_CLONES void blendAcross(const uint32_t *__restrict words, const int32_t *__restrict u,
-                                      const int32_t *__restrict uNext, const int32_t *__restrict fu,
-                                      int32_t count, int32_t *__restrict outX,
-                                      int32_t *__restrict outY) {
-    for (int32_t i = 0; i < count; ++i) {
-        const uint32_t a = words[u[i]], b = words[uNext[i]];
-        const int32_t w = fu[i];
-        outX[i] = lerp8(wordX(a), wordX(b), w);
-        outY[i] = lerp8(wordY(a), wordY(b), w);
-    }
-}
-
 // Two rows taken across, blended down by the row fraction fv and scaled by
 // depth: ((bottom x fv + (255 - fv) x top) x depth) >> 16, as
 // sample<Bilinear> and sample<ColumnSpans>.
@@ -59,43 +45,10 @@ LUSTRA_VECTOR_CLONES void blendDown(const int32_t *__restrict topX, const int32_
     }
 }
 
-// Column-span averages of one texture row, from its running word sums: the
-// windowed gradient sums over each pixel's column span, divided by the span
-// (0 for an empty span).
-LUSTRA_VECTOR_CLONES void spanAverages(const uint32_t *__restrict sums,
-                                       const int32_t *__restrict start,
-                                       const int32_t *__restrict end,
-                                       const int32_t *__restrict span, int32_t count,
-                                       int32_t *__restrict outX, int32_t *__restrict outY) {
-    for (int32_t i = 0; i < count; ++i) {
-        const uint32_t sum = static_cast<uint32_t>(sums[end[i]] - sums[start[i]]);
-        const uint32_t r = kReciprocal[span[i]];
-        outX[i] = divideSigned(wordX(sum), r);
-        outY[i] = divideSigned(wordY(sum), r);
-    }
-}
-
 // Adds a texture row of words to the column sums.
 LUSTRA_VECTOR_CLONES void addWordRow(const uint32_t *__restrict row, int32_t width,
                                      uint32_t *__restrict sums) {
     for (int32_t c = 0; c < width; ++c) sums[c] += row[c];
-}
-
-// Row-span averages in columns u and uNext (from the column word sums,
-// divided by the row span through its reciprocal), blended by the column
-// fraction, times depth, as sample<RowSpans>.
-LUSTRA_VECTOR_CLONES void rowSpanRow(const uint32_t *__restrict sums, const int32_t *__restrict u,
-                                     const int32_t *__restrict uNext, const int32_t *__restrict fu,
-                                     uint32_t r, int32_t depth, int32_t count,
-                                     int32_t *__restrict outX, int32_t *__restrict outY) {
-    for (int32_t i = 0; i < count; ++i) {
-        const uint32_t sum0 = sums[u[i]], sum1 = sums[uNext[i]];
-        const int32_t a0x = divideSigned(wordX(sum0), r), a0y = divideSigned(wordY(sum0), r);
-        const int32_t a1x = divideSigned(wordX(sum1), r), a1y = divideSigned(wordY(sum1), r);
-        const int32_t w = fu[i];
-        outX[i] = ((a1x * w + (255 - w) * a0x) * depth) >> 16;
-        outY[i] = ((a1y * w + (255 - w) * a0y) * depth) >> 16;
-    }
 }
 
 // Height of each pixel: the brightest of blue, green and red.
@@ -122,6 +75,56 @@ LUSTRA_VECTOR_CLONES void heightRange(const uint8_t *plane, size_t count, int32_
 }
 
 namespace {
+
+// One texture row of words blended across by the column fractions: the
+// windowed gradients of columns u and uNext, (b x fu + (255 - fu) x a) >> 8.
+LUSTRA_VECTOR_CLONES void blendAcrossPortable(const uint32_t *__restrict words, int32_t,
+                                              const int32_t *__restrict u,
+                                              const int32_t *__restrict uNext,
+                                              const int32_t *__restrict fu, int32_t count,
+                                              int32_t *__restrict outX, int32_t *__restrict outY) {
+    for (int32_t i = 0; i < count; ++i) {
+        const uint32_t a = words[u[i]], b = words[uNext[i]];
+        const int32_t w = fu[i];
+        outX[i] = lerp8(wordX(a), wordX(b), w);
+        outY[i] = lerp8(wordY(a), wordY(b), w);
+    }
+}
+
+// Column-span averages of one texture row, from its running word sums: the
+// windowed gradient sums over each pixel's column span, divided by the span
+// (0 for an empty span).
+LUSTRA_VECTOR_CLONES void spanAveragesPortable(const uint32_t *__restrict sums, int32_t,
+                                               const int32_t *__restrict start,
+                                               const int32_t *__restrict end,
+                                               const int32_t *__restrict span, int32_t count,
+                                               int32_t *__restrict outX, int32_t *__restrict outY) {
+    for (int32_t i = 0; i < count; ++i) {
+        const uint32_t sum = static_cast<uint32_t>(sums[end[i]] - sums[start[i]]);
+        const uint32_t r = kReciprocal[span[i]];
+        outX[i] = divideSigned(wordX(sum), r);
+        outY[i] = divideSigned(wordY(sum), r);
+    }
+}
+
+// Row-span averages in columns u and uNext (from the column word sums,
+// divided by the row span through its reciprocal), blended by the column
+// fraction, times depth, as sample<RowSpans>.
+LUSTRA_VECTOR_CLONES void rowSpanRowPortable(const uint32_t *__restrict sums, int32_t,
+                                             const int32_t *__restrict u,
+                                             const int32_t *__restrict uNext,
+                                             const int32_t *__restrict fu, uint32_t r,
+                                             int32_t depth, int32_t count, int32_t *__restrict outX,
+                                             int32_t *__restrict outY) {
+    for (int32_t i = 0; i < count; ++i) {
+        const uint32_t sum0 = sums[u[i]], sum1 = sums[uNext[i]];
+        const int32_t a0x = divideSigned(wordX(sum0), r), a0y = divideSigned(wordY(sum0), r);
+        const int32_t a1x = divideSigned(wordX(sum1), r), a1y = divideSigned(wordY(sum1), r);
+        const int32_t w = fu[i];
+        outX[i] = ((a1x * w + (255 - w) * a0x) * depth) >> 16;
+        outY[i] = ((a1y * w + (255 - w) * a0y) * depth) >> 16;
+    }
+}
 
 // The portable forms.
 
@@ -546,14 +549,29 @@ LUSTRA_AVX512 void runningTexelSumsAvx512(const TexelRows &rows, int32_t count, 
     }
 }
 
-// (depth x (s / n)) >> 8 in each lane, r being n's reciprocal: |s| x r >> 18
-// with the sign put back.
-LUSTRA_AVX512 inline __m512i scaledAverage(__m512i s, __m512i r, __m512i depth) {
+// s / n truncated toward zero in each lane, r being n's reciprocal, as
+// divideSigned: |s| x r >> 18 with the sign put back.
+LUSTRA_AVX512 inline __m512i signedQuotient(__m512i s, __m512i r) {
     const __m512i zero = _mm512_setzero_si512();
     const __mmask16 negative = _mm512_cmplt_epi32_mask(s, zero);
-    __m512i q = _mm512_srli_epi32(_mm512_mullo_epi32(_mm512_abs_epi32(s), r), 18);
-    q = _mm512_mask_sub_epi32(q, negative, zero, q);
-    return _mm512_srai_epi32(_mm512_mullo_epi32(depth, q), 8);
+    const __m512i q = _mm512_srli_epi32(_mm512_mullo_epi32(_mm512_abs_epi32(s), r), 18);
+    return _mm512_mask_sub_epi32(q, negative, zero, q);
+}
+
+// (depth x (s / n)) >> 8 in each lane.
+LUSTRA_AVX512 inline __m512i scaledAverage(__m512i s, __m512i r, __m512i depth) {
+    return _mm512_srai_epi32(_mm512_mullo_epi32(depth, signedQuotient(s, r)), 8);
+}
+
+// The x and y gradient sums of word sums, as wordX and wordY.
+LUSTRA_AVX512 inline __m512i wordXOf(__m512i w) {
+    return _mm512_sub_epi32(_mm512_and_si512(w, _mm512_set1_epi32(0xFFF)),
+                            _mm512_slli_epi32(_mm512_srli_epi32(w, 24), 7));
+}
+
+LUSTRA_AVX512 inline __m512i wordYOf(__m512i w) {
+    return _mm512_sub_epi32(_mm512_and_si512(_mm512_srli_epi32(w, 12), _mm512_set1_epi32(0xFFF)),
+                            _mm512_slli_epi32(_mm512_srli_epi32(w, 24), 7));
 }
 
 // The entries of a window of 64 at each lane's index (0..63): two
@@ -565,48 +583,128 @@ LUSTRA_AVX512 inline __m512i fromWindow(const __m512i *window, __m512i index) {
     return _mm512_mask_blend_epi32(_mm512_test_epi32_mask(index, _mm512_set1_epi32(32)), low, high);
 }
 
-// Sixteen pixels at a time: the two running sums taken from the 64 entries
-// from the first pixel's start on when every footprint lies among them
-// (spans of up to 4 columns mostly do), else gathered; then the reciprocal
-// of the texel count from a two-register table (counts 0..16), and the
-// signed divisions as scaledAverage.
+// table[a] and table[b] in the lanes of `part` (the others 0), of a table
+// of `entries`: taken by permutes from the 64 entries from a's first lane
+// on when every index lies among them (neighbouring pixels mostly read
+// neighbouring entries), else gathered.
+LUSTRA_AVX512 inline void lookUpPair(const uint32_t *table, int32_t entries, __m512i a, __m512i b,
+                                     __mmask16 part, __m512i &ta, __m512i &tb) {
+    const __m512i zero = _mm512_setzero_si512(), reach = _mm512_set1_epi32(64);
+    const int32_t base = _mm_cvtsi128_si32(_mm512_castsi512_si128(a));
+    const __m512i from = _mm512_set1_epi32(base);
+    const __m512i ra = _mm512_sub_epi32(a, from), rb = _mm512_sub_epi32(b, from);
+    if ((_mm512_mask_cmplt_epu32_mask(part, ra, reach) &
+         _mm512_mask_cmplt_epu32_mask(part, rb, reach)) == part) {
+        __m512i window[4];
+        for (int32_t k = 0; k < 4; ++k) {
+            const int32_t left = entries - base - 16 * k;
+            window[k] =
+                left > 0 ? _mm512_maskz_loadu_epi32(firstLanes(left), table + base + 16 * k) : zero;
+        }
+        ta = _mm512_maskz_mov_epi32(part, fromWindow(window, ra));
+        tb = _mm512_maskz_mov_epi32(part, fromWindow(window, rb));
+        return;
+    }
+    ta = _mm512_mask_i32gather_epi32(zero, part, a, table, 4);
+    tb = _mm512_mask_i32gather_epi32(zero, part, b, table, 4);
+}
+
+// The reciprocal of each lane's count (0..16) from a two-register table.
+LUSTRA_AVX512 inline __m512i reciprocalOf(__m512i n) {
+    return _mm512_permutex2var_epi32(_mm512_loadu_si512(kReciprocal), n,
+                                     _mm512_set1_epi32(kReciprocal[16]));
+}
+
+// Sixteen pixels at a time: the two running sums (lookUpPair), the
+// reciprocal of the texel count, and the signed divisions as
+// scaledAverage.
 LUSTRA_AVX512 void areaRowAvx512(const uint32_t *__restrict sums, int32_t entries,
                                  const int32_t *__restrict start, const int32_t *__restrict end,
                                  int32_t depth, int32_t count, int32_t *__restrict outX,
                                  int32_t *__restrict outY) {
-    const __m512i zero = _mm512_setzero_si512(), reach = _mm512_set1_epi32(64);
-    const __m512i low = _mm512_loadu_si512(kReciprocal), high = _mm512_set1_epi32(kReciprocal[16]);
-    const __m512i field = _mm512_set1_epi32(0xFFF), scale = _mm512_set1_epi32(depth);
+    const __m512i scale = _mm512_set1_epi32(depth);
     for (int32_t i = 0; i < count; i += 16) {
         const __mmask16 part = firstLanes(count - i);
-        const __m512i a = _mm512_maskz_loadu_epi32(part, start + i);
-        const __m512i b = _mm512_maskz_loadu_epi32(part, end + i);
-        const int32_t base = start[i];
-        const __m512i from = _mm512_set1_epi32(base);
-        const __m512i ra = _mm512_sub_epi32(a, from), rb = _mm512_sub_epi32(b, from);
-        __m512i sum;
-        if ((_mm512_mask_cmplt_epu32_mask(part, ra, reach) &
-             _mm512_mask_cmplt_epu32_mask(part, rb, reach)) == part) {
-            __m512i window[4];
-            for (int32_t k = 0; k < 4; ++k) {
-                const int32_t left = entries - base - 16 * k;
-                window[k] = left > 0
-                                ? _mm512_maskz_loadu_epi32(firstLanes(left), sums + base + 16 * k)
-                                : zero;
-            }
-            sum = _mm512_sub_epi32(fromWindow(window, rb), fromWindow(window, ra));
-        } else {
-            sum = _mm512_sub_epi32(_mm512_mask_i32gather_epi32(zero, part, b, sums, 4),
-                                   _mm512_mask_i32gather_epi32(zero, part, a, sums, 4));
-        }
-        const __m512i n = _mm512_srli_epi32(sum, 24);
-        const __m512i r = _mm512_permutex2var_epi32(low, n, high);
-        const __m512i texels = _mm512_slli_epi32(n, 7);
-        const __m512i x = _mm512_sub_epi32(_mm512_and_si512(sum, field), texels);
-        const __m512i y =
-            _mm512_sub_epi32(_mm512_and_si512(_mm512_srli_epi32(sum, 12), field), texels);
-        _mm512_mask_storeu_epi32(outX + i, part, scaledAverage(x, r, scale));
-        _mm512_mask_storeu_epi32(outY + i, part, scaledAverage(y, r, scale));
+        __m512i from, to;
+        lookUpPair(sums, entries, _mm512_maskz_loadu_epi32(part, start + i),
+                   _mm512_maskz_loadu_epi32(part, end + i), part, from, to);
+        const __m512i sum = _mm512_sub_epi32(to, from);
+        const __m512i r = reciprocalOf(_mm512_srli_epi32(sum, 24));
+        _mm512_mask_storeu_epi32(outX + i, part, scaledAverage(wordXOf(sum), r, scale));
+        _mm512_mask_storeu_epi32(outY + i, part, scaledAverage(wordYOf(sum), r, scale));
+    }
+}
+
+// Sixteen pixels at a time: the words of columns u and uNext (lookUpPair)
+// blended as lerp8.
+LUSTRA_AVX512 void blendAcrossAvx512(const uint32_t *__restrict words, int32_t width,
+                                     const int32_t *__restrict u, const int32_t *__restrict uNext,
+                                     const int32_t *__restrict fu, int32_t count,
+                                     int32_t *__restrict outX, int32_t *__restrict outY) {
+    const __m512i full = _mm512_set1_epi32(255);
+    for (int32_t i = 0; i < count; i += 16) {
+        const __mmask16 part = firstLanes(count - i);
+        __m512i a, b;
+        lookUpPair(words, width, _mm512_maskz_loadu_epi32(part, u + i),
+                   _mm512_maskz_loadu_epi32(part, uNext + i), part, a, b);
+        const __m512i w = _mm512_maskz_loadu_epi32(part, fu + i);
+        const __m512i rest = _mm512_sub_epi32(full, w);
+        auto lerp = [&](__m512i p, __m512i q) LUSTRA_AVX512 {
+            return _mm512_srai_epi32(
+                _mm512_add_epi32(_mm512_mullo_epi32(p, rest), _mm512_mullo_epi32(q, w)), 8);
+        };
+        _mm512_mask_storeu_epi32(outX + i, part, lerp(wordXOf(a), wordXOf(b)));
+        _mm512_mask_storeu_epi32(outY + i, part, lerp(wordYOf(a), wordYOf(b)));
+    }
+}
+
+// Sixteen pixels at a time: the word sums of their column spans
+// (lookUpPair) divided by the span, as divideSigned.
+LUSTRA_AVX512 void spanAveragesAvx512(const uint32_t *__restrict sums, int32_t entries,
+                                      const int32_t *__restrict start,
+                                      const int32_t *__restrict end, const int32_t *__restrict span,
+                                      int32_t count, int32_t *__restrict outX,
+                                      int32_t *__restrict outY) {
+    for (int32_t i = 0; i < count; i += 16) {
+        const __mmask16 part = firstLanes(count - i);
+        __m512i from, to;
+        lookUpPair(sums, entries, _mm512_maskz_loadu_epi32(part, start + i),
+                   _mm512_maskz_loadu_epi32(part, end + i), part, from, to);
+        const __m512i sum = _mm512_sub_epi32(to, from);
+        const __m512i r = reciprocalOf(_mm512_maskz_loadu_epi32(part, span + i));
+        _mm512_mask_storeu_epi32(outX + i, part, signedQuotient(wordXOf(sum), r));
+        _mm512_mask_storeu_epi32(outY + i, part, signedQuotient(wordYOf(sum), r));
+    }
+}
+
+// Sixteen pixels at a time: the column sums of columns u and uNext
+// (lookUpPair) divided by the row span, blended by the column fraction and
+// scaled by depth, as the portable form.
+LUSTRA_AVX512 void rowSpanRowAvx512(const uint32_t *__restrict sums, int32_t width,
+                                    const int32_t *__restrict u, const int32_t *__restrict uNext,
+                                    const int32_t *__restrict fu, uint32_t r, int32_t depth,
+                                    int32_t count, int32_t *__restrict outX,
+                                    int32_t *__restrict outY) {
+    const __m512i reciprocal = _mm512_set1_epi32(int32_t(r)), scale = _mm512_set1_epi32(depth);
+    const __m512i full = _mm512_set1_epi32(255);
+    for (int32_t i = 0; i < count; i += 16) {
+        const __mmask16 part = firstLanes(count - i);
+        __m512i s0, s1;
+        lookUpPair(sums, width, _mm512_maskz_loadu_epi32(part, u + i),
+                   _mm512_maskz_loadu_epi32(part, uNext + i), part, s0, s1);
+        const __m512i w = _mm512_maskz_loadu_epi32(part, fu + i);
+        const __m512i rest = _mm512_sub_epi32(full, w);
+        auto blend = [&](__m512i a0, __m512i a1) LUSTRA_AVX512 {
+            const __m512i mixed =
+                _mm512_add_epi32(_mm512_mullo_epi32(a1, w), _mm512_mullo_epi32(rest, a0));
+            return _mm512_srai_epi32(_mm512_mullo_epi32(mixed, scale), 16);
+        };
+        _mm512_mask_storeu_epi32(outX + i, part,
+                                 blend(signedQuotient(wordXOf(s0), reciprocal),
+                                       signedQuotient(wordXOf(s1), reciprocal)));
+        _mm512_mask_storeu_epi32(outY + i, part,
+                                 blend(signedQuotient(wordYOf(s0), reciprocal),
+                                       signedQuotient(wordYOf(s1), reciprocal)));
     }
 }
 
@@ -631,6 +729,12 @@ struct Kernels {
     void (*writeBackgroundRow)(const uint8_t *, const int32_t *, const int32_t *, int32_t, int8_t *,
                                int8_t *);
     bool (*anyVisited)(bool, const uint8_t *, int32_t);
+    void (*blendAcross)(const uint32_t *, int32_t, const int32_t *, const int32_t *,
+                        const int32_t *, int32_t, int32_t *, int32_t *);
+    void (*spanAverages)(const uint32_t *, int32_t, const int32_t *, const int32_t *,
+                         const int32_t *, int32_t, int32_t *, int32_t *);
+    void (*rowSpanRow)(const uint32_t *, int32_t, const int32_t *, const int32_t *, const int32_t *,
+                       uint32_t, int32_t, int32_t, int32_t *, int32_t *);
 };
 
 // The AVX-512 forms also take its byte permutes.
@@ -649,14 +753,16 @@ Kernels kernelsFor(CpuVariant wanted) {
         return {CpuVariant::kAvx512,  runningTexelSumsAvx512,     areaRowAvx512,
                 stretchHeightsAvx512, stretchGradientPlaneAvx512, addUnitTexelsToReliefAvx512,
                 setUnitTexelsAvx512,  writeObjectRowAvx512,       writeBackgroundRowAvx512,
-                anyVisitedAvx512};
+                anyVisitedAvx512,     blendAcrossAvx512,          spanAveragesAvx512,
+                rowSpanRowAvx512};
 #else
     (void)wanted;
 #endif
     return {CpuVariant::kBaseline,  runningTexelSumsPortable,     areaRowPortable,
             stretchHeightsPortable, stretchGradientPlanePortable, addUnitTexelsToReliefPortable,
             setUnitTexelsPortable,  writeObjectRowPortable,       writeBackgroundRowPortable,
-            anyVisitedPortable};
+            anyVisitedPortable,     blendAcrossPortable,          spanAveragesPortable,
+            rowSpanRowPortable};
 }
 
 Kernels kernels = kernelsFor(CpuVariant::kAvx512);
@@ -735,6 +841,24 @@ void writeBackgroundRow(const uint8_t *__restrict coverage, const int32_t *__res
 
 bool anyVisited(bool object, const uint8_t *coverage, int32_t count) {
     return kernels.anyVisited(object, coverage, count);
+}
+
+void blendAcross(const uint32_t *__restrict words, int32_t width, const int32_t *__restrict u,
+                 const int32_t *__restrict uNext, const int32_t *__restrict fu, int32_t count,
+                 int32_t *__restrict outX, int32_t *__restrict outY) {
+    kernels.blendAcross(words, width, u, uNext, fu, count, outX, outY);
+}
+
+void spanAverages(const uint32_t *__restrict sums, int32_t entries, const int32_t *__restrict start,
+                  const int32_t *__restrict end, const int32_t *__restrict span, int32_t count,
+                  int32_t *__restrict outX, int32_t *__restrict outY) {
+    kernels.spanAverages(sums, entries, start, end, span, count, outX, outY);
+}
+
+void rowSpanRow(const uint32_t *__restrict sums, int32_t width, const int32_t *__restrict u,
+                const int32_t *__restrict uNext, const int32_t *__restrict fu, uint32_t r,
+                int32_t depth, int32_t count, int32_t *__restrict outX, int32_t *__restrict outY) {
+    kernels.rowSpanRow(sums, width, u, uNext, fu, r, depth, count, outX, outY);
 }
 
 } // namespace lustra::textureKernels

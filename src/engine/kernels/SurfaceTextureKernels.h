@@ -1,7 +1,7 @@
 // Row kernels of the surface texture stages: the vectorised loops the stage
 // calls. Their definitions are compiled for each instruction set, and the
 // loader picks one variant per kernel once, when the module loads (see
-// LUSTRA_VECTOR_CLONES); the running texel sums, the area rows, the
+// LUSTRA_VECTOR_CLONES); the running texel sums, the filtered rows, the
 // stretches, the unit texels and the row writes also have AVX-512 forms
 // (with its byte permutes) beside the portable ones, picked once the same
 // way (variant, selectVariant in CpuVariant.h). Every kernel states its
@@ -71,9 +71,10 @@ void buildTexelWords(const uint8_t *__restrict heights, const int8_t *__restrict
                      const int8_t *__restrict gradientY, int32_t lo, int32_t hi, size_t count,
                      uint32_t *__restrict words);
 
-// One texture row of words blended across by the column fractions: the
-// windowed gradients of columns u and uNext, (b x fu + (255 - fu) x a) >> 8.
-void blendAcross(const uint32_t *__restrict words, const int32_t *__restrict u,
+// One texture row of words (`width` of them) blended across by the column
+// fractions: the windowed gradients of columns u and uNext,
+// (b x fu + (255 - fu) x a) >> 8.
+void blendAcross(const uint32_t *__restrict words, int32_t width, const int32_t *__restrict u,
                  const int32_t *__restrict uNext, const int32_t *__restrict fu, int32_t count,
                  int32_t *__restrict outX, int32_t *__restrict outY);
 
@@ -115,18 +116,19 @@ void areaRow(const uint32_t *__restrict sums, int32_t entries, const int32_t *__
 
 // Column-span averages of one texture row, from its running word sums: the
 // windowed gradient sums over each pixel's column span, divided by the span
-// (0 for an empty span).
-void spanAverages(const uint32_t *__restrict sums, const int32_t *__restrict start,
+// (0 for an empty span); sums has `entries` entries.
+void spanAverages(const uint32_t *__restrict sums, int32_t entries, const int32_t *__restrict start,
                   const int32_t *__restrict end, const int32_t *__restrict span, int32_t count,
                   int32_t *__restrict outX, int32_t *__restrict outY);
 
 // Adds a texture row of words to the column sums.
 void addWordRow(const uint32_t *__restrict row, int32_t width, uint32_t *__restrict sums);
 
-// Row-span averages in columns u and uNext (from the column word sums,
+// Row-span averages in columns u and uNext (from the column word sums of
+// the texture's `width` columns,
 // divided by the row span through its reciprocal), blended by the column
 // fraction, times depth, as sample<RowSpans>.
-void rowSpanRow(const uint32_t *__restrict sums, const int32_t *__restrict u,
+void rowSpanRow(const uint32_t *__restrict sums, int32_t width, const int32_t *__restrict u,
                 const int32_t *__restrict uNext, const int32_t *__restrict fu, uint32_t r,
                 int32_t depth, int32_t count, int32_t *__restrict outX, int32_t *__restrict outY);
 
