@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "engine/kernels/CpuVariant.h"
+#include "engine/TextureGradients.h"
 #include "engine/kernels/SurfaceTextureKernels.h"
 
 #include <algorithm>
@@ -364,6 +365,37 @@ TEST_F(TextureKernels, FilteredRowsMatchTheirFormulasInEveryVariant) {
                         ASSERT_EQ(ay[i], wantY) << cpuVariantName(v) << " n " << n << " span " << i;
                     }
                 }
+    }
+}
+
+// The gradients of a texture row over its wrapped 3 x 3 neighbourhoods,
+// on heights at the extremes (so that the sums reach -765..765) or at
+// random.
+TEST_F(TextureKernels, RowGradientsTruncateTheirSixthsInEveryVariant) {
+    for (CpuVariant v : variants()) {
+        textureKernels::selectVariant(v);
+        for (int w : kLengths)
+            for (int round = 0; round < 4; ++round) {
+                const size_t count = static_cast<size_t>(w);
+                std::vector<uint8_t> rows(3 * count);
+                for (uint8_t &h : rows) h = round < 2 ? uint8_t(rng() % 2 * 255) : uint8_t(rng());
+                const uint8_t *above = rows.data(), *here = above + count, *below = here + count;
+                std::vector<int32_t> totals(2 * count);
+                std::vector<int8_t> gx(count + 1, 99), gy(count + 1, 99);
+                textureRowGradients(above, here, below, w, totals.data(), gx.data(), gy.data());
+                for (int u = 0; u < w; ++u) {
+                    const size_t l = size_t((u + w - 1) % w), c = size_t(u),
+                                 r = size_t((u + 1) % w);
+                    const int x =
+                        (above[l] + here[l] + below[l] - above[r] - here[r] - below[r]) / 6;
+                    const int y =
+                        (above[l] + above[c] + above[r] - below[l] - below[c] - below[r]) / 6;
+                    ASSERT_EQ(gx[c], x) << cpuVariantName(v) << " width " << w << " column " << u;
+                    ASSERT_EQ(gy[c], y) << cpuVariantName(v) << " width " << w << " column " << u;
+                }
+                ASSERT_EQ(gx[count], 99) << "wrote past the row";
+                ASSERT_EQ(gy[count], 99) << "wrote past the row";
+            }
     }
 }
 
