@@ -218,6 +218,7 @@ void applyUnitTexels(int32_t index, const Texture &t, const CoordTables &c, int3
     const bool object = index == 0;
     int8_t *outX = object ? engine.texturedSlopeX1 : engine.texturedSlopeX2;
     int8_t *outY = object ? engine.texturedSlopeY1 : engine.texturedSlopeY2;
+    const UnitTexels texels = unitTexelsOf(lo, hi, depth);
     for (int32_t y = b.y0; y < b.y1; ++y) {
         pollAbort(y);
         const size_t texelRow = size_t(c.row[y]) * t.width;
@@ -230,11 +231,11 @@ void applyUnitTexels(int32_t index, const Texture &t, const CoordTables &c, int3
             const int32_t p = rowStart + x;
             if (object)
                 addUnitTexelsToRelief(maskRow + x, engine.slopeX + p, engine.slopeY + p,
-                                      t.heights + i, t.gradientX + i, t.gradientY + i, lo, hi,
-                                      depth, n, outX + p, outY + p);
+                                      t.heights + i, t.gradientX + i, t.gradientY + i, texels, n,
+                                      outX + p, outY + p);
             else
-                setUnitTexels(maskRow + x, t.heights + i, t.gradientX + i, t.gradientY + i, lo, hi,
-                              depth, n, outX + p, outY + p);
+                setUnitTexels(maskRow + x, t.heights + i, t.gradientX + i, t.gradientY + i, texels,
+                              n, outX + p, outY + p);
             x += n;
         }
     }

@@ -200,13 +200,15 @@ TEST_F(TextureKernels, UnitTexelsMatchTheirFormulaInEveryVariant) {
                     for (int i = 0; i <= n; ++i)
                         outX[size_t(i)] = int8_t(rng()), outY[size_t(i)] = int8_t(rng());
                     const std::vector<int8_t> oldX(outX), oldY(outY);
+                    const textureKernels::UnitTexels texels =
+                        textureKernels::unitTexelsOf(lo, hi, depth);
                     if (object)
                         textureKernels::addUnitTexelsToRelief(
                             coverage.data(), slopeX.data(), slopeY.data(), heights.data(),
-                            gx.data(), gy.data(), lo, hi, depth, n, outX.data(), outY.data());
+                            gx.data(), gy.data(), texels, n, outX.data(), outY.data());
                     else
                         textureKernels::setUnitTexels(coverage.data(), heights.data(), gx.data(),
-                                                      gy.data(), lo, hi, depth, n, outX.data(),
+                                                      gy.data(), texels, n, outX.data(),
                                                       outY.data());
                     for (int i = 0; i < n; ++i) {
                         const size_t k = size_t(i);

@@ -131,11 +131,13 @@ LUSTRA_VECTOR_CLONES void rowSpanRowPortable(const uint32_t *__restrict sums, in
 
 // Texture 1 over n pixels that take n consecutive texels: covered pixels
 // get the relief slope plus the texel's gradient, clamped to -128..127.
-LUSTRA_VECTOR_CLONES void addUnitTexelsToReliefPortable(
-    const uint8_t *__restrict coverage, const int8_t *__restrict slopeX,
-    const int8_t *__restrict slopeY, const uint8_t *__restrict heights,
-    const int8_t *__restrict gradientX, const int8_t *__restrict gradientY, int32_t lo, int32_t hi,
-    int32_t depth, int32_t n, int8_t *__restrict outX, int8_t *__restrict outY) {
+LUSTRA_VECTOR_CLONES void
+addUnitTexelsToReliefPortable(const uint8_t *__restrict coverage, const int8_t *__restrict slopeX,
+                              const int8_t *__restrict slopeY, const uint8_t *__restrict heights,
+                              const int8_t *__restrict gradientX,
+                              const int8_t *__restrict gradientY, const UnitTexels &texels,
+                              int32_t n, int8_t *__restrict outX, int8_t *__restrict outY) {
+    const int32_t lo = texels.lo, hi = texels.hi, depth = texels.depth;
     for (int32_t i = 0; i < n; ++i) {
         const int32_t gx = unitGradient(heights[i], gradientX[i], lo, hi, depth);
         const int32_t gy = unitGradient(heights[i], gradientY[i], lo, hi, depth);
@@ -153,9 +155,10 @@ LUSTRA_VECTOR_CLONES void addUnitTexelsToReliefPortable(
 LUSTRA_VECTOR_CLONES void setUnitTexelsPortable(const uint8_t *__restrict coverage,
                                                 const uint8_t *__restrict heights,
                                                 const int8_t *__restrict gradientX,
-                                                const int8_t *__restrict gradientY, int32_t lo,
-                                                int32_t hi, int32_t depth, int32_t n,
+                                                const int8_t *__restrict gradientY,
+                                                const UnitTexels &texels, int32_t n,
                                                 int8_t *__restrict outX, int8_t *__restrict outY) {
+    const int32_t lo = texels.lo, hi = texels.hi, depth = texels.depth;
     for (int32_t i = 0; i < n; ++i) {
         const int8_t x = static_cast<int8_t>(unitGradient(heights[i], gradientX[i], lo, hi, depth));
         const int8_t y = static_cast<int8_t>(unitGradient(heights[i], gradientY[i], lo, hi, depth));
@@ -297,13 +300,6 @@ LUSTRA_AVX512_BYTES void lookUpBytes(uint8_t *__restrict plane, size_t count,
     }
 }
 
-// (depth x g) >> 8 for every gradient byte g, as the unit texels take it,
-// cast to a byte.
-void unitGradientTable(int32_t depth, int8_t *table) {
-    for (int32_t b = 0; b < 256; ++b)
-        table[b] = static_cast<int8_t>(unitGradient(0, int8_t(uint8_t(b)), 0, 0, depth));
-}
-
 // The texels of 64 pixels inside the height window lo..hi (0 <= lo <= hi
 // <= 255).
 LUSTRA_AVX512_BYTES inline __mmask64 insideWindow(__m512i h, __m512i lo, __m512i hi) {
@@ -311,21 +307,20 @@ LUSTRA_AVX512_BYTES inline __mmask64 insideWindow(__m512i h, __m512i lo, __m512i
 }
 
 // 64 pixels at a time: the gradients looked up in the table of
-// unitGradientTable (depth 0..256, whose products fit a byte), zero outside
+// UnitTexels (depth 0..256, whose products fit a byte), zero outside
 // the height window, added to the relief slopes with signed saturation
 // (the clamp to -128..127) and stored under the coverage.
 LUSTRA_AVX512_BYTES void
 addUnitTexelsToReliefAvx512(const uint8_t *__restrict coverage, const int8_t *__restrict slopeX,
                             const int8_t *__restrict slopeY, const uint8_t *__restrict heights,
                             const int8_t *__restrict gradientX, const int8_t *__restrict gradientY,
-                            int32_t lo, int32_t hi, int32_t depth, int32_t n,
-                            int8_t *__restrict outX, int8_t *__restrict outY) {
+                            const UnitTexels &texels, int32_t n, int8_t *__restrict outX,
+                            int8_t *__restrict outY) {
+    const int32_t lo = texels.lo, hi = texels.hi, depth = texels.depth;
     if (depth < 0 || depth > 256 || lo < 0 || hi > 255 || lo > hi)
         return addUnitTexelsToReliefPortable(coverage, slopeX, slopeY, heights, gradientX,
-                                             gradientY, lo, hi, depth, n, outX, outY);
-    int8_t products[256];
-    unitGradientTable(depth, products);
-    const ByteTable table = loadTable(products);
+                                             gradientY, texels, n, outX, outY);
+    const ByteTable table = loadTable(texels.products);
     const __m512i low = _mm512_set1_epi8(char(lo)), high = _mm512_set1_epi8(char(hi));
     const __m512i zero = _mm512_setzero_si512();
     for (int32_t i = 0; i < n; i += 64) {
@@ -351,15 +346,14 @@ addUnitTexelsToReliefAvx512(const uint8_t *__restrict coverage, const int8_t *__
 LUSTRA_AVX512_BYTES void setUnitTexelsAvx512(const uint8_t *__restrict coverage,
                                              const uint8_t *__restrict heights,
                                              const int8_t *__restrict gradientX,
-                                             const int8_t *__restrict gradientY, int32_t lo,
-                                             int32_t hi, int32_t depth, int32_t n,
+                                             const int8_t *__restrict gradientY,
+                                             const UnitTexels &texels, int32_t n,
                                              int8_t *__restrict outX, int8_t *__restrict outY) {
+    const int32_t lo = texels.lo, hi = texels.hi;
     if (lo < 0 || hi > 255 || lo > hi)
-        return setUnitTexelsPortable(coverage, heights, gradientX, gradientY, lo, hi, depth, n,
-                                     outX, outY);
-    int8_t products[256];
-    unitGradientTable(depth, products);
-    const ByteTable table = loadTable(products);
+        return setUnitTexelsPortable(coverage, heights, gradientX, gradientY, texels, n, outX,
+                                     outY);
+    const ByteTable table = loadTable(texels.products);
     const __m512i low = _mm512_set1_epi8(char(lo)), high = _mm512_set1_epi8(char(hi));
     const __m512i full = _mm512_set1_epi8(char(255));
     for (int32_t i = 0; i < n; i += 64) {
@@ -752,10 +746,10 @@ struct Kernels {
     void (*stretchHeights)(uint8_t *, size_t, int32_t, int32_t);
     void (*stretchGradientPlane)(int8_t *, size_t, int32_t, int32_t);
     void (*addUnitTexelsToRelief)(const uint8_t *, const int8_t *, const int8_t *, const uint8_t *,
-                                  const int8_t *, const int8_t *, int32_t, int32_t, int32_t,
-                                  int32_t, int8_t *, int8_t *);
-    void (*setUnitTexels)(const uint8_t *, const uint8_t *, const int8_t *, const int8_t *, int32_t,
-                          int32_t, int32_t, int32_t, int8_t *, int8_t *);
+                                  const int8_t *, const int8_t *, const UnitTexels &, int32_t,
+                                  int8_t *, int8_t *);
+    void (*setUnitTexels)(const uint8_t *, const uint8_t *, const int8_t *, const int8_t *,
+                          const UnitTexels &, int32_t, int8_t *, int8_t *);
     void (*writeObjectRow)(const uint8_t *, const int8_t *, const int8_t *, const int32_t *,
                            const int32_t *, int32_t, int8_t *, int8_t *);
     void (*writeBackgroundRow)(const uint8_t *, const int32_t *, const int32_t *, int32_t, int8_t *,
@@ -842,20 +836,27 @@ void stretchGradientPlane(int8_t *__restrict plane, size_t count, int32_t minimu
     kernels.stretchGradientPlane(plane, count, minimum, maximum);
 }
 
+UnitTexels unitTexelsOf(int32_t lo, int32_t hi, int32_t depth) {
+    UnitTexels texels{lo, hi, depth, {}};
+    for (int32_t b = 0; b < 256; ++b)
+        texels.products[b] = static_cast<int8_t>(unitGradient(0, int8_t(uint8_t(b)), 0, 0, depth));
+    return texels;
+}
+
 void addUnitTexelsToRelief(const uint8_t *__restrict coverage, const int8_t *__restrict slopeX,
                            const int8_t *__restrict slopeY, const uint8_t *__restrict heights,
                            const int8_t *__restrict gradientX, const int8_t *__restrict gradientY,
-                           int32_t lo, int32_t hi, int32_t depth, int32_t n,
-                           int8_t *__restrict outX, int8_t *__restrict outY) {
-    kernels.addUnitTexelsToRelief(coverage, slopeX, slopeY, heights, gradientX, gradientY, lo, hi,
-                                  depth, n, outX, outY);
+                           const UnitTexels &texels, int32_t n, int8_t *__restrict outX,
+                           int8_t *__restrict outY) {
+    kernels.addUnitTexelsToRelief(coverage, slopeX, slopeY, heights, gradientX, gradientY, texels,
+                                  n, outX, outY);
 }
 
 void setUnitTexels(const uint8_t *__restrict coverage, const uint8_t *__restrict heights,
                    const int8_t *__restrict gradientX, const int8_t *__restrict gradientY,
-                   int32_t lo, int32_t hi, int32_t depth, int32_t n, int8_t *__restrict outX,
+                   const UnitTexels &texels, int32_t n, int8_t *__restrict outX,
                    int8_t *__restrict outY) {
-    kernels.setUnitTexels(coverage, heights, gradientX, gradientY, lo, hi, depth, n, outX, outY);
+    kernels.setUnitTexels(coverage, heights, gradientX, gradientY, texels, n, outX, outY);
 }
 
 void writeObjectRow(const uint8_t *__restrict coverage, const int8_t *__restrict slopeX,

@@ -47,19 +47,29 @@ inline int32_t divideSigned(int32_t s, uint32_t reciprocal) {
     return s < 0 ? -q : q;
 }
 
+// What the unit texel kernels take of a stage call: the height window
+// lo..hi, the depth, and (depth x g) >> 8 of every gradient byte g cast to
+// a byte (see unitGradient), made once by unitTexelsOf.
+struct UnitTexels {
+    int32_t lo, hi, depth;
+    int8_t products[256];
+};
+
+UnitTexels unitTexelsOf(int32_t lo, int32_t hi, int32_t depth);
+
 // Texture 1 over n pixels that take n consecutive texels: covered pixels
 // get the relief slope plus the texel's gradient, clamped to -128..127.
 void addUnitTexelsToRelief(const uint8_t *__restrict coverage, const int8_t *__restrict slopeX,
                            const int8_t *__restrict slopeY, const uint8_t *__restrict heights,
                            const int8_t *__restrict gradientX, const int8_t *__restrict gradientY,
-                           int32_t lo, int32_t hi, int32_t depth, int32_t n,
-                           int8_t *__restrict outX, int8_t *__restrict outY);
+                           const UnitTexels &texels, int32_t n, int8_t *__restrict outX,
+                           int8_t *__restrict outY);
 
 // Texture 2 over n pixels that take n consecutive texels: pixels not fully
 // covered get the texel's gradient (within -128..126, so no clamping).
 void setUnitTexels(const uint8_t *__restrict coverage, const uint8_t *__restrict heights,
                    const int8_t *__restrict gradientX, const int8_t *__restrict gradientY,
-                   int32_t lo, int32_t hi, int32_t depth, int32_t n, int8_t *__restrict outX,
+                   const UnitTexels &texels, int32_t n, int8_t *__restrict outX,
                    int8_t *__restrict outY);
 
 // A texel as the filters sum it: inside the height window lo..hi
