@@ -2,8 +2,8 @@
 #include "engine/kernels/SurfaceTextureKernels.h"
 
 // The running texel sums, the filtered rows, the stretches, the unit
-// texels and the row writes have AVX-512 forms besides the portable ones; the file
-// picks one when the module loads (see CpuVariant.h).
+// texels and the row writes have AVX-512 forms besides the portable ones;
+// the file picks one when the module loads (see CpuVariant.h).
 #if defined(__GNUC__) && defined(__x86_64__) && !defined(__clang__)
 #include <immintrin.h>
 #define LUSTRA_TEXTURE_AVX512 1

@@ -135,9 +135,9 @@ void spanAverages(const uint32_t *__restrict sums, int32_t entries, const int32_
 void addWordRow(const uint32_t *__restrict row, int32_t width, uint32_t *__restrict sums);
 
 // Row-span averages in columns u and uNext (from the column word sums of
-// the texture's `width` columns,
-// divided by the row span through its reciprocal), blended by the column
-// fraction, times depth, as sample<RowSpans>.
+// the texture's `width` columns, divided by the row span through its
+// reciprocal), blended by the column fraction, times depth, as
+// sample<RowSpans>.
 void rowSpanRow(const uint32_t *__restrict sums, int32_t width, const int32_t *__restrict u,
                 const int32_t *__restrict uNext, const int32_t *__restrict fu, uint32_t r,
                 int32_t depth, int32_t count, int32_t *__restrict outX, int32_t *__restrict outY);
