@@ -11,7 +11,6 @@
 // vector, which this compiler then reports as maybe uninitialised once
 // inlined; every lane of those results is written.
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
 #endif
 
 namespace lustra::textureKernels {
@@ -400,58 +399,28 @@ LUSTRA_AVX512 inline __mmask16 firstLanes(int32_t left) {
     return left >= 16 ? __mmask16(0xFFFF) : __mmask16((1u << left) - 1);
 }
 
-// The lanes of the first `left` (any) of 16.
-LUSTRA_AVX512 inline __mmask16 lanesLeft(int32_t left) {
-    return left <= 0 ? __mmask16(0) : firstLanes(left);
-}
-
-// 64 values of 32 bits, four vectors of 16 in order, narrowed to bytes in
-// order with signed saturation (to 16 bits, then to 8: the clamp to
-// -128..127). Each 128-bit lane k of the packed bytes holds 4 values of
-// each vector (of a, b, c, d: dwords 4k .. 4k + 3); the dword permute puts
-// them back in order.
-LUSTRA_AVX512 inline __m512i narrowInOrder(__m512i a, __m512i b, __m512i c, __m512i d) {
-    const __m512i bytes = _mm512_packs_epi16(_mm512_packs_epi32(a, b), _mm512_packs_epi32(c, d));
-    return _mm512_permutexvar_epi32(
-        _mm512_setr_epi32(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15), bytes);
-}
-
-// 64 gradients from g + i as four vectors, zero past the row's end.
-LUSTRA_AVX512 inline void load64(const int32_t *g, int32_t left, __m512i *v) {
-    for (int32_t k = 0; k < 4; ++k)
-        v[k] = _mm512_maskz_loadu_epi32(lanesLeft(left - 16 * k), g + 16 * k);
-}
-
-// The relief slopes of 64 pixels (of `part`) plus their gradients, narrowed
-// as narrowInOrder.
-__attribute__((always_inline)) LUSTRA_AVX512 inline __m512i
-slopesPlus(const int8_t *slope, const int32_t *g, int32_t left, __mmask64 part) {
-    const __m512i s = _mm512_maskz_loadu_epi8(part, slope);
-    __m512i v[4];
-    load64(g, left, v);
-    v[0] = _mm512_add_epi32(v[0], _mm512_cvtepi8_epi32(_mm512_castsi512_si128(s)));
-    v[1] = _mm512_add_epi32(v[1], _mm512_cvtepi8_epi32(_mm512_extracti32x4_epi32(s, 1)));
-    v[2] = _mm512_add_epi32(v[2], _mm512_cvtepi8_epi32(_mm512_extracti32x4_epi32(s, 2)));
-    v[3] = _mm512_add_epi32(v[3], _mm512_cvtepi8_epi32(_mm512_extracti32x4_epi32(s, 3)));
-    return narrowInOrder(v[0], v[1], v[2], v[3]);
-}
-
-// 64 pixels at a time: the gradients (plus the relief slopes for texture
-// 1) narrowed to bytes with signed saturation (narrowInOrder) and stored
-// under the visited pixels.
+// Sixteen pixels at a time: the gradients (plus the relief slopes for
+// texture 1) narrowed to bytes with signed saturation, which is the clamp
+// to -128..127, and stored under the visited pixels.
 LUSTRA_AVX512 void writeObjectRowAvx512(const uint8_t *__restrict coverage,
                                         const int8_t *__restrict slopeX,
                                         const int8_t *__restrict slopeY,
                                         const int32_t *__restrict gx, const int32_t *__restrict gy,
                                         int32_t count, int8_t *__restrict outX,
                                         int8_t *__restrict outY) {
-    const __m512i zero = _mm512_setzero_si512();
-    for (int32_t i = 0; i < count; i += 64) {
-        const __mmask64 part = count - i >= 64 ? ~__mmask64(0) : (__mmask64(1) << (count - i)) - 1;
-        const __mmask64 visit =
-            _mm512_mask_cmpneq_epu8_mask(part, _mm512_maskz_loadu_epi8(part, coverage + i), zero);
-        _mm512_mask_storeu_epi8(outX + i, visit, slopesPlus(slopeX + i, gx + i, count - i, part));
-        _mm512_mask_storeu_epi8(outY + i, visit, slopesPlus(slopeY + i, gy + i, count - i, part));
+    const __m128i zero = _mm_setzero_si128();
+    for (int32_t i = 0; i < count; i += 16) {
+        const __mmask16 part = firstLanes(count - i);
+        const __mmask16 visit =
+            _mm_mask_cmpneq_epu8_mask(part, _mm_maskz_loadu_epi8(part, coverage + i), zero);
+        const __m512i x =
+            _mm512_add_epi32(_mm512_cvtepi8_epi32(_mm_maskz_loadu_epi8(part, slopeX + i)),
+                             _mm512_maskz_loadu_epi32(part, gx + i));
+        const __m512i y =
+            _mm512_add_epi32(_mm512_cvtepi8_epi32(_mm_maskz_loadu_epi8(part, slopeY + i)),
+                             _mm512_maskz_loadu_epi32(part, gy + i));
+        _mm_mask_storeu_epi8(outX + i, visit, _mm512_cvtsepi32_epi8(x));
+        _mm_mask_storeu_epi8(outY + i, visit, _mm512_cvtsepi32_epi8(y));
     }
 }
 
@@ -459,16 +428,15 @@ LUSTRA_AVX512 void writeBackgroundRowAvx512(const uint8_t *__restrict coverage,
                                             const int32_t *__restrict gx,
                                             const int32_t *__restrict gy, int32_t count,
                                             int8_t *__restrict outX, int8_t *__restrict outY) {
-    const __m512i full = _mm512_set1_epi8(char(255));
-    for (int32_t i = 0; i < count; i += 64) {
-        const __mmask64 part = count - i >= 64 ? ~__mmask64(0) : (__mmask64(1) << (count - i)) - 1;
-        const __mmask64 visit =
-            _mm512_mask_cmpneq_epu8_mask(part, _mm512_maskz_loadu_epi8(part, coverage + i), full);
-        __m512i v[4];
-        load64(gx + i, count - i, v);
-        _mm512_mask_storeu_epi8(outX + i, visit, narrowInOrder(v[0], v[1], v[2], v[3]));
-        load64(gy + i, count - i, v);
-        _mm512_mask_storeu_epi8(outY + i, visit, narrowInOrder(v[0], v[1], v[2], v[3]));
+    const __m128i full = _mm_set1_epi8(char(255));
+    for (int32_t i = 0; i < count; i += 16) {
+        const __mmask16 part = firstLanes(count - i);
+        const __mmask16 visit =
+            _mm_mask_cmpneq_epu8_mask(part, _mm_maskz_loadu_epi8(part, coverage + i), full);
+        _mm_mask_storeu_epi8(outX + i, visit,
+                             _mm512_cvtsepi32_epi8(_mm512_maskz_loadu_epi32(part, gx + i)));
+        _mm_mask_storeu_epi8(outY + i, visit,
+                             _mm512_cvtsepi32_epi8(_mm512_maskz_loadu_epi32(part, gy + i)));
     }
 }
 
