@@ -88,6 +88,27 @@ TEST_F(TextureKernels, RunningTexelSumsWrapAroundTheRowInEveryVariant) {
     }
 }
 
+// The running sums along any list of columns (the way for span columns that
+// are not consecutive) add the words of each listed column down the rows.
+TEST_F(TextureKernels, RunningColumnSumsFollowTheColumnList) {
+    for (int count = 0; count <= 4; ++count) {
+        std::vector<uint32_t> plane(4 * 37);
+        for (uint32_t &w : plane) w = randomWord();
+        const uint32_t *rows[4] = {&plane[0], &plane[37], &plane[74], &plane[111]};
+        std::vector<int32_t> column(50);
+        for (int32_t &c : column) c = int32_t(rng() % 37);
+        std::vector<uint32_t> got(column.size() + 1);
+        textureKernels::runningColumnSums(rows, count, column.data(), int32_t(column.size()),
+                                          got.data());
+        uint32_t running = 0;
+        ASSERT_EQ(got[0], 0u);
+        for (size_t j = 0; j < column.size(); ++j) {
+            for (int m = 0; m < count; ++m) running += rows[m][column[j]];
+            ASSERT_EQ(got[j + 1], running) << "rows " << count << " entry " << j + 1;
+        }
+    }
+}
+
 TEST_F(TextureKernels, AreaRowsEqualTheTruncatedAverageInEveryVariant) {
     for (CpuVariant v : variants()) {
         textureKernels::selectVariant(v);
