@@ -218,6 +218,7 @@ void applyUnitTexels(int32_t index, const Texture &t, const CoordTables &c, int3
     const bool object = index == 0;
     int8_t *outX = object ? engine.texturedSlopeX1 : engine.texturedSlopeX2;
     int8_t *outY = object ? engine.texturedSlopeY1 : engine.texturedSlopeY2;
+    const UnitTexels texels = unitTexelsOf(lo, hi, depth);
     for (int32_t y = b.y0; y < b.y1; ++y) {
         pollAbort(y);
         const size_t texelRow = size_t(c.row[y]) * t.width;
@@ -230,50 +231,48 @@ void applyUnitTexels(int32_t index, const Texture &t, const CoordTables &c, int3
             const int32_t p = rowStart + x;
             if (object)
                 addUnitTexelsToRelief(maskRow + x, engine.slopeX + p, engine.slopeY + p,
-                                      t.heights + i, t.gradientX + i, t.gradientY + i, lo, hi,
-                                      depth, n, outX + p, outY + p);
+                                      t.heights + i, t.gradientX + i, t.gradientY + i, texels, n,
+                                      outX + p, outY + p);
             else
-                setUnitTexels(maskRow + x, t.heights + i, t.gradientX + i, t.gradientY + i, lo, hi,
-                              depth, n, outX + p, outY + p);
+                setUnitTexels(maskRow + x, t.heights + i, t.gradientX + i, t.gradientY + i, texels,
+                              n, outX + p, outY + p);
             x += n;
         }
     }
 }
 
-// Running word sums over the span columns of N texture rows: sums[j] is
-// entries 0..j-1 summed over those rows. Only differences over one
-// footprint are read, which are exact in wrapping arithmetic.
-template <int N>
-void runningWordSums(const uint32_t *const *rows, const SpanColumns &spans, uint64_t *sums) {
-    uint64_t running = 0;
-    sums[0] = 0;
-    for (int32_t j = 0; j < spans.total; ++j) {
-        const int32_t c = spans.column[j];
-        uint32_t down = 0;
-        for (int32_t m = 0; m < N; ++m) down += rows[m][c];
-        running += down;
-        sums[j + 1] = running;
-    }
+// The first of the span columns when they are consecutive texture columns
+// (wrapping after the texture's width), as they are laid whether or not the
+// spans share them; -1 otherwise.
+int32_t consecutiveSpanColumns(const SpanColumns &spans, int32_t width) {
+    if (spans.total == 0) return 0;
+    for (int32_t j = 1, c = spans.column[0]; j < spans.total; ++j)
+        if (spans.column[j] != (c = nextWrapped(c, width))) return -1;
+    return spans.column[0];
 }
 
-// The same over the `count` (0..4) texture rows from row v, wrapping.
+// Running word sums over the span columns of the `count` (0..4) texture
+// rows from row v, wrapping: sums[j] is entries 0..j-1 summed over those
+// rows. `first` is consecutiveSpanColumns: consecutive columns are summed
+// straight from the texture's planes (see runningTexelSums), others from
+// the texel words.
 void runningWordSums(const uint32_t *words, const Texture &t, int32_t v, int32_t count,
-                     const SpanColumns &spans, uint64_t *sums) {
+                     const SpanColumns &spans, int32_t first, uint32_t *sums) {
+    if (first >= 0) {
+        TexelRows rows{};
+        for (int32_t m = 0; m < count; ++m, v = nextWrapped(v, t.height)) {
+            const size_t row = size_t(v) * t.width;
+            rows.heights[m] = t.heights + row;
+            rows.gradientX[m] = t.gradientX + row;
+            rows.gradientY[m] = t.gradientY + row;
+        }
+        runningTexelSums(rows, count, t.width, first, spans.total, t.windowLow, t.windowHigh, sums);
+        return;
+    }
     const uint32_t *rows[4];
     for (int32_t m = 0; m < count; ++m, v = nextWrapped(v, t.height))
         rows[m] = words + size_t(v) * t.width;
-    switch (count) {
-    case 0:
-        return runningWordSums<0>(rows, spans, sums);
-    case 1:
-        return runningWordSums<1>(rows, spans, sums);
-    case 2:
-        return runningWordSums<2>(rows, spans, sums);
-    case 3:
-        return runningWordSums<3>(rows, spans, sums);
-    default:
-        return runningWordSums<4>(rows, spans, sums);
-    }
+    runningColumnSums(rows, count, spans.column, spans.total, sums);
 }
 
 // Word sums down the `count` texture rows from row v (wrapping) of the
@@ -300,36 +299,45 @@ void columnWordSums(const uint32_t *words, const Texture &t, int32_t v, int32_t 
     }
 }
 
-// Storage of one filtered call: the texel words of the whole texture, two
-// gradient rows and two rows blended across of the frame's width, and column
-// sums of the texture's width.
+// Storage of one filtered call: the texel words of the whole texture (when
+// `withWords`), two gradient rows and two rows blended across of the
+// frame's width, column sums of the texture's width and running sums along
+// the span columns.
 class FilterScratch {
   public:
-    FilterScratch(const Texture &t, int32_t width)
-        : words(
-              static_cast<uint32_t *>(takeScratch(sizeof(uint32_t) * size_t(t.width) * t.height))),
+    FilterScratch(const Texture &t, int32_t width, const SpanColumns &spans, bool withWords)
+        : words(withWords ? static_cast<uint32_t *>(
+                                takeScratch(sizeof(uint32_t) * size_t(t.width) * t.height))
+                          : nullptr),
+          withWords(withWords),
           rowX(static_cast<int32_t *>(takeScratch(sizeof(int32_t) * 2 * size_t(width)))),
           columns(static_cast<uint32_t *>(takeScratch(sizeof(uint32_t) * size_t(t.width)))),
-          across(static_cast<int32_t *>(takeScratch(sizeof(int32_t) * 4 * size_t(width)))) {
+          across(static_cast<int32_t *>(takeScratch(sizeof(int32_t) * 4 * size_t(width)))),
+          running(
+              static_cast<uint32_t *>(takeScratch(sizeof(uint32_t) * (size_t(spans.total) + 1)))) {
         if (!valid()) return;
         rowY = rowX + width;
-        buildTexelWords(t.heights, t.gradientX, t.gradientY, t.windowLow, t.windowHigh,
-                        size_t(t.width) * t.height, words);
+        if (withWords)
+            buildTexelWords(t.heights, t.gradientX, t.gradientY, t.windowLow, t.windowHigh,
+                            size_t(t.width) * t.height, words);
     }
     ~FilterScratch() {
         std::free(words);
         std::free(rowX);
         std::free(columns);
         std::free(across);
+        std::free(running);
     }
     FilterScratch(const FilterScratch &) = delete;
     FilterScratch &operator=(const FilterScratch &) = delete;
-    bool valid() const { return words && rowX && columns && across; }
+    bool valid() const { return (words || !withWords) && rowX && columns && across && running; }
 
     uint32_t *words;
+    bool withWords;
     int32_t *rowX;
     uint32_t *columns; // word sums down the rows of a row span, per texture column
     int32_t *across;   // two texture rows blended across: x and y of each
+    uint32_t *running; // running word sums along the span columns
     int32_t *rowY = nullptr;
 };
 
@@ -345,20 +353,21 @@ void applyFiltered(int32_t index, Filter filter, const Texture &t, const CoordTa
     int8_t *outX = object ? engine.texturedSlopeX1 : engine.texturedSlopeX2;
     int8_t *outY = object ? engine.texturedSlopeY1 : engine.texturedSlopeY2;
     const int32_t n = b.x1 > b.x0 ? b.x1 - b.x0 : 0; // pixels per row
-    uint64_t *sums = spans.sums[0];
+    uint32_t *sums = scratch.running;
+    const int32_t first = consecutiveSpanColumns(spans, t.width);
     // A texture row taken across the frame's columns: blended by the column
     // fractions (bilinear) or averaged over the column spans. The two latest
     // are kept in top and bottom, as the next frame rows often share them.
     auto across = [&](int32_t row, int32_t *acrossX, int32_t *acrossY) {
         const uint32_t *words = scratch.words + size_t(row) * t.width;
         if (filter == Filter::Bilinear) {
-            blendAcross(words, cols.u + b.x0, cols.uNext + b.x0, cols.fu + b.x0, n, acrossX,
-                        acrossY);
+            blendAcross(words, t.width, cols.u + b.x0, cols.uNext + b.x0, cols.fu + b.x0, n,
+                        acrossX, acrossY);
             return;
         }
-        runningWordSums(scratch.words, t, row, 1, spans, sums);
-        spanAverages(sums, spans.start + b.x0, spans.end + b.x0, cols.span + b.x0, n, acrossX,
-                     acrossY);
+        runningWordSums(scratch.words, t, row, 1, spans, first, sums);
+        spanAverages(sums, spans.total + 1, spans.start + b.x0, spans.end + b.x0, cols.span + b.x0,
+                     n, acrossX, acrossY);
     };
     int32_t *top = scratch.across, *bottom = scratch.across + 2 * size_t(n);
     int32_t topRow = -1, bottomRow = -1; // the texture rows top and bottom hold
@@ -388,12 +397,12 @@ void applyFiltered(int32_t index, Filter filter, const Texture &t, const CoordTa
             blendDown(top, top + n, bottom, bottom + n, c.rowFrac[y], depth, n, gx, gy);
             break;
         case Filter::Box:
-            runningWordSums(scratch.words, t, v, rowSpan, spans, sums);
-            areaRow(sums, spans.start + b.x0, spans.end + b.x0, depth, n, gx, gy);
+            runningWordSums(scratch.words, t, v, rowSpan, spans, first, sums);
+            areaRow(sums, spans.total + 1, spans.start + b.x0, spans.end + b.x0, depth, n, gx, gy);
             break;
         case Filter::RowSpans:
             columnWordSums(scratch.words, t, v, rowSpan, cols, b.x0, n, scratch.columns);
-            rowSpanRow(scratch.columns, cols.u + b.x0, cols.uNext + b.x0, cols.fu + b.x0,
+            rowSpanRow(scratch.columns, t.width, cols.u + b.x0, cols.uNext + b.x0, cols.fu + b.x0,
                        kReciprocal[rowSpan], depth, n, gx, gy);
             break;
         }
@@ -415,27 +424,41 @@ bool buildPicturePlanes(PictureTexture &planes) {
     int32_t *totals = static_cast<int32_t *>(std::malloc(sizeof(int32_t) * 2 * size_t(w)));
     if (!totals) return false;
 
-    // Height: the brightest of blue, green and red, stretched to 0..255.
-    brightestChannels(planes.picture, count, heights);
-    int32_t minimum = 0, maximum = 0;
-    heightRange(heights, count, minimum, maximum);
+    // Height: the brightest of blue, green and red, stretched to 0..255. The
+    // range is taken a run of texels at a time, while the run is in cache.
+    constexpr size_t kRun = 16384;
+    int32_t minimum = 255, maximum = 0;
+    for (size_t i = 0; i < count; i += kRun) {
+        const size_t n = count - i < kRun ? count - i : kRun;
+        brightestChannels(planes.picture + i, n, heights + i);
+        int32_t least = 0, most = 0;
+        heightRange(heights + i, n, least, most);
+        minimum = least < minimum ? least : minimum;
+        maximum = most > maximum ? most : maximum;
+    }
     if (minimum != maximum) {
         stretchHeights(heights, count, minimum, maximum);
     }
 
     // Gradients over the 3 x 3 neighbourhood, wrapping at all four edges:
-    // left column minus right column, upper row minus lower row, over 6.
+    // left column minus right column, upper row minus lower row, over 6;
+    // their ranges taken row by row.
+    int32_t minX = 127, maxX = -128, minY = 127, maxY = -128;
     for (int32_t v = 0; v < h; ++v) {
         const uint8_t *above = heights + size_t(v == 0 ? h - 1 : v - 1) * w;
         const uint8_t *here = heights + size_t(v) * w;
         const uint8_t *below = heights + size_t(v == h - 1 ? 0 : v + 1) * w;
-        textureRowGradients(above, here, below, w, totals, planes.gradientX + size_t(v) * w,
-                            planes.gradientY + size_t(v) * w);
+        int8_t *rowX = planes.gradientX + size_t(v) * w, *rowY = planes.gradientY + size_t(v) * w;
+        textureRowGradients(above, here, below, w, totals, rowX, rowY);
+        int32_t least = 0, most = 0;
+        gradientRange(rowX, size_t(w), least, most);
+        minX = least < minX ? least : minX;
+        maxX = most > maxX ? most : maxX;
+        gradientRange(rowY, size_t(w), least, most);
+        minY = least < minY ? least : minY;
+        maxY = most > maxY ? most : maxY;
     }
     std::free(totals);
-    int32_t minX = 0, maxX = 0, minY = 0, maxY = 0;
-    gradientRange(planes.gradientX, count, minX, maxX);
-    gradientRange(planes.gradientY, count, minY, maxY);
     if (minX != maxX) stretchGradientPlane(planes.gradientX, count, minX, maxX);
     if (minY != maxY) stretchGradientPlane(planes.gradientY, count, minY, maxY);
     return true;
@@ -613,10 +636,14 @@ int32_t surfaceTextureStage(const RenderJob &job, int32_t index) {
     const ColumnFootprints cols(tables.col, tables.colFrac, engine.frameWidth, texture.width);
     if (cols.valid()) {
         const SpanColumns spans(cols, engine.frameWidth, texture.width);
-        const FilterScratch scratch(texture, engine.frameWidth);
-        if (spans.valid() && scratch.valid()) {
-            applyFiltered(index, filter, texture, tables, cols, spans, scratch, depth, bounds);
-            return 0;
+        if (spans.valid()) {
+            const bool withWords = filter == Filter::Bilinear || filter == Filter::RowSpans ||
+                                   consecutiveSpanColumns(spans, texture.width) < 0;
+            const FilterScratch scratch(texture, engine.frameWidth, spans, withWords);
+            if (scratch.valid()) {
+                applyFiltered(index, filter, texture, tables, cols, spans, scratch, depth, bounds);
+                return 0;
+            }
         }
     }
     // Without room for the tables every pixel samples on its own.

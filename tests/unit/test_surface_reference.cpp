@@ -8,6 +8,7 @@
 #include "driver/RenderJob.h"
 #include "engine/Blend.h"
 #include "engine/Engine.h"
+#include "engine/kernels/CpuVariant.h"
 #include "engine/reference/SurfaceReference.h"
 #include "engine/Scratch.h"
 
@@ -89,9 +90,9 @@ class StageReference : public ::testing::Test {
     // A frame with a random mask (runs of empty, full and partial coverage),
     // random bounds (partly outside the frame at times), relief slopes and
     // previous bytes in every output plane.
-    void randomFrame() {
+    void randomFrame(int width = 0) {
         engineTeardown();
-        const int w = rng() % 5 == 0 ? random(200, 600) : random(1, 70);
+        const int w = width > 0 ? width : rng() % 5 == 0 ? random(200, 600) : random(1, 70);
         const int h = random(1, 40);
         const int pw = w + 2 * kBorder;
         paddedMask.assign(size_t(pw) * (h + 2 * kBorder), 0);
@@ -181,20 +182,12 @@ class StageReference : public ::testing::Test {
         t.offsetX = s.offsetX, t.offsetY = s.offsetY;
     }
 
-    std::mt19937 rng{20261208};
-    std::string directory;
-    RenderJob job;
-    std::vector<uint8_t> paddedMask;
-    std::vector<uint32_t> pixels;
-    size_t frame = 0;
-};
-
-TEST_F(StageReference, SurfaceTexturesMatchTheReferenceOnRandomCases) {
-    std::vector<uint32_t> picture;
-    for (int round = 0; round < 700; ++round) {
+    // One random surface texture case through the stage and the reference
+    // on a frame of `width` columns (random when 0).
+    void randomTextureRound(int round, std::vector<uint32_t> &picture, int width = 0) {
         if (round % 50 == 0)
             for (const char *file : kPatternFiles) writePattern(file);
-        randomFrame();
+        randomFrame(width);
         const int index = random(0, 1);
         reference::TextureCase s;
         s.zoomX = randomZoom(), s.zoomY = randomZoom();
@@ -218,7 +211,8 @@ TEST_F(StageReference, SurfaceTexturesMatchTheReferenceOnRandomCases) {
             surfaceTextureStage1(job);
         else
             surfaceTextureStage2(job);
-        const std::string what = "round " + std::to_string(round) + " texture " +
+        const std::string what = std::string(cpuVariantName(textureKernels::variant())) +
+                                 " round " + std::to_string(round) + " texture " +
                                  std::to_string(index + 1) + " type " + std::to_string(s.type) +
                                  " zoom " + std::to_string(s.zoomX) + "," +
                                  std::to_string(s.zoomY) + " frame " + std::to_string(job.width) +
@@ -228,6 +222,32 @@ TEST_F(StageReference, SurfaceTexturesMatchTheReferenceOnRandomCases) {
             ASSERT_EQ(planeY[p], expectY[p]) << what << " pixel " << p;
         }
     }
+
+    std::mt19937 rng{20261208};
+    std::string directory;
+    RenderJob job;
+    std::vector<uint8_t> paddedMask;
+    std::vector<uint32_t> pixels;
+    size_t frame = 0;
+};
+
+TEST_F(StageReference, SurfaceTexturesMatchTheReferenceOnRandomCases) {
+    std::vector<uint32_t> picture;
+    for (int round = 0; round < 700 && !HasFatalFailure(); ++round)
+        randomTextureRound(round, picture);
+}
+
+// Each variant of the texture kernels this processor runs, forced in turn,
+// on frames whose width ends inside and at the vectors.
+TEST_F(StageReference, SurfaceTexturesMatchTheReferenceInEveryCpuVariant) {
+    std::vector<uint32_t> picture;
+    for (int v = 0; v <= int(detectedCpuVariant()); ++v) {
+        textureKernels::selectVariant(CpuVariant(v));
+        for (int width : {1, 2, 15, 16, 17, 63, 64, 65, 300})
+            for (int round = 0; round < 40 && !HasFatalFailure(); ++round)
+                randomTextureRound(round, picture, width);
+    }
+    textureKernels::selectVariant(detectedCpuVariant());
 }
 
 TEST_F(StageReference, SurfaceTexturesMatchTheReferenceAtEveryZoom) {

@@ -39,6 +39,7 @@ std::string kernelVariantReport() {
     return std::string("bevel=") + cpuVariantName(bevelKernels::variant()) +
            " glow-shadow-blur=" + cpuVariantName(rowPasses::variant()) +
            " final-shading=" + cpuVariantName(shadingKernels::variant()) + "+" + clones +
+           " textures=" + cpuVariantName(textureKernels::variant()) + "+" + clones +
            " clones=" + clones;
 }
 

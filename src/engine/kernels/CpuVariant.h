@@ -49,4 +49,14 @@ CpuVariant variant();
 CpuVariant selectVariant(CpuVariant wanted);
 } // namespace shadingKernels
 
+namespace textureKernels {
+// The variant of the surface textures' running texel sums, filtered
+// rows, stretches, unit texels and row writes (the other row kernels are
+// auto-vectorised clones): AVX-512 with its byte permutes, or the portable
+// one; selectVariant as for the bevel (AVX2 is lowered to the portable
+// variant).
+CpuVariant variant();
+CpuVariant selectVariant(CpuVariant wanted);
+} // namespace textureKernels
+
 } // namespace lustra

@@ -1,12 +1,17 @@
 // Row kernels of the surface texture stages: the vectorised loops the stage
 // calls. Their definitions are compiled for each instruction set, and the
 // loader picks one variant per kernel once, when the module loads (see
-// LUSTRA_VECTOR_CLONES). Every kernel states its exact arithmetic.
+// LUSTRA_VECTOR_CLONES); the running texel sums, the filtered rows, the
+// stretches, the unit texels and the row writes also have AVX-512 forms
+// (with its byte permutes) beside the portable ones, picked once the same
+// way (variant, selectVariant in CpuVariant.h). Every kernel states its
+// exact arithmetic.
 #pragma once
 
 #include "engine/Blend.h"
 #include "engine/Footprints.h"
 #include "engine/Stretch.h"
+#include "engine/kernels/CpuVariant.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -42,19 +47,29 @@ inline int32_t divideSigned(int32_t s, uint32_t reciprocal) {
     return s < 0 ? -q : q;
 }
 
+// What the unit texel kernels take of a stage call: the height window
+// lo..hi, the depth, and (depth x g) >> 8 of every gradient byte g cast to
+// a byte (see unitGradient), made once by unitTexelsOf.
+struct UnitTexels {
+    int32_t lo, hi, depth;
+    int8_t products[256];
+};
+
+UnitTexels unitTexelsOf(int32_t lo, int32_t hi, int32_t depth);
+
 // Texture 1 over n pixels that take n consecutive texels: covered pixels
 // get the relief slope plus the texel's gradient, clamped to -128..127.
 void addUnitTexelsToRelief(const uint8_t *__restrict coverage, const int8_t *__restrict slopeX,
                            const int8_t *__restrict slopeY, const uint8_t *__restrict heights,
                            const int8_t *__restrict gradientX, const int8_t *__restrict gradientY,
-                           int32_t lo, int32_t hi, int32_t depth, int32_t n,
-                           int8_t *__restrict outX, int8_t *__restrict outY);
+                           const UnitTexels &texels, int32_t n, int8_t *__restrict outX,
+                           int8_t *__restrict outY);
 
 // Texture 2 over n pixels that take n consecutive texels: pixels not fully
 // covered get the texel's gradient (within -128..126, so no clamping).
 void setUnitTexels(const uint8_t *__restrict coverage, const uint8_t *__restrict heights,
                    const int8_t *__restrict gradientX, const int8_t *__restrict gradientY,
-                   int32_t lo, int32_t hi, int32_t depth, int32_t n, int8_t *__restrict outX,
+                   const UnitTexels &texels, int32_t n, int8_t *__restrict outX,
                    int8_t *__restrict outY);
 
 // A texel as the filters sum it: inside the height window lo..hi
@@ -66,9 +81,10 @@ void buildTexelWords(const uint8_t *__restrict heights, const int8_t *__restrict
                      const int8_t *__restrict gradientY, int32_t lo, int32_t hi, size_t count,
                      uint32_t *__restrict words);
 
-// One texture row of words blended across by the column fractions: the
-// windowed gradients of columns u and uNext, (b x fu + (255 - fu) x a) >> 8.
-void blendAcross(const uint32_t *__restrict words, const int32_t *__restrict u,
+// One texture row of words (`width` of them) blended across by the column
+// fractions: the windowed gradients of columns u and uNext,
+// (b x fu + (255 - fu) x a) >> 8.
+void blendAcross(const uint32_t *__restrict words, int32_t width, const int32_t *__restrict u,
                  const int32_t *__restrict uNext, const int32_t *__restrict fu, int32_t count,
                  int32_t *__restrict outX, int32_t *__restrict outY);
 
@@ -79,27 +95,50 @@ void blendDown(const int32_t *__restrict topX, const int32_t *__restrict topY,
                const int32_t *__restrict bottomX, const int32_t *__restrict bottomY, int32_t fv,
                int32_t depth, int32_t count, int32_t *__restrict outX, int32_t *__restrict outY);
 
+// Up to four texture rows: their heights and gradients.
+struct TexelRows {
+    const uint8_t *heights[4];
+    const int8_t *gradientX[4];
+    const int8_t *gradientY[4];
+};
+
+// Running sums of texel words (see buildTexelWords, height window lo..hi)
+// down `count` (0..4) texture rows along `total` texture columns from column
+// `first` on, wrapping after `width`: sums[0] = 0 and sums[j + 1] = sums[j]
+// + the words of the j-th column in rows 0 .. count - 1, all in wrapping
+// 32-bit arithmetic (only differences over one footprint are read, and
+// they are exact).
+void runningTexelSums(const TexelRows &rows, int32_t count, int32_t width, int32_t first,
+                      int32_t total, int32_t lo, int32_t hi, uint32_t *__restrict sums);
+
+// Running sums of word rows built by buildTexelWords along any columns: the
+// j-th is column[j].
+void runningColumnSums(const uint32_t *const *rows, int32_t count, const int32_t *column,
+                       int32_t total, uint32_t *__restrict sums);
+
 // Area averages, times depth, of `count` pixels from running word sums over
 // the span columns of the row span: (depth x (sum / accepted)) >> 8, 0 when
-// no texel of the footprint is accepted.
-void areaRow(const uint64_t *__restrict sums, const int32_t *__restrict start,
+// no texel of the footprint is accepted; sum is sums[end] - sums[start]
+// (sums has `entries` entries).
+void areaRow(const uint32_t *__restrict sums, int32_t entries, const int32_t *__restrict start,
              const int32_t *__restrict end, int32_t depth, int32_t count, int32_t *__restrict outX,
              int32_t *__restrict outY);
 
 // Column-span averages of one texture row, from its running word sums: the
 // windowed gradient sums over each pixel's column span, divided by the span
-// (0 for an empty span).
-void spanAverages(const uint64_t *__restrict sums, const int32_t *__restrict start,
+// (0 for an empty span); sums has `entries` entries.
+void spanAverages(const uint32_t *__restrict sums, int32_t entries, const int32_t *__restrict start,
                   const int32_t *__restrict end, const int32_t *__restrict span, int32_t count,
                   int32_t *__restrict outX, int32_t *__restrict outY);
 
 // Adds a texture row of words to the column sums.
 void addWordRow(const uint32_t *__restrict row, int32_t width, uint32_t *__restrict sums);
 
-// Row-span averages in columns u and uNext (from the column word sums,
-// divided by the row span through its reciprocal), blended by the column
-// fraction, times depth, as sample<RowSpans>.
-void rowSpanRow(const uint32_t *__restrict sums, const int32_t *__restrict u,
+// Row-span averages in columns u and uNext (from the column word sums of
+// the texture's `width` columns, divided by the row span through its
+// reciprocal), blended by the column fraction, times depth, as
+// sample<RowSpans>.
+void rowSpanRow(const uint32_t *__restrict sums, int32_t width, const int32_t *__restrict u,
                 const int32_t *__restrict uNext, const int32_t *__restrict fu, uint32_t r,
                 int32_t depth, int32_t count, int32_t *__restrict outX, int32_t *__restrict outY);
 
