@@ -359,8 +359,10 @@ void applyFiltered(int32_t index, Filter filter, const Texture &t, const CoordTa
     // fractions (bilinear) or averaged over the column spans. The two latest
     // are kept in top and bottom, as the next frame rows often share them.
     auto across = [&](int32_t row, int32_t *acrossX, int32_t *acrossY) {
-        const uint32_t *words = scratch.words + size_t(row) * t.width;
         if (filter == Filter::Bilinear) {
+            // Only bilinear rows read the texel words here (the plane of
+            // words is not built for spans summed straight from the planes).
+            const uint32_t *words = scratch.words + size_t(row) * t.width;
             blendAcross(words, t.width, cols.u + b.x0, cols.uNext + b.x0, cols.fu + b.x0, n,
                         acrossX, acrossY);
             return;
