@@ -38,6 +38,8 @@ class MediaSource : public FrameSource {
         return &stillFrame_;
     }
 
+    void decodeAhead() override { reader_.decodeAhead(); }
+
     bool next(HostFrame &frame) override {
         if (reader_.isStill() && cached_) {
             if (&frame != &stillFrame_) frame = stillFrame_;

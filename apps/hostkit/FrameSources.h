@@ -35,6 +35,10 @@ class FrameSource {
     virtual void setOutputSize(int width, int height, bool interlaced) = 0;
     // The next frame; false at the end of a video.
     virtual bool next(HostFrame &frame) = 0;
+    // Decodes the next frame without converting it, so that a reader can
+    // decode ahead while holding only the codec's pixels; the next next()
+    // converts it. Sources with nothing to decode do nothing.
+    virtual void decodeAhead() {}
     // The next frame is output frame `index` although no earlier frame was
     // read (a render of stills from a later frame on); for sources whose
     // frames depend on their index.

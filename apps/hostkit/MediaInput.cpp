@@ -432,6 +432,12 @@ bool MediaReader::next(std::vector<uint8_t> &rgba) {
     return true;
 }
 
+void MediaReader::decodeAhead() {
+    Impl &m = *impl_;
+    if (still_ || !m.firstHandedOut || m.havePending) return;
+    m.havePending = m.decode(path_, badPackets_);
+}
+
 bool MediaReader::next(HostFrame &frame) {
     Impl &m = *impl_;
     if (frame.width != width_ || frame.height != height_) frame = HostFrame(width_, height_);

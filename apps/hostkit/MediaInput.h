@@ -62,6 +62,10 @@ class MediaReader {
     // to the picture's size; converted a strip at a time where that gives
     // the same bytes, so that no RGBA frame is held.
     bool next(HostFrame &frame);
+    // Decodes the frame the next next() returns, if it is not decoded yet,
+    // and keeps it in the codec's pixels until then (nothing for a still or
+    // for the first frame, which is kept converted).
+    void decodeAhead();
     // A still: the converted picture is given up (a frame's worth of RGBA)
     // by a caller that keeps what it made of it; a later next() reads the
     // file again.

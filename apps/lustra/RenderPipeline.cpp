@@ -57,10 +57,11 @@ constexpr int kMaxWorkers = 16;
 
 // The frames between the reader, the workers and the writer: decoded in
 // order, taken by the workers in order, rendered in any order, written in
-// order. The reader waits while a decoded frame waits for a worker (it
-// keeps one frame ahead of the workers: each one ahead holds two host
-// frames), and while `window` frames lie between the next frame to write
-// and the next to decode, which bounds the frames in memory. A rendered
+// order. The reader waits while a decoded frame waits for a worker, and
+// while `window` frames lie between the next frame to write and the next
+// to decode, which bounds the frames in memory. It decodes one frame ahead
+// of the workers in the codecs' own pixels, and converts it into host
+// frames (two a frame) only when a worker waits for it. A rendered
 // frame waits for its conversion for the encoder among the frames to
 // convert: the worker that rendered it converts it unless the reader,
 // with nothing to decode, has taken it first (over a still the reader has
@@ -84,6 +85,19 @@ class FrameFlow {
         unconverted_.pop_front();
         return Room::Convert;
     }
+    // The reader, with the next frame decoded: waits until a worker waits
+    // for it (Read) or a rendered frame waits for its conversion (Convert:
+    // in `frame`); Stop when the render stops.
+    enum class Demand { Read, Convert, Stop };
+    Demand waitForDemand(OutputFrame &frame) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return stopped_ || waiting_ > 0 || !unconverted_.empty(); });
+        if (stopped_) return Demand::Stop;
+        if (waiting_ > 0) return Demand::Read;
+        frame = std::move(unconverted_.front());
+        unconverted_.pop_front();
+        return Demand::Convert;
+    }
     bool push(InputFrames frames) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (stopped_) return false;
@@ -101,7 +115,10 @@ class FrameFlow {
     // A worker: the next decoded frame; false when there is none to come.
     bool take(InputFrames &frames) {
         std::unique_lock<std::mutex> lock(mutex_);
+        ++waiting_;
+        changed_.notify_all(); // the reader converts the next frame
         changed_.wait(lock, [&] { return stopped_ || ended_ || !pending_.empty(); });
+        --waiting_;
         if (stopped_ || pending_.empty()) return false;
         frames = std::move(pending_.front());
         pending_.pop_front();
@@ -174,6 +191,7 @@ class FrameFlow {
     const int64_t window_;
     const int workers_;
     int finished_ = 0;
+    int waiting_ = 0; // workers waiting in take()
     bool stopped_ = false, ended_ = false;
 };
 
@@ -602,6 +620,23 @@ RenderOutcome runRender(RenderRequest &request) {
         }
     };
 
+    // The reader converts a rendered frame for the encoder and delivers it;
+    // false when the render stops (a failure here is not an input problem:
+    // it stops the render at once).
+    auto convertAhead = [&](OutputFrame &rendered, double &seconds) {
+        try {
+            const Clock::time_point start = Clock::now();
+            convertForEncoder(rendered);
+            seconds += secondsSince(start);
+        } catch (...) {
+            std::lock_guard<std::mutex> lock(failureMutex);
+            if (!workerError) workerError = std::current_exception();
+            flow.stop();
+            return false;
+        }
+        return flow.deliver(std::move(rendered));
+    };
+
     reader = std::thread([&] {
         try {
             HostFrame skipTitle, skipBackground;
@@ -643,24 +678,31 @@ RenderOutcome runRender(RenderRequest &request) {
                 const FrameFlow::Room room = flow.waitForRoom(index, rendered);
                 if (room == FrameFlow::Room::Stop) return;
                 if (room == FrameFlow::Room::Convert) {
-                    // Not an input problem: it stops the render at once.
-                    try {
-                        const Clock::time_point start = Clock::now();
-                        convertForEncoder(rendered);
-                        readerConvertSeconds += secondsSince(start);
-                    } catch (...) {
-                        std::lock_guard<std::mutex> lock(failureMutex);
-                        if (!workerError) workerError = std::current_exception();
-                        flow.stop();
-                        return;
-                    }
-                    if (!flow.deliver(std::move(rendered))) return;
+                    if (!convertAhead(rendered, readerConvertSeconds)) return;
                     --index; // still to be decoded
                     continue;
                 }
+                // Decoded ahead in the codecs' pixels; into host frames
+                // when a worker asks, converting rendered frames meanwhile.
+                Clock::time_point start = Clock::now();
+                if (!stillTitle) title.decodeAhead();
+                if (!stillBackground) background.decodeAhead();
+                decodeSeconds += secondsSince(start);
+                bool stop = false;
+                for (;;) {
+                    OutputFrame waiting;
+                    const FrameFlow::Demand demand = flow.waitForDemand(waiting);
+                    if (demand == FrameFlow::Demand::Read) break;
+                    if (demand == FrameFlow::Demand::Stop ||
+                        !convertAhead(waiting, readerConvertSeconds)) {
+                        stop = true;
+                        break;
+                    }
+                }
+                if (stop) return;
                 InputFrames frames;
                 frames.index = index;
-                const Clock::time_point start = Clock::now();
+                start = Clock::now();
                 const bool more =
                     read(title, stillTitle, frames.titleLease, frames.title) &&
                     read(background, stillBackground, frames.backgroundLease, frames.background);
