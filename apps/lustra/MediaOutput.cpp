@@ -740,6 +740,10 @@ class VideoOutput : public MediaOutput {
     }
 
     std::string describe() const override { return description_; }
+    bool encoderHoldsFrames() const override {
+        return e_.context && e_.context->codec &&
+               (e_.context->codec->capabilities & AV_CODEC_CAP_DELAY);
+    }
     std::string note() const override { return note_; }
     std::vector<std::string> files() const override { return files_; }
 

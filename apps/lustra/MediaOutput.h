@@ -79,6 +79,10 @@ class MediaOutput {
     // Removes the temporary file and every file this output created; files
     // that existed before it (replaced with -y) stay.
     virtual void abandon() = 0;
+    // Whether the encoder keeps frames of its own ahead of the stream (a
+    // lookahead, as libx264's): then it sets the pace of a render and holds
+    // most of its memory.
+    virtual bool encoderHoldsFrames() const { return false; }
     // "H.264 (libx264, yuv420p) in mp4" and the like.
     virtual std::string describe() const = 0;
     // A note for the user (e.g. that the alpha channel cannot be stored), or "".

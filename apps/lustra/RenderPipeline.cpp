@@ -59,9 +59,10 @@ constexpr int kMaxWorkers = 16;
 // order, taken by the workers in order, rendered in any order, written in
 // order. The reader waits while a decoded frame waits for a worker, and
 // while `window` frames lie between the next frame to write and the next
-// to decode, which bounds the frames in memory. It decodes one frame ahead
-// of the workers in the codecs' own pixels, and converts it into host
-// frames (two a frame) only when a worker waits for it. A rendered
+// to decode, which bounds the frames in memory. The frame it reads ahead of
+// the workers takes two host frames; with two videos into an encoder that
+// holds frames it is decoded ahead in the codecs' own pixels instead, and
+// converted into host frames only when a worker waits for it. A rendered
 // frame waits for its conversion for the encoder among the frames to
 // convert: the worker that rendered it converts it unless the reader,
 // with nothing to decode, has taken it first (over a still the reader has
@@ -649,6 +650,8 @@ RenderOutcome runRender(RenderRequest &request) {
             };
             const HostFrame *stillTitle = sharedStill(title, paddedStills[0]);
             const HostFrame *stillBackground = sharedStill(background, paddedStills[1]);
+            const bool convertOnDemand =
+                !stillTitle && !stillBackground && output->encoderHoldsFrames();
             // One frame of `source` into a pooled frame, or the shared still.
             auto read = [&](FrameSource &source, const HostFrame *still, FramePool::Lease &lease,
                             const HostFrame *&frame) {
@@ -682,14 +685,21 @@ RenderOutcome runRender(RenderRequest &request) {
                     --index; // still to be decoded
                     continue;
                 }
-                // Decoded ahead in the codecs' pixels; into host frames
-                // when a worker asks, converting rendered frames meanwhile.
+                // Two videos into an encoder that holds frames ahead: the
+                // frame is decoded ahead in the codecs' pixels, and goes
+                // into host frames when a worker asks for it (two host
+                // frames fewer in flight, about 16 MiB at 1080), rendered
+                // frames being converted meanwhile. The encoder sets the
+                // pace there, so the worker's wait costs no frames; over a
+                // still or into a fast encoder the frame is converted ahead.
                 Clock::time_point start = Clock::now();
-                if (!stillTitle) title.decodeAhead();
-                if (!stillBackground) background.decodeAhead();
+                if (convertOnDemand) {
+                    title.decodeAhead();
+                    background.decodeAhead();
+                }
                 decodeSeconds += secondsSince(start);
                 bool stop = false;
-                for (;;) {
+                for (; convertOnDemand;) {
                     OutputFrame waiting;
                     const FrameFlow::Demand demand = flow.waitForDemand(waiting);
                     if (demand == FrameFlow::Demand::Read) break;
