@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
+
 #include <atomic>
 #include <cmath>
 #include <fstream>
@@ -90,6 +92,20 @@ TEST_F(Frei0rPlugins, DescribeThemselvesAsRgbaFilterAndMixer) {
     // The filter's background comes first: ffmpeg's parameters are positional.
     EXPECT_EQ(filter.parameter("background"), 0);
     EXPECT_EQ(mixer.parameter("background"), -1);
+}
+
+// The runtime the two plug-ins share shows them its interface and nothing
+// of the host code built into it, which could otherwise bind to another
+// library's symbols of the same name in a host's process.
+TEST(Frei0rRuntime, ShowsOnlyTheAdaptersInterface) {
+    const std::string path = std::string(LUSTRA_PLUGIN_DIR) + "/../libLustraFrei0r.so";
+    void *runtime = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(runtime, nullptr) << dlerror();
+    EXPECT_NE(dlsym(runtime, "_ZN6lustra6frei0r10parametersEb"), nullptr); // parameters(bool)
+    EXPECT_NE(dlsym(runtime, "_ZN6lustra6frei0r7Runtime6attachEv"), nullptr);
+    // lustra::cli::ffmpegError(int), host code inside the runtime.
+    EXPECT_EQ(dlsym(runtime, "_ZN6lustra3cli11ffmpegErrorB5cxx11Ei"), nullptr);
+    dlclose(runtime);
 }
 
 TEST_F(Frei0rPlugins, FilterRendersAsTheModuleOverAColour) {
